@@ -1,0 +1,20 @@
+// The capture bridge: plain exported functions over the desktop services.
+// Results: 1 = done, 0 = not done. Buffers handed out come from the standard
+// heap; the caller releases them with free().
+#pragma once
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// 1 when the process may post input events; with prompt, ask the user first.
+int32_t mac_accessibility_trusted(int32_t prompt);
+// 1 when the process may capture the screen; with request, ask first.
+int32_t mac_screen_access(int32_t request);
+// The user's double-click interval in milliseconds.
+int32_t mac_double_click_ms(void);
+
+#ifdef __cplusplus
+}
+#endif

@@ -1,0 +1,50 @@
+// Chooses the platform backend once per process.
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+#include "platform.h"
+#include "sim/sim_platform.h"
+#ifdef CORVANE_HAVE_X11
+#include "x11/x11_platform.h"
+#endif
+
+namespace corvane::platform {
+
+namespace {
+std::mutex gMutex;
+std::unique_ptr<Platform> gCurrent;
+} // namespace
+
+std::unique_ptr<Platform> create(const std::string& name) {
+    if (name == "sim")
+        return sim::SimPlatform::fromEnvironment();
+#ifdef CORVANE_HAVE_X11
+    if (name == "x11")
+        return std::make_unique<x11::X11Platform>();
+#endif
+    return nullptr;
+}
+
+Platform& current() {
+    std::lock_guard lock(gMutex);
+    if (!gCurrent) {
+        const char* wanted = std::getenv("CORVANE_PLATFORM");
+        std::string name = (wanted && *wanted) ? wanted : "x11";
+        gCurrent = create(name);
+        if (!gCurrent) {
+            std::fprintf(stderr, "platform: unknown backend '%s', using sim\n", name.c_str());
+            gCurrent = create("sim");
+        }
+        std::fprintf(stderr, "platform: using the %s backend\n", gCurrent->name().c_str());
+    }
+    return *gCurrent;
+}
+
+std::unique_ptr<Platform> replaceCurrent(std::unique_ptr<Platform> next) {
+    std::lock_guard lock(gMutex);
+    std::swap(gCurrent, next);
+    return next;
+}
+
+} // namespace corvane::platform

@@ -1,0 +1,30 @@
+// The platform layer: one object per process giving every service the
+// server and the application need from the operating system. The backend is
+// chosen by CORVANE_PLATFORM ("x11" or "sim"); x11 is the default.
+#pragma once
+#include <memory>
+#include <string>
+
+#include "displays.h"
+#include "input_prefs.h"
+#include "privacy.h"
+
+namespace corvane::platform {
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+    virtual std::string name() const = 0;
+    virtual Displays& displays() = 0;
+    virtual Privacy& privacy() = 0;
+    virtual InputPrefs& inputPrefs() = 0;
+};
+
+// The process-wide platform, created on first use by the factory.
+Platform& current();
+// Replaces the process-wide platform (tests); returns the previous one.
+std::unique_ptr<Platform> replaceCurrent(std::unique_ptr<Platform> next);
+// Creates a backend by name; null for an unknown or unavailable name.
+std::unique_ptr<Platform> create(const std::string& name);
+
+} // namespace corvane::platform

@@ -1,0 +1,60 @@
+// Deterministic stand-in for the desktop, for tests. State is set by the test
+// in-process, or for a child process through the environment:
+//   CORVANE_SIM_MAIN_DISPLAY   "WxH" or "WxH@S": main display pixels and scale
+//                              (points = pixels / S); default 1920x1080@1
+//   CORVANE_SIM_PRIVACY_DB     path of the privacy database file (see
+//                              sim_privacy.h); without it both are granted
+//   CORVANE_SIM_DOUBLE_CLICK_MS double-click interval; default 500
+#pragma once
+#include <mutex>
+
+#include "../platform.h"
+#include "sim_privacy.h"
+
+namespace corvane::platform::sim {
+
+class SimDisplays : public Displays {
+public:
+    bool mainDisplay(MainDisplayInfo& out) override;
+    // Sets the main display: pixel size and its integer or fractional scale.
+    void setMain(int32_t pixelWidth, int32_t pixelHeight, double scale);
+    void setAvailable(bool available);
+
+private:
+    std::mutex mutex_;
+    MainDisplayInfo main_{1920, 1080, 1920, 1080};
+    bool available_ = true;
+};
+
+class SimInputPrefs : public InputPrefs {
+public:
+    double doubleClickSeconds() override;
+    void setDoubleClickSeconds(double seconds);
+
+private:
+    std::mutex mutex_;
+    double seconds_ = 0.5;
+};
+
+class SimPlatform : public Platform {
+public:
+    SimPlatform();
+    // Reads the CORVANE_SIM_* variables described above.
+    static std::unique_ptr<SimPlatform> fromEnvironment();
+
+    std::string name() const override { return "sim"; }
+    Displays& displays() override { return displays_; }
+    Privacy& privacy() override { return privacy_; }
+    InputPrefs& inputPrefs() override { return inputPrefs_; }
+
+    SimDisplays& simDisplays() { return displays_; }
+    SimPrivacy& simPrivacy() { return privacy_; }
+    SimInputPrefs& simInputPrefs() { return inputPrefs_; }
+
+private:
+    SimDisplays displays_;
+    SimPrivacy privacy_;
+    SimInputPrefs inputPrefs_;
+};
+
+} // namespace corvane::platform::sim

@@ -1,0 +1,54 @@
+// The X11 backend: the real desktop on Linux.
+#pragma once
+#include "../platform.h"
+#include "x11_connection.h"
+
+namespace corvane::platform::x11 {
+
+class X11Displays : public Displays {
+public:
+    bool mainDisplay(MainDisplayInfo& out) override;
+
+private:
+    Connection conn_;
+};
+
+// X11 has no privacy permissions. Screen access means the display can be
+// opened and its pixels read; input trust means the XTest extension is there.
+// There is nothing to reset.
+class X11Privacy : public Privacy {
+public:
+    bool screenAccess(bool request) override;
+    bool accessibilityTrusted(bool prompt) override;
+    bool reset(std::string_view service, std::string_view bundleId,
+               std::string& message) override;
+    bool resetSupported() const override { return false; }
+
+private:
+    Connection conn_;
+};
+
+// The double-click interval comes from the X resource "multiClickTime"
+// (the toolkits' shared setting); 400 ms when it is not set.
+class X11InputPrefs : public InputPrefs {
+public:
+    double doubleClickSeconds() override;
+
+private:
+    Connection conn_;
+};
+
+class X11Platform : public Platform {
+public:
+    std::string name() const override { return "x11"; }
+    Displays& displays() override { return displays_; }
+    Privacy& privacy() override { return privacy_; }
+    InputPrefs& inputPrefs() override { return inputPrefs_; }
+
+private:
+    X11Displays displays_;
+    X11Privacy privacy_;
+    X11InputPrefs inputPrefs_;
+};
+
+} // namespace corvane::platform::x11

@@ -1,0 +1,78 @@
+#include "arguments.h"
+
+#include <cstring>
+
+namespace {
+// Value, default and help texts follow the shadow library's own switches so
+// that `/help` reads the same; `server-side-cursor` is ours.
+COMMAND_LINE_ARGUMENT_A gArguments[] = {
+    {"log-filters", COMMAND_LINE_VALUE_REQUIRED, "<tag>:<level>[,<tag>:<level>[,...]]", nullptr,
+     nullptr, -1, nullptr, "Set logger filters, see wLog(7) for details"},
+    {"log-level", COMMAND_LINE_VALUE_REQUIRED, "[OFF|FATAL|ERROR|WARN|INFO|DEBUG|TRACE]",
+     nullptr, nullptr, -1, nullptr, "Set the default log level, see wLog(7) for details"},
+    {"port", COMMAND_LINE_VALUE_REQUIRED, "<number>", nullptr, nullptr, -1, nullptr,
+     "Server port"},
+    {"ipc-socket", COMMAND_LINE_VALUE_REQUIRED, "<ipc-socket>", nullptr, nullptr, -1, nullptr,
+     "Server IPC socket"},
+    {"bind-address", COMMAND_LINE_VALUE_REQUIRED, "<address>[,<address>...]", nullptr, nullptr,
+     -1, nullptr, "Addresses to listen on ('[::1]' style for IPv6)"},
+    {"server-side-cursor", COMMAND_LINE_VALUE_BOOL, nullptr, BoolValueFalse, nullptr, -1,
+     nullptr, "Send the desktop's cursor image; the client draws the cursor"},
+    {"monitors", COMMAND_LINE_VALUE_OPTIONAL, "<0,1,2...>", nullptr, nullptr, -1, nullptr,
+     "Select or list monitors"},
+    {"max-connections", COMMAND_LINE_VALUE_REQUIRED, "<number>", nullptr, nullptr, -1, nullptr,
+     "Maximum connections at once, 0 for no limit"},
+    {"rect", COMMAND_LINE_VALUE_REQUIRED, "<x,y,w,h>", nullptr, nullptr, -1, nullptr,
+     "Share only this rectangle of the monitor"},
+    {"auth", COMMAND_LINE_VALUE_BOOL, nullptr, BoolValueTrue, nullptr, -1, nullptr,
+     "Clients must authenticate"},
+    {"may-view", COMMAND_LINE_VALUE_BOOL, nullptr, BoolValueTrue, nullptr, -1, nullptr,
+     "Clients may view without prompt"},
+    {"may-interact", COMMAND_LINE_VALUE_BOOL, nullptr, BoolValueTrue, nullptr, -1, nullptr,
+     "Clients may interact without prompt"},
+    {"sec", COMMAND_LINE_VALUE_REQUIRED, "<rdp|tls|nla|ext>", nullptr, nullptr, -1, nullptr,
+     "Force one protocol security"},
+    {"sec-rdp", COMMAND_LINE_VALUE_BOOL, nullptr, BoolValueTrue, nullptr, -1, nullptr,
+     "RDP protocol security"},
+    {"sec-tls", COMMAND_LINE_VALUE_BOOL, nullptr, BoolValueTrue, nullptr, -1, nullptr,
+     "TLS protocol security"},
+    {"sec-nla", COMMAND_LINE_VALUE_BOOL, nullptr, BoolValueTrue, nullptr, -1, nullptr,
+     "NLA protocol security"},
+    {"sec-ext", COMMAND_LINE_VALUE_BOOL, nullptr, BoolValueFalse, nullptr, -1, nullptr,
+     "NLA extended protocol security"},
+    {"sam-file", COMMAND_LINE_VALUE_REQUIRED, "<file>", nullptr, nullptr, -1, nullptr,
+     "NTLM SAM file for NLA authentication"},
+    {"tls-secrets-file", COMMAND_LINE_VALUE_REQUIRED, "<file>", nullptr, nullptr, -1, nullptr,
+     "File where TLS secrets are stored"},
+    {"nsc", COMMAND_LINE_VALUE_BOOL, nullptr, BoolValueTrue, nullptr, -1, nullptr,
+     "Allow the NSC codec"},
+    {"rfx", COMMAND_LINE_VALUE_BOOL, nullptr, BoolValueTrue, nullptr, -1, nullptr,
+     "Allow RFX surface bits"},
+    {"gfx", COMMAND_LINE_VALUE_BOOL, nullptr, BoolValueTrue, nullptr, -1, nullptr,
+     "Allow the GFX pipeline"},
+    {"gfx-progressive", COMMAND_LINE_VALUE_BOOL, nullptr, BoolValueTrue, nullptr, -1, nullptr,
+     "Allow the GFX progressive codec"},
+    {"gfx-rfx", COMMAND_LINE_VALUE_BOOL, nullptr, BoolValueTrue, nullptr, -1, nullptr,
+     "Allow the GFX RFX codec"},
+    {"gfx-planar", COMMAND_LINE_VALUE_BOOL, nullptr, BoolValueTrue, nullptr, -1, nullptr,
+     "Allow the GFX planar codec"},
+    {"gfx-avc420", COMMAND_LINE_VALUE_BOOL, nullptr, BoolValueTrue, nullptr, -1, nullptr,
+     "Allow the GFX AVC420 codec"},
+    {"gfx-avc444", COMMAND_LINE_VALUE_BOOL, nullptr, BoolValueTrue, nullptr, -1, nullptr,
+     "Allow the GFX AVC444 codec"},
+    {"version", COMMAND_LINE_VALUE_FLAG | COMMAND_LINE_PRINT_VERSION, nullptr, nullptr, nullptr,
+     -1, nullptr, "Print version"},
+    {"buildconfig", COMMAND_LINE_VALUE_FLAG | COMMAND_LINE_PRINT_BUILDCONFIG, nullptr, nullptr,
+     nullptr, -1, nullptr, "Print the build configuration"},
+    {"help", COMMAND_LINE_VALUE_FLAG | COMMAND_LINE_PRINT_HELP, nullptr, nullptr, nullptr, -1,
+     "?", "Print help"},
+    {nullptr, 0, nullptr, nullptr, nullptr, -1, nullptr, nullptr},
+};
+} // namespace
+
+COMMAND_LINE_ARGUMENT_A* corvane_server_arguments(void) { return gArguments; }
+
+bool corvane_argument_enabled(COMMAND_LINE_ARGUMENT_A* table, const char* name) {
+    const COMMAND_LINE_ARGUMENT_A* arg = CommandLineFindArgumentA(table, name);
+    return arg && (arg->Flags & COMMAND_LINE_VALUE_PRESENT) && arg->Value == BoolValueTrue;
+}

@@ -1,0 +1,70 @@
+// freerdp-shadow-cli: FreeRDP's shadow server with our "Mac" subsystem.
+#include <freerdp/log.h>
+#include <freerdp/server/shadow.h>
+#include <freerdp/settings.h>
+#include <winpr/cmdline.h>
+
+#include "arguments.h"
+#include "server/shadow/ext/shadow_ext.h"
+
+#define TAG SERVER_TAG("shadow")
+
+namespace {
+
+// Every security layer and codec is allowed unless the command line says
+// otherwise.
+bool applyDefaults(rdpSettings* settings) {
+    return freerdp_settings_set_bool(settings, FreeRDP_NlaSecurity, TRUE) &&
+           freerdp_settings_set_bool(settings, FreeRDP_TlsSecurity, TRUE) &&
+           freerdp_settings_set_bool(settings, FreeRDP_RdpSecurity, TRUE) &&
+           freerdp_settings_set_uint32(settings, FreeRDP_ColorDepth, 32) &&
+           freerdp_settings_set_bool(settings, FreeRDP_NSCodec, TRUE) &&
+           freerdp_settings_set_bool(settings, FreeRDP_RemoteFxCodec, TRUE) &&
+           freerdp_settings_set_bool(settings, FreeRDP_RemoteFxImageCodec, TRUE) &&
+           freerdp_settings_set_uint32(settings, FreeRDP_RemoteFxRlgrMode, RLGR3) &&
+           freerdp_settings_set_bool(settings, FreeRDP_GfxH264, TRUE) &&
+           freerdp_settings_set_bool(settings, FreeRDP_GfxAVC444, TRUE) &&
+           freerdp_settings_set_bool(settings, FreeRDP_GfxAVC444v2, TRUE) &&
+           freerdp_settings_set_bool(settings, FreeRDP_GfxProgressive, TRUE) &&
+           freerdp_settings_set_bool(settings, FreeRDP_GfxProgressiveV2, TRUE) &&
+           freerdp_settings_set_bool(settings, FreeRDP_MouseUseRelativeMove, FALSE) &&
+           freerdp_settings_set_bool(settings, FreeRDP_HasRelativeMouseEvent, FALSE);
+}
+
+int runServer(rdpShadowServer* server, int argc, char** argv) {
+    COMMAND_LINE_ARGUMENT_A* args = corvane_server_arguments();
+    if (!applyDefaults(server->settings) || !shadow_ext_attach(server))
+        return -1;
+    int status = shadow_server_parse_command_line(server, argc, argv, args);
+    if (status < 0)
+        return shadow_server_command_line_status_print(server, argc, argv, status, args);
+    shadow_ext_of(server)->serverSideCursor = corvane_argument_enabled(args, "server-side-cursor");
+
+    if (shadow_server_init(server) < 0) {
+        WLog_ERR(TAG, "Server initialization failed.");
+        return -1;
+    }
+    if (shadow_server_start(server) < 0) {
+        WLog_ERR(TAG, "Failed to start server.");
+        return -1;
+    }
+    (void)WaitForSingleObject(server->thread, INFINITE);
+    DWORD exitCode = 0;
+    return GetExitCodeThread(server->thread, &exitCode) ? static_cast<int>(exitCode) : -1;
+}
+
+} // namespace
+
+
+int main(int argc, char** argv) {
+    shadow_subsystem_set_entry_builtin(nullptr);
+    rdpShadowServer* server = shadow_server_new();
+    if (!server) {
+        WLog_ERR(TAG, "Server new failed");
+        return 1;
+    }
+    const int status = runServer(server, argc, argv);
+    shadow_server_uninit(server);
+    shadow_server_free(server);
+    return status < 0 ? 1 : status;
+}

@@ -1,0 +1,122 @@
+#include "env.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace mac_env {
+
+bool firstIs(const char* value, char c) { return value && value[0] == c; }
+
+int64_t leadingInt(const char* value) {
+    if (!value)
+        return 0;
+    const char* p = value;
+    bool negative = false;
+    if (*p == '+' || *p == '-')
+        negative = (*p++ == '-');
+    if (!std::isdigit(static_cast<unsigned char>(*p)))
+        return 0;
+    int64_t result = 0;
+    const int64_t limit = std::numeric_limits<int64_t>::max() / 10;
+    for (; std::isdigit(static_cast<unsigned char>(*p)); ++p) {
+        if (result > limit)
+            return negative ? std::numeric_limits<int64_t>::min()
+                            : std::numeric_limits<int64_t>::max();
+        result = result * 10 + (*p - '0');
+    }
+    return negative ? -result : result;
+}
+
+double leadingDouble(const char* value) {
+    if (!value)
+        return 0;
+    const char* p = value;
+    double sign = 1;
+    if (*p == '+' || *p == '-')
+        sign = (*p++ == '-') ? -1 : 1;
+    double result = 0;
+    bool digits = false;
+    for (; std::isdigit(static_cast<unsigned char>(*p)); ++p, digits = true)
+        result = result * 10 + (*p - '0');
+    if (*p == '.') {
+        double place = 0.1;
+        for (++p; std::isdigit(static_cast<unsigned char>(*p)); ++p, place /= 10, digits = true)
+            result += (*p - '0') * place;
+    }
+    return digits ? sign * result : 0;
+}
+
+int32_t fpsFrom(const char* value) {
+    const int64_t fps = value ? leadingInt(value) : 30;
+    return fps >= 1 && fps <= 60 ? static_cast<int32_t>(fps) : 30;
+}
+
+bool adaptiveFpsFrom(const char* value) { return !firstIs(value, '0'); }
+
+uint64_t idleAwakeMsFrom(const char* value) {
+    int64_t minutes = leadingInt(value);
+    if (minutes < 1 || minutes > 240)
+        minutes = 15;
+    return static_cast<uint64_t>(minutes) * 60000u;
+}
+
+bool nativeFrom(const char* value) { return firstIs(value, '1'); }
+
+double scaleFrom(const char* value) {
+    if (!value)
+        return 0;
+    const double s = leadingDouble(value);
+    return s >= 0.25 && s <= 1.0 ? s : 0;
+}
+
+bool audioFrom(const char* value) { return !firstIs(value, '0'); }
+bool parentWatchFrom(const char* value) { return firstIs(value, '1'); }
+bool mirrorFrom(const char* value) { return !(value && std::strcmp(value, "0") == 0); }
+bool ctrlAsCmdFrom(const char* value) { return !firstIs(value, '0'); }
+bool cursorFrom(const char* value) { return !firstIs(value, '0'); }
+
+int32_t sizeAlignFrom(const char* value) {
+    const int64_t align = leadingInt(value);
+    return align == 4 || align == 8 || align == 16 ? static_cast<int32_t>(align) : 2;
+}
+
+double maxPixelsFrom(const char* value) {
+    const double pixels = leadingDouble(value);
+    return pixels >= 500000 ? pixels : 2073600;
+}
+
+int32_t maxWidthFrom(const char* value) {
+    const int64_t width = leadingInt(value);
+    return width >= 640 && width <= 8192 ? static_cast<int32_t>(width) : 0;
+}
+
+int32_t virtualModeFrom(const char* value) {
+    if (value && std::strcmp(value, "never") == 0)
+        return 1;
+    if (value && std::strcmp(value, "always") == 0)
+        return 2;
+    return 0;
+}
+
+bool permsProbeFrom(const char* value) { return value && value[0] != '\0'; }
+
+const char* raw(const char* name) { return std::getenv(name); }
+int32_t fps() { return fpsFrom(raw("MAC_SHADOW_FPS")); }
+bool adaptiveFps() { return adaptiveFpsFrom(raw("MAC_SHADOW_ADAPTIVE_FPS")); }
+uint64_t idleAwakeMs() { return idleAwakeMsFrom(raw("MAC_SHADOW_IDLE_AWAKE_MIN")); }
+bool native() { return nativeFrom(raw("MAC_SHADOW_NATIVE")); }
+double scale() { return scaleFrom(raw("MAC_SHADOW_SCALE")); }
+bool audio() { return audioFrom(raw("MAC_SHADOW_AUDIO")); }
+bool parentWatch() { return parentWatchFrom(raw("MAC_SHADOW_PARENT_WATCH")); }
+bool mirror() { return mirrorFrom(raw("MAC_SHADOW_MIRROR")); }
+bool ctrlAsCmd() { return ctrlAsCmdFrom(raw("MAC_SHADOW_CTRL_AS_CMD")); }
+bool cursor() { return cursorFrom(raw("MAC_SHADOW_CURSOR")); }
+int32_t sizeAlign() { return sizeAlignFrom(raw("MAC_SHADOW_SIZE_ALIGN")); }
+double maxPixels() { return maxPixelsFrom(raw("MAC_SHADOW_MAX_PIXELS")); }
+int32_t maxWidth() { return maxWidthFrom(raw("MAC_SHADOW_MAX_WIDTH")); }
+int32_t virtualMode() { return virtualModeFrom(raw("MAC_SHADOW_VIRTUAL")); }
+
+} // namespace mac_env

@@ -1,0 +1,64 @@
+// New, Free, Uninit, Stop and EnumMonitors, and the process-wide record.
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "desktop_size.h"
+#include "env.h"
+#include "lifecycle.h"
+#include "platform/platform.h"
+#include "terminate.h"
+
+namespace {
+std::atomic<macShadowSubsystem*> gRecord{nullptr};
+} // namespace
+
+extern "C" macShadowSubsystem* mac_shadow_record(void) { return gRecord.load(); }
+extern "C" void mac_shadow_set_record(macShadowSubsystem* record) { gRecord.store(record); }
+
+extern "C" rdpShadowSubsystem* mac_shadow_subsystem_new(void) {
+    void* block = std::calloc(1, sizeof(macShadowSubsystem));
+    if (!block)
+        return nullptr;
+    auto* record = static_cast<macShadowSubsystem*>(block);
+    // The input, login, connect, clipboard and layout callbacks are filled
+    // in here by the components that own them as they are added.
+    mac_shadow_fill_callbacks(record);
+    return &record->common.base;
+}
+
+extern "C" void mac_shadow_subsystem_free(rdpShadowSubsystem* subsystem) {
+    if (!subsystem)
+        return;
+    auto* record = reinterpret_cast<macShadowSubsystem*>(subsystem);
+    macShadowSubsystem* expected = record;
+    gRecord.compare_exchange_strong(expected, nullptr);
+    std::free(record);
+}
+
+extern "C" int mac_shadow_subsystem_uninit(rdpShadowSubsystem* subsystem) {
+    return subsystem ? 1 : -1;
+}
+
+extern "C" int mac_shadow_subsystem_stop(rdpShadowSubsystem* subsystem) {
+    if (!subsystem)
+        return -1;
+    mac_shadow_teardown(reinterpret_cast<macShadowSubsystem*>(subsystem), "server stopping");
+    return 1;
+}
+
+extern "C" UINT32 mac_shadow_enum_monitors(MONITOR_DEF* monitors, UINT32 maxMonitors) {
+    if (!monitors || maxMonitors < 1)
+        return 0;
+    corvane::platform::MainDisplayInfo main;
+    if (!corvane::platform::current().displays().mainDisplay(main))
+        return 0;
+    const double s = mac_shadow_share_scale(mac_env::native(), mac_env::scale());
+    const DesktopSize size = mac_shadow_enum_size(main, s);
+    monitors[0].left = 0;
+    monitors[0].top = 0;
+    monitors[0].right = size.width - 1;
+    monitors[0].bottom = size.height - 1;
+    monitors[0].flags = 1;
+    return 1;
+}

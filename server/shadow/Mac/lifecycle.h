@@ -1,0 +1,12 @@
+// Steps of the lifecycle callbacks, shared between their files.
+#pragma once
+#include "mac_shadow.h"
+
+// Parses MAC_SHADOW_NLA into the record and removes it from the environment.
+void mac_shadow_nla_configure(macShadowSubsystem* record);
+// Init's frame-rate, idle and display steps; false when the main display
+// cannot be measured.
+void mac_shadow_init_rates(macShadowSubsystem* record);
+bool mac_shadow_init_desktop(macShadowSubsystem* record);
+// Start's permission report.
+void mac_shadow_log_permissions(void);

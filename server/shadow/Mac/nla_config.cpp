@@ -1,0 +1,25 @@
+// The login that NLA clients use, taken from the environment once at start.
+#include <cstdlib>
+#include <cstring>
+
+#include "lifecycle.h"
+#include "log.h"
+
+void mac_shadow_nla_configure(macShadowSubsystem* record) {
+    record->nlaConfigured = false;
+    const char* value = std::getenv("MAC_SHADOW_NLA");
+    if (!value || !*value)
+        return;
+    if (mac_logic_nla_parse(value, record->nlaUser, sizeof record->nlaUser, record->nlaHash) == 1) {
+        record->nlaConfigured = true;
+        MAC_INFO("Corvane login for NLA clients: user '%s'", record->nlaUser);
+    } else {
+        std::memset(record->nlaUser, 0, sizeof record->nlaUser);
+        std::memset(record->nlaHash, 0, sizeof record->nlaHash);
+        MAC_ERROR("MAC_SHADOW_NLA is malformed (want user:32 hex digits): NLA logins will be "
+                  "refused");
+    }
+    // The hash is a secret: it must not stay where child processes or a
+    // process listing can read it.
+    unsetenv("MAC_SHADOW_NLA");
+}

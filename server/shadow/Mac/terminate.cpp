@@ -1,0 +1,129 @@
+#include "terminate.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "env.h"
+#include "log.h"
+
+namespace {
+
+std::atomic<bool> gTerminating{false};
+std::mutex gHandlerMutex; // the handler runs serially, whoever calls it
+int gWakePipe[2] = {-1, -1};
+MacProcessExit gExit = _exit;
+
+// A reason travels through the pipe as one byte: an index into this table.
+const char* const kReasons[] = {"SIGTERM", "SIGINT", "SIGHUP", "the Corvane app is gone"};
+constexpr int kParentGone = 3;
+
+void onSignal(int signal) {
+    const char index = signal == SIGTERM ? 0 : signal == SIGINT ? 1 : 2;
+    const int saved = errno;
+    (void)!write(gWakePipe[1], &index, 1);
+    errno = saved;
+}
+
+int reasonIndex(const char* reason) {
+    for (int i = 0; i < 4; ++i)
+        if (reason == kReasons[i])
+            return i;
+    return kParentGone;
+}
+
+int openParentWatch(pid_t parent) {
+    return static_cast<int>(syscall(SYS_pidfd_open, parent, 0));
+}
+
+void terminationThread(int parentFd) {
+    pollfd fds[2] = {{gWakePipe[0], POLLIN, 0}, {parentFd, POLLIN, 0}};
+    for (;;) {
+        const int n = poll(fds, parentFd >= 0 ? 2 : 1, -1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return;
+        if (fds[0].revents & POLLIN) {
+            char index = 0;
+            if (read(gWakePipe[0], &index, 1) == 1 && index >= 0 && index < 4)
+                mac_shadow_on_terminate(kReasons[static_cast<int>(index)]);
+        }
+        if (parentFd >= 0 && (fds[1].revents & (POLLIN | POLLHUP))) {
+            mac_shadow_on_terminate(kReasons[kParentGone]);
+            fds[1].fd = -1;
+        }
+    }
+}
+
+bool installOnce() {
+    if (pipe2(gWakePipe, O_CLOEXEC) != 0)
+        return false;
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(signal, &action, nullptr);
+
+    int parentFd = -1;
+    const pid_t parent = getppid();
+    if (mac_env::parentWatch() && parent >= 2) {
+        parentFd = openParentWatch(parent);
+        // The parent may have ended before the watch was in place.
+        if (parentFd < 0 || getppid() != parent)
+            mac_shadow_queue_terminate(kReasons[kParentGone]);
+    }
+    std::thread(terminationThread, parentFd).detach();
+    return true;
+}
+
+} // namespace
+
+bool mac_shadow_install_termination(void) {
+    static std::once_flag once;
+    static bool installed = false;
+    std::call_once(once, [] { installed = installOnce(); });
+    return installed;
+}
+
+void mac_shadow_queue_terminate(const char* reason) {
+    const char index = static_cast<char>(reasonIndex(reason));
+    if (gWakePipe[1] >= 0)
+        (void)!write(gWakePipe[1], &index, 1);
+}
+
+extern "C" void mac_shadow_on_terminate(const char* reason) {
+    std::lock_guard lock(gHandlerMutex);
+    if (gTerminating.exchange(true))
+        return;
+    MAC_INFO("%s: stopping", reason);
+    if (macShadowSubsystem* record = mac_shadow_record())
+        mac_shadow_teardown(record, reason);
+    MAC_INFO("%s: server exiting", reason);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    gExit(0);
+}
+
+extern "C" void mac_shadow_teardown(macShadowSubsystem* record, const char* reason) {
+    if (!record)
+        return;
+    record->tearingDown.exchange(1);
+    EnterCriticalSection(&record->displayLock);
+    // Captures, virtual displays and power assertions are released here by
+    // their owners as they are added.
+    (void)reason;
+    LeaveCriticalSection(&record->displayLock);
+}
+
+void mac_shadow_set_process_exit(MacProcessExit exitFn) { gExit = exitFn ? exitFn : _exit; }
+void mac_shadow_reset_terminating_for_tests(void) { gTerminating.store(false); }

@@ -1,0 +1,94 @@
+#include "app/core/launch_plan.h"
+
+#include <cstdio>
+
+extern char** environ;
+
+namespace corvane::app {
+
+namespace {
+
+std::string flag(bool on) { return on ? "1" : "0"; }
+
+std::vector<std::string> launchArguments(const ServerSettings& s) {
+    bool nla = s.requireLogin && s.nlaLogin.has_value();
+    std::vector<std::string> arguments;
+    arguments.push_back("/port:" + std::to_string(s.port));
+    arguments.push_back(s.requireLogin ? "+auth" : "-auth");
+    arguments.push_back("/sec:tls");
+    if (nla)
+        arguments.push_back("+sec-nla");
+    arguments.push_back(s.avc444 ? "+gfx-avc444" : "-gfx-avc444");
+    if (!s.cursor)
+        arguments.push_back("+server-side-cursor");
+    arguments.push_back("/max-connections:" + std::to_string(maxConnections));
+    return arguments;
+}
+
+std::string twoDecimals(double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2f", value);
+    return text;
+}
+
+std::string h264ProfileName(const std::string& profile) {
+    if (profile == "baseline" || profile == "main" || profile == "high")
+        return profile;
+    return "baseline";
+}
+
+std::string sizeAlignment(int align) {
+    if (align == 4 || align == 8 || align == 16)
+        return std::to_string(align);
+    return "2";
+}
+
+void setOrRemove(Environment& env, const std::string& name, bool present,
+                 const std::string& value) {
+    if (present)
+        env[name] = value;
+    else
+        env.erase(name);
+}
+
+} // namespace
+
+LaunchPlan buildLaunchPlan(const ServerSettings& s, const Environment& baseEnvironment) {
+    Environment env = baseEnvironment;
+    env.try_emplace("WLOG_LEVEL", "INFO");
+    env["MAC_SHADOW_SCALE"] = twoDecimals(s.scale);
+    env["MAC_SHADOW_FPS"] = std::to_string(s.fps);
+    env["MAC_SHADOW_ADAPTIVE_FPS"] = flag(s.adaptiveFps);
+    env["MAC_SHADOW_CURSOR"] = flag(s.cursor);
+    env["MAC_SHADOW_MAX_PIXELS"] = std::to_string(s.maxPixels);
+    env["MAC_SHADOW_VIRTUAL"] = s.remoteScreen == RemoteScreen::real ? "never" : "auto";
+    env["MAC_SHADOW_MIRROR"] = flag(s.remoteScreen == RemoteScreen::mirror);
+    env["MAC_SHADOW_AUDIO"] = flag(s.audio);
+    env["MAC_SHADOW_CLIPBOARD"] = flag(s.clipboard);
+    env["FREERDP_VIDEOTOOLBOX_ENCODER"] = flag(s.videoEncoder);
+    env["MAC_SHADOW_BITRATE_MBPS"] = std::to_string(s.bitrateMbps);
+    setOrRemove(env, "MAC_SHADOW_MAX_WIDTH", s.maxWidth >= 1, std::to_string(s.maxWidth));
+    env["MAC_SHADOW_CTRL_AS_CMD"] = flag(s.ctrlAsCmd);
+    setOrRemove(env, "MAC_SHADOW_STATS_FILE", s.statsFile.has_value(), s.statsFile.value_or(""));
+    env["MAC_SHADOW_H264_PROFILE"] = h264ProfileName(s.h264Profile);
+    setOrRemove(env, "MAC_SHADOW_H264_GOP_SEC", s.h264GopSec >= 1, std::to_string(s.h264GopSec));
+    env["MAC_SHADOW_SIZE_ALIGN"] = sizeAlignment(s.sizeAlign);
+    setOrRemove(env, "MAC_SHADOW_NLA", s.requireLogin && s.nlaLogin.has_value(),
+                s.nlaLogin.value_or(""));
+    env["MAC_SHADOW_PARENT_WATCH"] = "1";
+    return {launchArguments(s), std::move(env)};
+}
+
+Environment processEnvironment() {
+    Environment env;
+    for (char** entry = environ; entry && *entry; ++entry) {
+        std::string text(*entry);
+        size_t equals = text.find('=');
+        if (equals == std::string::npos || equals == 0)
+            continue;
+        env.try_emplace(text.substr(0, equals), text.substr(equals + 1));
+    }
+    return env;
+}
+
+} // namespace corvane::app

@@ -1,0 +1,31 @@
+// Where the application keeps its files. Linux follows the XDG base
+// directories; macOS uses the places its users expect. Every path is computed
+// on each call so that a changed environment (tests, a new HOME) is honoured.
+#pragma once
+#include <string>
+
+namespace corvane::app::paths {
+
+// The user's home directory: $HOME, else the password database.
+std::string homeDirectory();
+
+// The log file shared by the application and the server's output.
+std::string logPath();
+// The server's statistics file; its directory is created on every call
+// (a failure to create it is ignored: the reader then finds nothing).
+std::string statsPath();
+// FreeRDP's shadow server keeps its TLS certificate and key here.
+std::string serverCertDirectory();
+
+// The directory of the running executable (where the server is installed
+// next to the application).
+std::string applicationDirectory();
+// The path of the server executable in the install layout.
+std::string bundledServerPath();
+// What `Spawn::stopLeftovers` matches at the end of a process's executable.
+std::string leftoverServerSuffix();
+
+// Creates a directory and its missing parents; false when it cannot.
+bool makeDirectories(const std::string& path);
+
+} // namespace corvane::app::paths

@@ -1,0 +1,23 @@
+#include "clock.h"
+
+#include <atomic>
+
+#include <winpr/sysinfo.h>
+
+namespace {
+std::atomic<uint64_t (*)(void)> gMs{nullptr};
+std::atomic<uint64_t (*)(void)> gNs{nullptr};
+} // namespace
+
+extern "C" uint64_t mac_now_ms(void) {
+    auto fn = gMs.load(std::memory_order_relaxed);
+    return fn ? fn() : winpr_GetTickCount64();
+}
+
+extern "C" uint64_t mac_now_ns(void) {
+    auto fn = gNs.load(std::memory_order_relaxed);
+    return fn ? fn() : winpr_GetTickCount64NS();
+}
+
+extern "C" void mac_set_clock_for_tests(uint64_t (*nowMs)(void)) { gMs.store(nowMs); }
+extern "C" void mac_set_ns_clock_for_tests(uint64_t (*nowNs)(void)) { gNs.store(nowNs); }

@@ -1,0 +1,284 @@
+/* Pure decision functions of the Mac shadow subsystem.
+ *
+ * No clock, no locks, no logging: callers pass the tick count (`now`, 64-bit
+ * milliseconds), hold whatever lock guards the state they hand in, and write
+ * the log lines themselves. Every function has C linkage, never throws and
+ * accepts null pointers (answering with the documented "nothing" result).
+ */
+#ifndef CORVANE_MAC_LOGIC_H
+#define CORVANE_MAC_LOGIC_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(__GNUC__)
+#define MAC_LOGIC_API __attribute__((visibility("default")))
+#else
+#define MAC_LOGIC_API
+#endif
+
+#ifdef __cplusplus
+#define MAC_LOGIC_NOEXCEPT noexcept
+extern "C" {
+#else
+#define MAC_LOGIC_NOEXCEPT
+#endif
+
+/* ---- Desktop plan ------------------------------------------------------ */
+
+#define MAC_PLAN_MAX_MONITORS 16
+#define MAC_PLAN_MIN_SIZE 200
+#define MAC_PLAN_MAX_SIZE 8192
+#define MAC_PLAN_DEFAULT_BUDGET 2073600.0 /* 1920 x 1080 per monitor */
+#define MAC_PLAN_MIN_BUDGET 500000.0
+#define MAC_PLAN_MIN_WIDTH_LIMIT 640
+#define MAC_PLAN_HIDPI_MIN_WIDTH 1600
+#define MAC_PLAN_HIDPI_MIN_HEIGHT 1050
+
+/* Results of mac_logic_build_plan_scaled. */
+#define MAC_PLAN_OK 0
+#define MAC_PLAN_BAD_ARGS (-1)
+#define MAC_PLAN_BAD_SIZE (-2)
+#define MAC_PLAN_TOO_LARGE (-3)
+
+/* MAC_SHADOW_VIRTUAL as read by mac_logic_virtual_mode. */
+#define MAC_VIRTUAL_AUTO 0
+#define MAC_VIRTUAL_NEVER 1
+#define MAC_VIRTUAL_ALWAYS 2
+
+/* The wanted desktop. Entries beyond count are zero; sizes are even and lie
+ * in 200-8192; x/y are relative to the top-left of the bounding box. */
+typedef struct DesktopPlan {
+    uint32_t count;
+    int32_t x[16];
+    int32_t y[16];
+    uint32_t width[16];
+    uint32_t height[16];
+    uint32_t totalWidth;
+    uint32_t totalHeight;
+    uint32_t useVirtual;
+    uint32_t hidpi[16];
+} DesktopPlan;
+
+/* 1 when a monitor with these scale factors (percent) wants a 2x mode. */
+MAC_LOGIC_API int32_t mac_logic_hidpi_wish(uint32_t desktopScale,
+                                           uint32_t deviceScale) MAC_LOGIC_NOEXCEPT;
+
+/* Builds a plan from the first min(count, 16) monitors. desktopScales and
+ * deviceScales may be null. Returns MAC_PLAN_OK or a negative MAC_PLAN_*;
+ * the plan is left cleared on every failure. */
+MAC_LOGIC_API int32_t mac_logic_build_plan_scaled(uint32_t count, const int32_t* lefts,
+                                                  const int32_t* tops, const uint32_t* widths,
+                                                  const uint32_t* heights,
+                                                  const uint32_t* desktopScales,
+                                                  const uint32_t* deviceScales,
+                                                  DesktopPlan* plan) MAC_LOGIC_NOEXCEPT;
+
+/* 1 when both plans describe the same request: count, totals and every
+ * monitor's position, size and hidpi flag (as true/false). */
+MAC_LOGIC_API int32_t mac_logic_plan_same(const DesktopPlan* a,
+                                          const DesktopPlan* b) MAC_LOGIC_NOEXCEPT;
+
+/* The sizing stages, applied in this order after the build. Each takes the
+ * raw value the caller read and applies its bounds itself. */
+
+/* Rounds sizes down to the alignment (4, 8 or 16; anything else means 2,
+ * which changes nothing) unless that would go below 200. Returns 1 when a
+ * size changed (totals are then recomputed), else 0. */
+MAC_LOGIC_API int32_t mac_logic_plan_align(DesktopPlan* plan,
+                                           int32_t alignment) MAC_LOGIC_NOEXCEPT;
+
+/* Scales the plan down to budgetPerMonitor pixels per monitor (values below
+ * 500000 or not finite mean 2073600). Returns 1 when it scaled, else 0. */
+MAC_LOGIC_API int32_t mac_logic_plan_budget(DesktopPlan* plan,
+                                            double budgetPerMonitor) MAC_LOGIC_NOEXCEPT;
+
+/* Scales the plan down to maxWidth total pixels (only 640-8192 counts;
+ * anything else is no limit). Returns 1 when it scaled, else 0. */
+MAC_LOGIC_API int32_t mac_logic_plan_width_limit(DesktopPlan* plan,
+                                                 int32_t maxWidth) MAC_LOGIC_NOEXCEPT;
+
+/* Sets hidpi monitors smaller than 1600 x 1050 back to 1x. Returns how many
+ * were set back. */
+MAC_LOGIC_API int32_t mac_logic_plan_hidpi_minimum(DesktopPlan* plan) MAC_LOGIC_NOEXCEPT;
+
+/* MAC_VIRTUAL_* for the variable's value (null when unset). */
+MAC_LOGIC_API int32_t mac_logic_virtual_mode(const char* value) MAC_LOGIC_NOEXCEPT;
+
+/* Decides useVirtual from the mode and the main display's size in points.
+ * Returns the value stored (0 or 1). */
+MAC_LOGIC_API int32_t mac_logic_plan_choose_virtual(DesktopPlan* plan, int32_t mode,
+                                                    int32_t mainPointsWidth,
+                                                    int32_t mainPointsHeight) MAC_LOGIC_NOEXCEPT;
+
+/* The size the desktop takes on the Mac in points: half the totals when
+ * every monitor is hidpi, the totals otherwise. Returns 1 when at least one
+ * monitor is hidpi (the points line is due), else 0 with both outputs 0. */
+MAC_LOGIC_API int32_t mac_logic_plan_points(const DesktopPlan* plan, uint32_t* pointsWidth,
+                                            uint32_t* pointsHeight) MAC_LOGIC_NOEXCEPT;
+
+/* ---- Connection limit and lockout ------------------------------------- */
+
+#define MAC_LOGIN_TABLE_SIZE 64
+#define MAC_LOGIN_ADDRESS_MAX 63
+#define MAC_CONN_WINDOW_MS 60000u
+#define MAC_CONN_PER_WINDOW 15
+#define MAC_LOCKOUT_FORGET_MS 3600000u
+#define MAC_LOCKOUT_MAX_MS 900000u
+#define MAC_ACCOUNT_SIZE 128
+
+typedef struct MacConnEntry {
+    char address[MAC_LOGIN_ADDRESS_MAX + 1]; /* empty = free */
+    uint64_t windowStart;
+    int32_t count;
+} MacConnEntry;
+
+typedef struct MacConnTable {
+    MacConnEntry entries[MAC_LOGIN_TABLE_SIZE];
+} MacConnTable;
+
+typedef struct MacLockoutEntry {
+    char address[MAC_LOGIN_ADDRESS_MAX + 1]; /* empty = free */
+    int32_t failures;
+    uint64_t lastFailureTick;
+    uint64_t lockedUntil;
+} MacLockoutEntry;
+
+typedef struct MacLockoutTable {
+    MacLockoutEntry entries[MAC_LOGIN_TABLE_SIZE];
+} MacLockoutTable;
+
+/* Counts one connection from address. 1 = allow, 0 = refuse (more than 15
+ * in the minute that began with its first connection). Untrackable
+ * addresses (missing, empty, longer than 63) are always allowed. */
+MAC_LOGIC_API int32_t mac_logic_conn_allow(MacConnTable* table, const char* address,
+                                           uint64_t now) MAC_LOGIC_NOEXCEPT;
+
+/* Records one wrong password; returns the lockout it imposes in ms (0 for
+ * none). Untrackable addresses are never locked out. */
+MAC_LOGIC_API uint64_t mac_logic_auth_failed(MacLockoutTable* table, const char* address,
+                                             uint64_t now) MAC_LOGIC_NOEXCEPT;
+
+/* Milliseconds the address is still locked out for at now, 0 when it is not. */
+MAC_LOGIC_API uint64_t mac_logic_lockout_remaining(const MacLockoutTable* table,
+                                                   const char* address,
+                                                   uint64_t now) MAC_LOGIC_NOEXCEPT;
+
+/* Wrong passwords recorded for the address, 0 when it has no entry. */
+MAC_LOGIC_API int32_t mac_logic_lockout_failures(const MacLockoutTable* table,
+                                                 const char* address) MAC_LOGIC_NOEXCEPT;
+
+/* Frees the address's entry after a good login. Returns 1 when there was one. */
+MAC_LOGIC_API int32_t mac_logic_lockout_clear(MacLockoutTable* table,
+                                              const char* address) MAC_LOGIC_NOEXCEPT;
+
+/* Whole seconds, rounded up, for "locked out for another %llu s". */
+MAC_LOGIC_API uint64_t mac_logic_seconds_up(uint64_t ms) MAC_LOGIC_NOEXCEPT;
+
+/* ---- Account names and the NLA login value ---------------------------- */
+
+/* Derives the account from a user name as sent ("DOMAIN\\name",
+ * "name@host", blanks around). 1 = ok, 0 = no usable name (out is then
+ * empty when it has room for anything). */
+MAC_LOGIC_API int32_t mac_logic_auth_account(const char* user, char* out,
+                                             size_t outSize) MAC_LOGIC_NOEXCEPT;
+
+/* 1 when account equals the configured NLA user, ignoring the case of A-Z
+ * only; 0 when they differ or either is missing or empty. */
+MAC_LOGIC_API int32_t mac_logic_nla_user_matches(const char* account,
+                                                 const char* nlaUser) MAC_LOGIC_NOEXCEPT;
+
+#define MAC_NLA_USER_MAX 127
+#define MAC_NLA_HASH_SIZE 16
+
+/* Parses "user:32 hex digits" (the last colon separates). 1 = parsed, 0 =
+ * malformed: userOut is then empty (when userOutSize >= 1) and hashOut is
+ * untouched. */
+MAC_LOGIC_API int32_t mac_logic_nla_parse(const char* value, char* userOut, size_t userOutSize,
+                                          uint8_t* hashOut) MAC_LOGIC_NOEXCEPT;
+
+/* ---- Repaint schedule and acknowledgement watch ----------------------- */
+
+#define MAC_REPAINT_STEPS 7
+#define MAC_REPAINT_RISK_INTERVAL_MS 30000u
+#define MAC_REPAINT_RISK_WINDOW_MS 180000u
+#define MAC_REPAINT_FIRST_MS 4000u
+#define MAC_REPAINT_LOGGED_MAX 3
+#define MAC_BURST_LENGTH_MS 3200u
+#define MAC_BURST_STEP_MS 800u
+#define MAC_BURST_AFTER_CONNECT_MS 1500u /* also after an applied plan */
+#define MAC_BURST_AFTER_RESTART_MS 500u
+#define MAC_SETTLE_QUIET_MS 1000u
+
+/* What mac_logic_repaint_due decided. */
+#define MAC_REPAINT_NONE 0
+#define MAC_REPAINT_BURST 1     /* not counted in the statistics */
+#define MAC_REPAINT_SETTLE 2    /* counted */
+#define MAC_REPAINT_SCHEDULED 3 /* counted */
+
+/* The schedule's fields, all ticks in ms (0 = none for the deadlines). */
+typedef struct MacRepaintSchedule {
+    uint64_t burstEnd;
+    uint64_t nextBurstRepaint;
+    uint64_t lastFrameTick;
+    uint64_t lastSettleRepaint;
+    uint64_t nextScheduledRepaint;
+    int32_t repaintIndex;
+    uint64_t riskUntil;
+} MacRepaintSchedule;
+
+/* Interval to the next scheduled repaint: 30 s inside the risk window (index
+ * unchanged), else the delay for *repaintIndex (limited to 0-6), moving the
+ * index on until it reaches 6. A null index reads as 0. */
+MAC_LOGIC_API uint32_t mac_logic_next_repaint_ms(int32_t* repaintIndex, uint64_t now,
+                                                 uint64_t riskUntil) MAC_LOGIC_NOEXCEPT;
+
+/* Starts a burst of full frames, the first one firstDelayMs from now. */
+MAC_LOGIC_API void mac_logic_repaint_burst(MacRepaintSchedule* s, uint64_t now,
+                                           uint32_t firstDelayMs) MAC_LOGIC_NOEXCEPT;
+
+/* A new client became ready: burst plus the schedule from its start. */
+MAC_LOGIC_API void mac_logic_repaint_connect(MacRepaintSchedule* s,
+                                             uint64_t now) MAC_LOGIC_NOEXCEPT;
+
+/* A risk event: repaint every 30 s for the next 3 minutes; the next
+ * scheduled repaint only ever moves nearer. */
+MAC_LOGIC_API void mac_logic_repaint_risk(MacRepaintSchedule* s,
+                                          uint64_t now) MAC_LOGIC_NOEXCEPT;
+
+/* One loop turn with an active client: the first repaint that applies, with
+ * the schedule moved on. *logIndex (optional) receives the repaint number for
+ * "scheduled repaint %d after the client connected", or -1 for no line. */
+MAC_LOGIC_API int32_t mac_logic_repaint_due(MacRepaintSchedule* s, uint64_t now,
+                                            int32_t* logIndex) MAC_LOGIC_NOEXCEPT;
+
+#define MAC_ACK_CHECK_MS 1000u
+#define MAC_ACK_LOG_MS 10000u
+#define MAC_ACK_STALL_MS 60000u
+#define MAC_ACK_LOG_ABOVE 2u
+#define MAC_ACK_STALL_ABOVE 30u
+
+/* Verdict bits of mac_logic_ack_verdict. */
+#define MAC_ACK_LOG 0x1   /* "frames sent but not yet acknowledged..." */
+#define MAC_ACK_STALL 0x2 /* stall: warning, risk event, settle repaint */
+
+typedef struct MacAckWatch {
+    uint64_t nextAckCheck;
+    uint64_t nextAckLog;
+    uint64_t lastStall; /* 0 = never */
+} MacAckWatch;
+
+/* 1 when the in-flight count is to be read this turn (and the next check is
+ * booked a second later), else 0. */
+MAC_LOGIC_API int32_t mac_logic_ack_due(MacAckWatch* w, uint64_t now) MAC_LOGIC_NOEXCEPT;
+
+/* MAC_ACK_* bits for the largest in-flight count of the acknowledging
+ * clients; books the next log line and the stall time. */
+MAC_LOGIC_API int32_t mac_logic_ack_verdict(MacAckWatch* w, uint32_t maxInflight,
+                                            uint64_t now) MAC_LOGIC_NOEXCEPT;
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* CORVANE_MAC_LOGIC_H */

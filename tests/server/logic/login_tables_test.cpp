@@ -1,0 +1,214 @@
+#include "mac_logic.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+namespace {
+
+constexpr uint64_t kStart = 10000000; // well past the first hour of the tick counter
+
+std::string addressNumber(int i) {
+    return "10.0.0." + std::to_string(i);
+}
+
+class ConnLimit : public ::testing::Test {
+  protected:
+    std::unique_ptr<MacConnTable> table = std::make_unique<MacConnTable>();
+    int32_t allow(const std::string& address, uint64_t now) {
+        return mac_logic_conn_allow(table.get(), address.c_str(), now);
+    }
+};
+
+class Lockout : public ::testing::Test {
+  protected:
+    std::unique_ptr<MacLockoutTable> table = std::make_unique<MacLockoutTable>();
+    uint64_t fail(const std::string& address, uint64_t now) {
+        return mac_logic_auth_failed(table.get(), address.c_str(), now);
+    }
+    uint64_t remaining(const std::string& address, uint64_t now) {
+        return mac_logic_lockout_remaining(table.get(), address.c_str(), now);
+    }
+    int32_t failures(const std::string& address) {
+        return mac_logic_lockout_failures(table.get(), address.c_str());
+    }
+};
+
+} // namespace
+
+TEST_F(ConnLimit, FifteenAMinuteThenRefusedUntilTheWindowPasses) {
+    for (int i = 0; i < 15; i++)
+        EXPECT_EQ(allow("192.0.2.1", kStart + i * 1000), 1) << i;
+    EXPECT_EQ(allow("192.0.2.1", kStart + 20000), 0);
+    EXPECT_EQ(allow("192.0.2.1", kStart + 59999), 0);
+    EXPECT_EQ(allow("192.0.2.2", kStart + 59999), 1); // other addresses are not affected
+    EXPECT_EQ(allow("192.0.2.1", kStart + 60001), 1); // a new window starts here
+    for (int i = 0; i < 14; i++)
+        EXPECT_EQ(allow("192.0.2.1", kStart + 60002 + i), 1) << i;
+    EXPECT_EQ(allow("192.0.2.1", kStart + 61000), 0);
+}
+
+TEST_F(ConnLimit, ExactlyOneMinuteLaterIsANewWindow) {
+    for (int i = 0; i < 15; i++)
+        allow("192.0.2.1", kStart);
+    EXPECT_EQ(allow("192.0.2.1", kStart + 60000), 1);
+}
+
+TEST_F(ConnLimit, ClockBeforeTheWindowStartsANewWindow) {
+    for (int i = 0; i < 15; i++)
+        allow("192.0.2.1", kStart);
+    EXPECT_EQ(allow("192.0.2.1", kStart - 1), 1);
+}
+
+TEST_F(ConnLimit, UntrackableAddressesAreAlwaysAllowed) {
+    const std::string longAddress(64, 'a');
+    for (int i = 0; i < 30; i++) {
+        EXPECT_EQ(allow(longAddress, kStart), 1);
+        EXPECT_EQ(allow("", kStart), 1);
+        EXPECT_EQ(mac_logic_conn_allow(table.get(), nullptr, kStart), 1);
+        EXPECT_EQ(mac_logic_conn_allow(nullptr, "192.0.2.1", kStart), 1);
+    }
+    for (const MacConnEntry& e : table->entries)
+        EXPECT_EQ(e.address[0], '\0');
+}
+
+TEST_F(ConnLimit, SixtyThreeCharactersAreTracked) {
+    const std::string address(63, 'b');
+    for (int i = 0; i < 15; i++)
+        EXPECT_EQ(allow(address, kStart), 1);
+    EXPECT_EQ(allow(address, kStart), 0);
+}
+
+TEST_F(ConnLimit, FullTableGivesTheOldestWindowAway) {
+    for (int i = 0; i < MAC_LOGIN_TABLE_SIZE; i++)
+        allow(addressNumber(i), kStart + 100 - (i == 5 ? 100 : 0));
+    for (int i = 0; i < 15; i++)
+        allow(addressNumber(0), kStart + 100); // fills the first entry's window
+    EXPECT_EQ(allow("198.51.100.9", kStart + 200), 1);
+    EXPECT_STREQ(table->entries[5].address, "198.51.100.9");
+    EXPECT_EQ(table->entries[5].count, 1);
+    EXPECT_EQ(table->entries[5].windowStart, kStart + 200);
+    EXPECT_EQ(allow(addressNumber(0), kStart + 300), 0); // still tracked
+}
+
+TEST_F(Lockout, ThirdWrongPasswordLocksFor30Seconds) {
+    EXPECT_EQ(fail("192.0.2.1", kStart), 0u);
+    EXPECT_EQ(fail("192.0.2.1", kStart + 1000), 0u);
+    EXPECT_EQ(remaining("192.0.2.1", kStart + 1000), 0u);
+    EXPECT_EQ(fail("192.0.2.1", kStart + 2000), 30000u);
+    EXPECT_EQ(failures("192.0.2.1"), 3);
+    EXPECT_EQ(remaining("192.0.2.1", kStart + 2000), 30000u);
+    EXPECT_EQ(mac_logic_seconds_up(remaining("192.0.2.1", kStart + 2500)), 30u);
+    EXPECT_EQ(mac_logic_seconds_up(remaining("192.0.2.1", kStart + 31999)), 1u);
+    EXPECT_EQ(remaining("192.0.2.1", kStart + 32000), 0u);
+    EXPECT_EQ(remaining("192.0.2.2", kStart + 2000), 0u);
+}
+
+TEST_F(Lockout, LockoutsDoubleUpTo900Seconds) {
+    const uint64_t expected[] = {0, 0, 30000, 60000, 120000, 240000, 480000, 900000, 900000, 900000};
+    uint64_t now = kStart;
+    for (uint64_t want : expected) {
+        EXPECT_EQ(fail("192.0.2.1", now), want);
+        now += 1000;
+    }
+}
+
+TEST_F(Lockout, GoodLoginFreesTheEntry) {
+    for (int i = 0; i < 3; i++)
+        fail("192.0.2.1", kStart);
+    EXPECT_EQ(mac_logic_lockout_clear(table.get(), "192.0.2.1"), 1);
+    EXPECT_EQ(table->entries[0].address[0], '\0');
+    EXPECT_EQ(remaining("192.0.2.1", kStart), 0u);
+    EXPECT_EQ(failures("192.0.2.1"), 0);
+    EXPECT_EQ(fail("192.0.2.1", kStart + 1), 0u); // counting starts again
+    EXPECT_EQ(mac_logic_lockout_clear(table.get(), "192.0.2.7"), 0);
+}
+
+TEST_F(Lockout, WrongPasswordAfterAnHourCountsAsTheFirst) {
+    for (int i = 0; i < 5; i++)
+        fail("192.0.2.1", kStart);
+    const uint64_t later = kStart + 61 * 60000;
+    EXPECT_EQ(fail("192.0.2.1", later), 0u);
+    EXPECT_EQ(failures("192.0.2.1"), 1);
+    // Exactly an hour is not yet forgotten.
+    for (int i = 0; i < 3; i++)
+        fail("192.0.2.2", kStart);
+    EXPECT_EQ(fail("192.0.2.2", kStart + MAC_LOCKOUT_FORGET_MS), 60000u);
+}
+
+TEST_F(Lockout, UntrackableAddressesAreNeverLockedOut) {
+    const std::string longAddress(64, 'x');
+    for (int i = 0; i < 10; i++) {
+        EXPECT_EQ(fail(longAddress, kStart), 0u);
+        EXPECT_EQ(fail("", kStart), 0u);
+        EXPECT_EQ(mac_logic_auth_failed(table.get(), nullptr, kStart), 0u);
+        EXPECT_EQ(mac_logic_auth_failed(nullptr, "192.0.2.1", kStart), 0u);
+    }
+    EXPECT_EQ(remaining(longAddress, kStart), 0u);
+    EXPECT_EQ(failures(longAddress), 0);
+    EXPECT_EQ(mac_logic_lockout_remaining(nullptr, "192.0.2.1", kStart), 0u);
+    EXPECT_EQ(mac_logic_lockout_failures(table.get(), nullptr), 0);
+    EXPECT_EQ(mac_logic_lockout_clear(nullptr, "192.0.2.1"), 0);
+    for (const MacLockoutEntry& e : table->entries)
+        EXPECT_EQ(e.address[0], '\0');
+}
+
+TEST_F(Lockout, FirstStaleEntryIsReusedBeforeTheOldest) {
+    for (int i = 0; i < MAC_LOGIN_TABLE_SIZE; i++)
+        fail(addressNumber(i), kStart + 10 * static_cast<uint64_t>(i));
+    table->entries[3].lastFailureTick = 2; // stale
+    table->entries[7].lastFailureTick = 1; // stale and the oldest
+    EXPECT_EQ(fail("198.51.100.9", kStart + 1000), 0u);
+    EXPECT_STREQ(table->entries[3].address, "198.51.100.9");
+    EXPECT_EQ(table->entries[3].failures, 1);
+    EXPECT_EQ(table->entries[3].lastFailureTick, kStart + 1000);
+    EXPECT_STREQ(table->entries[7].address, addressNumber(7).c_str());
+}
+
+TEST_F(Lockout, StaleButStillLockedEntryIsNotTakenAsStale) {
+    for (int i = 0; i < MAC_LOGIN_TABLE_SIZE; i++)
+        fail(addressNumber(i), kStart + 10 * static_cast<uint64_t>(i));
+    table->entries[3].lastFailureTick = 1; // oldest, but its lock has not ended
+    table->entries[3].lockedUntil = kStart + 9999999;
+    table->entries[7].lastFailureTick = 2; // stale and unlocked
+    EXPECT_EQ(fail("198.51.100.9", kStart + 1000), 0u);
+    EXPECT_STREQ(table->entries[7].address, "198.51.100.9");
+    EXPECT_STREQ(table->entries[3].address, addressNumber(3).c_str());
+}
+
+TEST_F(Lockout, FullTableGivesTheOldestFailureAway) {
+    for (int i = 0; i < MAC_LOGIN_TABLE_SIZE; i++)
+        fail(addressNumber(i), kStart + 10 * static_cast<uint64_t>(MAC_LOGIN_TABLE_SIZE - i));
+    fail(addressNumber(MAC_LOGIN_TABLE_SIZE - 1), kStart + 5000); // was oldest, now newest
+    EXPECT_EQ(fail("198.51.100.9", kStart + 6000), 0u);
+    EXPECT_STREQ(table->entries[MAC_LOGIN_TABLE_SIZE - 2].address, "198.51.100.9");
+    EXPECT_EQ(failures(addressNumber(MAC_LOGIN_TABLE_SIZE - 2)), 0);
+    EXPECT_EQ(failures(addressNumber(MAC_LOGIN_TABLE_SIZE - 1)), 2);
+}
+
+TEST_F(Lockout, EqualOldestTakesTheFirstInTableOrder) {
+    for (int i = 0; i < MAC_LOGIN_TABLE_SIZE; i++)
+        fail(addressNumber(i), kStart);
+    fail("198.51.100.9", kStart + 1);
+    EXPECT_STREQ(table->entries[0].address, "198.51.100.9");
+    EXPECT_STREQ(table->entries[1].address, addressNumber(1).c_str());
+}
+
+TEST_F(Lockout, EntryIsReusedAfterAnHourByANewAddress) {
+    for (int i = 0; i < 4; i++)
+        fail("192.0.2.1", kStart);
+    ASSERT_EQ(remaining("192.0.2.1", kStart), 60000u);
+    const uint64_t later = kStart + MAC_LOCKOUT_FORGET_MS + 1;
+    EXPECT_EQ(fail("192.0.2.2", later), 0u);
+    EXPECT_STREQ(table->entries[0].address, "192.0.2.2");
+    EXPECT_EQ(failures("192.0.2.1"), 0);
+}
+
+TEST(SecondsUp, RoundsUpToWholeSeconds) {
+    EXPECT_EQ(mac_logic_seconds_up(0), 0u);
+    EXPECT_EQ(mac_logic_seconds_up(1), 1u);
+    EXPECT_EQ(mac_logic_seconds_up(1000), 1u);
+    EXPECT_EQ(mac_logic_seconds_up(1001), 2u);
+    EXPECT_EQ(mac_logic_seconds_up(900000), 900u);
+}

@@ -1,0 +1,215 @@
+// Entry, record lifecycle and Init's sizing over the sim platform.
+#include <cstdlib>
+#include <cstring>
+#include <malloc.h>
+
+#include <gtest/gtest.h>
+
+#include "server/shadow/Mac/mac_shadow.h"
+#include "server/shadow/Mac/probe.h"
+#include "sim_fixture.h"
+
+#include <dlfcn.h>
+
+// FreeRDP's header declares the registration as returning nothing; ours
+// answers whether it registered, so it is reached through its symbol.
+static int setEntryBuiltin(const char* name) {
+    using Fn = int (*)(const char*);
+    static Fn fn = reinterpret_cast<Fn>(dlsym(RTLD_DEFAULT, "shadow_subsystem_set_entry_builtin"));
+    return fn ? fn(name) : -100;
+}
+
+namespace {
+
+struct EnvGuard {
+    explicit EnvGuard(std::initializer_list<std::pair<const char*, const char*>> vars) {
+        for (auto [name, value] : vars) {
+            names.push_back(name);
+            value ? setenv(name, value, 1) : unsetenv(name);
+        }
+    }
+    ~EnvGuard() {
+        for (const char* name : names)
+            unsetenv(name);
+    }
+    std::vector<const char*> names;
+};
+
+struct Record {
+    Record() : base(mac_shadow_subsystem_new()) {}
+    ~Record() { mac_shadow_subsystem_free(base); }
+    macShadowSubsystem* get() { return reinterpret_cast<macShadowSubsystem*>(base); }
+    rdpShadowSubsystem* base;
+};
+
+} // namespace
+
+class InitSizing : public SimPlatformTest {};
+
+TEST_F(InitSizing, HiDpiMainDisplayDefaultsToPointSize) {
+    sim().simDisplays().setMain(2880, 1800, 2.0);
+    EnvGuard env{{"MAC_SHADOW_NATIVE", nullptr}, {"MAC_SHADOW_SCALE", nullptr}};
+    Record r;
+    ASSERT_EQ(mac_shadow_subsystem_init(r.base), 1);
+    EXPECT_TRUE(r.get()->mainDisplayHiDPI);
+    EXPECT_EQ(r.get()->desktopWidth, 1440);
+    EXPECT_EQ(r.get()->desktopHeight, 900);
+    EXPECT_EQ(r.get()->initialWidth, 1440);
+    EXPECT_EQ(r.get()->mainPixelWidth, 2880);
+    EXPECT_EQ(r.get()->mainPointsHeight, 900);
+    EXPECT_EQ(r.base->numMonitors, 1u);
+    EXPECT_EQ(r.base->monitors[0].right, 1439);
+    EXPECT_EQ(r.base->monitors[0].bottom, 899);
+    EXPECT_EQ(r.base->monitors[0].flags, 1u);
+    EXPECT_EQ(r.get()->mappingCount, 1);
+    EXPECT_EQ(r.get()->captureRect.width, 1440);
+    EXPECT_EQ(mac_shadow_record(), r.get());
+}
+
+TEST_F(InitSizing, NativeAndScaleOnHiDpi) {
+    sim().simDisplays().setMain(2880, 1800, 2.0);
+    {
+        EnvGuard env{{"MAC_SHADOW_NATIVE", "1"}};
+        Record r;
+        ASSERT_EQ(mac_shadow_subsystem_init(r.base), 1);
+        EXPECT_EQ(r.get()->desktopWidth, 2880);
+        EXPECT_EQ(r.get()->desktopHeight, 1800);
+        EXPECT_DOUBLE_EQ(r.get()->mappings[0].pointsPerPixel, 0.5);
+    }
+    {
+        EnvGuard env{{"MAC_SHADOW_NATIVE", "1"}, {"MAC_SHADOW_SCALE", "0.75"}};
+        Record r;
+        ASSERT_EQ(mac_shadow_subsystem_init(r.base), 1);
+        EXPECT_EQ(r.get()->desktopWidth, 2160);
+        EXPECT_EQ(r.get()->desktopHeight, 1350);
+    }
+    {
+        EnvGuard env{{"MAC_SHADOW_NATIVE", "1"}, {"MAC_SHADOW_SCALE", "0.1"}};
+        Record r;
+        ASSERT_EQ(mac_shadow_subsystem_init(r.base), 1);
+        EXPECT_EQ(r.get()->desktopWidth, 2880) << "an ignored scale leaves NATIVE in charge";
+    }
+}
+
+TEST_F(InitSizing, RatesFromEnvironment) {
+    EnvGuard env{{"MAC_SHADOW_FPS", "1"}, {"MAC_SHADOW_ADAPTIVE_FPS", "0"},
+                 {"MAC_SHADOW_IDLE_AWAKE_MIN", "240"}};
+    Record r;
+    ASSERT_EQ(mac_shadow_subsystem_init(r.base), 1);
+    EXPECT_EQ(r.get()->fps, 1);
+    EXPECT_EQ(r.get()->targetFps, 1);
+    EXPECT_EQ(r.get()->captureFps, 1);
+    EXPECT_FALSE(r.get()->adaptiveFps);
+    EXPECT_EQ(r.get()->idleAwakeMs, 14400000u);
+}
+
+TEST_F(InitSizing, DefaultRates) {
+    EnvGuard env{{"MAC_SHADOW_FPS", nullptr}, {"MAC_SHADOW_ADAPTIVE_FPS", ""}};
+    Record r;
+    ASSERT_EQ(mac_shadow_subsystem_init(r.base), 1);
+    EXPECT_EQ(r.get()->fps, 30);
+    EXPECT_EQ(r.get()->targetFps, 2);
+    EXPECT_TRUE(r.get()->adaptiveFps);
+    EXPECT_EQ(r.get()->idleAwakeMs, 900000u);
+}
+
+TEST_F(InitSizing, UnmeasurableDisplayFailsInit) {
+    sim().simDisplays().setAvailable(false);
+    Record r;
+    EXPECT_EQ(mac_shadow_subsystem_init(r.base), -1);
+}
+
+TEST_F(InitSizing, EnumMonitorsReportsTheSharedSize) {
+    sim().simDisplays().setMain(2880, 1800, 2.0);
+    EnvGuard env{{"MAC_SHADOW_SCALE", "0.5"}};
+    MONITOR_DEF monitors[16] = {};
+    ASSERT_EQ(mac_shadow_enum_monitors(monitors, 16), 1u);
+    EXPECT_EQ(monitors[0].right, 1439);
+    EXPECT_EQ(monitors[0].bottom, 899);
+    EXPECT_EQ(monitors[0].flags, 1u);
+}
+
+TEST(LifecycleNullRecords, RefusedWithMinusOne) {
+    EXPECT_EQ(mac_shadow_subsystem_uninit(nullptr), -1);
+    EXPECT_EQ(mac_shadow_subsystem_start(nullptr), -1);
+    EXPECT_EQ(mac_shadow_subsystem_stop(nullptr), -1);
+    mac_shadow_subsystem_free(nullptr); // ignored, must not crash
+}
+
+class EntryRegistration : public SimPlatformTest {};
+
+TEST_F(EntryRegistration, OtherNamesRegisterNothing) {
+    EXPECT_NE(setEntryBuiltin("X11"), 0);
+    EXPECT_NE(setEntryBuiltin("mac"), 0);
+    MONITOR_DEF monitors[16] = {};
+    EXPECT_EQ(shadow_enum_monitors(monitors, 16), 0u) << "no entry may be registered";
+}
+
+TEST_F(EntryRegistration, MacOrNoNameRegistersOurEntry) {
+    sim().simDisplays().setMain(1280, 800, 1.0);
+    EXPECT_EQ(setEntryBuiltin("Mac"), 0);
+    MONITOR_DEF monitors[16] = {};
+    ASSERT_EQ(shadow_enum_monitors(monitors, 16), 1u);
+    EXPECT_EQ(monitors[0].right, 1279);
+    EXPECT_STREQ(ShadowSubsystemName(), "Mac");
+}
+
+TEST_F(EntryRegistration, EntryFillsEveryLifecycleSlot) {
+    RDP_SHADOW_ENTRY_POINTS ep = {};
+    EXPECT_EQ(ShadowSubsystemEntry(&ep), 1);
+    EXPECT_EQ(ep.New, &mac_shadow_subsystem_new);
+    EXPECT_EQ(ep.Free, &mac_shadow_subsystem_free);
+    EXPECT_EQ(ep.Init, &mac_shadow_subsystem_init);
+    EXPECT_EQ(ep.Uninit, &mac_shadow_subsystem_uninit);
+    EXPECT_EQ(ep.Start, &mac_shadow_subsystem_start);
+    EXPECT_EQ(ep.Stop, &mac_shadow_subsystem_stop);
+    EXPECT_EQ(ep.EnumMonitors, &mac_shadow_enum_monitors);
+}
+
+namespace {
+size_t heapInUse() { return mallinfo2().uordblks; }
+} // namespace
+
+TEST(MessageFree, PointerMessageReleasesBothMasks) {
+    const size_t before = heapInUse();
+    auto* msg = static_cast<SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE*>(
+        std::calloc(1, sizeof(SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE)));
+    msg->xorMaskData = static_cast<BYTE*>(std::malloc(4096));
+    msg->andMaskData = static_cast<BYTE*>(std::malloc(4096));
+    const size_t allocated = heapInUse();
+    ASSERT_GT(allocated, before + 8000);
+    mac_shadow_message_free(SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE_ID, &msg->common);
+    EXPECT_GE(allocated - heapInUse(), 8192u);
+}
+
+TEST(MessageFree, SoundMessageReleasesItsSamples) {
+    const size_t before = heapInUse();
+    auto* msg = static_cast<SHADOW_MSG_OUT_AUDIO_OUT_SAMPLES*>(
+        std::calloc(1, sizeof(SHADOW_MSG_OUT_AUDIO_OUT_SAMPLES)));
+    msg->buf = std::malloc(8192);
+    const size_t allocated = heapInUse();
+    ASSERT_GT(allocated, before + 8000);
+    mac_shadow_message_free(SHADOW_MSG_OUT_AUDIO_OUT_SAMPLES_ID, &msg->common);
+    EXPECT_GE(allocated - heapInUse(), 8192u);
+}
+
+TEST(MessageFree, OtherIdsFreeOnlyTheMessage) {
+    // Fields of another message kind hold pointers that are not ours: freeing
+    // them would abort the process.
+    static BYTE notOnHeap[16];
+    auto* msg = static_cast<SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE*>(
+        std::calloc(1, sizeof(SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE)));
+    msg->xorMaskData = notOnHeap;
+    msg->andMaskData = notOnHeap;
+    mac_shadow_message_free(SHADOW_MSG_OUT_POINTER_POSITION_UPDATE_ID, &msg->common);
+    mac_shadow_message_free(2004, nullptr);
+    SUCCEED();
+}
+
+TEST(ProbeLine, ExactFormat) {
+    char line[64];
+    mac_shadow_probe_line(line, sizeof line, 1, 0);
+    EXPECT_STREQ(line, "screen=1 input=0\n");
+    mac_shadow_probe_line(line, sizeof line, 5, 1);
+    EXPECT_STREQ(line, "screen=1 input=1\n");
+}

@@ -1,0 +1,167 @@
+#include "e2e_harness.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <sstream>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace e2e {
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "corvane-e2e-XXXXXX").string();
+    if (mkdtemp(pattern.data()))
+        path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    if (!path_.empty())
+        std::filesystem::remove_all(path_, ignored);
+}
+
+Process::~Process() { stop(); }
+
+bool Process::start(const std::vector<std::string>& argv,
+                    const std::map<std::string, std::string>& env, const std::string& stdoutPath,
+                    const std::string& stderrPath) {
+    pid_ = fork();
+    if (pid_ < 0)
+        return false;
+    if (pid_ == 0) {
+        const int out = open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = stderrPath == stdoutPath
+                            ? out
+                            : open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int null = open("/dev/null", O_RDONLY);
+        dup2(null, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        setpgid(0, 0);
+        for (const auto& [name, value] : env)
+            value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
+        std::vector<char*> args;
+        for (const auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    return true;
+}
+
+bool Process::running() {
+    if (pid_ <= 0 || status_)
+        return false;
+    int status = 0;
+    const pid_t r = waitpid(pid_, &status, WNOHANG);
+    if (r == pid_) {
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return false;
+    }
+    return r == 0;
+}
+
+void Process::signal(int sig) {
+    if (running())
+        kill(pid_, sig);
+}
+
+std::optional<int> Process::waitExit(Duration limit) {
+    waitUntil([this] { return !running(); }, limit, 10ms);
+    return status_;
+}
+
+void Process::stop() {
+    if (!running())
+        return;
+    kill(pid_, SIGTERM);
+    if (!waitExit(1000ms)) {
+        kill(-pid_, SIGKILL);
+        kill(pid_, SIGKILL);
+        waitExit(2000ms);
+    }
+}
+
+Xvfb::Xvfb(int display, const std::string& geometry) : display_(display) {
+    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(display);
+    ::unlink(socket.c_str());
+    ::unlink(("/tmp/.X" + std::to_string(display) + "-lock").c_str());
+    process_.start({"Xvfb", name(), "-screen", "0", geometry, "-nolisten", "tcp", "-noreset"}, {},
+                   dir_.file("xvfb.log"), dir_.file("xvfb.log"));
+    ok_ = waitUntil(
+        [&] {
+            return process_.running() &&
+                   run({"xdpyinfo", "-display", name()}, {}, 2000ms) == std::optional<int>(0);
+        },
+        10000ms, 100ms);
+}
+
+Xvfb::~Xvfb() { process_.stop(); }
+
+bool waitUntil(const std::function<bool()>& condition, Duration limit, Duration step) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        if (condition())
+            return true;
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(step);
+    }
+}
+
+bool portOpen(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    close(fd);
+    return ok;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+bool fileContains(const std::string& path, const std::string& text) {
+    return readFile(path).find(text) != std::string::npos;
+}
+
+bool writeFile(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+    return static_cast<bool>(out.flush());
+}
+
+std::optional<int> run(const std::vector<std::string>& argv,
+                       const std::map<std::string, std::string>& env, Duration limit,
+                       std::string* output) {
+    TempDir dir;
+    Process p;
+    if (!p.start(argv, env, dir.file("out"), dir.file("out")))
+        return std::nullopt;
+    auto status = p.waitExit(limit);
+    if (!status)
+        p.stop();
+    if (output)
+        *output = readFile(dir.file("out"));
+    return status;
+}
+
+} // namespace e2e

@@ -1,0 +1,81 @@
+// Helpers for end-to-end tests: temporary folders, child processes with
+// their output in files, a private Xvfb, and polling for readiness.
+#pragma once
+#include <chrono>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace e2e {
+
+using namespace std::chrono_literals;
+using Duration = std::chrono::milliseconds;
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// A child process whose standard output and error go to files.
+class Process {
+public:
+    Process() = default;
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+    ~Process();
+
+    // Starts argv[0] (searched on PATH) with the current environment plus
+    // `env` (an empty value removes the variable).
+    bool start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+               const std::string& stdoutPath, const std::string& stderrPath);
+    pid_t pid() const { return pid_; }
+    bool running();
+    void signal(int sig);
+    // The exit status (or 128 + signal) once the process ended within the
+    // time limit; nothing when it is still running.
+    std::optional<int> waitExit(Duration limit);
+    // Ends the process: SIGTERM, then SIGKILL after a second.
+    void stop();
+
+private:
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+};
+
+// A private X server for one test.
+class Xvfb {
+public:
+    Xvfb(int display, const std::string& geometry);
+    ~Xvfb();
+    bool ok() const { return ok_; }
+    std::string name() const { return ":" + std::to_string(display_); }
+
+private:
+    int display_;
+    bool ok_ = false;
+    Process process_;
+    TempDir dir_;
+};
+
+bool waitUntil(const std::function<bool()>& condition, Duration limit, Duration step = 50ms);
+bool portOpen(int port);
+std::string readFile(const std::string& path);
+bool fileContains(const std::string& path, const std::string& text);
+bool writeFile(const std::string& path, const std::string& content);
+// Runs a command to completion within the limit; its exit status, or
+// nothing on time-out (the command is then killed).
+std::optional<int> run(const std::vector<std::string>& argv,
+                       const std::map<std::string, std::string>& env, Duration limit,
+                       std::string* output = nullptr);
+
+} // namespace e2e

@@ -18,9 +18,9 @@ std::string account(const char* user) {
     return out;
 }
 
-constexpr const char* kHash = "00112233445566778899aAbBcCdDeEfF";
-constexpr std::array<uint8_t, 16> kHashBytes = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
-                                                0x88, 0x99, 0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff};
+constexpr const char* kHash = "0123456789abcdefFEDCBA9876543210";
+constexpr std::array<uint8_t, 16> kHashBytes = {0x01, 0x23, 0x45, 0x67, 0x89, 0xab, 0xcd, 0xef,
+                                                0xfe, 0xdc, 0xba, 0x98, 0x76, 0x54, 0x32, 0x10};
 
 struct Parsed {
     int32_t result;
@@ -116,6 +116,7 @@ TEST(NlaParse, MalformedValuesLeaveUserEmptyAndHashUntouched) {
         "alice:" + hex.substr(1),              // 31 digits
         "alice:" + hex + "0",                  // 33 digits
         "alice:" + hex.substr(1) + "g",        // a letter beyond f
+        "alice:G" + hex.substr(1),
         "alice:" + hex.substr(0, 16) + " " + hex.substr(17),
         ":" + hex,                             // begins with the colon
         "alice" + hex,                         // no colon

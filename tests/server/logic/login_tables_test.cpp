@@ -114,6 +114,13 @@ TEST_F(Lockout, LockoutsDoubleUpTo900Seconds) {
     }
 }
 
+TEST_F(Lockout, FailureCountDoesNotWrapAround) {
+    fail("192.0.2.1", kStart);
+    table->entries[0].failures = INT32_MAX;
+    EXPECT_EQ(fail("192.0.2.1", kStart + 1), MAC_LOCKOUT_MAX_MS);
+    EXPECT_EQ(failures("192.0.2.1"), INT32_MAX);
+}
+
 TEST_F(Lockout, GoodLoginFreesTheEntry) {
     for (int i = 0; i < 3; i++)
         fail("192.0.2.1", kStart);

@@ -230,4 +230,6 @@ TEST(AckWatch, ThirtyOneInFlightStallsAtMostOnceAMinute) {
     EXPECT_EQ(stalls, (std::vector<uint64_t>{0, 60000, 120000}));
     MacAckWatch fresh{};
     EXPECT_EQ(mac_logic_ack_verdict(&fresh, 30, kConnect) & MAC_ACK_STALL, 0);
+    // No stall yet: the first one counts even within a minute of tick 0.
+    EXPECT_EQ(mac_logic_ack_verdict(&fresh, 31, 1000) & MAC_ACK_STALL, MAC_ACK_STALL);
 }

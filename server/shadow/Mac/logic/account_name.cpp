@@ -23,8 +23,7 @@ extern "C" int32_t mac_logic_auth_account(const char* user, char* out, size_t ou
         return 0;
     const char* backslash = std::strrchr(user, '\\');
     const char* begin = backslash ? backslash + 1 : user;
-    if (*begin == '@')
-        return 0;
+    // "@host" leaves nothing before the at sign and so no name.
     const char* at = std::strchr(begin, '@');
     const char* end = at ? at : begin + std::strlen(begin);
     while (begin < end && isBlank(*begin))

@@ -112,17 +112,16 @@ TEST(NlaParse, LastColonSeparatesSoTheUserMayHoldColons) {
 
 TEST(NlaParse, MalformedValuesLeaveUserEmptyAndHashUntouched) {
     const std::string hex(kHash);
-    const std::vector<std::string> malformed = {
-        "alice:" + hex.substr(1),              // 31 digits
-        "alice:" + hex + "0",                  // 33 digits
-        "alice:" + hex.substr(1) + "g",        // a letter beyond f
-        "alice:G" + hex.substr(1),
-        "alice:" + hex.substr(0, 16) + " " + hex.substr(17),
-        ":" + hex,                             // begins with the colon
-        "alice" + hex,                         // no colon
-        "alice:",
-        "alice:" + hex + ":",
-        ""};
+    const std::vector<std::string> malformed = {"alice:" + hex.substr(1),       // 31 digits
+                                                "alice:" + hex + "0",           // 33 digits
+                                                "alice:" + hex.substr(1) + "g", // a letter beyond f
+                                                "alice:G" + hex.substr(1),
+                                                "alice:" + hex.substr(0, 16) + " " + hex.substr(17),
+                                                ":" + hex,     // begins with the colon
+                                                "alice" + hex, // no colon
+                                                "alice:",
+                                                "alice:" + hex + ":",
+                                                ""};
     for (const std::string& value : malformed) {
         const Parsed p = parse(value);
         EXPECT_EQ(p.result, 0) << value;

@@ -106,7 +106,8 @@ TEST_F(Lockout, ThirdWrongPasswordLocksFor30Seconds) {
 }
 
 TEST_F(Lockout, LockoutsDoubleUpTo900Seconds) {
-    const uint64_t expected[] = {0, 0, 30000, 60000, 120000, 240000, 480000, 900000, 900000, 900000};
+    const uint64_t expected[] = {0,      0,      30000,  60000,  120000,
+                                 240000, 480000, 900000, 900000, 900000};
     uint64_t now = kStart;
     for (uint64_t want : expected) {
         EXPECT_EQ(fail("192.0.2.1", now), want);

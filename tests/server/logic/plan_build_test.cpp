@@ -35,21 +35,21 @@ TEST(PlanBuild, RejectsMissingArgumentsAndClearsThePlan) {
               MAC_PLAN_BAD_ARGS);
     EXPECT_TRUE(isZeroed(plan));
     plan = dirtyPlan();
-    EXPECT_EQ(mac_logic_build_plan_scaled(1, nullptr, &top, &width, &height, nullptr, nullptr,
-                                          &plan),
-              MAC_PLAN_BAD_ARGS);
+    EXPECT_EQ(
+        mac_logic_build_plan_scaled(1, nullptr, &top, &width, &height, nullptr, nullptr, &plan),
+        MAC_PLAN_BAD_ARGS);
     EXPECT_TRUE(isZeroed(plan));
-    EXPECT_EQ(mac_logic_build_plan_scaled(1, &left, nullptr, &width, &height, nullptr, nullptr,
-                                          &plan),
-              MAC_PLAN_BAD_ARGS);
-    EXPECT_EQ(mac_logic_build_plan_scaled(1, &left, &top, nullptr, &height, nullptr, nullptr,
-                                          &plan),
-              MAC_PLAN_BAD_ARGS);
+    EXPECT_EQ(
+        mac_logic_build_plan_scaled(1, &left, nullptr, &width, &height, nullptr, nullptr, &plan),
+        MAC_PLAN_BAD_ARGS);
+    EXPECT_EQ(
+        mac_logic_build_plan_scaled(1, &left, &top, nullptr, &height, nullptr, nullptr, &plan),
+        MAC_PLAN_BAD_ARGS);
     EXPECT_EQ(mac_logic_build_plan_scaled(1, &left, &top, &width, nullptr, nullptr, nullptr, &plan),
               MAC_PLAN_BAD_ARGS);
-    EXPECT_EQ(mac_logic_build_plan_scaled(1, &left, &top, &width, &height, nullptr, nullptr,
-                                          nullptr),
-              MAC_PLAN_BAD_ARGS);
+    EXPECT_EQ(
+        mac_logic_build_plan_scaled(1, &left, &top, &width, &height, nullptr, nullptr, nullptr),
+        MAC_PLAN_BAD_ARGS);
 }
 
 TEST(PlanBuild, SizesAreEvenAndWithinRange) {
@@ -140,9 +140,10 @@ TEST(PlanHidpi, WishNeedsDesktopScaleInRangeAndAKnownDeviceScale) {
 }
 
 TEST(PlanHidpi, FlagsFollowTheScaleArraysGiven) {
-    const std::vector<Monitor> monitors = {
-        {0, 0, 2000, 1200, 200, 120}, {2000, 0, 2000, 1200, 149, 100},
-        {4000, 0, 2000, 1200, 501, 0}, {6000, 0, 2000, 1200, 200, 0}};
+    const std::vector<Monitor> monitors = {{0, 0, 2000, 1200, 200, 120},
+                                           {2000, 0, 2000, 1200, 149, 100},
+                                           {4000, 0, 2000, 1200, 501, 0},
+                                           {6000, 0, 2000, 1200, 200, 0}};
     DesktopPlan plan{};
     ASSERT_EQ(buildPlan(monitors, &plan, Scales::None), MAC_PLAN_OK);
     for (int i = 0; i < 4; i++)

@@ -29,8 +29,8 @@ inline int32_t buildPlan(const std::vector<Monitor>& monitors, DesktopPlan* plan
         desktop.push_back(m.desktopScale);
         device.push_back(m.deviceScale);
     }
-    return mac_logic_build_plan_scaled(
-        static_cast<uint32_t>(monitors.size()), lefts.data(), tops.data(), widths.data(),
-        heights.data(), scales == Scales::None ? nullptr : desktop.data(),
-        scales == Scales::Both ? device.data() : nullptr, plan);
+    return mac_logic_build_plan_scaled(static_cast<uint32_t>(monitors.size()), lefts.data(),
+                                       tops.data(), widths.data(), heights.data(),
+                                       scales == Scales::None ? nullptr : desktop.data(),
+                                       scales == Scales::Both ? device.data() : nullptr, plan);
 }

@@ -107,8 +107,8 @@ extern "C" uint64_t mac_logic_auth_failed(MacLockoutTable* table, const char* ad
     return lockout;
 }
 
-extern "C" uint64_t mac_logic_lockout_remaining(const MacLockoutTable* table,
-                                                const char* address, uint64_t now) noexcept {
+extern "C" uint64_t mac_logic_lockout_remaining(const MacLockoutTable* table, const char* address,
+                                                uint64_t now) noexcept {
     if (!table || !trackableLength(address))
         return 0;
     const MacLockoutEntry* e = findEntry(table->entries, address);

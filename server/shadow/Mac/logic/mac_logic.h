@@ -85,8 +85,7 @@ MAC_LOGIC_API int32_t mac_logic_plan_same(const DesktopPlan* a,
 /* Rounds sizes down to the alignment (4, 8 or 16; anything else means 2,
  * which changes nothing) unless that would go below 200. Returns 1 when a
  * size changed (totals are then recomputed), else 0. */
-MAC_LOGIC_API int32_t mac_logic_plan_align(DesktopPlan* plan,
-                                           int32_t alignment) MAC_LOGIC_NOEXCEPT;
+MAC_LOGIC_API int32_t mac_logic_plan_align(DesktopPlan* plan, int32_t alignment) MAC_LOGIC_NOEXCEPT;
 
 /* Scales the plan down to budgetPerMonitor pixels per monitor (values below
  * 500000 or not finite mean 2073600). Returns 1 when it scaled, else 0. */
@@ -243,8 +242,7 @@ MAC_LOGIC_API void mac_logic_repaint_connect(MacRepaintSchedule* s,
 
 /* A risk event: repaint every 30 s for the next 3 minutes; the next
  * scheduled repaint only ever moves nearer. */
-MAC_LOGIC_API void mac_logic_repaint_risk(MacRepaintSchedule* s,
-                                          uint64_t now) MAC_LOGIC_NOEXCEPT;
+MAC_LOGIC_API void mac_logic_repaint_risk(MacRepaintSchedule* s, uint64_t now) MAC_LOGIC_NOEXCEPT;
 
 /* One loop turn with an active client: the first repaint that applies, with
  * the schedule moved on. *logIndex (optional) receives the repaint number for

@@ -91,8 +91,7 @@ extern "C" int32_t mac_logic_build_plan_scaled(uint32_t count, const int32_t* le
 extern "C" int32_t mac_logic_plan_same(const DesktopPlan* a, const DesktopPlan* b) noexcept {
     if (!a || !b)
         return 0;
-    if (a->count != b->count || a->totalWidth != b->totalWidth ||
-        a->totalHeight != b->totalHeight)
+    if (a->count != b->count || a->totalWidth != b->totalWidth || a->totalHeight != b->totalHeight)
         return 0;
     const uint32_t n = a->count < MAC_PLAN_MAX_MONITORS ? a->count : MAC_PLAN_MAX_MONITORS;
     for (uint32_t i = 0; i < n; i++) {

@@ -142,10 +142,10 @@ extern "C" int32_t mac_logic_plan_choose_virtual(DesktopPlan* plan, int32_t mode
         useVirtual = 1;
     } else if (plan->totalWidth > 0 && plan->totalHeight > 0 && mainPointsWidth > 0 &&
                mainPointsHeight > 0) {
-        useVirtual = shapesDiffer(plan->totalWidth, plan->totalHeight, mainPointsWidth,
-                                  mainPointsHeight)
-                         ? 1
-                         : 0;
+        useVirtual =
+            shapesDiffer(plan->totalWidth, plan->totalHeight, mainPointsWidth, mainPointsHeight)
+                ? 1
+                : 0;
     }
     plan->useVirtual = useVirtual;
     return static_cast<int32_t>(useVirtual);

@@ -1,0 +1,187 @@
+// The permission manager with real probe runs: stand-in server scripts for
+// the protocol's corners, and the real server executable in probe mode over
+// the sim platform's privacy database.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "app/core/helper_perms.h"
+#include "platform/platform.h"
+#include "support.h"
+
+using namespace corvane::app;
+using corvane::test::pumpUntil;
+using corvane::test::readFile;
+using corvane::test::ScopedEnv;
+using corvane::test::writeFile;
+
+namespace {
+
+class HelperPermsTest : public ::testing::Test {
+protected:
+    corvane::test::TempDir dir;
+    ScopedEnv state{"XDG_STATE_HOME", dir.file("state")};
+    ScopedEnv cli{"TALVEN_CLI", std::nullopt};
+    ScopedEnv platformName{"CORVANE_PLATFORM", "sim"};
+    ScopedEnv privacyDb{"CORVANE_SIM_PRIVACY_DB", dir.file("privacy.db")};
+    std::shared_ptr<UserDefaults> defaults =
+        std::make_shared<UserDefaults>(QString::fromStdString(dir.file("settings.ini")));
+
+    void SetUp() override {
+        corvane::test::ensureApplication();
+        corvane::platform::replaceCurrent(corvane::platform::create("sim"));
+    }
+    std::string log() { return readFile(dir.file("state/Corvane/Corvane.log")); }
+    std::string script(const std::string& name, const std::string& body) {
+        std::string path = dir.file(name);
+        writeFile(path, "#!/bin/sh\n" + body);
+        ::chmod(path.c_str(), 0755);
+        return path;
+    }
+    std::shared_ptr<HelperPerms> withServer(const std::string& path) {
+        setenv("TALVEN_CLI", path.c_str(), 1);
+        return HelperPerms::create(defaults, dir.file("no-install"));
+    }
+    // Runs an operation and the main loop until its completion arrives.
+    std::optional<PermStatus> await(const std::function<void(HelperPerms::Completion)>& start,
+                                    double seconds = 30) {
+        bool called = false;
+        std::optional<PermStatus> answer;
+        start([&](std::optional<PermStatus> status) {
+            called = true;
+            answer = status;
+        });
+        EXPECT_TRUE(pumpUntil([&] { return called; }, seconds));
+        return answer;
+    }
+};
+
+} // namespace
+
+TEST_F(HelperPermsTest, ServerNextToTheApplicationOrFromTalvenCli) {
+    std::filesystem::create_directories(dir.file("install"));
+    script("install/freerdp-shadow-cli", "exit 0\n");
+    auto installed = HelperPerms::create(defaults, dir.file("install"));
+    EXPECT_EQ(installed->helperApp(), dir.file("install/freerdp-shadow-cli"));
+    EXPECT_EQ(installed->helperBinary(), dir.file("install/freerdp-shadow-cli"));
+
+    auto none = HelperPerms::create(defaults, dir.file("no-install"));
+    EXPECT_EQ(none->helperApp(), std::nullopt);
+    EXPECT_EQ(none->helperBinary(), std::nullopt);
+
+    ScopedEnv override{"TALVEN_CLI", "/some/where/else"};
+    auto overridden = HelperPerms::create(defaults, dir.file("install"));
+    EXPECT_EQ(overridden->helperBinary(), "/some/where/else");
+}
+
+TEST_F(HelperPermsTest, NonExecutableServerAnswersNothingAtOnceWithoutLogging) {
+    writeFile(dir.file("plain-file"), "screen=1 input=1\n");
+    auto perms = withServer(dir.file("plain-file"));
+    bool called = false;
+    perms->check([&](std::optional<PermStatus> s) {
+        called = true;
+        EXPECT_EQ(s, std::nullopt);
+    });
+    EXPECT_TRUE(perms->lastProbeFailed()) << "set at once, before the completion";
+    EXPECT_TRUE(pumpUntil([&] { return called; }, 5));
+    EXPECT_EQ(log(), "");
+}
+
+TEST_F(HelperPermsTest, CheckRunsTheProbeProtocolAndLogsTheAnswer) {
+    auto server = script("server", "echo \"$MAC_SHADOW_PERMS $WLOG_LEVEL $*\" > " +
+                                       dir.file("seen") + "\necho '[ERROR] noise'\n"
+                                                          "echo 'screen=1 input=0'\n");
+    auto perms = withServer(server);
+    EXPECT_EQ(await([&](auto done) { perms->check(done); }), (PermStatus{true, false}));
+    EXPECT_EQ(readFile(dir.file("seen")), "check ERROR /port:33895\n");
+    EXPECT_EQ(perms->last(), (PermStatus{true, false}));
+    EXPECT_FALSE(perms->lastProbeFailed());
+    EXPECT_FALSE(perms->grantedBefore());
+    EXPECT_NE(log().find("] [Corvane app] permission check: screen=1 input=0\n"),
+              std::string::npos)
+        << log();
+}
+
+TEST_F(HelperPermsTest, UnusableAnswerKeepsTheLastStatus) {
+    std::string answerFile = dir.file("answer");
+    auto perms = withServer(script("server", "cat " + answerFile + "\n"));
+    writeFile(answerFile, "screen=0 input=1\n");
+    await([&](auto done) { perms->check(done); });
+    writeFile(answerFile, "screen=1\tinput=1\n");
+    EXPECT_EQ(await([&](auto done) { perms->check(done); }), std::nullopt);
+    EXPECT_TRUE(perms->lastProbeFailed());
+    EXPECT_EQ(perms->last(), (PermStatus{false, true}));
+    EXPECT_NE(log().find("permission check: no answer from the server\n"), std::string::npos);
+}
+
+TEST_F(HelperPermsTest, GrantedOnceStaysTrueAfterPermissionsAreLost) {
+    std::string answerFile = dir.file("answer");
+    auto perms = withServer(script("server", "cat " + answerFile + "\n"));
+    writeFile(answerFile, "screen=1 input=1\n");
+    await([&](auto done) { perms->check(done); });
+    EXPECT_TRUE(perms->grantedBefore());
+    writeFile(answerFile, "screen=0 input=0\n");
+    await([&](auto done) { perms->check(done); });
+    EXPECT_TRUE(perms->grantedBefore());
+    UserDefaults reread(QString::fromStdString(dir.file("settings.ini")));
+    EXPECT_TRUE(reread.boolean(HelperPerms::grantedOnceKey)) << "kept in the settings file";
+}
+
+TEST_F(HelperPermsTest, RepairWithoutRequestResetsInOrderAndHandsBackLast) {
+    writeFile(dir.file("privacy.db"), "com.corvane.shadow ScreenCapture denied\n"
+                                      "com.corvane.shadow Accessibility denied\n"
+                                      "com.corvane.app ScreenCapture granted\n");
+    auto perms = withServer(dir.file("missing-server"));
+    PermRepairPlan plan{{"ScreenCapture", "Accessibility"}, false, false};
+    EXPECT_EQ(await([&](auto done) { perms->repair(plan, done); }), std::nullopt);
+    EXPECT_EQ(readFile(dir.file("privacy.db")), "com.corvane.app ScreenCapture granted\n");
+    std::string text = log();
+    size_t screen = text.find("privacy reset ScreenCapture com.corvane.shadow: exit 0\n");
+    size_t input = text.find("privacy reset Accessibility com.corvane.shadow: exit 0\n");
+    ASSERT_NE(screen, std::string::npos) << text;
+    ASSERT_NE(input, std::string::npos) << text;
+    EXPECT_LT(screen, input);
+}
+
+TEST_F(HelperPermsTest, LegacyEntriesAreClearedOnlyOnceEvenWhenTheFirstResetFails) {
+    ScopedEnv brokenDb{"CORVANE_SIM_PRIVACY_DB", dir.file("no-such-dir/privacy.db")};
+    corvane::platform::replaceCurrent(corvane::platform::create("sim"));
+    auto perms = withServer(dir.file("missing-server"));
+    perms->cleanUpLegacyEntriesOnce();
+    EXPECT_TRUE(defaults->boolean(HelperPerms::legacyResetKey)) << "stored before the work";
+    // The queue is serial: a repair's completion comes after the clean-up.
+    await([&](auto done) { perms->repair({}, done); });
+    std::string first = log();
+    EXPECT_NE(first.find("privacy reset ScreenCapture com.corvane.app: exit 1 (cannot write"),
+              std::string::npos)
+        << first;
+    EXPECT_NE(first.find("privacy reset Accessibility com.corvane.app: exit 1"), std::string::npos);
+
+    perms->cleanUpLegacyEntriesOnce();
+    await([&](auto done) { perms->repair({}, done); });
+    EXPECT_EQ(log(), first);
+}
+
+#ifdef CORVANE_SERVER_EXECUTABLE
+TEST_F(HelperPermsTest, RealServerProbeThenRepairWithRequest) {
+    writeFile(dir.file("privacy.db"), "com.corvane.shadow ScreenCapture granted\n"
+                                      "com.corvane.shadow Accessibility denied\n");
+    auto perms = withServer(CORVANE_SERVER_EXECUTABLE);
+    auto status = await([&](auto done) { perms->check(done); });
+    ASSERT_EQ(status, (PermStatus{true, false})) << log();
+
+    PermRepairPlan plan = permRepairPlan(*status, perms->grantedBefore());
+    EXPECT_EQ(plan, (PermRepairPlan{{"Accessibility"}, true, false}));
+    // The reset makes Accessibility undecided; the request run then asks and
+    // the simulated user agrees.
+    auto repaired = await([&](auto done) { perms->repair(plan, done); }, 40);
+    EXPECT_EQ(repaired, (PermStatus{true, true})) << log();
+    EXPECT_TRUE(perms->grantedBefore());
+    EXPECT_NE(log().find("permission request: screen=1 input=1\n"), std::string::npos) << log();
+}
+#else
+TEST_F(HelperPermsTest, RealServerProbeThenRepairWithRequest) {
+    GTEST_FAIL() << "the build has no freerdp-shadow-cli target to probe";
+}
+#endif

@@ -1,0 +1,138 @@
+// The server's command line and environment for given settings.
+#include <gtest/gtest.h>
+
+#include "app/core/launch_plan.h"
+
+using namespace corvane::app;
+using Args = std::vector<std::string>;
+
+namespace {
+
+ServerSettings withLogin() {
+    ServerSettings s;
+    s.nlaLogin = "alice:0123456789abcdef0123456789abcdef";
+    s.statsFile = "/home/u/stats.json";
+    return s;
+}
+
+std::optional<std::string> var(const LaunchPlan& plan, const std::string& name) {
+    auto it = plan.environment.find(name);
+    if (it == plan.environment.end())
+        return std::nullopt;
+    return it->second;
+}
+
+} // namespace
+
+TEST(LaunchPlanArguments, DefaultsWithStoredLoginGiveSevenArgumentsInOrder) {
+    LaunchPlan plan = buildLaunchPlan(withLogin(), {});
+    EXPECT_EQ(plan.arguments, (Args{"/port:3389", "+auth", "/sec:tls", "+sec-nla", "-gfx-avc444",
+                                    "+server-side-cursor", "/max-connections:5"}));
+}
+
+TEST(LaunchPlanArguments, NoLoginRequiredDropsNlaEvenWithAStoredLogin) {
+    ServerSettings s = withLogin();
+    s.requireLogin = false;
+    s.avc444 = true;
+    s.cursor = true;
+    s.port = 4000;
+    LaunchPlan plan = buildLaunchPlan(s, {{"MAC_SHADOW_NLA", "eve:ffffffffffffffffffffffffffffffff"}});
+    EXPECT_EQ(plan.arguments,
+              (Args{"/port:4000", "-auth", "/sec:tls", "+gfx-avc444", "/max-connections:5"}));
+    EXPECT_EQ(var(plan, "MAC_SHADOW_NLA"), std::nullopt);
+    EXPECT_EQ(var(plan, "MAC_SHADOW_CURSOR"), "1");
+}
+
+TEST(LaunchPlanArguments, LoginRequiredWithoutStoredLoginHasNoNla) {
+    ServerSettings s;
+    LaunchPlan plan = buildLaunchPlan(s, {{"MAC_SHADOW_NLA", "eve:ffffffffffffffffffffffffffffffff"}});
+    EXPECT_EQ(plan.arguments[1], "+auth");
+    EXPECT_EQ(std::count(plan.arguments.begin(), plan.arguments.end(), "+sec-nla"), 0);
+    EXPECT_EQ(var(plan, "MAC_SHADOW_NLA"), std::nullopt);
+}
+
+TEST(LaunchPlanEnvironment, DefaultsProduceEveryVariable) {
+    LaunchPlan plan = buildLaunchPlan(withLogin(), {{"HOME", "/home/u"}});
+    std::map<std::string, std::string> expected{
+        {"HOME", "/home/u"},
+        {"WLOG_LEVEL", "INFO"},
+        {"MAC_SHADOW_SCALE", "0.75"},
+        {"MAC_SHADOW_FPS", "30"},
+        {"MAC_SHADOW_ADAPTIVE_FPS", "1"},
+        {"MAC_SHADOW_CURSOR", "0"},
+        {"MAC_SHADOW_MAX_PIXELS", "2073600"},
+        {"MAC_SHADOW_VIRTUAL", "auto"},
+        {"MAC_SHADOW_MIRROR", "1"},
+        {"MAC_SHADOW_AUDIO", "1"},
+        {"MAC_SHADOW_CLIPBOARD", "1"},
+        {"FREERDP_VIDEOTOOLBOX_ENCODER", "1"},
+        {"MAC_SHADOW_BITRATE_MBPS", "10"},
+        {"MAC_SHADOW_CTRL_AS_CMD", "1"},
+        {"MAC_SHADOW_STATS_FILE", "/home/u/stats.json"},
+        {"MAC_SHADOW_H264_PROFILE", "baseline"},
+        {"MAC_SHADOW_SIZE_ALIGN", "2"},
+        {"MAC_SHADOW_NLA", "alice:0123456789abcdef0123456789abcdef"},
+        {"MAC_SHADOW_PARENT_WATCH", "1"},
+    };
+    EXPECT_EQ(plan.environment, expected);
+}
+
+TEST(LaunchPlanEnvironment, InheritedVariablesAreKeptReplacedOrRemovedPerVariable) {
+    ServerSettings s;
+    s.maxWidth = 0;
+    s.h264GopSec = 0;
+    Environment base{{"WLOG_LEVEL", "DEBUG"},
+                     {"MAC_SHADOW_MAX_WIDTH", "1920"},
+                     {"MAC_SHADOW_H264_GOP_SEC", "4"},
+                     {"MAC_SHADOW_STATS_FILE", "/elsewhere"},
+                     {"MAC_SHADOW_FPS", "5"},
+                     {"MAC_SHADOW_PERMS", "check"}};
+    LaunchPlan plan = buildLaunchPlan(s, base);
+    EXPECT_EQ(var(plan, "WLOG_LEVEL"), "DEBUG");
+    EXPECT_EQ(var(plan, "MAC_SHADOW_MAX_WIDTH"), std::nullopt);
+    EXPECT_EQ(var(plan, "MAC_SHADOW_H264_GOP_SEC"), std::nullopt);
+    EXPECT_EQ(var(plan, "MAC_SHADOW_STATS_FILE"), std::nullopt);
+    EXPECT_EQ(var(plan, "MAC_SHADOW_FPS"), "30");
+    EXPECT_EQ(var(plan, "MAC_SHADOW_PERMS"), "check") << "the plan never touches the probe";
+
+    s.maxWidth = 2560;
+    s.h264GopSec = 2;
+    plan = buildLaunchPlan(s, base);
+    EXPECT_EQ(var(plan, "MAC_SHADOW_MAX_WIDTH"), "2560");
+    EXPECT_EQ(var(plan, "MAC_SHADOW_H264_GOP_SEC"), "2");
+}
+
+TEST(LaunchPlanEnvironment, RemoteScreenModesMapToVirtualAndMirror) {
+    auto pair = [](RemoteScreen mode) {
+        ServerSettings s;
+        s.remoteScreen = mode;
+        LaunchPlan plan = buildLaunchPlan(s, {});
+        return std::make_pair(*var(plan, "MAC_SHADOW_VIRTUAL"), *var(plan, "MAC_SHADOW_MIRROR"));
+    };
+    EXPECT_EQ(pair(RemoteScreen::mirror), std::make_pair(std::string("auto"), std::string("1")));
+    EXPECT_EQ(pair(RemoteScreen::extend), std::make_pair(std::string("auto"), std::string("0")));
+    EXPECT_EQ(pair(RemoteScreen::real), std::make_pair(std::string("never"), std::string("0")));
+}
+
+TEST(LaunchPlanEnvironment, ValuesAreNormalised) {
+    auto env = [](auto change, const char* name) {
+        ServerSettings s;
+        change(s);
+        return *var(buildLaunchPlan(s, {}), name);
+    };
+    EXPECT_EQ(env([](ServerSettings& s) { s.scale = 0.333; }, "MAC_SHADOW_SCALE"), "0.33");
+    EXPECT_EQ(env([](ServerSettings& s) { s.scale = 1; }, "MAC_SHADOW_SCALE"), "1.00");
+    EXPECT_EQ(env([](ServerSettings& s) { s.h264Profile = "High"; }, "MAC_SHADOW_H264_PROFILE"),
+              "baseline");
+    EXPECT_EQ(env([](ServerSettings& s) { s.h264Profile = "main"; }, "MAC_SHADOW_H264_PROFILE"),
+              "main");
+    for (int align : {0, 1, 2, 3, 32, -4})
+        EXPECT_EQ(env([align](ServerSettings& s) { s.sizeAlign = align; }, "MAC_SHADOW_SIZE_ALIGN"),
+                  "2")
+            << align;
+    for (int align : {4, 8, 16})
+        EXPECT_EQ(env([align](ServerSettings& s) { s.sizeAlign = align; }, "MAC_SHADOW_SIZE_ALIGN"),
+                  std::to_string(align));
+    EXPECT_EQ(env([](ServerSettings& s) { s.videoEncoder = false; }, "FREERDP_VIDEOTOOLBOX_ENCODER"),
+              "0");
+}

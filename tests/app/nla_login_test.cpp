@@ -1,0 +1,92 @@
+// NT hashes (MD4 of UTF-16LE) and the validation of login entries.
+#include <gtest/gtest.h>
+
+#include "app/core/md4.h"
+#include "app/core/nla_login.h"
+#include "support.h"
+
+using namespace corvane::app;
+
+namespace {
+
+std::string md4Hex(const std::string& bytes) {
+    uint8_t digest[16];
+    corvane_md4(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), digest);
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (uint8_t b : digest)
+        hex += {digits[b >> 4], digits[b & 15]};
+    return hex;
+}
+
+// winpr-hash3 prints the NT hash of a user and password (the user only
+// matters for NTLMv2 hashes).
+std::string winprNtHash(const std::string& password) {
+    auto out = corvane::test::shell("winpr-hash3 -u someone -p '" + password + "' -f default");
+    if (!out)
+        return "winpr-hash3 failed";
+    std::string text = *out;
+    size_t start = text.rfind(':');
+    start = start == std::string::npos ? 0 : start + 1;
+    std::string hash;
+    for (size_t i = start; i < text.size() && std::isxdigit((unsigned char)text[i]); ++i)
+        hash.push_back(static_cast<char>(std::tolower((unsigned char)text[i])));
+    return hash;
+}
+
+} // namespace
+
+TEST(Md4, MatchesTheReferenceVectors) {
+    EXPECT_EQ(md4Hex(""), "31d6cfe0d16ae931b73c59d7e0c089c0");
+    EXPECT_EQ(md4Hex("a"), "bde52cb31de33e46245e05fbdbd6fb24");
+    EXPECT_EQ(md4Hex("abc"), "a448017aaf21d8525fc10ae87aa6729d");
+    EXPECT_EQ(md4Hex("message digest"), "d9130a8164549fe818874806e1c7014b");
+    EXPECT_EQ(md4Hex("abcdefghijklmnopqrstuvwxyz"), "d79e1c308aa5bbcdeea8ed63df412da9");
+    EXPECT_EQ(md4Hex("12345678901234567890123456789012345678901234567890123456789012345678901234"
+                     "567890"),
+              "e33b4ddc9c38f2199c3e7b164fcc0536");
+}
+
+TEST(NtHash, KnownPasswords) {
+    EXPECT_EQ(NLALogin::ntHashHex(""), "31d6cfe0d16ae931b73c59d7e0c089c0");
+    EXPECT_EQ(NLALogin::ntHashHex("password"), "8846f7eaee8fb117ad06bdd830b7586c");
+}
+
+TEST(NtHash, AgreesWithWinprHash) {
+    if (!corvane::test::shell("command -v winpr-hash3"))
+        GTEST_FAIL() << "winpr-hash3 is needed (winpr3-utils)";
+    for (std::string password : {"password", "Secret 123!", "p\xC3\xA4ss\xE2\x82\xAC", "x"})
+        EXPECT_EQ(NLALogin::ntHashHex(password), winprNtHash(password)) << password;
+}
+
+TEST(NtHash, CharactersOutsideTheBmpContributeTheirSurrogatePair) {
+    // U+1F600 is D83D DE00 in UTF-16, so its UTF-16LE bytes are 3D D8 00 DE.
+    EXPECT_EQ(NLALogin::ntHashHex("\xF0\x9F\x98\x80"), md4Hex(std::string("\x3D\xD8\x00\xDE", 4)));
+}
+
+TEST(NlaEntry, TrimsBlanksAndLowersTheHash) {
+    const std::string upper = "0123456789ABCDEF0123456789ABCDEF";
+    EXPECT_EQ(NLALogin::entry(" \talice\t ", upper), "alice:0123456789abcdef0123456789abcdef");
+    EXPECT_EQ(NLALogin::entry("J\xC3\xBCrgen", upper),
+              "J\xC3\xBCrgen:0123456789abcdef0123456789abcdef");
+}
+
+TEST(NlaEntry, RefusesBadNamesAndHashes) {
+    const std::string hash = "0123456789abcdef0123456789abcdef";
+    for (std::string bad : {"", "   ", "a:b", "dom\\user", "user@host", "tab\tinside\x01"})
+        EXPECT_EQ(NLALogin::entry(bad, hash), std::nullopt) << bad;
+    EXPECT_EQ(NLALogin::entry("line\nbreak", hash), std::nullopt);
+    EXPECT_TRUE(NLALogin::entry(std::string(127, 'u'), hash));
+    EXPECT_EQ(NLALogin::entry(std::string(128, 'u'), hash), std::nullopt);
+    EXPECT_EQ(NLALogin::entry("bob", hash.substr(1)), std::nullopt);
+    EXPECT_EQ(NLALogin::entry("bob", hash + "0"), std::nullopt);
+    EXPECT_EQ(NLALogin::entry("bob", "g123456789abcdef0123456789abcdef"), std::nullopt);
+}
+
+TEST(NlaEntry, UserIsTheTextBeforeTheLastColon) {
+    EXPECT_EQ(NLALogin::user(std::nullopt), std::nullopt);
+    EXPECT_EQ(NLALogin::user(std::string("alice:abc")), "alice");
+    EXPECT_EQ(NLALogin::user(std::string("a:b:c")), "a:b");
+    EXPECT_EQ(NLALogin::user(std::string("nocolon")), std::nullopt);
+    EXPECT_EQ(NLALogin::user(std::string(":hash")), std::nullopt);
+}

@@ -1,0 +1,71 @@
+// The probe launch, the answer parser, repair plans and the summary sentence.
+#include <gtest/gtest.h>
+
+#include "app/core/perm_logic.h"
+
+using namespace corvane::app;
+
+TEST(PermProbeLaunch, SetsTheModeAndErrorLoggingAndKeepsEverythingElse) {
+    Environment base{{"WLOG_LEVEL", "DEBUG"}, {"HOME", "/home/u"}, {"MAC_SHADOW_PERMS", "x"}};
+    ProbeLaunch launch = permProbeLaunch("check", base);
+    EXPECT_EQ(launch.arguments, std::vector<std::string>{"/port:33895"});
+    EXPECT_EQ(launch.environment, (Environment{{"WLOG_LEVEL", "ERROR"},
+                                               {"HOME", "/home/u"},
+                                               {"MAC_SHADOW_PERMS", "check"}}));
+    EXPECT_DOUBLE_EQ(permProbeTimeout("request"), 20.0);
+    EXPECT_DOUBLE_EQ(permProbeTimeout("check"), 10.0);
+    EXPECT_DOUBLE_EQ(permProbeTimeout("Request"), 10.0);
+}
+
+TEST(ParsePermProbe, OneLineWithAnyLineEnding) {
+    PermStatus both{true, true};
+    EXPECT_EQ(parsePermProbe("screen=1 input=1"), both);
+    EXPECT_EQ(parsePermProbe("screen=1 input=1\n"), both);
+    EXPECT_EQ(parsePermProbe("\r\nscreen=1 input=1\r\n"), both);
+    EXPECT_EQ(parsePermProbe("screen=1  input=1"), both) << "two spaces";
+    EXPECT_EQ(parsePermProbe("screen=0 input=1"), (PermStatus{false, true}));
+}
+
+TEST(ParsePermProbe, LastWellFormedLineWins) {
+    EXPECT_EQ(parsePermProbe("screen=0 input=1\nscreen=1 input=1\n"), (PermStatus{true, true}));
+    EXPECT_EQ(parsePermProbe("screen=1 input=0\nscreen=1 input=5\n"), (PermStatus{true, false}));
+    EXPECT_EQ(parsePermProbe("[ERROR] log\nscreen=0 input=0\n[ERROR] more log\n"),
+              (PermStatus{false, false}));
+    // Unicode line separators split lines too (U+2028, U+0085).
+    EXPECT_EQ(parsePermProbe("screen=0 input=0\xE2\x80\xA8screen=1 input=0"),
+              (PermStatus{true, false}));
+    EXPECT_EQ(parsePermProbe("screen=1 input=1\xC2\x85junk"), (PermStatus{true, true}));
+}
+
+TEST(ParsePermProbe, MalformedLinesGiveNoAnswer) {
+    EXPECT_EQ(parsePermProbe(""), std::nullopt);
+    EXPECT_EQ(parsePermProbe("screen=1\tinput=1"), std::nullopt);
+    EXPECT_EQ(parsePermProbe("screen=yes input=no"), std::nullopt);
+    EXPECT_EQ(parsePermProbe("screen=1 input=1 extra"), std::nullopt);
+    EXPECT_EQ(parsePermProbe("input=1 screen=1"), std::nullopt);
+    EXPECT_EQ(parsePermProbe("screen=01 input=1"), std::nullopt);
+    EXPECT_EQ(parsePermProbe("screen= input=1"), std::nullopt);
+}
+
+TEST(PermRepairPlan, ResetsOnlyWhatIsMissingInServiceOrder) {
+    EXPECT_EQ(permRepairPlan({true, false}, true), (PermRepairPlan{{"Accessibility"}, true, true}));
+    EXPECT_EQ(permRepairPlan({false, false}, false),
+              (PermRepairPlan{{"ScreenCapture", "Accessibility"}, true, false}));
+    EXPECT_EQ(permRepairPlan({false, true}, false), (PermRepairPlan{{"ScreenCapture"}, true, false}));
+    EXPECT_EQ(permRepairPlan({true, true}, true), PermRepairPlan{});
+    EXPECT_EQ(permRepairPlan({true, true}, false), PermRepairPlan{});
+}
+
+TEST(PermSummary, SentencesForEveryState) {
+    EXPECT_EQ(permSummary(std::nullopt, false), "Checking with Corvane Server\u2026");
+    EXPECT_EQ(permSummary(PermStatus{true, true}, true), "Everything is allowed.");
+    EXPECT_EQ(permSummary(PermStatus{false, false}, false),
+              "Switch on \"Corvane\" under Screen Recording and \"Corvane Server\" under "
+              "Accessibility in the list that opens; this window updates by itself.");
+    EXPECT_EQ(permSummary(PermStatus{true, false}, true),
+              "macOS forgot the permissions after Corvane was updated.  Switch on \"Corvane "
+              "Server\" under Accessibility again; this window updates by itself.");
+    EXPECT_EQ(permSummary(PermStatus{false, true}, false),
+              "Switch on \"Corvane\" under Screen Recording in the list that opens; this window "
+              "updates by itself.");
+}

@@ -1,0 +1,167 @@
+// Settings read from a real settings file: registered defaults, fallbacks,
+// the remote-screen migration and the removed security setting.
+#include <gtest/gtest.h>
+
+#include "app/core/app_log.h"
+#include "app/core/settings.h"
+#include "support.h"
+
+using namespace corvane::app;
+using corvane::test::ScopedEnv;
+using corvane::test::TempDir;
+
+namespace {
+
+class SettingsTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    ScopedEnv state{"XDG_STATE_HOME", dir.file("state")};
+    ScopedEnv data{"XDG_DATA_HOME", dir.file("data")};
+    QString file = QString::fromStdString(dir.file("settings.ini"));
+
+    UserDefaults fresh() {
+        UserDefaults d(file);
+        registerSettingDefaults(d);
+        return d;
+    }
+    ServerSettings read(const UserDefaults& d, std::optional<std::string> login = {}) {
+        return currentSettings(d, [login] { return login; });
+    }
+    std::string logText() { return corvane::test::readFile(dir.file("state/Corvane/Corvane.log")); }
+};
+
+} // namespace
+
+TEST_F(SettingsTest, UnsetKeysGiveTheRegisteredDefaultsWithoutWritingThem) {
+    UserDefaults d = fresh();
+    ServerSettings s = read(d);
+    ServerSettings expected;
+    expected.statsFile = dir.file("data/Corvane/server-stats.json");
+    EXPECT_EQ(s, expected);
+    EXPECT_TRUE(corvane::test::fileExists(dir.file("data/Corvane")));
+    EXPECT_TRUE(d.boolean(Key::autoStart));
+    EXPECT_TRUE(d.boolean(Key::usagePing));
+    d.sync();
+    EXPECT_FALSE(d.contains(Key::port));
+    EXPECT_FALSE(corvane::test::fileExists(dir.file("settings.ini")));
+}
+
+TEST_F(SettingsTest, StoredValuesSurviveAReopenOfTheFile) {
+    {
+        UserDefaults d = fresh();
+        d.set(Key::port, 4000);
+        d.set(Key::scale, 0.5);
+        d.set(Key::cursor, true);
+        d.set(Key::audio, false);
+        d.set(Key::maxSize, 5000000);
+        d.set(Key::h264Profile, "high");
+        d.set(Key::sizeAlign, 8);
+        d.set(Key::h264GopSec, 3);
+        d.sync();
+    }
+    ServerSettings s = read(fresh(), "alice:0123456789abcdef0123456789abcdef");
+    EXPECT_EQ(s.port, 4000);
+    EXPECT_DOUBLE_EQ(s.scale, 0.5);
+    EXPECT_TRUE(s.cursor);
+    EXPECT_FALSE(s.audio);
+    EXPECT_EQ(s.maxPixels, 5000000);
+    EXPECT_EQ(s.h264Profile, "high");
+    EXPECT_EQ(s.sizeAlign, 8);
+    EXPECT_EQ(s.h264GopSec, 3);
+    EXPECT_EQ(s.nlaLogin, "alice:0123456789abcdef0123456789abcdef");
+}
+
+TEST_F(SettingsTest, PortOutsideTheUserRangeFallsBackTo3389) {
+    EXPECT_EQ(settingsPort(80), std::nullopt);
+    EXPECT_EQ(settingsPort(70000), std::nullopt);
+    EXPECT_EQ(settingsPort(1023), std::nullopt);
+    EXPECT_EQ(settingsPort(1024), 1024);
+    EXPECT_EQ(settingsPort(65535), 65535);
+    UserDefaults d = fresh();
+    d.set(Key::port, 80);
+    EXPECT_EQ(read(d).port, 3389);
+    d.set(Key::port, 65535);
+    EXPECT_EQ(read(d).port, 65535);
+}
+
+TEST_F(SettingsTest, SizeAlignAndProfileFallbacks) {
+    UserDefaults d = fresh();
+    EXPECT_EQ(read(d).sizeAlign, 2);
+    EXPECT_EQ(read(d).h264Profile, "baseline");
+    d.set(Key::sizeAlign, 0);
+    EXPECT_EQ(read(d).sizeAlign, 0) << "a stored 0 stays 0; the launch plan maps it";
+}
+
+TEST(RemoteScreenTest, StoredModeWinsOverTheLegacyKey) {
+    using remote_screen::from;
+    EXPECT_EQ(from("extend", "never"), RemoteScreen::extend);
+    EXPECT_EQ(from("real", std::nullopt), RemoteScreen::real);
+    EXPECT_EQ(from(std::nullopt, "never"), RemoteScreen::real);
+    EXPECT_EQ(from(std::nullopt, "always"), RemoteScreen::extend);
+    EXPECT_EQ(from(std::nullopt, "auto"), RemoteScreen::mirror);
+    EXPECT_EQ(from(std::nullopt, std::nullopt), RemoteScreen::mirror);
+    EXPECT_EQ(from("Mirror", "never"), RemoteScreen::real) << "wrong case is not a raw value";
+}
+
+TEST(RemoteScreenTest, CasesTitlesAndRawValues) {
+    const auto& cases = remote_screen::allCases();
+    ASSERT_EQ(cases.size(), 3u);
+    EXPECT_EQ(remote_screen::rawValue(cases[0]), "mirror");
+    EXPECT_EQ(remote_screen::rawValue(cases[1]), "extend");
+    EXPECT_EQ(remote_screen::rawValue(cases[2]), "real");
+    EXPECT_EQ(remote_screen::title(RemoteScreen::mirror), "Mirror this Mac (recommended)");
+    EXPECT_EQ(remote_screen::title(RemoteScreen::extend), "Separate extra screen");
+    EXPECT_EQ(remote_screen::title(RemoteScreen::real), "This Mac's screen as is");
+    for (RemoteScreen mode : cases)
+        EXPECT_EQ(remote_screen::fromRaw(remote_screen::rawValue(mode)), mode);
+    EXPECT_EQ(remote_screen::fromRaw("auto"), std::nullopt);
+}
+
+TEST_F(SettingsTest, LegacyVirtualDisplaysKeyIsReadButNeverRemoved) {
+    UserDefaults d = fresh();
+    d.set(Key::virtualMode, "always");
+    EXPECT_EQ(read(d).remoteScreen, RemoteScreen::extend);
+    d.set(Key::remoteScreen, "real");
+    EXPECT_EQ(read(d).remoteScreen, RemoteScreen::real);
+    EXPECT_TRUE(d.contains(Key::virtualMode));
+}
+
+TEST_F(SettingsTest, RdpSecuritySettingIsLoggedOnceAndRemoved) {
+    {
+        UserDefaults d = fresh();
+        d.set(Key::sec, "rdp");
+        d.sync();
+    }
+    UserDefaults first = fresh();
+    EXPECT_TRUE(removeLegacySecuritySetting(first));
+    EXPECT_FALSE(first.contains(Key::sec));
+    std::string log = logText();
+    EXPECT_NE(log.find("] [Corvane app] the RDP (legacy) security setting was removed: using TLS\n"),
+              std::string::npos)
+        << log;
+
+    UserDefaults second = fresh();
+    EXPECT_FALSE(removeLegacySecuritySetting(second));
+    EXPECT_EQ(logText(), log) << "nothing is logged on the next launch";
+}
+
+TEST_F(SettingsTest, TlsSecuritySettingIsRemovedSilently) {
+    UserDefaults d = fresh();
+    d.set(Key::sec, "tls");
+    EXPECT_FALSE(removeLegacySecuritySetting(d));
+    EXPECT_FALSE(d.contains(Key::sec));
+    EXPECT_EQ(logText(), "");
+}
+
+TEST_F(SettingsTest, LogLinesCarryTheTimeAndTheApplicationTag) {
+    appendLogLine("hello");
+    appendLogLine("again");
+    std::string log = logText();
+    ASSERT_EQ(log.size(), std::string("[00:00:00.000] [Corvane app] hello\n").size() +
+                              std::string("[00:00:00.000] [Corvane app] again\n").size());
+    EXPECT_EQ(log[0], '[');
+    EXPECT_EQ(log[3], ':');
+    EXPECT_EQ(log[6], ':');
+    EXPECT_EQ(log[9], '.');
+    EXPECT_EQ(log.substr(13, 22), "] [Corvane app] hello\n");
+}

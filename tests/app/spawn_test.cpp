@@ -1,0 +1,206 @@
+// Real child processes: exit codes, signals, waits, termination, captured
+// output and what the child inherits.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "app/core/spawn.h"
+#include "support.h"
+
+using namespace corvane::app;
+using corvane::test::pumpUntil;
+
+namespace {
+
+const std::map<std::string, std::string> kEnv{{"PATH", "/usr/bin:/bin"}};
+
+std::shared_ptr<SpawnedProcess> startShell(const std::string& script,
+                                           std::optional<int> out = std::nullopt) {
+    return Spawn::start("/bin/sh", {"-c", script}, kEnv, out, std::nullopt);
+}
+
+// Reads from `fd` until `word` arrived (the child's sign that it is ready).
+bool readUntil(int fd, const std::string& word) {
+    std::string seen;
+    char c;
+    while (seen.find(word) == std::string::npos && ::read(fd, &c, 1) == 1)
+        seen.push_back(c);
+    return seen.find(word) != std::string::npos;
+}
+
+struct Pipe {
+    int fds[2];
+    Pipe() { EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0); }
+    ~Pipe() {
+        closeWrite();
+        ::close(fds[0]);
+    }
+    void closeWrite() {
+        if (fds[1] >= 0)
+            ::close(fds[1]);
+        fds[1] = -1;
+    }
+};
+
+} // namespace
+
+TEST(SpawnExit, ExitStatusAndSignalEndsAreReportedApart) {
+    auto three = startShell("exit 3");
+    ASSERT_TRUE(three->wait(10));
+    EXPECT_EQ(three->exitCode(), 3);
+    EXPECT_FALSE(three->killedBySignal());
+    EXPECT_FALSE(three->isRunning());
+    EXPECT_FALSE(three->disclaimed()) << "Linux has no responsibility disclaim";
+
+    auto killed = startShell("kill -KILL $$");
+    ASSERT_TRUE(killed->wait(10));
+    EXPECT_TRUE(killed->killedBySignal());
+    EXPECT_EQ(killed->exitCode(), 137);
+}
+
+TEST(SpawnExit, EveryWaiterAfterTheEndPasses) {
+    auto child = startShell("exit 0");
+    ASSERT_TRUE(child->wait(10));
+    EXPECT_TRUE(child->wait(0));
+    EXPECT_TRUE(child->wait(0.01));
+    EXPECT_TRUE(child->waitExited(0.01));
+    EXPECT_TRUE(child->waitExited(0.01));
+}
+
+TEST(SpawnExit, WaitTimesOutWhileTheChildRuns) {
+    auto child = startShell("exec sleep 30");
+    EXPECT_FALSE(child->wait(0.2));
+    EXPECT_TRUE(child->isRunning());
+    child->terminate(5);
+    EXPECT_EQ(child->exitCode(), 128 + SIGTERM);
+}
+
+TEST(SpawnExit, OnExitRunsOnTheMainThread) {
+    corvane::test::ensureApplication();
+    auto child = startShell("exit 7");
+    int code = -1;
+    std::thread::id where;
+    child->setOnExit([&](const std::shared_ptr<SpawnedProcess>& p) {
+        code = p->exitCode();
+        where = std::this_thread::get_id();
+    });
+    ASSERT_TRUE(pumpUntil([&] { return code != -1; }, 10));
+    EXPECT_EQ(code, 7);
+    EXPECT_EQ(where, std::this_thread::get_id());
+}
+
+TEST(SpawnTerminate, ChildIgnoringSigtermIsKilledAfterTheGrace) {
+    Pipe pipe;
+    auto child = startShell("trap '' TERM; echo ready; while :; do sleep 0.1; done", pipe.fds[1]);
+    pipe.closeWrite();
+    ASSERT_TRUE(readUntil(pipe.fds[0], "ready"));
+    child->terminate(0.3);
+    EXPECT_FALSE(child->isRunning());
+    EXPECT_TRUE(child->killedBySignal());
+    EXPECT_EQ(child->exitCode(), 128 + SIGKILL);
+}
+
+TEST(SpawnTerminate, ReapedChildGetsNoSignal) {
+    auto child = startShell("exit 5");
+    ASSERT_TRUE(child->wait(10));
+    EXPECT_FALSE(child->signalIfRunning(SIGTERM));
+    child->terminate(0.1);
+    EXPECT_EQ(child->exitCode(), 5);
+}
+
+TEST(SpawnStart, MissingExecutableThrowsWithTheSystemText) {
+    try {
+        Spawn::start("/nonexistent/corvane-server", {}, kEnv);
+        FAIL() << "no exception";
+    } catch (const SpawnFailure& failure) {
+        EXPECT_EQ(failure.code(), ENOENT);
+        EXPECT_STREQ(failure.what(), "Could not start the server: No such file or directory");
+    }
+}
+
+TEST(SpawnStart, ArgumentsAndEnvironmentReachTheChildExactly) {
+    auto out = Spawn::output("/bin/sh", {"-c", "printf '%s|%s|%s' \"$1\" \"$ONE\" \"$HOME\"", "sh",
+                                         "two words"},
+                             {{"ONE", "1=one"}}, 10);
+    EXPECT_EQ(out, "two words|1=one|");
+}
+
+TEST(SpawnStart, ChildStartsWithDefaultSignalsAndAnEmptyMask) {
+    struct sigaction ignore {}, previous {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGUSR2, &ignore, &previous);
+    sigset_t block, oldMask;
+    sigemptyset(&block);
+    sigaddset(&block, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &block, &oldMask);
+
+    auto status = Spawn::output("/bin/cat", {"/proc/self/status"}, kEnv, 10);
+
+    pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
+    sigaction(SIGUSR2, &previous, nullptr);
+    ASSERT_TRUE(status);
+    EXPECT_NE(status->find("SigBlk:\t0000000000000000"), std::string::npos) << *status;
+    EXPECT_NE(status->find("SigIgn:\t0000000000000000"), std::string::npos) << *status;
+}
+
+TEST(SpawnStart, NoOtherDescriptorReachesTheChild) {
+    int leaked = ::dup(STDERR_FILENO); // not close-on-exec
+    ASSERT_GE(leaked, 3);
+    auto out = Spawn::output(
+        "/bin/sh", {"-c", "test -e /proc/$$/fd/" + std::to_string(leaked) + " && echo open || echo closed"},
+        kEnv, 10);
+    ::close(leaked);
+    EXPECT_EQ(out, "closed\n");
+}
+
+TEST(SpawnStart, OutputsGoToDevNullOrTheGivenDescriptors) {
+    corvane::test::TempDir dir;
+    auto quiet = startShell("readlink /proc/$$/fd/1 > " + dir.file("one") + "; readlink /proc/$$/fd/2 > " +
+                            dir.file("two") + "; readlink /proc/$$/fd/0 > " + dir.file("zero"));
+    ASSERT_TRUE(quiet->wait(10));
+    EXPECT_EQ(corvane::test::readFile(dir.file("one")), "/dev/null\n");
+    EXPECT_EQ(corvane::test::readFile(dir.file("two")), "/dev/null\n");
+    EXPECT_EQ(corvane::test::readFile(dir.file("zero")), "/dev/null\n");
+
+    int log = ::open(dir.file("log").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    auto both = Spawn::start("/bin/sh", {"-c", "echo out; echo err >&2"}, kEnv, log, log);
+    ::close(log);
+    ASSERT_TRUE(both->wait(10));
+    EXPECT_EQ(corvane::test::readFile(dir.file("log")), "out\nerr\n");
+}
+
+TEST(SpawnOutput, CapturesStandardOutputOnly) {
+    EXPECT_EQ(Spawn::output("/bin/sh", {"-c", "echo screen=1 input=0; echo noise >&2"}, kEnv, 10),
+              "screen=1 input=0\n");
+    EXPECT_EQ(Spawn::output("/bin/sh", {"-c", "exit 4"}, kEnv, 10), "");
+}
+
+TEST(SpawnOutput, MissingExecutableGivesNothing) {
+    EXPECT_EQ(Spawn::output("/nonexistent/probe", {}, kEnv, 10), std::nullopt);
+}
+
+TEST(SpawnOutput, OverdueChildIsStoppedAndGivesNothing) {
+    corvane::test::TempDir dir;
+    std::string pidFile = dir.file("pid");
+    auto out = Spawn::output(
+        "/bin/sh", {"-c", "echo partial; echo $$ > " + pidFile + "; exec sleep 30"}, kEnv, 0.5);
+    EXPECT_EQ(out, std::nullopt);
+    pid_t pid = std::atoi(corvane::test::readFile(pidFile).c_str());
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(::kill(pid, 0), -1) << "the child was ended and reaped";
+    EXPECT_EQ(errno, ESRCH);
+}
+
+TEST(SpawnOutput, OverdueChildIgnoringSigtermIsKilled) {
+    corvane::test::TempDir dir;
+    std::string pidFile = dir.file("pid");
+    auto out = Spawn::output(
+        "/bin/sh", {"-c", "trap '' TERM; echo $$ > " + pidFile + "; while :; do sleep 0.1; done"},
+        kEnv, 0.5);
+    EXPECT_EQ(out, std::nullopt);
+    pid_t pid = std::atoi(corvane::test::readFile(pidFile).c_str());
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(::kill(pid, 0), -1);
+}

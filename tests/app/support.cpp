@@ -1,0 +1,100 @@
+#include "support.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace corvane::test {
+
+TempDir::TempDir() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "corvane-app-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+ScopedEnv::ScopedEnv(const std::string& name, const std::optional<std::string>& value)
+    : name_(name) {
+    if (const char* old = std::getenv(name.c_str()))
+        previous_ = old;
+    if (value)
+        setenv(name.c_str(), value->c_str(), 1);
+    else
+        unsetenv(name.c_str());
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (previous_)
+        setenv(name_.c_str(), previous_->c_str(), 1);
+    else
+        unsetenv(name_.c_str());
+}
+
+void ensureApplication() {
+    static int argc = 1;
+    static char name[] = "corvane-app-test";
+    static char* argv[] = {name, nullptr};
+    static auto* application = new QCoreApplication(argc, argv);
+    (void)application;
+}
+
+bool pumpUntil(const std::function<bool()>& done, double seconds) {
+    ensureApplication();
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < static_cast<qint64>(seconds * 1000)) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return done();
+}
+
+std::optional<std::string> shell(const std::string& command) {
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return std::nullopt;
+    std::string output;
+    char buffer[4096];
+    size_t count;
+    while ((count = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        output.append(buffer, count);
+    int status = pclose(pipe);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return std::nullopt;
+    return output;
+}
+
+void writeFile(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+bool fileExists(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0;
+}
+
+} // namespace corvane::test

@@ -14,6 +14,13 @@ int32_t mac_accessibility_trusted(int32_t prompt);
 int32_t mac_screen_access(int32_t request);
 // The user's double-click interval in milliseconds.
 int32_t mac_double_click_ms(void);
+// A value that changes whenever the cursor image changes; -1 when unknown.
+int32_t mac_cursor_seed(void);
+// The current cursor as premultiplied B, G, R, A pixels, `scale` desktop
+// pixels per point, no edge longer than max_size (at least 8). 1 = stored
+// (the caller frees *pixels), 0 = nothing stored.
+int32_t mac_cursor_image(double scale, int32_t max_size, uint8_t** pixels, int32_t* width,
+                         int32_t* height, int32_t* hot_x, int32_t* hot_y);
 
 #ifdef __cplusplus
 }

@@ -5,7 +5,9 @@
 #include <memory>
 #include <string>
 
+#include "cursor.h"
 #include "displays.h"
+#include "events.h"
 #include "input_prefs.h"
 #include "privacy.h"
 
@@ -18,6 +20,8 @@ public:
     virtual Displays& displays() = 0;
     virtual Privacy& privacy() = 0;
     virtual InputPrefs& inputPrefs() = 0;
+    virtual EventPoster& events() = 0;
+    virtual CursorSource& cursor() = 0;
 };
 
 // The process-wide platform, created on first use by the factory.

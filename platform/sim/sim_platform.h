@@ -9,6 +9,8 @@
 #include <mutex>
 
 #include "../platform.h"
+#include "sim_cursor.h"
+#include "sim_events.h"
 #include "sim_privacy.h"
 
 namespace corvane::platform::sim {
@@ -46,15 +48,21 @@ public:
     Displays& displays() override { return displays_; }
     Privacy& privacy() override { return privacy_; }
     InputPrefs& inputPrefs() override { return inputPrefs_; }
+    EventPoster& events() override { return events_; }
+    CursorSource& cursor() override { return cursor_; }
 
     SimDisplays& simDisplays() { return displays_; }
     SimPrivacy& simPrivacy() { return privacy_; }
     SimInputPrefs& simInputPrefs() { return inputPrefs_; }
+    SimEvents& simEvents() { return events_; }
+    SimCursor& simCursor() { return cursor_; }
 
 private:
     SimDisplays displays_;
     SimPrivacy privacy_;
     SimInputPrefs inputPrefs_;
+    SimEvents events_;
+    SimCursor cursor_;
 };
 
 } // namespace corvane::platform::sim

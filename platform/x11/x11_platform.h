@@ -2,6 +2,8 @@
 #pragma once
 #include "../platform.h"
 #include "x11_connection.h"
+#include "x11_cursor.h"
+#include "x11_events.h"
 
 namespace corvane::platform::x11 {
 
@@ -44,11 +46,15 @@ public:
     Displays& displays() override { return displays_; }
     Privacy& privacy() override { return privacy_; }
     InputPrefs& inputPrefs() override { return inputPrefs_; }
+    EventPoster& events() override { return events_; }
+    CursorSource& cursor() override { return cursor_; }
 
 private:
     X11Displays displays_;
     X11Privacy privacy_;
     X11InputPrefs inputPrefs_;
+    X11Events events_;
+    X11Cursor cursor_;
 };
 
 } // namespace corvane::platform::x11

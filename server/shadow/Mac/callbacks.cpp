@@ -1,8 +1,10 @@
 // The callback slots the record offers the shadow server.
+#include "input.h"
 #include "terminate.h"
 
 void mac_shadow_fill_callbacks(macShadowSubsystem* record) {
     // Slots of components that do not exist yet stay empty; the shadow
     // library skips an empty slot.
+    mac_shadow_input_fill_callbacks(record);
     (void)record;
 }

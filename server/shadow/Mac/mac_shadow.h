@@ -80,7 +80,7 @@ typedef struct macShadowSubsystem {
     bool leftHeld, rightHeld, middleHeld;
     uint64_t lastClickTick;
     int32_t lastClickButton;
-    int32_t lastClickX, lastClickY;
+    double lastClickX, lastClickY;
     int32_t clickCount;
     CRITICAL_SECTION subsystemLock;
     CRITICAL_SECTION frameLock;

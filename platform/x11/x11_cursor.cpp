@@ -1,0 +1,91 @@
+// The cursor through XFixes.
+#include <memory>
+
+#include <X11/extensions/Xfixes.h>
+
+#include "x11_cursor.h"
+
+namespace corvane::platform::x11 {
+
+namespace {
+
+struct CursorImageFree {
+    void operator()(XFixesCursorImage* image) const {
+        if (image)
+            XFree(image);
+    }
+};
+using CursorImagePtr = std::unique_ptr<XFixesCursorImage, CursorImageFree>;
+
+int32_t seedFromSerial(unsigned long serial) { return static_cast<int32_t>(serial & 0x7fffffff); }
+
+} // namespace
+
+// Selects cursor-change events on the root window and reads the serial of
+// the cursor now on screen.
+bool X11Cursor::watch(Display* d) {
+    int errorBase = 0;
+    if (!XFixesQueryExtension(d, &eventBase_, &errorBase))
+        return false;
+    XFixesSelectCursorInput(d, DefaultRootWindow(d), XFixesDisplayCursorNotifyMask);
+    CursorImagePtr image(XFixesGetCursorImage(d));
+    if (!image)
+        return false;
+    serial_ = image->cursor_serial;
+    return true;
+}
+
+int32_t X11Cursor::seed() {
+    std::lock_guard lock(conn_.mutex());
+    Display* d = conn_.get();
+    if (!d || unavailable_)
+        return -1;
+    if (!watching_) {
+        if (!watch(d)) {
+            unavailable_ = true;
+            return -1;
+        }
+        watching_ = true;
+    }
+    while (XPending(d) > 0) {
+        XEvent event;
+        XNextEvent(d, &event);
+        if (event.type == eventBase_ + XFixesCursorNotify)
+            serial_ = reinterpret_cast<XFixesCursorNotifyEvent*>(&event)->cursor_serial;
+    }
+    return seedFromSerial(serial_);
+}
+
+bool X11Cursor::current(CursorImage& out) {
+    std::lock_guard lock(conn_.mutex());
+    Display* d = conn_.get();
+    int eventBase = 0, errorBase = 0;
+    if (!d || !XFixesQueryExtension(d, &eventBase, &errorBase))
+        return false;
+    CursorImagePtr image(XFixesGetCursorImage(d));
+    if (!image || image->width == 0 || image->height == 0)
+        return false;
+    CursorRepresentation rep;
+    rep.pixelWidth = image->width;
+    rep.pixelHeight = image->height;
+    const size_t count = static_cast<size_t>(image->width) * image->height;
+    rep.bgra.resize(count * 4);
+    for (size_t i = 0; i < count; ++i) {
+        // Premultiplied ARGB, one pixel per unsigned long.
+        const auto argb = static_cast<uint32_t>(image->pixels[i]);
+        rep.bgra[i * 4 + 0] = static_cast<uint8_t>(argb);
+        rep.bgra[i * 4 + 1] = static_cast<uint8_t>(argb >> 8);
+        rep.bgra[i * 4 + 2] = static_cast<uint8_t>(argb >> 16);
+        rep.bgra[i * 4 + 3] = static_cast<uint8_t>(argb >> 24);
+    }
+    const double scale = configuredScale(); // pixels per point
+    out.pointsWidth = image->width / scale;
+    out.pointsHeight = image->height / scale;
+    out.hotX = image->xhot / scale;
+    out.hotY = image->yhot / scale;
+    out.representations.clear();
+    out.representations.push_back(std::move(rep));
+    return true;
+}
+
+} // namespace corvane::platform::x11

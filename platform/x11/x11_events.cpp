@@ -1,0 +1,233 @@
+// Keys and text over XTest.
+#include "x11_events.h"
+
+#include <X11/XKBlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#include <winpr/input.h>
+
+#include "x11_platform.h"
+
+namespace corvane::platform::x11 {
+
+namespace {
+
+constexpr uint16_t kMacRightControl = 62;
+constexpr uint16_t kMacFunction = 63;
+constexpr uint32_t kVkRightControlExtended = VK_RCONTROL | KBDEXT;
+constexpr size_t kMaxSpareKeycodes = 8;
+
+// Modifier classes in the order of X11Events::synthesized_.
+struct ModifierClass {
+    uint64_t flag;
+    uint16_t leftMac;
+    uint16_t rightMac;
+};
+constexpr std::array<ModifierClass, 4> kModifierClasses{{
+    {kFlagShift, 56, 60},
+    {kFlagControl, 59, 62},
+    {kFlagOption, 58, 61},
+    {kFlagCommand, 55, 54},
+}};
+
+bool isModifierKey(uint16_t mac) {
+    for (const auto& c : kModifierClasses)
+        if (mac == c.leftMac || mac == c.rightMac)
+            return true;
+    return false;
+}
+
+} // namespace
+
+uint32_t xKeycodeFromMac(uint16_t macKeyCode) {
+    if (macKeyCode == kMacFunction)
+        return 0; // X has no Fn key
+    DWORD vk = GetVirtualKeyCodeFromKeycode(macKeyCode, WINPR_KEYCODE_TYPE_APPLE);
+    // WinPR's Apple table lists the right Windows key for right Control.
+    if (macKeyCode == kMacRightControl)
+        vk = kVkRightControlExtended;
+    if (vk == 0 || vk == VK_NONE)
+        return 0;
+    return GetKeycodeFromVirtualKeyCode(vk, WINPR_KEYCODE_TYPE_XKB);
+}
+
+uint32_t keysymForCodePoint(uint32_t cp) {
+    switch (cp) {
+    case 0x08: return XK_BackSpace;
+    case 0x09: return XK_Tab;
+    case 0x0A:
+    case 0x0D: return XK_Return;
+    case 0x1B: return XK_Escape;
+    case 0x7F: return XK_Delete;
+    default: break;
+    }
+    if (cp < 0x20 || (cp >= 0x80 && cp < 0xA0) || cp > 0x10FFFF)
+        return 0;
+    if (cp < 0x100)
+        return cp; // Latin-1 keysyms equal their code points
+    return 0x01000000 | cp;
+}
+
+uint32_t codePointFromUnits(const char16_t* units, size_t count) {
+    if (!units)
+        return 0;
+    const uint32_t first = units[0];
+    const bool high = first >= 0xD800 && first <= 0xDBFF;
+    const bool low = first >= 0xDC00 && first <= 0xDFFF;
+    if (count == 1)
+        return high || low ? 0 : first;
+    if (count == 2 && high && units[1] >= 0xDC00 && units[1] <= 0xDFFF)
+        return 0x10000 + ((first - 0xD800) << 10) + (units[1] - 0xDC00);
+    return 0;
+}
+
+X11Events::X11Events() : prefs_(std::make_unique<X11InputPrefs>()) {}
+X11Events::~X11Events() = default;
+
+Display* X11Events::ready() {
+    Display* d = conn_.get();
+    if (!d)
+        return nullptr;
+    if (!checked_) {
+        checked_ = true;
+        int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+        hasXTest_ = XTestQueryExtension(d, &eventBase, &errorBase, &major, &minor);
+    }
+    return hasXTest_ ? d : nullptr;
+}
+
+void X11Events::fakeKey(Display* d, uint32_t keycode, bool down) {
+    XTestFakeKeyEvent(d, keycode, down ? True : False, CurrentTime);
+    if (down)
+        heldKeys_.insert(keycode);
+    else
+        heldKeys_.erase(keycode);
+}
+
+bool X11Events::shiftHeld() const {
+    return heldKeys_.count(xKeycodeFromMac(kModifierClasses[0].leftMac)) ||
+           heldKeys_.count(xKeycodeFromMac(kModifierClasses[0].rightMac));
+}
+
+// A key event carries its modifiers as flags; X only knows held keys. Press
+// the left key of a class the flags want but nobody holds, and let go of
+// such a helper key once the flags no longer want it.
+void X11Events::syncModifiers(Display* d, uint64_t flags) {
+    for (size_t i = 0; i < kModifierClasses.size(); ++i) {
+        const auto& c = kModifierClasses[i];
+        const uint32_t left = xKeycodeFromMac(c.leftMac);
+        const uint32_t right = xKeycodeFromMac(c.rightMac);
+        const bool held = heldKeys_.count(left) || heldKeys_.count(right);
+        const bool wanted = (flags & c.flag) != 0;
+        if (wanted && !held && left) {
+            fakeKey(d, left, true);
+            synthesized_[i] = left;
+        } else if (!wanted && synthesized_[i]) {
+            fakeKey(d, synthesized_[i], false);
+            synthesized_[i] = 0;
+        }
+    }
+}
+
+bool X11Events::postKey(uint16_t macKeyCode, bool down, uint64_t flags) {
+    std::lock_guard lock(conn_.mutex());
+    Display* d = ready();
+    const uint32_t keycode = xKeycodeFromMac(macKeyCode);
+    if (!d || keycode == 0)
+        return false;
+    if (isModifierKey(macKeyCode)) {
+        // The real key replaces a helper press of its class.
+        for (size_t i = 0; i < kModifierClasses.size(); ++i)
+            if (synthesized_[i] == keycode)
+                synthesized_[i] = 0;
+    } else {
+        syncModifiers(d, flags);
+    }
+    fakeKey(d, keycode, down);
+    XFlush(d);
+    return true;
+}
+
+// Key code producing the keysym at level 0 or 1 of the current map, or 0.
+uint32_t X11Events::keycodeForKeysym(Display* d, uint32_t keysym, bool& needsShift) {
+    const KeyCode keycode = XKeysymToKeycode(d, keysym);
+    if (keycode == 0)
+        return 0;
+    if (XkbKeycodeToKeysym(d, keycode, 0, 0) == keysym) {
+        needsShift = false;
+        return shiftHeld() ? 0 : keycode;
+    }
+    if (XkbKeycodeToKeysym(d, keycode, 0, 1) == keysym) {
+        needsShift = true;
+        return keycode;
+    }
+    return 0; // only behind AltGr or another group: borrow a key instead
+}
+
+// Gives a key code without symbols the keysym on both levels. The spare
+// codes are used in turn and never restored at once, so that a client still
+// reading an earlier event sees the mapping it was typed with.
+uint32_t X11Events::borrowSpareKeycode(Display* d, uint32_t keysym) {
+    if (!sparesScanned_) {
+        sparesScanned_ = true;
+        int minCode = 0, maxCode = 0, perCode = 0;
+        XDisplayKeycodes(d, &minCode, &maxCode);
+        KeySym* map = XGetKeyboardMapping(d, minCode, maxCode - minCode + 1, &perCode);
+        if (map) {
+            for (int code = maxCode; code >= minCode && spareKeycodes_.size() < kMaxSpareKeycodes;
+                 --code) {
+                bool empty = true;
+                for (int i = 0; i < perCode; ++i)
+                    empty = empty && map[(code - minCode) * perCode + i] == NoSymbol;
+                if (empty)
+                    spareKeycodes_.push_back(static_cast<uint32_t>(code));
+            }
+            XFree(map);
+        }
+    }
+    if (spareKeycodes_.empty())
+        return 0;
+    const uint32_t keycode = spareKeycodes_[nextSpare_++ % spareKeycodes_.size()];
+    KeySym syms[2] = {keysym, keysym};
+    XChangeKeyboardMapping(d, static_cast<int>(keycode), 2, syms, 1);
+    XSync(d, False);
+    return keycode;
+}
+
+bool X11Events::postUnicode(const char16_t* units, size_t count, bool down) {
+    std::lock_guard lock(conn_.mutex());
+    Display* d = ready();
+    const uint32_t cp = codePointFromUnits(units, count);
+    const uint32_t keysym = keysymForCodePoint(cp);
+    if (!d || keysym == 0)
+        return false;
+    if (!down) {
+        auto it = unicodeKeys_.find(cp);
+        if (it == unicodeKeys_.end())
+            return true; // its press was never posted
+        fakeKey(d, it->second, false);
+        unicodeKeys_.erase(it);
+        XFlush(d);
+        return true;
+    }
+    bool needsShift = false;
+    uint32_t keycode = keycodeForKeysym(d, keysym, needsShift);
+    if (keycode == 0) {
+        needsShift = false;
+        keycode = borrowSpareKeycode(d, keysym);
+    }
+    if (keycode == 0)
+        return false;
+    const uint32_t shift = xKeycodeFromMac(kModifierClasses[0].leftMac);
+    const bool addShift = needsShift && !shiftHeld();
+    if (addShift)
+        fakeKey(d, shift, true);
+    fakeKey(d, keycode, true);
+    if (addShift)
+        fakeKey(d, shift, false);
+    unicodeKeys_[cp] = keycode;
+    XFlush(d);
+    return true;
+}
+
+} // namespace corvane::platform::x11

@@ -1,0 +1,52 @@
+// The decisions of remote input that need no platform: text from UTF-16
+// code units, wheel lines, desktop-to-host mapping and click counting.
+#pragma once
+#include <cstdint>
+
+#include "mac_shadow.h"
+
+namespace mac_input {
+
+inline constexpr uint16_t kPtrWheel = 0x0200;
+inline constexpr uint16_t kPtrWheelNegative = 0x0100;
+inline constexpr uint16_t kPtrHWheel = 0x0400;
+inline constexpr uint16_t kPtrMove = 0x0800;
+inline constexpr uint16_t kPtrButton1 = 0x1000;
+inline constexpr uint16_t kPtrButton2 = 0x2000;
+inline constexpr uint16_t kPtrButton3 = 0x4000;
+inline constexpr uint16_t kPtrDown = 0x8000;
+inline constexpr uint16_t kPtrButtons = kPtrButton1 | kPtrButton2 | kPtrButton3;
+
+// Unicode key events arrive one UTF-16 unit at a time; a surrogate pair is
+// held back until its second half.
+struct TextStep {
+    int count = 0; // units to post: 0 (nothing), 1 or 2
+    char16_t units[2] = {0, 0};
+};
+TextStep unicodeStep(uint16_t& pendingHigh, uint16_t flags, uint16_t code);
+
+// Lines for a vertical wheel event: the low 8 bits, nine-bit negative with
+// 0x0100, divided by 40 towards zero.
+int32_t wheelLines(uint16_t flags);
+
+struct HostPoint {
+    double x = 0;
+    double y = 0;
+};
+// Desktop pixel to host point through the nearest mapping, clamped into
+// it; the pixel itself without mappings.
+HostPoint mapToHost(const DisplayMapping* mappings, int32_t count, int32_t x, int32_t y);
+
+struct ClickHistory {
+    uint64_t tick = 0;
+    int32_t button = 0;
+    double x = 0, y = 0;
+    int32_t count = 0;
+};
+// The click count of a button press (1 single, 2 double, ...). A press
+// further than 4 points away, of another button or later than the
+// double-click interval starts again at 1.
+int32_t nextClickCount(const ClickHistory& last, uint64_t now, int32_t button, HostPoint at,
+                       int32_t doubleClickMs);
+
+} // namespace mac_input

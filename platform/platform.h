@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "capture.h"
 #include "cursor.h"
 #include "displays.h"
 #include "events.h"
@@ -22,6 +23,7 @@ public:
     virtual InputPrefs& inputPrefs() = 0;
     virtual EventPoster& events() = 0;
     virtual CursorSource& cursor() = 0;
+    virtual Capture& capture() = 0;
 };
 
 // The process-wide platform, created on first use by the factory.

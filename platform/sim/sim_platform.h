@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "../platform.h"
+#include "sim_capture.h"
 #include "sim_cursor.h"
 #include "sim_events.h"
 #include "sim_privacy.h"
@@ -50,12 +51,14 @@ public:
     InputPrefs& inputPrefs() override { return inputPrefs_; }
     EventPoster& events() override { return events_; }
     CursorSource& cursor() override { return cursor_; }
+    Capture& capture() override { return capture_; }
 
     SimDisplays& simDisplays() { return displays_; }
     SimPrivacy& simPrivacy() { return privacy_; }
     SimInputPrefs& simInputPrefs() { return inputPrefs_; }
     SimEvents& simEvents() { return events_; }
     SimCursor& simCursor() { return cursor_; }
+    SimCapture& simCapture() { return capture_; }
 
 private:
     SimDisplays displays_;
@@ -63,6 +66,7 @@ private:
     SimInputPrefs inputPrefs_;
     SimEvents events_;
     SimCursor cursor_;
+    SimCapture capture_;
 };
 
 } // namespace corvane::platform::sim

@@ -1,6 +1,7 @@
 // The X11 backend: the real desktop on Linux.
 #pragma once
 #include "../platform.h"
+#include "x11_capture.h"
 #include "x11_connection.h"
 #include "x11_cursor.h"
 #include "x11_events.h"
@@ -48,6 +49,7 @@ public:
     InputPrefs& inputPrefs() override { return inputPrefs_; }
     EventPoster& events() override { return events_; }
     CursorSource& cursor() override { return cursor_; }
+    Capture& capture() override { return capture_; }
 
 private:
     X11Displays displays_;
@@ -55,6 +57,7 @@ private:
     X11InputPrefs inputPrefs_;
     X11Events events_;
     X11Cursor cursor_;
+    X11Capture capture_;
 };
 
 } // namespace corvane::platform::x11

@@ -4,6 +4,7 @@
 // one result a line; the test checks the lines.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <sstream>
 

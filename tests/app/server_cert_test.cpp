@@ -1,6 +1,8 @@
 // Certificate upkeep over certificate files made by the openssl command.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "app/core/server_cert.h"
 #include "support.h"
 

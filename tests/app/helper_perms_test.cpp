@@ -167,7 +167,9 @@ TEST_F(HelperPermsTest, LegacyEntriesAreClearedOnlyOnceEvenWhenTheFirstResetFail
 TEST_F(HelperPermsTest, RealServerProbeThenRepairWithRequest) {
     writeFile(dir.file("privacy.db"), "com.corvane.shadow ScreenCapture granted\n"
                                       "com.corvane.shadow Accessibility denied\n");
-    auto perms = withServer(CORVANE_SERVER_EXECUTABLE);
+    // CORVANE_TEST_SERVER points the test at another build of the server.
+    const char* other = std::getenv("CORVANE_TEST_SERVER");
+    auto perms = withServer(other && *other ? other : CORVANE_SERVER_EXECUTABLE);
     auto status = await([&](auto done) { perms->check(done); });
     ASSERT_EQ(status, (PermStatus{true, false})) << log();
 

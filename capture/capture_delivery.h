@@ -1,0 +1,45 @@
+// One stream's serial delivery: frames from the platform wait in order and
+// one thread of the stream's own hands them to the core's callback, so the
+// callback of one stream never runs twice at once. Frames that are not
+// complete or carry no image are dropped before any pixel work.
+#pragma once
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "mac_capture.h"
+#include "platform/capture.h"
+
+namespace corvane::capture {
+
+struct DeliveryTarget {
+    mac_frame_callback callback = nullptr; // null: frames are dropped
+    void* user = nullptr;
+    int32_t originX = 0;
+    int32_t originY = 0;
+};
+
+class FrameDelivery : public platform::CaptureSink {
+public:
+    explicit FrameDelivery(const DeliveryTarget& target);
+    // Does not wait: a delivery may be dropped from its own thread.
+    ~FrameDelivery() override;
+
+    void frameArrived(platform::FrameHandle frame) override;
+    void streamStopped(const std::string& reason) override;
+
+    // Drops waiting frames, lets a running callback finish and ends the
+    // thread; true when it ended within `limit`. No callback starts after.
+    bool close(std::chrono::milliseconds limit);
+
+    struct State;
+
+private:
+    std::shared_ptr<State> state_;
+};
+
+// A stream that the display server ended on its own: logged and counted.
+void noteStreamStopped(const std::string& reason);
+int64_t stoppedCount();
+
+} // namespace corvane::capture

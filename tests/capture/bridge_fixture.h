@@ -1,0 +1,132 @@
+// A sim platform behind the bridge, waits that return at once (recording
+// their limits), and a frame receiver the tests can wait on.
+#pragma once
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <functional>
+#include <thread>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "capture/capture_config.h"
+#include "capture/capture_streams.h"
+#include "capture/capture_timing.h"
+#include "capture/mac_capture.h"
+#include "platform/sim/sim_platform.h"
+
+namespace corvane::capture::testing {
+
+using namespace std::chrono_literals;
+using platform::CaptureDisplay;
+using platform::sim::SimAnswer;
+using platform::sim::SimFrame;
+
+// Nothing really waits: a signal that has not come times out at once.
+class InstantTiming : public Timing {
+public:
+    bool wait(Signal& signal, std::chrono::milliseconds limit) override {
+        waits.push_back(limit);
+        return signal.notified();
+    }
+    void sleep(std::chrono::milliseconds duration) override { sleeps.push_back(duration); }
+    std::vector<std::chrono::milliseconds> waits;
+    std::vector<std::chrono::milliseconds> sleeps;
+};
+
+struct ReceivedFrame {
+    void* user;
+    int32_t originX, originY, width, height;
+    intptr_t stride;
+    uint32_t firstPixel;
+    std::vector<int32_t> rects;
+    std::thread::id thread;
+};
+
+// Records every frame; the callback's user pointer is the receiver.
+class Receiver {
+public:
+    static void callback(void* user, int32_t ox, int32_t oy, const uint8_t* pixels,
+                         intptr_t stride, int32_t width, int32_t height, const int32_t* rects,
+                         int32_t count) {
+        auto* self = static_cast<Receiver*>(user);
+        ReceivedFrame f{user, ox, oy, width, height, stride, 0,
+                        std::vector<int32_t>(rects, rects + count * 4), std::this_thread::get_id()};
+        std::memcpy(&f.firstPixel, pixels, 4);
+        if (self->inCallback.exchange(true))
+            self->overlapped = true;
+        if (self->hold)
+            self->hold();
+        self->inCallback = false;
+        std::lock_guard lock(self->mutex);
+        self->frames.push_back(std::move(f));
+        self->cv.notify_all();
+    }
+    // Waits (bounded) until `count` frames arrived.
+    bool waitFor(size_t count) {
+        std::unique_lock lock(mutex);
+        return cv.wait_for(lock, 5s, [&] { return frames.size() >= count; });
+    }
+    std::vector<ReceivedFrame> snapshot() {
+        std::lock_guard lock(mutex);
+        return frames;
+    }
+
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::vector<ReceivedFrame> frames;
+    std::atomic<bool> inCallback{false};
+    std::atomic<bool> overlapped{false};
+    std::function<void()> hold;
+};
+
+inline SimFrame solidFrame(int32_t w, int32_t h, uint32_t colour,
+                           std::vector<platform::DirtyRect> dirty = {}) {
+    SimFrame f;
+    f.width = w;
+    f.height = h;
+    f.pixels.assign(size_t(w) * h, colour);
+    f.dirty = std::move(dirty);
+    return f;
+}
+
+class BridgeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto sim = std::make_unique<platform::sim::SimPlatform>();
+        sim_ = sim.get();
+        previous_ = platform::replaceCurrent(std::move(sim));
+        setTimingForTests(&timing_);
+        unsetenv("MAC_SHADOW_FPS");
+        unsetenv("MAC_SHADOW_CURSOR");
+        capture().setDisplays({{1, 0, 0, 1440, 900}, {7, 1440, 0, 1920, 1080}}, 1);
+    }
+    void TearDown() override {
+        mac_capture_stop();
+        setSoundCallbackInstalled(false);
+        setTimingForTests(nullptr);
+        platform::replaceCurrent(std::move(previous_));
+    }
+
+    platform::sim::SimCapture& capture() { return sim_->simCapture(); }
+    std::shared_ptr<platform::sim::SimStreamState> stream(size_t i) {
+        auto all = capture().streams();
+        return i < all.size() ? all[i] : nullptr;
+    }
+    int32_t addMain(Receiver* receiver = nullptr, int32_t w = 64, int32_t h = 32) {
+        return mac_capture_add(0, w, h, 0, 0, w, h, 0, 0, receiver ? &Receiver::callback : nullptr,
+                               receiver);
+    }
+
+    InstantTiming timing_;
+    platform::sim::SimPlatform* sim_ = nullptr;
+    std::unique_ptr<platform::Platform> previous_;
+};
+
+} // namespace corvane::capture::testing

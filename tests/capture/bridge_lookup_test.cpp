@@ -1,0 +1,109 @@
+// Finding displays: main-display choice, tries and pauses, time limits, and
+// the display frame query.
+#include "bridge_fixture.h"
+
+namespace corvane::capture::testing {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::internal::CaptureStderr;
+using ::testing::internal::GetCapturedStderr;
+
+class DisplayLookup : public BridgeTest {};
+
+TEST_F(DisplayLookup, DisplayZeroIsTheMainDisplayAmongSeveral) {
+    capture().setDisplays({{3, 0, 0, 800, 600}, {1, 800, 0, 1440, 900}, {5, 0, 0, 10, 10}}, 1);
+    ASSERT_EQ(addMain(), 0);
+    EXPECT_EQ(stream(0)->display().id, 1u);
+}
+
+TEST_F(DisplayLookup, DisplayZeroFallsBackToTheFirstListedWhenTheMainIsMissing) {
+    capture().setDisplays({{3, 0, 0, 800, 600}, {5, 0, 0, 10, 10}}, 1);
+    ASSERT_EQ(addMain(), 0);
+    EXPECT_EQ(stream(0)->display().id, 3u);
+}
+
+TEST_F(DisplayLookup, DisplayZeroWithNoDisplaysFailsAfterOneTry) {
+    capture().setDisplays({}, 1);
+    CaptureStderr();
+    EXPECT_EQ(addMain(), -1);
+    EXPECT_THAT(GetCapturedStderr(), HasSubstr("mac_capture: display 0 not found\n"));
+    EXPECT_EQ(capture().contentQueries(), 1);
+    EXPECT_TRUE(timing_.sleeps.empty());
+}
+
+TEST_F(DisplayLookup, MissingVirtualDisplayIsTriedTwelveTimesThreeTenthsApart) {
+    CaptureStderr();
+    EXPECT_EQ(mac_capture_add(42, 100, 100, 0, 0, 100, 100, 0, 0, nullptr, nullptr), -1);
+    const std::string log = GetCapturedStderr();
+    EXPECT_EQ(capture().contentQueries(), 12);
+    EXPECT_EQ(timing_.sleeps, std::vector<std::chrono::milliseconds>(11, 300ms));
+    EXPECT_THAT(log, HasSubstr("mac_capture: display 42 not found\n"));
+    EXPECT_EQ(runningStreams(), 0u);
+    EXPECT_TRUE(capture().streams().empty());
+}
+
+TEST_F(DisplayLookup, VirtualDisplayThatAppearsLateIsFound) {
+    capture().setDisplaysVisibleFromQuery(5);
+    ASSERT_EQ(mac_capture_add(7, 100, 100, 0, 0, 100, 100, 0, 0, nullptr, nullptr), 0);
+    EXPECT_EQ(capture().contentQueries(), 5);
+    EXPECT_EQ(timing_.sleeps.size(), 4u);
+    EXPECT_EQ(stream(0)->display().id, 7u);
+}
+
+TEST_F(DisplayLookup, HangingContentQueryEndsTheLookupAfterTenSecondsWithoutMoreTries) {
+    capture().setContentAnswer(SimAnswer::Hang);
+    CaptureStderr();
+    EXPECT_EQ(mac_capture_add(7, 100, 100, 0, 0, 100, 100, 0, 0, nullptr, nullptr), -1);
+    EXPECT_THAT(GetCapturedStderr(), HasSubstr("mac_capture: display 7 not found\n"));
+    EXPECT_EQ(capture().contentQueries(), 1);
+    ASSERT_EQ(timing_.waits.size(), 1u);
+    EXPECT_EQ(timing_.waits[0], 10000ms);
+    EXPECT_TRUE(timing_.sleeps.empty());
+    // A late answer finds nobody waiting and does no harm.
+    capture().releaseHung();
+}
+
+TEST_F(DisplayLookup, RefusedContentQueryLogsEachFailure) {
+    capture().setContentAnswer(SimAnswer::Fail);
+    CaptureStderr();
+    EXPECT_EQ(mac_capture_add(7, 100, 100, 0, 0, 100, 100, 0, 0, nullptr, nullptr), -1);
+    const std::string log = GetCapturedStderr();
+    size_t lines = 0;
+    for (size_t at = 0; (at = log.find("mac_capture: no Screen Recording permission? the user "
+                                        "declined screen capture\n",
+                                        at)) != std::string::npos;
+         ++at)
+        ++lines;
+    EXPECT_EQ(lines, 12u);
+}
+
+TEST_F(DisplayLookup, DisplayFrameReportsPointsTruncatedTowardZero) {
+    capture().setDisplays({{1, 0, 0, 1440, 900}, {9, -1280.7, 10.9, 1279.5, 719.99}}, 1);
+    int32_t x = 0, y = 0, w = 0, h = 0;
+    ASSERT_EQ(mac_display_frame(9, &x, &y, &w, &h), 1);
+    EXPECT_EQ(x, -1280);
+    EXPECT_EQ(y, 10);
+    EXPECT_EQ(w, 1279);
+    EXPECT_EQ(h, 719);
+    ASSERT_EQ(mac_display_frame(0, &x, &y, &w, &h), 1);
+    EXPECT_EQ(w, 1440);
+}
+
+TEST_F(DisplayLookup, DisplayFrameOfUnknownDisplayWritesNothingAfterOneTry) {
+    int32_t x = 11, y = 12, w = 13, h = 14;
+    EXPECT_EQ(mac_display_frame(99, &x, &y, &w, &h), 0);
+    EXPECT_EQ(capture().contentQueries(), 1);
+    EXPECT_EQ(x + y + w + h, 11 + 12 + 13 + 14);
+}
+
+TEST_F(DisplayLookup, DisplayFrameWithNullPointersAnswersWhetherTheDisplayExists) {
+    EXPECT_EQ(mac_display_frame(7, nullptr, nullptr, nullptr, nullptr), 1);
+    EXPECT_EQ(mac_display_frame(8, nullptr, nullptr, nullptr, nullptr), 0);
+    int32_t w = 0;
+    EXPECT_EQ(mac_display_frame(7, nullptr, nullptr, &w, nullptr), 1);
+    EXPECT_EQ(w, 1920);
+}
+
+} // namespace
+} // namespace corvane::capture::testing

@@ -1,0 +1,210 @@
+// Starting, configuring and stopping streams: settings from the arguments
+// and the environment, failure paths, sound on the first stream only, the
+// stop limit and the stopped count.
+#include "bridge_fixture.h"
+
+namespace corvane::capture::testing {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::internal::CaptureStderr;
+using ::testing::internal::GetCapturedStderr;
+
+std::chrono::nanoseconds perSecond(int fps) { return std::chrono::nanoseconds(1s) / fps; }
+
+class StreamSettings : public BridgeTest {};
+
+TEST_F(StreamSettings, DestinationIsSetOnlyWhenPositiveAndDifferentFromTheFrame) {
+    ASSERT_EQ(mac_capture_add(0, 1920, 1080, 0, 0, 1920, 1080, 0, 0, nullptr, nullptr), 0);
+    ASSERT_EQ(mac_capture_add(0, 1920, 1080, 10, 20, 0, 900, 0, 0, nullptr, nullptr), 0);
+    ASSERT_EQ(mac_capture_add(0, 1920, 1080, 10, 20, 1440, -5, 0, 0, nullptr, nullptr), 0);
+    ASSERT_EQ(mac_capture_add(0, 1920, 1080, 240, 0, 1440, 1080, 0, 0, nullptr, nullptr), 0);
+    EXPECT_FALSE(stream(0)->settings().destination.has_value());
+    EXPECT_FALSE(stream(1)->settings().destination.has_value());
+    EXPECT_FALSE(stream(2)->settings().destination.has_value());
+    ASSERT_TRUE(stream(3)->settings().destination.has_value());
+    EXPECT_EQ(*stream(3)->settings().destination, (platform::Rect{240, 0, 1440, 1080}));
+    EXPECT_EQ(stream(3)->settings().width, 1920);
+    EXPECT_EQ(stream(3)->settings().queueDepth, 3);
+}
+
+TEST_F(StreamSettings, FrameRateComesFromTheWholeEnvironmentValue) {
+    const std::vector<std::pair<const char*, int>> cases = {
+        {"0", 30}, {"61", 30}, {"abc", 30}, {" 20", 30}, {"+20", 20}, {"60", 60},
+        {"1", 1},  {"20x", 30}, {"-5", 30}, {"", 30},    {"99999999999", 30}};
+    for (const auto& [value, fps] : cases) {
+        setenv("MAC_SHADOW_FPS", value, 1);
+        ASSERT_EQ(addMain(), 0);
+        EXPECT_EQ(stream(capture().streams().size() - 1)->settings().minFrameInterval,
+                  perSecond(fps))
+            << "MAC_SHADOW_FPS=\"" << value << "\"";
+    }
+}
+
+TEST_F(StreamSettings, CursorIsHiddenOnlyByAValueStartingWithZero) {
+    const std::vector<std::pair<const char*, bool>> cases = {
+        {"0", false}, {"0ff", false}, {"1", true}, {"no", true}, {"", true}};
+    for (const auto& [value, shown] : cases) {
+        setenv("MAC_SHADOW_CURSOR", value, 1);
+        ASSERT_EQ(addMain(), 0);
+        EXPECT_EQ(stream(capture().streams().size() - 1)->settings().showCursor, shown)
+            << "MAC_SHADOW_CURSOR=\"" << value << "\"";
+    }
+    unsetenv("MAC_SHADOW_CURSOR");
+    ASSERT_EQ(addMain(), 0);
+    EXPECT_TRUE(stream(capture().streams().size() - 1)->settings().showCursor);
+}
+
+TEST_F(StreamSettings, UnusableFrameSizesAreRefusedBeforeAnyLookup) {
+    CaptureStderr();
+    EXPECT_EQ(mac_capture_add(0, 0, 100, 0, 0, 0, 0, 0, 0, nullptr, nullptr), -1);
+    EXPECT_EQ(mac_capture_add(0, 100, -1, 0, 0, 0, 0, 0, 0, nullptr, nullptr), -1);
+    EXPECT_EQ(mac_capture_add(0, 100000, 100, 0, 0, 0, 0, 0, 0, nullptr, nullptr), -1);
+    EXPECT_THAT(GetCapturedStderr(), HasSubstr("mac_capture: invalid frame size 0x100\n"));
+    EXPECT_EQ(capture().contentQueries(), 0);
+}
+
+class FrameRate : public BridgeTest {};
+
+TEST_F(FrameRate, OutOfRangeRatesSetThirty) {
+    ASSERT_EQ(addMain(), 0);
+    ASSERT_EQ(addMain(), 0);
+    mac_capture_set_fps(0);
+    mac_capture_set_fps(100);
+    mac_capture_set_fps(12);
+    const auto requests = capture().intervalRequests();
+    ASSERT_EQ(requests.size(), 6u);
+    EXPECT_EQ(requests[0], perSecond(30));
+    EXPECT_EQ(requests[2], perSecond(30));
+    EXPECT_EQ(requests[4], perSecond(12));
+    EXPECT_EQ(stream(1)->settings().minFrameInterval, perSecond(12));
+}
+
+TEST_F(FrameRate, RefusedChangeIsLoggedAndKeepsTheOldRate) {
+    ASSERT_EQ(addMain(), 0);
+    capture().setIntervalAnswer(SimAnswer::Fail);
+    CaptureStderr();
+    mac_capture_set_fps(10);
+    EXPECT_THAT(GetCapturedStderr(),
+                HasSubstr("mac_capture: updateConfiguration failed: the display server refused "
+                          "the frame interval\n"));
+    EXPECT_EQ(stream(0)->settings().minFrameInterval, perSecond(30));
+}
+
+TEST_F(FrameRate, AfterStopNothingIsTouched) {
+    ASSERT_EQ(addMain(), 0);
+    stream(0)->stopFromDisplayServer("display asleep");
+    const int64_t stopped = mac_capture_stopped_count();
+    mac_capture_stop();
+    EXPECT_EQ(runningStreams(), 0u);
+    mac_capture_set_fps(5);
+    EXPECT_TRUE(capture().intervalRequests().empty());
+    EXPECT_EQ(mac_capture_stopped_count(), stopped);
+}
+
+class StartFailures : public BridgeTest {};
+
+TEST_F(StartFailures, RefusedOutputIsLoggedAndNothingIsAdded) {
+    capture().setCreateAnswer(SimAnswer::Fail);
+    CaptureStderr();
+    EXPECT_EQ(addMain(), -1);
+    EXPECT_THAT(GetCapturedStderr(),
+                HasSubstr("mac_capture: addStreamOutput failed: the stream refused its output\n"));
+    EXPECT_EQ(runningStreams(), 0u);
+}
+
+TEST_F(StartFailures, RefusedStartIsLoggedAndTheStreamReleased) {
+    capture().setStartAnswer(SimAnswer::Fail);
+    CaptureStderr();
+    EXPECT_EQ(addMain(), -1);
+    EXPECT_THAT(GetCapturedStderr(),
+                HasSubstr("mac_capture: startCapture failed: the display server refused to start "
+                          "the stream\n"));
+    EXPECT_EQ(runningStreams(), 0u);
+    EXPECT_TRUE(stream(0)->destroyed());
+}
+
+TEST_F(StartFailures, StartWithoutAnswerTimesOutAfterFifteenSeconds) {
+    capture().setStartAnswer(SimAnswer::Hang);
+    CaptureStderr();
+    EXPECT_EQ(addMain(), -1);
+    EXPECT_THAT(GetCapturedStderr(), HasSubstr("mac_capture: timed out starting capture\n"));
+    ASSERT_FALSE(timing_.waits.empty());
+    EXPECT_EQ(timing_.waits.back(), 15000ms);
+    EXPECT_TRUE(stream(0)->destroyed());
+    EXPECT_EQ(runningStreams(), 0u);
+    // The late answer must not reach the released stream's state.
+    CaptureStderr();
+    capture().releaseHung();
+    GetCapturedStderr();
+    EXPECT_EQ(runningStreams(), 0u);
+}
+
+class Sound : public BridgeTest {};
+
+TEST_F(Sound, OnlyTheFirstRunningStreamCarriesSound) {
+    setSoundCallbackInstalled(true);
+    ASSERT_EQ(addMain(), 0);
+    ASSERT_EQ(addMain(), 0);
+    EXPECT_TRUE(stream(0)->settings().captureSound);
+    EXPECT_FALSE(stream(1)->settings().captureSound);
+}
+
+TEST_F(Sound, SecondStreamCarriesSoundWhenTheFirstFailedToStart) {
+    setSoundCallbackInstalled(true);
+    capture().setStartAnswer(SimAnswer::Fail);
+    CaptureStderr();
+    ASSERT_EQ(addMain(), -1);
+    GetCapturedStderr();
+    capture().setStartAnswer(SimAnswer::Succeed);
+    ASSERT_EQ(addMain(), 0);
+    EXPECT_TRUE(stream(0)->settings().captureSound);
+    EXPECT_TRUE(stream(1)->settings().captureSound);
+}
+
+TEST_F(Sound, NoStreamCarriesSoundWithoutACallback) {
+    ASSERT_EQ(addMain(), 0);
+    EXPECT_FALSE(stream(0)->settings().captureSound);
+}
+
+class Stopping : public BridgeTest {};
+
+TEST_F(Stopping, StopEndsEveryStreamInOrderAndEmptiesTheList) {
+    ASSERT_EQ(addMain(), 0);
+    ASSERT_EQ(mac_capture_add(7, 100, 100, 0, 0, 100, 100, 1440, 0, nullptr, nullptr), 0);
+    EXPECT_EQ(runningStreams(), 2u);
+    mac_capture_stop();
+    EXPECT_EQ(runningStreams(), 0u);
+    for (size_t i = 0; i < 2; ++i) {
+        EXPECT_TRUE(stream(i)->stopRequested());
+        EXPECT_TRUE(stream(i)->destroyed());
+    }
+}
+
+TEST_F(Stopping, UnconfirmedStopIsWaitedForFiveSecondsPerStream) {
+    ASSERT_EQ(addMain(), 0);
+    ASSERT_EQ(addMain(), 0);
+    capture().setStopAnswer(SimAnswer::Hang);
+    timing_.waits.clear();
+    mac_capture_stop();
+    EXPECT_EQ(timing_.waits, (std::vector<std::chrono::milliseconds>{5000ms, 5000ms}));
+    EXPECT_TRUE(stream(1)->destroyed());
+    EXPECT_EQ(runningStreams(), 0u);
+    capture().releaseHung();
+}
+
+TEST_F(Stopping, StreamStoppedByTheDisplayServerIsCountedAndStaysListed) {
+    ASSERT_EQ(addMain(), 0);
+    const int64_t before = mac_capture_stopped_count();
+    CaptureStderr();
+    stream(0)->stopFromDisplayServer("the display went to sleep");
+    EXPECT_THAT(GetCapturedStderr(),
+                HasSubstr("mac_capture: stream stopped: the display went to sleep\n"));
+    EXPECT_EQ(mac_capture_stopped_count(), before + 1);
+    EXPECT_EQ(runningStreams(), 1u);
+    mac_capture_stop();
+    EXPECT_EQ(mac_capture_stopped_count(), before + 1);
+}
+
+} // namespace
+} // namespace corvane::capture::testing

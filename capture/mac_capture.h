@@ -22,6 +22,29 @@ int32_t mac_cursor_seed(void);
 int32_t mac_cursor_image(double scale, int32_t max_size, uint8_t** pixels, int32_t* width,
                          int32_t* height, int32_t* hot_x, int32_t* hot_y);
 
+// Screen capture streams. Frames arrive on one thread per stream: pixels are
+// B, G, R, A rows top-down; rects holds rect_count times x, y, width, height
+// in frame pixels (0 rectangles: no usable change information). Both
+// pointers are valid only during the call.
+typedef void (*mac_frame_callback)(void* user, int32_t origin_x, int32_t origin_y,
+                                   const uint8_t* pixels, intptr_t stride, int32_t width,
+                                   int32_t height, const int32_t* rects, int32_t rect_count);
+// Starts a stream of a display (0 = main) with frames of width x height; the
+// picture goes into the destination rectangle when that is set and differs
+// from the frame size. 0 = running, -1 = failure. Blocks up to 15 s (plus the
+// display look-up).
+int32_t mac_capture_add(uint32_t display_id, int32_t width, int32_t height, int32_t dest_x,
+                        int32_t dest_y, int32_t dest_w, int32_t dest_h, int32_t origin_x,
+                        int32_t origin_y, mac_frame_callback callback, void* user);
+// Sets every running stream's frame rate (outside 1..60: 30); does not wait.
+void mac_capture_set_fps(int32_t fps);
+// Stops every stream, waiting up to 5 s for each.
+void mac_capture_stop(void);
+// How many times the display server ended a stream on its own.
+int64_t mac_capture_stopped_count(void);
+// A display's frame in points in the global display space: 1 = found.
+int32_t mac_display_frame(uint32_t display_id, int32_t* x, int32_t* y, int32_t* w, int32_t* h);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,226 @@
+// The input callbacks over the sim platform: what reaches the event poster.
+#include <cstdlib>
+
+#include "input_fixture.h"
+#include "server/shadow/Mac/input.h"
+
+using corvane::platform::kFlagCommand;
+using corvane::platform::kFlagControl;
+using corvane::platform::kFlagShift;
+using corvane::platform::MouseEventType;
+using corvane::platform::sim::PostedEvent;
+using input_test::gNow;
+
+namespace {
+
+constexpr uint16_t kExt = 0x0100, kRelease = 0x8000;
+constexpr uint16_t kMove = 0x0800, kLeft = 0x1000, kRight = 0x2000, kDown = 0x8000;
+
+class InputCallbacks : public input_test::SimRecordTest {
+protected:
+    void SetUp() override {
+        SimRecordTest::SetUp();
+        unsetenv("MAC_SHADOW_CTRL_AS_CMD");
+        mac_shadow_input_reset_process_state();
+    }
+    void TearDown() override {
+        unsetenv("MAC_SHADOW_CTRL_AS_CMD");
+        mac_shadow_input_reset_process_state();
+        SimRecordTest::TearDown();
+    }
+    void key(uint16_t flags, uint8_t code) {
+        ASSERT_TRUE(mac_shadow_input_keyboard_event(subsystem(), client(), flags, code));
+    }
+    void unicode(uint16_t flags, uint16_t code) {
+        ASSERT_TRUE(mac_shadow_input_unicode_keyboard_event(subsystem(), client(), flags, code));
+    }
+    void mouse(uint16_t flags, uint16_t x, uint16_t y) {
+        ASSERT_TRUE(mac_shadow_input_mouse_event(subsystem(), client(), flags, x, y));
+    }
+    std::vector<int64_t> downClickStates() {
+        std::vector<int64_t> states;
+        for (const PostedEvent& e : posted())
+            if (e.kind == PostedEvent::Kind::Mouse &&
+                (e.mouseType == MouseEventType::LeftDown || e.mouseType == MouseEventType::RightDown))
+                states.push_back(e.clickState);
+        return states;
+    }
+};
+
+} // namespace
+
+TEST_F(InputCallbacks, RightControlArrivesAsRightCommandByDefault) {
+    key(kExt, 0x1D);
+    auto events = posted();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].keyCode, 54);
+    EXPECT_TRUE(events[0].down);
+    EXPECT_EQ(record_->modifierState, 0x1u);
+    EXPECT_EQ(events[0].flags, kFlagCommand);
+}
+
+TEST_F(InputCallbacks, RightControlStaysControlWithCtrlAsCmdOff) {
+    setenv("MAC_SHADOW_CTRL_AS_CMD", "0", 1);
+    key(kExt, 0x1D);
+    key(0, 0x2E); // C
+    auto events = posted();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].keyCode, 62);
+    EXPECT_EQ(record_->modifierState, 0x100u);
+    EXPECT_EQ(events[1].keyCode, 8);
+    EXPECT_EQ(events[1].flags, kFlagControl);
+}
+
+TEST_F(InputCallbacks, CtrlAsCmdIsReadOnceForTheProcess) {
+    key(0, 0x1D); // first key reads the variable: unset means on
+    setenv("MAC_SHADOW_CTRL_AS_CMD", "0", 1);
+    key(kRelease, 0x1D);
+    auto events = posted();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].keyCode, 55);
+    EXPECT_EQ(events[1].keyCode, 55);
+    EXPECT_FALSE(events[1].down);
+    EXPECT_EQ(record_->modifierState, 0u);
+}
+
+TEST_F(InputCallbacks, ShiftedLetterCarriesTheShiftFlagUntilReleased) {
+    key(0, 0x2A);        // Shift down
+    key(0, 0x1E);        // A down
+    key(kRelease, 0x1E); // A up
+    key(kRelease, 0x2A); // Shift up
+    key(0, 0x1E);
+    auto events = posted();
+    ASSERT_EQ(events.size(), 5u);
+    EXPECT_EQ(events[1].keyCode, 0);
+    EXPECT_EQ(events[1].flags, kFlagShift);
+    EXPECT_EQ(events[2].flags, kFlagShift);
+    EXPECT_EQ(events[3].flags, 0u);
+    EXPECT_EQ(events[4].flags, 0u);
+}
+
+TEST_F(InputCallbacks, UnmappedKeyPostsNothingButCountsAsInput) {
+    key(0, 0x73);
+    EXPECT_TRUE(posted().empty());
+    EXPECT_TRUE(record_->inputSeen);
+}
+
+TEST_F(InputCallbacks, MissingClientIsRefusedAfterMarkingInput) {
+    EXPECT_FALSE(mac_shadow_input_keyboard_event(subsystem(), nullptr, 0, 0x1E));
+    EXPECT_TRUE(record_->inputSeen);
+    EXPECT_FALSE(mac_shadow_input_keyboard_event(nullptr, client(), 0, 0x1E));
+    EXPECT_FALSE(mac_shadow_input_mouse_event(subsystem(), nullptr, kMove, 1, 1));
+    EXPECT_FALSE(mac_shadow_input_unicode_keyboard_event(subsystem(), nullptr, 0, 'x'));
+    EXPECT_TRUE(posted().empty());
+}
+
+TEST_F(InputCallbacks, EmojiSurrogatesPostOneDownAndOneUp) {
+    unicode(0, 0xD83D);
+    unicode(0, 0xDE00);
+    unicode(kRelease, 0xD83D);
+    unicode(kRelease, 0xDE00);
+    auto events = posted();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].text, std::u16string(u"\U0001F600"));
+    EXPECT_TRUE(events[0].down);
+    EXPECT_EQ(events[1].text, std::u16string(u"\U0001F600"));
+    EXPECT_FALSE(events[1].down);
+    EXPECT_TRUE(record_->inputSeen);
+    // The pending half was used up: a lone low half now posts nothing.
+    unicode(0, 0xDE00);
+    EXPECT_EQ(posted().size(), 2u);
+}
+
+TEST_F(InputCallbacks, WheelScrollsAndDoesNothingElse) {
+    mouse(0x0200 | 0x0178, 5, 5);
+    mouse(0x0200 | 120, 5, 5);
+    mouse(0x0400 | 120, 5, 5); // horizontal: not a vertical wheel event
+    auto events = posted();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].kind, PostedEvent::Kind::Scroll);
+    EXPECT_EQ(events[0].verticalLines, -3);
+    EXPECT_EQ(events[0].horizontalLines, 0);
+    EXPECT_EQ(events[1].verticalLines, 3);
+}
+
+TEST_F(InputCallbacks, PositionsGoThroughTheMappings) {
+    addMapping(0, 0, 1000, 800, 0, 0, 1.0);
+    addMapping(1000, 0, 600, 800, 1000, 0, 0.5);
+    mouse(kMove, 1100, 40);
+    mouse(kMove, 1900, 40); // right of the last monitor
+    auto events = posted();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].mouseType, MouseEventType::Moved);
+    EXPECT_DOUBLE_EQ(events[0].at.x, 1050);
+    EXPECT_DOUBLE_EQ(events[0].at.y, 20);
+    EXPECT_DOUBLE_EQ(events[1].at.x, 1000 + 0.5 * 599);
+}
+
+TEST_F(InputCallbacks, MoveWithAHeldButtonIsADragAndPrecedesTheButton) {
+    mouse(kLeft | kDown, 10, 10);
+    mouse(kMove, 20, 20);
+    mouse(kMove | kLeft, 30, 30); // release with a move
+    mouse(kMove, 40, 40);
+    auto events = posted();
+    ASSERT_EQ(events.size(), 5u);
+    EXPECT_EQ(events[0].mouseType, MouseEventType::LeftDown);
+    EXPECT_EQ(events[1].mouseType, MouseEventType::LeftDragged);
+    EXPECT_EQ(events[2].mouseType, MouseEventType::LeftDragged);
+    EXPECT_EQ(events[3].mouseType, MouseEventType::LeftUp);
+    EXPECT_DOUBLE_EQ(events[3].at.x, 30);
+    EXPECT_EQ(events[4].mouseType, MouseEventType::Moved);
+    EXPECT_FALSE(record_->leftHeld);
+}
+
+TEST_F(InputCallbacks, DoubleClickCarriesStateTwoOnDownAndUp) {
+    mouse(kLeft | kDown, 50, 50);
+    mouse(kLeft, 50, 50);
+    gNow += 300;
+    mouse(kLeft | kDown, 51, 50);
+    mouse(kLeft, 51, 50);
+    auto events = posted();
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[0].clickState, 1);
+    EXPECT_EQ(events[1].clickState, 1);
+    EXPECT_EQ(events[2].clickState, 2);
+    EXPECT_EQ(events[3].mouseType, MouseEventType::LeftUp);
+    EXPECT_EQ(events[3].clickState, 2);
+}
+
+TEST_F(InputCallbacks, RightClickInBetweenResetsTheCount) {
+    mouse(kLeft | kDown, 50, 50);
+    mouse(kLeft, 50, 50);
+    gNow += 100;
+    mouse(kRight | kDown, 50, 50);
+    mouse(kRight, 50, 50);
+    gNow += 100;
+    mouse(kLeft | kDown, 50, 50);
+    mouse(kLeft, 50, 50);
+    EXPECT_EQ(downClickStates(), (std::vector<int64_t>{1, 1, 1}));
+    EXPECT_EQ(posted()[2].button, 1);
+}
+
+TEST_F(InputCallbacks, ClicksFurtherApartThanTheSystemIntervalStaySingle) {
+    sim_->simInputPrefs().setDoubleClickSeconds(0.2);
+    mouse(kLeft | kDown, 50, 50);
+    mouse(kLeft, 50, 50);
+    gNow += 300;
+    mouse(kLeft | kDown, 50, 50);
+    EXPECT_EQ(downClickStates(), (std::vector<int64_t>{1, 1}));
+}
+
+TEST_F(InputCallbacks, ExtendedMouseEventsAreIgnored) {
+    EXPECT_TRUE(mac_shadow_input_extended_mouse_event(subsystem(), client(), 0x8001, 3, 4));
+    EXPECT_TRUE(posted().empty());
+    EXPECT_FALSE(record_->inputSeen);
+}
+
+TEST_F(InputCallbacks, NewRecordsOfferAllFiveInputSlots) {
+    rdpShadowSubsystem* fresh = mac_shadow_subsystem_new();
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_EQ(fresh->KeyboardEvent, &mac_shadow_input_keyboard_event);
+    EXPECT_EQ(fresh->UnicodeKeyboardEvent, &mac_shadow_input_unicode_keyboard_event);
+    EXPECT_EQ(fresh->MouseEvent, &mac_shadow_input_mouse_event);
+    EXPECT_EQ(fresh->ExtendedMouseEvent, &mac_shadow_input_extended_mouse_event);
+    EXPECT_EQ(fresh->SynchronizeEvent, &mac_shadow_input_synchronize_event);
+    mac_shadow_subsystem_free(fresh);
+}

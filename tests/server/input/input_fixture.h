@@ -1,0 +1,55 @@
+// A record over the sim platform with a test clock, for the input and
+// cursor tests.
+#pragma once
+#include <cstdlib>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "platform/platform.h"
+#include "platform/sim/sim_platform.h"
+#include "server/shadow/Mac/clock.h"
+#include "server/shadow/Mac/mac_shadow.h"
+
+namespace input_test {
+
+inline uint64_t gNow = 0;
+inline uint64_t testClock() { return gNow; }
+
+class SimRecordTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto sim = std::make_unique<corvane::platform::sim::SimPlatform>();
+        sim_ = sim.get();
+        previous_ = corvane::platform::replaceCurrent(std::move(sim));
+        record_ = static_cast<macShadowSubsystem*>(std::calloc(1, sizeof(macShadowSubsystem)));
+        InitializeCriticalSection(&record_->subsystemLock);
+        gNow = 100000;
+        mac_set_clock_for_tests(testClock);
+    }
+    void TearDown() override {
+        mac_set_clock_for_tests(nullptr);
+        DeleteCriticalSection(&record_->subsystemLock);
+        std::free(record_);
+        corvane::platform::replaceCurrent(std::move(previous_));
+    }
+
+    rdpShadowSubsystem* subsystem() { return &record_->common.base; }
+    // The callbacks only check that a client is there.
+    rdpShadowClient* client() { return reinterpret_cast<rdpShadowClient*>(&clientStandIn_); }
+    std::vector<corvane::platform::sim::PostedEvent> posted() { return sim_->simEvents().posted(); }
+
+    void addMapping(int32_t x, int32_t y, int32_t w, int32_t h, double macX, double macY,
+                    double ppp) {
+        record_->mappings[record_->mappingCount++] = DisplayMapping{x, y, w, h, macX, macY, ppp};
+    }
+
+    corvane::platform::sim::SimPlatform* sim_ = nullptr;
+    macShadowSubsystem* record_ = nullptr;
+
+private:
+    std::unique_ptr<corvane::platform::Platform> previous_;
+    int clientStandIn_ = 0;
+};
+
+} // namespace input_test

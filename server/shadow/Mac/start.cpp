@@ -2,7 +2,11 @@
 #include "capture/mac_capture.h"
 #include "lifecycle.h"
 #include "log.h"
+#include "clock.h"
+#include "frames.h"
+#include "power.h"
 #include "terminate.h"
+#include "thread.h"
 
 void mac_shadow_log_permissions(void) {
     if (mac_accessibility_trusted(0))
@@ -17,14 +21,41 @@ void mac_shadow_log_permissions(void) {
                  "Corvane menu and switch on Corvane Server");
 }
 
+namespace {
+
+// Starts the capture, trying up to four times with the screen woken between.
+void startCaptureWithRetries(macShadowSubsystem* record) {
+    record->captureDown = true;
+    record->captureDown = mac_shadow_start_capture(record) != 0;
+    for (int retry = 0; retry < 3 && record->captureDown; ++retry) {
+        mac_capture_stop();
+        mac_sleep_ms(1000);
+        mac_shadow_wake_display();
+        record->captureDown = mac_shadow_start_capture(record) != 0;
+    }
+    if (record->captureDown)
+        MAC_ERROR("ScreenCaptureKit capture failed - is the screen on and Screen Recording "
+                  "allowed? Trying again when a client connects");
+}
+
+} // namespace
+
 extern "C" int mac_shadow_subsystem_start(rdpShadowSubsystem* subsystem) {
     if (!subsystem)
         return -1;
     auto* record = reinterpret_cast<macShadowSubsystem*>(subsystem);
     mac_shadow_log_permissions();
+    // System sound is not forwarded yet; the shadow library's sound format
+    // list stays empty, so clients are offered no sound channel formats.
     if (!mac_shadow_install_termination())
         MAC_WARN("termination handlers could not be installed");
-    // No capture runs yet: the picture stays down until a capture starts.
-    record->captureDown = true;
+    mac_shadow_wake_display();
+    startCaptureWithRetries(record);
+    HANDLE thread = CreateThread(nullptr, 0, mac_shadow_subsystem_thread, record, 0, nullptr);
+    if (!thread) {
+        MAC_ERROR("Failed to create thread");
+        return -1;
+    }
+    (void)CloseHandle(thread); // the thread runs for the life of the process
     return 1;
 }

@@ -12,7 +12,12 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include "capture/mac_capture.h"
+#include "clock.h"
 #include "env.h"
+#include "platform/platform.h"
+#include "power.h"
+#include "virtual_displays.h"
 #include "log.h"
 
 namespace {
@@ -114,14 +119,38 @@ extern "C" void mac_shadow_on_terminate(const char* reason) {
     gExit(0);
 }
 
+namespace {
+
+// Wakes the screen before removing virtual displays: the display
+// configuration cannot be changed reliably while it sleeps.
+void wakeBeforeGivingBack() {
+    auto& power = corvane::platform::current().power();
+    if (!power.displayAsleep())
+        return;
+    mac_shadow_wake_display();
+    if (power.displayAsleep())
+        mac_shadow_wake_display();
+    if (power.displayAsleep())
+        MAC_LOG_FN(WLOG_WARN, "mac_shadow_teardown",
+                   "the Mac's screen is still asleep: removing the virtual displays anyway "
+                   "(they end with the server either way)");
+}
+
+} // namespace
+
 extern "C" void mac_shadow_teardown(macShadowSubsystem* record, const char* reason) {
     if (!record)
         return;
     record->tearingDown.exchange(1);
     EnterCriticalSection(&record->displayLock);
-    // Captures, virtual displays and power assertions are released here by
-    // their owners as they are added.
-    (void)reason;
+    mac_capture_stop();
+    if (record->virtualCount > 0 || record->virtualActive || record->mirroredCount > 0) {
+        MAC_INFO("%s: giving the Mac its own screen back", reason);
+        wakeBeforeGivingBack();
+        mac_shadow_destroy_virtual(record);
+        mac_sleep_ms(500);
+    }
+    mac_shadow_keep_awake(record, false, false);
     LeaveCriticalSection(&record->displayLock);
 }
 

@@ -1,0 +1,14 @@
+// The shadow server calls the core makes while running, gathered in one table
+// so that integration tests can stand in for the encoder and the clients.
+#pragma once
+#include <freerdp/server/shadow.h>
+
+struct MacShadowHost {
+    void (*frameUpdate)(rdpShadowSubsystem* subsystem);
+    UINT32 (*preferredFps)(rdpShadowEncoder* encoder);
+    UINT32 (*inflightFrames)(rdpShadowEncoder* encoder);
+};
+
+// The table in force (the library's functions unless a test replaced it).
+const MacShadowHost& mac_shadow_host(void);
+void mac_shadow_set_host_for_tests(const MacShadowHost* host);

@@ -1,0 +1,163 @@
+#include "core_fixture.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include <freerdp/codec/color.h>
+#include <freerdp/settings.h>
+
+#include "server/shadow/Mac/clock.h"
+#include "server/shadow/Mac/frames.h"
+#include "server/shadow/Mac/host.h"
+#include "server/shadow/Mac/terminate.h"
+#include "server/shadow/Mac/thread.h"
+
+namespace {
+
+std::atomic<uint64_t> gNow{1000000};
+std::atomic<int> gPublications{0};
+std::atomic<UINT32> gPreferredFps{0};
+std::atomic<UINT32> gInflight{0};
+std::mutex gLogMutex;
+std::vector<std::string> gLog;
+
+uint64_t fakeNowMs() { return gNow.load(); }
+uint64_t fakeNowNs() { return gNow.load() * 1000000ull; }
+void fakeSleep(uint32_t ms) { gNow += ms; }
+void fakeFrameUpdate(rdpShadowSubsystem*) { ++gPublications; }
+UINT32 fakePreferredFps(rdpShadowEncoder*) { return gPreferredFps.load(); }
+UINT32 fakeInflight(rdpShadowEncoder*) { return gInflight.load(); }
+const MacShadowHost kFakeHost = {fakeFrameUpdate, fakePreferredFps, fakeInflight};
+
+BOOL captureLine(const wLogMessage* msg) {
+    std::lock_guard lock(gLogMutex);
+    gLog.emplace_back(msg->TextString ? msg->TextString : "");
+    return TRUE;
+}
+
+void captureLog() {
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    wLog* root = WLog_GetRoot();
+    WLog_SetLogAppenderType(root, WLOG_APPENDER_CALLBACK);
+    wLogCallbacks callbacks = {};
+    callbacks.message = captureLine;
+    WLog_ConfigureAppender(WLog_GetLogAppender(root), "callbacks", &callbacks);
+    WLog_SetLogLevel(root, WLOG_INFO);
+}
+
+rdpShadowSurface* newSurface(UINT32 width, UINT32 height) {
+    auto* s = static_cast<rdpShadowSurface*>(std::calloc(1, sizeof(rdpShadowSurface)));
+    s->width = width;
+    s->height = height;
+    s->scanline = width * 4;
+    s->format = PIXEL_FORMAT_BGRX32;
+    s->data = static_cast<BYTE*>(std::calloc(1, s->scanline * height));
+    InitializeCriticalSection(&s->lock);
+    region16_init(&s->invalidRegion);
+    return s;
+}
+
+} // namespace
+
+std::vector<std::string> LogLines::take() {
+    std::lock_guard lock(gLogMutex);
+    return gLog;
+}
+
+size_t LogLines::count(const std::string& text) {
+    std::lock_guard lock(gLogMutex);
+    size_t n = 0;
+    for (const auto& line : gLog)
+        n += line.find(text) != std::string::npos;
+    return n;
+}
+
+void LogLines::clear() {
+    std::lock_guard lock(gLogMutex);
+    gLog.clear();
+}
+
+void CoreTest::SetUp() {
+    SimPlatformTest::SetUp();
+    captureLog();
+    LogLines::clear();
+    gNow = 1000000;
+    gPublications = 0;
+    gPreferredFps = 0;
+    gInflight = 0;
+    mac_set_clock_for_tests(fakeNowMs);
+    mac_set_ns_clock_for_tests(fakeNowNs);
+    mac_set_sleep_for_tests(fakeSleep);
+    mac_shadow_set_host_for_tests(&kFakeHost);
+    mac_shadow_reset_capture_stats();
+    sim().simDisplays().setMain(1280, 800, 1.0);
+
+    server_ = static_cast<rdpShadowServer*>(std::calloc(1, sizeof(rdpShadowServer)));
+    server_->clients = ArrayList_New(TRUE);
+    server_->surface = newSurface(1280, 800);
+    record_ = reinterpret_cast<macShadowSubsystem*>(mac_shadow_subsystem_new());
+    record_->common.base.server = server_;
+    record_->common.base.MsgPipe = MessagePipe_New();
+    ASSERT_EQ(mac_shadow_subsystem_init(&record_->common.base), 1);
+}
+
+void CoreTest::TearDown() {
+    mac_shadow_set_record(nullptr);
+    removeClients();
+    MessagePipe_Free(record_->common.base.MsgPipe);
+    mac_shadow_subsystem_free(&record_->common.base);
+    region16_uninit(&server_->surface->invalidRegion);
+    std::free(server_->surface->data);
+    std::free(server_->surface);
+    ArrayList_Free(server_->clients);
+    std::free(server_);
+    mac_shadow_set_host_for_tests(nullptr);
+    mac_set_clock_for_tests(nullptr);
+    mac_set_ns_clock_for_tests(nullptr);
+    mac_set_sleep_for_tests(nullptr);
+    SimPlatformTest::TearDown();
+}
+
+rdpShadowClient* CoreTest::addClient(bool activated) {
+    auto* c = static_cast<rdpShadowClient*>(std::calloc(1, sizeof(rdpShadowClient)));
+    c->context.settings = freerdp_settings_new(0);
+    c->activated = activated;
+    // A non-null encoder marks a client whose frames the fake host answers for.
+    c->encoder = reinterpret_cast<rdpShadowEncoder*>(c);
+    ArrayList_Append(server_->clients, c);
+    clients_.push_back(c);
+    return c;
+}
+
+void CoreTest::removeClients() {
+    ArrayList_Clear(server_->clients);
+    for (auto* c : clients_) {
+        freerdp_settings_free(c->context.settings);
+        std::free(c);
+    }
+    clients_.clear();
+}
+
+void CoreTest::setNow(uint64_t ms) { gNow = ms; }
+uint64_t CoreTest::now() const { return gNow.load(); }
+int CoreTest::publications() const { return gPublications.load(); }
+void CoreTest::setPreferredFps(UINT32 fps) { gPreferredFps = fps; }
+void CoreTest::setInflight(UINT32 frames) { gInflight = frames; }
+
+void CoreTest::runTurnsUntil(uint64_t until) {
+    while (now() + 62 <= until) {
+        advance(62);
+        mac_shadow_loop_turn(record_, now());
+    }
+}
+
+bool CoreTest::regionEmpty() { return region16_is_empty(&server_->surface->invalidRegion); }
+
+uint32_t CoreTest::pixel(int x, int y) {
+    uint32_t value = 0;
+    std::memcpy(&value, server_->surface->data + y * server_->surface->scanline + x * 4, 4);
+    return value;
+}

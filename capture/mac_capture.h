@@ -21,6 +21,10 @@ int32_t mac_cursor_seed(void);
 // (the caller frees *pixels), 0 = nothing stored.
 int32_t mac_cursor_image(double scale, int32_t max_size, uint8_t** pixels, int32_t* width,
                          int32_t* height, int32_t* hot_x, int32_t* hot_y);
+// Checks a local account's password: 1 = right, 0 = wrong (or no such
+// account, or an empty account or password), -1 = the account service could
+// not be asked.
+int32_t mac_auth_verify(const char* account, const char* password);
 
 // Screen capture streams. Frames arrive on one thread per stream: pixels are
 // B, G, R, A rows top-down; rects holds rect_count times x, y, width, height

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "accounts.h"
 #include "capture.h"
 #include "cursor.h"
 #include "displays.h"
@@ -20,6 +21,7 @@ public:
     virtual std::string name() const = 0;
     virtual Displays& displays() = 0;
     virtual Privacy& privacy() = 0;
+    virtual Accounts& accounts() = 0;
     virtual InputPrefs& inputPrefs() = 0;
     virtual EventPoster& events() = 0;
     virtual CursorSource& cursor() = 0;

@@ -5,10 +5,12 @@
 //   CORVANE_SIM_PRIVACY_DB     path of the privacy database file (see
 //                              sim_privacy.h); without it both are granted
 //   CORVANE_SIM_DOUBLE_CLICK_MS double-click interval; default 500
+//   CORVANE_SIM_ACCOUNTS       local accounts "user:password,..." (sim_accounts.h)
 #pragma once
 #include <mutex>
 
 #include "../platform.h"
+#include "sim_accounts.h"
 #include "sim_capture.h"
 #include "sim_cursor.h"
 #include "sim_events.h"
@@ -48,6 +50,7 @@ public:
     std::string name() const override { return "sim"; }
     Displays& displays() override { return displays_; }
     Privacy& privacy() override { return privacy_; }
+    Accounts& accounts() override { return accounts_; }
     InputPrefs& inputPrefs() override { return inputPrefs_; }
     EventPoster& events() override { return events_; }
     CursorSource& cursor() override { return cursor_; }
@@ -55,6 +58,7 @@ public:
 
     SimDisplays& simDisplays() { return displays_; }
     SimPrivacy& simPrivacy() { return privacy_; }
+    SimAccounts& simAccounts() { return accounts_; }
     SimInputPrefs& simInputPrefs() { return inputPrefs_; }
     SimEvents& simEvents() { return events_; }
     SimCursor& simCursor() { return cursor_; }
@@ -63,6 +67,7 @@ public:
 private:
     SimDisplays displays_;
     SimPrivacy privacy_;
+    SimAccounts accounts_;
     SimInputPrefs inputPrefs_;
     SimEvents events_;
     SimCursor cursor_;

@@ -1,6 +1,7 @@
 // The X11 backend: the real desktop on Linux.
 #pragma once
 #include "../platform.h"
+#include "x11_accounts.h"
 #include "x11_capture.h"
 #include "x11_connection.h"
 #include "x11_cursor.h"
@@ -46,6 +47,7 @@ public:
     std::string name() const override { return "x11"; }
     Displays& displays() override { return displays_; }
     Privacy& privacy() override { return privacy_; }
+    Accounts& accounts() override { return accounts_; }
     InputPrefs& inputPrefs() override { return inputPrefs_; }
     EventPoster& events() override { return events_; }
     CursorSource& cursor() override { return cursor_; }
@@ -54,6 +56,7 @@ public:
 private:
     X11Displays displays_;
     X11Privacy privacy_;
+    PamAccounts accounts_;
     X11InputPrefs inputPrefs_;
     X11Events events_;
     X11Cursor cursor_;

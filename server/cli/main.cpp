@@ -5,6 +5,7 @@
 #include <winpr/cmdline.h>
 
 #include "arguments.h"
+#include "server/shadow/ext/peer_hooks.h"
 #include "server/shadow/ext/shadow_ext.h"
 
 #define TAG SERVER_TAG("shadow")
@@ -42,6 +43,11 @@ int runServer(rdpShadowServer* server, int argc, char** argv) {
 
     if (shadow_server_init(server) < 0) {
         WLog_ERR(TAG, "Server initialization failed.");
+        return -1;
+    }
+    // Connection limit, NLA and peer-end hooks on every connection.
+    if (!shadow_ext_install_peer_hooks(server)) {
+        WLog_ERR(TAG, "Failed to install the peer hooks.");
         return -1;
     }
     if (shadow_server_start(server) < 0) {

@@ -1,0 +1,91 @@
+#include "x11_accounts.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include <security/pam_appl.h>
+
+namespace corvane::platform::x11 {
+
+namespace {
+
+struct Credentials {
+    const std::string* account;
+    const std::string* password;
+};
+
+// Answers PAM's prompts: the password for hidden prompts, the account for
+// visible ones, nothing for informational messages.
+int converse(int count, const struct pam_message** messages, struct pam_response** out,
+             void* data) {
+    if (count <= 0 || !messages || !out || !data)
+        return PAM_CONV_ERR;
+    const auto* creds = static_cast<const Credentials*>(data);
+    auto* responses = static_cast<pam_response*>(std::calloc(count, sizeof(pam_response)));
+    if (!responses)
+        return PAM_BUF_ERR;
+    for (int i = 0; i < count; i++) {
+        const char* answer = nullptr;
+        if (messages[i]->msg_style == PAM_PROMPT_ECHO_OFF)
+            answer = creds->password->c_str();
+        else if (messages[i]->msg_style == PAM_PROMPT_ECHO_ON)
+            answer = creds->account->c_str();
+        if (!answer)
+            continue;
+        responses[i].resp = strdup(answer);
+        if (!responses[i].resp) {
+            for (int j = 0; j < i; j++)
+                std::free(responses[j].resp);
+            std::free(responses);
+            return PAM_BUF_ERR;
+        }
+    }
+    *out = responses;
+    return PAM_SUCCESS;
+}
+
+// Results that mean "this account may not log in with this password".
+bool isRefusal(int status) {
+    switch (status) {
+    case PAM_AUTH_ERR:
+    case PAM_USER_UNKNOWN:
+    case PAM_CRED_INSUFFICIENT:
+    case PAM_MAXTRIES:
+    case PAM_PERM_DENIED:
+    case PAM_ACCT_EXPIRED:
+    case PAM_NEW_AUTHTOK_REQD:
+    case PAM_AUTHTOK_EXPIRED:
+        return true;
+    default:
+        return false;
+    }
+}
+
+AccountVerdict verdictFor(int status) {
+    if (status == PAM_SUCCESS)
+        return {AccountCheck::Right, {}, 0};
+    if (isRefusal(status))
+        return {AccountCheck::Wrong, {}, 0};
+    return {AccountCheck::Unavailable, "PAM", status};
+}
+
+} // namespace
+
+AccountVerdict PamAccounts::verify(const std::string& account, const std::string& password) {
+    if (account.empty() || password.empty())
+        return {AccountCheck::Wrong, {}, 0};
+    Credentials creds{&account, &password};
+    const pam_conv conversation{converse, &creds};
+    pam_handle_t* handle = nullptr;
+    int status = pam_start(service_.c_str(), account.c_str(), &conversation, &handle);
+    if (status != PAM_SUCCESS || !handle)
+        return {AccountCheck::Unavailable, "PAM", status};
+    status = pam_authenticate(handle, PAM_SILENT | PAM_DISALLOW_NULL_AUTHTOK);
+    // A right password of a locked or expired account still may not log in.
+    if (status == PAM_SUCCESS)
+        status = pam_acct_mgmt(handle, PAM_SILENT | PAM_DISALLOW_NULL_AUTHTOK);
+    pam_end(handle, status);
+    return verdictFor(status);
+}
+
+} // namespace corvane::platform::x11

@@ -1,0 +1,18 @@
+// Local account passwords on Linux, checked through PAM with the service
+// "corvane" (its file uses the system's common auth and account stacks).
+// Checking other accounts than the caller's own needs root with pam_unix.
+#pragma once
+#include "../accounts.h"
+
+namespace corvane::platform::x11 {
+
+class PamAccounts : public Accounts {
+public:
+    explicit PamAccounts(std::string service = "corvane") : service_(std::move(service)) {}
+    AccountVerdict verify(const std::string& account, const std::string& password) override;
+
+private:
+    std::string service_;
+};
+
+} // namespace corvane::platform::x11

@@ -1,0 +1,141 @@
+// The listener wrapper and the per-peer wrappers of Initialize, Disconnect
+// and the NLA hash callback.
+#include <atomic>
+#include <memory>
+
+#include "peer_hooks.h"
+#include "peer_state.h"
+#include "shadow_ext.h"
+
+namespace {
+
+std::atomic<pfnShadowExtPeerAccepted> gLibraryAccept{nullptr};
+// The library's peer functions are the same for every peer; the last ones
+// seen stand in should a peer's own entry be gone (a second Disconnect).
+std::atomic<psPeerInitialize> gSeenInitialize{nullptr};
+std::atomic<psPeerDisconnect> gSeenDisconnect{nullptr};
+
+rdpShadowSubsystemExt* subsystemOf(const rdpShadowServer* server) {
+    return server ? reinterpret_cast<rdpShadowSubsystemExt*>(server->subsystem) : nullptr;
+}
+
+// WinPR's NTLM server treats the callback's answer as "key written" when it
+// is non-zero, so the subsystem's security status is turned around here.
+SECURITY_STATUS nlaHashBridge(void* peer, const SEC_WINNT_AUTH_IDENTITY* identity,
+                              const SecBuffer* ntProofValue, const BYTE* randKey, const BYTE* mic,
+                              const SecBuffer* micValue, BYTE* ntlmV2Key) {
+    shadow_ext::PeerState state;
+    if (!peer || !shadow_ext::peerState(static_cast<freerdp_peer*>(peer), state) ||
+        !state.hooks.NlaHash)
+        return 0;
+    const SECURITY_STATUS status = state.hooks.NlaHash(peer, identity, ntProofValue, randKey, mic,
+                                                       micValue, ntlmV2Key);
+    return status == SEC_E_OK ? 1 : 0;
+}
+
+// The library sets its own Logon just before it calls Initialize, so the
+// subsystem's Logon hook goes on right after.
+BOOL wrappedInitialize(freerdp_peer* peer) {
+    shadow_ext::PeerState state;
+    const bool tracked = shadow_ext::peerState(peer, state);
+    const psPeerInitialize initialize =
+        tracked && state.libraryInitialize ? state.libraryInitialize : gSeenInitialize.load();
+    if (!initialize || !initialize(peer))
+        return FALSE;
+    if (tracked && state.hooks.HookLogon)
+        state.hooks.HookLogon(peer);
+    return TRUE;
+}
+
+// The library's client thread calls Disconnect for every peer it ran, a
+// connected one or one that failed NLA, before it frees the client record.
+void wrappedDisconnect(freerdp_peer* peer) {
+    shadow_ext::PeerState state;
+    const bool tracked = shadow_ext::peerState(peer, state);
+    if (tracked) {
+        rdpShadowSubsystemExt* subsystem = subsystemOf(state.server);
+        auto* client = reinterpret_cast<rdpShadowClient*>(peer->context);
+        if (subsystem && subsystem->PeerEnd && client)
+            subsystem->PeerEnd(&subsystem->base, client);
+        shadow_ext::forgetPeer(peer);
+    }
+    const psPeerDisconnect disconnect =
+        tracked && state.libraryDisconnect ? state.libraryDisconnect : gSeenDisconnect.load();
+    if (disconnect)
+        disconnect(peer);
+}
+
+// The library's client record does not exist before its accept runs; a
+// provisional record carrying the peer, server and subsystem stands in for
+// it during PeerInit. PeerInit keeps no pointer to it.
+BOOL admitted(rdpShadowServer* server, freerdp_peer* peer) {
+    rdpShadowSubsystemExt* subsystem = subsystemOf(server);
+    if (!subsystem || !subsystem->PeerInit)
+        return TRUE;
+    auto provisional = std::make_unique<rdpShadowClient>();
+    provisional->context.peer = peer;
+    provisional->server = server;
+    provisional->subsystem = &subsystem->base;
+    return subsystem->PeerInit(&subsystem->base, provisional.get());
+}
+
+void untrack(freerdp_peer* peer, const shadow_ext::PeerState& state) {
+    peer->Initialize = state.libraryInitialize;
+    peer->Disconnect = state.libraryDisconnect;
+    peer->SspiNtlmHashCallback = nullptr;
+    shadow_ext::forgetPeer(peer);
+}
+
+} // namespace
+
+extern "C" pfnShadowExtPeerAccepted shadow_ext_set_library_accept(pfnShadowExtPeerAccepted accept) {
+    return gLibraryAccept.exchange(accept);
+}
+
+extern "C" BOOL shadow_ext_peer_accepted(freerdp_listener* listener, freerdp_peer* peer) {
+    if (!listener || !peer)
+        return FALSE;
+    auto* server = static_cast<rdpShadowServer*>(listener->info);
+    const pfnShadowExtPeerAccepted accept = gLibraryAccept.load();
+    if (!server || !accept)
+        return FALSE;
+
+    shadow_ext::PeerState state;
+    state.server = server;
+    state.libraryInitialize = peer->Initialize;
+    state.libraryDisconnect = peer->Disconnect;
+    gSeenInitialize.store(peer->Initialize);
+    gSeenDisconnect.store(peer->Disconnect);
+    shadow_ext::trackPeer(peer, state);
+    peer->Initialize = wrappedInitialize;
+    peer->Disconnect = wrappedDisconnect;
+
+    // A refused peer is freed, and its socket closed, by the listener.
+    if (!admitted(server, peer) || !accept(listener, peer)) {
+        untrack(peer, state);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+extern "C" BOOL shadow_ext_install_peer_hooks(rdpShadowServer* server) {
+    if (!server || !server->listener || !server->listener->PeerAccepted)
+        return FALSE;
+    if (server->listener->PeerAccepted != shadow_ext_peer_accepted) {
+        gLibraryAccept.store(server->listener->PeerAccepted);
+        server->listener->PeerAccepted = shadow_ext_peer_accepted;
+    }
+    return TRUE;
+}
+
+extern "C" BOOL shadow_ext_peer_set_hooks(rdpShadowClient* client,
+                                          const rdpShadowExtPeerHooks* hooks) {
+    if (!client || !client->context.peer || !hooks)
+        return FALSE;
+    freerdp_peer* peer = client->context.peer;
+    const rdpShadowExtPeerHooks copy = *hooks;
+    if (!shadow_ext::updatePeer(peer, [&copy](shadow_ext::PeerState& s) { s.hooks = copy; }))
+        return FALSE;
+    peer->SspiNtlmHashCallback = copy.NlaHash ? nlaHashBridge : nullptr;
+    return TRUE;
+}

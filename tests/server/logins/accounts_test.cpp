@@ -1,0 +1,70 @@
+// The account check behind password logins: the sim accounts, the bridge's
+// 1/0/-1 answers, and the PAM backend's answer for an unknown account.
+#include <cstdlib>
+
+#include <gtest/gtest.h>
+
+#include "capture/mac_capture.h"
+#include "platform/sim/sim_accounts.h"
+#include "platform/x11/x11_accounts.h"
+#include "server/core/sim_fixture.h"
+
+using corvane::platform::AccountCheck;
+using corvane::platform::sim::SimAccounts;
+
+TEST(SimAccountsList, ParsesEntriesAndSkipsNamelessOnes) {
+    SimAccounts accounts;
+    EXPECT_EQ(accounts.loadList("alice:pw:with:colons,bob:,:nobody,garbage,carol:c"), 3);
+    EXPECT_EQ(accounts.verify("alice", "pw:with:colons").check, AccountCheck::Right);
+    EXPECT_EQ(accounts.verify("carol", "c").check, AccountCheck::Right);
+    EXPECT_EQ(accounts.verify("bob", "").check, AccountCheck::Wrong) << "empty passwords never pass";
+    EXPECT_EQ(accounts.verify("garbage", "").check, AccountCheck::Wrong);
+}
+
+TEST(SimAccountsList, ReadFromTheEnvironment) {
+    setenv("CORVANE_SIM_ACCOUNTS", "dave:d1", 1);
+    SimAccounts accounts;
+    unsetenv("CORVANE_SIM_ACCOUNTS");
+    EXPECT_EQ(accounts.verify("dave", "d1").check, AccountCheck::Right);
+    EXPECT_EQ(accounts.verify("Dave", "d1").check, AccountCheck::Wrong);
+}
+
+class AuthVerify : public SimPlatformTest {
+protected:
+    void SetUp() override {
+        SimPlatformTest::SetUp();
+        sim().simAccounts().set("alice", "s3cret");
+    }
+};
+
+TEST_F(AuthVerify, AnswersRightWrongAndUnknown) {
+    EXPECT_EQ(mac_auth_verify("alice", "s3cret"), 1);
+    EXPECT_EQ(mac_auth_verify("alice", "S3cret"), 0);
+    EXPECT_EQ(mac_auth_verify("nobody", "s3cret"), 0);
+}
+
+TEST_F(AuthVerify, EmptyOrMissingInputIsWrongWithoutAskingTheService) {
+    EXPECT_EQ(mac_auth_verify(nullptr, "s3cret"), 0);
+    EXPECT_EQ(mac_auth_verify("alice", nullptr), 0);
+    EXPECT_EQ(mac_auth_verify("", "s3cret"), 0);
+    EXPECT_EQ(mac_auth_verify("alice", ""), 0);
+    EXPECT_EQ(sim().simAccounts().checks(), 0);
+}
+
+TEST_F(AuthVerify, ServiceThatCannotBeAskedAnswersMinusOneAndSaysSo) {
+    sim().simAccounts().setAvailable(false);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(mac_auth_verify("alice", "s3cret"), -1);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("mac_capture: Corvane login check: no directory service (sim 1)"),
+              std::string::npos)
+        << err;
+}
+
+TEST(PamAccounts, UnknownAccountIsWrongNotUnavailable) {
+    corvane::platform::x11::PamAccounts pam;
+    const auto verdict = pam.verify("corvane-no-such-user-4711", "whatever");
+    EXPECT_EQ(verdict.check, AccountCheck::Wrong)
+        << "PAM " << verdict.errorDomain << " " << verdict.errorCode;
+    EXPECT_EQ(pam.verify("", "x").check, AccountCheck::Wrong);
+}

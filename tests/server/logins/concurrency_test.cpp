@@ -1,0 +1,106 @@
+// Logins from several client threads at once: no count may be lost and the
+// connection limit must hold exactly.
+#include <thread>
+#include <vector>
+
+#include "login_fixture.h"
+
+using namespace login_test;
+
+namespace {
+
+class ConcurrentLogins : public LoginTest {};
+
+constexpr int kThreads = 8;
+
+} // namespace
+
+TEST_F(ConcurrentLogins, WrongPasswordsFromManyThreadsAreAllCounted) {
+    accounts().set("alice", "right-pw");
+    FakeConnection* c = connect("203.0.113.9");
+    ASSERT_NE(c, nullptr);
+    constexpr int kPerThread = 40;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; t++)
+        threads.emplace_back([&] {
+            for (int i = 0; i < kPerThread; i++)
+                mac_login::authenticate(record(), &c->client, "203.0.113.9", "alice", nullptr,
+                                        "wrong");
+        });
+    for (std::thread& t : threads)
+        t.join();
+    // The clock stands still: only the first attempts reach the check, the
+    // rest are refused by the lock; every check that failed was counted.
+    const int failures = mac_logic_lockout_failures(&record()->lockoutTable, "203.0.113.9");
+    EXPECT_EQ(failures, LogCapture::count("as 'alice': wrong password (")) << LogCapture::all();
+    EXPECT_EQ(failures + LogCapture::count("refused: locked out"), kThreads * kPerThread);
+    EXPECT_GE(failures, 3);
+}
+
+TEST_F(ConcurrentLogins, FailuresFromManyAddressesInParallelLoseNothing) {
+    FakeConnection* c = connect("203.0.113.10");
+    ASSERT_NE(c, nullptr);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; t++)
+        threads.emplace_back([&, t] {
+            const std::string address = "10.9.0." + std::to_string(t);
+            for (int i = 0; i < 50; i++) {
+                mac_login::countFailure(record(), address.c_str(), nullptr);
+                advance(0);
+            }
+        });
+    for (std::thread& t : threads)
+        t.join();
+    for (int t = 0; t < kThreads; t++) {
+        const std::string address = "10.9.0." + std::to_string(t);
+        EXPECT_EQ(mac_logic_lockout_failures(&record()->lockoutTable, address.c_str()), 50)
+            << address;
+    }
+}
+
+TEST_F(ConcurrentLogins, ConnectionLimitHoldsExactlyUnderRaces) {
+    std::atomic<int> admitted{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; t++)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 5; i++)
+                admitted += mac_login::connectionAllowed(record(), "127.0.0.1") ? 1 : 0;
+        });
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_EQ(admitted.load(), 15);
+}
+
+TEST_F(ConcurrentLogins, FullTableGivesWayToTheOldestEntry) {
+    for (int i = 0; i < MAC_LOGIN_TABLE_SIZE; i++) {
+        const std::string address = "172.16.0." + std::to_string(i);
+        mac_login::countFailure(record(), address.c_str(), nullptr);
+        advance(1000);
+    }
+    mac_login::countFailure(record(), "172.16.1.1", nullptr);
+    EXPECT_EQ(mac_logic_lockout_failures(&record()->lockoutTable, "172.16.1.1"), 1);
+    EXPECT_EQ(mac_logic_lockout_failures(&record()->lockoutTable, "172.16.0.0"), 0)
+        << "the oldest failure gave way";
+    EXPECT_EQ(mac_logic_lockout_failures(&record()->lockoutTable, "172.16.0.1"), 1);
+
+    for (int i = 0; i < MAC_LOGIN_TABLE_SIZE; i++) {
+        const std::string address = "172.17.0." + std::to_string(i);
+        ASSERT_TRUE(mac_login::connectionAllowed(record(), address.c_str()));
+        advance(10);
+    }
+    ASSERT_TRUE(mac_login::connectionAllowed(record(), "172.17.1.1"));
+    for (int i = 0; i < 14; i++)
+        EXPECT_TRUE(mac_login::connectionAllowed(record(), "172.17.1.1"));
+    EXPECT_FALSE(mac_login::connectionAllowed(record(), "172.17.1.1"))
+        << "the newcomer is limited like any other address";
+}
+
+TEST_F(ConcurrentLogins, StaleEntryIsReusedAfterAnHour) {
+    mac_login::countFailure(record(), "172.18.0.1", nullptr);
+    mac_login::countFailure(record(), "172.18.0.1", nullptr);
+    advance(3'600'001);
+    mac_login::countFailure(record(), "172.18.0.2", nullptr);
+    EXPECT_STREQ(record()->lockoutTable.entries[0].address, "172.18.0.2")
+        << "the first entry, stale and unlocked, is taken";
+    EXPECT_EQ(mac_logic_lockout_failures(&record()->lockoutTable, "172.18.0.1"), 0);
+}

@@ -1,0 +1,236 @@
+#include "login_fixture.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include <freerdp/settings.h>
+
+#include "server/shadow/Mac/lifecycle.h"
+
+namespace login_test {
+
+namespace {
+
+std::mutex gLogMutex;
+std::vector<std::string> gLogLines;
+
+const char* levelName(DWORD level) {
+    switch (level) {
+    case WLOG_INFO:
+        return "INFO";
+    case WLOG_WARN:
+        return "WARN";
+    case WLOG_ERROR:
+        return "ERROR";
+    default:
+        return "OTHER";
+    }
+}
+
+BOOL onLogMessage(const wLogMessage* msg) {
+    if (!msg || !msg->TextString)
+        return TRUE;
+    std::string line = std::string("[") + levelName(msg->Level) + "] " +
+                       (msg->FunctionName ? msg->FunctionName : "?") + ": " + msg->TextString;
+    std::lock_guard lock(gLogMutex);
+    gLogLines.push_back(std::move(line));
+    return TRUE;
+}
+
+std::mutex gConnMutex;
+std::map<freerdp_peer*, FakeConnection*> gConnections;
+
+FakeConnection* connectionOf(freerdp_peer* peer) {
+    std::lock_guard lock(gConnMutex);
+    const auto it = gConnections.find(peer);
+    return it == gConnections.end() ? nullptr : it->second;
+}
+
+std::atomic<int> gLibraryLogonCalls{0};
+
+} // namespace
+
+BOOL fakeLibraryLogon(freerdp_peer*, const SEC_WINNT_AUTH_IDENTITY*, BOOL) {
+    gLibraryLogonCalls++;
+    return TRUE;
+}
+
+int libraryLogonCalls() { return gLibraryLogonCalls.load(); }
+
+void LogCapture::start() {
+    wLog* root = WLog_GetRoot();
+    WLog_SetLogAppenderType(root, WLOG_APPENDER_CALLBACK);
+    wLogCallbacks callbacks{};
+    callbacks.message = onLogMessage;
+    WLog_ConfigureAppender(WLog_GetLogAppender(root), "callbacks", &callbacks);
+    WLog_SetLogLevel(WLog_Get("com.freerdp.server.shadow.mac"), WLOG_INFO);
+    clear();
+}
+
+void LogCapture::clear() {
+    std::lock_guard lock(gLogMutex);
+    gLogLines.clear();
+}
+
+std::vector<std::string> LogCapture::lines() {
+    std::lock_guard lock(gLogMutex);
+    return gLogLines;
+}
+
+int LogCapture::count(const std::string& text) {
+    int n = 0;
+    for (const std::string& line : lines())
+        n += line.find(text) != std::string::npos ? 1 : 0;
+    return n;
+}
+
+std::string LogCapture::all() {
+    std::string text;
+    for (const std::string& line : lines())
+        text += line + "\n";
+    return text;
+}
+
+FakeConnection::~FakeConnection() {
+    std::lock_guard lock(gConnMutex);
+    gConnections.erase(&peer);
+    freerdp_settings_free(settings);
+}
+
+std::atomic<uint64_t> LoginTest::now_{0};
+std::atomic<int> LoginTest::waits_{0};
+std::atomic<int> LoginTest::libraryAccepts_{0};
+std::mutex LoginTest::errorMutex_;
+std::map<rdpShadowClient*, UINT32> LoginTest::errorInfos_;
+
+uint64_t LoginTest::fakeNow() { return now_.load(); }
+void LoginTest::setNow(uint64_t ms) { now_.store(ms); }
+void LoginTest::advance(uint64_t ms) { now_.fetch_add(ms); }
+uint64_t LoginTest::now() { return now_.load(); }
+
+void LoginTest::recordWait(uint32_t ms) {
+    EXPECT_EQ(ms, 1000u) << "refusals wait one second";
+    waits_++;
+}
+
+void LoginTest::recordErrorInfo(rdpShadowClient* client, UINT32 code) {
+    std::lock_guard lock(errorMutex_);
+    errorInfos_[client] = code;
+}
+
+UINT32 LoginTest::errorInfo(FakeConnection* c) {
+    std::lock_guard lock(errorMutex_);
+    const auto it = errorInfos_.find(&c->client);
+    return it == errorInfos_.end() ? 0 : it->second;
+}
+
+// What the shadow library's accept does that matters here: the client
+// record, tied to the peer, with the server's subsystem.
+BOOL LoginTest::fakeLibraryAccept(freerdp_listener* listener, freerdp_peer* peer) {
+    FakeConnection* c = connectionOf(peer);
+    if (!c)
+        return FALSE;
+    libraryAccepts_++;
+    auto* server = static_cast<rdpShadowServer*>(listener->info);
+    c->client.context.peer = peer;
+    c->client.context.settings = c->settings;
+    c->client.server = server;
+    c->client.subsystem = server->subsystem;
+    peer->context = &c->client.context;
+    return TRUE;
+}
+
+BOOL LoginTest::fakeInitialize(freerdp_peer* peer) {
+    if (FakeConnection* c = connectionOf(peer))
+        c->initializeCalls++;
+    return TRUE;
+}
+
+void LoginTest::fakeDisconnect(freerdp_peer* peer) {
+    if (FakeConnection* c = connectionOf(peer))
+        c->disconnectCalls++;
+}
+
+void LoginTest::SetUp() {
+    unsetenv("MAC_SHADOW_NLA");
+    unsetenv("MAC_SHADOW_PERMS");
+    unsetenv("CORVANE_SIM_ACCOUNTS");
+    auto sim = std::make_unique<corvane::platform::sim::SimPlatform>();
+    sim_ = sim.get();
+    previousPlatform_ = corvane::platform::replaceCurrent(std::move(sim));
+
+    setNow(10'000'000);
+    mac_set_clock_for_tests(fakeNow);
+    waits_ = 0;
+    libraryAccepts_ = 0;
+    {
+        std::lock_guard lock(errorMutex_);
+        errorInfos_.clear();
+    }
+    mac_login_set_wait_for_tests(recordWait);
+    mac_login_set_error_info_for_tests(recordErrorInfo);
+    mac_login_reset_process_state_for_tests();
+    LogCapture::start();
+
+    base_ = mac_shadow_subsystem_new();
+    ASSERT_NE(base_, nullptr);
+    ASSERT_EQ(mac_shadow_subsystem_init(base_), 1);
+    record_ = reinterpret_cast<macShadowSubsystem*>(base_);
+
+    server_.subsystem = base_;
+    server_.listener = &listener_;
+    listener_.info = &server_;
+    listener_.PeerAccepted = fakeLibraryAccept;
+    ASSERT_TRUE(shadow_ext_install_peer_hooks(&server_));
+    LogCapture::clear();
+}
+
+void LoginTest::TearDown() {
+    for (auto& c : connections_) {
+        if (c->client.context.peer && c->disconnectCalls.load() == 0)
+            c->peer.Disconnect(&c->peer);
+    }
+    connections_.clear();
+    mac_set_clock_for_tests(nullptr);
+    mac_login_set_wait_for_tests(nullptr);
+    mac_login_set_error_info_for_tests(nullptr);
+    mac_shadow_subsystem_free(base_);
+    unsetenv("MAC_SHADOW_NLA");
+    corvane::platform::replaceCurrent(std::move(previousPlatform_));
+}
+
+FakeConnection* LoginTest::connectRaw(const std::string& address, bool* admitted) {
+    auto c = std::make_unique<FakeConnection>();
+    std::strncpy(c->peer.hostname, address.c_str(), sizeof(c->peer.hostname) - 1);
+    c->peer.Initialize = fakeInitialize;
+    c->peer.Disconnect = fakeDisconnect;
+    c->settings = freerdp_settings_new(FREERDP_SETTINGS_SERVER_MODE);
+    {
+        std::lock_guard lock(gConnMutex);
+        gConnections[&c->peer] = c.get();
+    }
+    const BOOL ok = listener_.PeerAccepted(&listener_, &c->peer);
+    if (admitted)
+        *admitted = ok == TRUE;
+    connections_.push_back(std::move(c));
+    return connections_.back().get();
+}
+
+FakeConnection* LoginTest::connect(const std::string& address) {
+    bool admitted = false;
+    FakeConnection* c = connectRaw(address, &admitted);
+    return admitted ? c : nullptr;
+}
+
+void LoginTest::disconnect(FakeConnection* c) { c->peer.Disconnect(&c->peer); }
+
+void LoginTest::configureNla(const char* value) {
+    if (value)
+        setenv("MAC_SHADOW_NLA", value, 1);
+    else
+        unsetenv("MAC_SHADOW_NLA");
+    mac_shadow_nla_configure(record_);
+    LogCapture::clear();
+}
+
+} // namespace login_test

@@ -1,0 +1,105 @@
+// Fixture for the login tests: a sim platform with its own accounts, one
+// initialised subsystem record, an injected clock, recorded waits and error
+// infos, the core's log lines, and fake peers admitted through the
+// extension layer's real listener wrapper.
+#pragma once
+#include <atomic>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <winpr/wlog.h>
+
+#include "platform/sim/sim_platform.h"
+#include "server/shadow/Mac/clock.h"
+#include "server/shadow/Mac/logins.h"
+#include "server/shadow/ext/peer_hooks.h"
+
+namespace login_test {
+
+// Log lines of the core, captured through a WLog callback appender.
+class LogCapture {
+public:
+    static void start();
+    static void clear();
+    static std::vector<std::string> lines();
+    // Lines containing text.
+    static int count(const std::string& text);
+    static bool has(const std::string& text) { return count(text) > 0; }
+    static std::string all();
+};
+
+// A fake connection: a FreeRDP peer with a host name and, once the fake
+// library accept has run, a client record as the shadow library makes it.
+struct FakeConnection {
+    freerdp_peer peer{};
+    rdpShadowClient client{};
+    rdpSettings* settings = nullptr;
+    std::atomic<int> initializeCalls{0};
+    std::atomic<int> disconnectCalls{0};
+    ~FakeConnection();
+};
+
+class LoginTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    corvane::platform::sim::SimAccounts& accounts() { return sim_->simAccounts(); }
+    macShadowSubsystem* record() { return record_; }
+    rdpShadowSubsystem* subsystem() { return &record_->common.base; }
+
+    // A connection from address that went through the listener wrapper;
+    // null when PeerInit refused it.
+    FakeConnection* connect(const std::string& address);
+    // Same, also for refused ones (check admitted()).
+    FakeConnection* connectRaw(const std::string& address, bool* admitted);
+    // The library's Disconnect of a connection (through the wrapper).
+    void disconnect(FakeConnection* c);
+
+    static void setNow(uint64_t ms);
+    static void advance(uint64_t ms);
+    static uint64_t now();
+
+    int waits() const { return waits_.load(); }
+    // The last error info set on the connection's client, 0 when none.
+    UINT32 errorInfo(FakeConnection* c);
+    int libraryAccepts() const { return libraryAccepts_.load(); }
+
+    // Sets MAC_SHADOW_NLA (null unsets) and reads it as Init does.
+    void configureNla(const char* value);
+
+    rdpShadowServer server_{};
+    freerdp_listener listener_{};
+
+private:
+    static uint64_t fakeNow();
+    static void recordWait(uint32_t ms);
+    static void recordErrorInfo(rdpShadowClient* client, UINT32 code);
+    static BOOL fakeLibraryAccept(freerdp_listener* listener, freerdp_peer* peer);
+    static BOOL fakeInitialize(freerdp_peer* peer);
+    static void fakeDisconnect(freerdp_peer* peer);
+
+    static std::atomic<uint64_t> now_;
+    static std::atomic<int> waits_;
+    static std::atomic<int> libraryAccepts_;
+    static std::mutex errorMutex_;
+    static std::map<rdpShadowClient*, UINT32> errorInfos_;
+
+    corvane::platform::sim::SimPlatform* sim_ = nullptr;
+    std::unique_ptr<corvane::platform::Platform> previousPlatform_;
+    rdpShadowSubsystem* base_ = nullptr;
+    macShadowSubsystem* record_ = nullptr;
+    std::deque<std::unique_ptr<FakeConnection>> connections_;
+    pfnShadowExtPeerAccepted previousAccept_ = nullptr;
+};
+
+// The library's own Logon as the fake sees it: counts its calls.
+BOOL fakeLibraryLogon(freerdp_peer* peer, const SEC_WINNT_AUTH_IDENTITY* identity, BOOL automatic);
+int libraryLogonCalls();
+
+} // namespace login_test

@@ -1,0 +1,141 @@
+// The listener wrapper with the subsystem's peer init and peer end: the
+// connection limit before the library's accept, the hooks on admitted peers,
+// and one peer end per connection.
+#include "login_fixture.h"
+
+using namespace login_test;
+
+namespace {
+
+class PeerHooks : public LoginTest {};
+
+
+} // namespace
+
+TEST_F(PeerHooks, SixteenthConnectionInAMinuteIsRefusedBeforeTheLibrarySeesIt) {
+    for (int i = 0; i < 15; i++) {
+        ASSERT_NE(connect("127.0.0.1"), nullptr) << "connection " << i + 1;
+        advance(1000);
+    }
+    EXPECT_EQ(libraryAccepts(), 15);
+    bool admitted = true;
+    FakeConnection* refused = connectRaw("127.0.0.1", &admitted);
+    EXPECT_FALSE(admitted);
+    EXPECT_EQ(libraryAccepts(), 15) << "the library's accept never runs for a refused peer";
+    EXPECT_EQ(refused->peer.context, nullptr);
+    EXPECT_TRUE(LogCapture::has("[WARN] mac_shadow_peer_init: too many connections from "
+                                "127.0.0.1 (more than 15 a minute): refusing for now"))
+        << LogCapture::all();
+    EXPECT_NE(connect("127.0.0.2"), nullptr) << "other addresses are counted apart";
+}
+
+TEST_F(PeerHooks, RefusedPeerIsLeftAsTheListenerGaveIt) {
+    const size_t trackedBefore = shadow_ext_tracked_peers();
+    for (int i = 0; i < 15; i++)
+        connect("10.1.1.1");
+    bool admitted = true;
+    FakeConnection* refused = connectRaw("10.1.1.1", &admitted);
+    ASSERT_FALSE(admitted);
+    EXPECT_EQ(shadow_ext_tracked_peers(), trackedBefore + 15);
+    EXPECT_EQ(refused->peer.SspiNtlmHashCallback, nullptr);
+    // The listener frees it; its Disconnect is the library's own again.
+    refused->peer.Disconnect(&refused->peer);
+    EXPECT_EQ(refused->disconnectCalls.load(), 1);
+}
+
+TEST_F(PeerHooks, WindowStartsAgainAfterAMinute) {
+    for (int i = 0; i < 15; i++)
+        connect("10.0.0.9");
+    EXPECT_EQ(connect("10.0.0.9"), nullptr);
+    advance(60'000 - 1);
+    EXPECT_EQ(connect("10.0.0.9"), nullptr) << "still in the window of the first connection";
+    advance(2);
+    EXPECT_NE(connect("10.0.0.9"), nullptr) << "60.001 s after the window start";
+}
+
+TEST_F(PeerHooks, RateWarningAtMostEveryFiveSeconds) {
+    for (int i = 0; i < 15; i++)
+        connect("10.2.2.2");
+    connect("10.2.2.2");
+    connect("10.2.2.2");
+    advance(4999);
+    connect("10.2.2.2");
+    EXPECT_EQ(LogCapture::count("too many connections"), 1) << LogCapture::all();
+    advance(1);
+    connect("10.2.2.2");
+    EXPECT_EQ(LogCapture::count("too many connections"), 2) << LogCapture::all();
+}
+
+TEST_F(PeerHooks, AdmittedPeerGetsTheHashCallbackAndLogonHook) {
+    FakeConnection* c = connect("10.3.3.3");
+    ASSERT_NE(c, nullptr);
+    EXPECT_NE(c->peer.SspiNtlmHashCallback, nullptr);
+    // The library's client thread sets its Logon, then calls Initialize.
+    c->peer.Logon = fakeLibraryLogon;
+    ASSERT_TRUE(c->peer.Initialize(&c->peer));
+    EXPECT_EQ(c->initializeCalls.load(), 1) << "the library's Initialize still runs";
+    EXPECT_EQ(c->peer.Logon, mac_shadow_peer_logon);
+    const int before = libraryLogonCalls();
+    SEC_WINNT_AUTH_IDENTITY identity{};
+    EXPECT_TRUE(c->peer.Logon(&c->peer, &identity, TRUE));
+    EXPECT_EQ(libraryLogonCalls(), before + 1) << "our Logon hands on to the library's";
+}
+
+TEST_F(PeerHooks, LogonHookRemembersTheLibraryLogonOnce) {
+    FakeConnection* a = connect("10.3.3.4");
+    a->peer.Logon = fakeLibraryLogon;
+    a->peer.Initialize(&a->peer);
+    FakeConnection* b = connect("10.3.3.5");
+    b->peer.Logon = mac_shadow_peer_logon; // already ours: must not chain to itself
+    b->peer.Initialize(&b->peer);
+    const int before = libraryLogonCalls();
+    SEC_WINNT_AUTH_IDENTITY identity{};
+    EXPECT_TRUE(b->peer.Logon(&b->peer, &identity, TRUE));
+    EXPECT_EQ(libraryLogonCalls(), before + 1);
+}
+
+TEST_F(PeerHooks, PeerEndRunsOnceAndTheLibraryDisconnectStillRuns) {
+    configureNla("alice:00112233445566778899aabbccddeeff");
+    FakeConnection* c = connect("10.4.4.4");
+    shadow_ext_client_set_nla_attempt(&c->client, 1);
+    const size_t tracked = shadow_ext_tracked_peers();
+    disconnect(c);
+    EXPECT_EQ(c->disconnectCalls.load(), 1);
+    EXPECT_EQ(shadow_ext_tracked_peers(), tracked - 1);
+    EXPECT_EQ(mac_logic_lockout_failures(&record()->lockoutTable, "10.4.4.4"), 1);
+    disconnect(c); // a second Disconnect ends nothing twice
+    EXPECT_EQ(c->disconnectCalls.load(), 2);
+    EXPECT_EQ(mac_logic_lockout_failures(&record()->lockoutTable, "10.4.4.4"), 1);
+}
+
+TEST_F(PeerHooks, FailedLibraryAcceptLeavesNothingTracked) {
+    const size_t tracked = shadow_ext_tracked_peers();
+    auto failing = [](freerdp_listener*, freerdp_peer*) -> BOOL { return FALSE; };
+    pfnShadowExtPeerAccepted previous = shadow_ext_set_library_accept(failing);
+    bool admitted = true;
+    FakeConnection* c = connectRaw("10.5.5.5", &admitted);
+    shadow_ext_set_library_accept(previous);
+    EXPECT_FALSE(admitted);
+    EXPECT_EQ(shadow_ext_tracked_peers(), tracked);
+    EXPECT_NE(c->peer.Disconnect, nullptr);
+    c->peer.Disconnect(&c->peer);
+    EXPECT_EQ(c->disconnectCalls.load(), 1);
+}
+
+TEST_F(PeerHooks, PeerInitClearsTheNlaMarkAndToleratesMissingPieces) {
+    EXPECT_TRUE(mac_shadow_peer_init(subsystem(), nullptr));
+    rdpShadowClient bare{};
+    EXPECT_TRUE(mac_shadow_peer_init(subsystem(), &bare)) << "no peer: nothing to limit";
+    FakeConnection* c = connect("10.6.6.6");
+    shadow_ext_client_set_nla_attempt(&c->client, 2);
+    EXPECT_TRUE(mac_shadow_peer_init(nullptr, &c->client));
+    EXPECT_EQ(shadow_ext_client_nla_attempt(&c->client), 0);
+}
+
+TEST_F(PeerHooks, InstallNeedsAListener) {
+    rdpShadowServer noListener{};
+    EXPECT_FALSE(shadow_ext_install_peer_hooks(&noListener));
+    EXPECT_FALSE(shadow_ext_install_peer_hooks(nullptr));
+    EXPECT_TRUE(shadow_ext_install_peer_hooks(&server_)) << "installing twice is harmless";
+    EXPECT_EQ(listener_.PeerAccepted, shadow_ext_peer_accepted);
+}

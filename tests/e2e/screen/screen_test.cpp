@@ -1,0 +1,160 @@
+// The screen reaches the client: colours, changes, the statistics file and
+// the end of the server with its parent.
+#include <csignal>
+#include <cstdlib>
+#include <set>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "e2e_harness.h"
+#include "x11_probe.h"
+
+using namespace e2e;
+
+namespace {
+
+const std::string kServer = CORVANE_SERVER_BIN;
+
+// Planar only: the client's picture then equals the server's pixel for pixel.
+const std::vector<std::string> kLosslessFlags = {"-gfx-progressive", "-gfx-rfx", "-gfx-avc420",
+                                                 "-gfx-avc444"};
+
+std::map<std::string, std::string> serverEnv(const TempDir& dir, const std::string& display) {
+    return {{"HOME", dir.path()},           {"XDG_RUNTIME_DIR", dir.path()},
+            {"XDG_CONFIG_HOME", dir.file("config")}, {"DISPLAY", display},
+            {"CORVANE_PLATFORM", ""},       {"MAC_SHADOW_PERMS", ""},
+            {"MAC_SHADOW_STATS_FILE", dir.file("stats.json")}};
+}
+
+class Session {
+public:
+    Session(int serverDisplay, int clientDisplay, int port)
+        : server_(serverDisplay, "1280x800x24"), client_(clientDisplay, "1400x900x24"),
+          port_(port) {}
+
+    bool displaysOk() const { return server_.ok() && client_.ok(); }
+    std::string serverDisplay() const { return server_.name(); }
+    std::string clientDisplay() const { return client_.name(); }
+    const TempDir& dir() const { return dir_; }
+
+    bool startServer() {
+        std::vector<std::string> argv = {kServer, "/port:" + std::to_string(port_), "-auth",
+                                         "/sec:tls"};
+        argv.insert(argv.end(), kLosslessFlags.begin(), kLosslessFlags.end());
+        return serverProcess_.start(argv, serverEnv(dir_, server_.name()), dir_.file("server.log"),
+                                    dir_.file("server.log")) &&
+               waitUntil([&] { return portOpen(port_); }, 10000ms);
+    }
+    bool startClient() {
+        return clientProcess_.start({"xfreerdp3", "/v:127.0.0.1:" + std::to_string(port_),
+                                     "/cert:ignore", "/sec:tls", "/u:x", "/p:x", "/size:1280x800"},
+                                    {{"DISPLAY", client_.name()}, {"HOME", dir_.path()}},
+                                    dir_.file("client.log"), dir_.file("client.log"));
+    }
+    void stopClient() { clientProcess_.stop(); }
+    bool clientShows(uint32_t rgb, Duration limit) {
+        return waitUntil([&] { return pixelAt(client_.name(), 640, 400) == rgb; }, limit, 100ms);
+    }
+    Process& server() { return serverProcess_; }
+    std::string serverLog() const { return readFile(dir_.file("server.log")); }
+
+private:
+    Xvfb server_, client_;
+    int port_;
+    TempDir dir_;
+    Process serverProcess_, clientProcess_;
+};
+
+bool setRootColour(const std::string& display, const std::string& colour) {
+    return run({"xsetroot", "-solid", colour}, {{"DISPLAY", display}}, 5000ms) ==
+           std::optional<int>(0);
+}
+
+} // namespace
+
+TEST(ScreenToClient, ClientShowsTheServerColoursAndTheirChanges) {
+    Session s(73, 74, 34711);
+    ASSERT_TRUE(s.displaysOk());
+    ASSERT_TRUE(setRootColour(s.serverDisplay(), "#3366cc"));
+    ASSERT_TRUE(s.startServer()) << s.serverLog();
+    ASSERT_TRUE(s.startClient());
+    EXPECT_TRUE(s.clientShows(0x3366cc, 15000ms)) << s.serverLog();
+    ASSERT_TRUE(setRootColour(s.serverDisplay(), "#cc3322"));
+    EXPECT_TRUE(s.clientShows(0xcc3322, 5000ms));
+    ASSERT_TRUE(setRootColour(s.serverDisplay(), "#22aa44"));
+    EXPECT_TRUE(s.clientShows(0x22aa44, 5000ms));
+    EXPECT_NE(s.serverLog().find("client ready, sending full frames for a few seconds"),
+              std::string::npos);
+}
+
+TEST(ScreenToClient, ScrollingTerminalReachesTheClient) {
+    Session s(77, 78, 34712);
+    ASSERT_TRUE(s.displaysOk());
+    Process xterm;
+    ASSERT_TRUE(xterm.start({"xterm", "-geometry", "80x24+0+0", "-e", "sh", "-c",
+                             "i=0; while :; do echo scrolling line $i; i=$((i+1)); sleep 0.05; done"},
+                            {{"DISPLAY", s.serverDisplay()}}, s.dir().file("xterm.log"),
+                            s.dir().file("xterm.log")));
+    ASSERT_TRUE(s.startServer()) << s.serverLog();
+    ASSERT_TRUE(s.startClient());
+    // The client's copy of the terminal keeps changing.
+    std::set<uint64_t> seen;
+    waitUntil(
+        [&] {
+            if (auto sum = areaChecksum(s.clientDisplay(), 0, 0, 300, 200))
+                seen.insert(*sum);
+            return seen.size() >= 6;
+        },
+        20000ms, 150ms);
+    EXPECT_GE(seen.size(), 6u) << s.serverLog();
+    xterm.stop();
+}
+
+TEST(ScreenToClient, StatisticsFileFromTheFirstTurnListsTheClient) {
+    Session s(79, 68, 34713);
+    ASSERT_TRUE(s.displaysOk());
+    ASSERT_TRUE(s.startServer()) << s.serverLog();
+    const std::string stats = s.dir().file("stats.json");
+    ASSERT_TRUE(waitUntil([&] { return fileContains(stats, "\"clients\":\"\"}"); }, 5000ms));
+    EXPECT_EQ(readFile(stats), "{\"sessions\":0,\"repaints\":0,\"resizes\":0,\"riskEvents\":0,"
+                               "\"stalls\":0,\"clients\":\"\"}\n");
+    ASSERT_TRUE(s.startClient());
+    // The file is rewritten once a minute: wait for the next write.
+    EXPECT_TRUE(waitUntil([&] { return fileContains(stats, "\"clients\":\"unix/"); }, 75000ms,
+                          500ms))
+        << readFile(stats);
+    EXPECT_TRUE(fileContains(stats, "\"sessions\":1,"));
+}
+
+TEST(ServerLifetime, EndsWithStatusZeroWhenItsParentIsGone) {
+    Xvfb x(67, "1024x768x24");
+    ASSERT_TRUE(x.ok());
+    TempDir dir;
+    // Orphans are handed to this process, so the server's status can be read.
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    auto env = serverEnv(dir, x.name());
+    env["MAC_SHADOW_PARENT_WATCH"] = "1";
+    Process parent;
+    const std::string script = "\"$0\" /port:34714 -auth /sec:tls & echo $! > \"$1\"; sleep 60";
+    ASSERT_TRUE(parent.start({"sh", "-c", script, kServer, dir.file("pid")}, env,
+                             dir.file("server.log"), dir.file("server.log")));
+    ASSERT_TRUE(waitUntil([&] { return portOpen(34714); }, 10000ms));
+    const pid_t server = std::atoi(readFile(dir.file("pid")).c_str());
+    ASSERT_GT(server, 1);
+    parent.signal(SIGKILL);
+    ASSERT_TRUE(parent.waitExit(5000ms));
+    int status = -1;
+    const bool ended = waitUntil([&] { return waitpid(server, &status, WNOHANG) == server; },
+                                 10000ms);
+    if (!ended)
+        kill(server, SIGKILL);
+    ASSERT_TRUE(ended);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const std::string log = readFile(dir.file("server.log"));
+    EXPECT_NE(log.find("the Corvane app is gone: stopping"), std::string::npos) << log;
+    EXPECT_NE(log.find("the Corvane app is gone: server exiting"), std::string::npos);
+}

@@ -1,0 +1,14 @@
+// Reading pixels of an X display from a test.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace e2e {
+
+// The 0xRRGGBB colour at (x, y) of the display's root window.
+std::optional<uint32_t> pixelAt(const std::string& display, int x, int y);
+// A checksum of a rectangle of the root window.
+std::optional<uint64_t> areaChecksum(const std::string& display, int x, int y, int w, int h);
+
+} // namespace e2e

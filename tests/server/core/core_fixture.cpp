@@ -1,7 +1,9 @@
 #include "core_fixture.h"
 
 #include <cstdlib>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include <freerdp/codec/color.h>
 #include <freerdp/settings.h>
@@ -160,4 +162,14 @@ uint32_t CoreTest::pixel(int x, int y) {
     uint32_t value = 0;
     std::memcpy(&value, server_->surface->data + y * server_->surface->scanline + x * 4, 4);
     return value;
+}
+
+bool CoreTest::waitUntilTrue(const std::function<bool()>& condition) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }

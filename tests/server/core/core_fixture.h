@@ -3,6 +3,7 @@
 // platform and captured log lines.
 #pragma once
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -39,6 +40,8 @@ protected:
     void setInflight(UINT32 frames);
     bool regionEmpty();
     uint32_t pixel(int x, int y);
+    // Waits in real time (at most 5 s) for work of another thread.
+    static bool waitUntilTrue(const std::function<bool()>& condition);
 
 private:
     macShadowSubsystem* record_ = nullptr;

@@ -1,0 +1,107 @@
+// The capture watchdog and capture restarts, over the sim capture.
+#include <gtest/gtest.h>
+
+#include "capture/mac_capture.h"
+#include "core_fixture.h"
+#include "server/shadow/Mac/frames.h"
+#include "server/shadow/Mac/thread.h"
+
+class CaptureWatchdog : public CoreTest {
+protected:
+    void SetUp() override {
+        CoreTest::SetUp();
+        sim().simCapture().setDisplays({{1, 0, 0, 1280, 800}}, 1);
+        // The stopped count is process-wide and earlier tests may have moved it.
+        record()->stoppedCountSeen = static_cast<uint64_t>(mac_capture_stopped_count());
+    }
+    bool waitForStop(int64_t before) {
+        return waitUntilTrue([&] { return mac_capture_stopped_count() > before; });
+    }
+    void TearDown() override {
+        mac_capture_stop();
+        CoreTest::TearDown();
+    }
+    size_t streamsStarted() { return sim().simCapture().streams().size(); }
+    void stopLatestStream() {
+        sim().simCapture().streams().back()->stopFromDisplayServer("screen asleep");
+    }
+};
+
+TEST_F(CaptureWatchdog, StartCaptureStreamsTheRealScreenIntoTheDesktop) {
+    ASSERT_EQ(mac_shadow_start_capture(record()), 0);
+    ASSERT_EQ(streamsStarted(), 1u);
+    const auto settings = sim().simCapture().streams()[0]->settings();
+    EXPECT_EQ(settings.width, 1280);
+    EXPECT_EQ(settings.height, 800);
+}
+
+TEST_F(CaptureWatchdog, RestartsAStoppedStreamOnlyWhileInputIsRecent) {
+    record()->idleAwakeMs = 60000;
+    ASSERT_EQ(mac_shadow_start_capture(record()), 0);
+    record()->captureDown = false;
+    addClient();
+    mac_shadow_loop_turn(record(), now());
+    const size_t before = streamsStarted();
+
+    // Idle for longer than the window: a stopped stream stays stopped.
+    runTurnsUntil(now() + 61000);
+    const int64_t idleStops = mac_capture_stopped_count();
+    stopLatestStream();
+    ASSERT_TRUE(waitForStop(idleStops));
+    runTurnsUntil(now() + 3000);
+    EXPECT_EQ(streamsStarted(), before) << "no restart while the session is idle";
+
+    // Remote input: the watchdog restarts the stopped stream.
+    record()->inputSeen = true;
+    advance(62);
+    mac_shadow_loop_turn(record(), now());
+    EXPECT_EQ(streamsStarted(), before + 1);
+    EXPECT_EQ(LogLines::count("the capture had stopped (screen asleep?): restarted"), 1u);
+    EXPECT_EQ(LogLines::count("capture restarted: repainting every 30 s"), 1u);
+    EXPECT_EQ(record()->riskEvents, 1u);
+
+    // A second stop within two seconds waits for the next allowed restart.
+    const int64_t stoppedBefore = mac_capture_stopped_count();
+    stopLatestStream();
+    ASSERT_TRUE(waitForStop(stoppedBefore));
+    runTurnsUntil(now() + 1800);
+    EXPECT_EQ(streamsStarted(), before + 1);
+    runTurnsUntil(now() + 300);
+    EXPECT_EQ(streamsStarted(), before + 2);
+}
+
+TEST_F(CaptureWatchdog, FailedRestartIsRetriedAfterTwoSeconds) {
+    addClient();
+    ASSERT_EQ(mac_shadow_start_capture(record()), 0);
+    record()->captureDown = false;
+    mac_shadow_loop_turn(record(), now());
+    sim().simCapture().setStartAnswer(corvane::platform::sim::SimAnswer::Fail);
+    const int64_t stoppedBefore = mac_capture_stopped_count();
+    stopLatestStream();
+    ASSERT_TRUE(waitForStop(stoppedBefore));
+    advance(62);
+    mac_shadow_loop_turn(record(), now());
+    EXPECT_TRUE(record()->captureDown);
+    EXPECT_EQ(LogLines::count("restart failed, trying again"), 1u);
+    runTurnsUntil(now() + 1900);
+    EXPECT_EQ(LogLines::count("restart failed, trying again"), 1u);
+    sim().simCapture().setStartAnswer(corvane::platform::sim::SimAnswer::Succeed);
+    runTurnsUntil(now() + 200);
+    EXPECT_FALSE(record()->captureDown);
+    EXPECT_EQ(LogLines::count("the capture had stopped (screen asleep?): restarted"), 1u);
+}
+
+TEST_F(CaptureWatchdog, FramesFromTheStreamReachTheSurface) {
+    addClient();
+    ASSERT_EQ(mac_shadow_start_capture(record()), 0);
+    corvane::platform::sim::SimFrame frame;
+    frame.width = 1280;
+    frame.height = 800;
+    frame.pixels.assign(1280 * 800, 0xFF00FF00);
+    frame.dirty = {{10, 10, 20, 20}};
+    ASSERT_TRUE(sim().simCapture().streams()[0]->pushFrame(frame));
+    // The frame arrives on the stream's own delivery thread.
+    EXPECT_TRUE(waitUntilTrue([&] { return (pixel(15, 15) & 0xFFFFFF) == 0x00FF00u; }));
+    EXPECT_EQ(pixel(100, 100), 0u) << "only the dirty rectangle is copied";
+    EXPECT_EQ(record()->framesReceived, 1u);
+}

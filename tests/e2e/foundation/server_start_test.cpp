@@ -51,7 +51,7 @@ TEST(PermissionProbe, ReportsBothGrantedOnXvfb) {
 
 TEST(PermissionProbe, NoDisplayMeansNoScreenAccess) {
     TempDir dir;
-    auto env = isolatedEnv(dir, ":69");
+    auto env = isolatedEnv(dir, ":199"); // no X server ever runs there
     env["MAC_SHADOW_PERMS"] = "check";
     const ProbeResult r = runProbe(env, dir);
     ASSERT_EQ(r.status, std::optional<int>(0));

@@ -114,7 +114,7 @@ TEST(ScreenToClient, ScrollingTerminalReachesTheClient) {
 }
 
 TEST(ScreenToClient, StatisticsFileFromTheFirstTurnListsTheClient) {
-    Session s(79, 68, 34713);
+    Session s(79, 75, 34713);
     ASSERT_TRUE(s.displaysOk());
     ASSERT_TRUE(s.startServer()) << s.serverLog();
     const std::string stats = s.dir().file("stats.json");
@@ -130,7 +130,7 @@ TEST(ScreenToClient, StatisticsFileFromTheFirstTurnListsTheClient) {
 }
 
 TEST(ServerLifetime, EndsWithStatusZeroWhenItsParentIsGone) {
-    Xvfb x(67, "1024x768x24");
+    Xvfb x(76, "1024x768x24");
     ASSERT_TRUE(x.ok());
     TempDir dir;
     // Orphans are handed to this process, so the server's status can be read.

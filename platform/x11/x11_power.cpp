@@ -4,6 +4,7 @@
 
 #include <X11/extensions/XTest.h>
 #include <X11/extensions/dpms.h>
+#include <X11/extensions/scrnsaver.h>
 
 namespace corvane::platform::x11 {
 
@@ -17,14 +18,38 @@ X11Power::~X11Power() {
         restoreIdleLocked(d);
 }
 
-bool X11Power::displayAsleep() {
-    std::lock_guard lock(conn_.mutex());
-    Display* d = conn_.get();
-    if (!d || !DPMSCapable(d))
+namespace {
+
+bool dpmsAsleep(Display* d) {
+    int event = 0, error = 0;
+    if (!DPMSQueryExtension(d, &event, &error) || !DPMSCapable(d))
         return false;
     CARD16 state = DPMSModeOn;
     BOOL enabled = False;
     return DPMSInfo(d, &state, &enabled) && enabled && state != DPMSModeOn;
+}
+
+bool screenSaverOn(Display* d) {
+    int event = 0, error = 0;
+    if (!XScreenSaverQueryExtension(d, &event, &error))
+        return false;
+    XScreenSaverInfo* info = XScreenSaverAllocInfo();
+    if (!info)
+        return false;
+    const bool on = XScreenSaverQueryInfo(d, DefaultRootWindow(d), info) &&
+                    info->state == ScreenSaverOn;
+    XFree(info);
+    return on;
+}
+
+} // namespace
+
+// Asleep means the monitor is powered down (DPMS) or the screen saver blanks
+// it; either hides the desktop from the person in front of it and from us.
+bool X11Power::displayAsleep() {
+    std::lock_guard lock(conn_.mutex());
+    Display* d = conn_.get();
+    return d && (dpmsAsleep(d) || screenSaverOn(d));
 }
 
 void X11Power::nudgePointer() {
@@ -40,7 +65,9 @@ void X11Power::suspendIdleLocked(Display* d) {
     XSetScreenSaver(d, 0, saved_.interval, saved_.blanking, saved_.exposures);
     CARD16 state = 0;
     BOOL enabled = False;
-    saved_.dpmsWasEnabled = DPMSCapable(d) && DPMSInfo(d, &state, &enabled) && enabled;
+    int event = 0, error = 0;
+    saved_.dpmsWasEnabled = DPMSQueryExtension(d, &event, &error) && DPMSCapable(d) &&
+                            DPMSInfo(d, &state, &enabled) && enabled;
     if (saved_.dpmsWasEnabled)
         DPMSDisable(d);
     XFlush(d);
@@ -105,7 +132,8 @@ uint32_t X11Power::declareUserActivity(std::string_view) {
     if (!d)
         return 0;
     XResetScreenSaver(d);
-    if (DPMSCapable(d))
+    int event = 0, error = 0;
+    if (DPMSQueryExtension(d, &event, &error) && DPMSCapable(d))
         DPMSForceLevel(d, DPMSModeOn);
     XFlush(d);
     return 0; // nothing is held, so there is nothing to release

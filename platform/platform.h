@@ -11,6 +11,7 @@
 #include "displays.h"
 #include "events.h"
 #include "input_prefs.h"
+#include "power.h"
 #include "privacy.h"
 
 namespace corvane::platform {
@@ -26,6 +27,7 @@ public:
     virtual EventPoster& events() = 0;
     virtual CursorSource& cursor() = 0;
     virtual Capture& capture() = 0;
+    virtual Power& power() = 0;
 };
 
 // The process-wide platform, created on first use by the factory.

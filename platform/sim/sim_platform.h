@@ -14,6 +14,7 @@
 #include "sim_capture.h"
 #include "sim_cursor.h"
 #include "sim_events.h"
+#include "sim_power.h"
 #include "sim_privacy.h"
 
 namespace corvane::platform::sim {
@@ -55,6 +56,7 @@ public:
     EventPoster& events() override { return events_; }
     CursorSource& cursor() override { return cursor_; }
     Capture& capture() override { return capture_; }
+    Power& power() override { return power_; }
 
     SimDisplays& simDisplays() { return displays_; }
     SimPrivacy& simPrivacy() { return privacy_; }
@@ -63,6 +65,7 @@ public:
     SimEvents& simEvents() { return events_; }
     SimCursor& simCursor() { return cursor_; }
     SimCapture& simCapture() { return capture_; }
+    SimPower& simPower() { return power_; }
 
 private:
     SimDisplays displays_;
@@ -72,6 +75,7 @@ private:
     SimEvents events_;
     SimCursor cursor_;
     SimCapture capture_;
+    SimPower power_;
 };
 
 } // namespace corvane::platform::sim

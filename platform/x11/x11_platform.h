@@ -6,6 +6,7 @@
 #include "x11_connection.h"
 #include "x11_cursor.h"
 #include "x11_events.h"
+#include "x11_power.h"
 
 namespace corvane::platform::x11 {
 
@@ -52,6 +53,7 @@ public:
     EventPoster& events() override { return events_; }
     CursorSource& cursor() override { return cursor_; }
     Capture& capture() override { return capture_; }
+    Power& power() override { return power_; }
 
 private:
     X11Displays displays_;
@@ -61,6 +63,7 @@ private:
     X11Events events_;
     X11Cursor cursor_;
     X11Capture capture_;
+    X11Power power_;
 };
 
 } // namespace corvane::platform::x11

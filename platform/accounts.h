@@ -18,7 +18,7 @@ struct AccountVerdict {
 };
 
 class Accounts {
-public:
+  public:
     virtual ~Accounts() = default;
     // Checks the password of a local account. Blocks for as long as the
     // service takes (a failed check may be delayed on purpose by it).

@@ -13,7 +13,7 @@
 namespace corvane::platform::sim {
 
 class SimAccounts : public Accounts {
-public:
+  public:
     // Starts with the accounts of CORVANE_SIM_ACCOUNTS, if set.
     SimAccounts();
     AccountVerdict verify(const std::string& account, const std::string& password) override;
@@ -29,7 +29,7 @@ public:
     // Checks made so far (each call of verify that reached the service).
     int checks();
 
-private:
+  private:
     std::mutex mutex_;
     std::map<std::string, std::string> passwords_;
     bool available_ = true;

@@ -7,11 +7,11 @@
 namespace corvane::platform::x11 {
 
 class PamAccounts : public Accounts {
-public:
+  public:
     explicit PamAccounts(std::string service = "corvane") : service_(std::move(service)) {}
     AccountVerdict verify(const std::string& account, const std::string& password) override;
 
-private:
+  private:
     std::string service_;
 };
 

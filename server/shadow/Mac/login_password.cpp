@@ -14,10 +14,12 @@ namespace {
 constexpr const char* kFn = "mac_shadow_authenticate";
 constexpr size_t kLogText = 256; // client texts are cut to this in log lines
 
-size_t lengthOf(const char* text) { return text ? std::strlen(text) : 0; }
+size_t lengthOf(const char* text) {
+    return text ? std::strlen(text) : 0;
+}
 
-void logAttempt(rdpShadowClient* client, const char* address, const char* user,
-                const char* domain, const char* password) {
+void logAttempt(rdpShadowClient* client, const char* address, const char* user, const char* domain,
+                const char* password) {
     if (!mac_log_active(WLOG_INFO))
         return;
     const rdpSettings* settings = client->context.settings;
@@ -68,8 +70,8 @@ int refuseWrong(macShadowSubsystem* record, rdpShadowClient* client, const char*
                    "login from %s as '%s': wrong password (%d in a row): locked out for %llu s",
                    address, account, failures, static_cast<unsigned long long>(lockout / 1000));
     else
-        MAC_LOG_FN(WLOG_WARN, kFn, "login from %s as '%s': wrong password (%d)", address,
-                   account, failures);
+        MAC_LOG_FN(WLOG_WARN, kFn, "login from %s as '%s': wrong password (%d)", address, account,
+                   failures);
     mac_login::setErrorInfo(client, ERRINFO_SERVER_INSUFFICIENT_PRIVILEGES);
     return -1;
 }
@@ -106,8 +108,7 @@ int authenticate(macShadowSubsystem* record, rdpShadowClient* client, const char
 } // namespace mac_login
 
 extern "C" int mac_shadow_authenticate(rdpShadowSubsystem* subsystem, rdpShadowClient* client,
-                                       const char* user, const char* domain,
-                                       const char* password) {
+                                       const char* user, const char* domain, const char* password) {
     if (!subsystem || !client)
         return -1;
     char address[64];

@@ -12,7 +12,9 @@
 
 namespace {
 
-void realWait(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void realWait(uint32_t ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 void realSetErrorInfo(rdpShadowClient* client, UINT32 code) {
     if (client && client->context.rdp)
@@ -24,7 +26,7 @@ std::atomic<void (*)(rdpShadowClient*, UINT32)> gSetErrorInfo{realSetErrorInfo};
 
 // Holds loginLock for one table access.
 class LoginLock {
-public:
+  public:
     explicit LoginLock(macShadowSubsystem* record) : lock_(&record->loginLock) {
         EnterCriticalSection(lock_);
     }
@@ -32,7 +34,7 @@ public:
     LoginLock(const LoginLock&) = delete;
     LoginLock& operator=(const LoginLock&) = delete;
 
-private:
+  private:
     CRITICAL_SECTION* lock_;
 };
 
@@ -68,9 +70,13 @@ void printable(const char* text, char* out, size_t outSize) {
     out[n] = '\0';
 }
 
-void refusalWait() { gWait.load()(kRefusalWaitMs); }
+void refusalWait() {
+    gWait.load()(kRefusalWaitMs);
+}
 
-void setErrorInfo(rdpShadowClient* client, UINT32 code) { gSetErrorInfo.load()(client, code); }
+void setErrorInfo(rdpShadowClient* client, UINT32 code) {
+    gSetErrorInfo.load()(client, code);
+}
 
 uint64_t countFailure(macShadowSubsystem* record, const char* address, int32_t* failures) {
     LoginLock lock(record);

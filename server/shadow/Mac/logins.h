@@ -31,8 +31,7 @@ BOOL mac_shadow_peer_hook_logon(freerdp_peer* peer);
 // login (null restores the real ones), and the process-wide "warned once"
 // and rate-limit warning state.
 void mac_login_set_wait_for_tests(void (*wait)(uint32_t ms));
-void mac_login_set_error_info_for_tests(void (*setErrorInfo)(rdpShadowClient* client,
-                                                             UINT32 code));
+void mac_login_set_error_info_for_tests(void (*setErrorInfo)(rdpShadowClient* client, UINT32 code));
 void mac_login_reset_process_state_for_tests(void);
 
 } // extern "C"

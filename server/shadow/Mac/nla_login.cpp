@@ -135,8 +135,9 @@ extern "C" SECURITY_STATUS mac_shadow_nla_hash(void* peerArg,
         char shownUser[kLogText], shownDomain[kLogText];
         mac_login::printable(user.c_str(), shownUser, sizeof shownUser);
         mac_login::printable(domain.c_str(), shownDomain, sizeof shownDomain);
-        MAC_LOG_FN(WLOG_INFO, kHashFn, "nla login attempt from %s: user '%s' (%zu chars), domain '%s'",
-                   address, shownUser, user.size(), shownDomain);
+        MAC_LOG_FN(WLOG_INFO, kHashFn,
+                   "nla login attempt from %s: user '%s' (%zu chars), domain '%s'", address,
+                   shownUser, user.size(), shownDomain);
     }
     return answerHashRequest(record, client, address, user, identity, ntlmV2Key);
 }

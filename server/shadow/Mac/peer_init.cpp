@@ -24,7 +24,9 @@ bool rateWarningDue(uint64_t now) {
 
 namespace mac_login {
 
-void resetRateWarning() { gLastRateWarning.store(0); }
+void resetRateWarning() {
+    gLastRateWarning.store(0);
+}
 
 BOOL admit(macShadowSubsystem* record, const char* address) {
     if (connectionAllowed(record, address))

@@ -28,8 +28,8 @@ SECURITY_STATUS nlaHashBridge(void* peer, const SEC_WINNT_AUTH_IDENTITY* identit
     if (!peer || !shadow_ext::peerState(static_cast<freerdp_peer*>(peer), state) ||
         !state.hooks.NlaHash)
         return 0;
-    const SECURITY_STATUS status = state.hooks.NlaHash(peer, identity, ntProofValue, randKey, mic,
-                                                       micValue, ntlmV2Key);
+    const SECURITY_STATUS status =
+        state.hooks.NlaHash(peer, identity, ntProofValue, randKey, mic, micValue, ntlmV2Key);
     return status == SEC_E_OK ? 1 : 0;
 }
 

@@ -8,7 +8,8 @@ namespace shadow_ext {
 namespace {
 std::mutex gMutex;
 std::unordered_map<freerdp_peer*, PeerState>& table() {
-    static auto* peers = new std::unordered_map<freerdp_peer*, PeerState>(); // lives with the process
+    static auto* peers =
+        new std::unordered_map<freerdp_peer*, PeerState>(); // lives with the process
     return *peers;
 }
 } // namespace
@@ -48,7 +49,9 @@ size_t trackedPeers() {
 
 } // namespace shadow_ext
 
-extern "C" size_t shadow_ext_tracked_peers(void) { return shadow_ext::trackedPeers(); }
+extern "C" size_t shadow_ext_tracked_peers(void) {
+    return shadow_ext::trackedPeers();
+}
 
 extern "C" INT32 shadow_ext_client_nla_attempt(rdpShadowClient* client) {
     shadow_ext::PeerState state;

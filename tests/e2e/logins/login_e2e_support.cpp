@@ -24,10 +24,13 @@ std::string trimmed(std::string text) {
 TestAccount::TestAccount(const std::string& name, const std::string& password) : name_(name) {
     if (!runRetrying({"/usr/sbin/useradd", "-M", "-s", "/usr/sbin/nologin", name}))
         return;
-    ok_ = runRetrying({"sh", "-c", "printf '%s:%s\\n' \"$0\" \"$1\" | /usr/sbin/chpasswd", name, password});
+    ok_ = runRetrying(
+        {"sh", "-c", "printf '%s:%s\\n' \"$0\" \"$1\" | /usr/sbin/chpasswd", name, password});
 }
 
-TestAccount::~TestAccount() { runRetrying({"/usr/sbin/userdel", name_}); }
+TestAccount::~TestAccount() {
+    runRetrying({"/usr/sbin/userdel", name_});
+}
 
 std::string accountName(const std::string& tag) {
     return "corv" + tag + std::to_string(getpid() % 100000);
@@ -43,7 +46,9 @@ std::string winprHash(const std::string& user, const std::string& password) {
 
 Server::Server(int display, int port) : display_(display, "1024x768x24"), port_(port) {}
 
-Server::~Server() { server_.stop(); }
+Server::~Server() {
+    server_.stop();
+}
 
 bool Server::start(const std::vector<std::string>& args,
                    const std::map<std::string, std::string>& extraEnv) {
@@ -63,7 +68,9 @@ bool Server::start(const std::vector<std::string>& args,
     return waitUntil([&] { return portOpen(port_); }, 10000ms);
 }
 
-std::string Server::log() const { return readFile(dir_.file("server.log")); }
+std::string Server::log() const {
+    return readFile(dir_.file("server.log"));
+}
 
 int Server::count(const std::string& text) const {
     const std::string all = log();
@@ -106,8 +113,8 @@ std::optional<int> Server::nlaLogin(const std::string& user, const std::string& 
     const std::string clientLog = dir_.file("client" + std::to_string(++clients_) + ".log");
     Process client;
     if (!client.start({"xfreerdp3", "/v:127.0.0.1:" + std::to_string(port_), "/cert:ignore",
-                       "/sec:nla", "/u:" + user, "/p:" + password,
-                       "/auth-pkg-list:ntlm,!kerberos", "+auth-only"},
+                       "/sec:nla", "/u:" + user, "/p:" + password, "/auth-pkg-list:ntlm,!kerberos",
+                       "+auth-only"},
                       {{"DISPLAY", ""}, {"HOME", dir_.path()}}, clientLog, clientLog))
         return std::nullopt;
     const std::optional<int> status = client.waitExit(30000ms);

@@ -18,13 +18,13 @@ constexpr int kNlaRefused = 132;
 
 // A local account with a password, removed again at the end. Needs root.
 class TestAccount {
-public:
+  public:
     TestAccount(const std::string& name, const std::string& password);
     ~TestAccount();
     bool ok() const { return ok_; }
     const std::string& name() const { return name_; }
 
-private:
+  private:
     std::string name_;
     bool ok_ = false;
 };
@@ -35,7 +35,7 @@ std::string accountName(const std::string& tag);
 std::string winprHash(const std::string& user, const std::string& password);
 
 class Server {
-public:
+  public:
     Server(int display, int port);
     ~Server();
     // Starts the server with the arguments (after /port) and extra
@@ -56,7 +56,7 @@ public:
     // An NLA login with +auth-only; the client's exit status.
     std::optional<int> nlaLogin(const std::string& user, const std::string& password);
 
-private:
+  private:
     Xvfb display_;
     TempDir dir_;
     Process server_;

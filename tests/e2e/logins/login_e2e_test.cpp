@@ -21,8 +21,8 @@ namespace {
 
 constexpr const char* kPassword = "Corv-Right-1";
 
-#define REQUIRE_ROOT()                                                                            \
-    if (geteuid() != 0)                                                                           \
+#define REQUIRE_ROOT()                                                                             \
+    if (geteuid() != 0)                                                                            \
     GTEST_SKIP() << "creating a local test account needs root"
 
 // A TLS server with password logins and a fresh local account.
@@ -95,8 +95,7 @@ TEST(NlaLogins, StoredHashWithDomainPrefixAndOtherCaseConnects) {
     ASSERT_TRUE(server.start({"+auth", "+sec-nla"}, {{"MAC_SHADOW_NLA", "corvnla:" + hash}}))
         << server.log();
     EXPECT_TRUE(server.waitFor("Corvane login for NLA clients: user 'corvnla'"));
-    EXPECT_EQ(server.nlaLogin("WORKGROUP\\CorvNLA", "Nla-Secret-1"), kNlaAccepted)
-        << server.log();
+    EXPECT_EQ(server.nlaLogin("WORKGROUP\\CorvNLA", "Nla-Secret-1"), kNlaAccepted) << server.log();
     EXPECT_TRUE(server.waitFor("nla login from 127.0.0.1 as 'corvnla': ok")) << server.log();
     EXPECT_EQ(server.count(hash), 0) << "the hash is never logged";
 }
@@ -118,8 +117,8 @@ TEST(NlaLogins, ThreeFailedAttemptsLockTheAddress) {
     ASSERT_TRUE(server.start({"+auth", "+sec-nla"}, {{"MAC_SHADOW_NLA", "corvnla:" + hash}}));
     for (int i = 1; i <= 3; i++) {
         EXPECT_EQ(server.nlaLogin("corvnla", "Nla-Wrong-" + std::to_string(i)), kNlaRefused);
-        ASSERT_TRUE(server.waitFor("nla login from 127.0.0.1: wrong password (" +
-                                   std::to_string(i)))
+        ASSERT_TRUE(
+            server.waitFor("nla login from 127.0.0.1: wrong password (" + std::to_string(i)))
             << server.log();
     }
     EXPECT_EQ(server.count("wrong password (3 in a row): locked out for 30 s"), 1) << server.log();

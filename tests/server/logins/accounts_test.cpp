@@ -17,7 +17,8 @@ TEST(SimAccountsList, ParsesEntriesAndSkipsNamelessOnes) {
     EXPECT_EQ(accounts.loadList("alice:pw:with:colons,bob:,:nobody,garbage,carol:c"), 3);
     EXPECT_EQ(accounts.verify("alice", "pw:with:colons").check, AccountCheck::Right);
     EXPECT_EQ(accounts.verify("carol", "c").check, AccountCheck::Right);
-    EXPECT_EQ(accounts.verify("bob", "").check, AccountCheck::Wrong) << "empty passwords never pass";
+    EXPECT_EQ(accounts.verify("bob", "").check, AccountCheck::Wrong)
+        << "empty passwords never pass";
     EXPECT_EQ(accounts.verify("garbage", "").check, AccountCheck::Wrong);
 }
 
@@ -30,7 +31,7 @@ TEST(SimAccountsList, ReadFromTheEnvironment) {
 }
 
 class AuthVerify : public SimPlatformTest {
-protected:
+  protected:
     void SetUp() override {
         SimPlatformTest::SetUp();
         sim().simAccounts().set("alice", "s3cret");

@@ -55,7 +55,9 @@ BOOL fakeLibraryLogon(freerdp_peer*, const SEC_WINNT_AUTH_IDENTITY*, BOOL) {
     return TRUE;
 }
 
-int libraryLogonCalls() { return gLibraryLogonCalls.load(); }
+int libraryLogonCalls() {
+    return gLibraryLogonCalls.load();
+}
 
 void LogCapture::start() {
     wLog* root = WLog_GetRoot();
@@ -103,10 +105,18 @@ std::atomic<int> LoginTest::libraryAccepts_{0};
 std::mutex LoginTest::errorMutex_;
 std::map<rdpShadowClient*, UINT32> LoginTest::errorInfos_;
 
-uint64_t LoginTest::fakeNow() { return now_.load(); }
-void LoginTest::setNow(uint64_t ms) { now_.store(ms); }
-void LoginTest::advance(uint64_t ms) { now_.fetch_add(ms); }
-uint64_t LoginTest::now() { return now_.load(); }
+uint64_t LoginTest::fakeNow() {
+    return now_.load();
+}
+void LoginTest::setNow(uint64_t ms) {
+    now_.store(ms);
+}
+void LoginTest::advance(uint64_t ms) {
+    now_.fetch_add(ms);
+}
+uint64_t LoginTest::now() {
+    return now_.load();
+}
 
 void LoginTest::recordWait(uint32_t ms) {
     EXPECT_EQ(ms, 1000u) << "refusals wait one second";
@@ -222,7 +232,9 @@ FakeConnection* LoginTest::connect(const std::string& address) {
     return admitted ? c : nullptr;
 }
 
-void LoginTest::disconnect(FakeConnection* c) { c->peer.Disconnect(&c->peer); }
+void LoginTest::disconnect(FakeConnection* c) {
+    c->peer.Disconnect(&c->peer);
+}
 
 void LoginTest::configureNla(const char* value) {
     if (value)

@@ -23,7 +23,7 @@ namespace login_test {
 
 // Log lines of the core, captured through a WLog callback appender.
 class LogCapture {
-public:
+  public:
     static void start();
     static void clear();
     static std::vector<std::string> lines();
@@ -45,7 +45,7 @@ struct FakeConnection {
 };
 
 class LoginTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 
@@ -76,7 +76,7 @@ protected:
     rdpShadowServer server_{};
     freerdp_listener listener_{};
 
-private:
+  private:
     static uint64_t fakeNow();
     static void recordWait(uint32_t ms);
     static void recordErrorInfo(rdpShadowClient* client, UINT32 code);

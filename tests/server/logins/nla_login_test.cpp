@@ -19,7 +19,8 @@ constexpr const char* kAddress = "198.51.100.4";
 
 // A client's identity as the NTLM layer hands it over (UTF-16 or 8-bit).
 struct Identity {
-    Identity(const std::u16string& user, const std::u16string& domain) : user16(user), domain16(domain) {
+    Identity(const std::u16string& user, const std::u16string& domain)
+        : user16(user), domain16(domain) {
         id.User = user16.empty() ? nullptr : reinterpret_cast<UINT16*>(user16.data());
         id.UserLength = static_cast<ULONG>(user16.size());
         id.Domain = domain16.empty() ? nullptr : reinterpret_cast<UINT16*>(domain16.data());
@@ -58,7 +59,7 @@ std::string expectedKey(const std::u16string& user, const std::u16string& domain
 }
 
 class NlaLogin : public LoginTest {
-protected:
+  protected:
     void SetUp() override {
         LoginTest::SetUp();
         configureNla(kLogin);
@@ -104,8 +105,7 @@ TEST_F(NlaLogin, KeyFromStoredHashMatchesTheKeyFromThePassword) {
 TEST_F(NlaLogin, DomainPrefixInTheUserNameStillMatches) {
     BYTE key[16] = {};
     ASSERT_EQ(hash(conn_, Identity(u"WORKGROUP\\Alice", u""), key), SEC_E_OK);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(key), 16),
-              expectedKey(u"WORKGROUP\\Alice", u""));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(key), 16), expectedKey(u"WORKGROUP\\Alice", u""));
 }
 
 TEST_F(NlaLogin, EightBitIdentityUsesTheEightBitKey) {
@@ -250,8 +250,9 @@ TEST_F(NlaConfigure, ValidValueIsReadOnceAndRemoved) {
 }
 
 TEST_F(NlaConfigure, MalformedValueIsLoggedRemovedAndRefusesNla) {
-    for (const char* value : {"alice:00112233445566778899aabbccddeef", ":00112233445566778899aabbccddeeff",
-                              "alice:00112233445566778899aabbccddeefg"}) {
+    for (const char* value :
+         {"alice:00112233445566778899aabbccddeef", ":00112233445566778899aabbccddeeff",
+          "alice:00112233445566778899aabbccddeefg"}) {
         LogCapture::clear();
         setenv("MAC_SHADOW_NLA", value, 1);
         mac_shadow_nla_configure(record());

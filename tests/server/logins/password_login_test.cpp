@@ -12,7 +12,7 @@ namespace {
 constexpr const char* kAddress = "192.0.2.7";
 
 class PasswordLogin : public LoginTest {
-protected:
+  protected:
     void SetUp() override {
         LoginTest::SetUp();
         accounts().set("alice", "right-pw");
@@ -34,8 +34,8 @@ TEST_F(PasswordLogin, RightPasswordLogsInWithoutWaiting) {
     EXPECT_EQ(login("alice", "right-pw"), 1);
     EXPECT_EQ(waits(), 0);
     EXPECT_EQ(errorInfo(conn_), 0u);
-    EXPECT_EQ(LogCapture::count("[INFO] mac_shadow_authenticate: login from 192.0.2.7 as 'alice': ok"),
-              1)
+    EXPECT_EQ(
+        LogCapture::count("[INFO] mac_shadow_authenticate: login from 192.0.2.7 as 'alice': ok"), 1)
         << LogCapture::all();
 }
 
@@ -72,7 +72,8 @@ TEST_F(PasswordLogin, UnusableNameCountsAsWrongWithoutAskingTheService) {
     EXPECT_EQ(login("   ", "right-pw"), -1);
     EXPECT_EQ(accounts().checks(), checksBefore);
     EXPECT_EQ(failures(), 2);
-    EXPECT_TRUE(LogCapture::has("login from 192.0.2.7 as '': wrong password (2)")) << LogCapture::all();
+    EXPECT_TRUE(LogCapture::has("login from 192.0.2.7 as '': wrong password (2)"))
+        << LogCapture::all();
 }
 
 TEST_F(PasswordLogin, WrongPasswordWaitsSetsErrorInfo9AndCounts) {
@@ -178,7 +179,8 @@ TEST_F(PasswordLogin, EmptyHostNameIsTrackedAsQuestionMark) {
     conn_->peer.hostname[0] = '\0';
     login("alice", "wrong");
     EXPECT_EQ(failures("?"), 1);
-    EXPECT_TRUE(LogCapture::has("login from ? as 'alice': wrong password (1)")) << LogCapture::all();
+    EXPECT_TRUE(LogCapture::has("login from ? as 'alice': wrong password (1)"))
+        << LogCapture::all();
 }
 
 TEST_F(PasswordLogin, AddressOf64CharactersIsNeverLockedOut) {

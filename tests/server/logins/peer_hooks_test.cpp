@@ -9,7 +9,6 @@ namespace {
 
 class PeerHooks : public LoginTest {};
 
-
 } // namespace
 
 TEST_F(PeerHooks, SixteenthConnectionInAMinuteIsRefusedBeforeTheLibrarySeesIt) {

@@ -57,8 +57,12 @@ int32_t X11Cursor::seed() {
 }
 
 bool X11Cursor::current(CursorImage& out) {
-    std::lock_guard lock(conn_.mutex());
-    Display* d = conn_.get();
+    std::lock_guard lock(imageMutex_);
+    // A connection of its own per picture: the picture is needed only when
+    // the cursor changed, and a long-lived connection has been seen to stop
+    // answering this request inside the server.
+    DisplayPtr display(XOpenDisplay(nullptr));
+    Display* d = display.get();
     int eventBase = 0, errorBase = 0;
     if (!d || !XFixesQueryExtension(d, &eventBase, &errorBase))
         return false;

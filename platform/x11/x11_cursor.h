@@ -1,6 +1,8 @@
 // The X11 cursor through XFixes: the seed is the serial of the cursor on
 // screen (followed through cursor-change events), the image its ARGB picture.
 #pragma once
+#include <mutex>
+
 #include "../cursor.h"
 #include "x11_connection.h"
 
@@ -14,7 +16,8 @@ public:
 private:
     bool watch(Display* d);
 
-    Connection conn_;
+    Connection conn_;      // cursor-change events
+    std::mutex imageMutex_;
     bool watching_ = false;
     bool unavailable_ = false;
     int eventBase_ = 0;

@@ -201,15 +201,12 @@ bool X11Events::postUnicode(const char16_t* units, size_t count, bool down) {
     const uint32_t keysym = keysymForCodePoint(cp);
     if (!d || keysym == 0)
         return false;
-    if (!down) {
-        auto it = unicodeKeys_.find(cp);
-        if (it == unicodeKeys_.end())
-            return true; // its press was never posted
-        fakeKey(d, it->second, false);
-        unicodeKeys_.erase(it);
-        XFlush(d);
+    // Text carries no key identity: a release may even name another
+    // character than its press (the client looks it up again after Shift
+    // went up). Holding a key from press to release could leave it stuck,
+    // so the press types the character whole and the release does nothing.
+    if (!down)
         return true;
-    }
     bool needsShift = false;
     uint32_t keycode = keycodeForKeysym(d, keysym, needsShift);
     if (keycode == 0) {
@@ -223,9 +220,9 @@ bool X11Events::postUnicode(const char16_t* units, size_t count, bool down) {
     if (addShift)
         fakeKey(d, shift, true);
     fakeKey(d, keycode, true);
+    fakeKey(d, keycode, false);
     if (addShift)
         fakeKey(d, shift, false);
-    unicodeKeys_[cp] = keycode;
     XFlush(d);
     return true;
 }

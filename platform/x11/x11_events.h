@@ -64,7 +64,6 @@ private:
     // Modifier keys pressed only to carry an event's flags, per class
     // (shift, control, option, command); 0 = none.
     std::array<uint32_t, 4> synthesized_{};
-    std::map<uint32_t, uint32_t> unicodeKeys_; // code point -> key code held
     std::vector<uint32_t> spareKeycodes_;
     size_t nextSpare_ = 0;
     bool sparesScanned_ = false;

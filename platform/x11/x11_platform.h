@@ -45,6 +45,10 @@ private:
 
 class X11Platform : public Platform {
 public:
+    // Every service keeps its own connection and runs on its own thread;
+    // Xlib's process-wide state (extension records, error handling) needs
+    // its locks, which must be switched on before the first connection.
+    X11Platform() { XInitThreads(); }
     std::string name() const override { return "x11"; }
     Displays& displays() override { return displays_; }
     Privacy& privacy() override { return privacy_; }

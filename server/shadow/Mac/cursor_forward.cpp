@@ -46,6 +46,8 @@ double currentScale(macShadowSubsystem* record) {
     return scale;
 }
 
+uint32_t evenBytes(uint32_t n) { return (n + 1) & ~1u; }
+
 uint8_t unpremultiplied(uint8_t c, uint8_t a) {
     const uint32_t v = (static_cast<uint32_t>(c) * 255 + a / 2) / a;
     return static_cast<uint8_t>(v > 255 ? 255 : v);
@@ -82,11 +84,13 @@ bool mac_shadow_cursor_due(const macShadowSubsystem* record, bool newClient, int
 
 SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE* mac_shadow_cursor_message(const uint8_t* bgra, int32_t width,
                                                                int32_t height, int32_t hotX,
-                                                               int32_t hotY) {
-    if (!bgra || width <= 0 || height <= 0)
+                                                               int32_t hotY, uint32_t xorBpp) {
+    if (!bgra || width <= 0 || height <= 0 || (xorBpp != 32 && xorBpp != 24))
         return nullptr;
     const uint32_t w = static_cast<uint32_t>(width), h = static_cast<uint32_t>(height);
-    const uint32_t andStride = ((w + 7) / 8 + 1) & ~1u;
+    const uint32_t bytesPerPixel = xorBpp / 8;
+    const uint32_t andStride = evenBytes((w + 7) / 8);
+    const uint32_t xorStride = evenBytes(w * bytesPerPixel);
     auto* message = static_cast<SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE*>(
         std::calloc(1, sizeof(SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE)));
     if (!message)
@@ -96,7 +100,7 @@ SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE* mac_shadow_cursor_message(const uint8_t* bg
     message->width = w;
     message->height = h;
     message->lengthAndMask = andStride * h;
-    message->lengthXorMask = w * 4 * h;
+    message->lengthXorMask = xorStride * h;
     message->andMaskData = static_cast<BYTE*>(std::calloc(message->lengthAndMask, 1));
     message->xorMaskData = static_cast<BYTE*>(std::calloc(message->lengthXorMask, 1));
     message->common.Free = mac_shadow_message_free;
@@ -107,20 +111,20 @@ SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE* mac_shadow_cursor_message(const uint8_t* bg
     for (uint32_t y = 0; y < h; ++y) {
         const uint8_t* src = bgra + static_cast<size_t>(y) * w * 4;
         const uint32_t row = h - 1 - y; // masks run bottom-up
-        BYTE* xorRow = message->xorMaskData + static_cast<size_t>(row) * w * 4;
+        BYTE* xorRow = message->xorMaskData + static_cast<size_t>(row) * xorStride;
         BYTE* andRow = message->andMaskData + static_cast<size_t>(row) * andStride;
         for (uint32_t x = 0; x < w; ++x) {
             const uint8_t a = src[x * 4 + 3];
-            const BYTE andBit = static_cast<BYTE>(0x80 >> (x % 8));
-            if (a == 0) {
-                andRow[x / 8] |= andBit;
-                continue; // four zero bytes
-            }
+            const bool masked = a < 128;
+            if (masked)
+                andRow[x / 8] |= static_cast<BYTE>(0x80 >> (x % 8));
+            if (a == 0 || (masked && bytesPerPixel == 3))
+                continue; // no colour
+            BYTE* out = xorRow + x * bytesPerPixel;
             for (int c = 0; c < 3; ++c)
-                xorRow[x * 4 + c] = unpremultiplied(src[x * 4 + c], a);
-            xorRow[x * 4 + 3] = a;
-            if (a < 128)
-                andRow[x / 8] |= andBit;
+                out[c] = unpremultiplied(src[x * 4 + c], a);
+            if (bytesPerPixel == 4)
+                out[3] = a;
         }
     }
     return message;
@@ -148,7 +152,7 @@ void mac_shadow_cursor_update(macShadowSubsystem* record, uint64_t now,
     if (got != 1 || !pixels || width < 2 || height < 1)
         return;
     SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE* message =
-        mac_shadow_cursor_message(pixels, width, height, hotX, hotY);
+        mac_shadow_cursor_message(pixels, width, height, hotX, hotY, kShadowLibraryPointerBpp);
     image.reset();
     if (message)
         broadcast(record, message);

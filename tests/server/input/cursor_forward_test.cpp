@@ -137,7 +137,7 @@ TEST_F(CursorForward, OnePixelWideCursorIsNeverSent) {
 
 TEST(CursorMessage, AndRowsOfWidth17AreFourBytes) {
     const auto image = pixels(17, 3, {0, 0, 0, 255});
-    auto* m = mac_shadow_cursor_message(image.data(), 17, 3, 0, 0);
+    auto* m = mac_shadow_cursor_message(image.data(), 17, 3, 0, 0, 32);
     ASSERT_NE(m, nullptr);
     EXPECT_EQ(m->lengthAndMask, 12u);
     EXPECT_EQ(m->lengthXorMask, 17u * 4 * 3);
@@ -147,7 +147,7 @@ TEST(CursorMessage, AndRowsOfWidth17AreFourBytes) {
 
 TEST(CursorMessage, AlphaSixtyFourUnpremultipliesAndSetsTheAndBit) {
     const auto image = pixels(2, 1, {32, 32, 32, 64});
-    auto* m = mac_shadow_cursor_message(image.data(), 2, 1, 0, 0);
+    auto* m = mac_shadow_cursor_message(image.data(), 2, 1, 0, 0, 32);
     ASSERT_NE(m, nullptr);
     EXPECT_EQ(m->xorMaskData[0], 128);
     EXPECT_EQ(m->xorMaskData[2], 128);
@@ -160,7 +160,7 @@ TEST(CursorMessage, RowsRunBottomUpAndClearPixelsAreZeroWithAndBit) {
     // Row 0: opaque red, clear; row 1: opaque blue, half-opaque white.
     const std::vector<uint8_t> image = {0, 0, 255, 255, 0,   0,   0,   0,
                                         255, 0, 0, 255, 128, 128, 128, 128};
-    auto* m = mac_shadow_cursor_message(image.data(), 2, 2, 1, 1);
+    auto* m = mac_shadow_cursor_message(image.data(), 2, 2, 1, 1, 32);
     ASSERT_NE(m, nullptr);
     const BYTE* bottom = m->xorMaskData;     // source row 1
     const BYTE* top = m->xorMaskData + 8;    // source row 0
@@ -178,6 +178,32 @@ TEST(CursorMessage, RowsRunBottomUpAndClearPixelsAreZeroWithAndBit) {
 
 TEST(CursorMessage, EmptyPicturesGiveNoMessage) {
     const uint8_t px[4] = {};
-    EXPECT_EQ(mac_shadow_cursor_message(px, 0, 1, 0, 0), nullptr);
-    EXPECT_EQ(mac_shadow_cursor_message(nullptr, 1, 1, 0, 0), nullptr);
+    EXPECT_EQ(mac_shadow_cursor_message(px, 0, 1, 0, 0, 32), nullptr);
+    EXPECT_EQ(mac_shadow_cursor_message(nullptr, 1, 1, 0, 0, 32), nullptr);
+    EXPECT_EQ(mac_shadow_cursor_message(px, 1, 1, 0, 0, 16), nullptr);
+}
+
+// The packaged library announces 24-bit pointers: the XOR rows must be
+// exactly what a client expects for that depth.
+TEST(CursorMessage, TwentyFourBitRowsArePaddedToEvenBytes) {
+    const auto image = pixels(17, 2, {10, 20, 30, 255});
+    auto* m = mac_shadow_cursor_message(image.data(), 17, 2, 0, 0, 24);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->lengthXorMask, 52u * 2); // 51 bytes rounded up to even
+    EXPECT_EQ(m->lengthAndMask, 4u * 2);
+    EXPECT_EQ(m->xorMaskData[3], 10);     // second pixel starts at byte 3
+    EXPECT_EQ(m->xorMaskData[5], 30);
+    EXPECT_EQ(m->xorMaskData[51], 0);     // padding
+    m->common.Free(SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE_ID, &m->common);
+}
+
+TEST(CursorMessage, TwentyFourBitMaskedPixelsHaveNoColour) {
+    const std::vector<uint8_t> image = {32, 32, 32, 64, 64, 64, 64, 128};
+    auto* m = mac_shadow_cursor_message(image.data(), 2, 1, 0, 0, 24);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->andMaskData[0], 0x80);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(m->xorMaskData[i], 0) << "masked pixel would invert the screen";
+    EXPECT_EQ(m->xorMaskData[3], 128); // 64 * 255 + 64 over 128
+    m->common.Free(SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE_ID, &m->common);
 }

@@ -1,0 +1,151 @@
+// X11 capture on a private Xvfb: the first frame is the screen, later frames
+// carry only what changed, scaling into a destination rectangle, the cursor,
+// and the queue depth.
+#include "x11_capture_fixture.h"
+
+#include <algorithm>
+
+namespace corvane::platform::x11::testing {
+namespace {
+
+// True when the frame's change list covers the rectangle.
+bool covers(const CopiedFrame& f, int x, int y, int w, int h) {
+    for (const auto& r : f.dirty)
+        if (r.x <= x && r.y <= y && r.x + r.width >= x + w && r.y + r.height >= y + h)
+            return true;
+    return false;
+}
+
+double changedArea(const CopiedFrame& f) {
+    double area = 0;
+    for (const auto& r : f.dirty)
+        area += r.width * r.height;
+    return area;
+}
+
+int countNot(const CopiedFrame& f, uint32_t rgb, int x0, int y0, int x1, int y1) {
+    int n = 0;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x)
+            n += f.at(x, y) != rgb;
+    return n;
+}
+
+TEST_F(X11CaptureTest, ContentListsTheWholeScreenAsDisplayZero) {
+    start(320, 200);
+    std::optional<ShareableContent> content;
+    capture_.shareableContent([&](std::optional<ShareableContent> c, const std::string&) { content = c; });
+    ASSERT_TRUE(content.has_value());
+    ASSERT_FALSE(content->displays.empty());
+    EXPECT_EQ(content->mainDisplayId, 0u);
+    EXPECT_EQ(content->displays[0], (CaptureDisplay{0, 0, 0, 320, 200}));
+}
+
+TEST_F(X11CaptureTest, FirstFrameIsTheWholeScreenThenOnlyTheDrawnRectangle) {
+    start(320, 200);
+    fillRoot(0x2040c0);
+    startStream(settings(320, 200));
+    ASSERT_TRUE(sink_.waitForFrames(1));
+    const CopiedFrame first = sink_.frame(0);
+    EXPECT_EQ(countNot(first, 0x2040c0, 0, 0, 320, 200), 0);
+    EXPECT_TRUE(covers(first, 0, 0, 320, 200));
+
+    fillRect(100, 50, 10, 12, 0xff8000);
+    ASSERT_TRUE(sink_.waitUntil([&] { return sink_.frames.size() >= 2 && covers(sink_.frames.back(), 100, 50, 10, 12); }));
+    const CopiedFrame later = sink_.frame(sink_.count() - 1);
+    EXPECT_EQ(later.at(100, 50), 0xff8000u);
+    EXPECT_EQ(later.at(109, 61), 0xff8000u);
+    EXPECT_EQ(later.at(110, 62), 0x2040c0u);
+    EXPECT_EQ(countNot(later, 0x2040c0, 0, 0, 320, 200), 120);
+    EXPECT_LE(changedArea(later), 200.0) << "more than the drawn rectangle was reported";
+}
+
+TEST_F(X11CaptureTest, PictureIsScaledIntoTheDestinationRectangle) {
+    start(320, 200);
+    fillRoot(0x00ff00);
+    fillRect(0, 0, 160, 200, 0xff0000); // left half red, right half green
+    CaptureSettings s = settings(400, 300);
+    s.destination = Rect{40, 50, 160, 100}; // half size
+    startStream(s);
+    ASSERT_TRUE(sink_.waitForFrames(1));
+    const CopiedFrame f = sink_.frame(0);
+    EXPECT_EQ(f.width, 400);
+    EXPECT_EQ(f.at(45, 55), 0xff0000u);
+    EXPECT_EQ(f.at(195, 145), 0x00ff00u);
+    EXPECT_EQ(f.at(110, 100), 0xff0000u);
+    EXPECT_EQ(f.at(130, 100), 0x00ff00u);
+    // Outside the rectangle the frame stays black.
+    EXPECT_EQ(f.at(39, 100), 0u);
+    EXPECT_EQ(f.at(200, 100), 0u);
+    EXPECT_EQ(f.at(100, 49), 0u);
+    EXPECT_EQ(f.at(399, 299), 0u);
+
+    // A change lands scaled, and only around its scaled place.
+    fillRect(300, 180, 20, 20, 0x0000ff);
+    ASSERT_TRUE(sink_.waitUntil([&] { return sink_.frames.size() >= 2; }));
+    const CopiedFrame g = sink_.frame(sink_.count() - 1);
+    EXPECT_EQ(g.at(196, 146), 0x0000ffu);
+    ASSERT_FALSE(g.dirty.empty());
+    for (const auto& r : g.dirty) {
+        EXPECT_GE(r.x, 185);
+        EXPECT_GE(r.y, 135);
+        EXPECT_LE(r.x + r.width, 200);
+        EXPECT_LE(r.y + r.height, 150);
+    }
+}
+
+TEST_F(X11CaptureTest, CursorIsCompositedWhenAskedFor) {
+    start(320, 200);
+    fillRoot(0x808080);
+    movePointer(160, 100);
+    startStream(settings(320, 200, true));
+    ASSERT_TRUE(sink_.waitForFrames(1));
+    EXPECT_GT(countNot(sink_.frame(0), 0x808080, 140, 80, 180, 120), 10);
+    EXPECT_EQ(countNot(sink_.frame(0), 0x808080, 0, 0, 100, 60), 0);
+
+    // Moving the pointer redraws the cursor elsewhere and restores the
+    // picture where it was.
+    movePointer(40, 30);
+    ASSERT_TRUE(sink_.waitUntil([&] {
+        return sink_.frames.size() >= 2 && countNot(sink_.frames.back(), 0x808080, 20, 10, 60, 50) > 10;
+    }));
+    const CopiedFrame moved = sink_.frame(sink_.count() - 1);
+    EXPECT_EQ(countNot(moved, 0x808080, 140, 80, 180, 120), 0);
+    EXPECT_TRUE(covers(moved, 160, 100, 1, 1)) << "the old cursor place was not reported";
+    EXPECT_TRUE(covers(moved, 40, 30, 1, 1)) << "the new cursor place was not reported";
+}
+
+TEST_F(X11CaptureTest, CursorIsLeftOutWhenHidden) {
+    start(320, 200);
+    fillRoot(0x808080);
+    movePointer(160, 100);
+    startStream(settings(320, 200, false));
+    ASSERT_TRUE(sink_.waitForFrames(1));
+    EXPECT_EQ(countNot(sink_.frame(0), 0x808080, 0, 0, 320, 200), 0);
+}
+
+TEST_F(X11CaptureTest, NoMoreFramesThanTheQueueDepthAreHeldAndChangesAreKept) {
+    start(320, 200);
+    fillRoot(0x000000);
+    CaptureSettings s = settings(320, 200);
+    s.queueDepth = 2;
+    sink_.holdFrames = true;
+    startStream(s);
+    ASSERT_TRUE(sink_.waitForFrames(1));
+    for (int i = 0; i < 6; ++i) {
+        fillRect(i * 20, 0, 10, 10, 0xffffff);
+        sink_.waitUntil([&] { return sink_.frames.size() >= size_t(i + 2); }, 300ms);
+    }
+    EXPECT_EQ(sink_.count(), 2u);
+    EXPECT_EQ(sink_.maxHeld, 2u);
+    // Released buffers take the changes made meanwhile in one frame.
+    sink_.holdFrames = false;
+    sink_.releaseHeld();
+    ASSERT_TRUE(sink_.waitUntil([&] { return sink_.frames.size() >= 3; }));
+    const CopiedFrame f = sink_.frame(2);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(f.at(i * 20 + 5, 5), 0xffffffu) << i;
+}
+
+} // namespace
+} // namespace corvane::platform::x11::testing

@@ -13,7 +13,9 @@ namespace corvane::platform {
 
 namespace {
 std::mutex gMutex;
-std::unique_ptr<Platform> gCurrent;
+// Never destroyed: threads of the server use the platform until the very end
+// of the process, also while exit handlers run.
+std::unique_ptr<Platform>& gCurrent = *new std::unique_ptr<Platform>();
 } // namespace
 
 std::unique_ptr<Platform> create(const std::string& name) {

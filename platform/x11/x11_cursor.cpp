@@ -61,10 +61,16 @@ bool X11Cursor::current(CursorImage& out) {
     // A connection of its own per picture: the picture is needed only when
     // the cursor changed, and a long-lived connection has been seen to stop
     // answering this request inside the server.
+    installQuietErrorHandlers();
     DisplayPtr display(XOpenDisplay(nullptr));
     Display* d = display.get();
+    std::atomic<bool> lost{false};
+    if (d)
+        XSetIOErrorExitHandler(
+            d, [](Display*, void* flag) { static_cast<std::atomic<bool>*>(flag)->store(true); },
+            &lost);
     int eventBase = 0, errorBase = 0;
-    if (!d || !XFixesQueryExtension(d, &eventBase, &errorBase))
+    if (!d || !XFixesQueryExtension(d, &eventBase, &errorBase) || lost.load())
         return false;
     CursorImagePtr image(XFixesGetCursorImage(d));
     if (!image || image->width == 0 || image->height == 0)

@@ -1,6 +1,7 @@
 // The screen reaches the client: colours, changes, the statistics file and
 // the end of the server with its parent.
 #include <csignal>
+#include <memory>
 #include <cstdlib>
 #include <set>
 #include <sys/prctl.h>
@@ -157,4 +158,31 @@ TEST(ServerLifetime, EndsWithStatusZeroWhenItsParentIsGone) {
     const std::string log = readFile(dir.file("server.log"));
     EXPECT_NE(log.find("the Corvane app is gone: stopping"), std::string::npos) << log;
     EXPECT_NE(log.find("the Corvane app is gone: server exiting"), std::string::npos);
+}
+
+TEST(ServerLifetime, LostDisplayNeitherEndsNorHangsTheServer) {
+    auto serverDisplay = std::make_unique<Xvfb>(94, "800x600x24");
+    Xvfb clientDisplay(95, "1024x768x24");
+    ASSERT_TRUE(serverDisplay->ok() && clientDisplay.ok());
+    TempDir dir;
+    Process server, client;
+    ASSERT_TRUE(server.start({kServer, "/port:34715", "-auth", "/sec:tls"},
+                             serverEnv(dir, serverDisplay->name()), dir.file("server.log"),
+                             dir.file("server.log")));
+    ASSERT_TRUE(waitUntil([&] { return portOpen(34715); }, 10000ms));
+    ASSERT_TRUE(client.start({"xfreerdp3", "/v:127.0.0.1:34715", "/cert:ignore", "/sec:tls",
+                              "/u:x", "/p:x"},
+                             {{"DISPLAY", clientDisplay.name()}, {"HOME", dir.path()}},
+                             dir.file("client.log"), dir.file("client.log")));
+    ASSERT_TRUE(waitUntil(
+        [&] { return fileContains(dir.file("server.log"), "client ready, sending full frames"); },
+        15000ms));
+    serverDisplay.reset(); // the X server goes away under the running server
+    EXPECT_TRUE(waitUntil(
+        [&] { return fileContains(dir.file("server.log"), "mac_capture: stream stopped"); },
+        10000ms));
+    EXPECT_FALSE(server.waitExit(1500ms)) << "a lost display does not end the server";
+    server.signal(SIGTERM);
+    EXPECT_EQ(server.waitExit(10000ms), std::optional<int>(0)) << readFile(dir.file("server.log"));
+    client.stop();
 }

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <netinet/in.h>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -47,6 +48,8 @@ bool Process::start(const std::vector<std::string>& argv,
         dup2(out, 1);
         dup2(err, 2);
         setpgid(0, 0);
+        // A test killed from outside must not leave servers behind.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         for (const auto& [name, value] : env)
             value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
         std::vector<char*> args;

@@ -358,8 +358,8 @@ def copy_benches(b, display):
     return found
 
 
-def fmt(value, spec="{:.1f}", none="-"):
-    return none if value is None else spec.format(value)
+def fmt(value, pattern="{:.1f}", none="-"):
+    return none if value is None else pattern.format(value)
 
 
 def ratio(a, b):

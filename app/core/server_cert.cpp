@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "app/core/paths.h"
+#include "app/core/text_util.h"
 
 namespace corvane::app::ServerCert {
 
@@ -87,16 +88,6 @@ std::optional<std::string> subjectSummary(X509_NAME* subject) {
     return text;
 }
 
-std::optional<std::string> readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    std::ostringstream content;
-    content << in.rdbuf();
-    if (in.bad())
-        return std::nullopt;
-    return content.str();
-}
 
 } // namespace
 
@@ -132,7 +123,7 @@ std::optional<std::string> subjectName(const std::string& pem) {
 }
 
 bool removeIfNameless() {
-    std::optional<std::string> pem = readFile(certPath());
+    std::optional<std::string> pem = text::readFile(certPath());
     if (!pem || !der(*pem) || subjectName(*pem))
         return false;
     std::error_code ignored;

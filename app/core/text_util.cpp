@@ -62,6 +62,8 @@ std::optional<std::string> readFile(const std::string& path) {
         return std::nullopt;
     std::ostringstream content;
     content << in.rdbuf();
+    if (in.bad())
+        return std::nullopt;
     return content.str();
 }
 

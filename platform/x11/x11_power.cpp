@@ -70,7 +70,7 @@ void X11Power::suspendIdleLocked(Display* d) {
                             DPMSInfo(d, &state, &enabled) && enabled;
     if (saved_.dpmsWasEnabled)
         DPMSDisable(d);
-    XFlush(d);
+    XSync(d, False); // in force before the caller goes on
     suspended_ = true;
 }
 
@@ -78,7 +78,7 @@ void X11Power::restoreIdleLocked(Display* d) {
     XSetScreenSaver(d, saved_.timeout, saved_.interval, saved_.blanking, saved_.exposures);
     if (saved_.dpmsWasEnabled)
         DPMSEnable(d);
-    XFlush(d);
+    XSync(d, False);
     suspended_ = false;
 }
 

@@ -52,10 +52,7 @@ extern "C" int mac_shadow_subsystem_init(rdpShadowSubsystem* subsystem) {
     if (!subsystem)
         return -1;
     auto* record = reinterpret_cast<macShadowSubsystem*>(subsystem);
-    InitializeCriticalSection(&record->subsystemLock);
-    InitializeCriticalSection(&record->frameLock);
-    InitializeCriticalSection(&record->loginLock);
-    InitializeCriticalSection(&record->displayLock);
+    mac_shadow_create_locks(record);
     // Published only once its locks exist: a signal may reach it any time.
     mac_shadow_set_record(record);
     mac_shadow_nla_configure(record);

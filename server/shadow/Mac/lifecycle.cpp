@@ -11,7 +11,24 @@
 
 namespace {
 std::atomic<macShadowSubsystem*> gRecord{nullptr};
+// The record whose locks exist: they live in its block and go with it.
+std::atomic<macShadowSubsystem*> gLocksOf{nullptr};
+
+void deleteLocks(macShadowSubsystem* record) {
+    DeleteCriticalSection(&record->subsystemLock);
+    DeleteCriticalSection(&record->frameLock);
+    DeleteCriticalSection(&record->loginLock);
+    DeleteCriticalSection(&record->displayLock);
+}
 } // namespace
+
+void mac_shadow_create_locks(macShadowSubsystem* record) {
+    InitializeCriticalSection(&record->subsystemLock);
+    InitializeCriticalSection(&record->frameLock);
+    InitializeCriticalSection(&record->loginLock);
+    InitializeCriticalSection(&record->displayLock);
+    gLocksOf.store(record);
+}
 
 extern "C" macShadowSubsystem* mac_shadow_record(void) { return gRecord.load(); }
 extern "C" void mac_shadow_set_record(macShadowSubsystem* record) { gRecord.store(record); }
@@ -33,6 +50,9 @@ extern "C" void mac_shadow_subsystem_free(rdpShadowSubsystem* subsystem) {
     auto* record = reinterpret_cast<macShadowSubsystem*>(subsystem);
     macShadowSubsystem* expected = record;
     gRecord.compare_exchange_strong(expected, nullptr);
+    expected = record;
+    if (gLocksOf.compare_exchange_strong(expected, nullptr))
+        deleteLocks(record);
     std::free(record);
 }
 
@@ -43,7 +63,9 @@ extern "C" int mac_shadow_subsystem_uninit(rdpShadowSubsystem* subsystem) {
 extern "C" int mac_shadow_subsystem_stop(rdpShadowSubsystem* subsystem) {
     if (!subsystem)
         return -1;
-    mac_shadow_teardown(reinterpret_cast<macShadowSubsystem*>(subsystem), "server stopping");
+    auto* record = reinterpret_cast<macShadowSubsystem*>(subsystem);
+    mac_shadow_teardown(record, "server stopping");
+    mac_shadow_end_subsystem_thread(record);
     return 1;
 }
 

@@ -10,3 +10,7 @@ void mac_shadow_init_rates(macShadowSubsystem* record);
 bool mac_shadow_init_desktop(macShadowSubsystem* record);
 // Start's permission report.
 void mac_shadow_log_permissions(void);
+// Asks the subsystem thread to end and waits for it (Stop).
+void mac_shadow_end_subsystem_thread(macShadowSubsystem* record);
+// Init's four locks, created once per record and deleted when it is freed.
+void mac_shadow_create_locks(macShadowSubsystem* record);

@@ -23,6 +23,10 @@ void mac_shadow_log_permissions(void) {
 
 namespace {
 
+// The subsystem thread runs until Stop asks it to end; Stop must not return
+// while it still uses the record the shadow server is about to free.
+HANDLE gSubsystemThread = nullptr;
+
 // Starts the capture, trying up to four times with the screen woken between.
 void startCaptureWithRetries(macShadowSubsystem* record) {
     record->captureDown = true;
@@ -56,6 +60,18 @@ extern "C" int mac_shadow_subsystem_start(rdpShadowSubsystem* subsystem) {
         MAC_ERROR("Failed to create thread");
         return -1;
     }
-    (void)CloseHandle(thread); // the thread runs for the life of the process
+    gSubsystemThread = thread;
     return 1;
+}
+
+void mac_shadow_end_subsystem_thread(macShadowSubsystem* record) {
+    HANDLE thread = gSubsystemThread;
+    if (!thread)
+        return;
+    gSubsystemThread = nullptr;
+    if (record->common.base.MsgPipe)
+        MessageQueue_PostQuit(record->common.base.MsgPipe->In, 0);
+    if (WaitForSingleObject(thread, 5000) != WAIT_OBJECT_0)
+        MAC_WARN("the subsystem thread did not end within 5 s");
+    (void)CloseHandle(thread);
 }

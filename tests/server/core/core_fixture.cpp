@@ -112,6 +112,7 @@ void CoreTest::TearDown() {
     MessagePipe_Free(record_->common.base.MsgPipe);
     mac_shadow_subsystem_free(&record_->common.base);
     region16_uninit(&server_->surface->invalidRegion);
+    DeleteCriticalSection(&server_->surface->lock);
     std::free(server_->surface->data);
     std::free(server_->surface);
     ArrayList_Free(server_->clients);

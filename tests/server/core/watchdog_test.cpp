@@ -105,3 +105,15 @@ TEST_F(CaptureWatchdog, FramesFromTheStreamReachTheSurface) {
     EXPECT_EQ(pixel(100, 100), 0u) << "only the dirty rectangle is copied";
     EXPECT_EQ(record()->framesReceived, 1u);
 }
+
+TEST_F(CaptureWatchdog, StartRunsTheThreadAndStopEndsIt) {
+    ASSERT_EQ(mac_shadow_subsystem_start(&record()->common.base), 1);
+    EXPECT_FALSE(record()->captureDown);
+    EXPECT_EQ(streamsStarted(), 1u);
+    EXPECT_TRUE(waitUntilTrue([&] { return record()->common.base.captureFrameRate == 16; }))
+        << "the thread starts at 16 turns a second";
+    ASSERT_EQ(mac_shadow_subsystem_stop(&record()->common.base), 1);
+    EXPECT_EQ(LogLines::count("the subsystem thread did not end within 5 s"), 0u);
+    EXPECT_EQ(record()->tearingDown.load(), 1);
+    EXPECT_TRUE(sim().simCapture().streams()[0]->stopRequested());
+}

@@ -91,8 +91,8 @@ int measure(Display* display, int iterations) {
         surfaceMs.push_back(timeMs([&] {
             freerdp_image_copy_no_overlap(surface.data(), PIXEL_FORMAT_BGRX32, UINT32(width) * 4, 0,
                                           0, UINT32(width), UINT32(height), frame->pixels,
-                                          PIXEL_FORMAT_BGRX32, UINT32(frame->stride), 0, 0,
-                                          nullptr, FREERDP_FLIP_NONE);
+                                          PIXEL_FORMAT_BGRX32, UINT32(frame->stride), 0, 0, nullptr,
+                                          FREERDP_FLIP_NONE);
         }));
         frame.reset();
         memcpyMs.push_back(timeMs([&] { std::memcpy(target.data(), source.data(), bytes); }));

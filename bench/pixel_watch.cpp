@@ -99,7 +99,9 @@ bool parse(int argc, char** argv, Options& o) {
     return o.w > 0 && o.h > 0 && o.seconds > 0;
 }
 
-int ignoreErrors(Display*, XErrorEvent*) { return 0; }
+int ignoreErrors(Display*, XErrorEvent*) {
+    return 0;
+}
 
 // The largest viewable child of the root window, or 0.
 Window clientWindow(Display* display, Window root) {
@@ -126,8 +128,8 @@ Window clientWindow(Display* display, Window root) {
 }
 
 // The sampled area in root coordinates, once the client window shows.
-bool locate(Display* display, Window root, const Options& o, Clock::time_point deadline,
-            int& rx, int& ry) {
+bool locate(Display* display, Window root, const Options& o, Clock::time_point deadline, int& rx,
+            int& ry) {
     while (Clock::now() < deadline) {
         if (Window w = clientWindow(display, root)) {
             Window child = 0;
@@ -146,14 +148,14 @@ struct Sampler {
 
     // FNV-1a over the pixels' colour bytes; 0 when the read failed.
     uint64_t areaHash() const {
-        XImage* image = XGetImage(display, root, rx, ry, unsigned(w), unsigned(h), AllPlanes,
-                                  ZPixmap);
+        XImage* image =
+            XGetImage(display, root, rx, ry, unsigned(w), unsigned(h), AllPlanes, ZPixmap);
         if (!image)
             return 0;
         uint64_t hash = 1469598103934665603ull;
         for (int row = 0; row < h; ++row) {
-            const auto* line =
-                reinterpret_cast<const uint32_t*>(image->data + size_t(row) * image->bytes_per_line);
+            const auto* line = reinterpret_cast<const uint32_t*>(
+                image->data + size_t(row) * image->bytes_per_line);
             for (int col = 0; col < w; ++col) {
                 hash ^= line[col] & 0xffffffu;
                 hash *= 1099511628211ull;
@@ -281,8 +283,7 @@ int main(int argc, char** argv) {
                 break;
             const auto left = std::min({waitUntil, settleLimit, deadline}) - now;
             pollfd p{fd, POLLIN, 0};
-            poll(&p, 1,
-                 int(std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+            poll(&p, 1, int(std::chrono::ceil<std::chrono::milliseconds>(left).count()));
         }
         XDamageSubtract(display, damage, None, None);
     }

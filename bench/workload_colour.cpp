@@ -21,7 +21,9 @@ namespace {
 
 volatile std::sig_atomic_t gStop = 0;
 
-void onSignal(int) { gStop = 1; }
+void onSignal(int) {
+    gStop = 1;
+}
 
 std::vector<unsigned long> parsePalette(const char* text) {
     std::vector<unsigned long> colours;
@@ -39,7 +41,9 @@ std::vector<unsigned long> parsePalette(const char* text) {
     return colours;
 }
 
-double seconds(const timespec& t) { return double(t.tv_sec) + double(t.tv_nsec) / 1e9; }
+double seconds(const timespec& t) {
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
 
 void addNs(timespec& t, long ns) {
     t.tv_nsec += ns;

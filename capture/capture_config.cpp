@@ -20,11 +20,13 @@ int32_t captureFpsFrom(const char* value) {
     for (const char* q = p; *q; ++q)
         if (!std::isdigit(static_cast<unsigned char>(*q)))
             return 30;
-    return clampFps(static_cast<int32_t>(std::max<int64_t>(
-        INT32_MIN, std::min<int64_t>(INT32_MAX, mac_env::leadingInt(value)))));
+    return clampFps(static_cast<int32_t>(
+        std::max<int64_t>(INT32_MIN, std::min<int64_t>(INT32_MAX, mac_env::leadingInt(value)))));
 }
 
-int32_t clampFps(int32_t fps) { return fps >= 1 && fps <= 60 ? fps : 30; }
+int32_t clampFps(int32_t fps) {
+    return fps >= 1 && fps <= 60 ? fps : 30;
+}
 
 std::chrono::nanoseconds frameInterval(int32_t fps) {
     return std::chrono::nanoseconds(std::chrono::seconds(1)) / clampFps(fps);
@@ -55,7 +57,11 @@ namespace {
 std::atomic<bool> gSoundInstalled{false};
 }
 
-void setSoundCallbackInstalled(bool installed) { gSoundInstalled.store(installed); }
-bool soundCallbackInstalled() { return gSoundInstalled.load(); }
+void setSoundCallbackInstalled(bool installed) {
+    gSoundInstalled.store(installed);
+}
+bool soundCallbackInstalled() {
+    return gSoundInstalled.load();
+}
 
 } // namespace corvane::capture

@@ -76,7 +76,9 @@ void FrameDelivery::frameArrived(platform::FrameHandle frame) {
     state_->wake.notify_one();
 }
 
-void FrameDelivery::streamStopped(const std::string& reason) { noteStreamStopped(reason); }
+void FrameDelivery::streamStopped(const std::string& reason) {
+    noteStreamStopped(reason);
+}
 
 bool FrameDelivery::close(std::chrono::milliseconds limit) {
     std::unique_lock lock(state_->mutex);

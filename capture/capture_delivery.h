@@ -20,7 +20,7 @@ struct DeliveryTarget {
 };
 
 class FrameDelivery : public platform::CaptureSink {
-public:
+  public:
     explicit FrameDelivery(const DeliveryTarget& target);
     // Does not wait: a delivery may be dropped from its own thread.
     ~FrameDelivery() override;
@@ -34,7 +34,7 @@ public:
 
     struct State;
 
-private:
+  private:
     std::shared_ptr<State> state_;
 };
 

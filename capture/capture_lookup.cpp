@@ -50,8 +50,8 @@ std::optional<platform::CaptureDisplay> lookOnce(platform::Capture& capture, uin
 
 } // namespace
 
-std::optional<platform::CaptureDisplay> findDisplay(platform::Capture& capture,
-                                                    uint32_t displayId, int32_t tries) {
+std::optional<platform::CaptureDisplay> findDisplay(platform::Capture& capture, uint32_t displayId,
+                                                    int32_t tries) {
     for (int32_t i = 0; i < tries; ++i) {
         bool timedOut = false;
         if (auto display = lookOnce(capture, displayId, timedOut))

@@ -18,7 +18,7 @@ std::optional<platform::CaptureDisplay> pickDisplay(const platform::ShareableCon
 
 // Asks for the content up to `tries` times, 0.3 s apart, each answer awaited
 // for at most 10 s; a query that does not answer in time ends the look-up.
-std::optional<platform::CaptureDisplay> findDisplay(platform::Capture& capture,
-                                                    uint32_t displayId, int32_t tries);
+std::optional<platform::CaptureDisplay> findDisplay(platform::Capture& capture, uint32_t displayId,
+                                                    int32_t tries);
 
 } // namespace corvane::capture

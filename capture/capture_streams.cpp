@@ -22,7 +22,7 @@ namespace {
 // One running stream: the platform's stream and the delivery it feeds. The
 // stream goes first so that it no longer calls into the delivery.
 class CaptureEntry {
-public:
+  public:
     explicit CaptureEntry(const DeliveryTarget& target) : delivery_(target) {}
     ~CaptureEntry() { release(std::chrono::milliseconds(0)); }
 
@@ -71,7 +71,7 @@ public:
         delivery_.close(deliveryLimit);
     }
 
-private:
+  private:
     std::mutex mutex_;
     FrameDelivery delivery_;
     std::unique_ptr<platform::CaptureStream> stream_;
@@ -147,8 +147,7 @@ extern "C" int32_t mac_capture_add(uint32_t display_id, int32_t width, int32_t h
         std::lock_guard lock(gCapturesLock);
         settings.captureSound = soundCallbackInstalled() && gCaptures.empty();
     }
-    auto entry =
-        std::make_shared<CaptureEntry>(DeliveryTarget{callback, user, origin_x, origin_y});
+    auto entry = std::make_shared<CaptureEntry>(DeliveryTarget{callback, user, origin_x, origin_y});
     std::string error;
     if (!entry->create(capture, *display, settings, error)) {
         log("addStreamOutput failed: %s", error.c_str());
@@ -186,7 +185,9 @@ extern "C" void mac_capture_stop(void) {
     }
 }
 
-extern "C" int64_t mac_capture_stopped_count(void) { return stoppedCount(); }
+extern "C" int64_t mac_capture_stopped_count(void) {
+    return stoppedCount();
+}
 
 extern "C" int32_t mac_display_frame(uint32_t display_id, int32_t* x, int32_t* y, int32_t* w,
                                      int32_t* h) {

@@ -26,7 +26,7 @@ bool Signal::waitFor(std::chrono::milliseconds limit) {
 namespace {
 
 class RealTiming : public Timing {
-public:
+  public:
     bool wait(Signal& signal, std::chrono::milliseconds limit) override {
         return signal.waitFor(limit);
     }
@@ -45,6 +45,8 @@ Timing& timing() {
     return replacement ? *replacement : gReal;
 }
 
-void setTimingForTests(Timing* replacement) { gReplacement.store(replacement); }
+void setTimingForTests(Timing* replacement) {
+    gReplacement.store(replacement);
+}
 
 } // namespace corvane::capture

@@ -12,20 +12,20 @@ namespace corvane::capture {
 // A one-shot signal shared between a waiter and a completion that may run
 // after the waiter gave up.
 class Signal {
-public:
+  public:
     void notify();
     bool notified();
     // True when notified within `limit`.
     bool waitFor(std::chrono::milliseconds limit);
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable cv_;
     bool notified_ = false;
 };
 
 class Timing {
-public:
+  public:
     virtual ~Timing() = default;
     // True when the signal came within the limit.
     virtual bool wait(Signal& signal, std::chrono::milliseconds limit) = 0;

@@ -32,9 +32,8 @@ const CursorRepresentation* chooseRepresentation(const CursorImage& image, int32
     std::vector<const CursorRepresentation*> sorted;
     for (const auto& rep : image.representations)
         sorted.push_back(&rep);
-    std::stable_sort(sorted.begin(), sorted.end(), [](const auto* a, const auto* b) {
-        return a->pixelWidth < b->pixelWidth;
-    });
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const auto* a, const auto* b) { return a->pixelWidth < b->pixelWidth; });
     for (const auto* rep : sorted)
         if (rep->pixelWidth >= width)
             return rep;
@@ -48,7 +47,9 @@ bool usable(const CursorRepresentation* rep) {
 
 } // namespace
 
-extern "C" int32_t mac_cursor_seed(void) { return corvane::platform::current().cursor().seed(); }
+extern "C" int32_t mac_cursor_seed(void) {
+    return corvane::platform::current().cursor().seed();
+}
 
 extern "C" int32_t mac_cursor_image(double scale, int32_t max_size, uint8_t** pixels,
                                     int32_t* width, int32_t* height, int32_t* hot_x,
@@ -71,8 +72,7 @@ extern "C" int32_t mac_cursor_image(double scale, int32_t max_size, uint8_t** pi
     const CursorRepresentation* rep = chooseRepresentation(image, outWidth);
     if (!usable(rep))
         return 0;
-    auto* buffer = static_cast<uint8_t*>(
-        std::calloc(static_cast<size_t>(outWidth) * outHeight, 4));
+    auto* buffer = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(outWidth) * outHeight, 4));
     if (!buffer)
         return 0;
     mac_cursor::scaleBgra(rep->bgra.data(), rep->pixelWidth, rep->pixelHeight, buffer, outWidth,

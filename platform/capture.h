@@ -61,7 +61,7 @@ struct CaptureFrame {
 using FrameHandle = std::shared_ptr<const CaptureFrame>;
 
 struct CaptureSettings {
-    int32_t width = 0;  // frame size in pixels
+    int32_t width = 0; // frame size in pixels
     int32_t height = 0;
     // Where the display's picture is drawn inside the frame; without it the
     // picture fills the whole frame.
@@ -76,7 +76,7 @@ struct CaptureSettings {
 // Receives one stream's frames in order, and its stop notice. Backends call
 // it from their own threads and never after the stream object is destroyed.
 class CaptureSink {
-public:
+  public:
     virtual ~CaptureSink() = default;
     virtual void frameArrived(FrameHandle frame) = 0;
     virtual void streamStopped(const std::string& reason) = 0;
@@ -85,17 +85,16 @@ public:
 using CaptureCompletion = std::function<void(bool ok, const std::string& error)>;
 
 class CaptureStream {
-public:
+  public:
     // Destroying a stream stops it; the sink is not called once it returns.
     virtual ~CaptureStream() = default;
     virtual void start(CaptureCompletion done) = 0;
-    virtual void setMinFrameInterval(std::chrono::nanoseconds interval,
-                                     CaptureCompletion done) = 0;
+    virtual void setMinFrameInterval(std::chrono::nanoseconds interval, CaptureCompletion done) = 0;
     virtual void stop(std::function<void()> done) = 0;
 };
 
 class Capture {
-public:
+  public:
     using ContentReply =
         std::function<void(std::optional<ShareableContent> content, const std::string& error)>;
 

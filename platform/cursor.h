@@ -25,7 +25,7 @@ struct CursorImage {
 };
 
 class CursorSource {
-public:
+  public:
     virtual ~CursorSource() = default;
     // A non-negative value that changes whenever the cursor image changes;
     // -1 when the identity cannot be read.

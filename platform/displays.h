@@ -5,7 +5,7 @@
 namespace corvane::platform {
 
 class Displays {
-public:
+  public:
     virtual ~Displays() = default;
     // False when the display service cannot be reached.
     virtual bool mainDisplay(MainDisplayInfo& out) = 0;

@@ -34,7 +34,7 @@ struct PointF {
 };
 
 class EventPoster {
-public:
+  public:
     virtual ~EventPoster() = default;
     // A key identified by its macOS virtual key code, with the modifier
     // flags the receiver should see. False when the event could not be
@@ -45,8 +45,7 @@ public:
     virtual bool postUnicode(const char16_t* units, size_t count, bool down) = 0;
     // A pointer event at a point. button: 0 left, 1 right, 2 middle.
     // clickState: 1 single, 2 double, ... (0 for moves).
-    virtual bool postMouse(MouseEventType type, PointF at, int32_t button,
-                           int64_t clickState) = 0;
+    virtual bool postMouse(MouseEventType type, PointF at, int32_t button, int64_t clickState) = 0;
     // Scrolling in lines; positive vertical scrolls up, positive horizontal
     // scrolls left.
     virtual bool postScroll(int32_t verticalLines, int32_t horizontalLines) = 0;

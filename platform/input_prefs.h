@@ -5,7 +5,7 @@
 namespace corvane::platform {
 
 class InputPrefs {
-public:
+  public:
     virtual ~InputPrefs() = default;
     // The double-click interval in seconds.
     virtual double doubleClickSeconds() = 0;

@@ -17,7 +17,7 @@
 namespace corvane::platform {
 
 class Platform {
-public:
+  public:
     virtual ~Platform() = default;
     virtual std::string name() const = 0;
     virtual Displays& displays() = 0;

@@ -11,7 +11,7 @@ enum class AssertionKind {
 };
 
 class Power {
-public:
+  public:
     virtual ~Power() = default;
     // Whether the main screen (or any screen) is asleep.
     virtual bool displayAsleep() = 0;

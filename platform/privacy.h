@@ -9,7 +9,7 @@ inline constexpr std::string_view kScreenService = "ScreenCapture";
 inline constexpr std::string_view kInputService = "Accessibility";
 
 class Privacy {
-public:
+  public:
     virtual ~Privacy() = default;
     // May the process capture the screen? With request, ask first (the
     // answer of the request itself is not used).

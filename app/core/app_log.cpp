@@ -43,8 +43,12 @@ void appendLogLineTo(const std::string& path, std::string_view message) {
     ::close(fd);
 }
 
-void appendLogLine(std::string_view message) { appendLogLineTo(paths::logPath(), message); }
+void appendLogLine(std::string_view message) {
+    appendLogLineTo(paths::logPath(), message);
+}
 
-void systemLog(const std::string& line) { syslog(LOG_ERR, "%s", line.c_str()); }
+void systemLog(const std::string& line) {
+    syslog(LOG_ERR, "%s", line.c_str());
+}
 
 } // namespace corvane::app

@@ -12,7 +12,9 @@ namespace corvane::app::Diagnostics {
 
 namespace {
 
-std::string onOff(bool on) { return on ? "on" : "off"; }
+std::string onOff(bool on) {
+    return on ? "on" : "off";
+}
 
 // The scale as the shortest floating-point text that reads back the same:
 // 0.75, 1.0, 0.333.
@@ -56,13 +58,11 @@ std::string addressesLine(const std::vector<Address>& addresses) {
 
 std::string build(const std::string& appVersion, const std::string& osVersion,
                   const std::string& model, const ServerSettings& settings, bool running,
-                  const std::vector<Permission>& permissions,
-                  const std::vector<Address>& addresses, const std::string& log) {
+                  const std::vector<Permission>& permissions, const std::vector<Address>& addresses,
+                  const std::string& log) {
     std::vector<std::string> lines{
-        "Corvane " + appVersion,
-        "macOS " + osVersion + ", " + model,
-        serverLine(settings, running),
-        optionsLine(settings),
+        "Corvane " + appVersion,       "macOS " + osVersion + ", " + model,
+        serverLine(settings, running), optionsLine(settings),
         loginLine(settings),
     };
     for (const auto& [name, granted] : permissions)

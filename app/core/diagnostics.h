@@ -14,8 +14,8 @@ using Permission = std::pair<std::string, bool>;
 
 std::string build(const std::string& appVersion, const std::string& osVersion,
                   const std::string& model, const ServerSettings& settings, bool running,
-                  const std::vector<Permission>& permissions,
-                  const std::vector<Address>& addresses, const std::string& log);
+                  const std::vector<Permission>& permissions, const std::vector<Address>& addresses,
+                  const std::string& log);
 std::string redact(const std::string& text);
 std::string tail(const std::string& text, int maxLines);
 

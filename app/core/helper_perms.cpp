@@ -66,11 +66,17 @@ HelperPerms::HelperPerms(std::shared_ptr<UserDefaults> defaults,
         helperBinary_ = *helperApp_ + binaryInBundle;
 }
 
-bool HelperPerms::grantedBefore() const { return defaults_->boolean(grantedOnceKey); }
+bool HelperPerms::grantedBefore() const {
+    return defaults_->boolean(grantedOnceKey);
+}
 
-void HelperPerms::log(const std::string& message) { appendLogLine(message); }
+void HelperPerms::log(const std::string& message) {
+    appendLogLine(message);
+}
 
-void HelperPerms::check(Completion completion) { probe("check", std::move(completion)); }
+void HelperPerms::check(Completion completion) {
+    probe("check", std::move(completion));
+}
 
 void HelperPerms::probe(const std::string& mode, Completion completion) {
     if (!helperBinary_ || !isExecutableFile(*helperBinary_)) {
@@ -85,8 +91,8 @@ void HelperPerms::probe(const std::string& mode, Completion completion) {
     std::string binary = *helperBinary_;
     queue_.async([weak, binary, mode, completion = std::move(completion)] {
         ProbeLaunch launch = permProbeLaunch(mode, processEnvironment());
-        auto output = Spawn::output(binary, launch.arguments, launch.environment,
-                                    permProbeTimeout(mode));
+        auto output =
+            Spawn::output(binary, launch.arguments, launch.environment, permProbeTimeout(mode));
         std::optional<PermStatus> answer = output ? parsePermProbe(*output) : std::nullopt;
         postToMain([weak, mode, answer, completion] {
             if (auto self = weak.lock())
@@ -150,8 +156,7 @@ void HelperPerms::registerHelper() {}
 void HelperPerms::privacyReset(const std::string& service, const std::string& bundleId) {
     std::string message;
     bool done = platform::current().privacy().reset(service, bundleId, message);
-    std::string line =
-        "privacy reset " + service + " " + bundleId + ": exit " + (done ? "0" : "1");
+    std::string line = "privacy reset " + service + " " + bundleId + ": exit " + (done ? "0" : "1");
     if (!message.empty())
         line += " (" + message + ")";
     log(line);

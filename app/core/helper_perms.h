@@ -15,7 +15,7 @@
 namespace corvane::app {
 
 class HelperPerms : public std::enable_shared_from_this<HelperPerms> {
-public:
+  public:
     using Completion = std::function<void(std::optional<PermStatus>)>;
 
     static constexpr const char* grantedOnceKey = "helperPermsGrantedOnce";
@@ -44,7 +44,7 @@ public:
     // Appends one application line to the log file.
     static void log(const std::string& message);
 
-private:
+  private:
     HelperPerms(std::shared_ptr<UserDefaults> defaults, const std::string& applicationDirectory);
     void probe(const std::string& mode, Completion completion);
     void finishProbe(const std::string& mode, const std::optional<PermStatus>& answer,

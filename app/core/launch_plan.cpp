@@ -8,7 +8,9 @@ namespace corvane::app {
 
 namespace {
 
-std::string flag(bool on) { return on ? "1" : "0"; }
+std::string flag(bool on) {
+    return on ? "1" : "0";
+}
 
 std::vector<std::string> launchArguments(const ServerSettings& s) {
     bool nla = s.requireLogin && s.nlaLogin.has_value();

@@ -45,7 +45,9 @@ std::string executablePath(pid_t pid) {
     return text;
 }
 
-bool exists(pid_t pid) { return ::kill(pid, 0) == 0; }
+bool exists(pid_t pid) {
+    return ::kill(pid, 0) == 0;
+}
 
 } // namespace
 
@@ -76,6 +78,8 @@ int stopLeftovers(const std::string& executableSuffix) {
     return static_cast<int>(found.size());
 }
 
-int stopLeftovers() { return stopLeftovers(paths::leftoverServerSuffix()); }
+int stopLeftovers() {
+    return stopLeftovers(paths::leftoverServerSuffix());
+}
 
 } // namespace corvane::app::Spawn

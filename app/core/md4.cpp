@@ -11,10 +11,18 @@ struct Md4State {
     uint32_t a = 0x67452301, b = 0xefcdab89, c = 0x98badcfe, d = 0x10325476;
 };
 
-constexpr uint32_t rotateLeft(uint32_t x, int s) { return (x << s) | (x >> (32 - s)); }
-constexpr uint32_t f(uint32_t x, uint32_t y, uint32_t z) { return (x & y) | (~x & z); }
-constexpr uint32_t g(uint32_t x, uint32_t y, uint32_t z) { return (x & y) | (x & z) | (y & z); }
-constexpr uint32_t h(uint32_t x, uint32_t y, uint32_t z) { return x ^ y ^ z; }
+constexpr uint32_t rotateLeft(uint32_t x, int s) {
+    return (x << s) | (x >> (32 - s));
+}
+constexpr uint32_t f(uint32_t x, uint32_t y, uint32_t z) {
+    return (x & y) | (~x & z);
+}
+constexpr uint32_t g(uint32_t x, uint32_t y, uint32_t z) {
+    return (x & y) | (x & z) | (y & z);
+}
+constexpr uint32_t h(uint32_t x, uint32_t y, uint32_t z) {
+    return x ^ y ^ z;
+}
 
 uint32_t loadLittleEndian(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;

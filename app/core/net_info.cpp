@@ -81,7 +81,9 @@ bool isPrivate(const std::string& ip) {
            (numbers[0] == 192 && numbers[1] == 168);
 }
 
-bool isLinkLocal(const std::string& ip) { return ip.starts_with("169.254."); }
+bool isLinkLocal(const std::string& ip) {
+    return ip.starts_with("169.254.");
+}
 
 bool canConnect(const std::string& host, int port, double timeout) {
     if (port < 0 || port > 65535)
@@ -102,8 +104,8 @@ bool canConnect(const std::string& host, int port, double timeout) {
             if (::poll(&waiter, 1, static_cast<int>(timeout * 1000)) == 1) {
                 int error = 0;
                 socklen_t length = sizeof error;
-                connected = ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 &&
-                            error == 0;
+                connected =
+                    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
             }
         }
     }

@@ -36,9 +36,8 @@ std::optional<std::string> publicIP();
 std::optional<std::string> parsePublicIP(const std::string& text);
 
 std::string afterRestartNote(bool opensAtLogin);
-std::string report(int port, bool running, const std::vector<Address>& addresses,
-                   bool listening, const std::optional<std::string>& publicIP,
-                   bool opensAtLogin);
+std::string report(int port, bool running, const std::vector<Address>& addresses, bool listening,
+                   const std::optional<std::string>& publicIP, bool opensAtLogin);
 
 } // namespace NetInfo
 

@@ -37,7 +37,9 @@ std::optional<std::string> publicIP(const std::string& serverBase) {
     return answer;
 }
 
-std::optional<std::string> publicIP() { return publicIP(serviceBase()); }
+std::optional<std::string> publicIP() {
+    return publicIP(serviceBase());
+}
 
 std::string afterRestartNote(bool opensAtLogin) {
     std::string note =
@@ -50,9 +52,8 @@ std::string afterRestartNote(bool opensAtLogin) {
     return note;
 }
 
-std::string report(int port, bool running, const std::vector<Address>& addresses,
-                   bool listening, const std::optional<std::string>& publicAddress,
-                   bool opensAtLogin) {
+std::string report(int port, bool running, const std::vector<Address>& addresses, bool listening,
+                   const std::optional<std::string>& publicAddress, bool opensAtLogin) {
     const std::string portText = std::to_string(port);
     if (!running)
         return "The server is not running. Choose Start Server in the menu, then test again.\n\n" +

@@ -16,13 +16,19 @@ namespace {
 
 const SecretSchema* loginSchema() {
     // Matched by the two attributes alone, like a generic-password item.
-    static const SecretSchema schema = {
-        "com.corvane.app.WindowsLogin",
-        SECRET_SCHEMA_DONT_MATCH_NAME,
-        {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
-         {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
-         {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
-        0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+    static const SecretSchema schema = {"com.corvane.app.WindowsLogin",
+                                        SECRET_SCHEMA_DONT_MATCH_NAME,
+                                        {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                         {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                         {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
+                                        0,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr,
+                                        nullptr};
     return &schema;
 }
 
@@ -37,7 +43,9 @@ std::string hexLower(const uint8_t* bytes, size_t count) {
 }
 
 // Spaces and tabs, not line breaks.
-bool isBlank(char32_t c) { return c == '\t' || QChar::category(c) == QChar::Separator_Space; }
+bool isBlank(char32_t c) {
+    return c == '\t' || QChar::category(c) == QChar::Separator_Space;
+}
 
 std::u32string trimmedBlanks(const std::u32string& text) {
     size_t begin = 0, end = text.size();
@@ -123,8 +131,8 @@ std::optional<std::string> user(const std::optional<std::string>& entryText) {
 
 std::optional<std::string> load() {
     GError* error = nullptr;
-    gchar* secret = secret_password_lookup_sync(loginSchema(), nullptr, &error, "service",
-                                                service, "account", account, nullptr);
+    gchar* secret = secret_password_lookup_sync(loginSchema(), nullptr, &error, "service", service,
+                                                "account", account, nullptr);
     if (error)
         g_error_free(error);
     if (!secret)

@@ -50,7 +50,9 @@ bool makeDirectories(const std::string& path) {
 }
 
 #ifdef __APPLE__
-std::string logPath() { return homeDirectory() + "/Library/Logs/Corvane.log"; }
+std::string logPath() {
+    return homeDirectory() + "/Library/Logs/Corvane.log";
+}
 
 std::string statsPath() {
     std::string directory = homeDirectory() + "/Library/Application Support/Corvane";
@@ -58,7 +60,9 @@ std::string statsPath() {
     return directory + "/server-stats.json";
 }
 
-std::string serverCertDirectory() { return homeDirectory() + "/.config/freerdp/shadow"; }
+std::string serverCertDirectory() {
+    return homeDirectory() + "/.config/freerdp/shadow";
+}
 
 std::string leftoverServerSuffix() {
     return "/Corvane Server.app/Contents/MacOS/freerdp-shadow-cli";
@@ -82,7 +86,9 @@ std::string serverCertDirectory() {
 
 // Only the server installed next to this application counts as ours: any
 // other freerdp-shadow-cli of the user is left alone.
-std::string leftoverServerSuffix() { return bundledServerPath(); }
+std::string leftoverServerSuffix() {
+    return bundledServerPath();
+}
 #endif
 
 std::string applicationDirectory() {
@@ -101,6 +107,8 @@ std::string applicationDirectory() {
     return self.parent_path().string();
 }
 
-std::string bundledServerPath() { return applicationDirectory() + "/freerdp-shadow-cli"; }
+std::string bundledServerPath() {
+    return applicationDirectory() + "/freerdp-shadow-cli";
+}
 
 } // namespace corvane::app::paths

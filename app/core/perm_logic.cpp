@@ -20,7 +20,9 @@ ProbeLaunch permProbeLaunch(const std::string& mode, const Environment& baseEnvi
     return launch;
 }
 
-double permProbeTimeout(const std::string& mode) { return mode == "request" ? 20.0 : 10.0; }
+double permProbeTimeout(const std::string& mode) {
+    return mode == "request" ? 20.0 : 10.0;
+}
 
 namespace {
 

@@ -11,7 +11,7 @@
 namespace corvane::app {
 
 class SerialQueue {
-public:
+  public:
     explicit SerialQueue(std::string label);
     ~SerialQueue() = default;
     SerialQueue(const SerialQueue&) = delete;
@@ -20,7 +20,7 @@ public:
     void async(std::function<void()> job);
     const std::string& label() const { return label_; }
 
-private:
+  private:
     struct State {
         std::mutex lock;
         std::deque<std::function<void()>> jobs;

@@ -13,9 +13,15 @@
 
 namespace corvane::app::ServerCert {
 
-std::string directory() { return paths::serverCertDirectory(); }
-std::string certPath() { return directory() + "/shadow.crt"; }
-std::string keyPath() { return directory() + "/shadow.key"; }
+std::string directory() {
+    return paths::serverCertDirectory();
+}
+std::string certPath() {
+    return directory() + "/shadow.crt";
+}
+std::string keyPath() {
+    return directory() + "/shadow.key";
+}
 
 namespace {
 
@@ -87,7 +93,6 @@ std::optional<std::string> subjectSummary(X509_NAME* subject) {
         return std::nullopt;
     return text;
 }
-
 
 } // namespace
 

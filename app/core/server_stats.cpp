@@ -49,8 +49,8 @@ ServerStats ServerStats::since(const std::optional<ServerStats>& previous) const
                 riskEvents >= p.riskEvents && stalls >= p.stalls;
     if (!grew)
         return *this;
-    return {sessions - p.sessions, repaints - p.repaints, resizes - p.resizes,
-            riskEvents - p.riskEvents, stalls - p.stalls, clients};
+    return {sessions - p.sessions,     repaints - p.repaints, resizes - p.resizes,
+            riskEvents - p.riskEvents, stalls - p.stalls,     clients};
 }
 
 } // namespace corvane::app

@@ -18,18 +18,24 @@ const std::vector<RemoteScreen>& allCases() {
 
 std::string rawValue(RemoteScreen mode) {
     switch (mode) {
-    case RemoteScreen::mirror: return "mirror";
-    case RemoteScreen::extend: return "extend";
-    case RemoteScreen::real: return "real";
+    case RemoteScreen::mirror:
+        return "mirror";
+    case RemoteScreen::extend:
+        return "extend";
+    case RemoteScreen::real:
+        return "real";
     }
     return "mirror";
 }
 
 std::string title(RemoteScreen mode) {
     switch (mode) {
-    case RemoteScreen::mirror: return "Mirror this Mac (recommended)";
-    case RemoteScreen::extend: return "Separate extra screen";
-    case RemoteScreen::real: return "This Mac's screen as is";
+    case RemoteScreen::mirror:
+        return "Mirror this Mac (recommended)";
+    case RemoteScreen::extend:
+        return "Separate extra screen";
+    case RemoteScreen::real:
+        return "This Mac's screen as is";
     }
     return {};
 }

@@ -115,7 +115,7 @@ namespace {
 
 // NUL-terminated copies for the C vectors, freed with the object.
 class CStringVector {
-public:
+  public:
     explicit CStringVector(std::vector<std::string> strings) : strings_(std::move(strings)) {
         for (auto& s : strings_)
             pointers_.push_back(s.data());
@@ -123,7 +123,7 @@ public:
     }
     char* const* get() { return pointers_.data(); }
 
-private:
+  private:
     std::vector<std::string> strings_;
     std::vector<char*> pointers_;
 };
@@ -131,7 +131,7 @@ private:
 // A descriptor to hand to the child, moved above 2 when needed so that
 // placing 0, 1 and 2 in the child cannot overwrite it first.
 class ChildDescriptor {
-public:
+  public:
     explicit ChildDescriptor(std::optional<int> fd) {
         if (fd && *fd >= 0 && *fd <= 2) {
             fd_ = fcntl(*fd, F_DUPFD_CLOEXEC, 3);
@@ -148,7 +148,7 @@ public:
     ChildDescriptor& operator=(const ChildDescriptor&) = delete;
     std::optional<int> fd() const { return fd_ >= 0 ? std::optional<int>(fd_) : std::nullopt; }
 
-private:
+  private:
     int fd_ = -1;
     bool owned_ = false;
 };
@@ -219,8 +219,8 @@ std::shared_ptr<SpawnedProcess> start(const std::string& path,
     CStringVector argVector(std::move(argv)), envVector(std::move(envp));
 
     pid_t pid = 0;
-    int result = posix_spawn(&pid, path.c_str(), &actions, &attributes, argVector.get(),
-                             envVector.get());
+    int result =
+        posix_spawn(&pid, path.c_str(), &actions, &attributes, argVector.get(), envVector.get());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (result != 0)

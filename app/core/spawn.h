@@ -16,7 +16,7 @@
 namespace corvane::app {
 
 class SpawnedProcess : public std::enable_shared_from_this<SpawnedProcess> {
-public:
+  public:
     using ExitHandler = std::function<void(const std::shared_ptr<SpawnedProcess>&)>;
 
     SpawnedProcess(pid_t pid, bool disclaimed) : pid_(pid), disclaimed_(disclaimed) {}
@@ -42,7 +42,7 @@ public:
     // Waits on the exit signal and puts it back for the next waiter.
     bool waitExited(double seconds);
 
-private:
+  private:
     friend void watchProcess(std::shared_ptr<SpawnedProcess> process);
     ExitHandler onExit() const;
 
@@ -57,11 +57,11 @@ private:
 
 // What `Spawn::start` throws when posix_spawn refuses.
 class SpawnFailure : public std::runtime_error {
-public:
+  public:
     explicit SpawnFailure(int code);
     int code() const { return code_; }
 
-private:
+  private:
     int code_;
 };
 

@@ -26,7 +26,9 @@ std::string firstLineOf(const std::string& path) {
 
 } // namespace
 
-std::string osVersionString() { return QSysInfo::prettyProductName().toStdString(); }
+std::string osVersionString() {
+    return QSysInfo::prettyProductName().toStdString();
+}
 
 std::string hardwareModel() {
 #ifdef __APPLE__
@@ -72,6 +74,8 @@ std::string serviceBase() {
     return CORVANE_SERVICE_BASE_DEFAULT;
 }
 
-std::string appVersion() { return CORVANE_APP_VERSION; }
+std::string appVersion() {
+    return CORVANE_APP_VERSION;
+}
 
 } // namespace corvane::app

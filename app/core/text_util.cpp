@@ -32,8 +32,9 @@ std::string join(const std::vector<std::string>& parts, const std::string& separ
 }
 
 std::string trimmed(const std::string& text) {
-    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' ||
-                                     c == '\v' || c == '\f'; };
+    auto blank = [](char c) {
+        return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+    };
     size_t begin = 0, end = text.size();
     while (begin < end && blank(text[begin]))
         ++begin;

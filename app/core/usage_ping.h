@@ -16,7 +16,7 @@ class QNetworkAccessManager;
 namespace corvane::app {
 
 class UsagePing : public std::enable_shared_from_this<UsagePing> {
-public:
+  public:
     static constexpr int sendEveryMinutes = 5;
     using Body = std::map<std::string, std::string>;
     // Called on the main thread with whether the service acknowledged.
@@ -35,7 +35,7 @@ public:
     int minutesSinceSend() const { return minutesSinceSend_; }
     const std::optional<ServerStats>& reportedStats() const { return reportedStats_; }
 
-private:
+  private:
     UsagePing(std::string machine, std::string appVersion);
     void acknowledge(int sentMinutes, const std::optional<ServerStats>& stats);
 

@@ -14,7 +14,9 @@ void UserDefaults::registerDefaults(const QVariantMap& defaults) {
         registered_.insert(it.key(), it.value());
 }
 
-bool UserDefaults::contains(const QString& key) const { return settings_->contains(key); }
+bool UserDefaults::contains(const QString& key) const {
+    return settings_->contains(key);
+}
 
 QVariant UserDefaults::value(const QString& key) const {
     if (settings_->contains(key))
@@ -64,10 +66,16 @@ void UserDefaults::set(const QString& key, const QVariant& value) {
     settings_->setValue(key, value);
 }
 
-void UserDefaults::remove(const QString& key) { settings_->remove(key); }
+void UserDefaults::remove(const QString& key) {
+    settings_->remove(key);
+}
 
-void UserDefaults::sync() { settings_->sync(); }
+void UserDefaults::sync() {
+    settings_->sync();
+}
 
-QString UserDefaults::fileName() const { return settings_->fileName(); }
+QString UserDefaults::fileName() const {
+    return settings_->fileName();
+}
 
 } // namespace corvane::app

@@ -15,7 +15,7 @@ namespace corvane::app {
 inline constexpr const char* kAppIdentifier = "com.corvane.app";
 
 class UserDefaults {
-public:
+  public:
     // The standard per-user file of the application's domain.
     UserDefaults();
     // An explicit settings file (tests, tools).
@@ -38,7 +38,7 @@ public:
     void sync();
     QString fileName() const;
 
-private:
+  private:
     std::unique_ptr<QSettings> settings_;
     QVariantMap registered_;
 };

@@ -70,7 +70,7 @@ void SimStreamState::stopFromDisplayServer(const std::string& reason) {
 
 // A stream handed to the bridge; the state outlives it for inspection.
 class SimCaptureStream : public CaptureStream {
-public:
+  public:
     SimCaptureStream(SimCapture& owner, std::shared_ptr<SimStreamState> state)
         : owner_(owner), state_(std::move(state)) {}
 
@@ -129,7 +129,7 @@ public:
         done();
     }
 
-private:
+  private:
     SimCapture& owner_;
     std::shared_ptr<SimStreamState> state_;
 };

@@ -27,7 +27,7 @@ struct SimFrame {
 
 // One stream the sim created, seen from the test.
 class SimStreamState {
-public:
+  public:
     CaptureDisplay display() const { return display_; }
     CaptureSettings settings() const;
     bool started() const;
@@ -41,7 +41,7 @@ public:
     // The display server ends the stream on its own.
     void stopFromDisplayServer(const std::string& reason);
 
-private:
+  private:
     friend class SimCapture;
     friend class SimCaptureStream;
     mutable std::mutex mutex_;
@@ -55,11 +55,11 @@ private:
 };
 
 class SimCapture : public Capture {
-public:
+  public:
     void shareableContent(ContentReply reply) override;
     std::unique_ptr<CaptureStream> createStream(const CaptureDisplay& display,
-                                                const CaptureSettings& settings,
-                                                CaptureSink& sink, std::string& error) override;
+                                                const CaptureSettings& settings, CaptureSink& sink,
+                                                std::string& error) override;
 
     // Scripting.
     void setDisplays(std::vector<CaptureDisplay> displays, uint32_t mainDisplayId);
@@ -81,7 +81,7 @@ public:
     // Frame intervals asked for, in call order, over all streams.
     std::vector<std::chrono::nanoseconds> intervalRequests() const;
 
-private:
+  private:
     friend class SimCaptureStream;
     void recordInterval(std::chrono::nanoseconds interval);
     SimAnswer startAnswerNow();

@@ -8,7 +8,7 @@
 namespace corvane::platform::sim {
 
 class SimCursor : public CursorSource {
-public:
+  public:
     int32_t seed() override;
     bool current(CursorImage& out) override;
 
@@ -18,7 +18,7 @@ public:
     // How often the image was asked for.
     int imageRequests() const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     int32_t seed_ = -1;
     std::optional<CursorImage> image_;

@@ -24,7 +24,7 @@ struct PostedEvent {
 };
 
 class SimEvents : public EventPoster {
-public:
+  public:
     bool postKey(uint16_t macKeyCode, bool down, uint64_t flags) override;
     bool postUnicode(const char16_t* units, size_t count, bool down) override;
     bool postMouse(MouseEventType type, PointF at, int32_t button, int64_t clickState) override;
@@ -35,7 +35,7 @@ public:
     // While refused, posting fails and records nothing.
     void setRefusing(bool refusing);
 
-private:
+  private:
     bool record(PostedEvent event);
 
     mutable std::mutex mutex_;

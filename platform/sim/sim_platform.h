@@ -20,30 +20,30 @@
 namespace corvane::platform::sim {
 
 class SimDisplays : public Displays {
-public:
+  public:
     bool mainDisplay(MainDisplayInfo& out) override;
     // Sets the main display: pixel size and its integer or fractional scale.
     void setMain(int32_t pixelWidth, int32_t pixelHeight, double scale);
     void setAvailable(bool available);
 
-private:
+  private:
     std::mutex mutex_;
     MainDisplayInfo main_{1920, 1080, 1920, 1080};
     bool available_ = true;
 };
 
 class SimInputPrefs : public InputPrefs {
-public:
+  public:
     double doubleClickSeconds() override;
     void setDoubleClickSeconds(double seconds);
 
-private:
+  private:
     std::mutex mutex_;
     double seconds_ = 0.5;
 };
 
 class SimPlatform : public Platform {
-public:
+  public:
     SimPlatform();
     // Reads the CORVANE_SIM_* variables described above.
     static std::unique_ptr<SimPlatform> fromEnvironment();
@@ -67,7 +67,7 @@ public:
     SimCapture& simCapture() { return capture_; }
     SimPower& simPower() { return power_; }
 
-private:
+  private:
     SimDisplays displays_;
     SimPrivacy privacy_;
     SimAccounts accounts_;

@@ -11,7 +11,7 @@
 namespace corvane::platform::sim {
 
 class SimPower : public Power {
-public:
+  public:
     bool displayAsleep() override;
     void nudgePointer() override;
     uint32_t createAssertion(AssertionKind kind, std::string_view name) override;
@@ -29,7 +29,7 @@ public:
     std::vector<std::string> declarations();
     int nudges();
 
-private:
+  private:
     void wakeStep();
     std::mutex mutex_;
     bool asleep_ = false;

@@ -78,7 +78,9 @@ bool SimPrivacy::screenAccess(bool request) {
     return ask(kScreenService, false);
 }
 
-bool SimPrivacy::accessibilityTrusted(bool prompt) { return ask(kInputService, prompt); }
+bool SimPrivacy::accessibilityTrusted(bool prompt) {
+    return ask(kInputService, prompt);
+}
 
 bool SimPrivacy::set(std::string_view bundleId, std::string_view service, State state) {
     std::lock_guard lock(mutex_);
@@ -104,8 +106,7 @@ SimPrivacy::State SimPrivacy::get(std::string_view bundleId, std::string_view se
     return it == table.end() ? State::Undecided : it->second;
 }
 
-bool SimPrivacy::reset(std::string_view service, std::string_view bundleId,
-                       std::string& message) {
+bool SimPrivacy::reset(std::string_view service, std::string_view bundleId, std::string& message) {
     if (set(bundleId, service, State::Undecided))
         return true;
     message = path_ ? "cannot write the privacy database " + *path_

@@ -16,13 +16,12 @@
 namespace corvane::platform::sim {
 
 class SimPrivacy : public Privacy {
-public:
+  public:
     enum class State { Undecided, Granted, Denied };
 
     bool screenAccess(bool request) override;
     bool accessibilityTrusted(bool prompt) override;
-    bool reset(std::string_view service, std::string_view bundleId,
-               std::string& message) override;
+    bool reset(std::string_view service, std::string_view bundleId, std::string& message) override;
     bool resetSupported() const override { return true; }
 
     void setDatabasePath(std::optional<std::string> path);
@@ -31,7 +30,7 @@ public:
     bool set(std::string_view bundleId, std::string_view service, State state);
     State get(std::string_view bundleId, std::string_view service);
 
-private:
+  private:
     using Table = std::map<std::pair<std::string, std::string>, State>;
     bool ask(std::string_view service, bool request);
     bool load(Table& table);

@@ -21,12 +21,11 @@ struct CaptureRegion {
 std::vector<CaptureRegion> captureRegions(Display* display);
 
 class X11Capture : public Capture {
-public:
+  public:
     void shareableContent(ContentReply reply) override;
     std::unique_ptr<CaptureStream> createStream(const CaptureDisplay& display,
-                                                const CaptureSettings& settings,
-                                                CaptureSink& sink, std::string& error) override;
-
+                                                const CaptureSettings& settings, CaptureSink& sink,
+                                                std::string& error) override;
 };
 
 // A capture connection: X protocol errors and a lost connection do not end

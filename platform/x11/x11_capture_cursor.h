@@ -9,7 +9,7 @@
 namespace corvane::platform::x11 {
 
 class CursorTracker {
-public:
+  public:
     // Selects the events on the root window; false when XFixes is missing
     // (frames then carry no cursor).
     bool open(Display* display, const Rect& region);
@@ -20,7 +20,7 @@ public:
     void refresh();
     const CursorPicture& picture() const { return picture_; }
 
-private:
+  private:
     void readImage();
     void readPosition();
 

@@ -47,7 +47,8 @@ std::vector<DirtyRect> changeList(const pixman_region32_t& dirty) {
     // than no list at all.
     if (count > 64) {
         const pixman_box32_t* e = pixman_region32_extents(const_cast<pixman_region32_t*>(&dirty));
-        list.push_back({double(e->x1), double(e->y1), double(e->x2 - e->x1), double(e->y2 - e->y1)});
+        list.push_back(
+            {double(e->x1), double(e->y1), double(e->x2 - e->x1), double(e->y2 - e->y1)});
         return list;
     }
     for (int i = 0; i < count; ++i)
@@ -129,15 +130,15 @@ void FramePool::restore(Buffer& buffer, const uint8_t* mirror, intptr_t mirrorSt
         source = pixman_image_create_bits(PIXMAN_x8r8g8b8, regionWidth_, regionHeight_,
                                           reinterpret_cast<uint32_t*>(const_cast<uint8_t*>(mirror)),
                                           static_cast<int>(mirrorStride));
-        setScale(source, double(regionWidth_) / target_.width, double(regionHeight_) / target_.height);
+        setScale(source, double(regionWidth_) / target_.width,
+                 double(regionHeight_) / target_.height);
         pixman_image_set_repeat(source, PIXMAN_REPEAT_PAD);
     }
     for (int i = 0; i < count; ++i) {
         const pixman_box32_t& b = boxes[i];
         if (source) {
-            pixman_image_composite32(PIXMAN_OP_SRC, source, nullptr, buffer.image,
-                                     b.x1 - target_.x, b.y1 - target_.y, 0, 0, b.x1, b.y1,
-                                     b.x2 - b.x1, b.y2 - b.y1);
+            pixman_image_composite32(PIXMAN_OP_SRC, source, nullptr, buffer.image, b.x1 - target_.x,
+                                     b.y1 - target_.y, 0, 0, b.x1, b.y1, b.x2 - b.x1, b.y2 - b.y1);
             continue;
         }
         const size_t rowBytes = size_t(b.x2 - b.x1) * 4;
@@ -154,9 +155,9 @@ void FramePool::drawCursor(Buffer& buffer, const CursorPicture& cursor) {
     const Rect area = cursorArea(&cursor);
     if (area.width <= 0)
         return;
-    pixman_image_t* picture = pixman_image_create_bits(
-        PIXMAN_a8r8g8b8, cursor.width, cursor.height, const_cast<uint32_t*>(cursor.argb.data()),
-        cursor.width * 4);
+    pixman_image_t* picture =
+        pixman_image_create_bits(PIXMAN_a8r8g8b8, cursor.width, cursor.height,
+                                 const_cast<uint32_t*>(cursor.argb.data()), cursor.width * 4);
     // Where the cursor's top-left corner lands in the frame.
     double originX = target_.x + cursor.x;
     double originY = target_.y + cursor.y;

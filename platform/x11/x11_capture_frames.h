@@ -25,7 +25,7 @@ struct CursorPicture {
 };
 
 class FramePool {
-public:
+  public:
     // `released` runs (on any thread) whenever a handed-out frame comes back.
     FramePool(int32_t regionWidth, int32_t regionHeight, const CaptureSettings& settings,
               std::function<void()> released);
@@ -45,7 +45,7 @@ public:
     FrameHandle fill(const uint8_t* mirror, intptr_t mirrorStride, const CursorPicture* cursor,
                      const pixman_region32_t& dirty);
 
-private:
+  private:
     struct Buffer;
     void restore(Buffer& buffer, const uint8_t* mirror, intptr_t mirrorStride);
     void drawCursor(Buffer& buffer, const CursorPicture& cursor);
@@ -54,8 +54,8 @@ private:
     int32_t regionHeight_;
     int32_t width_;
     int32_t height_;
-    Rect dest_;    // where the picture goes, clipped to the frame
-    Rect target_;  // the unclipped destination rectangle
+    Rect dest_;   // where the picture goes, clipped to the frame
+    Rect target_; // the unclipped destination rectangle
     bool scaled_;
     std::vector<std::shared_ptr<Buffer>> buffers_;
     std::function<void()> released_;

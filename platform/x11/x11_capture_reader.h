@@ -13,7 +13,7 @@
 namespace corvane::platform::x11 {
 
 class ShmReader {
-public:
+  public:
     ShmReader() = default;
     ShmReader(const ShmReader&) = delete;
     ShmReader& operator=(const ShmReader&) = delete;
@@ -27,9 +27,8 @@ public:
     const uint8_t* mirror() const { return mirror_; }
     intptr_t stride() const { return stride_; }
 
-private:
-    bool readInto(uint8_t* target, int32_t screenX, int32_t screenY, int32_t width,
-                  int32_t height);
+  private:
+    bool readInto(uint8_t* target, int32_t screenX, int32_t screenY, int32_t width, int32_t height);
 
     Display* display_ = nullptr;
     Rect region_;

@@ -184,16 +184,17 @@ std::string CaptureSession::run(const SessionHooks& hooks) {
             if (auto problem = regionProblem())
                 return *problem;
         }
-        const bool work = firstFrame_ || pixman_region32_not_empty(&pending_) ||
-                          (cursorOn_ && cursor_.changed());
+        const bool work =
+            firstFrame_ || pixman_region32_not_empty(&pending_) || (cursorOn_ && cursor_.changed());
         int timeoutMs = -1;
         if (work && pool_->hasFreeBuffer()) {
             const auto now = Clock::now();
             const auto due = lastFrame + hooks.interval();
             if (now >= due) {
                 if (!produceFrame(hooks))
-                    return owned_.lost->load() ? "the X connection was lost"
-                                               : regionProblem().value_or("the screen could not be read");
+                    return owned_.lost->load()
+                               ? "the X connection was lost"
+                               : regionProblem().value_or("the screen could not be read");
                 lastFrame = now;
                 continue;
             }

@@ -24,7 +24,7 @@ struct SessionHooks {
 };
 
 class CaptureSession {
-public:
+  public:
     CaptureSession(uint32_t displayId, const CaptureSettings& settings, int wakeFd,
                    std::function<void()> bufferReleased);
     ~CaptureSession();
@@ -37,7 +37,7 @@ public:
     std::string run(const SessionHooks& hooks);
     void close();
 
-private:
+  private:
     bool readEvents();
     std::optional<std::string> regionProblem();
     bool produceFrame(const SessionHooks& hooks);

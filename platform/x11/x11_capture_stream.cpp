@@ -101,7 +101,8 @@ void X11CaptureStream::start(CaptureCompletion done) {
     {
         std::lock_guard lock(core_->mutex);
         if (core_->started || core_->wakeFd < 0) {
-            done(false, core_->started ? "the stream was started already" : "no wake-up descriptor");
+            done(false,
+                 core_->started ? "the stream was started already" : "no wake-up descriptor");
             return;
         }
         core_->started = true;

@@ -10,7 +10,7 @@
 namespace corvane::platform::x11 {
 
 class X11CaptureStream : public CaptureStream {
-public:
+  public:
     X11CaptureStream(uint32_t displayId, const CaptureSettings& settings, CaptureSink& sink);
     ~X11CaptureStream() override;
 
@@ -20,7 +20,7 @@ public:
 
     struct Core;
 
-private:
+  private:
     std::shared_ptr<Core> core_;
 };
 

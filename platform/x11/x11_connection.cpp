@@ -17,7 +17,9 @@ int reportLostConnection(Display* display) {
     return 0;
 }
 
-void markLost(Display*, void* flag) { static_cast<std::atomic<bool>*>(flag)->store(true); }
+void markLost(Display*, void* flag) {
+    static_cast<std::atomic<bool>*>(flag)->store(true);
+}
 
 } // namespace
 

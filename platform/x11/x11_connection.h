@@ -20,14 +20,14 @@ struct DisplayCloser {
 using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
 
 class Connection {
-public:
+  public:
     // Opens $DISPLAY on first use; null when it cannot be opened or the
     // connection was lost.
     Display* get();
     std::mutex& mutex() { return mutex_; }
     bool lost() const { return lost_.load(); }
 
-private:
+  private:
     std::mutex mutex_;
     DisplayPtr display_;
     bool tried_ = false;

@@ -17,7 +17,9 @@ struct CursorImageFree {
 };
 using CursorImagePtr = std::unique_ptr<XFixesCursorImage, CursorImageFree>;
 
-int32_t seedFromSerial(unsigned long serial) { return static_cast<int32_t>(serial & 0x7fffffff); }
+int32_t seedFromSerial(unsigned long serial) {
+    return static_cast<int32_t>(serial & 0x7fffffff);
+}
 
 } // namespace
 

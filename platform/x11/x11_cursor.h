@@ -9,14 +9,14 @@
 namespace corvane::platform::x11 {
 
 class X11Cursor : public CursorSource {
-public:
+  public:
     int32_t seed() override;
     bool current(CursorImage& out) override;
 
-private:
+  private:
     bool watch(Display* d);
 
-    Connection conn_;      // cursor-change events
+    Connection conn_; // cursor-change events
     std::mutex imageMutex_;
     bool watching_ = false;
     bool unavailable_ = false;

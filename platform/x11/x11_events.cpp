@@ -53,13 +53,19 @@ uint32_t xKeycodeFromMac(uint16_t macKeyCode) {
 
 uint32_t keysymForCodePoint(uint32_t cp) {
     switch (cp) {
-    case 0x08: return XK_BackSpace;
-    case 0x09: return XK_Tab;
+    case 0x08:
+        return XK_BackSpace;
+    case 0x09:
+        return XK_Tab;
     case 0x0A:
-    case 0x0D: return XK_Return;
-    case 0x1B: return XK_Escape;
-    case 0x7F: return XK_Delete;
-    default: break;
+    case 0x0D:
+        return XK_Return;
+    case 0x1B:
+        return XK_Escape;
+    case 0x7F:
+        return XK_Delete;
+    default:
+        break;
     }
     if (cp < 0x20 || (cp >= 0x80 && cp < 0xA0) || cp > 0x10FFFF)
         return 0;

@@ -38,7 +38,7 @@ std::vector<WheelClicks> wheelClicksFor(int32_t verticalLines, int32_t horizonta
 int extraClicksNeeded(int64_t clickState, int64_t msSincePreviousPress, int64_t xIntervalMs);
 
 class X11Events : public EventPoster {
-public:
+  public:
     X11Events();
     ~X11Events() override;
     bool postKey(uint16_t macKeyCode, bool down, uint64_t flags) override;
@@ -46,7 +46,7 @@ public:
     bool postMouse(MouseEventType type, PointF at, int32_t button, int64_t clickState) override;
     bool postScroll(int32_t verticalLines, int32_t horizontalLines) override;
 
-private:
+  private:
     // Everything below runs with the connection's mutex held.
     Display* ready();
     void fakeKey(Display* d, uint32_t keycode, bool down);

@@ -15,10 +15,14 @@ constexpr unsigned long kNoDelay = 0;
 
 int xButtonFor(int32_t button) {
     switch (button) {
-    case 0: return 1;
-    case 1: return 3;
-    case 2: return 2;
-    default: return button >= 3 && button <= 20 ? button + 5 : 0; // after the wheel buttons
+    case 0:
+        return 1;
+    case 1:
+        return 3;
+    case 2:
+        return 2;
+    default:
+        return button >= 3 && button <= 20 ? button + 5 : 0; // after the wheel buttons
     }
 }
 
@@ -32,7 +36,9 @@ bool isUp(MouseEventType t) {
            t == MouseEventType::OtherUp;
 }
 
-int toPixel(double points) { return static_cast<int>(std::lround(points * configuredScale())); }
+int toPixel(double points) {
+    return static_cast<int>(std::lround(points * configuredScale()));
+}
 
 } // namespace
 
@@ -73,7 +79,8 @@ bool X11Events::postMouse(MouseEventType type, PointF at, int32_t button, int64_
             last == lastPress_.end()
                 ? -1
                 : std::chrono::duration_cast<std::chrono::milliseconds>(now - last->second).count();
-        const auto intervalMs = static_cast<int64_t>(std::lround(prefs_->doubleClickSeconds() * 1000));
+        const auto intervalMs =
+            static_cast<int64_t>(std::lround(prefs_->doubleClickSeconds() * 1000));
         for (int i = extraClicksNeeded(clickState, since, intervalMs); i > 0; --i) {
             fakeButton(d, xButton, true);
             fakeButton(d, xButton, false);

@@ -11,10 +11,10 @@
 namespace corvane::platform::x11 {
 
 class X11Displays : public Displays {
-public:
+  public:
     bool mainDisplay(MainDisplayInfo& out) override;
 
-private:
+  private:
     Connection conn_;
 };
 
@@ -22,29 +22,28 @@ private:
 // opened and its pixels read; input trust means the XTest extension is there.
 // There is nothing to reset.
 class X11Privacy : public Privacy {
-public:
+  public:
     bool screenAccess(bool request) override;
     bool accessibilityTrusted(bool prompt) override;
-    bool reset(std::string_view service, std::string_view bundleId,
-               std::string& message) override;
+    bool reset(std::string_view service, std::string_view bundleId, std::string& message) override;
     bool resetSupported() const override { return false; }
 
-private:
+  private:
     Connection conn_;
 };
 
 // The double-click interval comes from the X resource "multiClickTime"
 // (the toolkits' shared setting); 400 ms when it is not set.
 class X11InputPrefs : public InputPrefs {
-public:
+  public:
     double doubleClickSeconds() override;
 
-private:
+  private:
     Connection conn_;
 };
 
 class X11Platform : public Platform {
-public:
+  public:
     // Every service keeps its own connection and runs on its own thread;
     // Xlib's process-wide state (extension records, error handling) needs
     // its locks, which must be switched on before the first connection.
@@ -59,7 +58,7 @@ public:
     Capture& capture() override { return capture_; }
     Power& power() override { return power_; }
 
-private:
+  private:
     X11Displays displays_;
     X11Privacy privacy_;
     PamAccounts accounts_;

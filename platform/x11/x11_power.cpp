@@ -36,8 +36,8 @@ bool screenSaverOn(Display* d) {
     XScreenSaverInfo* info = XScreenSaverAllocInfo();
     if (!info)
         return false;
-    const bool on = XScreenSaverQueryInfo(d, DefaultRootWindow(d), info) &&
-                    info->state == ScreenSaverOn;
+    const bool on =
+        XScreenSaverQueryInfo(d, DefaultRootWindow(d), info) && info->state == ScreenSaverOn;
     XFree(info);
     return on;
 }

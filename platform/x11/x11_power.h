@@ -14,7 +14,7 @@
 namespace corvane::platform::x11 {
 
 class X11Power : public Power {
-public:
+  public:
     ~X11Power() override;
     bool displayAsleep() override;
     void nudgePointer() override;
@@ -23,7 +23,7 @@ public:
     uint32_t declareUserActivity(std::string_view name) override;
     uint32_t declareSystemActivity(std::string_view name) override;
 
-private:
+  private:
     struct Held {
         AssertionKind kind;
         int inhibitorFd; // -1 when logind was not reachable

@@ -26,8 +26,7 @@ bool X11Privacy::accessibilityTrusted(bool) {
     return XTestQueryExtension(d, &event, &error, &major, &minor) == True;
 }
 
-bool X11Privacy::reset(std::string_view service, std::string_view bundleId,
-                       std::string& message) {
+bool X11Privacy::reset(std::string_view service, std::string_view bundleId, std::string& message) {
     message = "X11 keeps no privacy decisions: nothing to reset for " + std::string(service) +
               " of " + std::string(bundleId);
     return true;

@@ -8,16 +8,15 @@ namespace {
 COMMAND_LINE_ARGUMENT_A gArguments[] = {
     {"log-filters", COMMAND_LINE_VALUE_REQUIRED, "<tag>:<level>[,<tag>:<level>[,...]]", nullptr,
      nullptr, -1, nullptr, "Set logger filters, see wLog(7) for details"},
-    {"log-level", COMMAND_LINE_VALUE_REQUIRED, "[OFF|FATAL|ERROR|WARN|INFO|DEBUG|TRACE]",
-     nullptr, nullptr, -1, nullptr, "Set the default log level, see wLog(7) for details"},
-    {"port", COMMAND_LINE_VALUE_REQUIRED, "<number>", nullptr, nullptr, -1, nullptr,
-     "Server port"},
+    {"log-level", COMMAND_LINE_VALUE_REQUIRED, "[OFF|FATAL|ERROR|WARN|INFO|DEBUG|TRACE]", nullptr,
+     nullptr, -1, nullptr, "Set the default log level, see wLog(7) for details"},
+    {"port", COMMAND_LINE_VALUE_REQUIRED, "<number>", nullptr, nullptr, -1, nullptr, "Server port"},
     {"ipc-socket", COMMAND_LINE_VALUE_REQUIRED, "<ipc-socket>", nullptr, nullptr, -1, nullptr,
      "Server IPC socket"},
-    {"bind-address", COMMAND_LINE_VALUE_REQUIRED, "<address>[,<address>...]", nullptr, nullptr,
-     -1, nullptr, "Addresses to listen on ('[::1]' style for IPv6)"},
-    {"server-side-cursor", COMMAND_LINE_VALUE_BOOL, nullptr, BoolValueFalse, nullptr, -1,
-     nullptr, "Send the desktop's cursor image; the client draws the cursor"},
+    {"bind-address", COMMAND_LINE_VALUE_REQUIRED, "<address>[,<address>...]", nullptr, nullptr, -1,
+     nullptr, "Addresses to listen on ('[::1]' style for IPv6)"},
+    {"server-side-cursor", COMMAND_LINE_VALUE_BOOL, nullptr, BoolValueFalse, nullptr, -1, nullptr,
+     "Send the desktop's cursor image; the client draws the cursor"},
     {"monitors", COMMAND_LINE_VALUE_OPTIONAL, "<0,1,2...>", nullptr, nullptr, -1, nullptr,
      "Select or list monitors"},
     {"max-connections", COMMAND_LINE_VALUE_REQUIRED, "<number>", nullptr, nullptr, -1, nullptr,
@@ -60,17 +59,19 @@ COMMAND_LINE_ARGUMENT_A gArguments[] = {
      "Allow the GFX AVC420 codec"},
     {"gfx-avc444", COMMAND_LINE_VALUE_BOOL, nullptr, BoolValueTrue, nullptr, -1, nullptr,
      "Allow the GFX AVC444 codec"},
-    {"version", COMMAND_LINE_VALUE_FLAG | COMMAND_LINE_PRINT_VERSION, nullptr, nullptr, nullptr,
-     -1, nullptr, "Print version"},
+    {"version", COMMAND_LINE_VALUE_FLAG | COMMAND_LINE_PRINT_VERSION, nullptr, nullptr, nullptr, -1,
+     nullptr, "Print version"},
     {"buildconfig", COMMAND_LINE_VALUE_FLAG | COMMAND_LINE_PRINT_BUILDCONFIG, nullptr, nullptr,
      nullptr, -1, nullptr, "Print the build configuration"},
-    {"help", COMMAND_LINE_VALUE_FLAG | COMMAND_LINE_PRINT_HELP, nullptr, nullptr, nullptr, -1,
-     "?", "Print help"},
+    {"help", COMMAND_LINE_VALUE_FLAG | COMMAND_LINE_PRINT_HELP, nullptr, nullptr, nullptr, -1, "?",
+     "Print help"},
     {nullptr, 0, nullptr, nullptr, nullptr, -1, nullptr, nullptr},
 };
 } // namespace
 
-COMMAND_LINE_ARGUMENT_A* corvane_server_arguments(void) { return gArguments; }
+COMMAND_LINE_ARGUMENT_A* corvane_server_arguments(void) {
+    return gArguments;
+}
 
 bool corvane_argument_enabled(COMMAND_LINE_ARGUMENT_A* table, const char* name) {
     const COMMAND_LINE_ARGUMENT_A* arg = CommandLineFindArgumentA(table, name);

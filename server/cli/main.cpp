@@ -61,7 +61,6 @@ int runServer(rdpShadowServer* server, int argc, char** argv) {
 
 } // namespace
 
-
 int main(int argc, char** argv) {
     shadow_subsystem_set_entry_builtin(nullptr);
     rdpShadowServer* server = shadow_server_new();

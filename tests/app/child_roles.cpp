@@ -30,7 +30,7 @@ const bool stopLeftoversRegistered = registerChildRole("stop-leftovers", stopLef
 // A global test environment starts after every static registration, before
 // the first test: the place to turn into a helper process.
 class RoleEnvironment : public ::testing::Environment {
-public:
+  public:
     void SetUp() override {
         const char* name = std::getenv("CORVANE_TEST_ROLE");
         if (!name || !*name)

@@ -19,7 +19,7 @@ using corvane::test::writeFile;
 namespace {
 
 class HelperPermsTest : public ::testing::Test {
-protected:
+  protected:
     corvane::test::TempDir dir;
     ScopedEnv state{"XDG_STATE_HOME", dir.file("state")};
     ScopedEnv cli{"TALVEN_CLI", std::nullopt};
@@ -89,17 +89,17 @@ TEST_F(HelperPermsTest, NonExecutableServerAnswersNothingAtOnceWithoutLogging) {
 }
 
 TEST_F(HelperPermsTest, CheckRunsTheProbeProtocolAndLogsTheAnswer) {
-    auto server = script("server", "echo \"$MAC_SHADOW_PERMS $WLOG_LEVEL $*\" > " +
-                                       dir.file("seen") + "\necho '[ERROR] noise'\n"
-                                                          "echo 'screen=1 input=0'\n");
+    auto server =
+        script("server", "echo \"$MAC_SHADOW_PERMS $WLOG_LEVEL $*\" > " + dir.file("seen") +
+                             "\necho '[ERROR] noise'\n"
+                             "echo 'screen=1 input=0'\n");
     auto perms = withServer(server);
     EXPECT_EQ(await([&](auto done) { perms->check(done); }), (PermStatus{true, false}));
     EXPECT_EQ(readFile(dir.file("seen")), "check ERROR /port:33895\n");
     EXPECT_EQ(perms->last(), (PermStatus{true, false}));
     EXPECT_FALSE(perms->lastProbeFailed());
     EXPECT_FALSE(perms->grantedBefore());
-    EXPECT_NE(log().find("] [Corvane app] permission check: screen=1 input=0\n"),
-              std::string::npos)
+    EXPECT_NE(log().find("] [Corvane app] permission check: screen=1 input=0\n"), std::string::npos)
         << log();
 }
 

@@ -25,7 +25,9 @@ HttpServer::HttpServer() {
     QObject::connect(&server_, &QTcpServer::newConnection, [this] { accept(); });
 }
 
-HttpServer::~HttpServer() { server_.close(); }
+HttpServer::~HttpServer() {
+    server_.close();
+}
 
 std::string HttpServer::baseUrl() const {
     return "http://127.0.0.1:" + std::to_string(server_.serverPort());

@@ -16,7 +16,7 @@ struct HttpRequest {
 };
 
 class HttpServer {
-public:
+  public:
     HttpServer();
     ~HttpServer();
     std::string baseUrl() const;
@@ -25,7 +25,7 @@ public:
     void setSilent(bool silent) { silent_ = silent; }
     const std::vector<HttpRequest>& requests() const { return requests_; }
 
-private:
+  private:
     void accept();
     QTcpServer server_;
     int status_ = 200;

@@ -36,7 +36,8 @@ TEST(LaunchPlanArguments, NoLoginRequiredDropsNlaEvenWithAStoredLogin) {
     s.avc444 = true;
     s.cursor = true;
     s.port = 4000;
-    LaunchPlan plan = buildLaunchPlan(s, {{"MAC_SHADOW_NLA", "eve:ffffffffffffffffffffffffffffffff"}});
+    LaunchPlan plan =
+        buildLaunchPlan(s, {{"MAC_SHADOW_NLA", "eve:ffffffffffffffffffffffffffffffff"}});
     EXPECT_EQ(plan.arguments,
               (Args{"/port:4000", "-auth", "/sec:tls", "+gfx-avc444", "/max-connections:5"}));
     EXPECT_EQ(var(plan, "MAC_SHADOW_NLA"), std::nullopt);
@@ -45,7 +46,8 @@ TEST(LaunchPlanArguments, NoLoginRequiredDropsNlaEvenWithAStoredLogin) {
 
 TEST(LaunchPlanArguments, LoginRequiredWithoutStoredLoginHasNoNla) {
     ServerSettings s;
-    LaunchPlan plan = buildLaunchPlan(s, {{"MAC_SHADOW_NLA", "eve:ffffffffffffffffffffffffffffffff"}});
+    LaunchPlan plan =
+        buildLaunchPlan(s, {{"MAC_SHADOW_NLA", "eve:ffffffffffffffffffffffffffffffff"}});
     EXPECT_EQ(plan.arguments[1], "+auth");
     EXPECT_EQ(std::count(plan.arguments.begin(), plan.arguments.end(), "+sec-nla"), 0);
     EXPECT_EQ(var(plan, "MAC_SHADOW_NLA"), std::nullopt);
@@ -81,12 +83,9 @@ TEST(LaunchPlanEnvironment, InheritedVariablesAreKeptReplacedOrRemovedPerVariabl
     ServerSettings s;
     s.maxWidth = 0;
     s.h264GopSec = 0;
-    Environment base{{"WLOG_LEVEL", "DEBUG"},
-                     {"MAC_SHADOW_MAX_WIDTH", "1920"},
-                     {"MAC_SHADOW_H264_GOP_SEC", "4"},
-                     {"MAC_SHADOW_STATS_FILE", "/elsewhere"},
-                     {"MAC_SHADOW_FPS", "5"},
-                     {"MAC_SHADOW_PERMS", "check"}};
+    Environment base{{"WLOG_LEVEL", "DEBUG"},          {"MAC_SHADOW_MAX_WIDTH", "1920"},
+                     {"MAC_SHADOW_H264_GOP_SEC", "4"}, {"MAC_SHADOW_STATS_FILE", "/elsewhere"},
+                     {"MAC_SHADOW_FPS", "5"},          {"MAC_SHADOW_PERMS", "check"}};
     LaunchPlan plan = buildLaunchPlan(s, base);
     EXPECT_EQ(var(plan, "WLOG_LEVEL"), "DEBUG");
     EXPECT_EQ(var(plan, "MAC_SHADOW_MAX_WIDTH"), std::nullopt);
@@ -133,6 +132,7 @@ TEST(LaunchPlanEnvironment, ValuesAreNormalised) {
     for (int align : {4, 8, 16})
         EXPECT_EQ(env([align](ServerSettings& s) { s.sizeAlign = align; }, "MAC_SHADOW_SIZE_ALIGN"),
                   std::to_string(align));
-    EXPECT_EQ(env([](ServerSettings& s) { s.videoEncoder = false; }, "FREERDP_VIDEOTOOLBOX_ENCODER"),
-              "0");
+    EXPECT_EQ(
+        env([](ServerSettings& s) { s.videoEncoder = false; }, "FREERDP_VIDEOTOOLBOX_ENCODER"),
+        "0");
 }

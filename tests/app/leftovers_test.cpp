@@ -26,8 +26,8 @@ TEST(StopLeftovers, StopsTheOtherServerButNeverItself) {
     fs::copy_file("/bin/sleep", server);
 
     auto leftover = Spawn::start(server, {"30"}, {});
-    auto stopper = Spawn::start(caller, {}, {{"CORVANE_TEST_ROLE", "stop-leftovers"},
-                                             {"CORVANE_TEST_SUFFIX", "/" + name}});
+    auto stopper = Spawn::start(
+        caller, {}, {{"CORVANE_TEST_ROLE", "stop-leftovers"}, {"CORVANE_TEST_SUFFIX", "/" + name}});
     ASSERT_TRUE(stopper->wait(30));
     EXPECT_FALSE(stopper->killedBySignal()) << "the caller signalled itself";
     EXPECT_EQ(stopper->exitCode(), 1) << "found exactly the one leftover";

@@ -18,7 +18,9 @@ using namespace corvane::app;
 
 namespace {
 
-std::string show(const std::optional<std::string>& value) { return value ? *value : "none"; }
+std::string show(const std::optional<std::string>& value) {
+    return value ? *value : "none";
+}
 
 int itemCount() {
     auto out = corvane::test::shell(

@@ -17,7 +17,7 @@ namespace {
 
 // A listening TCP socket on 127.0.0.1 with a port of its own.
 class Listener {
-public:
+  public:
     Listener() {
         fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
@@ -38,7 +38,7 @@ public:
     int port() const { return port_; }
     int accept() { return ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC); }
 
-private:
+  private:
     int fd_ = -1;
     int port_ = 0;
 };

@@ -9,9 +9,9 @@ TEST(PermProbeLaunch, SetsTheModeAndErrorLoggingAndKeepsEverythingElse) {
     Environment base{{"WLOG_LEVEL", "DEBUG"}, {"HOME", "/home/u"}, {"MAC_SHADOW_PERMS", "x"}};
     ProbeLaunch launch = permProbeLaunch("check", base);
     EXPECT_EQ(launch.arguments, std::vector<std::string>{"/port:33895"});
-    EXPECT_EQ(launch.environment, (Environment{{"WLOG_LEVEL", "ERROR"},
-                                               {"HOME", "/home/u"},
-                                               {"MAC_SHADOW_PERMS", "check"}}));
+    EXPECT_EQ(
+        launch.environment,
+        (Environment{{"WLOG_LEVEL", "ERROR"}, {"HOME", "/home/u"}, {"MAC_SHADOW_PERMS", "check"}}));
     EXPECT_DOUBLE_EQ(permProbeTimeout("request"), 20.0);
     EXPECT_DOUBLE_EQ(permProbeTimeout("check"), 10.0);
     EXPECT_DOUBLE_EQ(permProbeTimeout("Request"), 10.0);
@@ -51,7 +51,8 @@ TEST(PermRepairPlan, ResetsOnlyWhatIsMissingInServiceOrder) {
     EXPECT_EQ(permRepairPlan({true, false}, true), (PermRepairPlan{{"Accessibility"}, true, true}));
     EXPECT_EQ(permRepairPlan({false, false}, false),
               (PermRepairPlan{{"ScreenCapture", "Accessibility"}, true, false}));
-    EXPECT_EQ(permRepairPlan({false, true}, false), (PermRepairPlan{{"ScreenCapture"}, true, false}));
+    EXPECT_EQ(permRepairPlan({false, true}, false),
+              (PermRepairPlan{{"ScreenCapture"}, true, false}));
     EXPECT_EQ(permRepairPlan({true, true}, true), PermRepairPlan{});
     EXPECT_EQ(permRepairPlan({true, true}, false), PermRepairPlan{});
 }

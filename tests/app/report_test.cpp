@@ -7,12 +7,9 @@
 using namespace corvane::app;
 
 TEST(NetInfoUsable, DropsLoopbackLinkLocalAndMalformedAndPutsEnFirst) {
-    std::vector<Address> candidates{{"lo0", "127.0.0.1"},
-                                    {"en5", "169.254.3.4"},
-                                    {"utun3", "10.0.0.2"},
-                                    {"en0", "192.168.1.5"},
-                                    {"en1", "10.0..1"},
-                                    {"bridge0", "172.16.0.1"},
+    std::vector<Address> candidates{{"lo0", "127.0.0.1"},  {"en5", "169.254.3.4"},
+                                    {"utun3", "10.0.0.2"}, {"en0", "192.168.1.5"},
+                                    {"en1", "10.0..1"},    {"bridge0", "172.16.0.1"},
                                     {"en0", "192.168.1.6"}};
     EXPECT_EQ(NetInfo::usable(candidates), (std::vector<Address>{{"en0", "192.168.1.5"},
                                                                  {"en0", "192.168.1.6"},
@@ -96,8 +93,9 @@ TEST(NetInfoReport, ListeningWithoutAddressesHasOnlyTheFixedLines) {
 }
 
 TEST(NetInfoReport, AddressesPublicAddressAndSilentServer) {
-    std::string report = NetInfo::report(
-        3390, true, {{"en0", "192.168.1.20"}, {"utun1", "100.64.0.2"}}, false, "203.0.113.7", false);
+    std::string report =
+        NetInfo::report(3390, true, {{"en0", "192.168.1.20"}, {"utun1", "100.64.0.2"}}, false,
+                        "203.0.113.7", false);
     EXPECT_EQ(report,
               "The server says it is running but nothing answers on port 3390. Check the log.\n"
               "In Windows App, add a PC and type one of these:\n"
@@ -124,8 +122,9 @@ TEST(DiagnosticsText, RedactsTokensLoginsAndHashes) {
     EXPECT_EQ(Diagnostics::redact("env MAC_SHADOW_NLA=alice:0123456789abcdef0123456789abcdef next"),
               "env [removed] next");
     EXPECT_EQ(Diagnostics::redact("hash 0123456789ABCDEF0123456789abcdef."), "hash [removed].");
-    EXPECT_EQ(Diagnostics::redact("token abcdefghijklmnopqrstuvwxyz.ABCDEFGHIJKLMNOPQRSTUVWXYZ end"),
-              "token [removed] end");
+    EXPECT_EQ(
+        Diagnostics::redact("token abcdefghijklmnopqrstuvwxyz.ABCDEFGHIJKLMNOPQRSTUVWXYZ end"),
+        "token [removed] end");
     EXPECT_EQ(Diagnostics::redact("short abc.def and 0123456789abcdef0123456789abcdef0"),
               "short abc.def and 0123456789abcdef0123456789abcdef0");
 }
@@ -159,9 +158,8 @@ TEST(DiagnosticsText, StoppedServerWithoutLoginOrAddresses) {
     s.videoEncoder = false;
     s.requireLogin = false;
     s.remoteScreen = RemoteScreen::real;
-    std::string report = Diagnostics::build("1", "x", "y", s, false,
-                                            {{"check (Corvane Server did not answer)", false}}, {},
-                                            "");
+    std::string report = Diagnostics::build(
+        "1", "x", "y", s, false, {{"check (Corvane Server did not answer)", false}}, {}, "");
     EXPECT_NE(report.find("Server: stopped, port 3389, scale 1.0, max 30 fps (adaptive: off)\n"),
               std::string::npos);
     EXPECT_NE(report.find("encoder: software, audio on, login required: no, remote screen: real\n"),

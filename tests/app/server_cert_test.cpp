@@ -12,7 +12,7 @@ using corvane::test::fileExists;
 namespace {
 
 class ServerCertTest : public ::testing::Test {
-protected:
+  protected:
     corvane::test::TempDir dir;
     corvane::test::ScopedEnv config{"XDG_CONFIG_HOME", dir.file("config")};
 

@@ -13,7 +13,7 @@ using corvane::test::TempDir;
 namespace {
 
 class SettingsTest : public ::testing::Test {
-protected:
+  protected:
     TempDir dir;
     ScopedEnv state{"XDG_STATE_HOME", dir.file("state")};
     ScopedEnv data{"XDG_DATA_HOME", dir.file("data")};
@@ -136,8 +136,9 @@ TEST_F(SettingsTest, RdpSecuritySettingIsLoggedOnceAndRemoved) {
     EXPECT_TRUE(removeLegacySecuritySetting(first));
     EXPECT_FALSE(first.contains(Key::sec));
     std::string log = logText();
-    EXPECT_NE(log.find("] [Corvane app] the RDP (legacy) security setting was removed: using TLS\n"),
-              std::string::npos)
+    EXPECT_NE(
+        log.find("] [Corvane app] the RDP (legacy) security setting was removed: using TLS\n"),
+        std::string::npos)
         << log;
 
     UserDefaults second = fresh();

@@ -1,7 +1,7 @@
 // Real child processes: exit codes, signals, waits, termination, captured
 // output and what the child inherits.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -131,14 +131,15 @@ TEST(SpawnStart, MissingExecutableThrowsWithTheSystemText) {
 }
 
 TEST(SpawnStart, ArgumentsAndEnvironmentReachTheChildExactly) {
-    auto out = Spawn::output("/bin/sh", {"-c", "printf '%s|%s|%s' \"$1\" \"$ONE\" \"$HOME\"", "sh",
-                                         "two words"},
-                             {{"ONE", "1=one"}}, 10);
+    auto out = Spawn::output(
+        "/bin/sh", {"-c", "printf '%s|%s|%s' \"$1\" \"$ONE\" \"$HOME\"", "sh", "two words"},
+        {{"ONE", "1=one"}}, 10);
     EXPECT_EQ(out, "two words|1=one|");
 }
 
 TEST(SpawnStart, ChildStartsWithDefaultSignalsAndAnEmptyMask) {
-    struct sigaction ignore {}, previous {};
+    struct sigaction ignore {
+    }, previous{};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGUSR2, &ignore, &previous);
     sigset_t block, oldMask;
@@ -163,7 +164,8 @@ TEST(SpawnStart, NoOtherDescriptorReachesTheChild) {
     int leaked = ::dup(STDERR_FILENO); // not close-on-exec
     ASSERT_GE(leaked, 3);
     auto out = Spawn::output(
-        "/bin/sh", {"-c", "test -e /proc/$$/fd/" + std::to_string(leaked) + " && echo open || echo closed"},
+        "/bin/sh",
+        {"-c", "test -e /proc/$$/fd/" + std::to_string(leaked) + " && echo open || echo closed"},
         kEnv, 10);
     ::close(leaked);
     EXPECT_EQ(out, "closed\n");

@@ -8,7 +8,7 @@
 namespace corvane::test {
 
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -16,17 +16,17 @@ public:
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
 // Sets an environment variable for the life of the object.
 class ScopedEnv {
-public:
+  public:
     ScopedEnv(const std::string& name, const std::optional<std::string>& value);
     ~ScopedEnv();
 
-private:
+  private:
     std::string name_;
     std::optional<std::string> previous_;
 };

@@ -4,15 +4,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <thread>
-#include <cstdlib>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "capture/capture_config.h"
@@ -30,7 +30,7 @@ using platform::sim::SimFrame;
 
 // Nothing really waits: a signal that has not come times out at once.
 class InstantTiming : public Timing {
-public:
+  public:
     bool wait(Signal& signal, std::chrono::milliseconds limit) override {
         waits.push_back(limit);
         return signal.notified();
@@ -51,13 +51,19 @@ struct ReceivedFrame {
 
 // Records every frame; the callback's user pointer is the receiver.
 class Receiver {
-public:
-    static void callback(void* user, int32_t ox, int32_t oy, const uint8_t* pixels,
-                         intptr_t stride, int32_t width, int32_t height, const int32_t* rects,
-                         int32_t count) {
+  public:
+    static void callback(void* user, int32_t ox, int32_t oy, const uint8_t* pixels, intptr_t stride,
+                         int32_t width, int32_t height, const int32_t* rects, int32_t count) {
         auto* self = static_cast<Receiver*>(user);
-        ReceivedFrame f{user, ox, oy, width, height, stride, 0,
-                        std::vector<int32_t>(rects, rects + count * 4), std::this_thread::get_id()};
+        ReceivedFrame f{user,
+                        ox,
+                        oy,
+                        width,
+                        height,
+                        stride,
+                        0,
+                        std::vector<int32_t>(rects, rects + count * 4),
+                        std::this_thread::get_id()};
         std::memcpy(&f.firstPixel, pixels, 4);
         if (self->inCallback.exchange(true))
             self->overlapped = true;
@@ -97,7 +103,7 @@ inline SimFrame solidFrame(int32_t w, int32_t h, uint32_t colour,
 }
 
 class BridgeTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         auto sim = std::make_unique<platform::sim::SimPlatform>();
         sim_ = sim.get();

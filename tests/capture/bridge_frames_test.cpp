@@ -31,7 +31,8 @@ class Delivery : public BridgeTest {};
 
 TEST_F(Delivery, FrameArrivesWithOriginPixelsAndRoundedRectangles) {
     Receiver receiver;
-    ASSERT_EQ(mac_capture_add(7, 64, 32, 0, 0, 64, 32, 1440, 16, &Receiver::callback, &receiver), 0);
+    ASSERT_EQ(mac_capture_add(7, 64, 32, 0, 0, 64, 32, 1440, 16, &Receiver::callback, &receiver),
+              0);
     ASSERT_TRUE(stream(0)->pushFrame(solidFrame(64, 32, 0xff112233, {{10.7, 3.2, 49.5, 0.4}})));
     ASSERT_TRUE(receiver.waitFor(1));
     const ReceivedFrame f = receiver.snapshot()[0];
@@ -48,7 +49,8 @@ TEST_F(Delivery, FrameArrivesWithOriginPixelsAndRoundedRectangles) {
 TEST_F(Delivery, FrameWithSixtyFiveRectanglesArrivesWithNone) {
     Receiver receiver;
     ASSERT_EQ(addMain(&receiver), 0);
-    ASSERT_TRUE(stream(0)->pushFrame(solidFrame(64, 32, 1, std::vector<DirtyRect>(65, {0, 0, 1, 1}))));
+    ASSERT_TRUE(
+        stream(0)->pushFrame(solidFrame(64, 32, 1, std::vector<DirtyRect>(65, {0, 0, 1, 1}))));
     ASSERT_TRUE(receiver.waitFor(1));
     EXPECT_TRUE(receiver.snapshot()[0].rects.empty());
 }

@@ -71,8 +71,8 @@ TEST_F(DisplayLookup, RefusedContentQueryLogsEachFailure) {
     const std::string log = GetCapturedStderr();
     size_t lines = 0;
     for (size_t at = 0; (at = log.find("mac_capture: no Screen Recording permission? the user "
-                                        "declined screen capture\n",
-                                        at)) != std::string::npos;
+                                       "declined screen capture\n",
+                                       at)) != std::string::npos;
          ++at)
         ++lines;
     EXPECT_EQ(lines, 12u);

@@ -10,7 +10,9 @@ using ::testing::HasSubstr;
 using ::testing::internal::CaptureStderr;
 using ::testing::internal::GetCapturedStderr;
 
-std::chrono::nanoseconds perSecond(int fps) { return std::chrono::nanoseconds(1s) / fps; }
+std::chrono::nanoseconds perSecond(int fps) {
+    return std::chrono::nanoseconds(1s) / fps;
+}
 
 class StreamSettings : public BridgeTest {};
 
@@ -30,8 +32,8 @@ TEST_F(StreamSettings, DestinationIsSetOnlyWhenPositiveAndDifferentFromTheFrame)
 
 TEST_F(StreamSettings, FrameRateComesFromTheWholeEnvironmentValue) {
     const std::vector<std::pair<const char*, int>> cases = {
-        {"0", 30}, {"61", 30}, {"abc", 30}, {" 20", 30}, {"+20", 20}, {"60", 60},
-        {"1", 1},  {"20x", 30}, {"-5", 30}, {"", 30},    {"99999999999", 30}};
+        {"0", 30}, {"61", 30},  {"abc", 30}, {" 20", 30}, {"+20", 20},        {"60", 60},
+        {"1", 1},  {"20x", 30}, {"-5", 30},  {"", 30},    {"99999999999", 30}};
     for (const auto& [value, fps] : cases) {
         setenv("MAC_SHADOW_FPS", value, 1);
         ASSERT_EQ(addMain(), 0);

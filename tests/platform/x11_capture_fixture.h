@@ -25,7 +25,7 @@ struct CopiedFrame {
 };
 
 class RecordingSink : public CaptureSink {
-public:
+  public:
     void frameArrived(FrameHandle frame) override {
         CopiedFrame copy;
         copy.width = frame->width;
@@ -51,7 +51,9 @@ public:
         std::unique_lock lock(mutex_);
         return cv_.wait_for(lock, limit, [&] { return pred(); });
     }
-    bool waitForFrames(size_t n) { return waitUntil([&] { return frames.size() >= n; }); }
+    bool waitForFrames(size_t n) {
+        return waitUntil([&] { return frames.size() >= n; });
+    }
     CopiedFrame frame(size_t i) {
         std::lock_guard lock(mutex_);
         return frames.at(i);
@@ -71,13 +73,13 @@ public:
     std::vector<CopiedFrame> frames;
     std::vector<std::string> stopReasons;
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable cv_;
 };
 
 class X11CaptureTest : public ::testing::Test {
-protected:
+  protected:
     void start(int width, int height) {
         ASSERT_TRUE(xvfb_.start(width, height)) << "no Xvfb on :50-:59";
         setenv("DISPLAY", xvfb_.name().c_str(), 1);

@@ -40,7 +40,10 @@ TEST_F(X11CaptureTest, ScreenSizeChangeStopsTheStream) {
     start(320, 200);
     startStream(settings(320, 200));
     ASSERT_TRUE(sink_.waitForFrames(1));
-    ASSERT_EQ(std::system(("xrandr -display " + xvfb_.name() + " --fb 300x180 >/dev/null 2>&1").c_str()) >= 0, true);
+    ASSERT_EQ(std::system(
+                  ("xrandr -display " + xvfb_.name() + " --fb 300x180 >/dev/null 2>&1").c_str()) >=
+                  0,
+              true);
     ASSERT_TRUE(sink_.waitUntil([&] { return !sink_.stopReasons.empty(); }));
     EXPECT_EQ(sink_.stopReasons[0], "display 0 changed size or went away");
 }

@@ -34,7 +34,8 @@ int countNot(const CopiedFrame& f, uint32_t rgb, int x0, int y0, int x1, int y1)
 TEST_F(X11CaptureTest, ContentListsTheWholeScreenAsDisplayZero) {
     start(320, 200);
     std::optional<ShareableContent> content;
-    capture_.shareableContent([&](std::optional<ShareableContent> c, const std::string&) { content = c; });
+    capture_.shareableContent(
+        [&](std::optional<ShareableContent> c, const std::string&) { content = c; });
     ASSERT_TRUE(content.has_value());
     ASSERT_FALSE(content->displays.empty());
     EXPECT_EQ(content->mainDisplayId, 0u);
@@ -51,7 +52,8 @@ TEST_F(X11CaptureTest, FirstFrameIsTheWholeScreenThenOnlyTheDrawnRectangle) {
     EXPECT_TRUE(covers(first, 0, 0, 320, 200));
 
     fillRect(100, 50, 10, 12, 0xff8000);
-    ASSERT_TRUE(sink_.waitUntil([&] { return sink_.frames.size() >= 2 && covers(sink_.frames.back(), 100, 50, 10, 12); }));
+    ASSERT_TRUE(sink_.waitUntil(
+        [&] { return sink_.frames.size() >= 2 && covers(sink_.frames.back(), 100, 50, 10, 12); }));
     const CopiedFrame later = sink_.frame(sink_.count() - 1);
     EXPECT_EQ(later.at(100, 50), 0xff8000u);
     EXPECT_EQ(later.at(109, 61), 0xff8000u);
@@ -107,7 +109,8 @@ TEST_F(X11CaptureTest, CursorIsCompositedWhenAskedFor) {
     // picture where it was.
     movePointer(40, 30);
     ASSERT_TRUE(sink_.waitUntil([&] {
-        return sink_.frames.size() >= 2 && countNot(sink_.frames.back(), 0x808080, 20, 10, 60, 50) > 10;
+        return sink_.frames.size() >= 2 &&
+               countNot(sink_.frames.back(), 0x808080, 20, 10, 60, 50) > 10;
     }));
     const CopiedFrame moved = sink_.frame(sink_.count() - 1);
     EXPECT_EQ(countNot(moved, 0x808080, 140, 80, 180, 120), 0);

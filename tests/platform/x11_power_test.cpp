@@ -25,7 +25,7 @@ ScreenSaverSettings readScreenSaver(Display* d) {
 }
 
 class X11PowerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(xvfb_.start(640, 480));
         setenv("DISPLAY", xvfb_.name().c_str(), 1);

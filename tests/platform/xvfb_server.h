@@ -17,7 +17,7 @@
 namespace corvane::testing {
 
 class XvfbServer {
-public:
+  public:
     ~XvfbServer() { kill(); }
 
     // Starts Xvfb with one screen of the given size; false when none came up.
@@ -41,7 +41,7 @@ public:
 
     const std::string& name() const { return name_; }
 
-private:
+  private:
     bool startOn(int number, int width, int height) {
         const std::string display = ":" + std::to_string(number);
         // Xvfb itself refuses a display whose lock belongs to a live server

@@ -21,12 +21,18 @@ extern "C" uint64_t mac_now_ns(void) {
     return fn ? fn() : winpr_GetTickCount64NS();
 }
 
-extern "C" void mac_set_clock_for_tests(uint64_t (*nowMs)(void)) { gMs.store(nowMs); }
-extern "C" void mac_set_ns_clock_for_tests(uint64_t (*nowNs)(void)) { gNs.store(nowNs); }
+extern "C" void mac_set_clock_for_tests(uint64_t (*nowMs)(void)) {
+    gMs.store(nowMs);
+}
+extern "C" void mac_set_ns_clock_for_tests(uint64_t (*nowNs)(void)) {
+    gNs.store(nowNs);
+}
 
 extern "C" void mac_sleep_ms(uint32_t ms) {
     auto fn = gSleep.load(std::memory_order_relaxed);
     fn ? fn(ms) : Sleep(ms);
 }
 
-extern "C" void mac_set_sleep_for_tests(void (*sleepMs)(uint32_t)) { gSleep.store(sleepMs); }
+extern "C" void mac_set_sleep_for_tests(void (*sleepMs)(uint32_t)) {
+    gSleep.store(sleepMs);
+}

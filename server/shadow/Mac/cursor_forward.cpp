@@ -46,7 +46,9 @@ double currentScale(macShadowSubsystem* record) {
     return scale;
 }
 
-uint32_t evenBytes(uint32_t n) { return (n + 1) & ~1u; }
+uint32_t evenBytes(uint32_t n) {
+    return (n + 1) & ~1u;
+}
 
 uint8_t unpremultiplied(uint8_t c, uint8_t a) {
     const uint32_t v = (static_cast<uint32_t>(c) * 255 + a / 2) / a;
@@ -78,8 +80,9 @@ bool mac_shadow_cursor_due(const macShadowSubsystem* record, bool newClient, int
         return true;
     if (seed < 0 && now >= record->nextCursorCheck)
         return true;
-    return seed == record->cursorSeed && (std::fabs(scale - record->cursorScale) > kScaleTolerance ||
-                                          sizeClass != record->cursorSize);
+    return seed == record->cursorSeed &&
+           (std::fabs(scale - record->cursorScale) > kScaleTolerance ||
+            sizeClass != record->cursorSize);
 }
 
 SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE* mac_shadow_cursor_message(const uint8_t* bgra, int32_t width,
@@ -130,8 +133,7 @@ SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE* mac_shadow_cursor_message(const uint8_t* bg
     return message;
 }
 
-void mac_shadow_cursor_update(macShadowSubsystem* record, uint64_t now,
-                              uint32_t pointerSizeClass) {
+void mac_shadow_cursor_update(macShadowSubsystem* record, uint64_t now, uint32_t pointerSizeClass) {
     if (!record)
         return;
     const bool newClient = takeNewClients(record);
@@ -158,6 +160,10 @@ void mac_shadow_cursor_update(macShadowSubsystem* record, uint64_t now,
         broadcast(record, message);
 }
 
-void mac_shadow_cursor_set_broadcast_for_tests(MacCursorBroadcastFn fn) { gBroadcast = fn; }
+void mac_shadow_cursor_set_broadcast_for_tests(MacCursorBroadcastFn fn) {
+    gBroadcast = fn;
+}
 
-void mac_shadow_cursor_forget_clients() { gSeen = ClientSnapshot{}; }
+void mac_shadow_cursor_forget_clients() {
+    gSeen = ClientSnapshot{};
+}

@@ -9,8 +9,7 @@
 // active and the server runs with +server-side-cursor. pointerSizeClass is
 // 96 when every active client takes 96-pixel pointers, else 32. Clients new
 // since the previous call are recognised from record->knownClients.
-void mac_shadow_cursor_update(macShadowSubsystem* record, uint64_t now,
-                              uint32_t pointerSizeClass);
+void mac_shadow_cursor_update(macShadowSubsystem* record, uint64_t now, uint32_t pointerSizeClass);
 
 // Whether this turn sends the cursor.
 bool mac_shadow_cursor_due(const macShadowSubsystem* record, bool newClient, int32_t seed,

@@ -3,7 +3,9 @@
 #include <algorithm>
 
 namespace {
-int32_t downToEven(int64_t v) { return static_cast<int32_t>(v - (v % 2 + 2) % 2); }
+int32_t downToEven(int64_t v) {
+    return static_cast<int32_t>(v - (v % 2 + 2) % 2);
+}
 int32_t scaledEven(double scale, int32_t pixels) {
     return downToEven(static_cast<int64_t>(scale * pixels));
 }

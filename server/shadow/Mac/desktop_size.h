@@ -7,7 +7,7 @@
 
 struct InitialDesktop {
     int32_t width = 0, height = 0;
-    bool hidpi = false;           // the main display runs at exactly 2x
+    bool hidpi = false;                 // the main display runs at exactly 2x
     int32_t x = 0, y = 0, w = 0, h = 0; // the real screen's picture in the desktop
     double pointsPerPixel = 1;
 };
@@ -22,5 +22,4 @@ double mac_shadow_share_scale(bool native, double explicitScale);
 InitialDesktop mac_shadow_initial_desktop(const corvane::platform::MainDisplayInfo& main,
                                           double shareScale);
 // The monitor size reported when the server asks for the monitor list.
-DesktopSize mac_shadow_enum_size(const corvane::platform::MainDisplayInfo& main,
-                                 double shareScale);
+DesktopSize mac_shadow_enum_size(const corvane::platform::MainDisplayInfo& main, double shareScale);

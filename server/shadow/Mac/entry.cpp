@@ -6,7 +6,9 @@
 
 #include "mac_shadow.h"
 
-extern "C" const char* ShadowSubsystemName(void) { return "Mac"; }
+extern "C" const char* ShadowSubsystemName(void) {
+    return "Mac";
+}
 
 extern "C" int ShadowSubsystemEntry(RDP_SHADOW_ENTRY_POINTS* pEntryPoints) {
     const char* names[] = {"mac shadow subsystem"};

@@ -8,7 +8,9 @@
 
 namespace mac_env {
 
-bool firstIs(const char* value, char c) { return value && value[0] == c; }
+bool firstIs(const char* value, char c) {
+    return value && value[0] == c;
+}
 
 int64_t leadingInt(const char* value) {
     if (!value)
@@ -54,7 +56,9 @@ int32_t fpsFrom(const char* value) {
     return fps >= 1 && fps <= 60 ? static_cast<int32_t>(fps) : 30;
 }
 
-bool adaptiveFpsFrom(const char* value) { return !firstIs(value, '0'); }
+bool adaptiveFpsFrom(const char* value) {
+    return !firstIs(value, '0');
+}
 
 uint64_t idleAwakeMsFrom(const char* value) {
     int64_t minutes = leadingInt(value);
@@ -63,7 +67,9 @@ uint64_t idleAwakeMsFrom(const char* value) {
     return static_cast<uint64_t>(minutes) * 60000u;
 }
 
-bool nativeFrom(const char* value) { return firstIs(value, '1'); }
+bool nativeFrom(const char* value) {
+    return firstIs(value, '1');
+}
 
 double scaleFrom(const char* value) {
     if (!value)
@@ -72,11 +78,21 @@ double scaleFrom(const char* value) {
     return s >= 0.25 && s <= 1.0 ? s : 0;
 }
 
-bool audioFrom(const char* value) { return !firstIs(value, '0'); }
-bool parentWatchFrom(const char* value) { return firstIs(value, '1'); }
-bool mirrorFrom(const char* value) { return !(value && std::strcmp(value, "0") == 0); }
-bool ctrlAsCmdFrom(const char* value) { return !firstIs(value, '0'); }
-bool cursorFrom(const char* value) { return !firstIs(value, '0'); }
+bool audioFrom(const char* value) {
+    return !firstIs(value, '0');
+}
+bool parentWatchFrom(const char* value) {
+    return firstIs(value, '1');
+}
+bool mirrorFrom(const char* value) {
+    return !(value && std::strcmp(value, "0") == 0);
+}
+bool ctrlAsCmdFrom(const char* value) {
+    return !firstIs(value, '0');
+}
+bool cursorFrom(const char* value) {
+    return !firstIs(value, '0');
+}
 
 int32_t sizeAlignFrom(const char* value) {
     const int64_t align = leadingInt(value);
@@ -101,22 +117,54 @@ int32_t virtualModeFrom(const char* value) {
     return 0;
 }
 
-bool permsProbeFrom(const char* value) { return value && value[0] != '\0'; }
+bool permsProbeFrom(const char* value) {
+    return value && value[0] != '\0';
+}
 
-const char* raw(const char* name) { return std::getenv(name); }
-int32_t fps() { return fpsFrom(raw("MAC_SHADOW_FPS")); }
-bool adaptiveFps() { return adaptiveFpsFrom(raw("MAC_SHADOW_ADAPTIVE_FPS")); }
-uint64_t idleAwakeMs() { return idleAwakeMsFrom(raw("MAC_SHADOW_IDLE_AWAKE_MIN")); }
-bool native() { return nativeFrom(raw("MAC_SHADOW_NATIVE")); }
-double scale() { return scaleFrom(raw("MAC_SHADOW_SCALE")); }
-bool audio() { return audioFrom(raw("MAC_SHADOW_AUDIO")); }
-bool parentWatch() { return parentWatchFrom(raw("MAC_SHADOW_PARENT_WATCH")); }
-bool mirror() { return mirrorFrom(raw("MAC_SHADOW_MIRROR")); }
-bool ctrlAsCmd() { return ctrlAsCmdFrom(raw("MAC_SHADOW_CTRL_AS_CMD")); }
-bool cursor() { return cursorFrom(raw("MAC_SHADOW_CURSOR")); }
-int32_t sizeAlign() { return sizeAlignFrom(raw("MAC_SHADOW_SIZE_ALIGN")); }
-double maxPixels() { return maxPixelsFrom(raw("MAC_SHADOW_MAX_PIXELS")); }
-int32_t maxWidth() { return maxWidthFrom(raw("MAC_SHADOW_MAX_WIDTH")); }
-int32_t virtualMode() { return virtualModeFrom(raw("MAC_SHADOW_VIRTUAL")); }
+const char* raw(const char* name) {
+    return std::getenv(name);
+}
+int32_t fps() {
+    return fpsFrom(raw("MAC_SHADOW_FPS"));
+}
+bool adaptiveFps() {
+    return adaptiveFpsFrom(raw("MAC_SHADOW_ADAPTIVE_FPS"));
+}
+uint64_t idleAwakeMs() {
+    return idleAwakeMsFrom(raw("MAC_SHADOW_IDLE_AWAKE_MIN"));
+}
+bool native() {
+    return nativeFrom(raw("MAC_SHADOW_NATIVE"));
+}
+double scale() {
+    return scaleFrom(raw("MAC_SHADOW_SCALE"));
+}
+bool audio() {
+    return audioFrom(raw("MAC_SHADOW_AUDIO"));
+}
+bool parentWatch() {
+    return parentWatchFrom(raw("MAC_SHADOW_PARENT_WATCH"));
+}
+bool mirror() {
+    return mirrorFrom(raw("MAC_SHADOW_MIRROR"));
+}
+bool ctrlAsCmd() {
+    return ctrlAsCmdFrom(raw("MAC_SHADOW_CTRL_AS_CMD"));
+}
+bool cursor() {
+    return cursorFrom(raw("MAC_SHADOW_CURSOR"));
+}
+int32_t sizeAlign() {
+    return sizeAlignFrom(raw("MAC_SHADOW_SIZE_ALIGN"));
+}
+double maxPixels() {
+    return maxPixelsFrom(raw("MAC_SHADOW_MAX_PIXELS"));
+}
+int32_t maxWidth() {
+    return maxWidthFrom(raw("MAC_SHADOW_MAX_WIDTH"));
+}
+int32_t virtualMode() {
+    return virtualModeFrom(raw("MAC_SHADOW_VIRTUAL"));
+}
 
 } // namespace mac_env

@@ -15,22 +15,22 @@ int64_t leadingInt(const char* value);
 double leadingDouble(const char* value);
 
 // Value rules, each taking the raw value.
-int32_t fpsFrom(const char* value);             // 1-60, else 30
-bool adaptiveFpsFrom(const char* value);        // on unless "0..."
-uint64_t idleAwakeMsFrom(const char* value);    // 1-240 minutes, else 15
-bool nativeFrom(const char* value);             // on only with "1..."
-double scaleFrom(const char* value);            // 0.25-1.0, else 0 (unused)
-bool audioFrom(const char* value);              // on unless "0..."
-bool parentWatchFrom(const char* value);        // on only with "1..."
-bool mirrorFrom(const char* value);             // off only for exactly "0"
-bool ctrlAsCmdFrom(const char* value);          // on unless "0..."
-bool cursorFrom(const char* value);             // on unless "0..."
-int32_t sizeAlignFrom(const char* value);       // 4, 8 or 16, else 2
-double maxPixelsFrom(const char* value);        // >= 500000, else 2073600
-int32_t maxWidthFrom(const char* value);        // 640-8192, else 0 (no limit)
+int32_t fpsFrom(const char* value);          // 1-60, else 30
+bool adaptiveFpsFrom(const char* value);     // on unless "0..."
+uint64_t idleAwakeMsFrom(const char* value); // 1-240 minutes, else 15
+bool nativeFrom(const char* value);          // on only with "1..."
+double scaleFrom(const char* value);         // 0.25-1.0, else 0 (unused)
+bool audioFrom(const char* value);           // on unless "0..."
+bool parentWatchFrom(const char* value);     // on only with "1..."
+bool mirrorFrom(const char* value);          // off only for exactly "0"
+bool ctrlAsCmdFrom(const char* value);       // on unless "0..."
+bool cursorFrom(const char* value);          // on unless "0..."
+int32_t sizeAlignFrom(const char* value);    // 4, 8 or 16, else 2
+double maxPixelsFrom(const char* value);     // >= 500000, else 2073600
+int32_t maxWidthFrom(const char* value);     // 640-8192, else 0 (no limit)
 // Virtual display mode: 0 automatic, 1 never, 2 always.
 int32_t virtualModeFrom(const char* value);
-bool permsProbeFrom(const char* value);         // any non-empty value
+bool permsProbeFrom(const char* value); // any non-empty value
 
 // Readers of the process environment.
 const char* raw(const char* name);

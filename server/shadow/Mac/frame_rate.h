@@ -5,11 +5,11 @@
 #include <cstdint>
 
 struct FrameRateState {
-    int32_t fps = 30;          // configured rate
-    int32_t targetFps = 2;     // rate wanted now
+    int32_t fps = 30;      // configured rate
+    int32_t targetFps = 2; // rate wanted now
     int32_t activeClientsSeen = 0;
-    double changeAverage = 0;  // moving average of the changed share
-    uint64_t lowerSince = 0;   // since when a lower rate is wanted, 0 = not
+    double changeAverage = 0; // moving average of the changed share
+    uint64_t lowerSince = 0;  // since when a lower rate is wanted, 0 = not
 };
 
 // Share of the frame covered by the rectangles (clipped to the frame), at

@@ -47,12 +47,11 @@ bool placeRect(int64_t x, int64_t y, int64_t w, int64_t h, int32_t width, int32_
 }
 
 void copyBlock(rdpShadowSurface* surface, const uint8_t* pixels, intptr_t stride, const Block& b) {
-    freerdp_image_copy_no_overlap(surface->data, surface->format, surface->scanline,
-                                  static_cast<UINT32>(b.dx), static_cast<UINT32>(b.dy),
-                                  static_cast<UINT32>(b.w), static_cast<UINT32>(b.h), pixels,
-                                  PIXEL_FORMAT_BGRX32, static_cast<UINT32>(stride),
-                                  static_cast<UINT32>(b.x0), static_cast<UINT32>(b.y0), nullptr,
-                                  FREERDP_FLIP_NONE);
+    freerdp_image_copy_no_overlap(
+        surface->data, surface->format, surface->scanline, static_cast<UINT32>(b.dx),
+        static_cast<UINT32>(b.dy), static_cast<UINT32>(b.w), static_cast<UINT32>(b.h), pixels,
+        PIXEL_FORMAT_BGRX32, static_cast<UINT32>(stride), static_cast<UINT32>(b.x0),
+        static_cast<UINT32>(b.y0), nullptr, FREERDP_FLIP_NONE);
     const RECTANGLE_16 r = {static_cast<UINT16>(b.dx), static_cast<UINT16>(b.dy),
                             static_cast<UINT16>(b.dx + b.w), static_cast<UINT16>(b.dy + b.h)};
     region16_union_rect(&surface->invalidRegion, &surface->invalidRegion, &r);
@@ -69,10 +68,10 @@ bool copyFrame(rdpShadowSurface* surface, int32_t ox, int32_t oy, const uint8_t*
     bool copied = false;
     for (int32_t i = 0; i < passes; ++i) {
         Block b{};
-        const bool placed =
-            whole ? placeRect(0, 0, width, height, width, height, ox, oy, surface, b)
-                  : placeRect(rects[4 * i], rects[4 * i + 1], rects[4 * i + 2], rects[4 * i + 3],
-                              width, height, ox, oy, surface, b);
+        const bool placed = whole
+                                ? placeRect(0, 0, width, height, width, height, ox, oy, surface, b)
+                                : placeRect(rects[4 * i], rects[4 * i + 1], rects[4 * i + 2],
+                                            rects[4 * i + 3], width, height, ox, oy, surface, b);
         if (placed) {
             copyBlock(surface, pixels, stride, b);
             copied = true;
@@ -134,8 +133,7 @@ void adaptRateAndUnlock(macShadowSubsystem* record, const int32_t* rects, int32_
     LeaveCriticalSection(&record->frameLock);
 }
 
-void noteFrame(macShadowSubsystem* record, int32_t ox, int32_t oy, int32_t width,
-               int32_t height) {
+void noteFrame(macShadowSubsystem* record, int32_t ox, int32_t oy, int32_t width, int32_t height) {
     const uint64_t n = ++record->framesReceived;
     record->lastFrameTick = mac_now_ms();
     if (n == 1 || n % 300 == 0)
@@ -146,9 +144,9 @@ void noteFrame(macShadowSubsystem* record, int32_t ox, int32_t oy, int32_t width
 
 } // namespace
 
-extern "C" void mac_shadow_frame_callback(void* user, int32_t ox, int32_t oy,
-                                          const uint8_t* pixels, intptr_t stride, int32_t width,
-                                          int32_t height, const int32_t* rects, int32_t count) {
+extern "C" void mac_shadow_frame_callback(void* user, int32_t ox, int32_t oy, const uint8_t* pixels,
+                                          intptr_t stride, int32_t width, int32_t height,
+                                          const int32_t* rects, int32_t count) {
     auto* record = static_cast<macShadowSubsystem*>(user);
     if (!record)
         return;
@@ -256,4 +254,6 @@ extern "C" int mac_shadow_start_capture(macShadowSubsystem* record) {
     return 0;
 }
 
-void mac_shadow_reset_capture_stats(void) { gStats = CaptureStats{}; }
+void mac_shadow_reset_capture_stats(void) {
+    gStats = CaptureStats{};
+}

@@ -8,7 +8,9 @@ const MacShadowHost kLibraryHost = {shadow_subsystem_frame_update, shadow_encode
 std::atomic<const MacShadowHost*> gHost{&kLibraryHost};
 } // namespace
 
-const MacShadowHost& mac_shadow_host(void) { return *gHost.load(); }
+const MacShadowHost& mac_shadow_host(void) {
+    return *gHost.load();
+}
 
 void mac_shadow_set_host_for_tests(const MacShadowHost* host) {
     gHost.store(host ? host : &kLibraryHost);

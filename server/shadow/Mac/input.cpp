@@ -4,9 +4,9 @@
 #include <atomic>
 
 #include "env.h"
+#include "input_logic.h"
 #include "input_trace.h"
 #include "keymap.h"
-#include "input_logic.h"
 #include "log.h"
 #include "platform/platform.h"
 
@@ -45,8 +45,7 @@ extern "C" BOOL mac_shadow_input_synchronize_event(rdpShadowSubsystem* subsystem
 }
 
 extern "C" BOOL mac_shadow_input_keyboard_event(rdpShadowSubsystem* subsystem,
-                                                rdpShadowClient* client, UINT16 flags,
-                                                UINT8 code) {
+                                                rdpShadowClient* client, UINT16 flags, UINT8 code) {
     if (!subsystem)
         return FALSE;
     macShadowSubsystem* record = recordOf(subsystem);
@@ -56,7 +55,8 @@ extern "C" BOOL mac_shadow_input_keyboard_event(rdpShadowSubsystem* subsystem,
 
     const mac_keymap::KeyLookup key = mac_keymap::lookup(flags, code);
     if (mac_input_trace::take(mac_input_trace::Key))
-        MAC_INFO("key: flags=0x%04x scancode=0x%02x vk=0x%02x mac=%u", flags, code, key.vk, key.mac);
+        MAC_INFO("key: flags=0x%04x scancode=0x%02x vk=0x%02x mac=%u", flags, code, key.vk,
+                 key.mac);
     const uint32_t mac = mac_keymap::applyCtrlAsCmd(key.mac, ctrlAsCmd());
     if (mac_keymap::dropped(mac, key.vk))
         return TRUE;

@@ -8,13 +8,12 @@ BOOL mac_shadow_input_synchronize_event(rdpShadowSubsystem* subsystem, rdpShadow
                                         UINT32 flags);
 BOOL mac_shadow_input_keyboard_event(rdpShadowSubsystem* subsystem, rdpShadowClient* client,
                                      UINT16 flags, UINT8 code);
-BOOL mac_shadow_input_unicode_keyboard_event(rdpShadowSubsystem* subsystem,
-                                             rdpShadowClient* client, UINT16 flags, UINT16 code);
+BOOL mac_shadow_input_unicode_keyboard_event(rdpShadowSubsystem* subsystem, rdpShadowClient* client,
+                                             UINT16 flags, UINT16 code);
 BOOL mac_shadow_input_mouse_event(rdpShadowSubsystem* subsystem, rdpShadowClient* client,
                                   UINT16 flags, UINT16 x, UINT16 y);
-BOOL mac_shadow_input_extended_mouse_event(rdpShadowSubsystem* subsystem,
-                                           rdpShadowClient* client, UINT16 flags, UINT16 x,
-                                           UINT16 y);
+BOOL mac_shadow_input_extended_mouse_event(rdpShadowSubsystem* subsystem, rdpShadowClient* client,
+                                           UINT16 flags, UINT16 x, UINT16 y);
 }
 
 // Forgets the process-wide input state (the Ctrl-as-Cmd answer, a pending

@@ -9,8 +9,12 @@ namespace {
 constexpr uint16_t kKeyRelease = 0x8000;
 constexpr double kSamePlacePoints = 4.0;
 
-bool isHigh(uint16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool isLow(uint16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+bool isHigh(uint16_t u) {
+    return u >= 0xD800 && u <= 0xDBFF;
+}
+bool isLow(uint16_t u) {
+    return u >= 0xDC00 && u <= 0xDFFF;
+}
 
 // Distance of a coordinate from the span [left, left + size) in pixels.
 int64_t outside(int32_t v, int32_t left, int32_t size) {
@@ -82,10 +86,11 @@ HostPoint mapToHost(const DisplayMapping* mappings, int32_t count, int32_t x, in
 
 int32_t nextClickCount(const ClickHistory& last, uint64_t now, int32_t button, HostPoint at,
                        int32_t doubleClickMs) {
-    const bool moved = std::fabs(at.x - last.x) > kSamePlacePoints ||
-                       std::fabs(at.y - last.y) > kSamePlacePoints;
-    const bool late = now < last.tick || now - last.tick > static_cast<uint64_t>(
-                                                               doubleClickMs < 0 ? 0 : doubleClickMs);
+    const bool moved =
+        std::fabs(at.x - last.x) > kSamePlacePoints || std::fabs(at.y - last.y) > kSamePlacePoints;
+    const bool late =
+        now < last.tick ||
+        now - last.tick > static_cast<uint64_t>(doubleClickMs < 0 ? 0 : doubleClickMs);
     if (moved || button != last.button || last.count < 1 || late)
         return 1;
     return last.count + 1;

@@ -61,8 +61,7 @@ bool buttonOf(macShadowSubsystem* record, uint16_t flags, ButtonEvent& out) {
 void countClick(macShadowSubsystem* record, int32_t button, mac_input::HostPoint at) {
     const uint64_t now = mac_now_ms();
     const mac_input::ClickHistory last{record->lastClickTick, record->lastClickButton,
-                                       record->lastClickX, record->lastClickY,
-                                       record->clickCount};
+                                       record->lastClickX, record->lastClickY, record->clickCount};
     record->clickCount = mac_input::nextClickCount(last, now, button, at, mac_double_click_ms());
     record->lastClickTick = now;
     record->lastClickButton = button;
@@ -85,9 +84,8 @@ void postButton(macShadowSubsystem* record, uint16_t flags, mac_input::HostPoint
 
 } // namespace
 
-extern "C" BOOL mac_shadow_input_mouse_event(rdpShadowSubsystem* subsystem,
-                                             rdpShadowClient* client, UINT16 flags, UINT16 x,
-                                             UINT16 y) {
+extern "C" BOOL mac_shadow_input_mouse_event(rdpShadowSubsystem* subsystem, rdpShadowClient* client,
+                                             UINT16 flags, UINT16 x, UINT16 y) {
     if (!subsystem)
         return FALSE;
     auto* record = reinterpret_cast<macShadowSubsystem*>(subsystem);

@@ -9,7 +9,9 @@ namespace mac_keymap {
 namespace {
 constexpr uint32_t kKeyboardTypeEnhanced = WINPR_KBD_TYPE_IBM_ENHANCED;
 
-uint32_t bit(uint32_t mac) { return 1u << (mac - kFirstModifier); }
+uint32_t bit(uint32_t mac) {
+    return 1u << (mac - kFirstModifier);
+}
 } // namespace
 
 KeyLookup lookup(uint16_t flags, uint8_t scanCode) {
@@ -39,7 +41,9 @@ bool dropped(uint32_t mac, uint32_t vk) {
     return mac == 0 && vk != kVkA;
 }
 
-bool isModifier(uint32_t mac) { return mac >= kFirstModifier && mac <= kLastModifier; }
+bool isModifier(uint32_t mac) {
+    return mac >= kFirstModifier && mac <= kLastModifier;
+}
 
 uint32_t updateModifiers(uint32_t state, uint32_t mac, bool down) {
     if (!isModifier(mac))

@@ -30,8 +30,12 @@ void mac_shadow_create_locks(macShadowSubsystem* record) {
     gLocksOf.store(record);
 }
 
-extern "C" macShadowSubsystem* mac_shadow_record(void) { return gRecord.load(); }
-extern "C" void mac_shadow_set_record(macShadowSubsystem* record) { gRecord.store(record); }
+extern "C" macShadowSubsystem* mac_shadow_record(void) {
+    return gRecord.load();
+}
+extern "C" void mac_shadow_set_record(macShadowSubsystem* record) {
+    gRecord.store(record);
+}
 
 extern "C" rdpShadowSubsystem* mac_shadow_subsystem_new(void) {
     void* block = std::calloc(1, sizeof(macShadowSubsystem));

@@ -5,8 +5,7 @@
 #include <winpr/wlog.h>
 
 extern "C" void WLog_Print_dbg_tag(DWORD level, size_t line, const char* function,
-                                   const char* format, ...)
-    __attribute__((format(printf, 4, 5)));
+                                   const char* format, ...) __attribute__((format(printf, 4, 5)));
 extern "C" BOOL mac_log_active(DWORD level);
 
 #define MAC_LOG_FN(level, fn, ...) WLog_Print_dbg_tag(level, __LINE__, fn, __VA_ARGS__)

@@ -12,12 +12,14 @@ constexpr const char* kSystemReason = "Corvane: someone is signed in remotely";
 constexpr const char* kUserActivity = "Corvane remote session";
 constexpr const char* kSystemActivity = "Corvane: a client connected";
 
-corvane::platform::Power& power() { return corvane::platform::current().power(); }
+corvane::platform::Power& power() {
+    return corvane::platform::current().power();
+}
 
 void declareAndRelease(bool system) {
     auto& p = power();
-    const uint32_t id = system ? p.declareSystemActivity(kSystemActivity)
-                               : p.declareUserActivity(kUserActivity);
+    const uint32_t id =
+        system ? p.declareSystemActivity(kSystemActivity) : p.declareUserActivity(kUserActivity);
     if (id)
         p.releaseAssertion(id);
 }
@@ -47,8 +49,8 @@ extern "C" void mac_shadow_keep_awake(macShadowSubsystem* record, bool display, 
         p.releaseAssertion(record->systemAssertionId);
         record->systemAssertionId = 0;
     } else if (system && record->systemAssertionId == 0) {
-        record->systemAssertionId = p.createAssertion(AssertionKind::PreventSystemSleep,
-                                                      kSystemReason);
+        record->systemAssertionId =
+            p.createAssertion(AssertionKind::PreventSystemSleep, kSystemReason);
     }
 }
 

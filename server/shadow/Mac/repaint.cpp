@@ -10,8 +10,9 @@
 namespace {
 
 MacRepaintSchedule loadSchedule(const macShadowSubsystem* r) {
-    return {r->burstEnd,           r->nextBurstRepaint, r->lastFrameTick, r->lastSettleRepaint,
-            r->nextScheduledRepaint, r->repaintIndex,   r->riskUntil};
+    return {r->burstEnd,          r->nextBurstRepaint,     r->lastFrameTick,
+            r->lastSettleRepaint, r->nextScheduledRepaint, r->repaintIndex,
+            r->riskUntil};
 }
 
 void storeSchedule(macShadowSubsystem* r, const MacRepaintSchedule& s) {

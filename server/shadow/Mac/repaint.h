@@ -13,5 +13,4 @@ void mac_shadow_ack_check(macShadowSubsystem* record, uint64_t now);
 // Restarts a capture that stopped, while remote input is recent.
 void mac_shadow_capture_watchdog(macShadowSubsystem* record, uint64_t now);
 
-extern "C" void mac_shadow_risk_event(macShadowSubsystem* record, const char* reason,
-                                      uint64_t now);
+extern "C" void mac_shadow_risk_event(macShadowSubsystem* record, const char* reason, uint64_t now);

@@ -1,9 +1,9 @@
 // Start: report the permissions, install the termination handlers and begin.
 #include "capture/mac_capture.h"
-#include "lifecycle.h"
-#include "log.h"
 #include "clock.h"
 #include "frames.h"
+#include "lifecycle.h"
+#include "log.h"
 #include "power.h"
 #include "terminate.h"
 #include "thread.h"

@@ -11,13 +11,21 @@ namespace {
 
 const char* osName(uint32_t major) {
     switch (major) {
-    case 1: return "windows";
-    case 3: case 6: return "mac";
-    case 4: return "unix";
-    case 5: return "ios";
-    case 7: return "android";
-    case 8: return "chromeos";
-    default: return "other";
+    case 1:
+        return "windows";
+    case 3:
+    case 6:
+        return "mac";
+    case 4:
+        return "unix";
+    case 5:
+        return "ios";
+    case 7:
+        return "android";
+    case 8:
+        return "chromeos";
+    default:
+        return "other";
     }
 }
 
@@ -39,8 +47,8 @@ bool desktopHiDpi(const macShadowSubsystem* record) {
 StatsClient describe(rdpShadowClient* client) {
     const rdpSettings* s = client->context.settings;
     StatsClient c{freerdp_settings_get_uint32(s, FreeRDP_OsMajorType), false, false};
-    c.graphicsPipeline = freerdp_settings_get_bool(s, FreeRDP_SupportGraphicsPipeline) &&
-                         client->rdpgfx != nullptr;
+    c.graphicsPipeline =
+        freerdp_settings_get_bool(s, FreeRDP_SupportGraphicsPipeline) && client->rdpgfx != nullptr;
     c.h264 = freerdp_settings_get_bool(s, FreeRDP_GfxH264) ||
              freerdp_settings_get_bool(s, FreeRDP_GfxAVC444) ||
              freerdp_settings_get_bool(s, FreeRDP_GfxAVC444v2);
@@ -62,8 +70,8 @@ void buildClientsText(macShadowSubsystem* record, char* out, size_t outSize) {
 
 } // namespace
 
-void mac_shadow_stats_clients_text(const StatsClient* clients, size_t count, bool hidpi,
-                                   char* out, size_t outSize) {
+void mac_shadow_stats_clients_text(const StatsClient* clients, size_t count, bool hidpi, char* out,
+                                   size_t outSize) {
     if (!out || outSize == 0)
         return;
     out[0] = '\0';
@@ -82,14 +90,13 @@ void mac_shadow_stats_clients_text(const StatsClient* clients, size_t count, boo
 
 int mac_shadow_stats_line(const macShadowSubsystem* r, const char* clients, char* out,
                           size_t outSize) {
-    return std::snprintf(out, outSize,
-                         "{\"sessions\":%llu,\"repaints\":%llu,\"resizes\":%llu,\"riskEvents\":%llu,"
-                         "\"stalls\":%llu,\"clients\":\"%s\"}\n",
-                         static_cast<unsigned long long>(r->sessions),
-                         static_cast<unsigned long long>(r->repaints),
-                         static_cast<unsigned long long>(r->resizes),
-                         static_cast<unsigned long long>(r->riskEvents),
-                         static_cast<unsigned long long>(r->stalls), clients);
+    return std::snprintf(
+        out, outSize,
+        "{\"sessions\":%llu,\"repaints\":%llu,\"resizes\":%llu,\"riskEvents\":%llu,"
+        "\"stalls\":%llu,\"clients\":\"%s\"}\n",
+        static_cast<unsigned long long>(r->sessions), static_cast<unsigned long long>(r->repaints),
+        static_cast<unsigned long long>(r->resizes), static_cast<unsigned long long>(r->riskEvents),
+        static_cast<unsigned long long>(r->stalls), clients);
 }
 
 void mac_shadow_stats_file_tick(macShadowSubsystem* record, uint64_t now) {

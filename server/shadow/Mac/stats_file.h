@@ -14,8 +14,8 @@ struct StatsClient {
 
 // The clients text for the given clients, at most outSize - 1 characters:
 // entries that do not fit end the list.
-void mac_shadow_stats_clients_text(const StatsClient* clients, size_t count, bool hidpi,
-                                   char* out, size_t outSize);
+void mac_shadow_stats_clients_text(const StatsClient* clients, size_t count, bool hidpi, char* out,
+                                   size_t outSize);
 // The file's line for the counters and clients text.
 int mac_shadow_stats_line(const macShadowSubsystem* record, const char* clients, char* out,
                           size_t outSize);

@@ -15,10 +15,10 @@
 #include "capture/mac_capture.h"
 #include "clock.h"
 #include "env.h"
+#include "log.h"
 #include "platform/platform.h"
 #include "power.h"
 #include "virtual_displays.h"
-#include "log.h"
 
 namespace {
 
@@ -154,5 +154,9 @@ extern "C" void mac_shadow_teardown(macShadowSubsystem* record, const char* reas
     LeaveCriticalSection(&record->displayLock);
 }
 
-void mac_shadow_set_process_exit(MacProcessExit exitFn) { gExit = exitFn ? exitFn : _exit; }
-void mac_shadow_reset_terminating_for_tests(void) { gTerminating.store(false); }
+void mac_shadow_set_process_exit(MacProcessExit exitFn) {
+    gExit = exitFn ? exitFn : _exit;
+}
+void mac_shadow_reset_terminating_for_tests(void) {
+    gTerminating.store(false);
+}

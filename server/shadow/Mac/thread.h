@@ -24,8 +24,7 @@ void mac_shadow_loop_turn(macShadowSubsystem* record, uint64_t now);
 // Steps of a turn, exposed for tests.
 ClientScan mac_shadow_scan_clients(macShadowSubsystem* record);
 void mac_shadow_idle_and_awake(macShadowSubsystem* record, const ClientScan& scan, uint64_t now);
-void mac_shadow_last_client_check(macShadowSubsystem* record, const ClientScan& scan,
-                                  uint64_t now);
+void mac_shadow_last_client_check(macShadowSubsystem* record, const ClientScan& scan, uint64_t now);
 void mac_shadow_adaptive_handover(macShadowSubsystem* record, int32_t activeClients);
 // Restarts the capture: stop, note the stopped count, start. True when it runs.
 bool mac_shadow_restart_capture(macShadowSubsystem* record);

@@ -99,9 +99,12 @@ TEST(ServerRun, AcceptsTlsClientAndEndsCleanlyOnSigterm) {
     ASSERT_TRUE(server.start({kServer, "/port:" + std::to_string(port), "-auth", "/sec:tls"},
                              isolatedEnv(dir, serverDisplay.name()), dir.file("server.log"),
                              dir.file("server.log")));
-    ASSERT_TRUE(waitUntil([&] { return portOpen(port); }, 10000ms)) << readFile(dir.file("server.log"));
+    ASSERT_TRUE(waitUntil([&] { return portOpen(port); }, 10000ms))
+        << readFile(dir.file("server.log"));
     ASSERT_TRUE(waitUntil(
-        [&] { return fileContains(dir.file("server.log"), "Screen Recording permission: granted"); },
+        [&] {
+            return fileContains(dir.file("server.log"), "Screen Recording permission: granted");
+        },
         5000ms));
     EXPECT_TRUE(fileContains(dir.file("server.log"),
                              "Accessibility permission: granted (keyboard injection allowed)"));
@@ -111,8 +114,8 @@ TEST(ServerRun, AcceptsTlsClientAndEndsCleanlyOnSigterm) {
                               "/sec:tls", "/u:x", "/p:x"},
                              {{"DISPLAY", clientDisplay.name()}, {"HOME", dir.path()}},
                              dir.file("client.log"), dir.file("client.log")));
-    EXPECT_TRUE(waitUntil([&] { return fileContains(dir.file("server.log"), "is activated"); },
-                          15000ms))
+    EXPECT_TRUE(
+        waitUntil([&] { return fileContains(dir.file("server.log"), "is activated"); }, 15000ms))
         << readFile(dir.file("client.log"));
     EXPECT_TRUE(server.running()) << "the server must survive a client";
     client.stop();

@@ -30,7 +30,9 @@ TempDir::~TempDir() {
         std::filesystem::remove_all(path_, ignored);
 }
 
-Process::~Process() { stop(); }
+Process::~Process() {
+    stop();
+}
 
 bool Process::start(const std::vector<std::string>& argv,
                     const std::map<std::string, std::string>& env, const std::string& stdoutPath,
@@ -109,7 +111,9 @@ Xvfb::Xvfb(int display, const std::string& geometry) : display_(display) {
         10000ms, 100ms);
 }
 
-Xvfb::~Xvfb() { process_.stop(); }
+Xvfb::~Xvfb() {
+    process_.stop();
+}
 
 bool waitUntil(const std::function<bool()>& condition, Duration limit, Duration step) {
     const auto end = std::chrono::steady_clock::now() + limit;

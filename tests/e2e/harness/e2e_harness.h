@@ -16,19 +16,19 @@ using namespace std::chrono_literals;
 using Duration = std::chrono::milliseconds;
 
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
 // A child process whose standard output and error go to files.
 class Process {
-public:
+  public:
     Process() = default;
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
@@ -47,20 +47,20 @@ public:
     // Ends the process: SIGTERM, then SIGKILL after a second.
     void stop();
 
-private:
+  private:
     pid_t pid_ = -1;
     std::optional<int> status_;
 };
 
 // A private X server for one test.
 class Xvfb {
-public:
+  public:
     Xvfb(int display, const std::string& geometry);
     ~Xvfb();
     bool ok() const { return ok_; }
     std::string name() const { return ":" + std::to_string(display_); }
 
-private:
+  private:
     int display_;
     bool ok_ = false;
     Process process_;

@@ -42,7 +42,9 @@ bool sameCursor(const ShownCursor& a, const ShownCursor& b, int tolerance) {
 }
 
 namespace {
-int channel(uint32_t argb, int shift) { return static_cast<int>((argb >> shift) & 0xFF); }
+int channel(uint32_t argb, int shift) {
+    return static_cast<int>((argb >> shift) & 0xFF);
+}
 // A premultiplied channel at full opacity.
 int unpremultiplied(uint32_t argb, int shift) {
     const int a = channel(argb, 24);
@@ -51,8 +53,8 @@ int unpremultiplied(uint32_t argb, int shift) {
 } // namespace
 
 bool drawnFrom(const ShownCursor& shown, const ShownCursor& source, int tolerance) {
-    if (shown.width != source.width || shown.height != source.height ||
-        shown.xhot != source.xhot || shown.yhot != source.yhot)
+    if (shown.width != source.width || shown.height != source.height || shown.xhot != source.xhot ||
+        shown.yhot != source.yhot)
         return false;
     size_t solidInSource = 0, shownVisible = 0;
     for (size_t i = 0; i < source.argb.size(); ++i) {

@@ -18,7 +18,7 @@ constexpr unsigned kShiftMask = 0x1, kControlMask = 0x4, kMod4Mask = 0x40;
 // One server display with the server and a key/button recorder on it, one
 // client display with the FreeRDP client.
 class InputSession {
-public:
+  public:
     InputSession(int firstDisplay, int port)
         : serverX_(firstDisplay, kGeometry), clientX_(firstDisplay + 1, "1280x1024x24"),
           port_(port) {}
@@ -26,11 +26,14 @@ public:
     bool displaysUp() const { return serverX_.ok() && clientX_.ok(); }
 
     bool startRecorder() {
-        recorder_.start({"stdbuf", "-oL", "xev", "-geometry", "1024x768+0+0", "-event",
-                         "keyboard", "-event", "mouse"},
+        recorder_.start({"stdbuf", "-oL", "xev", "-geometry", "1024x768+0+0", "-event", "keyboard",
+                         "-event", "mouse"},
                         onServer(), dir_.file("xev.log"), dir_.file("xev.err"));
-        return waitUntil([&] { return xdotool(onServer(), {"search", "--name", "Event Tester"}); },
-                         10000ms);
+        return waitUntil(
+            [&] {
+                return xdotool(onServer(), {"search", "--name", "Event Tester"});
+            },
+            10000ms);
     }
 
     bool startServer(std::map<std::string, std::string> extraEnv = {},
@@ -46,8 +49,9 @@ public:
     }
 
     bool startClient(std::vector<std::string> extraArgs = {}) {
-        std::vector<std::string> argv{"xfreerdp3", "/v:127.0.0.1:" + std::to_string(port_),
-                                      "/cert:ignore", "/sec:tls", "/u:x", "/p:x",
+        std::vector<std::string> argv{"xfreerdp3",      "/v:127.0.0.1:" + std::to_string(port_),
+                                      "/cert:ignore",   "/sec:tls",
+                                      "/u:x",           "/p:x",
                                       "/size:1024x768", "-decorations"};
         argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
         client_.start(argv, onClient(), dir_.file("client.out"), dir_.file("client.err"));
@@ -70,14 +74,16 @@ public:
     }
 
     bool clientMove(int x, int y) {
-        return xdotool(onClient(), {"mousemove", "--window", window_, std::to_string(x),
-                                    std::to_string(y)});
+        return xdotool(onClient(),
+                       {"mousemove", "--window", window_, std::to_string(x), std::to_string(y)});
     }
     bool onClientDo(const std::vector<std::string>& args) { return xdotool(onClient(), args); }
     std::vector<XevEvent> events() { return parseXev(readFile(dir_.file("xev.log"))); }
     const std::string& serverDisplay() const { return serverName_; }
     std::string clientDisplay() const { return clientX_.name(); }
-    std::string serverLog() { return readFile(dir_.file("server.out")) + readFile(dir_.file("server.err")); }
+    std::string serverLog() {
+        return readFile(dir_.file("server.out")) + readFile(dir_.file("server.err"));
+    }
 
     std::map<std::string, std::string> onServer() {
         serverName_ = serverX_.name();
@@ -92,10 +98,11 @@ public:
                 {"MAC_SHADOW_CTRL_AS_CMD", ""}};
     }
     std::map<std::string, std::string> onClient() {
-        return {{"HOME", dir_.path()}, {"XDG_RUNTIME_DIR", dir_.path()}, {"DISPLAY", clientX_.name()}};
+        return {
+            {"HOME", dir_.path()}, {"XDG_RUNTIME_DIR", dir_.path()}, {"DISPLAY", clientX_.name()}};
     }
 
-private:
+  private:
     static bool xdotool(const std::map<std::string, std::string>& env,
                         std::vector<std::string> args, std::string* out = nullptr) {
         args.insert(args.begin(), "xdotool");
@@ -167,7 +174,8 @@ TEST(RemoteKeyboard, TextOutsideTheLayoutArrivesAsCharacters) {
     ASSERT_EQ(run({"xmodmap", "-e", "keycode 94 = eacute EuroSign"}, s.onClient(), 5000ms),
               std::optional<int>(0));
     ASSERT_TRUE(s.onClientDo({"type", "--delay", "120", "Hi \u00e9\u20ac!"}));
-    const bool arrived = waitUntil([&] { return pressOf(s.events(), "exclam") != nullptr; }, 10000ms);
+    const bool arrived =
+        waitUntil([&] { return pressOf(s.events(), "exclam") != nullptr; }, 10000ms);
     EXPECT_TRUE(arrived) << s.serverLog();
     EXPECT_EQ(typedWithoutShift(s.events()),
               (std::vector<std::string>{"H", "i", "space", "eacute", "U20AC", "exclam"}))

@@ -1,8 +1,8 @@
 // The screen reaches the client: colours, changes, the statistics file and
 // the end of the server with its parent.
 #include <csignal>
-#include <memory>
 #include <cstdlib>
+#include <memory>
 #include <set>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -24,14 +24,17 @@ const std::vector<std::string> kLosslessFlags = {"-gfx-progressive", "-gfx-rfx",
                                                  "-gfx-avc444"};
 
 std::map<std::string, std::string> serverEnv(const TempDir& dir, const std::string& display) {
-    return {{"HOME", dir.path()},           {"XDG_RUNTIME_DIR", dir.path()},
-            {"XDG_CONFIG_HOME", dir.file("config")}, {"DISPLAY", display},
-            {"CORVANE_PLATFORM", ""},       {"MAC_SHADOW_PERMS", ""},
+    return {{"HOME", dir.path()},
+            {"XDG_RUNTIME_DIR", dir.path()},
+            {"XDG_CONFIG_HOME", dir.file("config")},
+            {"DISPLAY", display},
+            {"CORVANE_PLATFORM", ""},
+            {"MAC_SHADOW_PERMS", ""},
             {"MAC_SHADOW_STATS_FILE", dir.file("stats.json")}};
 }
 
 class Session {
-public:
+  public:
     Session(int serverDisplay, int clientDisplay, int port)
         : server_(serverDisplay, "1280x800x24"), client_(clientDisplay, "1400x900x24"),
           port_(port) {}
@@ -62,7 +65,7 @@ public:
     Process& server() { return serverProcess_; }
     std::string serverLog() const { return readFile(dir_.file("server.log")); }
 
-private:
+  private:
     Xvfb server_, client_;
     int port_;
     TempDir dir_;
@@ -95,10 +98,10 @@ TEST(ScreenToClient, ScrollingTerminalReachesTheClient) {
     Session s(77, 78, 34712);
     ASSERT_TRUE(s.displaysOk());
     Process xterm;
-    ASSERT_TRUE(xterm.start({"xterm", "-geometry", "80x24+0+0", "-e", "sh", "-c",
-                             "i=0; while :; do echo scrolling line $i; i=$((i+1)); sleep 0.05; done"},
-                            {{"DISPLAY", s.serverDisplay()}}, s.dir().file("xterm.log"),
-                            s.dir().file("xterm.log")));
+    ASSERT_TRUE(xterm.start(
+        {"xterm", "-geometry", "80x24+0+0", "-e", "sh", "-c",
+         "i=0; while :; do echo scrolling line $i; i=$((i+1)); sleep 0.05; done"},
+        {{"DISPLAY", s.serverDisplay()}}, s.dir().file("xterm.log"), s.dir().file("xterm.log")));
     ASSERT_TRUE(s.startServer()) << s.serverLog();
     ASSERT_TRUE(s.startClient());
     // The client's copy of the terminal keeps changing.
@@ -124,8 +127,8 @@ TEST(ScreenToClient, StatisticsFileFromTheFirstTurnListsTheClient) {
                                "\"stalls\":0,\"clients\":\"\"}\n");
     ASSERT_TRUE(s.startClient());
     // The file is rewritten once a minute: wait for the next write.
-    EXPECT_TRUE(waitUntil([&] { return fileContains(stats, "\"clients\":\"unix/"); }, 75000ms,
-                          500ms))
+    EXPECT_TRUE(
+        waitUntil([&] { return fileContains(stats, "\"clients\":\"unix/"); }, 75000ms, 500ms))
         << readFile(stats);
     EXPECT_TRUE(fileContains(stats, "\"sessions\":1,"));
 }
@@ -148,8 +151,8 @@ TEST(ServerLifetime, EndsWithStatusZeroWhenItsParentIsGone) {
     parent.signal(SIGKILL);
     ASSERT_TRUE(parent.waitExit(5000ms));
     int status = -1;
-    const bool ended = waitUntil([&] { return waitpid(server, &status, WNOHANG) == server; },
-                                 10000ms);
+    const bool ended =
+        waitUntil([&] { return waitpid(server, &status, WNOHANG) == server; }, 10000ms);
     if (!ended)
         kill(server, SIGKILL);
     ASSERT_TRUE(ended);
@@ -170,10 +173,10 @@ TEST(ServerLifetime, LostDisplayNeitherEndsNorHangsTheServer) {
                              serverEnv(dir, serverDisplay->name()), dir.file("server.log"),
                              dir.file("server.log")));
     ASSERT_TRUE(waitUntil([&] { return portOpen(34715); }, 10000ms));
-    ASSERT_TRUE(client.start({"xfreerdp3", "/v:127.0.0.1:34715", "/cert:ignore", "/sec:tls",
-                              "/u:x", "/p:x"},
-                             {{"DISPLAY", clientDisplay.name()}, {"HOME", dir.path()}},
-                             dir.file("client.log"), dir.file("client.log")));
+    ASSERT_TRUE(client.start(
+        {"xfreerdp3", "/v:127.0.0.1:34715", "/cert:ignore", "/sec:tls", "/u:x", "/p:x"},
+        {{"DISPLAY", clientDisplay.name()}, {"HOME", dir.path()}}, dir.file("client.log"),
+        dir.file("client.log")));
     ASSERT_TRUE(waitUntil(
         [&] { return fileContains(dir.file("server.log"), "client ready, sending full frames"); },
         15000ms));

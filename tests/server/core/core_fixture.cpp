@@ -1,7 +1,7 @@
 #include "core_fixture.h"
 
-#include <cstdlib>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -23,12 +23,24 @@ std::atomic<UINT32> gInflight{0};
 std::mutex gLogMutex;
 std::vector<std::string> gLog;
 
-uint64_t fakeNowMs() { return gNow.load(); }
-uint64_t fakeNowNs() { return gNow.load() * 1000000ull; }
-void fakeSleep(uint32_t ms) { gNow += ms; }
-void fakeFrameUpdate(rdpShadowSubsystem*) { ++gPublications; }
-UINT32 fakePreferredFps(rdpShadowEncoder*) { return gPreferredFps.load(); }
-UINT32 fakeInflight(rdpShadowEncoder*) { return gInflight.load(); }
+uint64_t fakeNowMs() {
+    return gNow.load();
+}
+uint64_t fakeNowNs() {
+    return gNow.load() * 1000000ull;
+}
+void fakeSleep(uint32_t ms) {
+    gNow += ms;
+}
+void fakeFrameUpdate(rdpShadowSubsystem*) {
+    ++gPublications;
+}
+UINT32 fakePreferredFps(rdpShadowEncoder*) {
+    return gPreferredFps.load();
+}
+UINT32 fakeInflight(rdpShadowEncoder*) {
+    return gInflight.load();
+}
 const MacShadowHost kFakeHost = {fakeFrameUpdate, fakePreferredFps, fakeInflight};
 
 BOOL captureLine(const wLogMessage* msg) {
@@ -144,11 +156,21 @@ void CoreTest::removeClients() {
     clients_.clear();
 }
 
-void CoreTest::setNow(uint64_t ms) { gNow = ms; }
-uint64_t CoreTest::now() const { return gNow.load(); }
-int CoreTest::publications() const { return gPublications.load(); }
-void CoreTest::setPreferredFps(UINT32 fps) { gPreferredFps = fps; }
-void CoreTest::setInflight(UINT32 frames) { gInflight = frames; }
+void CoreTest::setNow(uint64_t ms) {
+    gNow = ms;
+}
+uint64_t CoreTest::now() const {
+    return gNow.load();
+}
+int CoreTest::publications() const {
+    return gPublications.load();
+}
+void CoreTest::setPreferredFps(UINT32 fps) {
+    gPreferredFps = fps;
+}
+void CoreTest::setInflight(UINT32 frames) {
+    gInflight = frames;
+}
 
 void CoreTest::runTurnsUntil(uint64_t until) {
     while (now() + 62 <= until) {
@@ -157,7 +179,9 @@ void CoreTest::runTurnsUntil(uint64_t until) {
     }
 }
 
-bool CoreTest::regionEmpty() { return region16_is_empty(&server_->surface->invalidRegion); }
+bool CoreTest::regionEmpty() {
+    return region16_is_empty(&server_->surface->invalidRegion);
+}
 
 uint32_t CoreTest::pixel(int x, int y) {
     uint32_t value = 0;

@@ -20,7 +20,7 @@ struct LogLines {
 };
 
 class CoreTest : public SimPlatformTest {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 
@@ -43,7 +43,7 @@ protected:
     // Waits in real time (at most 5 s) for work of another thread.
     static bool waitUntilTrue(const std::function<bool()>& condition);
 
-private:
+  private:
     macShadowSubsystem* record_ = nullptr;
     rdpShadowServer* server_ = nullptr;
     std::vector<rdpShadowClient*> clients_;

@@ -126,7 +126,7 @@ TEST_F(FrameIntake, RepaintSendsTheWholeSurface) {
 }
 
 class AdaptiveRate : public CoreTest {
-protected:
+  protected:
     void SetUp() override {
         CoreTest::SetUp();
         record()->fps = 60;

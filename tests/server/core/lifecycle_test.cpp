@@ -92,7 +92,8 @@ TEST_F(InitSizing, NativeAndScaleOnHiDpi) {
 }
 
 TEST_F(InitSizing, RatesFromEnvironment) {
-    EnvGuard env{{"MAC_SHADOW_FPS", "1"}, {"MAC_SHADOW_ADAPTIVE_FPS", "0"},
+    EnvGuard env{{"MAC_SHADOW_FPS", "1"},
+                 {"MAC_SHADOW_ADAPTIVE_FPS", "0"},
                  {"MAC_SHADOW_IDLE_AWAKE_MIN", "240"}};
     Record r;
     ASSERT_EQ(mac_shadow_subsystem_init(r.base), 1);
@@ -167,7 +168,9 @@ TEST_F(EntryRegistration, EntryFillsEveryLifecycleSlot) {
 }
 
 namespace {
-size_t heapInUse() { return mallinfo2().uordblks; }
+size_t heapInUse() {
+    return mallinfo2().uordblks;
+}
 
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kHeapCountersReal = false; // the sanitizer keeps its own heap

@@ -5,7 +5,7 @@
 #include "platform/sim/sim_platform.h"
 
 class SimPlatformTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         auto sim = std::make_unique<corvane::platform::sim::SimPlatform>();
         sim_ = sim.get();
@@ -14,7 +14,7 @@ protected:
     void TearDown() override { corvane::platform::replaceCurrent(std::move(previous_)); }
     corvane::platform::sim::SimPlatform& sim() { return *sim_; }
 
-private:
+  private:
     corvane::platform::sim::SimPlatform* sim_ = nullptr;
     std::unique_ptr<corvane::platform::Platform> previous_;
 };

@@ -15,7 +15,7 @@ void recordExit(int status) {
 } // namespace
 
 class Termination : public CoreTest {
-protected:
+  protected:
     void SetUp() override {
         CoreTest::SetUp();
         gExits = 0;

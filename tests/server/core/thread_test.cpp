@@ -12,7 +12,7 @@
 #include "server/shadow/Mac/thread.h"
 
 class SubsystemLoop : public CoreTest {
-protected:
+  protected:
     // Times (ms after `start`) at which publications happened.
     std::vector<uint64_t> repaintTimes(uint64_t start, uint64_t until) {
         std::vector<uint64_t> times;
@@ -211,7 +211,7 @@ TEST_F(SubsystemLoop, KnownClientsAndPointerSizeClass) {
 }
 
 class StatsFile : public CoreTest {
-protected:
+  protected:
     void SetUp() override {
         CoreTest::SetUp();
         char pattern[] = "/tmp/corvane-stats-XXXXXX";

@@ -7,7 +7,7 @@
 #include "server/shadow/Mac/thread.h"
 
 class CaptureWatchdog : public CoreTest {
-protected:
+  protected:
     void SetUp() override {
         CoreTest::SetUp();
         sim().simCapture().setDisplays({{1, 0, 0, 1280, 800}}, 1);

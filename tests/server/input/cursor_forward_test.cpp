@@ -21,7 +21,7 @@ void captureBroadcast(rdpShadowServer*, SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE* mes
 }
 
 class CursorForward : public input_test::SimRecordTest {
-protected:
+  protected:
     void SetUp() override {
         SimRecordTest::SetUp();
         gSent.clear();
@@ -158,12 +158,12 @@ TEST(CursorMessage, AlphaSixtyFourUnpremultipliesAndSetsTheAndBit) {
 
 TEST(CursorMessage, RowsRunBottomUpAndClearPixelsAreZeroWithAndBit) {
     // Row 0: opaque red, clear; row 1: opaque blue, half-opaque white.
-    const std::vector<uint8_t> image = {0, 0, 255, 255, 0,   0,   0,   0,
-                                        255, 0, 0, 255, 128, 128, 128, 128};
+    const std::vector<uint8_t> image = {0,   0, 255, 255, 0,   0,   0,   0,
+                                        255, 0, 0,   255, 128, 128, 128, 128};
     auto* m = mac_shadow_cursor_message(image.data(), 2, 2, 1, 1, 32);
     ASSERT_NE(m, nullptr);
-    const BYTE* bottom = m->xorMaskData;     // source row 1
-    const BYTE* top = m->xorMaskData + 8;    // source row 0
+    const BYTE* bottom = m->xorMaskData;  // source row 1
+    const BYTE* top = m->xorMaskData + 8; // source row 0
     EXPECT_EQ(bottom[0], 255);
     EXPECT_EQ(bottom[2], 0);
     EXPECT_EQ(bottom[4], 255); // 128 * 255 + 64 over 128
@@ -191,9 +191,9 @@ TEST(CursorMessage, TwentyFourBitRowsArePaddedToEvenBytes) {
     ASSERT_NE(m, nullptr);
     EXPECT_EQ(m->lengthXorMask, 52u * 2); // 51 bytes rounded up to even
     EXPECT_EQ(m->lengthAndMask, 4u * 2);
-    EXPECT_EQ(m->xorMaskData[3], 10);     // second pixel starts at byte 3
+    EXPECT_EQ(m->xorMaskData[3], 10); // second pixel starts at byte 3
     EXPECT_EQ(m->xorMaskData[5], 30);
-    EXPECT_EQ(m->xorMaskData[51], 0);     // padding
+    EXPECT_EQ(m->xorMaskData[51], 0); // padding
     m->common.Free(SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE_ID, &m->common);
 }
 

@@ -33,7 +33,7 @@ struct Picture {
 };
 
 class CursorImageTest : public input_test::SimRecordTest {
-protected:
+  protected:
     void show(CursorImage image) { sim_->simCursor().setImage(std::move(image)); }
     Picture take(double scale, int32_t maxSize) {
         Picture p;
@@ -114,7 +114,7 @@ TEST_F(CursorImageTest, HotSpotIsScaledAndClampedInside) {
 
 TEST_F(CursorImageTest, NothingIsStoredWithoutACursorOrPictures) {
     EXPECT_EQ(take(1.0, 32).result, 0); // no cursor
-    show(pointsCursor(16, 16, 0, 0));  // no representations
+    show(pointsCursor(16, 16, 0, 0));   // no representations
     EXPECT_EQ(take(1.0, 32).result, 0);
     CursorImage empty = pointsCursor(0, 16, 0, 0);
     empty.representations.push_back(solid(16, 16, 1));
@@ -151,8 +151,8 @@ TEST(CursorScale, GrowingInterpolatesBetweenNeighbours) {
     const uint8_t row[8] = {0, 0, 0, 0, 255, 255, 255, 255};
     uint8_t out[16] = {};
     mac_cursor::scaleBgra(row, 2, 1, out, 4, 1);
-    EXPECT_EQ(out[0], 0);       // edge keeps the first pixel
-    EXPECT_EQ(out[4], 64);      // a quarter of the way
+    EXPECT_EQ(out[0], 0);  // edge keeps the first pixel
+    EXPECT_EQ(out[4], 64); // a quarter of the way
     EXPECT_EQ(out[8], 191);
     EXPECT_EQ(out[12], 255);
 }

@@ -17,7 +17,7 @@ constexpr uint16_t kExt = 0x0100, kRelease = 0x8000;
 constexpr uint16_t kMove = 0x0800, kLeft = 0x1000, kRight = 0x2000, kDown = 0x8000;
 
 class InputCallbacks : public input_test::SimRecordTest {
-protected:
+  protected:
     void SetUp() override {
         SimRecordTest::SetUp();
         unsetenv("MAC_SHADOW_CTRL_AS_CMD");
@@ -40,8 +40,8 @@ protected:
     std::vector<int64_t> downClickStates() {
         std::vector<int64_t> states;
         for (const PostedEvent& e : posted())
-            if (e.kind == PostedEvent::Kind::Mouse &&
-                (e.mouseType == MouseEventType::LeftDown || e.mouseType == MouseEventType::RightDown))
+            if (e.kind == PostedEvent::Kind::Mouse && (e.mouseType == MouseEventType::LeftDown ||
+                                                       e.mouseType == MouseEventType::RightDown))
                 states.push_back(e.clickState);
         return states;
     }

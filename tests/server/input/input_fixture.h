@@ -14,10 +14,12 @@
 namespace input_test {
 
 inline uint64_t gNow = 0;
-inline uint64_t testClock() { return gNow; }
+inline uint64_t testClock() {
+    return gNow;
+}
 
 class SimRecordTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         auto sim = std::make_unique<corvane::platform::sim::SimPlatform>();
         sim_ = sim.get();
@@ -47,7 +49,7 @@ protected:
     corvane::platform::sim::SimPlatform* sim_ = nullptr;
     macShadowSubsystem* record_ = nullptr;
 
-private:
+  private:
     std::unique_ptr<corvane::platform::Platform> previous_;
     int clientStandIn_ = 0;
 };

@@ -40,7 +40,7 @@ TEST(WheelLines, RotationIsDividedByFortyTowardsZero) {
     EXPECT_EQ(wheelLines(0x0200 | 120), 3);
     EXPECT_EQ(wheelLines(0x0200 | 39), 0);
     EXPECT_EQ(wheelLines(0x0200 | 0x0100 | 0x88), -3); // -120
-    EXPECT_EQ(wheelLines(0x0200 | 0x0100 | 0xD9), 0);   // -39
+    EXPECT_EQ(wheelLines(0x0200 | 0x0100 | 0xD9), 0);  // -39
 }
 
 TEST(Mapping, WithoutMappingsThePixelIsThePoint) {
@@ -65,10 +65,10 @@ TEST(Mapping, RightOfTheLastMonitorClampsToItsLastColumn) {
 
 TEST(Mapping, AGapPullsOntoTheNearestMonitorAndTiesGoToTheFirst) {
     const DisplayMapping m[] = {{0, 0, 100, 100, 0, 0, 1.0}, {200, 0, 100, 100, 500, 0, 1.0}};
-    EXPECT_DOUBLE_EQ(mapToHost(m, 2, 180, 10).x, 500);  // nearer the second
-    EXPECT_DOUBLE_EQ(mapToHost(m, 2, 120, 10).x, 99);   // nearer the first
-    EXPECT_DOUBLE_EQ(mapToHost(m, 2, 150, 10).x, 500);  // 51 vs 50: second is nearer
-    EXPECT_DOUBLE_EQ(mapToHost(m, 2, 149, 10).x, 99);   // 50 vs 51
+    EXPECT_DOUBLE_EQ(mapToHost(m, 2, 180, 10).x, 500); // nearer the second
+    EXPECT_DOUBLE_EQ(mapToHost(m, 2, 120, 10).x, 99);  // nearer the first
+    EXPECT_DOUBLE_EQ(mapToHost(m, 2, 150, 10).x, 500); // 51 vs 50: second is nearer
+    EXPECT_DOUBLE_EQ(mapToHost(m, 2, 149, 10).x, 99);  // 50 vs 51
     const DisplayMapping tie[] = {{0, 0, 100, 100, 0, 0, 1.0}, {0, 0, 100, 100, 700, 0, 1.0}};
     EXPECT_DOUBLE_EQ(mapToHost(tie, 2, 5, 5).x, 5);
 }

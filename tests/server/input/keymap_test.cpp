@@ -18,13 +18,13 @@ TEST(KeyLookup, TheAKeyIsVirtualKey41AndMacKeyCodeZero) {
 }
 
 TEST(KeyLookup, LetterAndControlKeysFollowTheAppleTable) {
-    EXPECT_EQ(lookup(0, 0x2E).mac, 8u);           // C
-    EXPECT_EQ(lookup(0, 0x1D).mac, kControl);     // left Control
-    EXPECT_EQ(lookup(0, 0x2A).mac, kShift);       // left Shift
-    EXPECT_EQ(lookup(0, 0x36).mac, kRightShift);  // right Shift
-    EXPECT_EQ(lookup(kExt, 0x4B).mac, 123u);      // left arrow (extended)
-    EXPECT_EQ(lookup(kExt, 0x1C).mac, 76u);       // keypad Enter
-    EXPECT_EQ(lookup(0, 0x1C).mac, 36u);          // Return
+    EXPECT_EQ(lookup(0, 0x2E).mac, 8u);          // C
+    EXPECT_EQ(lookup(0, 0x1D).mac, kControl);    // left Control
+    EXPECT_EQ(lookup(0, 0x2A).mac, kShift);      // left Shift
+    EXPECT_EQ(lookup(0, 0x36).mac, kRightShift); // right Shift
+    EXPECT_EQ(lookup(kExt, 0x4B).mac, 123u);     // left arrow (extended)
+    EXPECT_EQ(lookup(kExt, 0x1C).mac, 76u);      // keypad Enter
+    EXPECT_EQ(lookup(0, 0x1C).mac, 36u);         // Return
 }
 
 TEST(KeyLookup, ExtendedScanCode1DIsRightControl) {

@@ -6,13 +6,13 @@
 using namespace corvane::platform::x11;
 
 TEST(X11Keycodes, MacKeyCodesGoBackToXkbKeycodes) {
-    EXPECT_EQ(xKeycodeFromMac(0), 38u);   // a
-    EXPECT_EQ(xKeycodeFromMac(8), 54u);   // c
-    EXPECT_EQ(xKeycodeFromMac(36), 36u);  // Return
-    EXPECT_EQ(xKeycodeFromMac(56), 50u);  // Shift_L
-    EXPECT_EQ(xKeycodeFromMac(59), 37u);  // Control_L
-    EXPECT_EQ(xKeycodeFromMac(55), 133u); // Super_L for Command
-    EXPECT_EQ(xKeycodeFromMac(54), 134u); // Super_R for right Command
+    EXPECT_EQ(xKeycodeFromMac(0), 38u);    // a
+    EXPECT_EQ(xKeycodeFromMac(8), 54u);    // c
+    EXPECT_EQ(xKeycodeFromMac(36), 36u);   // Return
+    EXPECT_EQ(xKeycodeFromMac(56), 50u);   // Shift_L
+    EXPECT_EQ(xKeycodeFromMac(59), 37u);   // Control_L
+    EXPECT_EQ(xKeycodeFromMac(55), 133u);  // Super_L for Command
+    EXPECT_EQ(xKeycodeFromMac(54), 134u);  // Super_R for right Command
     EXPECT_EQ(xKeycodeFromMac(123), 113u); // Left arrow
 }
 

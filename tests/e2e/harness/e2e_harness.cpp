@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -97,10 +98,28 @@ void Process::stop() {
     }
 }
 
+namespace {
+
+// A display whose lock names a running process belongs to someone else; a
+// lock or socket left by a server that died may be cleared.
+bool displayInUse(int display) {
+    const std::string lock = "/tmp/.X" + std::to_string(display) + "-lock";
+    const std::string text = readFile(lock);
+    const long pid = std::strtol(text.c_str(), nullptr, 10);
+    if (pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM))
+        return true;
+    ::unlink(lock.c_str());
+    ::unlink(("/tmp/.X11-unix/X" + std::to_string(display)).c_str());
+    return false;
+}
+
+} // namespace
+
 Xvfb::Xvfb(int display, const std::string& geometry) : display_(display) {
-    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(display);
-    ::unlink(socket.c_str());
-    ::unlink(("/tmp/.X" + std::to_string(display) + "-lock").c_str());
+    if (displayInUse(display)) {
+        std::fprintf(stderr, "e2e: display :%d is in use by another X server\n", display);
+        return;
+    }
     process_.start({"Xvfb", name(), "-screen", "0", geometry, "-nolisten", "tcp", "-noreset"}, {},
                    dir_.file("xvfb.log"), dir_.file("xvfb.log"));
     ok_ = waitUntil(

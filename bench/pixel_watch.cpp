@@ -13,6 +13,8 @@
 //       exits 0 as soon as the colour shows, 1 when it did not in time
 //
 // Prints one line: "changes=N seconds=T samples=S rate=R".
+#include "bench_palette.h"
+
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xdamage.h>
@@ -41,21 +43,6 @@ struct Options {
     int settleMs = 2;
     std::vector<uint32_t> palette;
 };
-
-std::vector<uint32_t> parsePalette(const std::string& all) {
-    std::vector<uint32_t> colours;
-    size_t start = 0;
-    while (start <= all.size()) {
-        size_t end = all.find(',', start);
-        if (end == std::string::npos)
-            end = all.size();
-        const std::string item = all.substr(start, end - start);
-        if (!item.empty())
-            colours.push_back(uint32_t(std::strtoul(item.c_str(), nullptr, 16)) & 0xffffffu);
-        start = end + 1;
-    }
-    return colours;
-}
 
 bool parse(int argc, char** argv, Options& o) {
     for (int i = 1; i + 1 < argc; i += 2) {

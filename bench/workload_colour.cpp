@@ -7,6 +7,8 @@
 // Colours cycle through the palette (neighbours must differ). Changes are
 // paced on absolute deadlines so the rate does not drift. On exit (time up,
 // SIGTERM or SIGINT) it prints one line: "changes=N seconds=T rate=R".
+#include "bench_palette.h"
+
 #include <X11/Xlib.h>
 
 #include <csignal>
@@ -23,22 +25,6 @@ volatile std::sig_atomic_t gStop = 0;
 
 void onSignal(int) {
     gStop = 1;
-}
-
-std::vector<unsigned long> parsePalette(const char* text) {
-    std::vector<unsigned long> colours;
-    std::string all = text ? text : "";
-    size_t start = 0;
-    while (start <= all.size()) {
-        size_t end = all.find(',', start);
-        if (end == std::string::npos)
-            end = all.size();
-        const std::string item = all.substr(start, end - start);
-        if (!item.empty())
-            colours.push_back(std::strtoul(item.c_str(), nullptr, 16) & 0xffffffu);
-        start = end + 1;
-    }
-    return colours;
 }
 
 double seconds(const timespec& t) {
@@ -90,7 +76,7 @@ int main(int argc, char** argv) {
         XCloseDisplay(display);
         return 0;
     }
-    const std::vector<unsigned long> palette = parsePalette(paletteText);
+    const std::vector<uint32_t> palette = parsePalette(paletteText ? paletteText : "");
     if (palette.size() < 2 || hz <= 0 || hz > 1000) {
         std::fprintf(stderr, "workload_colour: need two colours or more and 0 < hz <= 1000\n");
         return 2;

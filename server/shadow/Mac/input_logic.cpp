@@ -58,7 +58,7 @@ TextStep unicodeStep(uint16_t& pendingHigh, uint16_t flags, uint16_t code) {
 
 int32_t wheelLines(uint16_t flags) {
     int32_t rotation = flags & 0xFF;
-    if (flags & kPtrWheelNegative)
+    if (flags & PTR_FLAGS_WHEEL_NEGATIVE)
         rotation -= 0x100;
     return rotation / 40; // C++ division truncates towards zero
 }

@@ -3,19 +3,11 @@
 #pragma once
 #include <cstdint>
 
+#include <freerdp/input.h>
+
 #include "mac_shadow.h"
 
 namespace mac_input {
-
-inline constexpr uint16_t kPtrWheel = 0x0200;
-inline constexpr uint16_t kPtrWheelNegative = 0x0100;
-inline constexpr uint16_t kPtrHWheel = 0x0400;
-inline constexpr uint16_t kPtrMove = 0x0800;
-inline constexpr uint16_t kPtrButton1 = 0x1000;
-inline constexpr uint16_t kPtrButton2 = 0x2000;
-inline constexpr uint16_t kPtrButton3 = 0x4000;
-inline constexpr uint16_t kPtrDown = 0x8000;
-inline constexpr uint16_t kPtrButtons = kPtrButton1 | kPtrButton2 | kPtrButton3;
 
 // Unicode key events arrive one UTF-16 unit at a time; a surrogate pair is
 // held back until its second half.

@@ -46,12 +46,12 @@ struct ButtonEvent {
 
 // Only one button per event, left before right before middle.
 bool buttonOf(macShadowSubsystem* record, uint16_t flags, ButtonEvent& out) {
-    const bool down = (flags & mac_input::kPtrDown) != 0;
-    if (flags & mac_input::kPtrButton1)
+    const bool down = (flags & PTR_FLAGS_DOWN) != 0;
+    if (flags & PTR_FLAGS_BUTTON1)
         out = {0, down ? MouseEventType::LeftDown : MouseEventType::LeftUp, &record->leftHeld};
-    else if (flags & mac_input::kPtrButton2)
+    else if (flags & PTR_FLAGS_BUTTON2)
         out = {1, down ? MouseEventType::RightDown : MouseEventType::RightUp, &record->rightHeld};
-    else if (flags & mac_input::kPtrButton3)
+    else if (flags & PTR_FLAGS_BUTTON3)
         out = {2, down ? MouseEventType::OtherDown : MouseEventType::OtherUp, &record->middleHeld};
     else
         return false;
@@ -73,7 +73,7 @@ void postButton(macShadowSubsystem* record, uint16_t flags, mac_input::HostPoint
     ButtonEvent event{};
     if (!buttonOf(record, flags, event))
         return;
-    const bool down = (flags & mac_input::kPtrDown) != 0;
+    const bool down = (flags & PTR_FLAGS_DOWN) != 0;
     *event.held = down;
     if (down)
         countClick(record, event.button, at);
@@ -94,16 +94,17 @@ extern "C" BOOL mac_shadow_input_mouse_event(rdpShadowSubsystem* subsystem, rdpS
         return FALSE;
 
     const mac_input::HostPoint at = mapPoint(record, x, y);
-    if ((flags & mac_input::kPtrButtons) && mac_input_trace::take(mac_input_trace::Click))
+    if ((flags & (PTR_FLAGS_BUTTON1 | PTR_FLAGS_BUTTON2 | PTR_FLAGS_BUTTON3)) &&
+        mac_input_trace::take(mac_input_trace::Click))
         MAC_INFO("click: flags=0x%04x at %u,%u (desktop %dx%d) -> Mac %.0f,%.0f", flags, x, y,
                  record->desktopWidth, record->desktopHeight, at.x, at.y);
 
     auto& events = corvane::platform::current().events();
-    if (flags & mac_input::kPtrWheel) {
+    if (flags & PTR_FLAGS_WHEEL) {
         events.postScroll(mac_input::wheelLines(flags), 0);
         return TRUE;
     }
-    if (flags & mac_input::kPtrMove)
+    if (flags & PTR_FLAGS_MOVE)
         events.postMouse(moveType(record), PointF{at.x, at.y}, 0, 0);
     postButton(record, flags, at);
     return TRUE;

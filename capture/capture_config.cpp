@@ -47,9 +47,9 @@ platform::CaptureSettings settingsFor(int32_t width, int32_t height,
     settings.width = width;
     settings.height = height;
     settings.destination = destination;
-    settings.showCursor = mac_env::cursorFrom(std::getenv("MAC_SHADOW_CURSOR"));
+    settings.showCursor = mac_env::cursor();
     settings.queueDepth = kQueueDepth;
-    settings.minFrameInterval = frameInterval(captureFpsFrom(std::getenv("MAC_SHADOW_FPS")));
+    settings.minFrameInterval = frameInterval(captureFpsFrom(mac_env::raw("MAC_SHADOW_FPS")));
     return settings;
 }
 

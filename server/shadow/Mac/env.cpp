@@ -94,29 +94,6 @@ bool cursorFrom(const char* value) {
     return !firstIs(value, '0');
 }
 
-int32_t sizeAlignFrom(const char* value) {
-    const int64_t align = leadingInt(value);
-    return align == 4 || align == 8 || align == 16 ? static_cast<int32_t>(align) : 2;
-}
-
-double maxPixelsFrom(const char* value) {
-    const double pixels = leadingDouble(value);
-    return pixels >= 500000 ? pixels : 2073600;
-}
-
-int32_t maxWidthFrom(const char* value) {
-    const int64_t width = leadingInt(value);
-    return width >= 640 && width <= 8192 ? static_cast<int32_t>(width) : 0;
-}
-
-int32_t virtualModeFrom(const char* value) {
-    if (value && std::strcmp(value, "never") == 0)
-        return 1;
-    if (value && std::strcmp(value, "always") == 0)
-        return 2;
-    return 0;
-}
-
 bool permsProbeFrom(const char* value) {
     return value && value[0] != '\0';
 }
@@ -153,18 +130,6 @@ bool ctrlAsCmd() {
 }
 bool cursor() {
     return cursorFrom(raw("MAC_SHADOW_CURSOR"));
-}
-int32_t sizeAlign() {
-    return sizeAlignFrom(raw("MAC_SHADOW_SIZE_ALIGN"));
-}
-double maxPixels() {
-    return maxPixelsFrom(raw("MAC_SHADOW_MAX_PIXELS"));
-}
-int32_t maxWidth() {
-    return maxWidthFrom(raw("MAC_SHADOW_MAX_WIDTH"));
-}
-int32_t virtualMode() {
-    return virtualModeFrom(raw("MAC_SHADOW_VIRTUAL"));
 }
 
 } // namespace mac_env

@@ -25,11 +25,9 @@ bool parentWatchFrom(const char* value);     // on only with "1..."
 bool mirrorFrom(const char* value);          // off only for exactly "0"
 bool ctrlAsCmdFrom(const char* value);       // on unless "0..."
 bool cursorFrom(const char* value);          // on unless "0..."
-int32_t sizeAlignFrom(const char* value);    // 4, 8 or 16, else 2
-double maxPixelsFrom(const char* value);     // >= 500000, else 2073600
-int32_t maxWidthFrom(const char* value);     // 640-8192, else 0 (no limit)
-// Virtual display mode: 0 automatic, 1 never, 2 always.
-int32_t virtualModeFrom(const char* value);
+// The layout variables (MAC_SHADOW_VIRTUAL, _SIZE_ALIGN, _MAX_PIXELS,
+// _MAX_WIDTH) are bounded by the plan stages of mac_logic.h, which take the
+// leading number as read here.
 bool permsProbeFrom(const char* value); // any non-empty value
 
 // Readers of the process environment.
@@ -44,9 +42,5 @@ bool parentWatch();
 bool mirror();
 bool ctrlAsCmd();
 bool cursor();
-int32_t sizeAlign();
-double maxPixels();
-int32_t maxWidth();
-int32_t virtualMode();
 
 } // namespace mac_env

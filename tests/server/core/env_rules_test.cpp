@@ -80,19 +80,6 @@ TEST(EnvScale, UsedOnlyBetweenQuarterAndOne) {
     EXPECT_DOUBLE_EQ(scaleFrom(nullptr), 0);
 }
 
-TEST(EnvLayoutLimits, AlignmentBudgetAndWidth) {
-    EXPECT_EQ(sizeAlignFrom("8"), 8);
-    EXPECT_EQ(sizeAlignFrom("3"), 2);
-    EXPECT_EQ(sizeAlignFrom(nullptr), 2);
-    EXPECT_DOUBLE_EQ(maxPixelsFrom("500000"), 500000);
-    EXPECT_DOUBLE_EQ(maxPixelsFrom("499999"), 2073600);
-    EXPECT_EQ(maxWidthFrom("640"), 640);
-    EXPECT_EQ(maxWidthFrom("8193"), 0);
-    EXPECT_EQ(virtualModeFrom("never"), 1);
-    EXPECT_EQ(virtualModeFrom("always"), 2);
-    EXPECT_EQ(virtualModeFrom("Always"), 0);
-}
-
 TEST(EnvProbe, OnlyANonEmptyValueMakesAProbe) {
     EXPECT_FALSE(permsProbeFrom(nullptr));
     EXPECT_FALSE(permsProbeFrom(""));

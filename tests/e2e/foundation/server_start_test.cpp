@@ -12,16 +12,6 @@ namespace {
 
 const std::string kServer = CORVANE_SERVER_BIN;
 
-std::map<std::string, std::string> isolatedEnv(const TempDir& dir, const std::string& display) {
-    return {{"HOME", dir.path()},
-            {"XDG_RUNTIME_DIR", dir.path()},
-            {"XDG_CONFIG_HOME", dir.file("config")},
-            {"DISPLAY", display},
-            {"CORVANE_PLATFORM", ""},
-            {"MAC_SHADOW_PERMS", ""},
-            {"MAC_SHADOW_NLA", ""}};
-}
-
 struct ProbeResult {
     std::optional<int> status;
     std::string out;
@@ -42,7 +32,7 @@ TEST(PermissionProbe, ReportsBothGrantedOnXvfb) {
     Xvfb x(70, "1024x768x24");
     ASSERT_TRUE(x.ok());
     TempDir dir;
-    auto env = isolatedEnv(dir, x.name());
+    auto env = isolatedServerEnv(dir, x.name());
     env["MAC_SHADOW_PERMS"] = "check";
     const ProbeResult r = runProbe(env, dir);
     ASSERT_EQ(r.status, std::optional<int>(0));
@@ -51,7 +41,7 @@ TEST(PermissionProbe, ReportsBothGrantedOnXvfb) {
 
 TEST(PermissionProbe, NoDisplayMeansNoScreenAccess) {
     TempDir dir;
-    auto env = isolatedEnv(dir, ":199"); // no X server ever runs there
+    auto env = isolatedServerEnv(dir, ":199"); // no X server ever runs there
     env["MAC_SHADOW_PERMS"] = "check";
     const ProbeResult r = runProbe(env, dir);
     ASSERT_EQ(r.status, std::optional<int>(0));
@@ -62,7 +52,7 @@ TEST(PermissionProbe, SimPrivacyDatabaseDenyingAccessibility) {
     TempDir dir;
     ASSERT_TRUE(writeFile(dir.file("privacy.db"), "com.corvane.shadow ScreenCapture granted\n"
                                                   "com.corvane.shadow Accessibility denied\n"));
-    auto env = isolatedEnv(dir, "");
+    auto env = isolatedServerEnv(dir, "");
     env["CORVANE_PLATFORM"] = "sim";
     env["CORVANE_SIM_PRIVACY_DB"] = dir.file("privacy.db");
     env["MAC_SHADOW_PERMS"] = "check";
@@ -74,7 +64,7 @@ TEST(PermissionProbe, SimPrivacyDatabaseDenyingAccessibility) {
 TEST(PermissionProbe, OnlyExactRequestAsksFirst) {
     TempDir dir;
     ASSERT_TRUE(writeFile(dir.file("privacy.db"), ""));
-    auto env = isolatedEnv(dir, "");
+    auto env = isolatedServerEnv(dir, "");
     env["CORVANE_PLATFORM"] = "sim";
     env["CORVANE_SIM_PRIVACY_DB"] = dir.file("privacy.db");
 
@@ -97,7 +87,7 @@ TEST(ServerRun, AcceptsTlsClientAndEndsCleanlyOnSigterm) {
     const int port = 34701;
     Process server;
     ASSERT_TRUE(server.start({kServer, "/port:" + std::to_string(port), "-auth", "/sec:tls"},
-                             isolatedEnv(dir, serverDisplay.name()), dir.file("server.log"),
+                             isolatedServerEnv(dir, serverDisplay.name()), dir.file("server.log"),
                              dir.file("server.log")));
     ASSERT_TRUE(waitUntil([&] { return portOpen(port); }, 10000ms))
         << readFile(dir.file("server.log"));

@@ -134,6 +134,18 @@ Xvfb::~Xvfb() {
     process_.stop();
 }
 
+std::map<std::string, std::string> isolatedServerEnv(const TempDir& dir,
+                                                     const std::string& display) {
+    return {{"HOME", dir.path()},
+            {"XDG_RUNTIME_DIR", dir.path()},
+            {"XDG_CONFIG_HOME", dir.file("config")},
+            {"DISPLAY", display},
+            {"CORVANE_PLATFORM", ""},
+            {"MAC_SHADOW_PERMS", ""},
+            {"MAC_SHADOW_NLA", ""},
+            {"MAC_SHADOW_STATS_FILE", ""}};
+}
+
 bool waitUntil(const std::function<bool()>& condition, Duration limit, Duration step) {
     const auto end = std::chrono::steady_clock::now() + limit;
     for (;;) {

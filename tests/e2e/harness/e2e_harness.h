@@ -67,6 +67,12 @@ class Xvfb {
     TempDir dir_;
 };
 
+// The environment of a server under test: its own HOME, runtime and config
+// folders, the given display, and none of the variables that would change
+// what the test expects (an empty value removes a variable).
+std::map<std::string, std::string> isolatedServerEnv(const TempDir& dir,
+                                                     const std::string& display);
+
 bool waitUntil(const std::function<bool()>& condition, Duration limit, Duration step = 50ms);
 bool portOpen(int port);
 std::string readFile(const std::string& path);

@@ -87,15 +87,11 @@ class InputSession {
 
     std::map<std::string, std::string> onServer() {
         serverName_ = serverX_.name();
-        return {{"HOME", dir_.path()},
-                {"XDG_RUNTIME_DIR", dir_.path()},
-                {"XDG_CONFIG_HOME", dir_.file("config")},
-                {"DISPLAY", serverName_},
-                {"CORVANE_PLATFORM", "x11"},
-                {"MAC_SHADOW_AUDIO", "0"},
-                {"MAC_SHADOW_PERMS", ""},
-                {"MAC_SHADOW_NLA", ""},
-                {"MAC_SHADOW_CTRL_AS_CMD", ""}};
+        auto env = isolatedServerEnv(dir_, serverName_);
+        env["CORVANE_PLATFORM"] = "x11";
+        env["MAC_SHADOW_AUDIO"] = "0";
+        env["MAC_SHADOW_CTRL_AS_CMD"] = "";
+        return env;
     }
     std::map<std::string, std::string> onClient() {
         return {

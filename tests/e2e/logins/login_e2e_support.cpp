@@ -52,13 +52,7 @@ Server::~Server() {
 
 bool Server::start(const std::vector<std::string>& args,
                    const std::map<std::string, std::string>& extraEnv) {
-    std::map<std::string, std::string> env = {{"HOME", dir_.path()},
-                                              {"XDG_RUNTIME_DIR", dir_.path()},
-                                              {"XDG_CONFIG_HOME", dir_.file("config")},
-                                              {"DISPLAY", display_.name()},
-                                              {"CORVANE_PLATFORM", ""},
-                                              {"MAC_SHADOW_PERMS", ""},
-                                              {"MAC_SHADOW_NLA", ""}};
+    std::map<std::string, std::string> env = isolatedServerEnv(dir_, display_.name());
     for (const auto& [name, value] : extraEnv)
         env[name] = value;
     std::vector<std::string> argv = {CORVANE_SERVER_BIN, "/port:" + std::to_string(port_)};

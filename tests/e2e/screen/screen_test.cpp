@@ -24,13 +24,9 @@ const std::vector<std::string> kLosslessFlags = {"-gfx-progressive", "-gfx-rfx",
                                                  "-gfx-avc444"};
 
 std::map<std::string, std::string> serverEnv(const TempDir& dir, const std::string& display) {
-    return {{"HOME", dir.path()},
-            {"XDG_RUNTIME_DIR", dir.path()},
-            {"XDG_CONFIG_HOME", dir.file("config")},
-            {"DISPLAY", display},
-            {"CORVANE_PLATFORM", ""},
-            {"MAC_SHADOW_PERMS", ""},
-            {"MAC_SHADOW_STATS_FILE", dir.file("stats.json")}};
+    auto env = isolatedServerEnv(dir, display);
+    env["MAC_SHADOW_STATS_FILE"] = dir.file("stats.json");
+    return env;
 }
 
 class Session {

@@ -1,14 +1,14 @@
-// The connection's handshake loop: the same steps as the shadow library's
-// client loop (wait on the peer's, the channel manager's and the message
-// queue's events, then CheckFileDescriptor, the dynamic channel start and
-// the channel manager), minus the frame updates the connection is not yet
-// subscribed to.
+// The connection's handshake loop: the shadow library's client loop up to
+// activation (wait on the peer's and the message queue's events, then
+// CheckFileDescriptor). The channel manager is left alone: the client may
+// only see channel traffic once it is activated (dynamic channel
+// capabilities sent during licensing make FreeRDP's client give up), and
+// what ClientConnect queued goes out on the library loop's first turn, right
+// after activation.
 #include "peer_handshake.h"
 
 #include <algorithm>
 
-#include <freerdp/channels/drdynvc.h>
-#include <freerdp/channels/wtsvc.h>
 #include <freerdp/settings.h>
 #include <winpr/collections.h>
 #include <winpr/synch.h>
@@ -23,21 +23,6 @@ namespace {
 // How long one wait may last: the deadline and a close by the guard are
 // checked at least this often.
 constexpr uint64_t kTurnMs = 1000;
-
-// The drdynvc channel is started once the client joined it, as the library
-// does after every CheckFileDescriptor.
-bool serviceChannels(HANDLE vcm, HANDLE channelEvent) {
-    if (!vcm)
-        return true;
-    if (WTSVirtualChannelManagerIsChannelJoined(vcm, DRDYNVC_SVC_CHANNEL_NAME) &&
-        WTSVirtualChannelManagerGetDrdynvcState(vcm) == DRDYNVC_STATE_NONE &&
-        !WTSVirtualChannelManagerCheckFileDescriptor(vcm))
-        return false;
-    if (channelEvent && WaitForSingleObject(channelEvent, 0) == WAIT_OBJECT_0 &&
-        !WTSVirtualChannelManagerCheckFileDescriptor(vcm))
-        return false;
-    return true;
-}
 
 // Messages for a client that is not activated are dropped, as the library
 // drops them; true when the server asked the connection to quit.
@@ -70,8 +55,6 @@ HandshakeEnd driveHandshake(freerdp_peer* peer, rdpShadowClient* client, uint64_
     if (!peer || !client || !peer->GetEventHandles || !peer->CheckFileDescriptor)
         return HandshakeEnd::Failed;
     const std::shared_ptr<PeerWatch> watch = peerWatch(peer);
-    HANDLE vcm = client->vcm;
-    HANDLE channelEvent = vcm ? WTSVirtualChannelManagerGetEventHandle(vcm) : nullptr;
     wMessageQueue* queue = client->MsgQueue;
     for (;;) {
         if (client->activated)
@@ -83,11 +66,9 @@ HandshakeEnd driveHandshake(freerdp_peer* peer, rdpShadowClient* client, uint64_
             return HandshakeEnd::TimedOut;
 
         HANDLE events[MAXIMUM_WAIT_OBJECTS] = {};
-        DWORD count = peer->GetEventHandles(peer, events, MAXIMUM_WAIT_OBJECTS - 2);
+        DWORD count = peer->GetEventHandles(peer, events, MAXIMUM_WAIT_OBJECTS - 1);
         if (count == 0)
             return HandshakeEnd::Failed;
-        if (channelEvent)
-            events[count++] = channelEvent;
         if (queue)
             events[count++] = MessageQueue_Event(queue);
         const DWORD wait = static_cast<DWORD>(std::min(deadline - now, kTurnMs));
@@ -97,7 +78,7 @@ HandshakeEnd driveHandshake(freerdp_peer* peer, rdpShadowClient* client, uint64_
         if (status == WAIT_TIMEOUT)
             continue;
         // TLS, NLA, the password check and ClientConnect run inside this call.
-        if (!peer->CheckFileDescriptor(peer) || !serviceChannels(vcm, channelEvent))
+        if (!peer->CheckFileDescriptor(peer))
             return HandshakeEnd::Failed;
         if (drainQueue(queue))
             return HandshakeEnd::Stopping;

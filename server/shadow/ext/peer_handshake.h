@@ -15,9 +15,9 @@ enum class HandshakeEnd {
     Stopping,  // the server asked its connections to quit
 };
 
-// Runs the connection's part of the library's client loop (the transport,
-// the static and dynamic channel manager, the client's message queue) until
-// the client is activated or the connection is over. `deadline` is in the
+// Runs the connection's part of the library's client loop (the transport
+// and the client's message queue) until the client is activated or the
+// connection is over. `deadline` is in the
 // extension layer's clock (ms). A quit message stays in the queue for the
 // library's loop.
 HandshakeEnd driveHandshake(freerdp_peer* peer, rdpShadowClient* client, uint64_t deadline);

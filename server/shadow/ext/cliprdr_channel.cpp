@@ -36,7 +36,7 @@ class ClipChannel {
     ClipChannel(rdpShadowSubsystemExt* subsystem, HANDLE channel, HANDLE channelEvent)
         : subsystem_(subsystem), channel_(channel), channelEvent_(channelEvent),
           stopEvent_(CreateEvent(nullptr, TRUE, FALSE, nullptr)),
-          notifyEvent_(CreateEvent(nullptr, FALSE, FALSE, nullptr)) {}
+          notifyEvent_(CreateEvent(nullptr, TRUE, FALSE, nullptr)) {}
 
     ~ClipChannel() {
         if (stopEvent_)
@@ -69,9 +69,10 @@ class ClipChannel {
             const DWORD status = WaitForMultipleObjects(3, events, FALSE, INFINITE);
             if (status == WAIT_OBJECT_0 || status == WAIT_FAILED)
                 break;
-            if (WaitForSingleObject(notifyEvent_, 0) == WAIT_OBJECT_0 ||
-                status == WAIT_OBJECT_0 + 2)
+            if (WaitForSingleObject(notifyEvent_, 0) == WAIT_OBJECT_0) {
+                ResetEvent(notifyEvent_);
                 hostChanged_ = true;
+            }
             for (;;) {
                 ULONG got = 0;
                 if (!WTSVirtualChannelRead(channel_, 0, reinterpret_cast<PCHAR>(buffer.data()),

@@ -257,6 +257,7 @@ std::unordered_map<rdpShadowClient*, std::unique_ptr<ClipChannel>>& channels() {
     static auto* table = new std::unordered_map<rdpShadowClient*, std::unique_ptr<ClipChannel>>();
     return *table;
 }
+std::atomic<uint64_t> gNotices{0};
 std::atomic<pfnShadowClientConnect> gNextConnect{nullptr};
 std::atomic<pfnShadowClientDisconnect> gNextDisconnect{nullptr};
 
@@ -336,6 +337,7 @@ extern "C" BOOL shadow_ext_install_cliprdr(rdpShadowServer* server) {
 
 extern "C" void shadow_server_cliprdr_notify_host_change(rdpShadowServer* server) {
     (void)server; // one server per process
+    gNotices.fetch_add(1);
     std::lock_guard lock(gMutex);
     for (auto& [client, clip] : channels())
         clip->notifyHostChange();
@@ -344,4 +346,8 @@ extern "C" void shadow_server_cliprdr_notify_host_change(rdpShadowServer* server
 extern "C" size_t shadow_ext_cliprdr_channels(void) {
     std::lock_guard lock(gMutex);
     return channels().size();
+}
+
+extern "C" uint64_t shadow_ext_cliprdr_notices(void) {
+    return gNotices.load();
 }

@@ -25,6 +25,8 @@ void shadow_server_cliprdr_notify_host_change(rdpShadowServer* server);
 
 // Channels open right now (tests check nothing is left behind).
 size_t shadow_ext_cliprdr_channels(void);
+// Host-change notices given since the process started.
+uint64_t shadow_ext_cliprdr_notices(void);
 
 #ifdef __cplusplus
 }

@@ -152,9 +152,8 @@ std::optional<std::vector<uint8_t>> encodePng(const uint8_t* bgra, uint32_t widt
     image.width = width;
     image.height = height;
     image.format = PNG_FORMAT_BGRA;
-    png_alloc_size_t size = 0;
-    if (!png_image_write_to_memory(&image, nullptr, &size, 0, bgra, 0, nullptr) || size == 0)
-        return std::nullopt;
+    // One pass into a buffer of the largest size the picture can take.
+    png_alloc_size_t size = PNG_IMAGE_PNG_SIZE_MAX(image);
     std::vector<uint8_t> out(size);
     if (!png_image_write_to_memory(&image, out.data(), &size, 0, bgra, 0, nullptr))
         return std::nullopt;

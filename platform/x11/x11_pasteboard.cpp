@@ -66,6 +66,7 @@ int64_t X11Pasteboard::changeCount() {
 }
 
 uint32_t X11Pasteboard::types() {
+    std::lock_guard operation(operationMutex_);
     auto w = worker();
     if (!w)
         return 0;
@@ -76,6 +77,7 @@ uint32_t X11Pasteboard::types() {
 }
 
 std::optional<std::vector<uint8_t>> X11Pasteboard::read(PasteboardType type) {
+    std::lock_guard operation(operationMutex_);
     auto w = worker();
     if (!w)
         return std::nullopt;
@@ -98,6 +100,7 @@ std::optional<std::vector<uint8_t>> X11Pasteboard::read(PasteboardType type) {
 }
 
 bool X11Pasteboard::write(PasteboardType type, std::vector<uint8_t> data) {
+    std::lock_guard operation(operationMutex_);
     auto w = worker();
     return w && w->own(type, std::move(data));
 }

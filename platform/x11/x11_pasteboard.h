@@ -31,7 +31,10 @@ class X11Pasteboard : public Pasteboard {
   private:
     std::shared_ptr<SelectionWorker> worker();
 
-    std::mutex mutex_; // one operation at a time; guards worker_
+    // One conversion at a time: the selection answers one request per
+    // requestor window. The change count never waits for it.
+    std::mutex operationMutex_;
+    std::mutex mutex_; // guards worker_ and lastStart_
     std::shared_ptr<SelectionWorker> worker_;
     std::chrono::steady_clock::time_point lastStart_{};
     // Counts changes across worker restarts.

@@ -53,6 +53,21 @@ int64_t mac_capture_stopped_count(void);
 // A display's frame in points in the global display space: 1 = found.
 int32_t mac_display_frame(uint32_t display_id, int32_t* x, int32_t* y, int32_t* w, int32_t* h);
 
+// The desktop's clipboard. Text is NUL-terminated UTF-8 (cut at the first
+// NUL when read); pictures are width x height B, G, R, A pixels, rows
+// top-down, width and height 1-8192 and at most 16777216 pixels. What a get
+// function stores belongs to the caller (free()); set functions copy.
+int32_t mac_clipboard_get(char** text);
+int32_t mac_clipboard_set(const char* text);
+// Bit 0: text is there; bit 1: a picture (PNG or TIFF) is there.
+uint32_t mac_clipboard_available(void);
+// Transparent parts come back laid over white.
+int32_t mac_clipboard_get_image(uint8_t** pixels, uint32_t* width, uint32_t* height);
+// Stores the pixels (straight alpha) as PNG.
+int32_t mac_clipboard_set_image(const uint8_t* pixels, uint32_t width, uint32_t height);
+// Grows whenever anyone replaces the clipboard's contents.
+int64_t mac_clipboard_change_count(void);
+
 #ifdef __cplusplus
 }
 #endif

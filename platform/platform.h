@@ -11,6 +11,7 @@
 #include "displays.h"
 #include "events.h"
 #include "input_prefs.h"
+#include "pasteboard.h"
 #include "power.h"
 #include "privacy.h"
 
@@ -28,6 +29,7 @@ class Platform {
     virtual CursorSource& cursor() = 0;
     virtual Capture& capture() = 0;
     virtual Power& power() = 0;
+    virtual Pasteboard& pasteboard() = 0;
 };
 
 // The process-wide platform, created on first use by the factory.

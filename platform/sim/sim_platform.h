@@ -14,6 +14,7 @@
 #include "sim_capture.h"
 #include "sim_cursor.h"
 #include "sim_events.h"
+#include "sim_pasteboard.h"
 #include "sim_power.h"
 #include "sim_privacy.h"
 
@@ -57,6 +58,7 @@ class SimPlatform : public Platform {
     CursorSource& cursor() override { return cursor_; }
     Capture& capture() override { return capture_; }
     Power& power() override { return power_; }
+    Pasteboard& pasteboard() override { return pasteboard_; }
 
     SimDisplays& simDisplays() { return displays_; }
     SimPrivacy& simPrivacy() { return privacy_; }
@@ -66,6 +68,7 @@ class SimPlatform : public Platform {
     SimCursor& simCursor() { return cursor_; }
     SimCapture& simCapture() { return capture_; }
     SimPower& simPower() { return power_; }
+    SimPasteboard& simPasteboard() { return pasteboard_; }
 
   private:
     SimDisplays displays_;
@@ -76,6 +79,7 @@ class SimPlatform : public Platform {
     SimCursor cursor_;
     SimCapture capture_;
     SimPower power_;
+    SimPasteboard pasteboard_;
 };
 
 } // namespace corvane::platform::sim

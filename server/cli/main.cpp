@@ -6,6 +6,7 @@
 
 #include "arguments.h"
 #include "server/shadow/ext/peer_guard.h"
+#include "server/shadow/ext/cliprdr_channel.h"
 #include "server/shadow/ext/peer_hooks.h"
 #include "server/shadow/ext/shadow_ext.h"
 
@@ -51,6 +52,10 @@ int runServer(rdpShadowServer* server, int argc, char** argv) {
     // would hold the others.
     if (!shadow_ext_install_peer_hooks(server) || !shadow_ext_guard_start()) {
         WLog_ERR(TAG, "Failed to install the peer hooks.");
+        return -1;
+    }
+    if (!shadow_ext_install_cliprdr(server)) {
+        WLog_ERR(TAG, "Failed to install the clipboard channel.");
         return -1;
     }
     if (shadow_server_start(server) < 0) {

@@ -1,6 +1,7 @@
 // Init: the probe, the locks, the NLA login, the rates and the desktop size.
 #include "../ext/peer_guard.h"
 #include "clock.h"
+#include "capture/mac_capture.h"
 #include "desktop_size.h"
 #include "env.h"
 #include "lifecycle.h"
@@ -62,7 +63,6 @@ extern "C" int mac_shadow_subsystem_init(rdpShadowSubsystem* subsystem) {
     mac_shadow_set_record(record);
     mac_shadow_nla_configure(record);
     mac_shadow_init_rates(record);
-    // The pasteboard's change count is taken by the clipboard bridge when it
-    // starts watching; until then it stays 0.
+    record->clipboardChangeCount.store(mac_clipboard_change_count());
     return mac_shadow_init_desktop(record) ? 1 : -1;
 }

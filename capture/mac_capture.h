@@ -49,6 +49,16 @@ int64_t mac_capture_stopped_count(void);
 // A display's frame in points in the global display space: 1 = found.
 int32_t mac_display_frame(uint32_t display_id, int32_t* x, int32_t* y, int32_t* w, int32_t* h);
 
+// System sound, converted to 44100 Hz, 16-bit, stereo: `frames` frames of
+// interleaved left/right samples, valid only during the call; `timestamp` is
+// the capture time in milliseconds modulo 2^32 (0 when unknown).
+typedef void (*mac_audio_callback)(void* user, const int16_t* samples, intptr_t frames,
+                                   uint32_t timestamp);
+// Installs the sound receiver (null: none). Only streams started afterwards
+// capture sound, and only the first running one; a null callback makes
+// running streams drop their sound.
+void mac_capture_set_audio(mac_audio_callback callback, void* user);
+
 #ifdef __cplusplus
 }
 #endif

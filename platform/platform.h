@@ -13,6 +13,7 @@
 #include "input_prefs.h"
 #include "power.h"
 #include "privacy.h"
+#include "sound.h"
 
 namespace corvane::platform {
 
@@ -28,6 +29,7 @@ class Platform {
     virtual CursorSource& cursor() = 0;
     virtual Capture& capture() = 0;
     virtual Power& power() = 0;
+    virtual Sound& sound() = 0;
 };
 
 // The process-wide platform, created on first use by the factory.

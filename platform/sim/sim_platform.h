@@ -16,6 +16,7 @@
 #include "sim_events.h"
 #include "sim_power.h"
 #include "sim_privacy.h"
+#include "sim_sound.h"
 
 namespace corvane::platform::sim {
 
@@ -57,6 +58,7 @@ class SimPlatform : public Platform {
     CursorSource& cursor() override { return cursor_; }
     Capture& capture() override { return capture_; }
     Power& power() override { return power_; }
+    Sound& sound() override { return sound_; }
 
     SimDisplays& simDisplays() { return displays_; }
     SimPrivacy& simPrivacy() { return privacy_; }
@@ -66,6 +68,7 @@ class SimPlatform : public Platform {
     SimCursor& simCursor() { return cursor_; }
     SimCapture& simCapture() { return capture_; }
     SimPower& simPower() { return power_; }
+    SimSound& simSound() { return sound_; }
 
   private:
     SimDisplays displays_;
@@ -76,6 +79,7 @@ class SimPlatform : public Platform {
     SimCursor cursor_;
     SimCapture capture_;
     SimPower power_;
+    SimSound sound_;
 };
 
 } // namespace corvane::platform::sim

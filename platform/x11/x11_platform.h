@@ -1,6 +1,7 @@
 // The X11 backend: the real desktop on Linux.
 #pragma once
 #include "../platform.h"
+#include "../pulse/pulse_sound.h"
 #include "x11_accounts.h"
 #include "x11_capture.h"
 #include "x11_connection.h"
@@ -57,6 +58,7 @@ class X11Platform : public Platform {
     CursorSource& cursor() override { return cursor_; }
     Capture& capture() override { return capture_; }
     Power& power() override { return power_; }
+    Sound& sound() override { return sound_; }
 
   private:
     X11Displays displays_;
@@ -67,6 +69,7 @@ class X11Platform : public Platform {
     X11Cursor cursor_;
     X11Capture capture_;
     X11Power power_;
+    pulse::PulseSound sound_;
 };
 
 } // namespace corvane::platform::x11

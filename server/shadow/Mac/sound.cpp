@@ -30,6 +30,19 @@ bool gFlipSign = false;
 // Only the capture thread that carries sound calls the receiver.
 uint64_t gRateWindowStart = 0;
 uint64_t gRateFrames = 0;
+// The sound contexts that received the previous buffer. A context is
+// described when it starts receiving, not each time the receiving context
+// changes: with two clients listening that would be every buffer.
+constexpr size_t kMaxListeners = 64;
+uintptr_t gListening[kMaxListeners] = {};
+size_t gListeningCount = 0;
+
+bool listenedBefore(uintptr_t context) {
+    for (size_t i = 0; i < gListeningCount; ++i)
+        if (gListening[i] == context)
+            return true;
+    return false;
+}
 
 void noteRate(intptr_t frames) {
     gRateFrames += static_cast<uint64_t>(frames);
@@ -130,6 +143,8 @@ extern "C" void mac_shadow_audio_callback(void* user, const int16_t* samples, in
     if (!server || !server->clients)
         return;
     noteRate(frames);
+    uintptr_t now[kMaxListeners] = {};
+    size_t nowCount = 0;
     wArrayList* clients = server->clients;
     ArrayList_Lock(clients);
     const size_t count = ArrayList_Count(clients);
@@ -137,14 +152,18 @@ extern "C" void mac_shadow_audio_callback(void* user, const int16_t* samples, in
         auto* client = static_cast<rdpShadowClient*>(ArrayList_GetItem(clients, i));
         if (!listening(client))
             continue;
-        const auto context = reinterpret_cast<uint64_t>(client->rdpsnd);
-        if (context != record->soundState) {
+        const auto context = reinterpret_cast<uintptr_t>(client->rdpsnd);
+        if (context != record->soundState && !listenedBefore(context)) {
             record->soundState = context;
             describeClient(client->rdpsnd);
         }
+        if (nowCount < kMaxListeners)
+            now[nowCount++] = context;
         post(client, samples, frames, timestamp);
     }
     ArrayList_Unlock(clients);
+    std::memcpy(gListening, now, sizeof now);
+    gListeningCount = nowCount;
 }
 
 void mac_shadow_sound_start(macShadowSubsystem* record) {
@@ -168,4 +187,5 @@ void mac_shadow_sound_start(macShadowSubsystem* record) {
 void mac_shadow_reset_sound_rate(void) {
     gRateWindowStart = 0;
     gRateFrames = 0;
+    gListeningCount = 0;
 }

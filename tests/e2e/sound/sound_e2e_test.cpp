@@ -88,9 +88,10 @@ class SoundSession {
         auto env = isolatedServerEnv(dir_, server_.name());
         env["PULSE_SERVER"] = serverPulse_.server();
         env["MAC_SHADOW_AUDIO"] = audio;
-        return serverProcess_.start(
-                   {kServer, "/port:" + std::to_string(port_), "-auth", "/sec:tls"}, env,
-                   dir_.file("server.log"), dir_.file("server.log")) &&
+        // Planar only, so that the client's pixels equal the server's.
+        return serverProcess_.start({kServer, "/port:" + std::to_string(port_), "-auth", "/sec:tls",
+                                     "-gfx-progressive", "-gfx-rfx", "-gfx-avc420", "-gfx-avc444"},
+                                    env, dir_.file("server.log"), dir_.file("server.log")) &&
                waitUntil([&] { return portOpen(port_); }, 10000ms);
     }
     bool startClient() {
@@ -102,8 +103,9 @@ class SoundSession {
                                      "/sound:sys:pulse"},
                                     env, dir_.file("client.log"), dir_.file("client.log"));
     }
+    // Away from the pointer, which sits in the middle of the desktop.
     bool clientShows(uint32_t rgb) {
-        return waitUntil([&] { return pixelAt(client_.name(), 512, 384) == rgb; }, 15000ms, 100ms);
+        return waitUntil([&] { return pixelAt(client_.name(), 100, 700) == rgb; }, 15000ms, 100ms);
     }
     // Records the client's sink while the tone plays on the server side.
     std::vector<int16_t> recordTone() {
@@ -132,6 +134,8 @@ class SoundSession {
     }
     bool clientRunning() { return clientProcess_.running(); }
     std::string serverLog() const { return readFile(dir_.file("server.log")); }
+    std::string clientLog() const { return readFile(dir_.file("client.log")); }
+    std::optional<uint32_t> clientPixel() { return pixelAt(client_.name(), 100, 700); }
     std::string serverDisplay() const { return server_.name(); }
 
   private:
@@ -175,7 +179,8 @@ TEST(SoundToClient, SoundOffOffersNothingSendsNothingAndTheSessionGoesOn) {
     ASSERT_TRUE(setRootColour(s.serverDisplay(), "#3366cc"));
     ASSERT_TRUE(s.startServer("0")) << s.serverLog();
     ASSERT_TRUE(s.startClient());
-    ASSERT_TRUE(s.clientShows(0x3366cc)) << s.serverLog();
+    ASSERT_TRUE(s.clientShows(0x3366cc)) << std::hex << s.clientPixel().value_or(0) << "\n"
+                                         << s.clientLog();
     const auto samples = s.recordTone();
     ASSERT_FALSE(samples.empty());
     int peak = 0;

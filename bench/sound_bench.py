@@ -224,6 +224,21 @@ class Bench:
             fields = f.read().rsplit(")", 1)[1].split()
         return (int(fields[11]) + int(fields[12])) / CLK_TCK
 
+    def client_buffering_ms(self, client_pulse):
+        """What the client's own playback stream holds back (PulseAudio's
+        buffer and sink latency of the client's sink input)."""
+        full_env = dict(os.environ)
+        full_env.update(client_pulse)
+        out = subprocess.run(["pactl", "list", "sink-inputs"], env=full_env,
+                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                             timeout=5).stdout.decode(errors="replace")
+        total = 0.0
+        for line in out.splitlines():
+            line = line.strip()
+            if line.startswith(("Buffer Latency:", "Sink Latency:")):
+                total += float(line.split(":")[1].split()[0]) / 1000.0
+        return total
+
     def cpu_window(self, server, seconds, tone=None, pulse=None):
         player = self.start(["paplay", tone], pulse, "paplay.log") if tone else None
         time.sleep(0.5)
@@ -281,6 +296,7 @@ def main():
         figures, sent, heard = bench.latency(server_pulse, client_pulse, args.bursts)
         results["latency_ms"] = figures
         results["bursts_sent"], results["bursts_heard"] = sent, heard
+        results["client_buffering_ms"] = bench.client_buffering_ms(client_pulse)
         results["cpu_tone"] = bench.cpu_window(server, args.seconds, tone, server_pulse)
         results["cpu_silence"] = bench.cpu_window(server, args.seconds)
         bench.stop(client)
@@ -303,6 +319,8 @@ def main():
     if lat:
         print(f"latency (server null sink -> client null sink): median {statistics.median(lat):.0f}"
               f" ms, min {min(lat):.0f} ms, max {max(lat):.0f} ms over {len(lat)} bursts")
+    print(f"of which the client's own playback buffering (pactl): "
+          f"{results.get('client_buffering_ms', 0):.0f} ms")
     print(f"server CPU, tone playing:            {results['cpu_tone']:.1f} % of one core")
     print(f"server CPU, nothing playing:         {results['cpu_silence']:.1f} %")
     print(f"server CPU, MAC_SHADOW_AUDIO=0, tone: {results['cpu_tone_sound_off']:.1f} %")

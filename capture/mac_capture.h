@@ -67,6 +67,15 @@ int32_t mac_clipboard_get_image(uint8_t** pixels, uint32_t* width, uint32_t* hei
 int32_t mac_clipboard_set_image(const uint8_t* pixels, uint32_t width, uint32_t height);
 // Grows whenever anyone replaces the clipboard's contents.
 int64_t mac_clipboard_change_count(void);
+// System sound, converted to 44100 Hz, 16-bit, stereo: `frames` frames of
+// interleaved left/right samples, valid only during the call; `timestamp` is
+// the capture time in milliseconds modulo 2^32 (0 when unknown).
+typedef void (*mac_audio_callback)(void* user, const int16_t* samples, intptr_t frames,
+                                   uint32_t timestamp);
+// Installs the sound receiver (null: none). Only streams started afterwards
+// capture sound, and only the first running one; a null callback makes
+// running streams drop their sound.
+void mac_capture_set_audio(mac_audio_callback callback, void* user);
 
 #ifdef __cplusplus
 }

@@ -14,6 +14,7 @@
 #include "pasteboard.h"
 #include "power.h"
 #include "privacy.h"
+#include "sound.h"
 
 namespace corvane::platform {
 
@@ -30,6 +31,7 @@ class Platform {
     virtual Capture& capture() = 0;
     virtual Power& power() = 0;
     virtual Pasteboard& pasteboard() = 0;
+    virtual Sound& sound() = 0;
 };
 
 // The process-wide platform, created on first use by the factory.

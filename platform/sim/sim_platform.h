@@ -17,6 +17,7 @@
 #include "sim_pasteboard.h"
 #include "sim_power.h"
 #include "sim_privacy.h"
+#include "sim_sound.h"
 
 namespace corvane::platform::sim {
 
@@ -59,6 +60,7 @@ class SimPlatform : public Platform {
     Capture& capture() override { return capture_; }
     Power& power() override { return power_; }
     Pasteboard& pasteboard() override { return pasteboard_; }
+    Sound& sound() override { return sound_; }
 
     SimDisplays& simDisplays() { return displays_; }
     SimPrivacy& simPrivacy() { return privacy_; }
@@ -69,6 +71,7 @@ class SimPlatform : public Platform {
     SimCapture& simCapture() { return capture_; }
     SimPower& simPower() { return power_; }
     SimPasteboard& simPasteboard() { return pasteboard_; }
+    SimSound& simSound() { return sound_; }
 
   private:
     SimDisplays displays_;
@@ -80,6 +83,7 @@ class SimPlatform : public Platform {
     SimCapture capture_;
     SimPower power_;
     SimPasteboard pasteboard_;
+    SimSound sound_;
 };
 
 } // namespace corvane::platform::sim

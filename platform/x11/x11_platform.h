@@ -1,6 +1,7 @@
 // The X11 backend: the real desktop on Linux.
 #pragma once
 #include "../platform.h"
+#include "../pulse/pulse_sound.h"
 #include "x11_accounts.h"
 #include "x11_capture.h"
 #include "x11_connection.h"
@@ -59,6 +60,7 @@ class X11Platform : public Platform {
     Capture& capture() override { return capture_; }
     Power& power() override { return power_; }
     Pasteboard& pasteboard() override { return pasteboard_; }
+    Sound& sound() override { return sound_; }
 
   private:
     X11Displays displays_;
@@ -70,6 +72,7 @@ class X11Platform : public Platform {
     X11Capture capture_;
     X11Power power_;
     X11Pasteboard pasteboard_;
+    pulse::PulseSound sound_;
 };
 
 } // namespace corvane::platform::x11

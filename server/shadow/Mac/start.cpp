@@ -7,6 +7,7 @@
 #include "lifecycle.h"
 #include "log.h"
 #include "power.h"
+#include "sound.h"
 #include "terminate.h"
 #include "thread.h"
 
@@ -53,8 +54,8 @@ extern "C" int mac_shadow_subsystem_start(rdpShadowSubsystem* subsystem) {
         return -1;
     auto* record = reinterpret_cast<macShadowSubsystem*>(subsystem);
     mac_shadow_log_permissions();
-    // System sound is not forwarded yet; the shadow library's sound format
-    // list stays empty, so clients are offered no sound channel formats.
+    // Before the first capture: only streams started afterwards carry sound.
+    mac_shadow_sound_start(record);
     if (!mac_shadow_install_termination())
         MAC_WARN("termination handlers could not be installed");
     mac_shadow_wake_display();

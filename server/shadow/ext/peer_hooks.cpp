@@ -8,6 +8,7 @@
 #include "peer_hooks.h"
 #include "peer_state.h"
 #include "shadow_ext.h"
+#include "sound_formats.h"
 
 namespace {
 
@@ -16,6 +17,7 @@ std::atomic<pfnShadowExtPeerAccepted> gLibraryAccept{nullptr};
 // seen stand in should a peer's own entry be gone (a second Disconnect).
 std::atomic<psPeerInitialize> gSeenInitialize{nullptr};
 std::atomic<psPeerDisconnect> gSeenDisconnect{nullptr};
+std::atomic<psPeerPostConnect> gLibraryPostConnect{nullptr};
 
 rdpShadowSubsystemExt* subsystemOf(const rdpShadowServer* server) {
     return server ? reinterpret_cast<rdpShadowSubsystemExt*>(server->subsystem) : nullptr;
@@ -35,6 +37,15 @@ SECURITY_STATUS nlaHashBridge(void* peer, const SEC_WINNT_AUTH_IDENTITY* identit
     return status == SEC_E_OK ? 1 : 0;
 }
 
+// The library's PostConnect opens the client's sound channel; the channel
+// then gets its own format list (see sound_formats.h).
+BOOL wrappedPostConnect(freerdp_peer* peer) {
+    const psPeerPostConnect postConnect = gLibraryPostConnect.load();
+    const BOOL ok = postConnect ? postConnect(peer) : FALSE;
+    shadow_ext_client_own_sound_formats(reinterpret_cast<rdpShadowClient*>(peer->context));
+    return ok;
+}
+
 // The library's client thread sets its own Logon just before it calls
 // Initialize, so the subsystem's Logon hook goes on right after. Then the
 // connection's handshake runs here, before the library subscribes the
@@ -45,6 +56,10 @@ SECURITY_STATUS nlaHashBridge(void* peer, const SEC_WINNT_AUTH_IDENTITY* identit
 BOOL wrappedInitialize(freerdp_peer* peer) {
     shadow_ext::PeerState state;
     const bool tracked = shadow_ext::peerState(peer, state);
+    if (peer->PostConnect && peer->PostConnect != wrappedPostConnect) {
+        gLibraryPostConnect.store(peer->PostConnect);
+        peer->PostConnect = wrappedPostConnect;
+    }
     const psPeerInitialize initialize =
         tracked && state.libraryInitialize ? state.libraryInitialize : gSeenInitialize.load();
     if (!initialize || !initialize(peer))

@@ -49,6 +49,16 @@ int64_t mac_capture_stopped_count(void);
 // A display's frame in points in the global display space: 1 = found.
 int32_t mac_display_frame(uint32_t display_id, int32_t* x, int32_t* y, int32_t* w, int32_t* h);
 
+// Virtual displays: a display of width x height pixels (hidpi: a 2x mode of
+// half as many points) for monitor `index` of a creation round (`toggle`'s
+// lowest bit tells consecutive rounds apart). Returns its id, 0 on failure.
+uint32_t mac_vdisplay_create(uint32_t width, uint32_t height, int32_t refreshRate, int32_t index,
+                             uint32_t toggle, int32_t hidpi);
+// Removes one virtual display; an unknown id does nothing.
+void mac_vdisplay_destroy(uint32_t id);
+// Removes every virtual display.
+void mac_vdisplay_destroy_all(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -13,6 +13,7 @@
 #include "sim_accounts.h"
 #include "sim_capture.h"
 #include "sim_cursor.h"
+#include "sim_display_config.h"
 #include "sim_events.h"
 #include "sim_power.h"
 #include "sim_privacy.h"
@@ -57,6 +58,7 @@ class SimPlatform : public Platform {
     CursorSource& cursor() override { return cursor_; }
     Capture& capture() override { return capture_; }
     Power& power() override { return power_; }
+    DisplayConfig& displayConfig() override { return displayConfig_; }
 
     SimDisplays& simDisplays() { return displays_; }
     SimPrivacy& simPrivacy() { return privacy_; }
@@ -66,6 +68,7 @@ class SimPlatform : public Platform {
     SimCursor& simCursor() { return cursor_; }
     SimCapture& simCapture() { return capture_; }
     SimPower& simPower() { return power_; }
+    SimDisplayConfig& simDisplayConfig() { return displayConfig_; }
 
   private:
     SimDisplays displays_;
@@ -76,6 +79,7 @@ class SimPlatform : public Platform {
     SimCursor cursor_;
     SimCapture capture_;
     SimPower power_;
+    SimDisplayConfig displayConfig_{displays_, power_, capture_};
 };
 
 } // namespace corvane::platform::sim

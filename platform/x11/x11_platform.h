@@ -5,6 +5,7 @@
 #include "x11_capture.h"
 #include "x11_connection.h"
 #include "x11_cursor.h"
+#include "x11_display_config.h"
 #include "x11_events.h"
 #include "x11_power.h"
 
@@ -57,6 +58,7 @@ class X11Platform : public Platform {
     CursorSource& cursor() override { return cursor_; }
     Capture& capture() override { return capture_; }
     Power& power() override { return power_; }
+    DisplayConfig& displayConfig() override { return displayConfig_; }
 
   private:
     X11Displays displays_;
@@ -67,6 +69,7 @@ class X11Platform : public Platform {
     X11Cursor cursor_;
     X11Capture capture_;
     X11Power power_;
+    X11DisplayConfig displayConfig_{power_};
 };
 
 } // namespace corvane::platform::x11

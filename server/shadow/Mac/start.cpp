@@ -4,6 +4,7 @@
 #include "frames.h"
 #include "lifecycle.h"
 #include "log.h"
+#include "main_display_watch.h"
 #include "power.h"
 #include "terminate.h"
 #include "thread.h"
@@ -53,6 +54,7 @@ extern "C" int mac_shadow_subsystem_start(rdpShadowSubsystem* subsystem) {
     // list stays empty, so clients are offered no sound channel formats.
     if (!mac_shadow_install_termination())
         MAC_WARN("termination handlers could not be installed");
+    mac_shadow_watch_main_display();
     mac_shadow_wake_display();
     startCaptureWithRetries(record);
     HANDLE thread = CreateThread(nullptr, 0, mac_shadow_subsystem_thread, record, 0, nullptr);

@@ -5,6 +5,7 @@
 #include <winpr/cmdline.h>
 
 #include "arguments.h"
+#include "server/shadow/ext/disp_channel.h"
 #include "server/shadow/ext/peer_hooks.h"
 #include "server/shadow/ext/shadow_ext.h"
 
@@ -48,6 +49,11 @@ int runServer(rdpShadowServer* server, int argc, char** argv) {
     // Connection limit, NLA and peer-end hooks on every connection.
     if (!shadow_ext_install_peer_hooks(server)) {
         WLog_ERR(TAG, "Failed to install the peer hooks.");
+        return -1;
+    }
+    // Display control for every client, its layouts to the subsystem.
+    if (!shadow_ext_install_disp_channel(server)) {
+        WLog_ERR(TAG, "Failed to install the display-control channel.");
         return -1;
     }
     if (shadow_server_start(server) < 0) {

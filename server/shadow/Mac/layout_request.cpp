@@ -189,13 +189,22 @@ void waitForApplied(macShadowSubsystem* r, int32_t serial) {
 extern "C" BOOL mac_shadow_display_layout(rdpShadowSubsystem* subsystem, rdpShadowClient* client,
                                           UINT32 count,
                                           const DISPLAY_CONTROL_MONITOR_LAYOUT* monitors) {
-    (void)client;
     if (count == 0 || !subsystem || !monitors)
         return FALSE;
     auto* r = reinterpret_cast<macShadowSubsystem*>(subsystem);
     const uint32_t n = count < MAC_PLAN_MAX_MONITORS ? count : MAC_PLAN_MAX_MONITORS;
     const int32_t counter = ++r->layoutCounter;
     logLayout(counter, n, monitors);
+    // Like the connect step: while others watch, one viewer's window does
+    // not reshape their desktop.
+    if (client) {
+        if (const size_t others = otherActivatedClients(client->server, client)) {
+            MAC_LOG_FN(WLOG_INFO, "mac_shadow_display_layout",
+                       "client layout #%d ignored: %zu other client(s) are connected", counter,
+                       others);
+            return TRUE;
+        }
+    }
     pinnedSizeHint(r, n, monitors);
 
     DesktopPlan plan = {};

@@ -76,6 +76,15 @@ typedef void (*mac_audio_callback)(void* user, const int16_t* samples, intptr_t 
 // capture sound, and only the first running one; a null callback makes
 // running streams drop their sound.
 void mac_capture_set_audio(mac_audio_callback callback, void* user);
+// Virtual displays: a display of width x height pixels (hidpi: a 2x mode of
+// half as many points) for monitor `index` of a creation round (`toggle`'s
+// lowest bit tells consecutive rounds apart). Returns its id, 0 on failure.
+uint32_t mac_vdisplay_create(uint32_t width, uint32_t height, int32_t refreshRate, int32_t index,
+                             uint32_t toggle, int32_t hidpi);
+// Removes one virtual display; an unknown id does nothing.
+void mac_vdisplay_destroy(uint32_t id);
+// Removes every virtual display.
+void mac_vdisplay_destroy_all(void);
 
 #ifdef __cplusplus
 }

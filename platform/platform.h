@@ -8,6 +8,7 @@
 #include "accounts.h"
 #include "capture.h"
 #include "cursor.h"
+#include "display_config.h"
 #include "displays.h"
 #include "events.h"
 #include "input_prefs.h"
@@ -32,6 +33,7 @@ class Platform {
     virtual Power& power() = 0;
     virtual Pasteboard& pasteboard() = 0;
     virtual Sound& sound() = 0;
+    virtual DisplayConfig& displayConfig() = 0;
 };
 
 // The process-wide platform, created on first use by the factory.

@@ -13,6 +13,7 @@
 #include "sim_accounts.h"
 #include "sim_capture.h"
 #include "sim_cursor.h"
+#include "sim_display_config.h"
 #include "sim_events.h"
 #include "sim_pasteboard.h"
 #include "sim_power.h"
@@ -61,6 +62,7 @@ class SimPlatform : public Platform {
     Power& power() override { return power_; }
     Pasteboard& pasteboard() override { return pasteboard_; }
     Sound& sound() override { return sound_; }
+    DisplayConfig& displayConfig() override { return displayConfig_; }
 
     SimDisplays& simDisplays() { return displays_; }
     SimPrivacy& simPrivacy() { return privacy_; }
@@ -72,6 +74,7 @@ class SimPlatform : public Platform {
     SimPower& simPower() { return power_; }
     SimPasteboard& simPasteboard() { return pasteboard_; }
     SimSound& simSound() { return sound_; }
+    SimDisplayConfig& simDisplayConfig() { return displayConfig_; }
 
   private:
     SimDisplays displays_;
@@ -84,6 +87,7 @@ class SimPlatform : public Platform {
     SimPower power_;
     SimPasteboard pasteboard_;
     SimSound sound_;
+    SimDisplayConfig displayConfig_{displays_, power_, capture_};
 };
 
 } // namespace corvane::platform::sim

@@ -6,6 +6,7 @@
 #include "x11_capture.h"
 #include "x11_connection.h"
 #include "x11_cursor.h"
+#include "x11_display_config.h"
 #include "x11_events.h"
 #include "x11_pasteboard.h"
 #include "x11_power.h"
@@ -61,6 +62,7 @@ class X11Platform : public Platform {
     Power& power() override { return power_; }
     Pasteboard& pasteboard() override { return pasteboard_; }
     Sound& sound() override { return sound_; }
+    DisplayConfig& displayConfig() override { return displayConfig_; }
 
   private:
     X11Displays displays_;
@@ -73,6 +75,7 @@ class X11Platform : public Platform {
     X11Power power_;
     X11Pasteboard pasteboard_;
     pulse::PulseSound sound_;
+    X11DisplayConfig displayConfig_{power_};
 };
 
 } // namespace corvane::platform::x11

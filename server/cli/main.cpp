@@ -7,6 +7,7 @@
 #include "arguments.h"
 #include "server/shadow/ext/peer_guard.h"
 #include "server/shadow/ext/cliprdr_channel.h"
+#include "server/shadow/ext/disp_channel.h"
 #include "server/shadow/ext/peer_hooks.h"
 #include "server/shadow/ext/shadow_ext.h"
 
@@ -56,6 +57,11 @@ int runServer(rdpShadowServer* server, int argc, char** argv) {
     }
     if (!shadow_ext_install_cliprdr(server)) {
         WLog_ERR(TAG, "Failed to install the clipboard channel.");
+        return -1;
+    }
+    // Display control for every client, its layouts to the subsystem.
+    if (!shadow_ext_install_disp_channel(server)) {
+        WLog_ERR(TAG, "Failed to install the display-control channel.");
         return -1;
     }
     if (shadow_server_start(server) < 0) {

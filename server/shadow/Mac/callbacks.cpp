@@ -1,6 +1,7 @@
 // The callback slots the record offers the shadow server.
 #include "clipboard.h"
 #include "input.h"
+#include "layout_request.h"
 #include "logins.h"
 #include "terminate.h"
 
@@ -10,6 +11,6 @@ void mac_shadow_fill_callbacks(macShadowSubsystem* record) {
     record->common.PeerInit = mac_shadow_peer_init;
     record->common.PeerEnd = mac_shadow_peer_end;
     mac_shadow_clipboard_fill_callbacks(record);
-    // Client connect and display layout stay empty until their components
-    // exist; the shadow library skips an empty slot.
+    record->common.base.ClientConnect = mac_shadow_client_connect;
+    record->common.DisplayLayout = mac_shadow_display_layout;
 }

@@ -6,6 +6,7 @@
 #include "frames.h"
 #include "lifecycle.h"
 #include "log.h"
+#include "main_display_watch.h"
 #include "power.h"
 #include "sound.h"
 #include "terminate.h"
@@ -58,6 +59,7 @@ extern "C" int mac_shadow_subsystem_start(rdpShadowSubsystem* subsystem) {
     mac_shadow_sound_start(record);
     if (!mac_shadow_install_termination())
         MAC_WARN("termination handlers could not be installed");
+    mac_shadow_watch_main_display();
     mac_shadow_wake_display();
     startCaptureWithRetries(record);
     HANDLE thread = CreateThread(nullptr, 0, mac_shadow_subsystem_thread, record, 0, nullptr);

@@ -114,4 +114,15 @@ bool SimPrivacy::reset(std::string_view service, std::string_view bundleId, std:
     return false;
 }
 
+bool SimPrivacy::openSettings(std::string_view service, std::string&) {
+    std::lock_guard lock(mutex_);
+    opened_.emplace_back(service);
+    return true;
+}
+
+std::vector<std::string> SimPrivacy::openedSettings() {
+    std::lock_guard lock(mutex_);
+    return opened_;
+}
+
 } // namespace corvane::platform::sim

@@ -63,6 +63,7 @@ class PermissionsController : public QObject {
     PermissionsWindow* window() const { return window_.get(); }
     const std::optional<PermStatus>& status() const { return status_; }
     bool busy() const { return busy_; }
+    bool checking() const { return checking_; }
 
     // The window's controls.
     void openScreen();

@@ -106,7 +106,19 @@ SimPrivacy::State SimPrivacy::get(std::string_view bundleId, std::string_view se
     return it == table.end() ? State::Undecided : it->second;
 }
 
+void SimPrivacy::setResetsFail(bool fail) {
+    std::lock_guard lock(mutex_);
+    resetsFail_ = fail;
+}
+
 bool SimPrivacy::reset(std::string_view service, std::string_view bundleId, std::string& message) {
+    {
+        std::lock_guard lock(mutex_);
+        if (resetsFail_) {
+            message = "the decision is kept";
+            return false;
+        }
+    }
     if (set(bundleId, service, State::Undecided))
         return true;
     message = path_ ? "cannot write the privacy database " + *path_

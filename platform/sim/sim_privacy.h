@@ -32,6 +32,8 @@ class SimPrivacy : public Privacy {
     // Writes one entry (Undecided removes it).
     bool set(std::string_view bundleId, std::string_view service, State state);
     State get(std::string_view bundleId, std::string_view service);
+    // Fault: resets are refused, as when the system keeps a decision.
+    void setResetsFail(bool fail);
     // The services whose settings were opened, oldest first.
     std::vector<std::string> openedSettings();
 
@@ -45,6 +47,7 @@ class SimPrivacy : public Privacy {
     std::optional<std::string> path_;
     std::string bundleId_ = "com.corvane.shadow";
     std::vector<std::string> opened_;
+    bool resetsFail_ = false;
 };
 
 } // namespace corvane::platform::sim

@@ -1,5 +1,6 @@
 #include "app/ui/tray_presence.h"
 
+#include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
@@ -30,6 +31,11 @@ FallbackWindow::FallbackWindow(QMenu* menu) {
 void FallbackWindow::setState(bool running, const QString& statusLine) {
     icon_->setPixmap(trayIcon(running).pixmap(32, 32));
     status_->setText(statusLine);
+}
+
+void FallbackWindow::closeEvent(QCloseEvent* event) {
+    event->ignore();
+    showMinimized();
 }
 
 TrayPresence::TrayPresence(QMenu* menu, bool useTray) {

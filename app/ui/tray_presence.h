@@ -18,6 +18,10 @@ class FallbackWindow : public QWidget {
     explicit FallbackWindow(QMenu* menu);
     void setState(bool running, const QString& statusLine);
 
+  protected:
+    // Closing would leave the application without a face: it shrinks instead.
+    void closeEvent(QCloseEvent* event) override;
+
   private:
     QLabel* icon_;
     QLabel* status_;

@@ -38,8 +38,8 @@ void settle(int milliseconds) {
 bool save(QWidget* widget, const QString& path) {
     settle(400);
     QRect frame = widget->frameGeometry();
-    QPixmap shot = widget->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(),
-                                                frame.height());
+    QPixmap shot =
+        widget->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
     bool ok = shot.save(path);
     std::fprintf(stderr, "%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
     return ok;

@@ -120,7 +120,7 @@ void AppDelegate::showLog() {
 
 void AppDelegate::quit() {
     // The application's quit path stops the server (applicationWillTerminate).
-    QCoreApplication::quit();
+    QCoreApplication::exit(0);
 }
 
 void AppDelegate::openSettings() {

@@ -35,7 +35,8 @@ bool quitOnTerminationSignals() {
         char buffer[16];
         while (::read(gWakeFds[1], buffer, sizeof buffer) > 0) {
         }
-        QCoreApplication::quit();
+        // exit, not quit: quit first asks every window, and one may say no.
+        QCoreApplication::exit(0);
     });
     struct sigaction action {};
     action.sa_handler = onSignal;

@@ -34,6 +34,10 @@ void FallbackWindow::setState(bool running, const QString& statusLine) {
 }
 
 void FallbackWindow::closeEvent(QCloseEvent* event) {
+    if (!event->spontaneous()) {
+        event->accept();
+        return;
+    }
     event->ignore();
     showMinimized();
 }

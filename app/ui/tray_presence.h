@@ -19,7 +19,8 @@ class FallbackWindow : public QWidget {
     void setState(bool running, const QString& statusLine);
 
   protected:
-    // Closing would leave the application without a face: it shrinks instead.
+    // The user's close would leave the application without a face: it
+    // shrinks instead.
     void closeEvent(QCloseEvent* event) override;
 
   private:

@@ -144,9 +144,16 @@ class Supervision : public ::testing::Test {
             delegate->stopServer();
     }
     std::string log() { return corvane::test::readFile(dir.file("state/Corvane/Corvane.log")); }
-    // Waits until the server runs and answers; its pid.
+    // Waits until a new server runs and captures (so it has its signal
+    // handlers); its pid.
     pid_t awaitServer() {
-        EXPECT_TRUE(pumpUntil([&] { return delegate->running() && e2e::portOpen(34912); }, 30));
+        size_t seen = log().size();
+        EXPECT_TRUE(pumpUntil(
+            [&] {
+                return delegate->running() && e2e::portOpen(34912) &&
+                       log().find("[mac_shadow_frame_callback]", seen) != std::string::npos;
+            },
+            30));
         return delegate->task() ? delegate->task()->pid() : -1;
     }
     // Kills the server and waits for the delegate to see the end.

@@ -1,22 +1,39 @@
 #include "app/ui/look.h"
 
 #include <QApplication>
+#include <QFontInfo>
 #include <QPalette>
+#include <QVariant>
 #include <QWidget>
 
 namespace corvane::app::ui {
 
 QFont smallSystemFont() {
     QFont font = QApplication::font();
-    font.setPointSizeF(font.pointSizeF() > 0 ? font.pointSizeF() * 0.85 : 8.5);
+    font.setPixelSize(11);
     return font;
 }
 
-QFont boldSystemFont(double points) {
+QFont boldSystemFont(int points) {
     QFont font = QApplication::font();
-    font.setPointSizeF(points);
+    font.setPixelSize(points);
     font.setBold(true);
     return font;
+}
+
+void fitText(QWidget* widget) {
+    QVariant base = widget->property("corvaneBaseFont");
+    if (base.isValid())
+        widget->setFont(base.value<QFont>());
+    else
+        widget->setProperty("corvaneBaseFont", widget->font());
+    QFont font = widget->font();
+    QFontInfo info(font);
+    int pixels = info.pixelSize();
+    while (widget->sizeHint().width() > widget->width() && pixels > 8) {
+        font.setPixelSize(--pixels);
+        widget->setFont(font);
+    }
 }
 
 // Text of lesser weight: the normal text colour at half strength.

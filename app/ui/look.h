@@ -15,8 +15,13 @@ inline QRect fromBottomLeft(int x, int y, int width, int height, int contentHeig
     return QRect(x, contentHeight - y - height, width, height);
 }
 
+// A point of the window designs is one pixel at 1x, so the fonts they name
+// are sized in pixels.
 QFont smallSystemFont();
-QFont boldSystemFont(double points);
+QFont boldSystemFont(int points);
+// Shrinks the font of a one-line text a little until the text fits its frame
+// (the frames were drawn for a narrower system font than most desktops use).
+void fitText(QWidget* widget);
 QColor secondaryLabelColor();
 void setTextColor(QWidget* widget, const QColor& color);
 

@@ -38,19 +38,23 @@ PermissionsWindow::PermissionsWindow(PermissionsController& controller) : contro
         connect(b, &QPushButton::clicked, this, [this, action] { (controller_.*action)(); });
         return b;
     };
+    // The one-line hints keep to their frame.
+    auto hint = [&](const QString& text, int y) {
+        QLabel* l = label(text, 20, y, 350, 18);
+        l->setWordWrap(false);
+        fitText(l);
+    };
     const QString openSettings = QStringLiteral("Open Settings\u2026");
 
     label(QStringLiteral("Corvane puts its server into these two lists in System Settings.  "
                          "Switch it on in each; this window updates by itself."),
           20, 262, 500, 48);
     label(QStringLiteral("Screen Recording"), 20, 228, 200, 20)->setFont(boldSystemFont(13));
-    label(QStringLiteral("Switch on \"Corvane\": lets the server see your screen and sound."), 20,
-          208, 350, 18);
+    hint(QStringLiteral("Switch on \"Corvane\": lets the server see your screen and sound."), 208);
     screenStatus = label(QString(), 20, 186, 300, 18);
     screenButton = button(openSettings, 380, 206, &PermissionsController::openScreen);
     label(QStringLiteral("Accessibility"), 20, 148, 200, 20)->setFont(boldSystemFont(13));
-    label(QStringLiteral("Switch on \"Corvane Server\": remote keyboard and mouse."), 20, 128, 350,
-          18);
+    hint(QStringLiteral("Switch on \"Corvane Server\": remote keyboard and mouse."), 128);
     inputStatus = label(QString(), 20, 106, 300, 18);
     inputButton = button(openSettings, 380, 126, &PermissionsController::openInput);
     summary = label(QString(), 20, 52, 500, 44);

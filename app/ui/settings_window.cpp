@@ -62,6 +62,7 @@ void SettingsWindow::build() {
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                    Qt::CustomizeWindowHint);
     setFixedSize(kWidth, kHeight);
+    setFocusPolicy(Qt::ClickFocus);
     auto place = [](QWidget* widget, int x, int y, int width, int height) {
         widget->setGeometry(fromBottomLeft(x, y, width, height, kHeight));
     };
@@ -82,6 +83,7 @@ void SettingsWindow::build() {
     auto check = [&](const char* text, int y) {
         auto* box = new QCheckBox(QString::fromUtf8(text), this);
         place(box, 180, y, 320, 20);
+        fitText(box);
         return box;
     };
 
@@ -187,6 +189,7 @@ void SettingsWindow::fill() {
                                              "password to change it.")
                             : QStringLiteral("Not set: Windows clients get TLS only and must "
                                              "send a Mac account password."));
+    fitText(nlaStatus);
 }
 
 void SettingsWindow::open() {
@@ -196,8 +199,9 @@ void SettingsWindow::open() {
     show();
     raise();
     activateWindow();
-    if (QWidget* focused = focusWidget())
-        focused->clearFocus();
+    // No field is being edited until the user picks one: the window itself
+    // holds the focus (and Return still saves).
+    setFocus(Qt::OtherFocusReason);
 }
 
 void SettingsWindow::closeSettings() {

@@ -185,6 +185,10 @@ extern "C" void mac_capture_stop(void) {
     }
 }
 
+extern "C" int32_t mac_capture_wait_idle(int32_t ms) {
+    return waitCallbacksIdle(std::chrono::milliseconds(ms < 0 ? 0 : ms)) ? 1 : 0;
+}
+
 extern "C" int64_t mac_capture_stopped_count(void) {
     return stoppedCount();
 }

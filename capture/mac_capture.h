@@ -42,8 +42,12 @@ int32_t mac_capture_add(uint32_t display_id, int32_t width, int32_t height, int3
                         int32_t origin_y, mac_frame_callback callback, void* user);
 // Sets every running stream's frame rate (outside 1..60: 30); does not wait.
 void mac_capture_set_fps(int32_t fps);
-// Stops every stream, waiting up to 5 s for each.
+// Stops every stream, waiting up to 5 s for each. No frame callback starts
+// after it returns; one already running may still be running.
 void mac_capture_stop(void);
+// Waits up to ms for every frame callback in progress to return: 1 = none
+// runs, 0 = one still runs.
+int32_t mac_capture_wait_idle(int32_t ms);
 // How many times the display server ended a stream on its own.
 int64_t mac_capture_stopped_count(void);
 // A display's frame in points in the global display space: 1 = found.

@@ -1,4 +1,6 @@
 // Init: the probe, the locks, the NLA login, the rates and the desktop size.
+#include "../ext/peer_guard.h"
+#include "clock.h"
 #include "desktop_size.h"
 #include "env.h"
 #include "lifecycle.h"
@@ -53,6 +55,9 @@ extern "C" int mac_shadow_subsystem_init(rdpShadowSubsystem* subsystem) {
         return -1;
     auto* record = reinterpret_cast<macShadowSubsystem*>(subsystem);
     mac_shadow_create_locks(record);
+    // The extension layer's login grace time and stall bounds run on the
+    // subsystem's clock.
+    shadow_ext_set_clock(mac_now_ms);
     // Published only once its locks exist: a signal may reach it any time.
     mac_shadow_set_record(record);
     mac_shadow_nla_configure(record);

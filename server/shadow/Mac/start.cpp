@@ -1,4 +1,6 @@
 // Start: report the permissions, install the termination handlers and begin.
+#include <atomic>
+
 #include "capture/mac_capture.h"
 #include "clock.h"
 #include "frames.h"
@@ -26,6 +28,8 @@ namespace {
 // The subsystem thread runs until Stop asks it to end; Stop must not return
 // while it still uses the record the shadow server is about to free.
 HANDLE gSubsystemThread = nullptr;
+// Set when the thread did not end when asked: it may still use the record.
+std::atomic<bool> gThreadLeftRunning{false};
 
 // Starts the capture, trying up to four times with the screen woken between.
 void startCaptureWithRetries(macShadowSubsystem* record) {
@@ -71,7 +75,13 @@ void mac_shadow_end_subsystem_thread(macShadowSubsystem* record) {
     gSubsystemThread = nullptr;
     if (record->common.base.MsgPipe)
         MessageQueue_PostQuit(record->common.base.MsgPipe->In, 0);
-    if (WaitForSingleObject(thread, 5000) != WAIT_OBJECT_0)
+    if (WaitForSingleObject(thread, 5000) != WAIT_OBJECT_0) {
         MAC_WARN("the subsystem thread did not end within 5 s");
+        gThreadLeftRunning.store(true);
+    }
     (void)CloseHandle(thread);
+}
+
+bool mac_shadow_subsystem_thread_running(void) {
+    return gThreadLeftRunning.load();
 }

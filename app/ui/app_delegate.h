@@ -52,6 +52,8 @@ class AppDelegate : public QObject {
 
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
+    // The menu (and its place in the tray); part of the start-up.
+    void buildMenu();
 
     void startServer();
     void stopServer();
@@ -87,7 +89,6 @@ class AppDelegate : public QObject {
     PermissionsController* permissions();
 
   private:
-    void buildMenu();
     void launchServer(const std::string& path);
     void serverEnded(const std::shared_ptr<SpawnedProcess>& process);
     void afterSettingsSaved();

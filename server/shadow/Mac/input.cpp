@@ -37,6 +37,7 @@ void mac_shadow_input_reset_process_state() {
     gCtrlAsCmd.store(kUnknown);
     gPendingHigh.store(0);
     mac_input_trace::reset();
+    mac_input_held::forget();
 }
 
 void mac_shadow_input_forget_pending_text() {

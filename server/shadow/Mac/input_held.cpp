@@ -106,6 +106,11 @@ size_t holders() {
     return gHeld.size();
 }
 
+void forget() {
+    std::lock_guard guard(gLock);
+    gHeld.clear();
+}
+
 } // namespace mac_input_held
 
 extern "C" void mac_shadow_input_client_ended(rdpShadowSubsystem* subsystem,

@@ -20,6 +20,8 @@ void noteKey(const rdpShadowClient* client, uint32_t mac, bool down);
 void noteButton(const rdpShadowClient* client, int32_t button, bool down, double x, double y);
 // Clients holding anything right now (tests).
 size_t holders();
+// Forgets every client's holdings without posting anything (tests).
+void forget();
 
 } // namespace mac_input_held
 

@@ -21,7 +21,7 @@ struct Held {
 
 std::mutex gLock;
 std::map<const rdpShadowClient*, Held> gHeld; // only clients holding something
-double gLastX = 0, gLastY = 0;                // where the last button event went
+double gLastX = 0, gLastY = 0;                // where the pointer was last posted
 
 constexpr MouseEventType kUp[3] = {MouseEventType::LeftUp, MouseEventType::RightUp,
                                    MouseEventType::OtherUp};
@@ -84,9 +84,12 @@ void noteKey(const rdpShadowClient* client, uint32_t mac, bool down) {
         gHeld.erase(it);
 }
 
-void noteButton(const rdpShadowClient* client, int32_t button, bool down, double x, double y) {
+void notePoint(double x, double y) {
     gLastX = x;
     gLastY = y;
+}
+
+void noteButton(const rdpShadowClient* client, int32_t button, bool down) {
     if (button < 0 || button > 2)
         return;
     if (down) {

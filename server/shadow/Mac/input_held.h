@@ -17,7 +17,9 @@ namespace mac_input_held {
 std::mutex& lock();
 // Call with lock() held, after deciding what is posted.
 void noteKey(const rdpShadowClient* client, uint32_t mac, bool down);
-void noteButton(const rdpShadowClient* client, int32_t button, bool down, double x, double y);
+void noteButton(const rdpShadowClient* client, int32_t button, bool down);
+// Where the pointer was last posted: buttons are let go there.
+void notePoint(double x, double y);
 // Clients holding anything right now (tests).
 size_t holders();
 // Forgets every client's holdings without posting anything (tests).

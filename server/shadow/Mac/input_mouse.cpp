@@ -77,7 +77,7 @@ void postButton(macShadowSubsystem* record, const rdpShadowClient* client, uint1
         return;
     const bool down = (flags & PTR_FLAGS_DOWN) != 0;
     *event.held = down;
-    mac_input_held::noteButton(client, event.button, down, at.x, at.y);
+    mac_input_held::noteButton(client, event.button, down);
     if (down)
         countClick(record, event.button, at);
     const int64_t clickState = record->clickCount > 1 ? record->clickCount : 1;
@@ -108,6 +108,7 @@ extern "C" BOOL mac_shadow_input_mouse_event(rdpShadowSubsystem* subsystem, rdpS
         return TRUE;
     }
     std::lock_guard lock(mac_input_held::lock());
+    mac_input_held::notePoint(at.x, at.y);
     if (flags & PTR_FLAGS_MOVE)
         events.postMouse(moveType(record), PointF{at.x, at.y}, 0, 0);
     postButton(record, client, flags, at);

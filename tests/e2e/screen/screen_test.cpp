@@ -2,6 +2,7 @@
 // the end of the server with its parent.
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <set>
 #include <sys/prctl.h>
@@ -67,6 +68,16 @@ class Session {
     TempDir dir_;
     Process serverProcess_, clientProcess_;
 };
+
+size_t openDescriptors(pid_t pid) {
+    std::error_code error;
+    size_t count = 0;
+    for (auto it =
+             std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error);
+         !error && it != std::filesystem::directory_iterator(); it.increment(error))
+        ++count;
+    return count;
+}
 
 bool setRootColour(const std::string& display, const std::string& colour) {
     return run({"xsetroot", "-solid", colour}, {{"DISPLAY", display}}, 5000ms) ==
@@ -184,6 +195,23 @@ TEST(ServerLifetime, XServerRestartUnderAConnectedClient) {
                          100ms);
     };
     ASSERT_TRUE(clientShows(0x3366cc, 15000ms)) << readFile(dir.file("server.log"));
+    // The client's pointer moves reach the server's X server.
+    int step = 0;
+    std::string where;
+    auto pointerArrives = [&] {
+        return waitUntil(
+            [&] {
+                const std::string x = std::to_string(200 + (step++ % 20));
+                run({"xdotool", "mousemove", x, "150"}, {{"DISPLAY", clientDisplay.name()}},
+                    5000ms);
+                run({"xdotool", "getmouselocation"}, {{"DISPLAY", serverDisplay->name()}}, 5000ms,
+                    &where);
+                return where.rfind("x:" + x + " y:150 ", 0) == 0;
+            },
+            20000ms, 300ms);
+    };
+    ASSERT_TRUE(pointerArrives()) << where;
+    const size_t descriptorsBefore = openDescriptors(server.pid());
 
     serverDisplay->kill();
     serverDisplay.reset();
@@ -196,19 +224,9 @@ TEST(ServerLifetime, XServerRestartUnderAConnectedClient) {
     ASSERT_TRUE(setRootColour(serverDisplay->name(), "#cc3322"));
     EXPECT_TRUE(clientShows(0xcc3322, 20000ms)) << readFile(dir.file("server.log"));
 
-    // The client's pointer moves reach the new X server.
-    int step = 0;
-    std::string where;
-    const bool pointerArrived = waitUntil(
-        [&] {
-            const std::string x = std::to_string(200 + (step++ % 20));
-            run({"xdotool", "mousemove", x, "150"}, {{"DISPLAY", clientDisplay.name()}}, 5000ms);
-            run({"xdotool", "getmouselocation"}, {{"DISPLAY", serverDisplay->name()}}, 5000ms,
-                &where);
-            return where.rfind("x:" + x + " y:150 ", 0) == 0;
-        },
-        20000ms, 300ms);
-    EXPECT_TRUE(pointerArrived) << where << readFile(dir.file("server.log"));
+    EXPECT_TRUE(pointerArrives()) << where << readFile(dir.file("server.log"));
+    // The dead connections were closed, not only replaced.
+    EXPECT_LE(openDescriptors(server.pid()), descriptorsBefore);
 
     server.signal(SIGTERM);
     EXPECT_EQ(server.waitExit(10000ms), std::optional<int>(0)) << readFile(dir.file("server.log"));

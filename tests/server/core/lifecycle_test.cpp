@@ -213,8 +213,9 @@ TEST(MessageFree, OtherIdsFreeOnlyTheMessage) {
     msg->andMaskData = notOnHeap;
     mac_shadow_message_free(SHADOW_MSG_OUT_POINTER_POSITION_UPDATE_ID, &msg->common);
     mac_shadow_message_free(2004, nullptr);
-    if (kHeapCountersReal)
+    if (kHeapCountersReal) {
         EXPECT_LE(heapInUse(), before) << "the message itself is freed";
+    }
 }
 
 TEST(ProbeLine, ExactFormat) {

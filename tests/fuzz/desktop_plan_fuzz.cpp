@@ -66,6 +66,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     checkPlan(plan);
+    // Positions keep their distances, measured from the top-left corner.
+    const uint32_t n = std::min<uint32_t>(count, MAC_PLAN_MAX_MONITORS);
+    const int32_t left = *std::min_element(lefts, lefts + n),
+                  top = *std::min_element(tops, tops + n);
+    for (uint32_t i = 0; i < n; i++)
+        if (int64_t{plan.x[i]} != int64_t{lefts[i]} - left ||
+            int64_t{plan.y[i]} != int64_t{tops[i]} - top)
+            std::abort();
     mac_logic_plan_align(&plan, in.ConsumeIntegral<int32_t>());
     checkPlan(plan);
     mac_logic_plan_budget(&plan, in.ConsumeFloatingPoint<double>());

@@ -174,11 +174,3 @@ TEST_F(Lockout, EntryIsReusedAfterAnHourByANewAddress) {
     EXPECT_STREQ(table->entries[0].address, "192.0.2.2");
     EXPECT_EQ(failures("192.0.2.1"), 0);
 }
-
-TEST(SecondsUp, RoundsUpToWholeSeconds) {
-    EXPECT_EQ(mac_logic_seconds_up(0), 0u);
-    EXPECT_EQ(mac_logic_seconds_up(1), 1u);
-    EXPECT_EQ(mac_logic_seconds_up(1000), 1u);
-    EXPECT_EQ(mac_logic_seconds_up(1001), 2u);
-    EXPECT_EQ(mac_logic_seconds_up(900000), 900u);
-}

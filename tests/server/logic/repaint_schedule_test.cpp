@@ -149,27 +149,6 @@ TEST(RepaintSchedule, NothingDueWithoutASchedule) {
     EXPECT_EQ(logIndex, -1);
 }
 
-TEST(AckWatch, CheckedOncePerSecond) {
-    MacAckWatch w{};
-    EXPECT_EQ(mac_logic_ack_due(&w, kConnect), 1);
-    EXPECT_EQ(mac_logic_ack_due(&w, kConnect + 999), 0);
-    EXPECT_EQ(mac_logic_ack_due(&w, kConnect + 1000), 1);
-    EXPECT_EQ(mac_logic_ack_due(nullptr, kConnect), 0);
-}
-
-TEST(AckWatch, ThreeInFlightOnlyLogsEveryTenSeconds) {
-    MacAckWatch w{};
-    std::vector<uint64_t> logs;
-    for (uint64_t t = 0; t < 30000; t += 1000) {
-        const int32_t verdict = mac_logic_ack_verdict(&w, 3, kConnect + t);
-        EXPECT_EQ(verdict & MAC_ACK_STALL, 0);
-        if (verdict & MAC_ACK_LOG)
-            logs.push_back(t);
-    }
-    EXPECT_EQ(logs, (std::vector<uint64_t>{0, 10000, 20000}));
-    EXPECT_EQ(mac_logic_ack_verdict(&w, 2, kConnect + 40000), 0);
-}
-
 TEST(AckWatch, ThirtyOneInFlightStallsAtMostOnceAMinute) {
     MacAckWatch w{};
     std::vector<uint64_t> stalls;

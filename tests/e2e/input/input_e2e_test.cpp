@@ -220,18 +220,6 @@ TEST(RemoteKeyboard, CtrlShortcutArrivesAsCommandByDefault) {
     EXPECT_NE(pressOf(s.events(), "Super_L"), nullptr);
 }
 
-TEST(RemoteKeyboard, CtrlShortcutStaysControlWhenSwitchedOff) {
-    InputSession s(64, 34603);
-    ASSERT_NO_FATAL_FAILURE(connect(s, {{"MAC_SHADOW_CTRL_AS_CMD", "0"}}));
-    ASSERT_TRUE(s.onClientDo({"key", "ctrl+c"}));
-    ASSERT_TRUE(waitUntil([&] { return pressOf(s.events(), "c") != nullptr; }, 10000ms))
-        << s.serverLog();
-    const XevEvent* c = pressOf(s.events(), "c");
-    EXPECT_TRUE(c->state & kControlMask);
-    EXPECT_FALSE(c->state & kMod4Mask);
-    EXPECT_EQ(pressOf(s.events(), "Super_L"), nullptr);
-}
-
 TEST(RemoteMouse, ClicksLandAtTheDesktopPositionAndTheWheelScrolls) {
     InputSession s(66, 34604);
     ASSERT_NO_FATAL_FAILURE(connect(s));

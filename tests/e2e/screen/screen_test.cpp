@@ -1,5 +1,5 @@
-// The screen reaches the client: colours, changes, the statistics file and
-// the end of the server with its parent.
+// The screen reaches the client: colours and changes; and the end of the
+// server with its parent.
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -122,22 +122,6 @@ TEST(ScreenToClient, ScrollingTerminalReachesTheClient) {
         20000ms, 150ms);
     EXPECT_GE(seen.size(), 6u) << s.serverLog();
     xterm.stop();
-}
-
-TEST(ScreenToClient, StatisticsFileFromTheFirstTurnListsTheClient) {
-    Session s(79, 75, 34713);
-    ASSERT_TRUE(s.displaysOk());
-    ASSERT_TRUE(s.startServer()) << s.serverLog();
-    const std::string stats = s.dir().file("stats.json");
-    ASSERT_TRUE(waitUntil([&] { return fileContains(stats, "\"clients\":\"\"}"); }, 5000ms));
-    EXPECT_EQ(readFile(stats), "{\"sessions\":0,\"repaints\":0,\"resizes\":0,\"riskEvents\":0,"
-                               "\"stalls\":0,\"clients\":\"\"}\n");
-    ASSERT_TRUE(s.startClient());
-    // The file is rewritten once a minute: wait for the next write.
-    EXPECT_TRUE(
-        waitUntil([&] { return fileContains(stats, "\"clients\":\"unix/"); }, 75000ms, 500ms))
-        << readFile(stats);
-    EXPECT_TRUE(fileContains(stats, "\"sessions\":1,"));
 }
 
 TEST(ServerLifetime, EndsWithStatusZeroWhenItsParentIsGone) {

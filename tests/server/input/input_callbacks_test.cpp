@@ -216,17 +216,6 @@ TEST_F(InputCallbacks, ExtendedMouseEventsAreIgnored) {
     EXPECT_FALSE(record_->inputSeen);
 }
 
-TEST_F(InputCallbacks, NewRecordsOfferAllFiveInputSlots) {
-    rdpShadowSubsystem* fresh = mac_shadow_subsystem_new();
-    ASSERT_NE(fresh, nullptr);
-    EXPECT_EQ(fresh->KeyboardEvent, &mac_shadow_input_keyboard_event);
-    EXPECT_EQ(fresh->UnicodeKeyboardEvent, &mac_shadow_input_unicode_keyboard_event);
-    EXPECT_EQ(fresh->MouseEvent, &mac_shadow_input_mouse_event);
-    EXPECT_EQ(fresh->ExtendedMouseEvent, &mac_shadow_input_extended_mouse_event);
-    EXPECT_EQ(fresh->SynchronizeEvent, &mac_shadow_input_synchronize_event);
-    mac_shadow_subsystem_free(fresh);
-}
-
 // Whatever a client holds goes up when it ends, however it ends (the peer
 // end runs for each); another client's keys stay down until it ends too,
 // and only then does the input state start afresh.

@@ -23,6 +23,12 @@ struct FrameDelivery::State {
 
 namespace {
 
+// Frame callbacks running right now, in all streams: the subsystem's record
+// must outlive them.
+std::mutex gRunningMutex;
+std::condition_variable gRunningEnded;
+int gRunning = 0;
+
 void deliver(const DeliveryTarget& target, const platform::CaptureFrame& frame) {
     const std::vector<int32_t> rects = roundDirtyRects(frame.dirty, frame.width, frame.height);
     target.callback(target.user, target.originX, target.originY, frame.pixels, frame.stride,
@@ -40,8 +46,16 @@ void run(std::shared_ptr<FrameDelivery::State> state) {
         platform::FrameHandle frame = std::move(state->waiting.front());
         state->waiting.pop_front();
         lock.unlock();
-        if (state->target.callback)
+        if (state->target.callback) {
+            {
+                std::lock_guard running(gRunningMutex);
+                ++gRunning;
+            }
             deliver(state->target, *frame);
+            std::lock_guard running(gRunningMutex);
+            if (--gRunning == 0)
+                gRunningEnded.notify_all();
+        }
         frame.reset(); // the buffer goes back to the stream before the next wait
         lock.lock();
     }
@@ -89,6 +103,11 @@ bool FrameDelivery::close(std::chrono::milliseconds limit) {
     if (std::this_thread::get_id() == state_->thread)
         return true;
     return state_->ended.wait_for(lock, limit, [&] { return state_->finished; });
+}
+
+bool waitCallbacksIdle(std::chrono::milliseconds limit) {
+    std::unique_lock lock(gRunningMutex);
+    return gRunningEnded.wait_for(lock, limit, [] { return gRunning == 0; });
 }
 
 namespace {

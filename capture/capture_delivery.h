@@ -38,6 +38,10 @@ class FrameDelivery : public platform::CaptureSink {
     std::shared_ptr<State> state_;
 };
 
+// Waits up to `limit` until no frame callback of any stream runs; true when
+// none does.
+bool waitCallbacksIdle(std::chrono::milliseconds limit);
+
 // A stream that the display server ended on its own: logged and counted.
 void noteStreamStopped(const std::string& reason);
 int64_t stoppedCount();

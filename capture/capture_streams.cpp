@@ -12,6 +12,7 @@
 #include "capture_timing.h"
 #include "mac_capture.h"
 #include "platform/platform.h"
+#include "sound_bridge.h"
 
 namespace platform = corvane::platform;
 
@@ -60,13 +61,24 @@ class CaptureEntry {
         timing().wait(*stopped, kStopLimit);
     }
 
-    // Drops the stream, then lets a callback in progress finish.
+    // The system sound rides on this stream until it is released.
+    void startSound() {
+        auto sound = std::make_unique<SoundForward>();
+        sound->start();
+        std::lock_guard lock(mutex_);
+        sound_ = std::move(sound);
+    }
+
+    // Drops the sound and the stream, then lets a callback in progress finish.
     void release(std::chrono::milliseconds deliveryLimit) {
+        std::unique_ptr<SoundForward> sound;
         std::unique_ptr<platform::CaptureStream> stream;
         {
             std::lock_guard lock(mutex_);
+            sound.swap(sound_);
             stream.swap(stream_);
         }
+        sound.reset();
         stream.reset();
         delivery_.close(deliveryLimit);
     }
@@ -75,6 +87,7 @@ class CaptureEntry {
     std::mutex mutex_;
     FrameDelivery delivery_;
     std::unique_ptr<platform::CaptureStream> stream_;
+    std::unique_ptr<SoundForward> sound_;
 };
 
 std::mutex gCapturesLock;
@@ -157,6 +170,8 @@ extern "C" int32_t mac_capture_add(uint32_t display_id, int32_t width, int32_t h
         entry->release(kStopLimit);
         return -1;
     }
+    if (settings.captureSound)
+        entry->startSound();
     std::lock_guard lock(gCapturesLock);
     gCaptures.push_back(std::move(entry));
     return 0;
@@ -183,6 +198,10 @@ extern "C" void mac_capture_stop(void) {
         entry->stop();
         entry->release(kStopLimit);
     }
+}
+
+extern "C" int32_t mac_capture_wait_idle(int32_t ms) {
+    return waitCallbacksIdle(std::chrono::milliseconds(ms < 0 ? 0 : ms)) ? 1 : 0;
 }
 
 extern "C" int64_t mac_capture_stopped_count(void) {

@@ -42,12 +42,49 @@ int32_t mac_capture_add(uint32_t display_id, int32_t width, int32_t height, int3
                         int32_t origin_y, mac_frame_callback callback, void* user);
 // Sets every running stream's frame rate (outside 1..60: 30); does not wait.
 void mac_capture_set_fps(int32_t fps);
-// Stops every stream, waiting up to 5 s for each.
+// Stops every stream, waiting up to 5 s for each. No frame callback starts
+// after it returns; one already running may still be running.
 void mac_capture_stop(void);
+// Waits up to ms for every frame callback in progress to return: 1 = none
+// runs, 0 = one still runs.
+int32_t mac_capture_wait_idle(int32_t ms);
 // How many times the display server ended a stream on its own.
 int64_t mac_capture_stopped_count(void);
 // A display's frame in points in the global display space: 1 = found.
 int32_t mac_display_frame(uint32_t display_id, int32_t* x, int32_t* y, int32_t* w, int32_t* h);
+
+// The desktop's clipboard. Text is NUL-terminated UTF-8 (cut at the first
+// NUL when read); pictures are width x height B, G, R, A pixels, rows
+// top-down, width and height 1-8192 and at most 16777216 pixels. What a get
+// function stores belongs to the caller (free()); set functions copy.
+int32_t mac_clipboard_get(char** text);
+int32_t mac_clipboard_set(const char* text);
+// Bit 0: text is there; bit 1: a picture (PNG or TIFF) is there.
+uint32_t mac_clipboard_available(void);
+// Transparent parts come back laid over white.
+int32_t mac_clipboard_get_image(uint8_t** pixels, uint32_t* width, uint32_t* height);
+// Stores the pixels (straight alpha) as PNG.
+int32_t mac_clipboard_set_image(const uint8_t* pixels, uint32_t width, uint32_t height);
+// Grows whenever anyone replaces the clipboard's contents.
+int64_t mac_clipboard_change_count(void);
+// System sound, converted to 44100 Hz, 16-bit, stereo: `frames` frames of
+// interleaved left/right samples, valid only during the call; `timestamp` is
+// the capture time in milliseconds modulo 2^32 (0 when unknown).
+typedef void (*mac_audio_callback)(void* user, const int16_t* samples, intptr_t frames,
+                                   uint32_t timestamp);
+// Installs the sound receiver (null: none). Only streams started afterwards
+// capture sound, and only the first running one; a null callback makes
+// running streams drop their sound.
+void mac_capture_set_audio(mac_audio_callback callback, void* user);
+// Virtual displays: a display of width x height pixels (hidpi: a 2x mode of
+// half as many points) for monitor `index` of a creation round (`toggle`'s
+// lowest bit tells consecutive rounds apart). Returns its id, 0 on failure.
+uint32_t mac_vdisplay_create(uint32_t width, uint32_t height, int32_t refreshRate, int32_t index,
+                             uint32_t toggle, int32_t hidpi);
+// Removes one virtual display; an unknown id does nothing.
+void mac_vdisplay_destroy(uint32_t id);
+// Removes every virtual display.
+void mac_vdisplay_destroy_all(void);
 
 #ifdef __cplusplus
 }

@@ -8,11 +8,14 @@
 #include "accounts.h"
 #include "capture.h"
 #include "cursor.h"
+#include "display_config.h"
 #include "displays.h"
 #include "events.h"
 #include "input_prefs.h"
+#include "pasteboard.h"
 #include "power.h"
 #include "privacy.h"
+#include "sound.h"
 
 namespace corvane::platform {
 
@@ -28,6 +31,9 @@ class Platform {
     virtual CursorSource& cursor() = 0;
     virtual Capture& capture() = 0;
     virtual Power& power() = 0;
+    virtual Pasteboard& pasteboard() = 0;
+    virtual Sound& sound() = 0;
+    virtual DisplayConfig& displayConfig() = 0;
 };
 
 // The process-wide platform, created on first use by the factory.

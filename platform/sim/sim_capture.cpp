@@ -147,6 +147,7 @@ void SimCapture::shareableContent(ContentReply reply) {
         return;
     }
     ShareableContent content = content_;
+    content.displays.insert(content.displays.end(), extra_.begin(), extra_.end());
     if (visibleFromQuery_ > 0 && queries_ < visibleFromQuery_)
         content.displays.clear();
     lock.unlock();
@@ -173,6 +174,11 @@ void SimCapture::setDisplays(std::vector<CaptureDisplay> displays, uint32_t main
     std::lock_guard lock(mutex_);
     content_.displays = std::move(displays);
     content_.mainDisplayId = mainDisplayId;
+}
+
+void SimCapture::setExtraDisplays(std::vector<CaptureDisplay> displays) {
+    std::lock_guard lock(mutex_);
+    extra_ = std::move(displays);
 }
 
 void SimCapture::setContentAnswer(SimAnswer answer) {

@@ -63,6 +63,8 @@ class SimCapture : public Capture {
 
     // Scripting.
     void setDisplays(std::vector<CaptureDisplay> displays, uint32_t mainDisplayId);
+    // Displays listed after the scripted ones (the sim's virtual displays).
+    void setExtraDisplays(std::vector<CaptureDisplay> displays);
     void setContentAnswer(SimAnswer answer);
     // Content queries answered with the current display list from the n-th
     // query on (1-based); earlier ones find an empty list. 0 = from the first.
@@ -91,6 +93,7 @@ class SimCapture : public Capture {
 
     mutable std::mutex mutex_;
     ShareableContent content_;
+    std::vector<CaptureDisplay> extra_;
     SimAnswer contentAnswer_ = SimAnswer::Succeed;
     SimAnswer createAnswer_ = SimAnswer::Succeed;
     SimAnswer startAnswer_ = SimAnswer::Succeed;

@@ -13,9 +13,12 @@
 #include "sim_accounts.h"
 #include "sim_capture.h"
 #include "sim_cursor.h"
+#include "sim_display_config.h"
 #include "sim_events.h"
+#include "sim_pasteboard.h"
 #include "sim_power.h"
 #include "sim_privacy.h"
+#include "sim_sound.h"
 
 namespace corvane::platform::sim {
 
@@ -57,6 +60,9 @@ class SimPlatform : public Platform {
     CursorSource& cursor() override { return cursor_; }
     Capture& capture() override { return capture_; }
     Power& power() override { return power_; }
+    Pasteboard& pasteboard() override { return pasteboard_; }
+    Sound& sound() override { return sound_; }
+    DisplayConfig& displayConfig() override { return displayConfig_; }
 
     SimDisplays& simDisplays() { return displays_; }
     SimPrivacy& simPrivacy() { return privacy_; }
@@ -66,6 +72,9 @@ class SimPlatform : public Platform {
     SimCursor& simCursor() { return cursor_; }
     SimCapture& simCapture() { return capture_; }
     SimPower& simPower() { return power_; }
+    SimPasteboard& simPasteboard() { return pasteboard_; }
+    SimSound& simSound() { return sound_; }
+    SimDisplayConfig& simDisplayConfig() { return displayConfig_; }
 
   private:
     SimDisplays displays_;
@@ -76,6 +85,9 @@ class SimPlatform : public Platform {
     SimCursor cursor_;
     SimCapture capture_;
     SimPower power_;
+    SimPasteboard pasteboard_;
+    SimSound sound_;
+    SimDisplayConfig displayConfig_{displays_, power_, capture_};
 };
 
 } // namespace corvane::platform::sim

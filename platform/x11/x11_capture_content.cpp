@@ -2,6 +2,7 @@
 
 #include "x11_capture.h"
 #include "x11_capture_stream.h"
+#include "x11_display_config.h"
 
 namespace corvane::platform::x11 {
 
@@ -26,9 +27,15 @@ std::vector<CaptureRegion> captureRegions(Display* display) {
         return regions;
     int count = 0;
     XRRMonitorInfo* monitors = XRRGetMonitors(display, RootWindow(display, screen), True, &count);
-    for (int i = 0; monitors && i < count; ++i)
-        regions.push_back({static_cast<uint32_t>(i + 1),
+    for (int i = 0; monitors && i < count; ++i) {
+        // A virtual display's monitor is found under the display's own id.
+        char* name = XGetAtomName(display, monitors[i].name);
+        const uint32_t virtualId = virtualIdOfMonitor(name);
+        if (name)
+            XFree(name);
+        regions.push_back({virtualId ? virtualId : static_cast<uint32_t>(i + 1),
                            {monitors[i].x, monitors[i].y, monitors[i].width, monitors[i].height}});
+    }
     if (monitors)
         XRRFreeMonitors(monitors);
     return regions;

@@ -1,11 +1,14 @@
 // The X11 backend: the real desktop on Linux.
 #pragma once
 #include "../platform.h"
+#include "../pulse/pulse_sound.h"
 #include "x11_accounts.h"
 #include "x11_capture.h"
 #include "x11_connection.h"
 #include "x11_cursor.h"
+#include "x11_display_config.h"
 #include "x11_events.h"
+#include "x11_pasteboard.h"
 #include "x11_power.h"
 
 namespace corvane::platform::x11 {
@@ -57,6 +60,9 @@ class X11Platform : public Platform {
     CursorSource& cursor() override { return cursor_; }
     Capture& capture() override { return capture_; }
     Power& power() override { return power_; }
+    Pasteboard& pasteboard() override { return pasteboard_; }
+    Sound& sound() override { return sound_; }
+    DisplayConfig& displayConfig() override { return displayConfig_; }
 
   private:
     X11Displays displays_;
@@ -67,6 +73,9 @@ class X11Platform : public Platform {
     X11Cursor cursor_;
     X11Capture capture_;
     X11Power power_;
+    X11Pasteboard pasteboard_;
+    pulse::PulseSound sound_;
+    X11DisplayConfig displayConfig_{power_};
 };
 
 } // namespace corvane::platform::x11

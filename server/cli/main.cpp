@@ -6,6 +6,9 @@
 
 #include "arguments.h"
 #include "cert_folder.h"
+#include "server/shadow/ext/peer_guard.h"
+#include "server/shadow/ext/cliprdr_channel.h"
+#include "server/shadow/ext/disp_channel.h"
 #include "server/shadow/ext/peer_hooks.h"
 #include "server/shadow/ext/shadow_ext.h"
 
@@ -73,9 +76,20 @@ int runServer(rdpShadowServer* server, int argc, char** argv) {
         WLog_ERR(TAG, "Server initialization failed.");
         return -1;
     }
-    // Connection limit, NLA and peer-end hooks on every connection.
-    if (!shadow_ext_install_peer_hooks(server)) {
+    // Connection limits, logins before publication, NLA and peer-end hooks
+    // on every connection; the guard's watchdog closes the connections that
+    // would hold the others.
+    if (!shadow_ext_install_peer_hooks(server) || !shadow_ext_guard_start()) {
         WLog_ERR(TAG, "Failed to install the peer hooks.");
+        return -1;
+    }
+    if (!shadow_ext_install_cliprdr(server)) {
+        WLog_ERR(TAG, "Failed to install the clipboard channel.");
+        return -1;
+    }
+    // Display control for every client, its layouts to the subsystem.
+    if (!shadow_ext_install_disp_channel(server)) {
+        WLog_ERR(TAG, "Failed to install the display-control channel.");
         return -1;
     }
     if (shadow_server_start(server) < 0) {
@@ -90,6 +104,7 @@ int runServer(rdpShadowServer* server, int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    shadow_ext_raise_open_files_limit();
     shadow_subsystem_set_entry_builtin(nullptr);
     rdpShadowServer* server = shadow_server_new();
     if (!server) {

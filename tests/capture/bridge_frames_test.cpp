@@ -74,6 +74,30 @@ TEST_F(Delivery, OnlyCompleteFramesWithAnImageArrive) {
     EXPECT_EQ(receiver.snapshot()[0].firstPixel, 4u);
 }
 
+// A record may only go once no callback runs (a stream's close may give up
+// on one): the wait sees a callback that is running.
+TEST_F(Delivery, WaitIdleReturnsOnlyOnceTheRunningCallbackReturned) {
+    static std::atomic<bool> inside{false}, release{false};
+    inside = false;
+    release = false;
+    auto blocking = [](void*, int32_t, int32_t, const uint8_t*, intptr_t, int32_t, int32_t,
+                       const int32_t*, int32_t) {
+        inside = true;
+        while (!release.load())
+            std::this_thread::sleep_for(1ms);
+    };
+    ASSERT_EQ(mac_capture_add(0, 64, 32, 0, 0, 64, 32, 0, 0, blocking, nullptr), 0);
+    ASSERT_TRUE(stream(0)->pushFrame(solidFrame(64, 32, 0xff000000, {})));
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!inside.load() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(inside.load());
+    EXPECT_EQ(mac_capture_wait_idle(0), 0) << "the callback still runs";
+    release = true;
+    EXPECT_EQ(mac_capture_wait_idle(5000), 1);
+    mac_capture_stop();
+}
+
 TEST_F(Delivery, StreamWithoutCallbackRunsAndReleasesItsFrames) {
     ASSERT_EQ(addMain(nullptr), 0);
     for (int i = 0; i < 10; ++i) {

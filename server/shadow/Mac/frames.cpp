@@ -5,6 +5,7 @@
 #include <freerdp/codec/color.h>
 #include <freerdp/codec/region.h>
 
+#include "../ext/peer_guard.h"
 #include "capture/mac_capture.h"
 #include "clock.h"
 #include "frame_rate.h"
@@ -191,7 +192,14 @@ extern "C" void mac_shadow_publish(macShadowSubsystem* record) {
         record->publishingCount.fetch_sub(1);
         return;
     }
+    // The library waits here until every subscribed client has taken the
+    // frame. Only activated clients are subscribed (the extension layer runs
+    // logins before the library subscribes a connection), and the extension
+    // layer's guard watches this wait: a client whose writes stay blocked
+    // while it lasts is disconnected, so it ends within a few seconds.
+    shadow_ext_publish_begin();
     mac_shadow_host().frameUpdate(&record->common.base);
+    shadow_ext_publish_end();
     record->publishingCount.fetch_sub(1);
 
     ArrayList_Lock(server->clients);
@@ -235,7 +243,9 @@ extern "C" void mac_shadow_push_last_frame(macShadowSubsystem* record) {
     LeaveCriticalSection(&record->frameLock);
 }
 
-extern "C" int mac_shadow_start_capture(macShadowSubsystem* record) {
+namespace {
+
+int startStreams(macShadowSubsystem* record) {
     if (!record->virtualActive) {
         const MacRect& r = record->captureRect;
         return mac_capture_add(0, record->desktopWidth, record->desktopHeight, r.x, r.y, r.width,
@@ -252,6 +262,18 @@ extern "C" int mac_shadow_start_capture(macShadowSubsystem* record) {
         }
     }
     return 0;
+}
+
+} // namespace
+
+extern "C" int mac_shadow_start_capture(macShadowSubsystem* record) {
+    // Teardown sets tearingDown and then stops the capture under displayLock;
+    // checking it under the same lock means no stream (and so no frame
+    // callback on this record) starts after the teardown's stop.
+    EnterCriticalSection(&record->displayLock);
+    const int status = record->tearingDown.load() ? -1 : startStreams(record);
+    LeaveCriticalSection(&record->displayLock);
+    return status;
 }
 
 void mac_shadow_reset_capture_stats(void) {

@@ -7,6 +7,9 @@ struct MacShadowHost {
     void (*frameUpdate)(rdpShadowSubsystem* subsystem);
     UINT32 (*preferredFps)(rdpShadowEncoder* encoder);
     UINT32 (*inflightFrames)(rdpShadowEncoder* encoder);
+    // Resizes the shadow surface to the whole desktop (the subsystem's
+    // virtual screen); FALSE on failure.
+    BOOL (*screenResize)(rdpShadowServer* server);
 };
 
 // The table in force (the library's functions unless a test replaced it).

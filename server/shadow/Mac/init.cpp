@@ -1,4 +1,7 @@
 // Init: the probe, the locks, the NLA login, the rates and the desktop size.
+#include "../ext/peer_guard.h"
+#include "clock.h"
+#include "capture/mac_capture.h"
 #include "desktop_size.h"
 #include "env.h"
 #include "lifecycle.h"
@@ -53,11 +56,13 @@ extern "C" int mac_shadow_subsystem_init(rdpShadowSubsystem* subsystem) {
         return -1;
     auto* record = reinterpret_cast<macShadowSubsystem*>(subsystem);
     mac_shadow_create_locks(record);
+    // The extension layer's login grace time and stall bounds run on the
+    // subsystem's clock.
+    shadow_ext_set_clock(mac_now_ms);
     // Published only once its locks exist: a signal may reach it any time.
     mac_shadow_set_record(record);
     mac_shadow_nla_configure(record);
     mac_shadow_init_rates(record);
-    // The pasteboard's change count is taken by the clipboard bridge when it
-    // starts watching; until then it stays 0.
+    record->clipboardChangeCount.store(mac_clipboard_change_count());
     return mac_shadow_init_desktop(record) ? 1 : -1;
 }

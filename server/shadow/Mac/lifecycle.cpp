@@ -3,9 +3,12 @@
 #include <cstdlib>
 #include <new>
 
+#include "../ext/peer_guard.h"
+#include "capture/mac_capture.h"
 #include "desktop_size.h"
 #include "env.h"
 #include "lifecycle.h"
+#include "log.h"
 #include "platform/platform.h"
 #include "terminate.h"
 
@@ -48,12 +51,44 @@ extern "C" rdpShadowSubsystem* mac_shadow_subsystem_new(void) {
     return &record->common.base;
 }
 
+namespace {
+
+// How long Free waits for a frame callback that is still running.
+constexpr int32_t kCallbackEndMs = 5000;
+
+// No capture callback may run once the record is gone. Streams restarted
+// after the teardown's stop are stopped here (a restart checks tearingDown
+// under displayLock, so none starts after this stop), and a callback still
+// running (its stream's close gave up) is waited for. True when nothing
+// can call into the record any more.
+bool captureLetGo(macShadowSubsystem* record, bool haveLocks) {
+    record->tearingDown.store(1);
+    if (haveLocks)
+        EnterCriticalSection(&record->displayLock);
+    mac_capture_stop();
+    if (haveLocks)
+        LeaveCriticalSection(&record->displayLock);
+    return mac_capture_wait_idle(kCallbackEndMs) == 1;
+}
+
+} // namespace
+
 extern "C" void mac_shadow_subsystem_free(rdpShadowSubsystem* subsystem) {
     if (!subsystem)
         return;
     auto* record = reinterpret_cast<macShadowSubsystem*>(subsystem);
     macShadowSubsystem* expected = record;
     gRecord.compare_exchange_strong(expected, nullptr);
+    const bool haveLocks = gLocksOf.load() == record;
+    mac_shadow_end_subsystem_thread(record); // when Stop never ran
+    if (!captureLetGo(record, haveLocks) || mac_shadow_subsystem_thread_running()) {
+        // Disowned rather than freed: whatever still runs finds its record
+        // and locks intact; the process is ending anyway.
+        MAC_LOG_FN(WLOG_WARN, "mac_shadow_subsystem_free",
+                   "a capture callback or the subsystem thread is still running: the record is "
+                   "left in place");
+        return;
+    }
     expected = record;
     if (gLocksOf.compare_exchange_strong(expected, nullptr))
         deleteLocks(record);
@@ -68,6 +103,9 @@ extern "C" int mac_shadow_subsystem_stop(rdpShadowSubsystem* subsystem) {
     if (!subsystem)
         return -1;
     auto* record = reinterpret_cast<macShadowSubsystem*>(subsystem);
+    // The library waits for every connection to end after Stop: those still
+    // logging in (possibly blocked in a handshake) are closed now.
+    shadow_ext_peers_stopping();
     mac_shadow_teardown(record, "server stopping");
     mac_shadow_end_subsystem_thread(record);
     return 1;

@@ -14,5 +14,7 @@ void mac_shadow_log_permissions(void);
 void mac_shadow_log_login_accounts(const rdpShadowServer* server);
 // Asks the subsystem thread to end and waits for it (Stop).
 void mac_shadow_end_subsystem_thread(macShadowSubsystem* record);
+// True when the subsystem thread was asked to end and did not.
+bool mac_shadow_subsystem_thread_running(void);
 // Init's four locks, created once per record and deleted when it is freed.
 void mac_shadow_create_locks(macShadowSubsystem* record);

@@ -30,7 +30,7 @@ typedef struct macShadowSubsystem {
     int32_t desktopWidth, desktopHeight;
     bool mainDisplayHiDPI;
     uint32_t modifierState;
-    int64_t clipboardChangeCount;
+    std::atomic<int64_t> clipboardChangeCount;
     uint64_t nextClipboardPoll;
     MacRect captureRect;
     int32_t mainPointsWidth, mainPointsHeight;

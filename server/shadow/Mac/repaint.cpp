@@ -102,6 +102,8 @@ void mac_shadow_ack_check(macShadowSubsystem* record, uint64_t now) {
 }
 
 void mac_shadow_capture_watchdog(macShadowSubsystem* record, uint64_t now) {
+    if (record->tearingDown.load())
+        return; // the capture was stopped on purpose
     const uint64_t stopped = static_cast<uint64_t>(mac_capture_stopped_count());
     if ((stopped == record->stoppedCountSeen && !record->captureDown) ||
         record->nextCaptureRestart > now)

@@ -1,11 +1,15 @@
 // Start: report the permissions, install the termination handlers and begin.
+#include <atomic>
+
 #include "capture/mac_capture.h"
 #include "clock.h"
 #include "frames.h"
 #include "lifecycle.h"
 #include "log.h"
+#include "main_display_watch.h"
 #include "platform/platform.h"
 #include "power.h"
+#include "sound.h"
 #include "terminate.h"
 #include "thread.h"
 
@@ -41,6 +45,8 @@ namespace {
 // The subsystem thread runs until Stop asks it to end; Stop must not return
 // while it still uses the record the shadow server is about to free.
 HANDLE gSubsystemThread = nullptr;
+// Set when the thread did not end when asked: it may still use the record.
+std::atomic<bool> gThreadLeftRunning{false};
 
 // Starts the capture, trying up to four times with the screen woken between.
 void startCaptureWithRetries(macShadowSubsystem* record) {
@@ -65,10 +71,11 @@ extern "C" int mac_shadow_subsystem_start(rdpShadowSubsystem* subsystem) {
     auto* record = reinterpret_cast<macShadowSubsystem*>(subsystem);
     mac_shadow_log_permissions();
     mac_shadow_log_login_accounts(subsystem->server);
-    // System sound is not forwarded yet; the shadow library's sound format
-    // list stays empty, so clients are offered no sound channel formats.
+    // Before the first capture: only streams started afterwards carry sound.
+    mac_shadow_sound_start(record);
     if (!mac_shadow_install_termination())
         MAC_WARN("termination handlers could not be installed");
+    mac_shadow_watch_main_display();
     mac_shadow_wake_display();
     startCaptureWithRetries(record);
     HANDLE thread = CreateThread(nullptr, 0, mac_shadow_subsystem_thread, record, 0, nullptr);
@@ -87,7 +94,13 @@ void mac_shadow_end_subsystem_thread(macShadowSubsystem* record) {
     gSubsystemThread = nullptr;
     if (record->common.base.MsgPipe)
         MessageQueue_PostQuit(record->common.base.MsgPipe->In, 0);
-    if (WaitForSingleObject(thread, 5000) != WAIT_OBJECT_0)
+    if (WaitForSingleObject(thread, 5000) != WAIT_OBJECT_0) {
         MAC_WARN("the subsystem thread did not end within 5 s");
+        gThreadLeftRunning.store(true);
+    }
     (void)CloseHandle(thread);
+}
+
+bool mac_shadow_subsystem_thread_running(void) {
+    return gThreadLeftRunning.load();
 }

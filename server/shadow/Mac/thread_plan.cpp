@@ -1,4 +1,5 @@
 // Handing a waiting desktop plan to the layout component.
+#include "main_display_watch.h"
 #include "plan_apply.h"
 #include "repaint.h"
 #include "thread.h"
@@ -17,6 +18,7 @@ void mac_shadow_plan_handover(macShadowSubsystem* record, uint64_t now) {
         LeaveCriticalSection(&record->displayLock);
         return;
     }
+    mac_shadow_main_display_check(record);
     EnterCriticalSection(&record->subsystemLock);
     if (!planDue(record, now)) {
         LeaveCriticalSection(&record->subsystemLock);

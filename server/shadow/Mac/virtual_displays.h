@@ -1,9 +1,30 @@
 // Virtual displays that stand in for the real screen when a client's layout
-// does not fit it.
+// does not fit it: creation, arrangement and mirroring, the report of where
+// they came up, and their removal. Runs on the subsystem thread under
+// displayLock (teardown takes the same lock).
 #pragma once
+#include <vector>
+
 #include "mac_shadow.h"
 
 extern "C" {
 // Undoes mirroring and removes every virtual display (under displayLock).
 void mac_shadow_destroy_virtual(macShadowSubsystem* record);
 }
+
+// Old virtual displays kept while the host still mirrors them, removed once
+// the new ones stand.
+struct KeptDisplays {
+    std::vector<uint32_t> ids;
+    std::vector<uint32_t> mirrored; // the host displays that mirrored them
+};
+
+// Clears the previous layout before new virtual displays are made: removes
+// it, or keeps it (returned) while the host mirrors it.
+KeptDisplays mac_shadow_clear_for_plan(macShadowSubsystem* record, const DesktopPlan& plan);
+// Creates one virtual display per monitor (2x where asked, falling back to
+// 1x), arranges and mirrors them, and fills `mappings` with where they came
+// up. Hidpi flags of monitors that fell back to 1x are cleared in `plan`.
+// False when a display could not be made: everything is then removed.
+bool mac_shadow_build_virtual(macShadowSubsystem* record, DesktopPlan& plan,
+                              const KeptDisplays& kept, DisplayMapping* mappings);

@@ -3,9 +3,12 @@
 #include <atomic>
 #include <memory>
 
+#include "peer_guard.h"
+#include "peer_handshake.h"
 #include "peer_hooks.h"
 #include "peer_state.h"
 #include "shadow_ext.h"
+#include "sound_formats.h"
 
 namespace {
 
@@ -14,6 +17,7 @@ std::atomic<pfnShadowExtPeerAccepted> gLibraryAccept{nullptr};
 // seen stand in should a peer's own entry be gone (a second Disconnect).
 std::atomic<psPeerInitialize> gSeenInitialize{nullptr};
 std::atomic<psPeerDisconnect> gSeenDisconnect{nullptr};
+std::atomic<psPeerPostConnect> gLibraryPostConnect{nullptr};
 
 rdpShadowSubsystemExt* subsystemOf(const rdpShadowServer* server) {
     return server ? reinterpret_cast<rdpShadowSubsystemExt*>(server->subsystem) : nullptr;
@@ -33,17 +37,57 @@ SECURITY_STATUS nlaHashBridge(void* peer, const SEC_WINNT_AUTH_IDENTITY* identit
     return status == SEC_E_OK ? 1 : 0;
 }
 
-// The library sets its own Logon just before it calls Initialize, so the
-// subsystem's Logon hook goes on right after.
+// The library's PostConnect opens the client's sound channel; the channel
+// then gets its own format list (see sound_formats.h).
+BOOL wrappedPostConnect(freerdp_peer* peer) {
+    const psPeerPostConnect postConnect = gLibraryPostConnect.load();
+    const BOOL ok = postConnect ? postConnect(peer) : FALSE;
+    shadow_ext_client_own_sound_formats(reinterpret_cast<rdpShadowClient*>(peer->context));
+    return ok;
+}
+
+// The library's client thread sets its own Logon just before it calls
+// Initialize, so the subsystem's Logon hook goes on right after. Then the
+// connection's handshake runs here, before the library subscribes the
+// connection to publication (peer_guard.h): however long a login takes, it
+// holds nobody else. A connection that did not get activated is shut down
+// before returning, so the library's loop fails on its first turn and ends
+// it through its usual path (channels, ClientDisconnect, Disconnect, free).
 BOOL wrappedInitialize(freerdp_peer* peer) {
     shadow_ext::PeerState state;
     const bool tracked = shadow_ext::peerState(peer, state);
+    if (peer->PostConnect && peer->PostConnect != wrappedPostConnect) {
+        gLibraryPostConnect.store(peer->PostConnect);
+        peer->PostConnect = wrappedPostConnect;
+    }
     const psPeerInitialize initialize =
         tracked && state.libraryInitialize ? state.libraryInitialize : gSeenInitialize.load();
     if (!initialize || !initialize(peer))
         return FALSE;
-    if (tracked && state.hooks.HookLogon)
+    if (!tracked || !state.watch)
+        return TRUE;
+    if (state.hooks.HookLogon)
         state.hooks.HookLogon(peer);
+    auto* client = reinterpret_cast<rdpShadowClient*>(peer->context);
+    shadow_ext::PeerWatch& watch = *state.watch;
+    if (client)
+        shadow_ext::setLibraryInputFeatures(client->context.settings);
+    shadow_ext::watchWrites(peer);
+    const shadow_ext::HandshakeEnd end =
+        shadow_ext::driveHandshake(peer, client, watch.acceptedAt + shadow_ext::kLoginGraceMs);
+    if (end == shadow_ext::HandshakeEnd::Activated) {
+        watch.activated.store(true);
+        return TRUE;
+    }
+    if (!shadow_ext::closeOnce(watch))
+        return TRUE; // the guard closed it and said why
+    if (end == shadow_ext::HandshakeEnd::TimedOut)
+        shadow_ext::logLine(WLOG_WARN, "closing the connection from %s: not logged in after %llu s",
+                            watch.host.c_str(),
+                            static_cast<unsigned long long>(shadow_ext::kLoginGraceMs / 1000));
+    else if (end == shadow_ext::HandshakeEnd::Stopping)
+        shadow_ext::logLine(WLOG_INFO, "closing the connection from %s: the server is stopping",
+                            watch.host.c_str());
     return TRUE;
 }
 
@@ -79,6 +123,24 @@ BOOL admitted(rdpShadowServer* server, freerdp_peer* peer) {
     return subsystem->PeerInit(&subsystem->base, provisional.get());
 }
 
+// One line per second at most, however many connections a flood brings.
+std::atomic<uint64_t> gLastRefusalLine{0};
+std::atomic<uint64_t> gRefusedSinceLine{0};
+
+void noteRefusal(const char* host, size_t unfinished) {
+    const uint64_t now = shadow_ext_now_ms();
+    const uint64_t refused = gRefusedSinceLine.fetch_add(1) + 1;
+    const uint64_t last = gLastRefusalLine.load();
+    if (last != 0 && now >= last && now - last < 1000)
+        return;
+    gLastRefusalLine.store(now ? now : 1);
+    gRefusedSinceLine.fetch_sub(refused);
+    shadow_ext::logLine(WLOG_WARN,
+                        "refusing the connection from %s: %zu connections are still logging in "
+                        "(%llu refused since the last line)",
+                        host, unfinished, static_cast<unsigned long long>(refused));
+}
+
 void untrack(freerdp_peer* peer, const shadow_ext::PeerState& state) {
     peer->Initialize = state.libraryInitialize;
     peer->Disconnect = state.libraryDisconnect;
@@ -100,10 +162,22 @@ extern "C" BOOL shadow_ext_peer_accepted(freerdp_listener* listener, freerdp_pee
     if (!server || !accept)
         return FALSE;
 
+    // Like an SSH server's MaxStartups: connections that have not logged in
+    // yet cost a thread and a dozen descriptors each, so only so many at once.
+    const size_t unfinished = shadow_ext_unfinished_logins();
+    if (unfinished >= shadow_ext::kMaxUnfinishedLogins) {
+        noteRefusal(peer->hostname, unfinished);
+        return FALSE;
+    }
+
     shadow_ext::PeerState state;
     state.server = server;
     state.libraryInitialize = peer->Initialize;
     state.libraryDisconnect = peer->Disconnect;
+    state.watch = std::make_shared<shadow_ext::PeerWatch>();
+    state.watch->acceptedAt = shadow_ext_now_ms();
+    state.watch->sockfd = peer->sockfd;
+    state.watch->host = peer->hostname;
     gSeenInitialize.store(peer->Initialize);
     gSeenDisconnect.store(peer->Disconnect);
     shadow_ext::trackPeer(peer, state);

@@ -7,6 +7,11 @@
 //   - the NLA hash callback and the Logon hook the subsystem hands over in
 //     PeerInit are put on the peer (the Logon hook from a wrapped
 //     peer->Initialize, after the library has set its own Logon);
+//   - the wrapped peer->Initialize then runs the connection's whole login
+//     (TLS, NLA, the password check, activation) before returning, so that
+//     the library subscribes the connection to publication only once it is
+//     activated; the connection guard (peer_guard.h) bounds logins in time
+//     and number and closes activated clients that hold the others;
 //   - the subsystem's PeerEnd runs once when the connection ends, also for a
 //     connection that failed NLA and never got connected.
 // It also keeps small per-connection state for the subsystem (the NLA

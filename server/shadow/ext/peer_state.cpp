@@ -33,6 +33,12 @@ bool peerState(freerdp_peer* peer, PeerState& out) {
     return true;
 }
 
+std::shared_ptr<PeerWatch> peerWatch(freerdp_peer* peer) {
+    std::lock_guard lock(gMutex);
+    const auto it = table().find(peer);
+    return it == table().end() ? nullptr : it->second.watch;
+}
+
 bool updatePeer(freerdp_peer* peer, const std::function<void(PeerState&)>& change) {
     std::lock_guard lock(gMutex);
     const auto it = table().find(peer);
@@ -40,6 +46,12 @@ bool updatePeer(freerdp_peer* peer, const std::function<void(PeerState&)>& chang
         return false;
     change(it->second);
     return true;
+}
+
+void forEachPeer(const std::function<void(freerdp_peer*, PeerState&)>& visit) {
+    std::lock_guard lock(gMutex);
+    for (auto& [peer, state] : table())
+        visit(peer, state);
 }
 
 size_t trackedPeers() {

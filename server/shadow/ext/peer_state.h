@@ -1,12 +1,36 @@
 // Per-connection state of the extension layer, keyed by the FreeRDP peer
 // (which outlives the client record's creation and ends after the peer-end
-// hook). Every access goes through one mutex; values are copied out.
+// hook). Every access goes through one mutex; values are copied out. The
+// connection guard's live facts (PeerWatch) are shared, not copied: the
+// write hook and the guard's watchdog update and read them without the lock.
 #pragma once
+#include <atomic>
+#include <cstdint>
 #include <functional>
+#include <memory>
+#include <string>
+
+#include <freerdp/transport_io.h>
 
 #include "peer_hooks.h"
 
 namespace shadow_ext {
+
+// What the connection guard knows about one connection.
+struct PeerWatch {
+    uint64_t acceptedAt = 0; // ms, the extension layer's clock
+    int sockfd = -1;
+    std::string host;
+    // Logged in and handed to publication (the library subscribes it next).
+    std::atomic<bool> activated{false};
+    // Writes in progress, and since when the connection has been writing
+    // without a pause (ms, 0 = not writing).
+    std::atomic<int> writes{0};
+    std::atomic<uint64_t> writingSince{0};
+    // Set once, by whoever closes the connection first (guard or handshake).
+    std::atomic<bool> closed{false};
+    pTransportRWFkt libraryWrite = nullptr;
+};
 
 struct PeerState {
     rdpShadowServer* server = nullptr;
@@ -14,6 +38,7 @@ struct PeerState {
     psPeerDisconnect libraryDisconnect = nullptr;
     rdpShadowExtPeerHooks hooks{};
     INT32 nlaAttempt = 0;
+    std::shared_ptr<PeerWatch> watch;
 };
 
 // Starts tracking a peer (replacing a stale entry for a reused address).
@@ -22,8 +47,13 @@ void trackPeer(freerdp_peer* peer, const PeerState& state);
 bool forgetPeer(freerdp_peer* peer);
 // Copies the state out; false when the peer is not tracked.
 bool peerState(freerdp_peer* peer, PeerState& out);
+// The connection's watch; null when the peer is not tracked.
+std::shared_ptr<PeerWatch> peerWatch(freerdp_peer* peer);
 // Changes the state under the lock; false when the peer is not tracked.
 bool updatePeer(freerdp_peer* peer, const std::function<void(PeerState&)>& change);
+// Visits every tracked peer under the lock: a peer is not forgotten, and so
+// its socket not closed by the library, while the visit runs.
+void forEachPeer(const std::function<void(freerdp_peer*, PeerState&)>& visit);
 size_t trackedPeers();
 
 } // namespace shadow_ext

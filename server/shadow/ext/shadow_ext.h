@@ -37,6 +37,8 @@ typedef struct {
     pfnShadowExtClipboardAvailable ClipboardAvailable;
     pfnShadowExtClipboardGetImage ClipboardGetImage;
     pfnShadowExtClipboardSetImage ClipboardSetImage;
+    // Set to 1 by the subsystem after each change of its monitor table.
+    volatile LONG layoutChanged;
 } rdpShadowSubsystemExt;
 
 // Server-wide options of the extension layer.
@@ -50,6 +52,12 @@ BOOL shadow_ext_attach(rdpShadowServer* server);
 rdpShadowServerExt* shadow_ext_of(rdpShadowServer* server);
 // Whether the server runs with +server-side-cursor.
 BOOL shadow_ext_server_side_cursor(rdpShadowServer* server);
+
+// Resizes the shadow surface to the subsystem's whole virtual screen (every
+// monitor, up to 8192 x 8192); the library sizes it from one monitor only.
+// Clients follow through the library's own resize path. FALSE when the
+// server has no screen or the surface could not be resized.
+BOOL shadow_ext_screen_resize(rdpShadowServer* server);
 
 #ifdef __cplusplus
 }

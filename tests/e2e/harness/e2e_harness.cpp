@@ -143,7 +143,8 @@ std::map<std::string, std::string> isolatedServerEnv(const TempDir& dir,
             {"CORVANE_PLATFORM", ""},
             {"MAC_SHADOW_PERMS", ""},
             {"MAC_SHADOW_NLA", ""},
-            {"MAC_SHADOW_STATS_FILE", ""}};
+            {"MAC_SHADOW_STATS_FILE", ""},
+            {"PULSE_SERVER", ""}};
 }
 
 bool waitUntil(const std::function<bool()>& condition, Duration limit, Duration step) {

@@ -41,7 +41,9 @@ UINT32 fakePreferredFps(rdpShadowEncoder*) {
 UINT32 fakeInflight(rdpShadowEncoder*) {
     return gInflight.load();
 }
-const MacShadowHost kFakeHost = {fakeFrameUpdate, fakePreferredFps, fakeInflight};
+std::atomic<int> gScreenResizes{0};
+BOOL fakeScreenResize(rdpShadowServer* server);
+const MacShadowHost kFakeHost = {fakeFrameUpdate, fakePreferredFps, fakeInflight, fakeScreenResize};
 
 BOOL captureLine(const wLogMessage* msg) {
     std::lock_guard lock(gLogMutex);
@@ -74,7 +76,27 @@ rdpShadowSurface* newSurface(UINT32 width, UINT32 height) {
     return s;
 }
 
+// The surface takes the desktop's size, as the library's resize does.
+BOOL fakeScreenResize(rdpShadowServer* server) {
+    const MONITOR_DEF& whole = server->subsystem->virtualScreen;
+    rdpShadowSurface* s = server->surface;
+    EnterCriticalSection(&s->lock);
+    s->width = static_cast<UINT32>(whole.right - whole.left + 1);
+    s->height = static_cast<UINT32>(whole.bottom - whole.top + 1);
+    s->scanline = s->width * 4;
+    std::free(s->data);
+    s->data = static_cast<BYTE*>(std::calloc(1, size_t{s->scanline} * s->height));
+    region16_clear(&s->invalidRegion);
+    LeaveCriticalSection(&s->lock);
+    ++gScreenResizes;
+    return TRUE;
+}
+
 } // namespace
+
+int CoreTest::screenResizes() const {
+    return gScreenResizes.load();
+}
 
 std::vector<std::string> LogLines::take() {
     std::lock_guard lock(gLogMutex);
@@ -102,6 +124,7 @@ void CoreTest::SetUp() {
     gPublications = 0;
     gPreferredFps = 0;
     gInflight = 0;
+    gScreenResizes = 0;
     mac_set_clock_for_tests(fakeNowMs);
     mac_set_ns_clock_for_tests(fakeNowNs);
     mac_set_sleep_for_tests(fakeSleep);
@@ -114,6 +137,7 @@ void CoreTest::SetUp() {
     server_->surface = newSurface(1280, 800);
     record_ = reinterpret_cast<macShadowSubsystem*>(mac_shadow_subsystem_new());
     record_->common.base.server = server_;
+    server_->subsystem = &record_->common.base;
     record_->common.base.MsgPipe = MessagePipe_New();
     ASSERT_EQ(mac_shadow_subsystem_init(&record_->common.base), 1);
 }

@@ -36,6 +36,8 @@ class CoreTest : public SimPlatformTest {
     // Runs loop turns every 62 ms until `until` (inclusive of the last turn).
     void runTurnsUntil(uint64_t until);
     int publications() const;
+    // Times the surface was resized to the desktop.
+    int screenResizes() const;
     void setPreferredFps(UINT32 fps);
     void setInflight(UINT32 frames);
     bool regionEmpty();

@@ -4,6 +4,7 @@
 #include "capture/mac_capture.h"
 #include "core_fixture.h"
 #include "server/shadow/Mac/frames.h"
+#include "server/shadow/Mac/repaint.h"
 #include "server/shadow/Mac/thread.h"
 
 class CaptureWatchdog : public CoreTest {
@@ -116,4 +117,19 @@ TEST_F(CaptureWatchdog, StartRunsTheThreadAndStopEndsIt) {
     EXPECT_EQ(LogLines::count("the subsystem thread did not end within 5 s"), 0u);
     EXPECT_EQ(record()->tearingDown.load(), 1);
     EXPECT_TRUE(sim().simCapture().streams()[0]->stopRequested());
+}
+
+TEST_F(CaptureWatchdog, NoStreamStartsOnceTeardownHasBegun) {
+    ASSERT_EQ(mac_shadow_start_capture(record()), 0);
+    const size_t before = streamsStarted();
+    record()->tearingDown.store(1);
+    EXPECT_FALSE(mac_shadow_restart_capture(record()));
+    EXPECT_EQ(mac_shadow_start_capture(record()), -1);
+    EXPECT_EQ(streamsStarted(), before) << "a restart after the teardown's stop would feed "
+                                           "frames to a record about to be freed";
+    record()->captureDown = true;
+    advance(5000);
+    mac_shadow_capture_watchdog(record(), now());
+    EXPECT_EQ(streamsStarted(), before);
+    record()->tearingDown.store(0);
 }

@@ -3,9 +3,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <freerdp/settings.h>
 
 #include "server/shadow/Mac/lifecycle.h"
+#include "server/shadow/ext/peer_guard.h"
 
 namespace login_test {
 
@@ -66,6 +70,7 @@ void LogCapture::start() {
     callbacks.message = onLogMessage;
     WLog_ConfigureAppender(WLog_GetLogAppender(root), "callbacks", &callbacks);
     WLog_SetLogLevel(WLog_Get("com.freerdp.server.shadow.mac"), WLOG_INFO);
+    WLog_SetLogLevel(WLog_Get("com.freerdp.server.shadow.ext"), WLOG_INFO);
     clear();
 }
 
@@ -93,10 +98,19 @@ std::string LogCapture::all() {
     return text;
 }
 
+bool FakeConnection::shutDown() const {
+    char byte = 0;
+    return recv(farEnd, &byte, 1, MSG_DONTWAIT) == 0;
+}
+
 FakeConnection::~FakeConnection() {
     std::lock_guard lock(gConnMutex);
     gConnections.erase(&peer);
     freerdp_settings_free(settings);
+    if (readable)
+        CloseHandle(readable);
+    close(peer.sockfd);
+    close(farEnd);
 }
 
 std::atomic<uint64_t> LoginTest::now_{0};
@@ -161,6 +175,25 @@ void LoginTest::fakeDisconnect(freerdp_peer* peer) {
         c->disconnectCalls++;
 }
 
+DWORD LoginTest::fakeEventHandles(freerdp_peer* peer, HANDLE* events, DWORD count) {
+    FakeConnection* c = connectionOf(peer);
+    if (!c || count < 1)
+        return 0;
+    events[0] = c->readable;
+    return 1;
+}
+
+BOOL LoginTest::fakeCheck(freerdp_peer* peer) {
+    FakeConnection* c = connectionOf(peer);
+    if (!c)
+        return FALSE;
+    c->checkCalls++;
+    if (c->onCheck)
+        return c->onCheck(*c);
+    c->client.activated = TRUE;
+    return TRUE;
+}
+
 void LoginTest::SetUp() {
     unsetenv("MAC_SHADOW_NLA");
     unsetenv("MAC_SHADOW_PERMS");
@@ -180,6 +213,7 @@ void LoginTest::SetUp() {
     mac_login_set_wait_for_tests(recordWait);
     mac_login_set_error_info_for_tests(recordErrorInfo);
     mac_login_reset_process_state_for_tests();
+    shadow_ext_guard_reset();
     LogCapture::start();
 
     base_ = mac_shadow_subsystem_new();
@@ -214,6 +248,13 @@ FakeConnection* LoginTest::connectRaw(const std::string& address, bool* admitted
     std::strncpy(c->peer.hostname, address.c_str(), sizeof(c->peer.hostname) - 1);
     c->peer.Initialize = fakeInitialize;
     c->peer.Disconnect = fakeDisconnect;
+    c->peer.GetEventHandles = fakeEventHandles;
+    c->peer.CheckFileDescriptor = fakeCheck;
+    c->readable = CreateEvent(nullptr, TRUE, TRUE, nullptr);
+    int pair[2] = {-1, -1};
+    EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    c->peer.sockfd = pair[0];
+    c->farEnd = pair[1];
     c->settings = freerdp_settings_new(FREERDP_SETTINGS_SERVER_MODE);
     {
         std::lock_guard lock(gConnMutex);

@@ -5,6 +5,7 @@
 #pragma once
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -35,12 +36,21 @@ class LogCapture {
 
 // A fake connection: a FreeRDP peer with a host name and, once the fake
 // library accept has run, a client record as the shadow library makes it.
+// Its handshake: every CheckFileDescriptor runs `onCheck` (by default the
+// client is activated at once); the peer's socket is one end of a socket
+// pair, so a test sees a shutdown at the other end.
 struct FakeConnection {
     freerdp_peer peer{};
     rdpShadowClient client{};
     rdpSettings* settings = nullptr;
     std::atomic<int> initializeCalls{0};
     std::atomic<int> disconnectCalls{0};
+    std::atomic<int> checkCalls{0};
+    std::function<BOOL(FakeConnection&)> onCheck;
+    HANDLE readable = nullptr;
+    int farEnd = -1;
+    // True when the server side shut the socket down (the far end reads EOF).
+    bool shutDown() const;
     ~FakeConnection();
 };
 
@@ -83,6 +93,8 @@ class LoginTest : public ::testing::Test {
     static BOOL fakeLibraryAccept(freerdp_listener* listener, freerdp_peer* peer);
     static BOOL fakeInitialize(freerdp_peer* peer);
     static void fakeDisconnect(freerdp_peer* peer);
+    static DWORD fakeEventHandles(freerdp_peer* peer, HANDLE* events, DWORD count);
+    static BOOL fakeCheck(freerdp_peer* peer);
 
     static std::atomic<uint64_t> now_;
     static std::atomic<int> waits_;

@@ -1,0 +1,93 @@
+// Virtual displays of the capture bridge: a table from display id to the
+// platform's display object; dropping an entry removes the display.
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "vdisplay.h"
+
+#include "capture_log.h"
+#include "mac_capture.h"
+#include "platform/platform.h"
+
+namespace platform = corvane::platform;
+
+namespace {
+
+std::mutex gTableLock;
+// Never destroyed: the table may still be emptied by a termination handler
+// while exit handlers run.
+auto& gTable = *new std::map<uint32_t, std::unique_ptr<platform::VirtualDisplay>>();
+
+constexpr double kPointsPerInch = 110.0;
+constexpr double kMillimetresPerInch = 25.4;
+
+} // namespace
+
+platform::VirtualDisplayDescriptor
+corvane::capture::vdisplayDescriptor(uint32_t width, uint32_t height, int32_t refreshRate,
+                                     int32_t index, uint32_t toggle, int32_t hidpi) {
+    platform::VirtualDisplayDescriptor d;
+    const auto i = static_cast<uint32_t>(index);
+    d.name = "Corvane Display " + std::to_string(index + 1);
+    d.vendorId = 0x4356;
+    d.productId = 256 + i + 128 * (toggle & 1);
+    d.serialNumber =
+        (i << 28) + (hidpi ? (1u << 27) : 0) + ((width & 0x3FFE) << 12) + ((height / 2) & 0x1FFF);
+    d.maxPixelsWide = width;
+    d.maxPixelsHigh = height;
+    const uint32_t w = hidpi ? width / 2 : width;
+    const uint32_t h = hidpi ? height / 2 : height;
+    d.widthMillimetres = w * kMillimetresPerInch / kPointsPerInch;
+    d.heightMillimetres = h * kMillimetresPerInch / kPointsPerInch;
+    d.modePointsWide = w;
+    d.modePointsHigh = h;
+    d.refreshRate = refreshRate < 31 ? 30.0 : static_cast<double>(refreshRate);
+    d.hiDPI = hidpi != 0;
+    return d;
+}
+
+extern "C" uint32_t mac_vdisplay_create(uint32_t width, uint32_t height, int32_t refreshRate,
+                                        int32_t index, uint32_t toggle, int32_t hidpi) {
+    auto& config = platform::current().displayConfig();
+    if (!config.virtualDisplaysSupported()) {
+        corvane::capture::log(
+            "mac_vdisplay: the virtual display classes are not available on this macOS");
+        return 0;
+    }
+    auto display = config.createVirtualDisplay(
+        corvane::capture::vdisplayDescriptor(width, height, refreshRate, index, toggle, hidpi));
+    if (!display) {
+        corvane::capture::log("mac_vdisplay: CGVirtualDisplay could not be created");
+        return 0;
+    }
+    const uint32_t id = display->id();
+    if (id == 0) {
+        corvane::capture::log("mac_vdisplay: no display id");
+        return 0;
+    }
+    std::lock_guard lock(gTableLock);
+    gTable[id] = std::move(display);
+    return id;
+}
+
+extern "C" void mac_vdisplay_destroy(uint32_t id) {
+    std::unique_ptr<platform::VirtualDisplay> gone;
+    {
+        std::lock_guard lock(gTableLock);
+        auto it = gTable.find(id);
+        if (it == gTable.end())
+            return;
+        gone = std::move(it->second);
+        gTable.erase(it);
+    }
+}
+
+extern "C" void mac_vdisplay_destroy_all(void) {
+    std::map<uint32_t, std::unique_ptr<platform::VirtualDisplay>> gone;
+    {
+        std::lock_guard lock(gTableLock);
+        gone.swap(gTable);
+    }
+}

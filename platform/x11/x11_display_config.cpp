@@ -1,0 +1,445 @@
+#include "x11_display_config.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include <X11/extensions/Xrandr.h>
+
+#include "x11_capture.h"
+
+namespace corvane::platform::x11 {
+
+namespace {
+
+constexpr const char* kMonitorPrefix = "Corvane Display ";
+
+bool screenSize(Display* d, int32_t& width, int32_t& height) {
+    Window root = 0;
+    int x = 0, y = 0;
+    unsigned w = 0, h = 0, border = 0, depth = 0;
+    if (!XGetGeometry(d, DefaultRootWindow(d), &root, &x, &y, &w, &h, &border, &depth))
+        return false;
+    width = static_cast<int32_t>(w);
+    height = static_cast<int32_t>(h);
+    return true;
+}
+
+bool hasMonitorRequests(Display* d) {
+    int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+    return XRRQueryExtension(d, &eventBase, &errorBase) && XRRQueryVersion(d, &major, &minor) &&
+           (major > 1 || (major == 1 && minor >= 5));
+}
+
+// The areas the active CRTCs show; the screen never shrinks below them.
+std::vector<std::pair<int32_t, int32_t>> crtcExtents(Display* d) {
+    std::vector<std::pair<int32_t, int32_t>> extents;
+    XRRScreenResources* res = XRRGetScreenResourcesCurrent(d, DefaultRootWindow(d));
+    for (int i = 0; res && i < res->ncrtc; ++i) {
+        XRRCrtcInfo* crtc = XRRGetCrtcInfo(d, res, res->crtcs[i]);
+        if (crtc && crtc->mode != None)
+            extents.emplace_back(crtc->x + static_cast<int32_t>(crtc->width),
+                                 crtc->y + static_cast<int32_t>(crtc->height));
+        if (crtc)
+            XRRFreeCrtcInfo(crtc);
+    }
+    if (res)
+        XRRFreeScreenResources(res);
+    return extents;
+}
+
+class X11VirtualDisplay : public VirtualDisplay {
+  public:
+    X11VirtualDisplay(X11DisplayConfig& owner, std::weak_ptr<int> alive, uint32_t id)
+        : owner_(owner), alive_(std::move(alive)), id_(id) {}
+    ~X11VirtualDisplay() override {
+        if (!alive_.expired())
+            owner_.remove(id_);
+    }
+    uint32_t id() const override { return id_; }
+
+  private:
+    X11DisplayConfig& owner_;
+    std::weak_ptr<int> alive_;
+    uint32_t id_;
+};
+
+class X11Transaction : public DisplayTransaction {
+  public:
+    explicit X11Transaction(X11DisplayConfig& owner) : owner_(owner) {}
+    int32_t mirror(uint32_t display, uint32_t master) override {
+        if (done_)
+            return kX11ConfigError;
+        mirrors_.emplace_back(display, master);
+        return 0;
+    }
+    int32_t place(uint32_t display, int32_t x, int32_t y) override {
+        if (done_)
+            return kX11ConfigError;
+        places_.push_back({display, {x, y}});
+        return 0;
+    }
+    int32_t complete() override {
+        if (done_)
+            return kX11ConfigError;
+        done_ = true;
+        return owner_.apply(mirrors_, places_);
+    }
+    void cancel() override { done_ = true; }
+
+  private:
+    X11DisplayConfig& owner_;
+    bool done_ = false;
+    std::vector<std::pair<uint32_t, uint32_t>> mirrors_;
+    std::vector<std::pair<uint32_t, std::pair<int32_t, int32_t>>> places_;
+};
+
+} // namespace
+
+uint32_t virtualIdOfMonitor(const char* name) {
+    if (!name || std::strncmp(name, kMonitorPrefix, std::strlen(kMonitorPrefix)) != 0)
+        return 0;
+    const char* open = std::strrchr(name, '[');
+    unsigned long id = 0;
+    if (!open || std::sscanf(open, "[%lu]", &id) != 1 || id < kX11FirstVirtualId ||
+        id >= kX11MainDisplayId)
+        return 0;
+    return static_cast<uint32_t>(id);
+}
+
+X11DisplayConfig::X11DisplayConfig(Power& power) : power_(power) {}
+
+X11DisplayConfig::~X11DisplayConfig() {
+    if (watcher_.joinable()) {
+        const uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = ::write(stopFd_, &one, sizeof one);
+        watcher_.join();
+    }
+    if (stopFd_ >= 0)
+        ::close(stopFd_);
+}
+
+bool X11DisplayConfig::baselineLocked(Display* d) {
+    if (haveBaseline_)
+        return true;
+    if (!screenSize(d, startWidth_, startHeight_))
+        return false;
+    const int screen = DefaultScreen(d);
+    startMmWidth_ = DisplayWidthMM(d, screen);
+    startMmHeight_ = DisplayHeightMM(d, screen);
+    haveBaseline_ = true;
+    return true;
+}
+
+bool X11DisplayConfig::virtualDisplaysSupported() {
+    std::lock_guard lock(conn_.mutex());
+    Display* d = conn_.get();
+    return d && hasMonitorRequests(d);
+}
+
+std::unique_ptr<VirtualDisplay>
+X11DisplayConfig::createVirtualDisplay(const VirtualDisplayDescriptor& descriptor) {
+    std::lock_guard lock(conn_.mutex());
+    Display* d = conn_.get();
+    if (!d || !hasMonitorRequests(d) || !baselineLocked(d))
+        return nullptr;
+    // No per-monitor scale on X: the display runs its mode at 1x.
+    const auto w = static_cast<int32_t>(descriptor.modePointsWide);
+    const auto h = static_cast<int32_t>(descriptor.modePointsHigh);
+    int minW = 0, minH = 0, maxW = 0, maxH = 0;
+    if (w <= 0 || h <= 0 ||
+        !XRRGetScreenSizeRange(d, DefaultRootWindow(d), &minW, &minH, &maxW, &maxH) || w > maxW ||
+        h > maxH)
+        return nullptr;
+    Virtual v;
+    const uint32_t id = nextId_++;
+    v.monitorName = descriptor.name + " [" + std::to_string(id) + "]";
+    v.width = w;
+    v.height = h;
+    v.mmWidth = static_cast<int32_t>(std::lround(descriptor.widthMillimetres));
+    v.mmHeight = static_cast<int32_t>(std::lround(descriptor.heightMillimetres));
+    // Until a configuration places it, it stands to the right of the rest.
+    v.x = mainMirrorOf_ ? 0 : startWidth_;
+    for (const auto& [other, o] : virtual_)
+        v.x = std::max(v.x, o.x + o.width);
+    virtual_[id] = v;
+    order_.push_back(id);
+    return std::make_unique<X11VirtualDisplay>(*this, alive_, id);
+}
+
+void X11DisplayConfig::remove(uint32_t id) {
+    std::lock_guard lock(conn_.mutex());
+    virtual_.erase(id);
+    order_.erase(std::remove(order_.begin(), order_.end(), id), order_.end());
+    if (mainMirrorOf_ == id)
+        mainMirrorOf_ = 0;
+    if (Display* d = conn_.get())
+        realiseLocked(d);
+}
+
+int32_t X11DisplayConfig::realiseLocked(Display* d) {
+    if (!baselineLocked(d))
+        return kX11ConfigError;
+    const Window root = DefaultRootWindow(d);
+    bool anyPlaced = false;
+    for (const auto& [id, v] : virtual_)
+        anyPlaced |= v.placed;
+    int32_t width = 0, height = 0;
+    if (!anyPlaced || !mainMirrorOf_) {
+        width = startWidth_;
+        height = startHeight_;
+    }
+    std::vector<std::string> wanted;
+    for (const auto& [id, v] : virtual_) {
+        if (!v.placed)
+            continue;
+        width = std::max(width, v.x + v.width);
+        height = std::max(height, v.y + v.height);
+        wanted.push_back(v.monitorName);
+    }
+    for (const auto& [right, bottom] : crtcExtents(d)) {
+        width = std::max(width, right);
+        height = std::max(height, bottom);
+    }
+    int minW = 0, minH = 0, maxW = 0, maxH = 0;
+    if (!XRRGetScreenSizeRange(d, root, &minW, &minH, &maxW, &maxH) || width > maxW ||
+        height > maxH || width < 1 || height < 1)
+        return kX11ConfigError;
+
+    for (const auto& name : declared_)
+        if (std::find(wanted.begin(), wanted.end(), name) == wanted.end())
+            XRRDeleteMonitor(d, root, XInternAtom(d, name.c_str(), False));
+    int32_t current = 0, currentH = 0;
+    if (screenSize(d, current, currentH) && (current != width || currentH != height)) {
+        const bool start = width == startWidth_ && height == startHeight_;
+        const int mmW =
+            start || startWidth_ <= 0
+                ? startMmWidth_
+                : static_cast<int>(std::lround(double(startMmWidth_) * width / startWidth_));
+        const int mmH =
+            start || startHeight_ <= 0
+                ? startMmHeight_
+                : static_cast<int>(std::lround(double(startMmHeight_) * height / startHeight_));
+        ownSizes_.emplace_back(width, height);
+        if (ownSizes_.size() > 16)
+            ownSizes_.pop_front();
+        XRRSetScreenSize(d, root, width, height, std::max(mmW, 1), std::max(mmH, 1));
+    }
+    declared_.clear();
+    for (uint32_t id : order_) {
+        const Virtual& v = virtual_[id];
+        if (!v.placed)
+            continue;
+        XRRMonitorInfo* m = XRRAllocateMonitor(d, 0);
+        if (!m)
+            continue;
+        m->name = XInternAtom(d, v.monitorName.c_str(), False);
+        m->primary = id == order_.front() ? True : False;
+        m->automatic = False;
+        m->x = v.x;
+        m->y = v.y;
+        m->width = v.width;
+        m->height = v.height;
+        m->mwidth = std::max(v.mmWidth, 1);
+        m->mheight = std::max(v.mmHeight, 1);
+        XRRSetMonitor(d, root, m);
+        XRRFreeMonitors(m);
+        declared_.push_back(v.monitorName);
+    }
+    XSync(d, False);
+    int32_t nowW = 0, nowH = 0;
+    if (conn_.lost() || !screenSize(d, nowW, nowH) || nowW != width || nowH != height)
+        return kX11ConfigError;
+    return 0;
+}
+
+std::vector<uint32_t> X11DisplayConfig::activeDisplays(size_t max) {
+    std::lock_guard lock(conn_.mutex());
+    std::vector<uint32_t> ids{kX11MainDisplayId};
+    ids.insert(ids.end(), order_.begin(), order_.end());
+    if (ids.size() > max)
+        ids.resize(max);
+    return ids;
+}
+
+std::vector<uint32_t> X11DisplayConfig::onlineDisplays(size_t max) {
+    return activeDisplays(max);
+}
+
+bool X11DisplayConfig::bounds(uint32_t display, DisplayBounds& out) {
+    std::lock_guard lock(conn_.mutex());
+    Display* d = conn_.get();
+    if (!d || !baselineLocked(d))
+        return false;
+    const double scale = configuredScale();
+    uint32_t shown = display;
+    if (display == kX11MainDisplayId) {
+        if (!mainMirrorOf_ || !virtual_.count(mainMirrorOf_)) {
+            out = {0, 0, startWidth_ / scale, startHeight_ / scale};
+            return true;
+        }
+        shown = mainMirrorOf_;
+    }
+    auto it = virtual_.find(shown);
+    if (it == virtual_.end())
+        return false;
+    const Virtual& v = it->second;
+    out = {v.x / scale, v.y / scale, v.width / scale, v.height / scale};
+    return true;
+}
+
+bool X11DisplayConfig::currentMode(uint32_t display, DisplayModeInfo& out) {
+    std::lock_guard lock(conn_.mutex());
+    Display* d = conn_.get();
+    if (!d || !baselineLocked(d))
+        return false;
+    const double scale = configuredScale();
+    if (display == kX11MainDisplayId) {
+        out = {startWidth_, startHeight_, startWidth_ / scale, startHeight_ / scale};
+        return true;
+    }
+    auto it = virtual_.find(display);
+    if (it == virtual_.end())
+        return false;
+    out = {it->second.width, it->second.height, it->second.width / scale,
+           it->second.height / scale};
+    return true;
+}
+
+uint32_t X11DisplayConfig::mirrorsDisplay(uint32_t display) {
+    std::lock_guard lock(conn_.mutex());
+    return display == kX11MainDisplayId ? mainMirrorOf_ : 0;
+}
+
+bool X11DisplayConfig::asleep(uint32_t display) {
+    (void)display;
+    return power_.displayAsleep();
+}
+
+std::unique_ptr<DisplayTransaction> X11DisplayConfig::begin(int32_t& error) {
+    std::lock_guard lock(conn_.mutex());
+    if (!conn_.get()) {
+        error = kX11ConfigError;
+        return nullptr;
+    }
+    error = 0;
+    return std::make_unique<X11Transaction>(*this);
+}
+
+int32_t X11DisplayConfig::apply(
+    const std::vector<std::pair<uint32_t, uint32_t>>& mirrors,
+    const std::vector<std::pair<uint32_t, std::pair<int32_t, int32_t>>>& places) {
+    std::lock_guard lock(conn_.mutex());
+    Display* d = conn_.get();
+    if (!d)
+        return kX11ConfigError;
+    // Only the main display can show another display's picture: there is
+    // one framebuffer.
+    for (const auto& [display, master] : mirrors)
+        if (display != kX11MainDisplayId || (master && !virtual_.count(master)))
+            return kX11ConfigError;
+    const uint32_t oldMirror = mainMirrorOf_;
+    std::map<uint32_t, Virtual> old = virtual_;
+    for (const auto& [display, master] : mirrors)
+        mainMirrorOf_ = master;
+    const double scale = configuredScale();
+    for (const auto& [display, at] : places) {
+        auto it = virtual_.find(display);
+        if (it == virtual_.end())
+            continue;
+        const auto x = static_cast<int32_t>(std::lround(at.first * scale));
+        const auto y = static_cast<int32_t>(std::lround(at.second * scale));
+        if (x < 0 || y < 0) {
+            virtual_ = old;
+            mainMirrorOf_ = oldMirror;
+            return kX11ConfigError;
+        }
+        it->second.x = x;
+        it->second.y = y;
+        it->second.placed = true;
+    }
+    const int32_t error = realiseLocked(d);
+    if (error != 0) {
+        // The screen keeps what it had; so does our picture of it.
+        virtual_ = old;
+        mainMirrorOf_ = oldMirror;
+        realiseLocked(d);
+    }
+    return error;
+}
+
+void X11DisplayConfig::setScreenChangeHandler(std::function<void()> handler) {
+    {
+        std::lock_guard lock(handlerMutex_);
+        handler_ = std::move(handler);
+    }
+    if (watcher_.joinable())
+        return;
+    {
+        std::lock_guard lock(conn_.mutex());
+        if (Display* d = conn_.get())
+            baselineLocked(d);
+    }
+    stopFd_ = eventfd(0, EFD_CLOEXEC);
+    if (stopFd_ >= 0)
+        watcher_ = std::thread([this] { watch(); });
+}
+
+void X11DisplayConfig::watch() {
+    OwnedDisplay owned = openCaptureDisplay();
+    Display* d = owned.display.get();
+    int eventBase = 0, errorBase = 0;
+    if (!d || !XRRQueryExtension(d, &eventBase, &errorBase))
+        return;
+    XRRSelectInput(d, DefaultRootWindow(d), RRScreenChangeNotifyMask);
+    XFlush(d);
+    for (;;) {
+        pollfd fds[2] = {{ConnectionNumber(d), POLLIN, 0}, {stopFd_, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0)
+            continue;
+        if (fds[1].revents || owned.lost->load())
+            return;
+        bool outside = false;
+        while (!owned.lost->load() && XPending(d) > 0) {
+            XEvent event;
+            XNextEvent(d, &event);
+            if (event.type != eventBase + RRScreenChangeNotify)
+                continue;
+            XRRUpdateConfiguration(&event);
+            const auto& change = reinterpret_cast<const XRRScreenChangeNotifyEvent&>(event);
+            const std::pair<int32_t, int32_t> size{change.width, change.height};
+            std::lock_guard lock(conn_.mutex());
+            auto own = std::find(ownSizes_.begin(), ownSizes_.end(), size);
+            if (own != ownSizes_.end()) {
+                ownSizes_.erase(ownSizes_.begin(), own + 1);
+                continue;
+            }
+            const bool ours = !virtual_.empty() || !ownSizes_.empty();
+            if (!haveBaseline_ || (size.first == startWidth_ && size.second == startHeight_) ||
+                ours)
+                continue;
+            // Someone else sized the screen: that is the start-up size now.
+            startWidth_ = size.first;
+            startHeight_ = size.second;
+            startMmWidth_ = change.mwidth;
+            startMmHeight_ = change.mheight;
+            outside = true;
+        }
+        if (outside) {
+            std::function<void()> handler;
+            {
+                std::lock_guard lock(handlerMutex_);
+                handler = handler_;
+            }
+            if (handler)
+                handler();
+        }
+    }
+}
+
+} // namespace corvane::platform::x11

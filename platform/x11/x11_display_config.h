@@ -1,0 +1,89 @@
+// Display configuration on X11 with RandR. A virtual display is a RandR
+// monitor of its own ("Corvane Display N [id]", no output) at its place on
+// the X screen, and the X screen is sized to hold every placed one. X has no
+// per-monitor scale: a 2x mode is refused and the display comes up at 1x.
+// Mirroring is reported for one framebuffer: the main display (the screen's
+// start-up area from 0,0, shown by the physical outputs there are) mirrors
+// a virtual display by showing the framebuffer from 0,0, where that display
+// is placed; while it mirrors, the start-up area is no longer kept. An
+// output's CRTC is never switched off: the screen never shrinks below what
+// the active CRTCs show, and a screen that cannot grow (its RandR maximum)
+// refuses the display. When the last virtual display goes, the start-up
+// size returns and our monitors are deleted. A screen size changed from
+// outside (xrandr by the user) becomes the new start-up size and is
+// reported to the screen-change handler.
+#pragma once
+#include <atomic>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../display_config.h"
+#include "../power.h"
+#include "x11_connection.h"
+
+namespace corvane::platform::x11 {
+
+inline constexpr uint32_t kX11MainDisplayId = 0x7fff0000u;
+inline constexpr uint32_t kX11FirstVirtualId = 0x1000u;
+inline constexpr int32_t kX11ConfigError = 1000;
+
+// The virtual display a RandR monitor of this name stands for; 0 for none.
+uint32_t virtualIdOfMonitor(const char* name);
+
+class X11DisplayConfig : public DisplayConfig {
+  public:
+    explicit X11DisplayConfig(Power& power);
+    ~X11DisplayConfig() override;
+
+    bool virtualDisplaysSupported() override;
+    std::unique_ptr<VirtualDisplay>
+    createVirtualDisplay(const VirtualDisplayDescriptor& descriptor) override;
+    uint32_t mainDisplay() override { return kX11MainDisplayId; }
+    std::vector<uint32_t> activeDisplays(size_t max) override;
+    std::vector<uint32_t> onlineDisplays(size_t max) override;
+    bool bounds(uint32_t display, DisplayBounds& out) override;
+    bool currentMode(uint32_t display, DisplayModeInfo& out) override;
+    uint32_t mirrorsDisplay(uint32_t display) override;
+    bool asleep(uint32_t display) override;
+    std::unique_ptr<DisplayTransaction> begin(int32_t& error) override;
+    void setScreenChangeHandler(std::function<void()> handler) override;
+
+    // Used by the display and transaction objects.
+    void remove(uint32_t id);
+    int32_t apply(const std::vector<std::pair<uint32_t, uint32_t>>& mirrors,
+                  const std::vector<std::pair<uint32_t, std::pair<int32_t, int32_t>>>& places);
+
+  private:
+    struct Virtual {
+        std::string monitorName;
+        int32_t x = 0, y = 0, width = 0, height = 0; // pixels on the X screen
+        int32_t mmWidth = 0, mmHeight = 0;
+        bool placed = false;
+    };
+    bool baselineLocked(Display* d);
+    int32_t realiseLocked(Display* d);
+    void watch();
+
+    Power& power_;
+    Connection conn_; // guarded by its mutex, which also guards the state below
+    bool haveBaseline_ = false;
+    int32_t startWidth_ = 0, startHeight_ = 0, startMmWidth_ = 0, startMmHeight_ = 0;
+    std::map<uint32_t, Virtual> virtual_;
+    std::vector<uint32_t> order_;
+    std::vector<std::string> declared_; // monitor names we declared
+    uint32_t mainMirrorOf_ = 0;
+    uint32_t nextId_ = kX11FirstVirtualId;
+    std::deque<std::pair<int32_t, int32_t>> ownSizes_; // sizes we set, events pending
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+
+    std::mutex handlerMutex_;
+    std::function<void()> handler_;
+    std::thread watcher_;
+    int stopFd_ = -1;
+};
+
+} // namespace corvane::platform::x11

@@ -1,0 +1,108 @@
+#include "x11_pasteboard.h"
+
+#include "x11_selection.h"
+
+namespace corvane::platform::x11 {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// A worker whose X connection was lost is replaced at most this often.
+constexpr auto kRestartPause = 1s;
+
+std::vector<uint8_t> latin1ToUtf8(const std::vector<uint8_t>& in) {
+    std::vector<uint8_t> out;
+    out.reserve(in.size());
+    for (uint8_t c : in) {
+        if (c < 0x80) {
+            out.push_back(c);
+        } else {
+            out.push_back(static_cast<uint8_t>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<uint8_t>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+uint32_t maskOf(const std::vector<std::string>& targets) {
+    uint32_t mask = 0;
+    for (const auto& t : targets) {
+        if (t == "UTF8_STRING" || t == "STRING" || t == "TEXT" || t == "text/plain;charset=utf-8")
+            mask |= static_cast<uint32_t>(PasteboardType::Text);
+        else if (t == "image/png")
+            mask |= static_cast<uint32_t>(PasteboardType::Png);
+        else if (t == "image/tiff")
+            mask |= static_cast<uint32_t>(PasteboardType::Tiff);
+    }
+    return mask;
+}
+
+} // namespace
+
+X11Pasteboard::X11Pasteboard() : count_(std::make_shared<std::atomic<int64_t>>(1)) {}
+
+X11Pasteboard::~X11Pasteboard() = default;
+
+std::shared_ptr<SelectionWorker> X11Pasteboard::worker() {
+    std::lock_guard lock(mutex_);
+    if (worker_ && worker_->alive())
+        return worker_;
+    const auto now = std::chrono::steady_clock::now();
+    if (worker_ && now - lastStart_ < kRestartPause)
+        return nullptr;
+    lastStart_ = now;
+    worker_.reset();
+    auto fresh = std::make_shared<SelectionWorker>(count_);
+    if (!fresh->start())
+        return nullptr;
+    worker_ = fresh;
+    return worker_;
+}
+
+int64_t X11Pasteboard::changeCount() {
+    worker(); // the count only moves while a worker watches the selection
+    return count_->load();
+}
+
+uint32_t X11Pasteboard::types() {
+    std::lock_guard operation(operationMutex_);
+    auto w = worker();
+    if (!w)
+        return 0;
+    if (auto owned = w->owned())
+        return static_cast<uint32_t>(owned->type);
+    auto reply = w->convert("TARGETS");
+    return reply ? maskOf(reply->atoms) : 0;
+}
+
+std::optional<std::vector<uint8_t>> X11Pasteboard::read(PasteboardType type) {
+    std::lock_guard operation(operationMutex_);
+    auto w = worker();
+    if (!w)
+        return std::nullopt;
+    if (auto owned = w->owned()) {
+        if (owned->type != type)
+            return std::nullopt;
+        return *owned->data;
+    }
+    if (type == PasteboardType::Png || type == PasteboardType::Tiff) {
+        auto reply = w->convert(type == PasteboardType::Png ? "image/png" : "image/tiff");
+        if (!reply || reply->data.empty())
+            return std::nullopt;
+        return std::move(reply->data);
+    }
+    if (auto reply = w->convert("UTF8_STRING"))
+        return std::move(reply->data);
+    if (auto reply = w->convert("STRING"))
+        return latin1ToUtf8(reply->data);
+    return std::nullopt;
+}
+
+bool X11Pasteboard::write(PasteboardType type, std::vector<uint8_t> data) {
+    std::lock_guard operation(operationMutex_);
+    auto w = worker();
+    return w && w->own(type, std::move(data));
+}
+
+} // namespace corvane::platform::x11

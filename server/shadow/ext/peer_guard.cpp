@@ -1,0 +1,254 @@
+// The connection guard: verdicts, the watchdog, the write watch, the
+// publication bracket and the open-files limit.
+#include "peer_guard.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/resource.h>
+#include <sys/socket.h>
+
+#include <freerdp/freerdp.h>
+#include <freerdp/transport_io.h>
+#include <winpr/sysinfo.h>
+#include <winpr/wlog.h>
+
+#include "peer_state.h"
+
+namespace shadow_ext {
+
+namespace {
+
+std::atomic<uint64_t (*)(void)> gClock{nullptr};
+std::atomic<uint64_t> gPublishingSince{0};
+std::atomic<bool> gStopping{false};
+std::atomic<pTransportRWFkt> gLibraryWrite{nullptr};
+
+std::mutex gWakeMutex;
+std::condition_variable gWake;
+
+uint64_t stamp() {
+    const uint64_t now = shadow_ext_now_ms();
+    return now ? now : 1; // 0 means "not set"
+}
+
+// Every PDU the library sends to the client passes here: a write that does
+// not come back means the client is not taking data.
+int watchedWrite(rdpTransport* transport, wStream* s) {
+    rdpContext* context = transport ? transport_get_context(transport) : nullptr;
+    const std::shared_ptr<PeerWatch> watch =
+        context && context->peer ? peerWatch(context->peer) : nullptr;
+    const pTransportRWFkt write =
+        watch && watch->libraryWrite ? watch->libraryWrite : gLibraryWrite.load();
+    if (!write)
+        return -1;
+    if (!watch)
+        return write(transport, s);
+    if (watch->writes.fetch_add(1) == 0)
+        watch->writingSince.store(stamp());
+    const int status = write(transport, s);
+    if (watch->writes.fetch_sub(1) == 1)
+        watch->writingSince.store(0);
+    return status;
+}
+
+struct Closing {
+    std::string host;
+    GuardVerdict verdict;
+    uint64_t forMs;
+};
+
+void logClosing(const Closing& c) {
+    switch (c.verdict) {
+    case GuardVerdict::LoginTooSlow:
+        logLine(WLOG_WARN, "closing the connection from %s: not logged in after %llu s",
+                c.host.c_str(), static_cast<unsigned long long>(c.forMs / 1000));
+        break;
+    case GuardVerdict::NotTakingFrames:
+        logLine(WLOG_WARN,
+                "closing the connection from %s: it has taken no data for %.1f s while the "
+                "other clients waited for it",
+                c.host.c_str(), static_cast<double>(c.forMs) / 1000.0);
+        break;
+    case GuardVerdict::ServerStopping:
+        logLine(WLOG_INFO, "closing the connection from %s: the server is stopping",
+                c.host.c_str());
+        break;
+    case GuardVerdict::Keep:
+        break;
+    }
+}
+
+void watchdog() {
+    std::unique_lock lock(gWakeMutex);
+    for (;;) {
+        const bool watching = trackedPeers() > 0;
+        gWake.wait_for(lock, watching ? std::chrono::milliseconds(250) : std::chrono::seconds(2));
+        lock.unlock();
+        shadow_ext_guard_sweep();
+        lock.lock();
+    }
+}
+
+} // namespace
+
+GuardVerdict guardVerdict(uint64_t acceptedAt, bool activated, uint64_t writingSince, uint64_t now,
+                          uint64_t publishingSince, bool stopping) {
+    if (!activated) {
+        if (stopping)
+            return GuardVerdict::ServerStopping;
+        if (now >= acceptedAt && now - acceptedAt >= kLoginGraceMs)
+            return GuardVerdict::LoginTooSlow;
+        return GuardVerdict::Keep;
+    }
+    if (writingSince == 0 || now < writingSince || now - writingSince < kStalledWriteMs)
+        return GuardVerdict::Keep;
+    if (stopping)
+        return GuardVerdict::ServerStopping;
+    if (publishingSince != 0 && now >= publishingSince && now - publishingSince >= kPublishWaitMs)
+        return GuardVerdict::NotTakingFrames;
+    return GuardVerdict::Keep;
+}
+
+bool closeOnce(PeerWatch& watch) {
+    if (watch.closed.exchange(true))
+        return false;
+    if (watch.sockfd >= 0)
+        (void)shutdown(watch.sockfd, SHUT_RDWR);
+    return true;
+}
+
+bool watchWrites(freerdp_peer* peer) {
+    const std::shared_ptr<PeerWatch> watch = peer ? peerWatch(peer) : nullptr;
+    if (!watch || !peer->context || !peer->context->rdp)
+        return false;
+    const rdpTransportIo* io = freerdp_get_io_callbacks(peer->context);
+    if (!io)
+        return false;
+    rdpTransportIo watched = *io;
+    if (watched.WritePdu == watchedWrite)
+        return true;
+    watch->libraryWrite = watched.WritePdu;
+    gLibraryWrite.store(watched.WritePdu);
+    watched.WritePdu = watchedWrite;
+    return freerdp_set_io_callbacks(peer->context, &watched) ? true : false;
+}
+
+void logLine(DWORD level, const char* format, ...) {
+    static wLog* log = WLog_Get("com.freerdp.server.shadow.ext");
+    if (!log || !WLog_IsLevelActive(log, level))
+        return;
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    WLog_Print(log, level, "%s", text);
+}
+
+} // namespace shadow_ext
+
+using namespace shadow_ext;
+
+extern "C" void shadow_ext_set_clock(uint64_t (*nowMs)(void)) {
+    gClock.store(nowMs);
+}
+
+extern "C" uint64_t shadow_ext_now_ms(void) {
+    auto clock = gClock.load(std::memory_order_relaxed);
+    return clock ? clock() : winpr_GetTickCount64();
+}
+
+extern "C" BOOL shadow_ext_guard_start(void) {
+    static std::once_flag once;
+    static bool started = false;
+    std::call_once(once, [] {
+        try {
+            std::thread(watchdog).detach();
+            started = true;
+        } catch (const std::system_error&) {
+            started = false;
+        }
+    });
+    return started ? TRUE : FALSE;
+}
+
+extern "C" size_t shadow_ext_guard_sweep(void) {
+    const uint64_t now = shadow_ext_now_ms();
+    const uint64_t publishing = gPublishingSince.load();
+    const bool stopping = gStopping.load();
+    std::vector<Closing> closed;
+    // Under the table's lock: a peer still in it has its socket open.
+    forEachPeer([&](freerdp_peer*, PeerState& state) {
+        PeerWatch* watch = state.watch.get();
+        if (!watch || watch->closed.load())
+            return;
+        const bool activated = watch->activated.load();
+        const uint64_t writing = watch->writingSince.load();
+        const GuardVerdict verdict =
+            guardVerdict(watch->acceptedAt, activated, writing, now, publishing, stopping);
+        if (verdict == GuardVerdict::Keep || !closeOnce(*watch))
+            return;
+        const uint64_t since = activated ? writing : watch->acceptedAt;
+        closed.push_back({watch->host, verdict, now >= since ? now - since : 0});
+    });
+    for (const Closing& c : closed)
+        logClosing(c);
+    return closed.size();
+}
+
+extern "C" void shadow_ext_publish_begin(void) {
+    gPublishingSince.store(stamp());
+}
+
+extern "C" void shadow_ext_publish_end(void) {
+    gPublishingSince.store(0);
+}
+
+extern "C" void shadow_ext_peers_stopping(void) {
+    gStopping.store(true);
+    shadow_ext_guard_sweep();
+    gWake.notify_all();
+}
+
+extern "C" void shadow_ext_guard_reset(void) {
+    gStopping.store(false);
+    gPublishingSince.store(0);
+}
+
+extern "C" size_t shadow_ext_unfinished_logins(void) {
+    size_t n = 0;
+    forEachPeer([&n](freerdp_peer*, PeerState& state) {
+        if (state.watch && !state.watch->activated.load())
+            n += 1;
+    });
+    return n;
+}
+
+extern "C" BOOL shadow_ext_raise_open_files_limit(void) {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        logLine(WLOG_WARN, "open files limit: unknown");
+        return FALSE;
+    }
+    const auto before = static_cast<unsigned long long>(limit.rlim_cur);
+    if (limit.rlim_cur == limit.rlim_max) {
+        logLine(WLOG_INFO, "open files limit: %llu (the hard limit)", before);
+        return TRUE;
+    }
+    limit.rlim_cur = limit.rlim_max;
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        logLine(WLOG_WARN, "open files limit stays at %llu: the hard limit %llu was refused",
+                before, static_cast<unsigned long long>(limit.rlim_max));
+        return FALSE;
+    }
+    logLine(WLOG_INFO, "open files limit raised from %llu to %llu", before,
+            static_cast<unsigned long long>(limit.rlim_cur));
+    return TRUE;
+}

@@ -1,0 +1,98 @@
+// The connection guard of the extension layer: no connection can make the
+// others wait for long.
+//
+// The shadow library hands every frame to all connections it has
+// subscribed and waits, without a time limit, until each one has taken it
+// (shadow_subsystem_frame_update). It subscribes a connection right after
+// peer->Initialize returns. So:
+//   - the wrapped Initialize (peer_handshake.cpp) drives the connection's
+//     handshake itself (TLS, NLA, the password check, activation) and only
+//     returns once the client is activated or the connection is over: a
+//     login, however slow, never holds publication;
+//   - a connection that has not logged in within the login grace time is
+//     closed; at most kMaxUnfinishedLogins connections may be logging in at
+//     once, later ones are refused at accept until one finishes;
+//   - an activated client that stops taking data holds publication only
+//     while its write is blocked: once publication has waited
+//     kPublishWaitMs and that client's write has been stuck kStalledWriteMs,
+//     its socket is shut down, its thread fails out of the library's loop
+//     and unsubscribes, and publication goes on.
+// Closing means shutdown() of the socket: the descriptor stays the library's
+// (it closes it when the connection ends), and every blocked read or write
+// on it returns at once.
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+
+#include <freerdp/peer.h>
+#include <winpr/wtypes.h>
+
+#ifdef __cplusplus
+
+namespace shadow_ext {
+
+inline constexpr uint64_t kLoginGraceMs = 30000;
+inline constexpr size_t kMaxUnfinishedLogins = 16;
+inline constexpr uint64_t kPublishWaitMs = 2000;
+inline constexpr uint64_t kStalledWriteMs = 1000;
+
+enum class GuardVerdict {
+    Keep,
+    LoginTooSlow,    // not logged in within the grace time
+    NotTakingFrames, // activated, writes blocked while publication waits
+    ServerStopping,  // the server stops: connections that would hold it end now
+};
+
+// What the guard decides for one connection at `now` (ms). `publishingSince`
+// is when the publication in progress began (0: none).
+GuardVerdict guardVerdict(uint64_t acceptedAt, bool activated, uint64_t writingSince, uint64_t now,
+                          uint64_t publishingSince, bool stopping);
+
+struct PeerWatch;
+// Shuts the connection's socket down unless someone did already; true when
+// this call did (the caller writes the log line).
+bool closeOnce(PeerWatch& watch);
+// Puts the write watch on the peer's transport (after the library's
+// Initialize, before the first PDU is written).
+bool watchWrites(freerdp_peer* peer);
+// A line of the extension layer's log.
+void logLine(DWORD level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+} // namespace shadow_ext
+
+extern "C" {
+#endif
+
+// The clock of the guard's schedules (ms); the subsystem hands over its own
+// so that one clock rules all schedules. Null restores the real one.
+void shadow_ext_set_clock(uint64_t (*nowMs)(void));
+uint64_t shadow_ext_now_ms(void);
+
+// Starts the guard's watchdog thread once (the server executable does; tests
+// run single sweeps instead).
+BOOL shadow_ext_guard_start(void);
+// One pass of the watchdog: closes the connections the verdict names, with
+// a log line each. Returns how many it closed.
+size_t shadow_ext_guard_sweep(void);
+
+// The publication in progress, as the watchdog sees it: bracket every call of
+// shadow_subsystem_frame_update with these.
+void shadow_ext_publish_begin(void);
+void shadow_ext_publish_end(void);
+
+// The server is stopping: the library waits for every connection to end, so
+// connections still logging in or stuck writing are closed now.
+void shadow_ext_peers_stopping(void);
+// Back to normal operation (tests).
+void shadow_ext_guard_reset(void);
+
+// Connections accepted that have not logged in (or ended) yet.
+size_t shadow_ext_unfinished_logins(void);
+
+// Raises the soft limit of open files to the hard limit (logged); an
+// accepted connection costs about a dozen descriptors before it logs in.
+BOOL shadow_ext_raise_open_files_limit(void);
+
+#ifdef __cplusplus
+}
+#endif

@@ -1,0 +1,188 @@
+// The desktop fits the client: connect size, window resizes, two monitors,
+// the screen given back after the last client and at SIGTERM, and a screen
+// resized from outside. Server desktop: an Xvfb with room to grow, set to
+// 1280 x 800 at start (as scripts/run does).
+#include <csignal>
+#include <cstdio>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "e2e_harness.h"
+
+using namespace e2e;
+
+namespace {
+
+const std::string kServer = CORVANE_SERVER_BIN;
+
+// Runs a small X tool and returns its output ("" when it failed).
+std::string tool(const TempDir& dir, const std::vector<std::string>& argv,
+                 const std::string& display) {
+    static int n = 0;
+    const std::string out = dir.file("tool" + std::to_string(++n) + ".out");
+    Process p;
+    if (!p.start(argv, {{"DISPLAY", display}}, out, out))
+        return "";
+    const auto status = p.waitExit(10000ms);
+    return status && *status == 0 ? readFile(out) : "";
+}
+
+std::string screenSize(const TempDir& dir, const std::string& display) {
+    const std::string info = tool(dir, {"xdpyinfo"}, display);
+    const auto at = info.find("dimensions:");
+    if (at == std::string::npos)
+        return "";
+    std::istringstream in(info.substr(at + 11));
+    std::string size;
+    in >> size;
+    return size;
+}
+
+std::string monitors(const TempDir& dir, const std::string& display) {
+    return tool(dir, {"xrandr", "--listmonitors"}, display);
+}
+
+class LayoutSession {
+  public:
+    LayoutSession(int firstDisplay, int port, const std::string& clientGeometry)
+        : server_(firstDisplay, "8192x4096x24"), client_(firstDisplay + 1, clientGeometry),
+          port_(port) {}
+
+    bool start() {
+        if (!server_.ok() || !client_.ok())
+            return false;
+        tool(dir_, {"xrandr", "--fb", "1280x800"}, server_.name());
+        if (serverSize() != "1280x800")
+            return false;
+        std::vector<std::string> argv = {kServer, "/port:" + std::to_string(port_), "-auth",
+                                         "/sec:tls"};
+        auto env = isolatedServerEnv(dir_, server_.name());
+        env["CORVANE_PLATFORM"] = "x11";
+        return serverProcess_.start(argv, env, dir_.file("server.log"), dir_.file("server.log")) &&
+               waitUntil([&] { return portOpen(port_); }, 10000ms);
+    }
+    bool startClient(const std::vector<std::string>& extra) {
+        std::vector<std::string> argv = {"xfreerdp3",    "/v:127.0.0.1:" + std::to_string(port_),
+                                         "/cert:ignore", "/sec:tls",
+                                         "/u:x",         "/p:x"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        return clientProcess_.start(argv, {{"DISPLAY", client_.name()}, {"HOME", dir_.path()}},
+                                    dir_.file("client.log"), dir_.file("client.log"));
+    }
+    bool serverSays(const std::string& text, Duration limit) {
+        return waitUntil([&] { return fileContains(dir_.file("server.log"), text); }, limit);
+    }
+    bool serverBecomes(const std::string& size, Duration limit) {
+        return waitUntil([&] { return serverSize() == size; }, limit, 100ms);
+    }
+    std::string serverSize() { return screenSize(dir_, server_.name()); }
+    std::string serverMonitors() { return monitors(dir_, server_.name()); }
+    std::string onClient(const std::vector<std::string>& argv) {
+        return tool(dir_, argv, client_.name());
+    }
+    std::string onServer(const std::vector<std::string>& argv) {
+        return tool(dir_, argv, server_.name());
+    }
+    Process& server() { return serverProcess_; }
+    Process& client() { return clientProcess_; }
+    const TempDir& dir() const { return dir_; }
+    ~LayoutSession() {
+        clientProcess_.stop();
+        serverProcess_.stop();
+    }
+
+  private:
+    TempDir dir_;
+    Xvfb server_, client_;
+    int port_;
+    Process serverProcess_, clientProcess_;
+};
+
+TEST(LayoutE2E, ClientSizeBeforeTheDesktopAndBackAfterTheLastClient) {
+    LayoutSession s(140, 34760, "1400x900x24");
+    ASSERT_TRUE(s.start());
+    ASSERT_TRUE(s.startClient({"/size:1024x768"}));
+    ASSERT_TRUE(s.serverSays("desktop is 1024x768 before activating the client", 15000ms))
+        << readFile(s.dir().file("server.log"));
+    EXPECT_EQ(s.serverSize(), "1024x768");
+    EXPECT_NE(s.serverMonitors().find("Corvane Display 1 ["), std::string::npos);
+    EXPECT_NE(s.serverMonitors().find("1024/"), std::string::npos);
+    s.client().stop();
+    // The start-up size and monitors return 5 s after the last client left.
+    ASSERT_TRUE(s.serverBecomes("1280x800", 15000ms));
+    EXPECT_EQ(s.serverMonitors().find("Corvane"), std::string::npos);
+}
+
+TEST(LayoutE2E, WindowResizeAndTwoMonitors) {
+    // A client display with two monitors side by side.
+    LayoutSession s(142, 34761, "2560x1024x24");
+    ASSERT_TRUE(s.start());
+    s.onClient({"xrandr", "--fb", "2560x1024"});
+    s.onClient({"xrandr", "--setmonitor", "left", "1280/338x1024/270+0+0", "none"});
+    s.onClient({"xrandr", "--setmonitor", "right", "1280/338x1024/270+1280+0", "none"});
+    ASSERT_TRUE(s.startClient({"/multimon", "/dynamic-resolution"}));
+    ASSERT_TRUE(s.serverBecomes("2560x1024", 20000ms)) << readFile(s.dir().file("server.log"));
+    const std::string mons = s.serverMonitors();
+    EXPECT_NE(mons.find("1280/"), std::string::npos) << mons;
+    EXPECT_NE(mons.find("+1280+0"), std::string::npos) << mons;
+    EXPECT_NE(mons.find("Corvane Display 2 ["), std::string::npos) << mons;
+    // A click on the second monitor lands at its place on the desktop.
+    ASSERT_TRUE(s.serverSays("client ready", 10000ms));
+    s.onClient({"xdotool", "mousemove", "1500", "300", "click", "1"});
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            return s.onServer({"xdotool", "getmouselocation"}).find("x:1500 y:300") !=
+                   std::string::npos;
+        },
+        5000ms))
+        << s.onServer({"xdotool", "getmouselocation"});
+}
+
+TEST(LayoutE2E, DynamicResolutionFollowsTheWindow) {
+    LayoutSession s(144, 34762, "1600x1000x24");
+    ASSERT_TRUE(s.start());
+    ASSERT_TRUE(s.startClient({"/dynamic-resolution", "/size:1024x768"}));
+    ASSERT_TRUE(s.serverBecomes("1024x768", 15000ms));
+    ASSERT_TRUE(s.serverSays("client ready", 10000ms));
+    const std::string window = s.onClient({"xdotool", "search", "--class", "freerdp"});
+    ASSERT_FALSE(window.empty());
+    s.onClient({"xdotool", "windowsize", window.substr(0, window.find('\n')), "1200", "700"});
+    EXPECT_TRUE(s.serverBecomes("1200x700", 15000ms)) << readFile(s.dir().file("server.log"));
+}
+
+TEST(LayoutE2E, SigtermGivesTheGrownScreenBack) {
+    LayoutSession s(146, 34763, "1920x1080x24");
+    ASSERT_TRUE(s.start());
+    ASSERT_TRUE(s.startClient({"/size:1920x1080"}));
+    ASSERT_TRUE(s.serverBecomes("1920x1080", 15000ms));
+    s.server().signal(SIGTERM);
+    const auto status = s.server().waitExit(10000ms);
+    ASSERT_TRUE(status.has_value());
+    EXPECT_EQ(*status, 0);
+    EXPECT_EQ(s.serverSize(), "1280x800");
+    EXPECT_EQ(s.serverMonitors().find("Corvane"), std::string::npos);
+}
+
+TEST(LayoutE2E, ScreenResizedFromOutsideIsFollowed) {
+    LayoutSession s(148, 34764, "1400x900x24");
+    ASSERT_TRUE(s.start());
+    ASSERT_TRUE(s.startClient({"/size:1280x800", "/smart-sizing"}));
+    ASSERT_TRUE(s.serverSays("client ready", 15000ms));
+    s.onServer({"xrandr", "--fb", "1024x768"});
+    ASSERT_TRUE(
+        s.serverSays("changing the desktop to 1024x768 (1 monitor, the real screen)", 10000ms))
+        << readFile(s.dir().file("server.log"));
+    // The client keeps its 1280 x 800 window and scales: its (1200, 750)
+    // is the desktop's (960, 720).
+    s.onClient({"xdotool", "mousemove", "1200", "750", "click", "1"});
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            return s.onServer({"xdotool", "getmouselocation"}).find("x:960 y:720") !=
+                   std::string::npos;
+        },
+        5000ms))
+        << s.onServer({"xdotool", "getmouselocation"});
+}
+
+} // namespace

@@ -1,0 +1,196 @@
+// The desktop's sound reaches the client: a 1 kHz tone played into the
+// server's sound server comes out of the client's, and with MAC_SHADOW_AUDIO
+// off nothing is offered and nothing is sent while the session goes on.
+// Each side has its own PulseAudio daemon with a null sink.
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <numbers>
+
+#include <gtest/gtest.h>
+
+#include "../screen/x11_probe.h"
+#include "e2e_harness.h"
+#include "pulse_daemon.h"
+
+using namespace e2e;
+
+namespace {
+
+const std::string kServer = CORVANE_SERVER_BIN;
+
+// Two seconds of a 1 kHz sine at 48 kHz, 16-bit stereo.
+bool writeTone(const std::string& path) {
+    constexpr uint32_t rate = 48000, frames = 2 * rate;
+    std::vector<int16_t> pcm(frames * 2);
+    for (uint32_t i = 0; i < frames; ++i)
+        pcm[2 * i] = pcm[2 * i + 1] =
+            static_cast<int16_t>(12000 * std::sin(2 * std::numbers::pi * 1000 * i / rate));
+    std::ofstream out(path, std::ios::binary);
+    const auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
+    const auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
+    const uint32_t bytes = frames * 4;
+    out.write("RIFF", 4);
+    u32(36 + bytes);
+    out.write("WAVEfmt ", 8);
+    u32(16);
+    u16(1);
+    u16(2);
+    u32(rate);
+    u32(rate * 4);
+    u16(4);
+    u16(16);
+    out.write("data", 4);
+    u32(bytes);
+    out.write(reinterpret_cast<const char*>(pcm.data()), bytes);
+    return static_cast<bool>(out);
+}
+
+std::vector<int16_t> readSamples(const std::string& path) {
+    const std::string bytes = readFile(path);
+    std::vector<int16_t> samples(bytes.size() / 2);
+    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+    return samples;
+}
+
+// Goertzel power of one frequency over a stretch of samples.
+double power(const std::vector<int16_t>& x, size_t from, size_t count, double hz, double rate) {
+    const double c = 2 * std::cos(2 * std::numbers::pi * hz / rate);
+    double s1 = 0, s2 = 0;
+    for (size_t i = from; i < from + count; ++i) {
+        const double s0 = x[i] + c * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    return s1 * s1 + s2 * s2 - c * s1 * s2;
+}
+
+double dominantHz(const std::vector<int16_t>& x, size_t from, size_t count, double rate) {
+    double best = 0, bestPower = -1;
+    for (double hz = 100; hz <= 5000; hz += 10) {
+        const double p = power(x, from, count, hz, rate);
+        if (p > bestPower)
+            bestPower = p, best = hz;
+    }
+    return best;
+}
+
+class SoundSession {
+  public:
+    SoundSession(int serverDisplay, int clientDisplay, int port)
+        : server_(serverDisplay, "1024x768x24"), client_(clientDisplay, "1024x768x24"),
+          port_(port) {}
+
+    bool ready() const {
+        return server_.ok() && client_.ok() && serverPulse_.ok() && clientPulse_.ok();
+    }
+    bool startServer(const std::string& audio) {
+        auto env = isolatedServerEnv(dir_, server_.name());
+        env["PULSE_SERVER"] = serverPulse_.server();
+        env["MAC_SHADOW_AUDIO"] = audio;
+        // Planar only, so that the client's pixels equal the server's.
+        return serverProcess_.start({kServer, "/port:" + std::to_string(port_), "-auth", "/sec:tls",
+                                     "-gfx-progressive", "-gfx-rfx", "-gfx-avc420", "-gfx-avc444"},
+                                    env, dir_.file("server.log"), dir_.file("server.log")) &&
+               waitUntil([&] { return portOpen(port_); }, 10000ms);
+    }
+    bool startClient() {
+        auto env = clientPulse_.env();
+        env["DISPLAY"] = client_.name();
+        env["HOME"] = dir_.path();
+        return clientProcess_.start({"xfreerdp3", "/v:127.0.0.1:" + std::to_string(port_),
+                                     "/cert:ignore", "/sec:tls", "/u:x", "/p:x", "/size:1024x768",
+                                     "/sound:sys:pulse"},
+                                    env, dir_.file("client.log"), dir_.file("client.log"));
+    }
+    // Away from the pointer, which sits in the middle of the desktop.
+    bool clientShows(uint32_t rgb) {
+        return waitUntil([&] { return pixelAt(client_.name(), 100, 700) == rgb; }, 15000ms, 100ms);
+    }
+    // Records the client's sink while the tone plays on the server side.
+    std::vector<int16_t> recordTone() {
+        const std::string tone = dir_.file("tone.wav");
+        const std::string recording = dir_.file("client.raw");
+        if (!writeTone(tone))
+            return {};
+        Process parec;
+        if (!parec.start({"parec", "-d", "nullsink.monitor", "--rate=44100", "--channels=1",
+                          "--format=s16le", "--raw", recording},
+                         clientPulse_.env(), dir_.file("parec.log"), dir_.file("parec.log")))
+            return {};
+        waitUntil([&] { return readFile(recording).size() > 8820; }, 5000ms);
+        const bool played =
+            run({"paplay", tone}, serverPulse_.env(), 15000ms) == std::optional<int>(0);
+        // The tail of the tone crosses the network and the client's buffers.
+        const size_t atEnd = readFile(recording).size();
+        waitUntil([&] { return readFile(recording).size() > atEnd + 44100; }, 5000ms);
+        parec.stop();
+        return played ? readSamples(recording) : std::vector<int16_t>{};
+    }
+    std::string clientSinkInputs() {
+        std::string out;
+        clientPulse_.pactl({"list", "sink-inputs"}, &out);
+        return out;
+    }
+    bool clientRunning() { return clientProcess_.running(); }
+    std::string serverLog() const { return readFile(dir_.file("server.log")); }
+    std::string clientLog() const { return readFile(dir_.file("client.log")); }
+    std::optional<uint32_t> clientPixel() { return pixelAt(client_.name(), 100, 700); }
+    std::string serverDisplay() const { return server_.name(); }
+
+  private:
+    Xvfb server_, client_;
+    int port_;
+    TempDir dir_;
+    PulseDaemon serverPulse_, clientPulse_;
+    Process serverProcess_, clientProcess_;
+};
+
+bool setRootColour(const std::string& display, const std::string& colour) {
+    return run({"xsetroot", "-solid", colour}, {{"DISPLAY", display}}, 5000ms) ==
+           std::optional<int>(0);
+}
+
+} // namespace
+
+TEST(SoundToClient, ToneOnTheServerIsHeardAt44100HzOnTheClient) {
+    SoundSession s(150, 151, 34950);
+    ASSERT_TRUE(s.ready());
+    ASSERT_TRUE(s.startServer("1")) << s.serverLog();
+    ASSERT_TRUE(s.startClient());
+    ASSERT_TRUE(waitUntil(
+        [&] { return s.serverLog().find("sound: client plays") != std::string::npos; }, 20000ms))
+        << s.serverLog();
+    const auto samples = s.recordTone();
+    EXPECT_NE(s.clientSinkInputs().find("s16le 2ch 44100Hz"), std::string::npos)
+        << s.clientSinkInputs();
+    size_t loud = 0;
+    while (loud < samples.size() && std::abs(samples[loud]) < 2000)
+        ++loud;
+    ASSERT_LT(loud + 44100 / 2, samples.size()) << "no tone arrived; " << s.serverLog();
+    EXPECT_EQ(dominantHz(samples, loud + 2205, 22050, 44100), 1000);
+    EXPECT_NE(s.serverLog().find("sound: client plays WAVE_FORMAT_PCM 44100 Hz 2 ch 16 bit"),
+              std::string::npos);
+}
+
+TEST(SoundToClient, SoundOffOffersNothingSendsNothingAndTheSessionGoesOn) {
+    SoundSession s(152, 153, 34951);
+    ASSERT_TRUE(s.ready());
+    ASSERT_TRUE(setRootColour(s.serverDisplay(), "#3366cc"));
+    ASSERT_TRUE(s.startServer("0")) << s.serverLog();
+    ASSERT_TRUE(s.startClient());
+    ASSERT_TRUE(s.clientShows(0x3366cc)) << std::hex << s.clientPixel().value_or(0) << "\n"
+                                         << s.clientLog();
+    const auto samples = s.recordTone();
+    ASSERT_FALSE(samples.empty());
+    int peak = 0;
+    for (int16_t v : samples)
+        peak = std::max(peak, std::abs(static_cast<int>(v)));
+    EXPECT_EQ(peak, 0) << "nothing may play on the client";
+    EXPECT_EQ(s.clientSinkInputs().find("Sample Specification"), std::string::npos)
+        << "the client opened no playback: " << s.clientSinkInputs();
+    EXPECT_EQ(s.serverLog().find("sound: client plays"), std::string::npos);
+    ASSERT_TRUE(setRootColour(s.serverDisplay(), "#cc3322"));
+    EXPECT_TRUE(s.clientShows(0xcc3322));
+    EXPECT_TRUE(s.clientRunning());
+}

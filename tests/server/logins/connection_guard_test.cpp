@@ -1,0 +1,208 @@
+// The connection guard: logins run before the library subscribes a
+// connection to publication, the login grace time, the cap on unfinished
+// logins, and the watchdog that closes a client its peers would wait for.
+#include <winpr/collections.h>
+
+#include "login_fixture.h"
+#include "server/shadow/ext/peer_guard.h"
+#include "server/shadow/ext/peer_state.h"
+
+using namespace login_test;
+using shadow_ext::GuardVerdict;
+
+namespace {
+
+class ConnectionGuard : public LoginTest {
+  protected:
+    // Runs the wrapped Initialize as the library's client thread does.
+    BOOL initialize(FakeConnection* c) {
+        c->peer.Logon = fakeLibraryLogon;
+        return c->peer.Initialize(&c->peer);
+    }
+    std::shared_ptr<shadow_ext::PeerWatch> watch(FakeConnection* c) {
+        return shadow_ext::peerWatch(&c->peer);
+    }
+    FakeConnection* loggedIn(const std::string& address) {
+        FakeConnection* c = connect(address);
+        EXPECT_NE(c, nullptr);
+        EXPECT_TRUE(initialize(c));
+        return c;
+    }
+};
+
+} // namespace
+
+TEST(GuardVerdict, Table) {
+    constexpr uint64_t t = 1'000'000;
+    struct Case {
+        const char* what;
+        uint64_t acceptedAt;
+        bool activated;
+        uint64_t writingSince, now, publishingSince;
+        bool stopping;
+        GuardVerdict want;
+    } cases[] = {
+        {"fresh login", t, false, 0, t + 1000, t, false, GuardVerdict::Keep},
+        {"login just inside the grace time", t, false, 0, t + 29999, 0, false, GuardVerdict::Keep},
+        {"login at the grace time", t, false, 0, t + 30000, 0, false, GuardVerdict::LoginTooSlow},
+        {"login while stopping", t, false, 0, t + 10, 0, true, GuardVerdict::ServerStopping},
+        {"idle client, long publication", t, true, 0, t + 60000, t, false, GuardVerdict::Keep},
+        {"stuck write, no publication", t, true, t, t + 60000, 0, false, GuardVerdict::Keep},
+        {"stuck write, publication not long", t, true, t, t + 1999, t, false, GuardVerdict::Keep},
+        {"short write, long publication", t, true, t + 1500, t + 2400, t, false,
+         GuardVerdict::Keep},
+        {"stuck write, publication waited", t, true, t + 1000, t + 2000, t, false,
+         GuardVerdict::NotTakingFrames},
+        {"stuck write while stopping", t, true, t, t + 1000, 0, true, GuardVerdict::ServerStopping},
+        {"short write while stopping", t, true, t + 500, t + 1000, 0, true, GuardVerdict::Keep},
+        {"clock behind the write", t, true, t + 5000, t + 10, t, false, GuardVerdict::Keep},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(shadow_ext::guardVerdict(c.acceptedAt, c.activated, c.writingSince, c.now,
+                                           c.publishingSince, c.stopping),
+                  c.want)
+            << c.what;
+}
+
+TEST_F(ConnectionGuard, InitializeReturnsOnlyOnceTheClientIsActivated) {
+    FakeConnection* c = connect("10.7.0.1");
+    ASSERT_NE(c, nullptr);
+    c->onCheck = [](FakeConnection& f) {
+        // TLS, NLA, the password check: three turns, then activation.
+        if (f.checkCalls.load() == 3)
+            f.client.activated = TRUE;
+        return TRUE;
+    };
+    EXPECT_EQ(shadow_ext_unfinished_logins(), 1u);
+    ASSERT_TRUE(initialize(c));
+    EXPECT_EQ(c->checkCalls.load(), 3);
+    EXPECT_EQ(c->initializeCalls.load(), 1) << "the library's Initialize ran first";
+    EXPECT_EQ(c->peer.Logon, mac_shadow_peer_logon);
+    EXPECT_EQ(shadow_ext_unfinished_logins(), 0u) << "handed over to publication";
+    EXPECT_FALSE(c->shutDown());
+    // What the library sets after Initialize is in place before the
+    // capabilities are exchanged.
+    EXPECT_TRUE(freerdp_settings_get_bool(c->settings, FreeRDP_UnicodeInput));
+    EXPECT_TRUE(freerdp_settings_get_bool(c->settings, FreeRDP_HasHorizontalWheel));
+    EXPECT_TRUE(freerdp_settings_get_bool(c->settings, FreeRDP_HasExtendedMouseEvent));
+}
+
+TEST_F(ConnectionGuard, HandshakeEndsWithTheConnectionShutDown) {
+    struct Case {
+        const char* what;
+        std::function<BOOL(FakeConnection&)> check;
+        const char* line; // null: no line of ours
+        int checks;
+    } cases[] = {
+        {"refused by the library (wrong password)", [](FakeConnection&) { return FALSE; }, nullptr,
+         1},
+        {"silent past the grace time",
+         [](FakeConnection&) {
+             advance(10'000);
+             return TRUE;
+         },
+         "closing the connection from 10.7.1.1: not logged in after 30 s", 3},
+    };
+    for (const Case& k : cases) {
+        LogCapture::clear();
+        FakeConnection* c = connect("10.7.1.1");
+        ASSERT_NE(c, nullptr) << k.what;
+        c->onCheck = k.check;
+        EXPECT_TRUE(initialize(c)) << k.what << ": the library's loop ends it";
+        EXPECT_EQ(c->checkCalls.load(), k.checks) << k.what;
+        EXPECT_TRUE(c->shutDown()) << k.what;
+        EXPECT_EQ(LogCapture::count("closing the connection"), k.line ? 1 : 0) << LogCapture::all();
+        if (k.line) {
+            EXPECT_TRUE(LogCapture::has(k.line)) << LogCapture::all();
+        }
+        EXPECT_EQ(shadow_ext_unfinished_logins(), 1u) << "counted until the library ends it";
+        disconnect(c);
+        EXPECT_EQ(shadow_ext_unfinished_logins(), 0u);
+    }
+}
+
+TEST_F(ConnectionGuard, QuitMessageEndsTheHandshakeAndStaysForTheLibrary) {
+    FakeConnection* c = connect("10.7.2.1");
+    ASSERT_NE(c, nullptr);
+    c->client.MsgQueue = MessageQueue_New(nullptr);
+    ASSERT_NE(c->client.MsgQueue, nullptr);
+    c->onCheck = [](FakeConnection& f) {
+        MessageQueue_PostQuit(f.client.MsgQueue, 0);
+        return TRUE;
+    };
+    EXPECT_TRUE(initialize(c));
+    EXPECT_TRUE(c->shutDown());
+    wMessage message{};
+    ASSERT_TRUE(MessageQueue_Peek(c->client.MsgQueue, &message, TRUE));
+    EXPECT_EQ(message.id, static_cast<UINT32>(WMQ_QUIT));
+    MessageQueue_Free(c->client.MsgQueue);
+    c->client.MsgQueue = nullptr;
+}
+
+TEST_F(ConnectionGuard, UnfinishedLoginsAreCappedUntilOneFinishes) {
+    std::vector<FakeConnection*> pending;
+    for (size_t i = 0; i < shadow_ext::kMaxUnfinishedLogins; ++i) {
+        pending.push_back(connect("10.8.0." + std::to_string(i + 1)));
+        ASSERT_NE(pending.back(), nullptr) << i;
+    }
+    const int accepts = libraryAccepts();
+    bool admitted = true;
+    connectRaw("10.8.1.1", &admitted);
+    EXPECT_FALSE(admitted);
+    EXPECT_EQ(libraryAccepts(), accepts);
+    connectRaw("10.8.1.2", &admitted);
+    EXPECT_FALSE(admitted);
+    EXPECT_EQ(LogCapture::count("refusing the connection from 10.8.1.1: 16 connections are "
+                                "still logging in (1 refused since the last line)"),
+              1)
+        << LogCapture::all();
+    EXPECT_EQ(LogCapture::count("refusing the connection"), 1) << "one line a second";
+
+    ASSERT_TRUE(initialize(pending[0])); // logs in: one place is free again
+    EXPECT_NE(connect("10.8.1.3"), nullptr);
+    EXPECT_EQ(connect("10.8.1.4"), nullptr);
+    disconnect(pending[1]); // ends: another place
+    EXPECT_NE(connect("10.8.1.5"), nullptr);
+}
+
+TEST_F(ConnectionGuard, WatchdogClosesTheClientThePublicationWaitsFor) {
+    FakeConnection* stuck = loggedIn("10.9.0.1");
+    FakeConnection* idle = loggedIn("10.9.0.2");
+    FakeConnection* logging = connect("10.9.0.3");
+    ASSERT_NE(logging, nullptr);
+
+    shadow_ext_publish_begin();
+    watch(stuck)->writingSince.store(now() + 100);
+    advance(1999);
+    EXPECT_EQ(shadow_ext_guard_sweep(), 0u) << "the publication has not waited long yet";
+    advance(1);
+    EXPECT_EQ(shadow_ext_guard_sweep(), 1u);
+    shadow_ext_publish_end();
+    EXPECT_TRUE(stuck->shutDown());
+    EXPECT_FALSE(idle->shutDown());
+    EXPECT_FALSE(logging->shutDown());
+    EXPECT_TRUE(LogCapture::has("closing the connection from 10.9.0.1: it has taken no data for "
+                                "1.9 s while the other clients waited for it"))
+        << LogCapture::all();
+    EXPECT_EQ(shadow_ext_guard_sweep(), 0u) << "closed once";
+
+    advance(28'000);
+    EXPECT_EQ(shadow_ext_guard_sweep(), 1u) << "30 s after its accept";
+    EXPECT_TRUE(logging->shutDown());
+    EXPECT_TRUE(LogCapture::has("closing the connection from 10.9.0.3: not logged in after 30 s"))
+        << LogCapture::all();
+    EXPECT_FALSE(idle->shutDown());
+}
+
+TEST_F(ConnectionGuard, StoppingClosesLoginsAndStuckWritersOnly) {
+    FakeConnection* idle = loggedIn("10.9.1.1");
+    FakeConnection* stuck = loggedIn("10.9.1.2");
+    FakeConnection* logging = connect("10.9.1.3");
+    watch(stuck)->writingSince.store(now());
+    advance(1000);
+    shadow_ext_peers_stopping();
+    EXPECT_TRUE(logging->shutDown());
+    EXPECT_TRUE(stuck->shutDown());
+    EXPECT_FALSE(idle->shutDown()) << "it takes the library's quit message";
+    EXPECT_EQ(LogCapture::count("the server is stopping"), 2) << LogCapture::all();
+}

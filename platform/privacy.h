@@ -22,6 +22,10 @@ class Privacy {
                        std::string& message) = 0;
     // Whether reset() has anything to do on this platform.
     virtual bool resetSupported() const = 0;
+    // Takes the user to the place where the service is switched on for the
+    // server. False when the platform has no such place; `message` then says
+    // what the user has to check instead.
+    virtual bool openSettings(std::string_view service, std::string& message) = 0;
 };
 
 } // namespace corvane::platform

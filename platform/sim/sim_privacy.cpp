@@ -106,12 +106,35 @@ SimPrivacy::State SimPrivacy::get(std::string_view bundleId, std::string_view se
     return it == table.end() ? State::Undecided : it->second;
 }
 
+void SimPrivacy::setResetsFail(bool fail) {
+    std::lock_guard lock(mutex_);
+    resetsFail_ = fail;
+}
+
 bool SimPrivacy::reset(std::string_view service, std::string_view bundleId, std::string& message) {
+    {
+        std::lock_guard lock(mutex_);
+        if (resetsFail_) {
+            message = "the decision is kept";
+            return false;
+        }
+    }
     if (set(bundleId, service, State::Undecided))
         return true;
     message = path_ ? "cannot write the privacy database " + *path_
                     : std::string("no privacy database configured");
     return false;
+}
+
+bool SimPrivacy::openSettings(std::string_view service, std::string&) {
+    std::lock_guard lock(mutex_);
+    opened_.emplace_back(service);
+    return true;
+}
+
+std::vector<std::string> SimPrivacy::openedSettings() {
+    std::lock_guard lock(mutex_);
+    return opened_;
 }
 
 } // namespace corvane::platform::sim

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "../privacy.h"
 
@@ -23,12 +24,18 @@ class SimPrivacy : public Privacy {
     bool accessibilityTrusted(bool prompt) override;
     bool reset(std::string_view service, std::string_view bundleId, std::string& message) override;
     bool resetSupported() const override { return true; }
+    // Records the request; nothing is shown.
+    bool openSettings(std::string_view service, std::string& message) override;
 
     void setDatabasePath(std::optional<std::string> path);
     void setBundleId(std::string bundleId);
     // Writes one entry (Undecided removes it).
     bool set(std::string_view bundleId, std::string_view service, State state);
     State get(std::string_view bundleId, std::string_view service);
+    // Fault: resets are refused, as when the system keeps a decision.
+    void setResetsFail(bool fail);
+    // The services whose settings were opened, oldest first.
+    std::vector<std::string> openedSettings();
 
   private:
     using Table = std::map<std::pair<std::string, std::string>, State>;
@@ -39,6 +46,8 @@ class SimPrivacy : public Privacy {
     std::mutex mutex_;
     std::optional<std::string> path_;
     std::string bundleId_ = "com.corvane.shadow";
+    std::vector<std::string> opened_;
+    bool resetsFail_ = false;
 };
 
 } // namespace corvane::platform::sim

@@ -30,6 +30,8 @@ class X11Privacy : public Privacy {
     bool accessibilityTrusted(bool prompt) override;
     bool reset(std::string_view service, std::string_view bundleId, std::string& message) override;
     bool resetSupported() const override { return false; }
+    // X keeps no privacy panes: the message names what the server needs.
+    bool openSettings(std::string_view service, std::string& message) override;
 
   private:
     Connection conn_;

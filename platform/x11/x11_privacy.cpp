@@ -32,4 +32,18 @@ bool X11Privacy::reset(std::string_view service, std::string_view bundleId, std:
     return true;
 }
 
+bool X11Privacy::openSettings(std::string_view service, std::string& message) {
+    if (service == kScreenService)
+        message = "X11 has no Screen Recording switch. The server sees the screen when it can "
+                  "open the X display named by DISPLAY: start Corvane inside your desktop "
+                  "session, as the user who is logged in there.";
+    else if (service == kInputService)
+        message = "X11 has no Accessibility switch. The server works the keyboard and mouse "
+                  "through the XTEST extension, which this X server must offer (most do; "
+                  "Xvfb and Xorg have it unless started with -extension XTEST).";
+    else
+        message = "X11 keeps no settings for " + std::string(service) + ".";
+    return false;
+}
+
 } // namespace corvane::platform::x11

@@ -50,8 +50,9 @@ void ensureApplication() {
     static int argc = 1;
     static char name[] = "corvane-app-test";
     static char* argv[] = {name, nullptr};
-    static auto* application = new QCoreApplication(argc, argv);
-    (void)application;
+    // A test binary with widgets makes its own QApplication first.
+    if (!QCoreApplication::instance())
+        new QCoreApplication(argc, argv);
 }
 
 bool pumpUntil(const std::function<bool()>& done, double seconds) {

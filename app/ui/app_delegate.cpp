@@ -1,0 +1,233 @@
+// Start-up, and keeping the server alive: start (after the permission check),
+// launch, stop, and the restart after an unexpected end.
+#include "app/ui/app_delegate.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QPointer>
+#include <filesystem>
+
+#include "app/core/app_log.h"
+#include "app/core/helper_perms.h"
+#include "app/core/launch_plan.h"
+#include "app/core/paths.h"
+#include "app/core/server_cert.h"
+#include "app/core/spawn.h"
+#include "app/core/system_info.h"
+#include "app/core/text_util.h"
+#include "app/core/usage_ping.h"
+#include "app/ui/clock.h"
+#include "app/ui/login_item.h"
+#include "app/ui/login_store.h"
+#include "app/ui/permissions_window.h"
+#include "app/ui/settings_window.h"
+#include "app/ui/supervision.h"
+#include "app/ui/tray_menu.h"
+#include "app/ui/tray_presence.h"
+
+namespace corvane::app::ui {
+
+namespace {
+
+bool isExecutableFile(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           ::access(path.c_str(), X_OK) == 0;
+}
+
+// The log file for the server's output; -1 when it cannot be opened.
+int openLogForAppend() {
+    std::string path = paths::logPath();
+    paths::makeDirectories(std::filesystem::path(path).parent_path().string());
+    return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+}
+
+} // namespace
+
+AppDelegate::AppDelegate(Services services) : services_(std::move(services)) {
+    if (!services_.clock)
+        services_.clock = &systemClock();
+    if (!services_.logins)
+        services_.logins = &systemLoginStore();
+    if (!services_.localAddresses)
+        services_.localAddresses = [] { return NetInfo::localAddresses(); };
+}
+
+AppDelegate::~AppDelegate() = default;
+
+bool AppDelegate::running() const {
+    return task_ && task_->isRunning();
+}
+
+bool AppDelegate::restartPending() const {
+    return restartTimer_ && restartTimer_->isActive();
+}
+
+std::optional<std::string> AppDelegate::cliPath() const {
+    return services_.helperPerms->helperBinary();
+}
+
+ServerSettings AppDelegate::currentSettings() const {
+    LoginStore* logins = services_.logins;
+    return app::currentSettings(*services_.defaults, [logins] { return logins->load(); });
+}
+
+PermissionsController* AppDelegate::permissions() {
+    if (!perms_)
+        perms_ = std::make_unique<PermissionsController>(services_.helperPerms, *services_.clock);
+    return perms_.get();
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    // An accessory application: nothing but the tray (or its small window).
+    registerSettingDefaults(*services_.defaults);
+    removeLegacySecuritySetting(*services_.defaults);
+    buildMenu();
+    usage_ = UsagePing::create(machineIdentifier(), appVersion());
+    updateUI();
+
+    QPointer<AppDelegate> weak(this);
+    usageTimer_ = services_.clock->makeTimer();
+    usageTimer_->start(60.0, true, [weak] {
+        if (weak)
+            weak->usageTick();
+    });
+
+    services_.helperPerms->cleanUpLegacyEntriesOnce();
+    int leftovers = Spawn::stopLeftovers();
+    if (leftovers >= 1)
+        HelperPerms::log("stopped " + std::to_string(leftovers) +
+                         " Corvane Server left over from an earlier run (it held the port)");
+
+    if (services_.defaults->boolean(Key::autoStart)) {
+        startServer();
+        return;
+    }
+    services_.helperPerms->check([weak](std::optional<PermStatus> answer) {
+        if (!weak || !answer || answer->allOK())
+            return;
+        weak->permissions()->show(false, true, [weak] {
+            if (weak)
+                weak->startServer();
+        });
+    });
+}
+
+void AppDelegate::applicationWillTerminate() {
+    stopServer();
+}
+
+void AppDelegate::startServer() {
+    if (running() || starting_)
+        return;
+    std::optional<std::string> path = cliPath();
+    if (!path || !isExecutableFile(*path)) {
+        lastError_ = "Corvane Server not found inside the app. Reinstall Corvane.";
+        updateUI();
+        return;
+    }
+    starting_ = true;
+    updateUI();
+    QPointer<AppDelegate> weak(this);
+    std::string cli = *path;
+    services_.helperPerms->check([weak, cli](std::optional<PermStatus> answer) {
+        if (!weak)
+            return;
+        weak->starting_ = false;
+        if (!answer) {
+            weak->lastError_ = "Corvane Server did not answer the permission check. See Show Log.";
+            weak->updateUI();
+        } else if (!answer->allOK()) {
+            weak->updateUI();
+            weak->permissions()->show(true, true, [weak] {
+                if (weak)
+                    weak->startServer();
+            });
+        } else {
+            weak->launchServer(cli);
+        }
+    });
+}
+
+void AppDelegate::launchServer(const std::string& path) {
+    if (running())
+        return;
+    ServerSettings settings = currentSettings();
+    LaunchPlan plan = buildLaunchPlan(settings, processEnvironment());
+    if (ServerCert::removeIfNameless())
+        HelperPerms::log("removed the server certificate without a name; the server makes a new "
+                         "one (clients will ask to trust it once)");
+    int logFd = openLogForAppend();
+    if (logFd < 0)
+        logFd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    HelperPerms::log("starting Corvane Server: " + text::join(plan.arguments, " "));
+    lastError_.reset();
+    try {
+        std::optional<int> out = logFd >= 0 ? std::optional<int>(logFd) : std::nullopt;
+        auto process = Spawn::start(path, plan.arguments, plan.environment, out, out, true);
+#ifdef __APPLE__
+        // Only macOS attributes a child's permissions to its parent.
+        if (!process->disclaimed())
+            HelperPerms::log("warning: could not make Corvane Server responsible for itself; "
+                             "macOS will ask about Corvane instead");
+#endif
+        QPointer<AppDelegate> weak(this);
+        process->setOnExit([weak](const std::shared_ptr<SpawnedProcess>& ended) {
+            if (weak)
+                weak->serverEnded(ended);
+        });
+        task_ = process;
+        serverStartedAt_ = services_.clock->now();
+    } catch (const std::exception& error) {
+        lastError_ = error.what();
+    }
+    updateUI();
+    if (logFd >= 0)
+        ::close(logFd);
+}
+
+void AppDelegate::serverEnded(const std::shared_ptr<SpawnedProcess>& process) {
+    // stopServer() lets go of the process before ending it: not an end here.
+    if (task_ != process)
+        return;
+    task_.reset();
+    int code = process->exitCode();
+    HelperPerms::log("Corvane Server ended (code " + std::to_string(code) + ")");
+    if (code == 0) {
+        updateUI();
+        return;
+    }
+    lastError_ = "Stopped unexpectedly (code " + std::to_string(code) + ")";
+    unexpectedEnds_ =
+        unexpectedEndsAfter(unexpectedEnds_, services_.clock->now() - serverStartedAt_);
+    double delay = serverRestartDelay(unexpectedEnds_);
+    HelperPerms::log(restartLogLine(delay, unexpectedEnds_));
+    QPointer<AppDelegate> weak(this);
+    restartTimer_ = services_.clock->makeTimer();
+    restartTimer_->start(delay, false, [weak] {
+        // The spent one-shot timer stays until the next schedule replaces it.
+        if (weak)
+            weak->startServer();
+    });
+    updateUI();
+}
+
+void AppDelegate::stopServer() {
+    restartTimer_.reset();
+    if (!task_)
+        return;
+    std::shared_ptr<SpawnedProcess> process = std::move(task_);
+    task_.reset();
+    process->terminate();
+    HelperPerms::log("Corvane Server stopped");
+    updateUI();
+}
+
+void AppDelegate::restartServer() {
+    stopServer();
+    startServer();
+}
+
+} // namespace corvane::app::ui

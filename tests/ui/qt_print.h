@@ -1,0 +1,8 @@
+// Readable Qt strings in GoogleTest's failure messages.
+#pragma once
+#include <QString>
+#include <ostream>
+
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}

@@ -1,0 +1,118 @@
+// Renders the tray menu, the settings window, the permissions window and the
+// Test Connection alert on a real X display (xcb) and saves each as a PNG:
+//   corvane_screenshots <output folder>
+// scripts/screenshots runs it on a private Xvfb.
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QMessageBox>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/core/helper_perms.h"
+#include "app/core/net_info.h"
+#include "app/core/settings.h"
+#include "app/ui/alerts.h"
+#include "app/ui/clock.h"
+#include "app/ui/login_store.h"
+#include "app/ui/permissions_window.h"
+#include "app/ui/settings_window.h"
+#include "app/ui/tray_menu.h"
+
+using namespace corvane::app;
+using namespace corvane::app::ui;
+
+namespace {
+
+void settle(int milliseconds) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < milliseconds)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+// What the X server shows where the widget is.
+bool save(QWidget* widget, const QString& path) {
+    settle(400);
+    QRect frame = widget->frameGeometry();
+    QPixmap shot =
+        widget->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+    bool ok = shot.save(path);
+    std::fprintf(stderr, "%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
+    return ok;
+}
+
+class NoLogins : public LoginStore {
+  public:
+    std::optional<std::string> load() override { return std::nullopt; }
+    bool save(const std::string&, const std::string&) override { return false; }
+    bool rename(const std::string&) override { return false; }
+    void clear() override {}
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: corvane_screenshots <output folder>\n");
+        return 2;
+    }
+    QDir out(QString::fromLocal8Bit(argv[1]));
+    QTemporaryDir scratch;
+    bool ok = true;
+
+    // The menu while the server runs.
+    TrayMenu tray({});
+    tray.apply({"Running \u00b7 192.168.1.20:3389", "Stop Server", true, true, false});
+    tray.menu()->popup(QPoint(10, 10));
+    ok &= save(tray.menu(), out.filePath(QStringLiteral("menu.png")));
+    tray.menu()->hide();
+
+    // The settings window with the registered defaults.
+    auto defaults = std::make_shared<UserDefaults>(scratch.filePath(QStringLiteral("s.ini")));
+    registerSettingDefaults(*defaults);
+    NoLogins logins;
+    SettingsWindow settings(defaults, logins, {});
+    settings.open();
+    ok &= save(&settings, out.filePath(QStringLiteral("settings.png")));
+    settings.hide();
+
+    // The permissions window with Screen Recording allowed and Accessibility
+    // missing, as the sim privacy database and the real server's probe say.
+    std::string db = scratch.filePath(QStringLiteral("privacy.db")).toStdString();
+    FILE* file = std::fopen(db.c_str(), "w");
+    if (file) {
+        std::fputs("com.corvane.shadow ScreenCapture granted\n"
+                   "com.corvane.shadow Accessibility denied\n",
+                   file);
+        std::fclose(file);
+    }
+    setenv("CORVANE_PLATFORM", "sim", 1);
+    setenv("CORVANE_SIM_PRIVACY_DB", db.c_str(), 1);
+    setenv("XDG_STATE_HOME", scratch.path().toLocal8Bit().constData(), 1);
+    auto perms = HelperPerms::create(defaults);
+    PermissionsController controller(perms, systemClock());
+    controller.show(false, false, {});
+    QElapsedTimer waited;
+    waited.start();
+    while (!controller.status() && waited.elapsed() < 20000)
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    ok &= controller.status().has_value();
+    ok &= save(controller.window(), out.filePath(QStringLiteral("permissions.png")));
+    controller.close();
+
+    // The Test Connection alert for a running server on a home network.
+    std::string report = NetInfo::report(3389, true, {{"eth0", "192.168.1.20"}}, true,
+                                         std::string("203.0.113.7"), false);
+    QMessageBox* box = makeAlertBox({QStringLiteral("Test Connection"),
+                                     QString::fromStdString(report),
+                                     {QStringLiteral("OK"), QStringLiteral("Copy Address")}});
+    box->show();
+    ok &= save(box, out.filePath(QStringLiteral("test-connection.png")));
+    delete box;
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,199 @@
+// The settings window: filled from the stored values, saved back in order,
+// with its alerts, on the offscreen platform.
+#include <gtest/gtest.h>
+
+#include "qt_print.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+
+#include "alert_recorder.h"
+#include "app/core/settings.h"
+#include "app/ui/login_store.h"
+#include "app/ui/settings_window.h"
+#include "support.h"
+
+using namespace corvane::app;
+using namespace corvane::app::ui;
+
+namespace {
+
+// The login store in memory: "user:hash" like the real one.
+class MemoryLogins : public LoginStore {
+  public:
+    std::optional<std::string> entry;
+    std::optional<std::string> load() override { return entry; }
+    bool save(const std::string& user, const std::string& password) override {
+        if (user.find_first_of(":\\@") != std::string::npos)
+            return false;
+        entry = user + ":" + std::string(32, password[0] == 'a' ? 'a' : 'b');
+        return true;
+    }
+    bool rename(const std::string& user) override {
+        if (!entry || user.find_first_of(":\\@") != std::string::npos)
+            return false;
+        entry = user + entry->substr(entry->rfind(':'));
+        return true;
+    }
+    void clear() override { entry.reset(); }
+};
+
+class SettingsWindowTest : public ::testing::Test {
+  protected:
+    corvane::test::TempDir dir;
+    corvane::test::ScopedEnv state{"XDG_STATE_HOME", dir.file("state")};
+    std::shared_ptr<UserDefaults> defaults =
+        std::make_shared<UserDefaults>(QString::fromStdString(dir.file("settings.ini")));
+    MemoryLogins logins;
+    int saved = 0;
+    std::unique_ptr<SettingsWindow> window;
+    corvane::test::AlertRecorder alerts;
+
+    void SetUp() override {
+        registerSettingDefaults(*defaults);
+        window = std::make_unique<SettingsWindow>(defaults, logins, [this] { ++saved; });
+    }
+    std::string log() { return corvane::test::readFile(dir.file("state/Corvane/Corvane.log")); }
+};
+
+} // namespace
+
+TEST_F(SettingsWindowTest, PositionsFromTheBottomLeftBecomeTopLeft) {
+    EXPECT_EQ(window->size(), QSize(520, 712));
+    EXPECT_EQ(window->windowTitle(), "Corvane Settings");
+    EXPECT_EQ(window->portField->geometry(), QRect(180, 712 - 662 - 24, 80, 24));
+    EXPECT_EQ(window->nlaPass->geometry(), QRect(330, 712 - 322 - 24, 170, 24));
+    EXPECT_EQ(window->hwenc->geometry(), QRect(180, 712 - 160 - 20, 320, 20));
+    EXPECT_EQ(window->saveButton->geometry(), QRect(370, 712 - 16 - 30, 130, 30));
+    EXPECT_EQ(window->vmode->itemText(0), "Mirror this Mac (recommended)");
+    EXPECT_TRUE(
+        window->vmode->toolTip().startsWith("When the remote screen has a different shape"));
+    EXPECT_EQ(window->clipboard->toolTip(),
+              "Copy and paste both ways, for signed-in sessions that may control this Mac.");
+}
+
+TEST_F(SettingsWindowTest, FilledFromStoredValuesAndSavedBack) {
+    defaults->set("port", 3390);
+    defaults->set("scale", 0.5);
+    defaults->set("fps", 60);
+    defaults->set("bitrateMbps", 20);
+    defaults->set("maxWidth", 5120);
+    defaults->set("maxPixels", 8294400);
+    defaults->set("remoteScreen", "extend");
+    defaults->set("cursorInVideo", true);
+    defaults->set("audio", false);
+    logins.entry = "anna:" + std::string(32, 'c');
+    window->open();
+
+    EXPECT_EQ(window->portField->text(), "3390");
+    EXPECT_EQ(window->scale->value(), 50);
+    EXPECT_EQ(window->scaleLabel->text(), "50%");
+    EXPECT_EQ(window->fps->currentText(), "60");
+    EXPECT_EQ(window->bitrate->currentText(), "20 Mbit/s");
+    EXPECT_EQ(window->maxWidthPop->currentText(), "5120 px");
+    EXPECT_EQ(window->maxSize->currentText(), "4K");
+    EXPECT_EQ(window->vmode->currentText(), "Separate extra screen");
+    EXPECT_TRUE(window->cursor->isChecked());
+    EXPECT_FALSE(window->audio->isChecked());
+    EXPECT_TRUE(window->auth->isChecked());
+    EXPECT_EQ(window->nlaUser->text(), "anna");
+    EXPECT_EQ(window->nlaPass->placeholderText(), "unchanged");
+    EXPECT_EQ(window->nlaStatus->text(),
+              "Set. Clear the user name to remove it; type a password to change it.");
+
+    // A new name with an empty password keeps the stored hash.
+    window->nlaUser->setText(" \tbert ");
+    window->bitrate->setCurrentIndex(0);
+    window->ctrl->setChecked(false);
+    QTest::keyClick(window.get(), Qt::Key_Return); // Return saves
+    EXPECT_EQ(saved, 1);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(logins.entry, "bert:" + std::string(32, 'c'));
+    EXPECT_EQ(defaults->integer("port"), 3390);
+    EXPECT_EQ(defaults->number("scale"), 0.5);
+    EXPECT_EQ(defaults->integer("bitrateMbps"), 5);
+    EXPECT_EQ(defaults->integer("maxWidth"), 5120);
+    EXPECT_EQ(defaults->string("remoteScreen"), "extend");
+    EXPECT_FALSE(defaults->boolean("ctrlAsCmd"));
+    EXPECT_TRUE(defaults->boolean("cursorInVideo"));
+    EXPECT_EQ(log().find("port changed"), std::string::npos);
+}
+
+TEST_F(SettingsWindowTest, OutsideValuesMapToTheNearestChoice) {
+    defaults->set("fps", 25);
+    defaults->set("maxPixels", 5000000);
+    window->open();
+    EXPECT_EQ(window->fps->currentIndex(), -1);
+    EXPECT_EQ(window->maxSize->currentText(), "1440p");
+    window->scale->setValue(100);
+    window->portField->setText("3391");
+    ASSERT_TRUE(window->saveSettings());
+    EXPECT_EQ(defaults->integer("fps"), 30);
+    EXPECT_EQ(defaults->integer("maxPixels"), 3686400);
+    EXPECT_EQ(defaults->value("scale").toDouble(), 1.0);
+    EXPECT_NE(log().find("[Corvane app] port changed in Settings: 3389 -> 3391"),
+              std::string::npos);
+
+    window->open();
+    window->scale->setValue(25);
+    EXPECT_EQ(window->scaleLabel->text(), "25%");
+    ASSERT_TRUE(window->saveSettings());
+    EXPECT_EQ(defaults->number("scale"), 0.25);
+}
+
+TEST_F(SettingsWindowTest, PortOutsideTheRangeIsRefusedAfterTheLogin) {
+    logins.entry = "anna:" + std::string(32, 'c');
+    window->open();
+    window->nlaUser->clear(); // clearing the name removes the login, even with a password
+    window->nlaPass->setText("secret");
+    window->portField->setText("80");
+    window->fps->setCurrentIndex(0);
+    EXPECT_FALSE(window->saveSettings());
+    ASSERT_EQ(alerts.alerts.size(), 1u);
+    EXPECT_EQ(alerts.alerts[0].message, "Port");
+    EXPECT_EQ(alerts.alerts[0].informative,
+              "\"80\" is not a port Corvane can use: type 1024 to 65535 (the RDP port is 3389).");
+    EXPECT_FALSE(logins.entry);
+    EXPECT_TRUE(window->nlaPass->text().isEmpty());
+    EXPECT_FALSE(defaults->contains("port"));
+    EXPECT_FALSE(defaults->contains("fps"));
+    EXPECT_EQ(saved, 0);
+}
+
+TEST_F(SettingsWindowTest, WindowsLoginRefusals) {
+    struct Case {
+        std::optional<std::string> stored;
+        const char* user;
+        const char* password;
+        const char* alert;
+    };
+    const Case cases[] = {
+        {std::nullopt, "anna", "",
+         "Type a password for the Windows login (or clear the user name to leave it off)."},
+        {"anna:" + std::string(32, 'c'), "an:na", "",
+         "The Windows login user name must not contain : \\ or @."},
+        {std::nullopt, "an@na", "pw",
+         "The Windows login user name must not be empty or contain : \\ or @ (and the Keychain "
+         "must be available)."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.user);
+        alerts.alerts.clear();
+        logins.entry = c.stored;
+        window->open();
+        window->nlaUser->setText(c.user);
+        window->nlaPass->setText(c.password);
+        window->portField->setText("4000");
+        EXPECT_FALSE(window->saveSettings());
+        ASSERT_EQ(alerts.alerts.size(), 1u);
+        EXPECT_EQ(alerts.alerts[0].message, "Windows login");
+        EXPECT_EQ(alerts.alerts[0].informative.toStdString(), c.alert);
+        EXPECT_EQ(logins.entry, c.stored);
+        EXPECT_FALSE(defaults->contains("port"));
+    }
+}

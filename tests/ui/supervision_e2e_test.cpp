@@ -1,0 +1,212 @@
+// Supervision with the real server executable on a private Xvfb: the
+// `corvane` executable starting and ending its server, and the delegate's
+// restart schedule driven by a manual clock (only the server starts take
+// real time).
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QApplication>
+#include <filesystem>
+#include <fstream>
+
+#include "app/core/helper_perms.h"
+#include "app/core/launch_plan.h"
+#include "app/core/spawn.h"
+#include "app/ui/app_delegate.h"
+#include "e2e_harness.h"
+#include "manual_clock.h"
+#include "support.h"
+
+using namespace corvane::app;
+using namespace corvane::app::ui;
+using namespace std::chrono_literals;
+using corvane::test::pumpUntil;
+
+namespace {
+
+const std::string kServer = CORVANE_SERVER_EXECUTABLE;
+const std::string kApp = CORVANE_APP_EXECUTABLE;
+
+std::string settingsFile(int port, bool autoStart) {
+    return "[General]\nport=" + std::to_string(port) +
+           "\nautoStart=" + (autoStart ? "true" : "false") + "\nusagePing=false\n";
+}
+
+// The children of `parent` whose command is the server.
+std::vector<pid_t> serverChildren(pid_t parent) {
+    std::vector<pid_t> found;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream stat(entry.path() / "stat");
+        std::string pid, comm, state;
+        long ppid = 0;
+        if (stat >> pid >> comm >> state >> ppid && ppid == parent &&
+            comm.find("freerdp-shadow") != std::string::npos)
+            found.push_back(static_cast<pid_t>(std::stol(pid)));
+    }
+    return found;
+}
+
+std::vector<std::string> commandLine(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+    std::vector<std::string> words;
+    std::string word;
+    while (std::getline(in, word, '\0'))
+        words.push_back(word);
+    return words;
+}
+
+bool gone(pid_t pid) {
+    return kill(pid, 0) != 0;
+}
+
+} // namespace
+
+TEST(CorvaneApp, StartsItsServerFromItsSettingsAndEndsItOnSigterm) {
+    e2e::Xvfb x(86, "1024x768x24");
+    ASSERT_TRUE(x.ok());
+    e2e::TempDir dir;
+    auto env = e2e::isolatedServerEnv(dir, x.name());
+    env["XDG_STATE_HOME"] = dir.file("state");
+    env["XDG_DATA_HOME"] = dir.file("data");
+    env["QT_QPA_PLATFORM"] = "offscreen";
+    env["TALVEN_CLI"] = "";
+    env["DBUS_SESSION_BUS_ADDRESS"] = "";
+    std::filesystem::create_directories(dir.file("config"));
+    ASSERT_TRUE(e2e::writeFile(dir.file("config/com.corvane.app.ini"), settingsFile(34911, true)));
+
+    e2e::Process app;
+    ASSERT_TRUE(app.start({kApp}, env, dir.file("app.out"), dir.file("app.err")));
+    ASSERT_TRUE(e2e::waitUntil([] { return e2e::portOpen(34911); }, 30000ms))
+        << e2e::readFile(dir.file("app.err"));
+    std::vector<pid_t> servers = serverChildren(app.pid());
+    ASSERT_EQ(servers.size(), 1u);
+
+    ServerSettings settings;
+    settings.port = 34911;
+    std::vector<std::string> expected{kServer};
+    for (const std::string& argument : buildLaunchPlan(settings, {}).arguments)
+        expected.push_back(argument);
+    EXPECT_EQ(commandLine(servers[0]), expected);
+
+    const std::string logPath = dir.file("state/Corvane/Corvane.log");
+    ASSERT_TRUE(
+        e2e::waitUntil([&] { return e2e::fileContains(logPath, "Listening on"); }, 10000ms));
+    EXPECT_TRUE(e2e::fileContains(logPath, "] [Corvane app] permission check: screen=1 input=1\n"));
+    EXPECT_TRUE(e2e::fileContains(logPath, "] [Corvane app] starting Corvane Server: /port:34911"));
+
+    app.signal(SIGTERM);
+    EXPECT_EQ(app.waitExit(30000ms), std::optional<int>(0));
+    EXPECT_TRUE(gone(servers[0]));
+    EXPECT_FALSE(e2e::portOpen(34911));
+    EXPECT_TRUE(e2e::fileContains(logPath, "] [Corvane app] Corvane Server stopped\n"));
+}
+
+namespace {
+
+class Supervision : public ::testing::Test {
+  protected:
+    e2e::Xvfb x{87, "1024x768x24"};
+    corvane::test::TempDir dir;
+    std::vector<std::unique_ptr<corvane::test::ScopedEnv>> env;
+    corvane::test::ManualClock clock;
+    std::shared_ptr<UserDefaults> defaults;
+    std::unique_ptr<AppDelegate> delegate;
+
+    void SetUp() override {
+        ASSERT_TRUE(x.ok());
+        const std::map<std::string, std::optional<std::string>> vars{
+            {"HOME", dir.path()},
+            {"XDG_RUNTIME_DIR", dir.path()},
+            {"XDG_CONFIG_HOME", dir.file("config")},
+            {"XDG_STATE_HOME", dir.file("state")},
+            {"XDG_DATA_HOME", dir.file("data")},
+            {"DISPLAY", x.name()},
+            {"TALVEN_CLI", kServer},
+            {"CORVANE_PLATFORM", std::nullopt},
+            {"MAC_SHADOW_PERMS", std::nullopt},
+            {"MAC_SHADOW_NLA", std::nullopt},
+            {"MAC_SHADOW_STATS_FILE", std::nullopt}};
+        for (const auto& [name, value] : vars)
+            env.push_back(std::make_unique<corvane::test::ScopedEnv>(name, value));
+        corvane::test::writeFile(dir.file("settings.ini"), settingsFile(34912, false));
+        defaults = std::make_shared<UserDefaults>(QString::fromStdString(dir.file("settings.ini")));
+        registerSettingDefaults(*defaults);
+
+        AppDelegate::Services services;
+        services.defaults = defaults;
+        services.helperPerms = HelperPerms::create(defaults, dir.file("no-install"));
+        services.clock = &clock;
+        services.showPresence = false;
+        delegate = std::make_unique<AppDelegate>(services);
+    }
+    void TearDown() override {
+        if (delegate)
+            delegate->stopServer();
+    }
+    std::string log() { return corvane::test::readFile(dir.file("state/Corvane/Corvane.log")); }
+    // Waits until a new server runs and captures (so it has its signal
+    // handlers); its pid.
+    pid_t awaitServer() {
+        size_t seen = log().size();
+        EXPECT_TRUE(pumpUntil(
+            [&] {
+                return delegate->running() && e2e::portOpen(34912) &&
+                       log().find("[mac_shadow_frame_callback]", seen) != std::string::npos;
+            },
+            30));
+        return delegate->task() ? delegate->task()->pid() : -1;
+    }
+    // Kills the server and waits for the delegate to see the end.
+    void killServer(pid_t pid, int signal) {
+        ASSERT_EQ(kill(pid, signal), 0);
+        ASSERT_TRUE(pumpUntil([&] { return !delegate->task(); }, 30));
+    }
+};
+
+} // namespace
+
+TEST_F(Supervision, RestartsAfterGrowingDelaysUntilStopped) {
+    delegate->startServer();
+    delegate->startServer(); // while the check runs: still one server
+    EXPECT_TRUE(delegate->starting());
+    pid_t first = awaitServer();
+    ASSERT_GT(first, 0);
+
+    killServer(first, SIGKILL);
+    EXPECT_EQ(delegate->lastError(), "Stopped unexpectedly (code 137)");
+    EXPECT_EQ(clock.pending(), std::vector<double>{2.0});
+    EXPECT_NE(log().find("] [Corvane app] Corvane Server ended (code 137)\n"), std::string::npos);
+    EXPECT_NE(log().find("starting Corvane Server again in 2 s (1 unexpected end in a row)"),
+              std::string::npos);
+    clock.advance(1.9);
+    EXPECT_FALSE(delegate->starting());
+    clock.advance(0.1);
+    pid_t second = awaitServer();
+    EXPECT_NE(second, first);
+
+    killServer(second, SIGKILL);
+    EXPECT_EQ(clock.pending(), std::vector<double>{4.0});
+    EXPECT_NE(log().find("again in 4 s (2 unexpected ends in a row)"), std::string::npos);
+    clock.advance(4);
+    pid_t third = awaitServer();
+
+    clock.advance(400); // a long run starts the count afresh
+    killServer(third, SIGKILL);
+    EXPECT_EQ(delegate->unexpectedEnds(), 1);
+    EXPECT_EQ(clock.pending(), std::vector<double>{2.0});
+
+    delegate->stopServer(); // during the delay: cancelled
+    EXPECT_FALSE(delegate->restartPending());
+    clock.advance(60);
+    EXPECT_FALSE(delegate->starting());
+    EXPECT_FALSE(delegate->task());
+
+    delegate->startServer();
+    pid_t fourth = awaitServer();
+    killServer(fourth, SIGTERM); // the server's clean end: no restart
+    EXPECT_TRUE(clock.pending().empty());
+    EXPECT_FALSE(delegate->lastError());
+    EXPECT_NE(log().find("Corvane Server ended (code 0)"), std::string::npos);
+    // The server's own output is in the same file.
+    EXPECT_NE(log().find("[mac_shadow_on_terminate]"), std::string::npos);
+}

@@ -1,6 +1,6 @@
 #include "app/core/launch_plan.h"
 
-#include <cstdio>
+#include <charconv>
 
 extern char** environ;
 
@@ -27,10 +27,12 @@ std::vector<std::string> launchArguments(const ServerSettings& s) {
     return arguments;
 }
 
+// Always with a decimal point: the server reads "0,75" as 0. printf would
+// follow the process locale, which Qt sets to the user's.
 std::string twoDecimals(double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.2f", value);
-    return text;
+    char text[400]; // room for the widest double in fixed notation
+    auto [end, error] = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 2);
+    return error == std::errc() ? std::string(text, end) : std::string("0.00");
 }
 
 std::string h264ProfileName(const std::string& profile) {

@@ -6,8 +6,9 @@
 namespace corvane::app {
 
 // Queues `job` to run on the main thread's event loop. Without an
-// application object there is no main loop; the job then runs at once on the
-// calling thread so that no result is ever lost.
+// application object, or once the application has announced its end
+// (aboutToQuit) or is being destroyed, the job is dropped: it never runs on
+// the posting thread against state that is being destroyed.
 void postToMain(std::function<void()> job);
 
 } // namespace corvane::app

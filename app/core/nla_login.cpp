@@ -56,13 +56,9 @@ std::u32string trimmedBlanks(const std::u32string& text) {
     return text.substr(begin, end - begin);
 }
 
-bool acceptableUserName(const std::u32string& name) {
-    if (name.empty() || name.size() >= 128)
-        return false;
-    for (char32_t c : name)
-        if (c == ':' || c == '\\' || c == '@' || c < 32)
-            return false;
-    return true;
+std::u32string trimmedUserName(const std::string& user) {
+    QString decoded = QString::fromUtf8(user.data(), static_cast<qsizetype>(user.size()));
+    return trimmedBlanks(decoded.toStdU32String());
 }
 
 bool isHashText(const std::string& text) {
@@ -109,15 +105,34 @@ std::string ntHashHex(const std::string& password) {
     return hexLower(digest, sizeof digest);
 }
 
+std::optional<std::string> userNameProblem(const std::string& user) {
+    const std::u32string name = trimmedUserName(user);
+    if (name.empty())
+        return "Enter a user name.";
+    for (char32_t c : name) {
+        if (c == ':' || c == '\\' || c == '@')
+            return "The user name cannot contain a colon (:), a backslash (\\) or an at sign (@).";
+        if (c < 32)
+            return "The user name cannot contain control characters.";
+    }
+    // The server reads the name in bytes of UTF-8, so the limit is counted
+    // the same way here: 127 plain letters, fewer accented or other ones.
+    const size_t bytes = QString::fromStdU32String(name).toUtf8().size();
+    if (bytes > maxUserBytes)
+        return "The user name is too long: it takes " + std::to_string(bytes) + " bytes, at most " +
+               std::to_string(maxUserBytes) +
+               " are allowed (letters such as \u00e9 take two bytes, many others three or "
+               "four).";
+    return std::nullopt;
+}
+
 std::optional<std::string> entry(const std::string& user, const std::string& hashHex) {
-    QString decoded = QString::fromUtf8(user.data(), static_cast<qsizetype>(user.size()));
-    std::u32string name = trimmedBlanks(decoded.toStdU32String());
-    if (!acceptableUserName(name) || !isHashText(hashHex))
+    if (userNameProblem(user) || !isHashText(hashHex))
         return std::nullopt;
     std::string lower;
     for (char c : hashHex)
         lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
-    return QString::fromStdU32String(name).toStdString() + ":" + lower;
+    return QString::fromStdU32String(trimmedUserName(user)).toStdString() + ":" + lower;
 }
 
 std::optional<std::string> user(const std::optional<std::string>& entryText) {

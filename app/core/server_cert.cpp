@@ -68,7 +68,9 @@ struct X509Free {
 };
 using X509Pointer = std::unique_ptr<X509, X509Free>;
 
-// The common name when there is one, else the whole subject on one line.
+// The common name when the subject has one: an empty one leaves the server
+// unnamed in clients, whatever else the subject holds. Without a common
+// name, the whole subject on one line.
 std::optional<std::string> subjectSummary(X509_NAME* subject) {
     if (!subject || X509_NAME_entry_count(subject) == 0)
         return std::nullopt;
@@ -77,12 +79,13 @@ std::optional<std::string> subjectSummary(X509_NAME* subject) {
         ASN1_STRING* data = X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, index));
         unsigned char* utf8 = nullptr;
         int length = ASN1_STRING_to_UTF8(&utf8, data);
-        if (length > 0) {
-            std::string name(reinterpret_cast<char*>(utf8), static_cast<size_t>(length));
-            OPENSSL_free(utf8);
-            return name;
-        }
+        std::string name;
+        if (length > 0)
+            name.assign(reinterpret_cast<char*>(utf8), static_cast<size_t>(length));
         OPENSSL_free(utf8);
+        if (name.find_first_not_of(" \t") == std::string::npos)
+            return std::nullopt;
+        return name;
     }
     char* line = X509_NAME_oneline(subject, nullptr, 0);
     if (!line)

@@ -1,6 +1,42 @@
 #include "app/core/user_defaults.h"
 
+#include <climits>
+#include <cmath>
+
 namespace corvane::app {
+
+namespace {
+
+// A number as a whole one. The range is checked before converting, since
+// converting a double beyond it (1e30, inf) is undefined; NaN reads as 0.
+long long clampedWhole(double real) {
+    if (std::isnan(real))
+        return 0;
+    if (real >= 0x1p63)
+        return LLONG_MAX;
+    if (real <= -0x1p63)
+        return LLONG_MIN;
+    return static_cast<long long>(real);
+}
+
+// Text as a yes/no the way the platform's own preferences read it: leading
+// blanks, a sign and zeros are skipped; then "Y", "y", "T", "t" or a digit
+// 1-9 mean yes, anything else ("no", "NO", "false", "0", "") means no.
+bool textMeansYes(const QString& text) {
+    qsizetype i = 0;
+    while (i < text.size() && text[i].isSpace())
+        ++i;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-'))
+        ++i;
+    while (i < text.size() && text[i] == u'0')
+        ++i;
+    if (i == text.size())
+        return false;
+    const QChar c = text[i];
+    return c == u'Y' || c == u'y' || c == u'T' || c == u't' || (c >= u'1' && c <= u'9');
+}
+
+} // namespace
 
 UserDefaults::UserDefaults()
     : settings_(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
@@ -27,12 +63,14 @@ QVariant UserDefaults::value(const QString& key) const {
 long long UserDefaults::integer(const QString& key) const {
     QVariant v = value(key);
     bool ok = false;
+    if (v.typeId() == QMetaType::Double || v.typeId() == QMetaType::Float)
+        return clampedWhole(v.toDouble());
     long long whole = v.toLongLong(&ok);
     if (ok)
         return whole;
     // "2.9" stored as text reads as 2, as a number would.
     double real = v.toDouble(&ok);
-    return ok ? static_cast<long long>(real) : 0;
+    return ok ? clampedWhole(real) : 0;
 }
 
 double UserDefaults::number(const QString& key) const {
@@ -43,15 +81,8 @@ double UserDefaults::number(const QString& key) const {
 
 bool UserDefaults::boolean(const QString& key) const {
     QVariant v = value(key);
-    if (v.typeId() == QMetaType::QString) {
-        QString text = v.toString().trimmed().toLower();
-        if (text == QLatin1String("yes"))
-            return true;
-        bool ok = false;
-        long long whole = text.toLongLong(&ok);
-        if (ok)
-            return whole != 0;
-    }
+    if (v.typeId() == QMetaType::QString)
+        return textMeansYes(v.toString());
     return v.toBool();
 }
 

@@ -26,7 +26,9 @@ class UserDefaults {
     bool contains(const QString& key) const;
     // Stored value, else registered default, else an invalid QVariant.
     QVariant value(const QString& key) const;
-    // Typed reads; absent keys read as 0, 0.0, false.
+    // Typed reads; absent keys read as 0, 0.0, false. Text written from
+    // outside reads like the platform's preferences: "no", "NO", "false" and
+    // "0" are false; numbers beyond the integer range are clamped.
     long long integer(const QString& key) const;
     double number(const QString& key) const;
     bool boolean(const QString& key) const;

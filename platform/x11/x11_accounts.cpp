@@ -3,7 +3,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <pwd.h>
 #include <security/pam_appl.h>
+#include <unistd.h>
 
 namespace corvane::platform::x11 {
 
@@ -86,6 +88,20 @@ AccountVerdict PamAccounts::verify(const std::string& account, const std::string
         status = pam_acct_mgmt(handle, PAM_SILENT | PAM_DISALLOW_NULL_AUTHTOK);
     pam_end(handle, status);
     return verdictFor(status);
+}
+
+AccountReach PamAccounts::reach() const {
+    const uid_t uid = geteuid();
+    if (uid == 0)
+        return {};
+    passwd entry{};
+    passwd* found = nullptr;
+    char buffer[4096];
+    const std::string why = "the server does not run as root, and PAM (pam_unix) checks no "
+                            "other account's password without root";
+    if (getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found)
+        return {false, found->pw_name, why};
+    return {false, "uid " + std::to_string(uid), why};
 }
 
 } // namespace corvane::platform::x11

@@ -10,6 +10,7 @@ class PamAccounts : public Accounts {
   public:
     explicit PamAccounts(std::string service = "corvane") : service_(std::move(service)) {}
     AccountVerdict verify(const std::string& account, const std::string& password) override;
+    AccountReach reach() const override;
 
   private:
     std::string service_;

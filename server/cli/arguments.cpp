@@ -1,6 +1,10 @@
 #include "arguments.h"
 
 #include <cstring>
+#include <string>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
 
 namespace {
 // Value, default and help texts follow the shadow library's own switches so
@@ -76,4 +80,50 @@ COMMAND_LINE_ARGUMENT_A* corvane_server_arguments(void) {
 bool corvane_argument_enabled(COMMAND_LINE_ARGUMENT_A* table, const char* name) {
     const COMMAND_LINE_ARGUMENT_A* arg = CommandLineFindArgumentA(table, name);
     return arg && (arg->Flags & COMMAND_LINE_VALUE_PRESENT) && arg->Value == BoolValueTrue;
+}
+
+const char* corvane_argument_value(COMMAND_LINE_ARGUMENT_A* table, const char* name) {
+    const COMMAND_LINE_ARGUMENT_A* arg = CommandLineFindArgumentA(table, name);
+    return arg && (arg->Flags & COMMAND_LINE_VALUE_PRESENT) ? arg->Value : nullptr;
+}
+
+namespace {
+
+bool isLoopback(std::string address) {
+    if (address.size() >= 2 && address.front() == '[' && address.back() == ']')
+        address = address.substr(1, address.size() - 2);
+    if (address == "localhost")
+        return true;
+    in_addr v4{};
+    if (inet_pton(AF_INET, address.c_str(), &v4) == 1)
+        return (ntohl(v4.s_addr) >> 24) == 127;
+    in6_addr v6{};
+    if (inet_pton(AF_INET6, address.c_str(), &v6) == 1)
+        return IN6_IS_ADDR_LOOPBACK(&v6) || (IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127);
+    return false; // a host name or anything unreadable may be any address
+}
+
+} // namespace
+
+bool corvane_reachable_from_network(const char* bindAddresses, const char* ipcSocket) {
+    if (ipcSocket && *ipcSocket)
+        return false;
+    if (!bindAddresses || !*bindAddresses)
+        return true;
+    const std::string list(bindAddresses);
+    size_t start = 0;
+    bool any = false;
+    while (start <= list.size()) {
+        size_t comma = list.find(',', start);
+        if (comma == std::string::npos)
+            comma = list.size();
+        const std::string address = list.substr(start, comma - start);
+        if (!address.empty()) {
+            any = true;
+            if (!isLoopback(address))
+                return true;
+        }
+        start = comma + 1;
+    }
+    return !any;
 }

@@ -5,6 +5,7 @@
 #include <winpr/cmdline.h>
 
 #include "arguments.h"
+#include "cert_folder.h"
 #include "server/shadow/ext/peer_guard.h"
 #include "server/shadow/ext/cliprdr_channel.h"
 #include "server/shadow/ext/disp_channel.h"
@@ -35,6 +36,23 @@ bool applyDefaults(rdpSettings* settings) {
            freerdp_settings_set_bool(settings, FreeRDP_HasRelativeMouseEvent, FALSE);
 }
 
+// Without authentication, whoever reaches the port works this desktop: say
+// so where nobody can miss it.
+void warnWhenOpenToTheNetwork(const rdpShadowServer* server, COMMAND_LINE_ARGUMENT_A* args) {
+    if (server->authentication ||
+        !corvane_reachable_from_network(corvane_argument_value(args, "bind-address"),
+                                        corvane_argument_value(args, "ipc-socket")))
+        return;
+    static const char rule[] = "****************************************************************";
+    WLog_WARN(TAG, "%s", rule);
+    WLog_WARN(TAG,
+              "NO AUTHENTICATION (-auth) on a network address: anyone who can reach port %u "
+              "sees this desktop and uses its keyboard and mouse without a password",
+              static_cast<unsigned>(server->port));
+    WLog_WARN(TAG, "use +auth, or /bind-address:127.0.0.1 to keep the server to this computer");
+    WLog_WARN(TAG, "%s", rule);
+}
+
 int runServer(rdpShadowServer* server, int argc, char** argv) {
     COMMAND_LINE_ARGUMENT_A* args = corvane_server_arguments();
     if (!applyDefaults(server->settings) || !shadow_ext_attach(server))
@@ -44,7 +62,17 @@ int runServer(rdpShadowServer* server, int argc, char** argv) {
         return shadow_server_command_line_status_print(server, argc, argv, status, args);
     shadow_ext_of(server)->serverSideCursor = corvane_argument_enabled(args, "server-side-cursor");
 
-    if (shadow_server_init(server) < 0) {
+    warnWhenOpenToTheNetwork(server, args);
+
+    // The library creates the certificate and key inside init (before the
+    // probe run ends there too): they are made private to the user.
+    corvane_private_certificate_folder();
+    int initStatus = 0;
+    {
+        PrivateFileMode privateFiles;
+        initStatus = shadow_server_init(server);
+    }
+    if (initStatus < 0) {
         WLog_ERR(TAG, "Server initialization failed.");
         return -1;
     }

@@ -1,7 +1,11 @@
 // The server's command line and environment for given settings.
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cstdio>
+
 #include "app/core/launch_plan.h"
+#include "support.h"
 
 using namespace corvane::app;
 using Args = std::vector<std::string>;
@@ -135,4 +139,28 @@ TEST(LaunchPlanEnvironment, ValuesAreNormalised) {
     EXPECT_EQ(
         env([](ServerSettings& s) { s.videoEncoder = false; }, "FREERDP_VIDEOTOOLBOX_ENCODER"),
         "0");
+}
+
+// Qt switches the process to the user's locale; the numbers the server reads
+// must not follow it (under de_DE "%.2f" gives "0,75", which the server
+// reads as 0).
+TEST(LaunchPlanEnvironment, NumbersIgnoreTheUsersLocale) {
+    corvane::test::TempDir dir;
+    ASSERT_TRUE(corvane::test::shell("localedef -c -i de_DE -f UTF-8 '" + dir.file("de_DE.UTF-8") +
+                                     "' 2>&1"));
+    corvane::test::ScopedEnv localePath{"LOCPATH", dir.path()};
+    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr);
+    char localised[16];
+    std::snprintf(localised, sizeof localised, "%.2f", 0.75);
+    ServerSettings s;
+    s.scale = 0.75;
+    s.bitrateMbps = 12000;
+    s.maxWidth = 2560;
+    const LaunchPlan plan = buildLaunchPlan(s, {});
+    std::setlocale(LC_ALL, "C");
+    ASSERT_STREQ(localised, "0,75") << "the comma locale was in force";
+    EXPECT_EQ(var(plan, "MAC_SHADOW_SCALE"), "0.75");
+    EXPECT_EQ(var(plan, "MAC_SHADOW_MAX_PIXELS"), "2073600");
+    EXPECT_EQ(var(plan, "MAC_SHADOW_BITRATE_MBPS"), "12000");
+    EXPECT_EQ(var(plan, "MAC_SHADOW_MAX_WIDTH"), "2560");
 }

@@ -1,7 +1,12 @@
 // Certificate upkeep over certificate files made by the openssl command.
 #include <gtest/gtest.h>
 
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
 #include <filesystem>
+#include <vector>
 
 #include "app/core/server_cert.h"
 #include "support.h"
@@ -29,7 +34,51 @@ class ServerCertTest : public ::testing::Test {
     }
 };
 
+// A self-signed certificate whose subject holds exactly these entries, each
+// set as given (the openssl command refuses or drops empty values).
+std::string certificateWithSubject(const std::vector<std::pair<int, std::string>>& entries) {
+    EVP_PKEY* key = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
+    X509* certificate = X509_new();
+    X509_NAME* name = X509_get_subject_name(certificate);
+    for (const auto& [nid, value] : entries)
+        X509_NAME_add_entry_by_NID(name, nid, V_ASN1_UTF8STRING,
+                                   reinterpret_cast<const unsigned char*>(value.data()),
+                                   static_cast<int>(value.size()), -1, 0);
+    X509_set_issuer_name(certificate, name);
+    X509_gmtime_adj(X509_getm_notBefore(certificate), 0);
+    X509_gmtime_adj(X509_getm_notAfter(certificate), 86400);
+    X509_set_pubkey(certificate, key);
+    X509_sign(certificate, key, EVP_sha256());
+    BIO* out = BIO_new(BIO_s_mem());
+    PEM_write_bio_X509(out, certificate);
+    char* data = nullptr;
+    const long size = BIO_get_mem_data(out, &data);
+    std::string pem(data, static_cast<size_t>(size));
+    BIO_free(out);
+    X509_free(certificate);
+    EVP_PKEY_free(key);
+    return pem;
+}
+
 } // namespace
+
+TEST(CertificateName, AnEmptyCommonNameLeavesTheServerUnnamed) {
+    const struct {
+        std::vector<std::pair<int, std::string>> subject;
+        std::optional<std::string> name;
+    } cases[] = {
+        {{{NID_commonName, "corvane-host"}}, "corvane-host"},
+        {{{NID_commonName, ""}}, std::nullopt},
+        {{{NID_commonName, "  "}}, std::nullopt},
+        {{{NID_organizationName, "Corvane"}, {NID_commonName, ""}}, std::nullopt},
+        {{}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const std::string pem = certificateWithSubject(c.subject);
+        ASSERT_NE(pem.find("BEGIN CERTIFICATE"), std::string::npos);
+        EXPECT_EQ(ServerCert::subjectName(pem), c.name) << pem;
+    }
+}
 
 TEST_F(ServerCertTest, NamedCertificateIsKept) {
     makeCertificate("/CN=corvane-host/O=Corvane");

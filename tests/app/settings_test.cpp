@@ -2,6 +2,8 @@
 // the remote-screen migration and the removed security setting.
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "app/core/app_log.h"
 #include "app/core/settings.h"
 #include "support.h"
@@ -19,11 +21,20 @@ class SettingsTest : public ::testing::Test {
     ScopedEnv data{"XDG_DATA_HOME", dir.file("data")};
     QString file = QString::fromStdString(dir.file("settings.ini"));
 
-    UserDefaults fresh() {
-        UserDefaults d(file);
+    UserDefaults fresh() { return fresh(file); }
+    UserDefaults fresh(const QString& path) {
+        UserDefaults d(path);
         registerSettingDefaults(d);
         return d;
     }
+    // A settings file written from outside; a new name each time, since
+    // QSettings keeps files it read in a process-wide cache.
+    UserDefaults writtenOutside(const std::string& lines) {
+        const std::string path = dir.file("outside" + std::to_string(++outsideFiles) + ".ini");
+        corvane::test::writeFile(path, "[General]\n" + lines);
+        return fresh(QString::fromStdString(path));
+    }
+    int outsideFiles = 0;
     ServerSettings read(const UserDefaults& d, std::optional<std::string> login = {}) {
         return currentSettings(d, [login] { return login; });
     }
@@ -90,6 +101,43 @@ TEST_F(SettingsTest, SizeAlignAndProfileFallbacks) {
     EXPECT_EQ(read(d).h264Profile, "baseline");
     d.set(Key::sizeAlign, 0);
     EXPECT_EQ(read(d).sizeAlign, 0) << "a stored 0 stays 0; the launch plan maps it";
+}
+
+// Values written into the file from outside the application, as text.
+TEST_F(SettingsTest, TextWrittenFromOutsideReadsLikeThePlatformPreferences) {
+    const struct {
+        const char* text;
+        bool value;
+    } flags[] = {{"no", false}, {"NO", false}, {"false", false}, {"FALSE", false},
+                 {"0", false},  {"00", false}, {"", false},      {"off", false},
+                 {"yes", true}, {"YES", true}, {"true", true},   {"T", true},
+                 {"1", true},   {"2", true},   {" y", true},     {"010", true}};
+    for (const auto& f : flags) {
+        UserDefaults d =
+            writtenOutside(std::string("adaptiveFps=") + f.text + "\naudio=" + f.text + "\n");
+        const ServerSettings s = read(d);
+        EXPECT_EQ(s.adaptiveFps, f.value) << '"' << f.text << '"';
+        EXPECT_EQ(s.audio, f.value) << '"' << f.text << '"';
+    }
+}
+
+TEST_F(SettingsTest, NumbersBeyondTheIntegerRangeAreClampedBeforeConversion) {
+    const struct {
+        const char* text;
+        long long whole;
+    } numbers[] = {{"1e30", LLONG_MAX}, {"-1e30", LLONG_MIN}, {"inf", LLONG_MAX},
+                   {"-inf", LLONG_MIN}, {"nan", 0},           {"9.3e18", LLONG_MAX},
+                   {"2.9", 2},          {"-2.9", -2},         {"9223372036854775807", LLONG_MAX}};
+    for (const auto& n : numbers) {
+        UserDefaults d =
+            writtenOutside(std::string("maxPixels=") + n.text + "\nfps=" + n.text + "\n");
+        EXPECT_EQ(d.integer(Key::maxSize), n.whole) << n.text;
+        const int fps = n.whole > INT_MAX ? INT_MAX : n.whole < INT_MIN ? INT_MIN : int(n.whole);
+        EXPECT_EQ(read(d).fps, fps) << n.text;
+    }
+    UserDefaults d = fresh();
+    d.set(Key::fps, 1e300); // a number stored as a double, not as text
+    EXPECT_EQ(read(d).fps, INT_MAX);
 }
 
 TEST(RemoteScreenTest, StoredModeWinsOverTheLegacyKey) {

@@ -112,6 +112,19 @@ TEST(SpawnTerminate, ChildIgnoringSigtermIsKilledAfterTheGrace) {
     EXPECT_EQ(child->exitCode(), 128 + SIGKILL);
 }
 
+TEST(SpawnTerminate, ChildEndingAMomentAfterSigtermIsGivenTheGrace) {
+    Pipe pipe;
+    // Like the server: SIGTERM starts an orderly end that takes a moment.
+    auto child = startShell(
+        "trap 'sleep 0.5; exit 0' TERM; echo ready; while :; do sleep 0.1; done", pipe.fds[1]);
+    pipe.closeWrite();
+    ASSERT_TRUE(readUntil(pipe.fds[0], "ready"));
+    child->terminate(20);
+    EXPECT_FALSE(child->isRunning());
+    EXPECT_FALSE(child->killedBySignal()) << "killed before its grace period ran out";
+    EXPECT_EQ(child->exitCode(), 0);
+}
+
 TEST(SpawnTerminate, ReapedChildGetsNoSignal) {
     auto child = startShell("exit 5");
     ASSERT_TRUE(child->wait(10));

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <limits>
 
 namespace mac_env {
 
@@ -21,15 +20,19 @@ int64_t leadingInt(const char* value) {
         negative = (*p++ == '-');
     if (!std::isdigit(static_cast<unsigned char>(*p)))
         return 0;
-    int64_t result = 0;
-    const int64_t limit = std::numeric_limits<int64_t>::max() / 10;
+    // Accumulated as a magnitude so that the most negative value fits too;
+    // the check comes before each digit, the last one included.
+    const uint64_t limit = negative ? uint64_t{1} << 63 : uint64_t{INT64_MAX};
+    uint64_t magnitude = 0;
     for (; std::isdigit(static_cast<unsigned char>(*p)); ++p) {
-        if (result > limit)
-            return negative ? std::numeric_limits<int64_t>::min()
-                            : std::numeric_limits<int64_t>::max();
-        result = result * 10 + (*p - '0');
+        const auto digit = static_cast<uint64_t>(*p - '0');
+        if (magnitude > (limit - digit) / 10)
+            return negative ? INT64_MIN : INT64_MAX;
+        magnitude = magnitude * 10 + digit;
     }
-    return negative ? -result : result;
+    if (!negative)
+        return static_cast<int64_t>(magnitude);
+    return magnitude == limit ? INT64_MIN : -static_cast<int64_t>(magnitude);
 }
 
 double leadingDouble(const char* value) {

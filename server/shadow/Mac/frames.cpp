@@ -208,7 +208,7 @@ extern "C" void mac_shadow_publish(macShadowSubsystem* record) {
         if (client && client->encoder) {
             const UINT32 fps = mac_shadow_host().preferredFps(client->encoder);
             if (fps >= 1)
-                record->common.base.captureFrameRate = fps;
+                mac_shadow_set_frame_rate(&record->common.base, fps);
         }
     }
     ArrayList_Unlock(server->clients);

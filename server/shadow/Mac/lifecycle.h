@@ -10,6 +10,8 @@ void mac_shadow_init_rates(macShadowSubsystem* record);
 bool mac_shadow_init_desktop(macShadowSubsystem* record);
 // Start's permission report.
 void mac_shadow_log_permissions(void);
+// Logs once which accounts can log in with a password.
+void mac_shadow_log_login_accounts(const rdpShadowServer* server);
 // Asks the subsystem thread to end and waits for it (Stop).
 void mac_shadow_end_subsystem_thread(macShadowSubsystem* record);
 // True when the subsystem thread was asked to end and did not.

@@ -55,13 +55,13 @@ typedef struct macShadowSubsystem {
     uint32_t displayAssertionId, systemAssertionId;
     bool displayAssertionHeld;
     uint64_t soundState;
-    bool pictureCaptured;
+    std::atomic<bool> pictureCaptured; // written by capture, read by the subsystem thread
     uint64_t lastRepaintSkipLog;
     bool captureDown;
     uint64_t stoppedCountSeen;
     uint64_t nextCaptureRestart;
     uint64_t nextActivityDeclare;
-    bool inputSeen;
+    std::atomic<bool> inputSeen; // written by client threads, read by the subsystem thread
     uint64_t lastRemoteInput;
     uint64_t idleAwakeMs;
     bool idleLogged;
@@ -127,3 +127,12 @@ int ShadowSubsystemEntry(RDP_SHADOW_ENTRY_POINTS* pEntryPoints);
 const char* ShadowSubsystemName(void);
 
 } // extern "C"
+
+// The loop's pace lives in the library's record as a plain field; the capture
+// thread sets it from the client's encoder while the subsystem thread reads it.
+inline UINT32 mac_shadow_frame_rate(rdpShadowSubsystem* base) {
+    return std::atomic_ref<UINT32>(base->captureFrameRate).load(std::memory_order_relaxed);
+}
+inline void mac_shadow_set_frame_rate(rdpShadowSubsystem* base, UINT32 fps) {
+    std::atomic_ref<UINT32>(base->captureFrameRate).store(fps, std::memory_order_relaxed);
+}

@@ -7,6 +7,7 @@
 #include "lifecycle.h"
 #include "log.h"
 #include "main_display_watch.h"
+#include "platform/platform.h"
 #include "power.h"
 #include "sound.h"
 #include "terminate.h"
@@ -23,6 +24,20 @@ void mac_shadow_log_permissions(void) {
     else
         MAC_WARN("Screen Recording permission: NOT granted - use Repair Permissions in the "
                  "Corvane menu and switch on Corvane Server");
+}
+
+// Said once at start: an account the service cannot check reads as a wrong
+// password, and three of those lock the client's address out.
+void mac_shadow_log_login_accounts(const rdpShadowServer* server) {
+    if (!server || !server->authentication)
+        return;
+    const auto reach = corvane::platform::current().accounts().reach();
+    if (reach.everyAccount)
+        MAC_INFO("password logins: every local account can log in with its own password");
+    else
+        MAC_WARN("password logins: only the account '%s' can log in (%s); any other account "
+                 "reads as a wrong password",
+                 reach.onlyAccount.c_str(), reach.why.c_str());
 }
 
 namespace {
@@ -55,6 +70,7 @@ extern "C" int mac_shadow_subsystem_start(rdpShadowSubsystem* subsystem) {
         return -1;
     auto* record = reinterpret_cast<macShadowSubsystem*>(subsystem);
     mac_shadow_log_permissions();
+    mac_shadow_log_login_accounts(subsystem->server);
     // Before the first capture: only streams started afterwards carry sound.
     mac_shadow_sound_start(record);
     if (!mac_shadow_install_termination())

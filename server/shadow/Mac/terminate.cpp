@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -46,24 +47,49 @@ int reasonIndex(const char* reason) {
     return kParentGone;
 }
 
-int openParentWatch(pid_t parent) {
-    return static_cast<int>(syscall(SYS_pidfd_open, parent, 0));
+// Without pidfd_open (old kernels, seccomp filters) the parent is watched by
+// asking for the parent process id now and then: it changes once the parent
+// has ended and this process has been handed to another.
+constexpr int kParentPollMs = 1000;
+
+struct ParentWatch {
+    int fd = -1;      // a pidfd that becomes readable when the parent ends
+    pid_t polled = 0; // else the parent id to compare getppid() with
+};
+
+ParentWatch openParentWatch(pid_t parent) {
+    ParentWatch watch;
+    watch.fd = static_cast<int>(syscall(SYS_pidfd_open, parent, 0));
+    if (watch.fd >= 0) {
+        MAC_INFO("parent watch: process %d, through a pidfd", static_cast<int>(parent));
+        return watch;
+    }
+    const int error = errno;
+    watch.polled = parent;
+    MAC_WARN("parent watch: process %d, by checking the parent process id every %d ms "
+             "(pidfd_open is unavailable: %s)",
+             static_cast<int>(parent), kParentPollMs, std::strerror(error));
+    return watch;
 }
 
-void terminationThread(int parentFd) {
-    pollfd fds[2] = {{gWakePipe[0], POLLIN, 0}, {parentFd, POLLIN, 0}};
+void terminationThread(ParentWatch parent) {
+    pollfd fds[2] = {{gWakePipe[0], POLLIN, 0}, {parent.fd, POLLIN, 0}};
     for (;;) {
-        const int n = poll(fds, parentFd >= 0 ? 2 : 1, -1);
+        const int n = poll(fds, parent.fd >= 0 ? 2 : 1, parent.polled ? kParentPollMs : -1);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
             return;
+        if (parent.polled && getppid() != parent.polled) {
+            parent.polled = 0;
+            mac_shadow_on_terminate(kReasons[kParentGone]);
+        }
         if (fds[0].revents & POLLIN) {
             char index = 0;
             if (read(gWakePipe[0], &index, 1) == 1 && index >= 0 && index < 4)
                 mac_shadow_on_terminate(kReasons[static_cast<int>(index)]);
         }
-        if (parentFd >= 0 && (fds[1].revents & (POLLIN | POLLHUP))) {
+        if (parent.fd >= 0 && (fds[1].revents & (POLLIN | POLLHUP))) {
             mac_shadow_on_terminate(kReasons[kParentGone]);
             fds[1].fd = -1;
         }
@@ -80,15 +106,15 @@ bool installOnce() {
     for (int signal : {SIGTERM, SIGINT, SIGHUP})
         sigaction(signal, &action, nullptr);
 
-    int parentFd = -1;
+    ParentWatch watch;
     const pid_t parent = getppid();
     if (mac_env::parentWatch() && parent >= 2) {
-        parentFd = openParentWatch(parent);
+        watch = openParentWatch(parent);
         // The parent may have ended before the watch was in place.
-        if (parentFd < 0 || getppid() != parent)
+        if (getppid() != parent)
             mac_shadow_queue_terminate(kReasons[kParentGone]);
     }
-    std::thread(terminationThread, parentFd).detach();
+    std::thread(terminationThread, watch).detach();
     return true;
 }
 

@@ -1,5 +1,7 @@
 #include "thread.h"
 
+#include <algorithm>
+
 #include <winpr/collections.h>
 #include <winpr/synch.h>
 
@@ -84,13 +86,13 @@ void mac_shadow_loop_turn(macShadowSubsystem* record, uint64_t now) {
 extern "C" DWORD WINAPI mac_shadow_subsystem_thread(LPVOID arg) {
     auto* record = static_cast<macShadowSubsystem*>(arg);
     rdpShadowSubsystem* base = &record->common.base;
-    base->captureFrameRate = kStartFrameRate;
+    mac_shadow_set_frame_rate(base, kStartFrameRate);
     uint64_t deadline = mac_now_ms() + 1000 / kStartFrameRate;
     for (;;) {
         if (!waitForDeadline(record, deadline))
             break;
         mac_shadow_loop_turn(record, mac_now_ms());
-        const UINT32 rate = base->captureFrameRate >= 1 ? base->captureFrameRate : 1;
+        const UINT32 rate = std::max<UINT32>(mac_shadow_frame_rate(base), 1);
         deadline += 1000 / rate;
     }
     ExitThread(0);

@@ -1,6 +1,12 @@
 // The server executable: the permission probe, a TLS connection from the
-// real FreeRDP client, and a clean end on SIGTERM.
+// real FreeRDP client, a clean end on SIGTERM, what it says at start about who
+// can get in, its private key, and the end with its parent.
 #include <csignal>
+#include <cstdlib>
+
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +17,7 @@ using namespace e2e;
 namespace {
 
 const std::string kServer = CORVANE_SERVER_BIN;
+const std::string kNoPidfd = CORVANE_NO_PIDFD_BIN;
 
 struct ProbeResult {
     std::optional<int> status;
@@ -26,7 +33,107 @@ ProbeResult runProbe(std::map<std::string, std::string> env, const TempDir& dir)
     return r;
 }
 
+// The sim desktop: a full server run without an X server.
+std::map<std::string, std::string> simServerEnv(const TempDir& dir) {
+    auto env = isolatedServerEnv(dir, "");
+    env["CORVANE_PLATFORM"] = "sim";
+    env["CORVANE_SIM_MAIN_DISPLAY"] = "1024x768@1";
+    return env;
+}
+
+unsigned modeOf(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0xffff;
+}
+
 } // namespace
+
+TEST(PermissionProbe, CertificateKeyAndItsFolderArePrivate) {
+    TempDir dir;
+    const mode_t previous = umask(022);
+    auto env = simServerEnv(dir);
+    env["MAC_SHADOW_PERMS"] = "check";
+    const std::string folder = dir.file("config/freerdp/shadow");
+    ASSERT_EQ(runProbe(env, dir).status, std::optional<int>(0));
+    EXPECT_EQ(modeOf(folder), 0700u);
+    EXPECT_EQ(modeOf(folder + "/shadow.key"), 0600u);
+    EXPECT_NE(modeOf(folder + "/shadow.crt"), 0xffffu) << "the library made the pair";
+
+    // Files left open by an earlier run are made private again.
+    ASSERT_EQ(chmod(folder.c_str(), 0755), 0);
+    ASSERT_EQ(chmod((folder + "/shadow.key").c_str(), 0644), 0);
+    ASSERT_EQ(runProbe(env, dir).status, std::optional<int>(0));
+    umask(previous);
+    EXPECT_EQ(modeOf(folder), 0700u);
+    EXPECT_EQ(modeOf(folder + "/shadow.key"), 0600u);
+}
+
+TEST(ServerStart, SaysWhoCanGetIn) {
+    const char* const openWarning = "NO AUTHENTICATION (-auth) on a network address";
+    const char* const everyAccount = "password logins: every local account can log in";
+    const struct {
+        std::vector<std::string> args;
+        bool warned;
+        bool accountsLine;
+    } cases[] = {
+        {{"/port:34716", "-auth", "/sec:tls"}, true, false},
+        {{"/port:34717", "-auth", "/sec:tls", "/bind-address:127.0.0.1"}, false, false},
+        {{"/port:34718", "+auth", "/sec:tls"}, false, true},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        std::vector<std::string> argv = {kServer};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        Process server;
+        ASSERT_TRUE(
+            server.start(argv, simServerEnv(dir), dir.file("server.log"), dir.file("server.log")));
+        const std::string log = dir.file("server.log");
+        ASSERT_TRUE(
+            waitUntil([&] { return fileContains(log, "Screen Recording permission"); }, 10000ms))
+            << readFile(log);
+        server.signal(SIGTERM);
+        EXPECT_EQ(server.waitExit(10000ms), std::optional<int>(0));
+        EXPECT_EQ(fileContains(log, openWarning), c.warned) << c.args[1] << readFile(log);
+        EXPECT_EQ(fileContains(log, everyAccount), c.accountsLine) << c.args[1];
+    }
+}
+
+// Where pidfd_open is refused the server watches its parent by its process
+// id instead of taking the refusal for the parent's end.
+TEST(ParentWatch, WithoutPidfdTheParentIdIsWatched) {
+    TempDir dir;
+    // Orphans are handed to this process, so the server's status can be read.
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    auto env = simServerEnv(dir);
+    env["MAC_SHADOW_PARENT_WATCH"] = "1";
+    const std::string log = dir.file("server.log");
+    Process parent;
+    const std::string script =
+        "\"$0\" \"$1\" /port:34719 +auth /sec:tls & echo $! > \"$2\"; sleep 60";
+    ASSERT_TRUE(
+        parent.start({"sh", "-c", script, kNoPidfd, kServer, dir.file("pid")}, env, log, log));
+    ASSERT_TRUE(
+        waitUntil([&] { return fileContains(log, "Screen Recording permission"); }, 10000ms))
+        << readFile(log);
+    const pid_t server = std::atoi(readFile(dir.file("pid")).c_str());
+    ASSERT_GT(server, 1);
+    EXPECT_TRUE(fileContains(log, "by checking the parent process id every 1000 ms "
+                                  "(pidfd_open is unavailable: Function not implemented)"))
+        << readFile(log);
+    EXPECT_FALSE(fileContains(log, "the Corvane app is gone")) << "the parent still runs";
+    EXPECT_EQ(kill(server, 0), 0) << "the server still runs";
+
+    parent.signal(SIGKILL);
+    ASSERT_TRUE(parent.waitExit(5000ms));
+    int status = -1;
+    const bool ended =
+        waitUntil([&] { return waitpid(server, &status, WNOHANG) == server; }, 10000ms);
+    if (!ended)
+        kill(server, SIGKILL);
+    ASSERT_TRUE(ended);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(fileContains(log, "the Corvane app is gone: server exiting"));
+}
 
 TEST(PermissionProbe, ReportsBothGrantedOnXvfb) {
     Xvfb x(70, "1024x768x24");

@@ -13,7 +13,25 @@ TEST(EnvNumbers, LeadingIntegerTakesSignAndDigitsOnly) {
     EXPECT_EQ(leadingInt("abc"), 0);
     EXPECT_EQ(leadingInt(""), 0);
     EXPECT_EQ(leadingInt(nullptr), 0);
-    EXPECT_EQ(leadingInt("99999999999999999999999"), INT64_MAX);
+}
+
+TEST(EnvNumbers, LeadingIntegerSaturatesAtEveryDigit) {
+    const struct {
+        const char* text;
+        int64_t value;
+    } cases[] = {
+        {"9223372036854775807", INT64_MAX},
+        {"9223372036854775808", INT64_MAX}, // overflows only in the last digit
+        {"9223372036854775810", INT64_MAX},
+        {"99999999999999999999999", INT64_MAX},
+        {"-9223372036854775807", -INT64_MAX},
+        {"-9223372036854775808", INT64_MIN},
+        {"-9223372036854775809", INT64_MIN},
+        {"-99999999999999999999999", INT64_MIN},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(leadingInt(c.text), c.value) << c.text;
+    EXPECT_EQ(fpsFrom("9223372036854775808"), 30);
 }
 
 TEST(EnvNumbers, LeadingDoubleTakesOptionalFraction) {

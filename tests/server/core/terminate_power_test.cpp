@@ -1,13 +1,18 @@
 // Termination runs once and gives everything back; waking the screen.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+
 #include "core_fixture.h"
 #include "server/shadow/Mac/power.h"
 #include "server/shadow/Mac/terminate.h"
 
 namespace {
-int gExits = 0;
-int gLastStatus = -1;
+// The handler may run on the termination thread.
+std::atomic<int> gExits{0};
+std::atomic<int> gLastStatus{-1};
 void recordExit(int status) {
     ++gExits;
     gLastStatus = status;
@@ -46,6 +51,25 @@ TEST_F(Termination, TwoSignalsGiveOneTeardown) {
     EXPECT_EQ(sim().simEvents().releaseAllCount(), 1) << "nothing stays pressed";
     mac_shadow_keep_awake(record(), true, true); // a late turn of the subsystem thread
     EXPECT_TRUE(sim().simPower().heldAssertions().empty()) << "not taken again after teardown";
+}
+
+TEST_F(Termination, EachSignalIsNamedThroughTheRealHandlers) {
+    unsetenv("MAC_SHADOW_PARENT_WATCH");
+    ASSERT_TRUE(mac_shadow_install_termination());
+    const struct {
+        int signal;
+        const char* name;
+    } cases[] = {{SIGINT, "SIGINT"}, {SIGHUP, "SIGHUP"}, {SIGTERM, "SIGTERM"}};
+    for (const auto& c : cases) {
+        gExits = 0;
+        mac_shadow_reset_terminating_for_tests();
+        LogLines::clear();
+        ASSERT_EQ(raise(c.signal), 0);
+        ASSERT_TRUE(waitUntilTrue([] { return gExits.load() == 1; })) << c.name;
+        EXPECT_EQ(LogLines::count(std::string(c.name) + ": stopping"), 1u) << c.name;
+        EXPECT_EQ(LogLines::count(std::string(c.name) + ": server exiting"), 1u) << c.name;
+        EXPECT_EQ(gLastStatus, 0);
+    }
 }
 
 TEST_F(Termination, VirtualDesktopIsGivenBackBetweenTheTwoLines) {

@@ -111,10 +111,8 @@ TEST_F(CaptureWatchdog, StartRunsTheThreadAndStopEndsIt) {
     ASSERT_EQ(mac_shadow_subsystem_start(&record()->common.base), 1);
     EXPECT_FALSE(record()->captureDown);
     EXPECT_EQ(streamsStarted(), 1u);
-    // The thread writes the rate while the test polls it.
-    EXPECT_TRUE(waitUntilTrue([&] {
-        return __atomic_load_n(&record()->common.base.captureFrameRate, __ATOMIC_RELAXED) == 16;
-    })) << "the thread starts at 16 turns a second";
+    EXPECT_TRUE(waitUntilTrue([&] { return mac_shadow_frame_rate(&record()->common.base) == 16; }))
+        << "the thread starts at 16 turns a second";
     ASSERT_EQ(mac_shadow_subsystem_stop(&record()->common.base), 1);
     EXPECT_EQ(LogLines::count("the subsystem thread did not end within 5 s"), 0u);
     EXPECT_EQ(record()->tearingDown.load(), 1);

@@ -4,6 +4,10 @@
 #include <string>
 #include <unistd.h>
 
+#include <pwd.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "capture/mac_capture.h"
@@ -99,4 +103,39 @@ TEST(PamAccounts, RightWrongAndUnknown) {
     EXPECT_EQ(right.check, AccountCheck::Right)
         << "PAM " << right.errorDomain << " " << right.errorCode;
     EXPECT_EQ(wrong.check, AccountCheck::Wrong);
+}
+
+// PAM's pam_unix checks other accounts only for root: a server running as
+// an ordinary user can let in nobody but that user.
+TEST(PamAccountsReach, RootReachesEveryAccountAnOrdinaryUserOnlyItself) {
+    const corvane::platform::x11::PamAccounts pam;
+    const uid_t ordinary = geteuid() == 0 ? 65534 : geteuid();
+    const passwd* entry = getpwuid(ordinary);
+    ASSERT_TRUE(entry);
+    const std::string name = entry->pw_name;
+    if (geteuid() == 0) {
+        EXPECT_TRUE(pam.reach().everyAccount);
+    }
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(fds[0]);
+        if (geteuid() == 0 && setresuid(ordinary, ordinary, ordinary) != 0)
+            _exit(2);
+        const auto reach = pam.reach();
+        const std::string answer = reach.everyAccount ? "every" : reach.onlyAccount;
+        _exit(write(fds[1], answer.data(), answer.size()) == static_cast<ssize_t>(answer.size())
+                  ? 0
+                  : 3);
+    }
+    close(fds[1]);
+    char buffer[256];
+    const ssize_t n = read(fds[0], buffer, sizeof buffer);
+    close(fds[0]);
+    int status = -1;
+    waitpid(child, &status, 0);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(std::string(buffer, n > 0 ? static_cast<size_t>(n) : 0), name);
 }

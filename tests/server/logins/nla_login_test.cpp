@@ -262,6 +262,15 @@ TEST_F(NlaConfigure, MalformedValueIsLoggedRemovedAndRefusesNla) {
                                     "(want user:32 hex digits): NLA logins will be refused"))
             << value << LogCapture::all();
     }
+    std::string accented;
+    for (int i = 0; i < 64; ++i)
+        accented += "\xC3\xA9"; // 64 characters, 128 bytes
+    setenv("MAC_SHADOW_NLA", (accented + ":00112233445566778899aabbccddeeff").c_str(), 1);
+    mac_shadow_nla_configure(record());
+    EXPECT_FALSE(record()->nlaConfigured);
+    EXPECT_TRUE(LogCapture::has("[ERROR] mac_shadow_nla_configure: the NLA user name takes 128 "
+                                "bytes of UTF-8, at most 127 are allowed"))
+        << LogCapture::all();
 }
 
 TEST_F(NlaConfigure, EmptyValueMeansNoLoginWithoutALine) {

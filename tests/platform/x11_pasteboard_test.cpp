@@ -55,6 +55,15 @@ std::string large(size_t n) {
     return s;
 }
 
+// The same text as ISO 8859-1 (its only non-ASCII letters are äöü).
+std::string latin1(const std::string& utf8) {
+    std::string out;
+    for (size_t i = 0; i < utf8.size(); ++i)
+        out += static_cast<unsigned char>(utf8[i]) == 0xC3 ? static_cast<char>(utf8[++i] + 0x40)
+                                                           : utf8[i];
+    return out;
+}
+
 } // namespace
 
 TEST_F(X11PasteboardTest, TextBothWaysWithIncrAndAChangeCountThatFollowsOwnership) {
@@ -66,9 +75,9 @@ TEST_F(X11PasteboardTest, TextBothWaysWithIncrAndAChangeCountThatFollowsOwnershi
     ASSERT_TRUE(board.write(PasteboardType::Text, Bytes(big.begin(), big.end())));
     EXPECT_EQ(board.changeCount(), start + 1) << "our write is counted when it returns";
     EXPECT_EQ(board.types(), static_cast<uint32_t>(PasteboardType::Text));
-    EXPECT_EQ(shell("xclip -selection clipboard -t UTF8_STRING -o"), big);
-    EXPECT_EQ(shell("xclip -selection clipboard -t STRING -o").substr(0, 12),
-              "line 0 \xE4\xF6\xFC\n");
+    // (Compared with ==: a failure must not print megabytes.)
+    EXPECT_TRUE(shell("xclip -selection clipboard -t UTF8_STRING -o") == big);
+    EXPECT_TRUE(shell("xclip -selection clipboard -t STRING -o") == latin1(big));
 
     // xclip takes the selection: counted once, its text read back.
     shell("sh -c 'printf \"Grüße\" | xclip -selection clipboard -i >/dev/null 2>&1'");
@@ -84,8 +93,7 @@ TEST_F(X11PasteboardTest, TextBothWaysWithIncrAndAChangeCountThatFollowsOwnershi
     ASSERT_TRUE(board.write(PasteboardType::Text, Bytes(big.begin(), big.end())));
     auto copy = other.read(PasteboardType::Text);
     ASSERT_TRUE(copy);
-    EXPECT_EQ(copy->size(), big.size());
-    EXPECT_TRUE(std::equal(copy->begin(), copy->end(), big.begin()));
+    EXPECT_TRUE(std::string(copy->begin(), copy->end()) == big);
 }
 
 TEST_F(X11PasteboardTest, PicturesAsPngFromAndToOtherPrograms) {
@@ -98,7 +106,8 @@ TEST_F(X11PasteboardTest, PicturesAsPngFromAndToOtherPrograms) {
     const std::string out = shell("xclip -selection clipboard -t image/png -o");
     EXPECT_EQ(Bytes(out.begin(), out.end()), png);
 
-    shell("sh -c 'printf \"II*\\0tiff\" | xclip -selection clipboard -t image/tiff -i >/dev/null 2>&1'");
+    shell("sh -c 'printf \"II*\\0tiff\" | xclip -selection clipboard -t image/tiff -i >/dev/null "
+          "2>&1'");
     ASSERT_TRUE(
         waitFor([&] { return board.types() == static_cast<uint32_t>(PasteboardType::Tiff); }));
     auto tiff = board.read(PasteboardType::Tiff);

@@ -114,4 +114,5 @@ TEST_F(X11PasteboardTest, PicturesAsPngFromAndToOtherPrograms) {
     ASSERT_TRUE(tiff);
     EXPECT_EQ(std::string(tiff->begin(), tiff->end()), std::string("II*\0tiff", 8));
     EXPECT_FALSE(board.read(PasteboardType::Png));
+    EXPECT_FALSE(board.read(PasteboardType::Text)) << "xclip answers any target with its TIFF";
 }

@@ -460,6 +460,11 @@ bool SelectionWorker::answerRequest(const XSelectionRequestEvent& r, Atom proper
 void SelectionWorker::onSelectionRequest(const XSelectionRequestEvent& r) {
     // Clients from before ICCCM 2 leave the property empty: use the target.
     const Atom property = r.property != None ? r.property : r.target;
+    // A requestor that asks again into the same property has given up on
+    // any transfer still running there; feeding it the old chunks would
+    // splice them into the new answer.
+    transfers_.remove_if(
+        [&](const Transfer& t) { return t.requestor == r.requestor && t.property == property; });
     XSelectionEvent reply{};
     reply.type = SelectionNotify;
     reply.display = r.display;

@@ -2,11 +2,16 @@
 // pasteboard of its own: text and pictures both ways, values larger than one
 // request (INCR) both ways, and a change count that follows ownership.
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
+
+// After gtest: Xlib defines None and Bool as macros.
+#include <X11/Xlib.h>
 
 #include "platform/x11/x11_pasteboard.h"
 #include "xvfb_server.h"
@@ -64,6 +69,81 @@ std::string latin1(const std::string& utf8) {
     return out;
 }
 
+// A bare X client asking for the clipboard by hand, so that a test can drop
+// an INCR transfer halfway. Every wait gives up after 5 s.
+class Requestor {
+  public:
+    Requestor() : d_(XOpenDisplay(nullptr)) {
+        w_ = XCreateSimpleWindow(d_, DefaultRootWindow(d_), 0, 0, 1, 1, 0, 0, 0);
+        XSelectInput(d_, w_, PropertyChangeMask);
+        property_ = XInternAtom(d_, "PROBE", False);
+    }
+    ~Requestor() { XCloseDisplay(d_); }
+
+    // Asks for UTF8_STRING; true when the owner starts an INCR transfer
+    // (acknowledged by deleting the announcement).
+    bool askIncr() {
+        XConvertSelection(d_, XInternAtom(d_, "CLIPBOARD", False),
+                          XInternAtom(d_, "UTF8_STRING", False), property_, w_, CurrentTime);
+        XEvent e;
+        if (!next([](const XEvent& e) { return e.type == SelectionNotify; }, e) ||
+            e.xselection.property == None)
+            return false;
+        Atom type = None;
+        take(&type);
+        return type == XInternAtom(d_, "INCR", False);
+    }
+    // The next chunk, deleted once read (an empty one ends the transfer);
+    // nothing when none came.
+    std::optional<std::string> chunk() {
+        XEvent e;
+        const Atom p = property_;
+        if (!next(
+                [p](const XEvent& e) {
+                    return e.type == PropertyNotify && e.xproperty.atom == p &&
+                           e.xproperty.state == PropertyNewValue;
+                },
+                e))
+            return std::nullopt;
+        return take(nullptr);
+    }
+
+  private:
+    template <typename Match> bool next(Match match, XEvent& e) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (std::chrono::steady_clock::now() < deadline) {
+            while (XPending(d_) > 0) {
+                XNextEvent(d_, &e);
+                if (match(e))
+                    return true;
+            }
+            pollfd fd{ConnectionNumber(d_), POLLIN, 0};
+            ::poll(&fd, 1, 50);
+        }
+        return false;
+    }
+    std::string take(Atom* typeOut) {
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* data = nullptr;
+        std::string out;
+        if (XGetWindowProperty(d_, w_, property_, 0, 1L << 20, True, AnyPropertyType, &type,
+                               &format, &count, &after, &data) == Success &&
+            data) {
+            if (format == 8)
+                out.assign(reinterpret_cast<char*>(data), count);
+            XFree(data);
+        }
+        if (typeOut)
+            *typeOut = type;
+        return out;
+    }
+    Display* d_;
+    Window w_ = None;
+    Atom property_ = None;
+};
+
 } // namespace
 
 TEST_F(X11PasteboardTest, TextBothWaysWithIncrAndAChangeCountThatFollowsOwnership) {
@@ -115,4 +195,28 @@ TEST_F(X11PasteboardTest, PicturesAsPngFromAndToOtherPrograms) {
     EXPECT_EQ(std::string(tiff->begin(), tiff->end()), std::string("II*\0tiff", 8));
     EXPECT_FALSE(board.read(PasteboardType::Png));
     EXPECT_FALSE(board.read(PasteboardType::Text)) << "xclip answers any target with its TIFF";
+}
+
+TEST_F(X11PasteboardTest, IncrAskedAgainByTheSameRequestorStartsOver) {
+    X11Pasteboard board;
+    const std::string big = large(3 << 20);
+    ASSERT_TRUE(board.write(PasteboardType::Text, Bytes(big.begin(), big.end())));
+
+    // One chunk taken, then the same window asks again into the same
+    // property: what follows must be the new transfer only.
+    Requestor requestor;
+    ASSERT_TRUE(requestor.askIncr());
+    auto first = requestor.chunk();
+    ASSERT_TRUE(first && !first->empty());
+    ASSERT_TRUE(requestor.askIncr());
+    std::string whole;
+    for (int i = 0; i < 1000; ++i) {
+        auto piece = requestor.chunk();
+        ASSERT_TRUE(piece) << "the transfer stalled after " << whole.size() << " bytes";
+        if (piece->empty())
+            break;
+        whole += *piece;
+    }
+    EXPECT_EQ(whole.size(), big.size());
+    EXPECT_TRUE(whole == big);
 }

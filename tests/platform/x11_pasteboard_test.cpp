@@ -34,6 +34,8 @@ class X11PasteboardTest : public ::testing::Test {
     static std::string shell(const std::string& command) {
         std::string out;
         FILE* p = popen(("timeout 10 " + command).c_str(), "r");
+        if (!p)
+            return out;
         char buffer[65536];
         for (size_t n; (n = fread(buffer, 1, sizeof buffer, p)) > 0;)
             out.append(buffer, n);

@@ -3,8 +3,10 @@
 // request (INCR) both ways, and a change count that follows ownership.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <string>
@@ -28,18 +30,27 @@ class X11PasteboardTest : public ::testing::Test {
         ASSERT_TRUE(xvfb_.start(320, 240)) << "no Xvfb on :50-:59";
         setenv("DISPLAY", xvfb_.name().c_str(), 1);
     }
-    // Runs a shell command on the test's display; its output. A command that
-    // leaves a process serving the selection must send that process's output
-    // elsewhere, or reading would wait for it to end.
+    // Runs a shell command on the test's display (at most 10 s); its output.
+    // The output goes through a file, not a pipe: an xclip left serving the
+    // selection keeps what it inherited open, and a pipe would never end.
     static std::string shell(const std::string& command) {
+        char path[] = "/tmp/corvane-pasteboard-XXXXXX";
+        const int fd = mkstemp(path);
+        if (fd < 0)
+            return {};
+        ::close(fd);
         std::string out;
-        FILE* p = popen(("timeout 10 " + command).c_str(), "r");
-        if (!p)
-            return out;
-        char buffer[65536];
-        for (size_t n; (n = fread(buffer, 1, sizeof buffer, p)) > 0;)
-            out.append(buffer, n);
-        pclose(p);
+        if (std::system(
+                ("timeout 10 " + command + " >" + path + " 2>/dev/null </dev/null").c_str()) !=
+            -1) {
+            if (FILE* f = std::fopen(path, "rb")) {
+                char buffer[65536];
+                for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
+                    out.append(buffer, n);
+                std::fclose(f);
+            }
+        }
+        ::unlink(path);
         return out;
     }
     corvane::testing::XvfbServer xvfb_;
@@ -162,7 +173,7 @@ TEST_F(X11PasteboardTest, TextBothWaysWithIncrAndAChangeCountThatFollowsOwnershi
     EXPECT_TRUE(shell("xclip -selection clipboard -t STRING -o") == latin1(big));
 
     // xclip takes the selection: counted once, its text read back.
-    shell("sh -c 'printf \"Grüße\" | xclip -selection clipboard -i >/dev/null 2>&1'");
+    shell("sh -c 'printf \"Grüße\" | xclip -selection clipboard -i'");
     ASSERT_TRUE(waitFor([&] { return board.changeCount() == start + 2; }));
     EXPECT_EQ(board.types(), static_cast<uint32_t>(PasteboardType::Text));
     auto text = board.read(PasteboardType::Text);
@@ -188,8 +199,7 @@ TEST_F(X11PasteboardTest, PicturesAsPngFromAndToOtherPrograms) {
     const std::string out = shell("xclip -selection clipboard -t image/png -o");
     EXPECT_EQ(Bytes(out.begin(), out.end()), png);
 
-    shell("sh -c 'printf \"II*\\0tiff\" | xclip -selection clipboard -t image/tiff -i >/dev/null "
-          "2>&1'");
+    shell("sh -c 'printf \"II*\\0tiff\" | xclip -selection clipboard -t image/tiff -i'");
     ASSERT_TRUE(
         waitFor([&] { return board.types() == static_cast<uint32_t>(PasteboardType::Tiff); }));
     auto tiff = board.read(PasteboardType::Tiff);

@@ -86,16 +86,25 @@ std::optional<std::vector<uint8_t>> X11Pasteboard::read(PasteboardType type) {
             return std::nullopt;
         return *owned->data;
     }
+    // Some owners (xclip among them) answer every target with what they
+    // hold, so only a reply of the asked type counts: otherwise a TIFF would
+    // pass for a PNG and a picture for text.
     if (type == PasteboardType::Png || type == PasteboardType::Tiff) {
-        auto reply = w->convert(type == PasteboardType::Png ? "image/png" : "image/tiff");
-        if (!reply || reply->data.empty())
+        const char* target = type == PasteboardType::Png ? "image/png" : "image/tiff";
+        auto reply = w->convert(target);
+        if (!reply || reply->type != target || reply->data.empty())
             return std::nullopt;
         return std::move(reply->data);
     }
-    if (auto reply = w->convert("UTF8_STRING"))
-        return std::move(reply->data);
-    if (auto reply = w->convert("STRING"))
-        return latin1ToUtf8(reply->data);
+    for (const char* target : {"UTF8_STRING", "STRING"}) {
+        auto reply = w->convert(target);
+        if (!reply)
+            continue;
+        if (reply->type == "UTF8_STRING" || reply->type == "text/plain;charset=utf-8")
+            return std::move(reply->data);
+        if (reply->type == "STRING")
+            return latin1ToUtf8(reply->data);
+    }
     return std::nullopt;
 }
 

@@ -288,14 +288,17 @@ void SelectionWorker::startConversion(Atom target, const std::shared_ptr<Waiter>
         waiter->finish(std::nullopt);
         return;
     }
+    // Consecutive conversions use different properties, so an owner still
+    // answering one we gave up on cannot write into the next one's value.
+    const std::string name = "CORVANE_SELECTION_" + std::to_string(id % 4);
     Conversion c;
     c.id = id;
     c.target = target;
+    c.property = atom(name.c_str());
     c.waiter = waiter;
+    XDeleteProperty(display_, window_, c.property);
+    XConvertSelection(display_, clipboard, target, c.property, window_, CurrentTime);
     pending_ = std::move(c);
-    const Atom property = atom("CORVANE_SELECTION");
-    XDeleteProperty(display_, window_, property);
-    XConvertSelection(display_, clipboard, target, property, window_, CurrentTime);
 }
 
 void SelectionWorker::finishConversion(bool ok) {
@@ -318,7 +321,8 @@ void SelectionWorker::finishConversion(bool ok) {
 
 void SelectionWorker::onSelectionNotify(const XSelectionEvent& event) {
     if (!pending_ || event.requestor != window_ || event.selection != atom("CLIPBOARD") ||
-        event.target != pending_->target)
+        event.target != pending_->target ||
+        (event.property != None && event.property != pending_->property))
         return;
     if (event.property == None) {
         finishConversion(false);
@@ -362,10 +366,12 @@ void SelectionWorker::onSelectionNotify(const XSelectionEvent& event) {
 void SelectionWorker::onPropertyNotify(const XPropertyEvent& event) {
     if (event.window == window_) {
         if (!pending_ || !pending_->incr || event.state != PropertyNewValue ||
-            event.atom != atom("CORVANE_SELECTION"))
+            event.atom != pending_->property)
             return;
         PropertyData p = readProperty(display_, window_, event.atom, true, kMaxIncoming);
-        if (!p.ok || (p.format != 8 && !p.bytes.empty()) ||
+        // Only an empty chunk ends the transfer; one in another format is
+        // refused rather than taken for the end (which would cut the value).
+        if (!p.ok || (p.format != 8 && (!p.bytes.empty() || !p.longs.empty())) ||
             pending_->data.size() + p.bytes.size() > kMaxIncoming) {
             finishConversion(false);
             return;
@@ -460,6 +466,11 @@ bool SelectionWorker::answerRequest(const XSelectionRequestEvent& r, Atom proper
 void SelectionWorker::onSelectionRequest(const XSelectionRequestEvent& r) {
     // Clients from before ICCCM 2 leave the property empty: use the target.
     const Atom property = r.property != None ? r.property : r.target;
+    // A requestor that asks again into the same property has given up on
+    // any transfer still running there; feeding it the old chunks would
+    // splice them into the new answer.
+    transfers_.remove_if(
+        [&](const Transfer& t) { return t.requestor == r.requestor && t.property == property; });
     XSelectionEvent reply{};
     reply.type = SelectionNotify;
     reply.display = r.display;

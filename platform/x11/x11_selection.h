@@ -55,6 +55,7 @@ class SelectionWorker {
     struct Conversion {
         uint64_t id = 0;
         Atom target = None;
+        Atom property = None;
         bool incr = false;
         std::vector<uint8_t> data;
         Atom type = None;

@@ -49,6 +49,12 @@ class EventPoster {
     // Scrolling in lines; positive vertical scrolls up, positive horizontal
     // scrolls left.
     virtual bool postScroll(int32_t verticalLines, int32_t horizontalLines) = 0;
+    // Lets go of every key and button still pressed through this poster and
+    // undoes temporary changes made for posting (such as borrowed key
+    // codes): the desktop is left as if no input had been posted.
+    virtual void releaseAll() = 0;
+    // Called regularly: gives back temporary changes no longer needed.
+    virtual void settle() {}
 };
 
 } // namespace corvane::platform

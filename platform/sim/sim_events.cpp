@@ -47,6 +47,16 @@ bool SimEvents::postScroll(int32_t verticalLines, int32_t horizontalLines) {
     return record(std::move(e));
 }
 
+void SimEvents::releaseAll() {
+    std::lock_guard lock(mutex_);
+    ++releaseAllCount_;
+}
+
+int SimEvents::releaseAllCount() const {
+    std::lock_guard lock(mutex_);
+    return releaseAllCount_;
+}
+
 std::vector<PostedEvent> SimEvents::posted() const {
     std::lock_guard lock(mutex_);
     return posted_;
@@ -55,6 +65,7 @@ std::vector<PostedEvent> SimEvents::posted() const {
 void SimEvents::clear() {
     std::lock_guard lock(mutex_);
     posted_.clear();
+    releaseAllCount_ = 0;
 }
 
 void SimEvents::setRefusing(bool refusing) {

@@ -29,8 +29,11 @@ class SimEvents : public EventPoster {
     bool postUnicode(const char16_t* units, size_t count, bool down) override;
     bool postMouse(MouseEventType type, PointF at, int32_t button, int64_t clickState) override;
     bool postScroll(int32_t verticalLines, int32_t horizontalLines) override;
+    // Recorded as a count: the sim keeps no pressed state of its own.
+    void releaseAll() override;
 
     std::vector<PostedEvent> posted() const;
+    int releaseAllCount() const;
     void clear();
     // While refused, posting fails and records nothing.
     void setRefusing(bool refusing);
@@ -41,6 +44,7 @@ class SimEvents : public EventPoster {
     mutable std::mutex mutex_;
     std::vector<PostedEvent> posted_;
     bool refusing_ = false;
+    int releaseAllCount_ = 0;
 };
 
 } // namespace corvane::platform::sim

@@ -31,17 +31,39 @@ void installQuietErrorHandlers() {
     });
 }
 
+namespace {
+// A restarting display server takes a moment; after that, one attempt every
+// few seconds costs nothing worth saving.
+constexpr std::chrono::milliseconds kFirstRetry{250};
+constexpr std::chrono::milliseconds kLongestRetry{4000};
+} // namespace
+
+Connection::Connection(ClockFn clock)
+    : clock_(std::move(clock)), retry_(kFirstRetry, kLongestRetry) {}
+
 Display* Connection::get() {
-    if (lost_.load())
-        return nullptr;
-    if (!display_ && !tried_) {
-        tried_ = true;
-        installQuietErrorHandlers();
-        display_.reset(XOpenDisplay(nullptr));
-        if (display_)
-            XSetIOErrorExitHandler(display_.get(), markLost, &lost_);
+    if (display_ && lost_.load()) {
+        // Xlib keeps a dead connection's memory until it is closed; closing
+        // sends nothing, as the connection is marked broken.
+        display_.reset();
+        retry_.failed(clock_());
     }
-    return lost_.load() ? nullptr : display_.get();
+    if (display_)
+        return display_.get();
+    const auto now = clock_();
+    if (!retry_.due(now))
+        return nullptr;
+    installQuietErrorHandlers();
+    display_.reset(XOpenDisplay(nullptr));
+    if (!display_) {
+        retry_.failed(now);
+        return nullptr;
+    }
+    lost_.store(false);
+    XSetIOErrorExitHandler(display_.get(), markLost, &lost_);
+    retry_.succeeded();
+    ++generation_;
+    return display_.get();
 }
 
 double configuredScale() {

@@ -40,15 +40,15 @@ bool X11Cursor::watch(Display* d) {
 int32_t X11Cursor::seed() {
     std::lock_guard lock(conn_.mutex());
     Display* d = conn_.get();
-    if (!d || unavailable_)
+    if (!d)
         return -1;
-    if (!watching_) {
-        if (!watch(d)) {
-            unavailable_ = true;
-            return -1;
-        }
-        watching_ = true;
+    if (watchedGeneration_ != conn_.generation()) {
+        // A new connection (the X server restarted) needs a new watch.
+        unavailable_ = !watch(d);
+        watchedGeneration_ = conn_.generation();
     }
+    if (unavailable_)
+        return -1;
     while (XPending(d) > 0) {
         XEvent event;
         XNextEvent(d, &event);

@@ -18,7 +18,7 @@ class X11Cursor : public CursorSource {
 
     Connection conn_; // cursor-change events
     std::mutex imageMutex_;
-    bool watching_ = false;
+    uint64_t watchedGeneration_ = 0; // the connection the watch is on; 0 = none
     bool unavailable_ = false;
     int eventBase_ = 0;
     unsigned long serial_ = 0;

@@ -87,15 +87,28 @@ uint32_t codePointFromUnits(const char16_t* units, size_t count) {
     return 0;
 }
 
-X11Events::X11Events() : prefs_(std::make_unique<X11InputPrefs>()) {}
-X11Events::~X11Events() = default;
+X11Events::X11Events(Connection::ClockFn clock)
+    : clock_(clock), conn_(clock), prefs_(std::make_unique<X11InputPrefs>()) {}
+
+X11Events::~X11Events() {
+    releaseAll();
+}
 
 Display* X11Events::ready() {
     Display* d = conn_.get();
     if (!d)
         return nullptr;
-    if (!checked_) {
-        checked_ = true;
+    if (generation_ != conn_.generation()) {
+        // What was held or borrowed went away with the old X server.
+        generation_ = conn_.generation();
+        heldKeys_.clear();
+        heldButtons_.clear();
+        synthesized_ = {};
+        spareKeycodes_.clear();
+        nextSpare_ = 0;
+        sparesScanned_ = false;
+        borrowed_.clear();
+        lastPress_.clear();
         int eventBase = 0, errorBase = 0, major = 0, minor = 0;
         hasXTest_ = XTestQueryExtension(d, &eventBase, &errorBase, &major, &minor);
     }
@@ -171,8 +184,9 @@ uint32_t X11Events::keycodeForKeysym(Display* d, uint32_t keysym, bool& needsShi
 }
 
 // Gives a key code without symbols the keysym on both levels. The spare
-// codes are used in turn and never restored at once, so that a client still
-// reading an earlier event sees the mapping it was typed with.
+// codes are used in turn and not restored at once, so that a client still
+// reading an earlier event sees the mapping it was typed with; settle and
+// releaseAll give them back.
 uint32_t X11Events::borrowSpareKeycode(Display* d, uint32_t keysym) {
     if (!sparesScanned_) {
         sparesScanned_ = true;
@@ -197,7 +211,53 @@ uint32_t X11Events::borrowSpareKeycode(Display* d, uint32_t keysym) {
     KeySym syms[2] = {keysym, keysym};
     XChangeKeyboardMapping(d, static_cast<int>(keycode), 2, syms, 1);
     XSync(d, False);
+    borrowed_[keycode] = clock_();
     return keycode;
+}
+
+// Spare codes were found without symbols, so giving one back means clearing
+// its symbols again.
+void X11Events::returnBorrowed(Display* d, bool all) {
+    const auto now = clock_();
+    bool changed = false;
+    for (auto it = borrowed_.begin(); it != borrowed_.end();) {
+        if (!all && now - it->second < kBorrowedKeyLifetime) {
+            ++it;
+            continue;
+        }
+        KeySym none = NoSymbol;
+        XChangeKeyboardMapping(d, static_cast<int>(it->first), 1, &none, 1);
+        it = borrowed_.erase(it);
+        changed = true;
+    }
+    if (changed)
+        XSync(d, False);
+}
+
+void X11Events::releaseAll() {
+    std::lock_guard lock(conn_.mutex());
+    // Only the connection that pressed or borrowed has anything to undo: a
+    // lost one is not opened again for it.
+    if (conn_.lost() || generation_ == 0)
+        return;
+    Display* d = ready();
+    if (!d)
+        return;
+    for (int button : std::set<int>(heldButtons_))
+        fakeButton(d, button, false);
+    for (uint32_t keycode : std::set<uint32_t>(heldKeys_))
+        fakeKey(d, keycode, false);
+    synthesized_ = {};
+    returnBorrowed(d, true);
+    XSync(d, False);
+}
+
+void X11Events::settle() {
+    std::lock_guard lock(conn_.mutex());
+    if (borrowed_.empty() || conn_.lost())
+        return;
+    if (Display* d = ready())
+        returnBorrowed(d, false);
 }
 
 bool X11Events::postUnicode(const char16_t* units, size_t count, bool down) {
@@ -221,6 +281,8 @@ bool X11Events::postUnicode(const char16_t* units, size_t count, bool down) {
     }
     if (keycode == 0)
         return false;
+    if (auto it = borrowed_.find(keycode); it != borrowed_.end())
+        it->second = clock_(); // typed again: keep it a while longer
     const uint32_t shift = xKeycodeFromMac(kModifierClasses[0].leftMac);
     const bool addShift = needsShift && !shiftHeld();
     if (addShift)

@@ -19,6 +19,9 @@
 namespace corvane::platform::x11 {
 
 // Pure helpers of the translation, exposed for tests.
+// The X button of a button number (0 left, 1 right, 2 middle, 3.. extra);
+// 0 when there is none.
+int xButtonFor(int32_t button);
 // The X key code (XKB numbering) of a macOS key code; 0 when there is none.
 uint32_t xKeycodeFromMac(uint16_t macKeyCode);
 // The keysym that types a Unicode code point; 0 when no key types it.
@@ -37,14 +40,21 @@ std::vector<WheelClicks> wheelClicksFor(int32_t verticalLines, int32_t horizonta
 // press of the same button is recent enough for X to count it.
 int extraClicksNeeded(int64_t clickState, int64_t msSincePreviousPress, int64_t xIntervalMs);
 
+// Borrowed key codes go back to having no symbols once no text has used
+// them for this long (a client reading the last event late still finds the
+// character), and at the latest when releaseAll runs.
+inline constexpr std::chrono::milliseconds kBorrowedKeyLifetime{2000};
+
 class X11Events : public EventPoster {
   public:
-    X11Events();
+    explicit X11Events(Connection::ClockFn clock = Backoff::Clock::now);
     ~X11Events() override;
     bool postKey(uint16_t macKeyCode, bool down, uint64_t flags) override;
     bool postUnicode(const char16_t* units, size_t count, bool down) override;
     bool postMouse(MouseEventType type, PointF at, int32_t button, int64_t clickState) override;
     bool postScroll(int32_t verticalLines, int32_t horizontalLines) override;
+    void releaseAll() override;
+    void settle() override;
 
   private:
     // Everything below runs with the connection's mutex held.
@@ -54,20 +64,28 @@ class X11Events : public EventPoster {
     bool shiftHeld() const;
     uint32_t keycodeForKeysym(Display* d, uint32_t keysym, bool& needsShift);
     uint32_t borrowSpareKeycode(Display* d, uint32_t keysym);
+    void returnBorrowed(Display* d, bool all);
     void fakeButton(Display* d, int button, bool down);
 
+    Connection::ClockFn clock_;
     Connection conn_;
     std::unique_ptr<InputPrefs> prefs_; // X's own multi-click interval
-    bool checked_ = false;
+    // State of the connection of this generation; a new connection (the X
+    // server restarted) starts from nothing held and nothing borrowed.
+    uint64_t generation_ = 0;
     bool hasXTest_ = false;
     std::set<uint32_t> heldKeys_;
+    std::set<int> heldButtons_;
     // Modifier keys pressed only to carry an event's flags, per class
     // (shift, control, option, command); 0 = none.
     std::array<uint32_t, 4> synthesized_{};
     std::vector<uint32_t> spareKeycodes_;
     size_t nextSpare_ = 0;
     bool sparesScanned_ = false;
-    std::map<int, std::chrono::steady_clock::time_point> lastPress_;
+    // Spare key codes that carry a borrowed symbol, and when they were last
+    // typed with.
+    std::map<uint32_t, Backoff::Clock::time_point> borrowed_;
+    std::map<int, Backoff::Clock::time_point> lastPress_;
 };
 
 } // namespace corvane::platform::x11

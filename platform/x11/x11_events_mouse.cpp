@@ -13,19 +13,6 @@ namespace {
 constexpr int kWheelUp = 4, kWheelDown = 5, kWheelLeft = 6, kWheelRight = 7;
 constexpr unsigned long kNoDelay = 0;
 
-int xButtonFor(int32_t button) {
-    switch (button) {
-    case 0:
-        return 1;
-    case 1:
-        return 3;
-    case 2:
-        return 2;
-    default:
-        return button >= 3 && button <= 20 ? button + 5 : 0; // after the wheel buttons
-    }
-}
-
 bool isDown(MouseEventType t) {
     return t == MouseEventType::LeftDown || t == MouseEventType::RightDown ||
            t == MouseEventType::OtherDown;
@@ -41,6 +28,19 @@ int toPixel(double points) {
 }
 
 } // namespace
+
+int xButtonFor(int32_t button) {
+    switch (button) {
+    case 0:
+        return 1;
+    case 1:
+        return 3;
+    case 2:
+        return 2;
+    default:
+        return button >= 3 && button <= 20 ? button + 5 : 0; // after the wheel buttons
+    }
+}
 
 std::vector<WheelClicks> wheelClicksFor(int32_t verticalLines, int32_t horizontalLines) {
     std::vector<WheelClicks> out;
@@ -61,6 +61,11 @@ int extraClicksNeeded(int64_t clickState, int64_t msSincePreviousPress, int64_t 
 
 void X11Events::fakeButton(Display* d, int button, bool down) {
     XTestFakeButtonEvent(d, static_cast<unsigned>(button), down ? True : False, kNoDelay);
+    const bool wheel = button >= kWheelUp && button <= kWheelRight;
+    if (down && !wheel)
+        heldButtons_.insert(button);
+    else
+        heldButtons_.erase(button);
 }
 
 bool X11Events::postMouse(MouseEventType type, PointF at, int32_t button, int64_t clickState) {
@@ -73,7 +78,7 @@ bool X11Events::postMouse(MouseEventType type, PointF at, int32_t button, int64_
     if ((isDown(type) || isUp(type)) && xButton == 0)
         return false;
     if (isDown(type)) {
-        const auto now = std::chrono::steady_clock::now();
+        const auto now = clock_();
         auto last = lastPress_.find(xButton);
         const int64_t since =
             last == lastPress_.end()

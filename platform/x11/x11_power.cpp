@@ -8,25 +8,23 @@
 
 namespace corvane::platform::x11 {
 
-X11Power::~X11Power() {
-    std::lock_guard lock(mutex_);
-    for (auto& [id, held] : held_)
-        if (held.inhibitorFd >= 0)
-            close(held.inhibitorFd);
-    std::lock_guard xlock(conn_.mutex());
-    if (Display* d = conn_.get(); d && suspended_)
-        restoreIdleLocked(d);
-}
-
 namespace {
 
-bool dpmsAsleep(Display* d) {
+// Without a system bus every attempt fails at once; asking again at most
+// this often keeps a missing bus from costing a connection per loop turn.
+constexpr std::chrono::milliseconds kFirstLogindRetry{1000};
+constexpr std::chrono::milliseconds kLongestLogindRetry{60000};
+
+bool dpmsOn(Display* d, CARD16* state) {
     int event = 0, error = 0;
-    if (!DPMSQueryExtension(d, &event, &error) || !DPMSCapable(d))
-        return false;
-    CARD16 state = DPMSModeOn;
     BOOL enabled = False;
-    return DPMSInfo(d, &state, &enabled) && enabled && state != DPMSModeOn;
+    return DPMSQueryExtension(d, &event, &error) && DPMSCapable(d) &&
+           DPMSInfo(d, state, &enabled) && enabled;
+}
+
+bool dpmsAsleep(Display* d) {
+    CARD16 state = DPMSModeOn;
+    return dpmsOn(d, &state) && state != DPMSModeOn;
 }
 
 bool screenSaverOn(Display* d) {
@@ -42,44 +40,41 @@ bool screenSaverOn(Display* d) {
     return on;
 }
 
+// The suspend request came with version 1.1 of the extension.
+bool canSuspend(Display* d) {
+    int event = 0, error = 0, major = 0, minor = 0;
+    return XScreenSaverQueryExtension(d, &event, &error) &&
+           XScreenSaverQueryVersion(d, &major, &minor) && (major > 1 || (major == 1 && minor >= 1));
+}
+
 } // namespace
 
-// Asleep means the monitor is powered down (DPMS) or the screen saver blanks
-// it; either hides the desktop from the person in front of it and from us.
-bool X11Power::displayAsleep() {
-    std::lock_guard lock(conn_.mutex());
-    Display* d = conn_.get();
-    return d && (dpmsAsleep(d) || screenSaverOn(d));
+X11Power::X11Power(Inhibitor inhibit, Connection::ClockFn clock)
+    : inhibit_(std::move(inhibit)), clock_(clock),
+      logindRetry_(kFirstLogindRetry, kLongestLogindRetry), conn_(clock) {}
+
+X11Power::~X11Power() {
+    std::lock_guard lock(mutex_);
+    for (auto& [id, held] : held_)
+        if (held.inhibitorFd >= 0)
+            close(held.inhibitorFd);
+    held_.clear();
+    // Closing the connection ends the suspension too; this only says so
+    // before the connection goes.
+    std::lock_guard xlock(conn_.mutex());
+    displayLocked();
 }
 
-void X11Power::nudgePointer() {
-    std::lock_guard lock(conn_.mutex());
-    if (Display* d = conn_.get()) {
-        XTestFakeMotionEvent(d, -1, 1, 1, CurrentTime);
-        XFlush(d);
-    }
-}
-
-void X11Power::suspendIdleLocked(Display* d) {
-    XGetScreenSaver(d, &saved_.timeout, &saved_.interval, &saved_.blanking, &saved_.exposures);
-    XSetScreenSaver(d, 0, saved_.interval, saved_.blanking, saved_.exposures);
-    CARD16 state = 0;
-    BOOL enabled = False;
-    int event = 0, error = 0;
-    saved_.dpmsWasEnabled = DPMSQueryExtension(d, &event, &error) && DPMSCapable(d) &&
-                            DPMSInfo(d, &state, &enabled) && enabled;
-    if (saved_.dpmsWasEnabled)
-        DPMSDisable(d);
-    XSync(d, False); // in force before the caller goes on
-    suspended_ = true;
-}
-
-void X11Power::restoreIdleLocked(Display* d) {
-    XSetScreenSaver(d, saved_.timeout, saved_.interval, saved_.blanking, saved_.exposures);
-    if (saved_.dpmsWasEnabled)
-        DPMSEnable(d);
-    XSync(d, False);
-    suspended_ = false;
+int X11Power::inhibitLocked(const char* what, std::string_view why) {
+    const auto now = clock_();
+    if (!logindRetry_.due(now))
+        return -1;
+    const int fd = inhibit_ ? inhibit_(what, why) : -1;
+    if (fd < 0)
+        logindRetry_.failed(now);
+    else
+        logindRetry_.succeeded();
+    return fd;
 }
 
 int X11Power::displayAssertionsLocked() const {
@@ -89,25 +84,56 @@ int X11Power::displayAssertionsLocked() const {
     return n;
 }
 
+Display* X11Power::displayLocked() {
+    Display* d = conn_.get();
+    if (!d || suspendedGeneration_ != conn_.generation())
+        suspended_ = false; // a suspension ends with the connection that made it
+    if (!d)
+        return nullptr;
+    const bool wanted = displayAssertionsLocked() > 0;
+    if (wanted != suspended_ && canSuspend(d)) {
+        XScreenSaverSuspend(d, wanted ? True : False);
+        XSync(d, False); // in force before the caller goes on
+        suspended_ = wanted && !conn_.lost();
+        suspendedGeneration_ = conn_.generation();
+    }
+    return d;
+}
+
+// Asleep means the monitor is powered down (DPMS) or the screen saver blanks
+// it; either hides the desktop from the person in front of it and from us.
+bool X11Power::displayAsleep() {
+    std::lock_guard lock(mutex_);
+    std::lock_guard xlock(conn_.mutex());
+    Display* d = displayLocked();
+    return d && (dpmsAsleep(d) || screenSaverOn(d));
+}
+
+void X11Power::nudgePointer() {
+    std::lock_guard lock(mutex_);
+    std::lock_guard xlock(conn_.mutex());
+    if (Display* d = displayLocked()) {
+        XTestFakeMotionEvent(d, -1, 1, 1, CurrentTime);
+        XFlush(d);
+    }
+}
+
 uint32_t X11Power::createAssertion(AssertionKind kind, std::string_view name) {
     std::lock_guard lock(mutex_);
     const bool display = kind == AssertionKind::PreventDisplaySleep;
-    const int fd = logindInhibit(display ? "idle" : "sleep", name);
+    const int fd = inhibitLocked(display ? "idle" : "sleep", name);
+    const uint32_t id = nextId_++;
+    held_[id] = {kind, fd};
     if (display) {
         std::lock_guard xlock(conn_.mutex());
-        Display* d = conn_.get();
-        if (!d) {
-            if (fd >= 0)
-                close(fd);
-            return 0;
-        }
-        if (displayAssertionsLocked() == 0)
-            suspendIdleLocked(d);
-    } else if (fd < 0) {
-        return 0;
+        displayLocked();
+        if (suspended_ || fd >= 0)
+            return id;
+    } else if (fd >= 0) {
+        return id;
     }
-    held_[nextId_] = {kind, fd};
-    return nextId_++;
+    held_.erase(id);
+    return 0;
 }
 
 void X11Power::releaseAssertion(uint32_t id) {
@@ -119,21 +145,23 @@ void X11Power::releaseAssertion(uint32_t id) {
     if (it->second.inhibitorFd >= 0)
         close(it->second.inhibitorFd);
     held_.erase(it);
-    if (display && displayAssertionsLocked() == 0) {
+    if (display) {
         std::lock_guard xlock(conn_.mutex());
-        if (Display* d = conn_.get(); d && suspended_)
-            restoreIdleLocked(d);
+        displayLocked();
     }
 }
 
+// Resets the idle timer and switches a powered-down monitor on: a change of
+// state like a key press, not of the X server's settings.
 uint32_t X11Power::declareUserActivity(std::string_view) {
-    std::lock_guard lock(conn_.mutex());
-    Display* d = conn_.get();
+    std::lock_guard lock(mutex_);
+    std::lock_guard xlock(conn_.mutex());
+    Display* d = displayLocked();
     if (!d)
         return 0;
     XResetScreenSaver(d);
-    int event = 0, error = 0;
-    if (DPMSQueryExtension(d, &event, &error) && DPMSCapable(d))
+    CARD16 state = DPMSModeOn;
+    if (dpmsOn(d, &state) && state != DPMSModeOn)
         DPMSForceLevel(d, DPMSModeOn);
     XFlush(d);
     return 0; // nothing is held, so there is nothing to release

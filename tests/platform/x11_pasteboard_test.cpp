@@ -23,7 +23,9 @@ class X11PasteboardTest : public ::testing::Test {
         ASSERT_TRUE(xvfb_.start(320, 240)) << "no Xvfb on :50-:59";
         setenv("DISPLAY", xvfb_.name().c_str(), 1);
     }
-    // Runs a shell command on the test's display; its output.
+    // Runs a shell command on the test's display; its output. A command that
+    // leaves a process serving the selection must send that process's output
+    // elsewhere, or reading would wait for it to end.
     static std::string shell(const std::string& command) {
         std::string out;
         FILE* p = popen(("timeout 10 " + command).c_str(), "r");
@@ -69,7 +71,7 @@ TEST_F(X11PasteboardTest, TextBothWaysWithIncrAndAChangeCountThatFollowsOwnershi
               "line 0 \xE4\xF6\xFC\n");
 
     // xclip takes the selection: counted once, its text read back.
-    shell("sh -c 'printf \"Grüße\" | xclip -selection clipboard -i'");
+    shell("sh -c 'printf \"Grüße\" | xclip -selection clipboard -i >/dev/null 2>&1'");
     ASSERT_TRUE(waitFor([&] { return board.changeCount() == start + 2; }));
     EXPECT_EQ(board.types(), static_cast<uint32_t>(PasteboardType::Text));
     auto text = board.read(PasteboardType::Text);
@@ -96,7 +98,7 @@ TEST_F(X11PasteboardTest, PicturesAsPngFromAndToOtherPrograms) {
     const std::string out = shell("xclip -selection clipboard -t image/png -o");
     EXPECT_EQ(Bytes(out.begin(), out.end()), png);
 
-    shell("sh -c 'printf \"II*\\0tiff\" | xclip -selection clipboard -t image/tiff -i'");
+    shell("sh -c 'printf \"II*\\0tiff\" | xclip -selection clipboard -t image/tiff -i >/dev/null 2>&1'");
     ASSERT_TRUE(
         waitFor([&] { return board.types() == static_cast<uint32_t>(PasteboardType::Tiff); }));
     auto tiff = board.read(PasteboardType::Tiff);

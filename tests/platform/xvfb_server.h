@@ -39,6 +39,13 @@ class XvfbServer {
         ::unlink(socketPath_.c_str());
     }
 
+    // Kills the server and starts a new one on the same display, as when a
+    // display server crashes and its session brings it back.
+    bool restart() {
+        kill();
+        return number_ >= 0 && startOn(number_, width_, height_);
+    }
+
     const std::string& name() const { return name_; }
 
   private:
@@ -72,6 +79,9 @@ class XvfbServer {
                 if (Display* d = XOpenDisplay(display.c_str())) {
                     XCloseDisplay(d);
                     name_ = display;
+                    number_ = number;
+                    width_ = width;
+                    height_ = height;
                     return true;
                 }
             }
@@ -93,6 +103,7 @@ class XvfbServer {
     }
 
     pid_t pid_ = -1;
+    int number_ = -1, width_ = 0, height_ = 0;
     std::string name_;
     std::string lockPath_;
     std::string socketPath_;

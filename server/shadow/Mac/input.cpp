@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "env.h"
+#include "input_held.h"
 #include "input_logic.h"
 #include "input_trace.h"
 #include "keymap.h"
@@ -36,6 +37,11 @@ void mac_shadow_input_reset_process_state() {
     gCtrlAsCmd.store(kUnknown);
     gPendingHigh.store(0);
     mac_input_trace::reset();
+    mac_input_held::forget();
+}
+
+void mac_shadow_input_forget_pending_text() {
+    gPendingHigh.store(0);
 }
 
 extern "C" BOOL mac_shadow_input_synchronize_event(rdpShadowSubsystem* subsystem,
@@ -62,7 +68,9 @@ extern "C" BOOL mac_shadow_input_keyboard_event(rdpShadowSubsystem* subsystem,
         return TRUE;
 
     const bool down = (flags & mac_keymap::kKeyRelease) == 0;
+    std::lock_guard lock(mac_input_held::lock());
     record->modifierState = mac_keymap::updateModifiers(record->modifierState, mac, down);
+    mac_input_held::noteKey(client, mac, down);
     corvane::platform::current().events().postKey(static_cast<uint16_t>(mac), down,
                                                   mac_keymap::flagsFor(record->modifierState));
     return TRUE;

@@ -19,5 +19,7 @@ BOOL mac_shadow_input_extended_mouse_event(rdpShadowSubsystem* subsystem, rdpSha
 // Forgets the process-wide input state (the Ctrl-as-Cmd answer, a pending
 // surrogate, the trace counters) so that tests start afresh.
 void mac_shadow_input_reset_process_state();
+// Drops a pending high surrogate of Unicode input (its client ended).
+void mac_shadow_input_forget_pending_text();
 // Fills the input slots of the record.
 void mac_shadow_input_fill_callbacks(macShadowSubsystem* record);

@@ -2,6 +2,7 @@
 #include "capture/mac_capture.h"
 #include "clock.h"
 #include "input.h"
+#include "input_held.h"
 #include "input_logic.h"
 #include "input_trace.h"
 #include "log.h"
@@ -69,12 +70,14 @@ void countClick(macShadowSubsystem* record, int32_t button, mac_input::HostPoint
     record->lastClickY = at.y;
 }
 
-void postButton(macShadowSubsystem* record, uint16_t flags, mac_input::HostPoint at) {
+void postButton(macShadowSubsystem* record, const rdpShadowClient* client, uint16_t flags,
+                mac_input::HostPoint at) {
     ButtonEvent event{};
     if (!buttonOf(record, flags, event))
         return;
     const bool down = (flags & PTR_FLAGS_DOWN) != 0;
     *event.held = down;
+    mac_input_held::noteButton(client, event.button, down);
     if (down)
         countClick(record, event.button, at);
     const int64_t clickState = record->clickCount > 1 ? record->clickCount : 1;
@@ -104,9 +107,11 @@ extern "C" BOOL mac_shadow_input_mouse_event(rdpShadowSubsystem* subsystem, rdpS
         events.postScroll(mac_input::wheelLines(flags), 0);
         return TRUE;
     }
+    std::lock_guard lock(mac_input_held::lock());
+    mac_input_held::notePoint(at.x, at.y);
     if (flags & PTR_FLAGS_MOVE)
         events.postMouse(moveType(record), PointF{at.x, at.y}, 0, 0);
-    postButton(record, flags, at);
+    postButton(record, client, flags, at);
     return TRUE;
 }
 

@@ -34,7 +34,9 @@ bool mac_shadow_wait_awake(int tries) {
     return !power().displayAsleep();
 }
 
-extern "C" void mac_shadow_keep_awake(macShadowSubsystem* record, bool display, bool system) {
+namespace {
+
+void keepAwakeLocked(macShadowSubsystem* record, bool display, bool system) {
     auto& p = power();
     if (!display && record->displayAssertionHeld) {
         p.releaseAssertion(record->displayAssertionId);
@@ -52,6 +54,18 @@ extern "C" void mac_shadow_keep_awake(macShadowSubsystem* record, bool display, 
         record->systemAssertionId =
             p.createAssertion(AssertionKind::PreventSystemSleep, kSystemReason);
     }
+}
+} // namespace
+
+extern "C" void mac_shadow_keep_awake(macShadowSubsystem* record, bool display, bool system) {
+    // Under displayLock, which the teardown holds while it releases: once it
+    // has set tearingDown, no turn of the subsystem thread takes an
+    // assertion again.
+    EnterCriticalSection(&record->displayLock);
+    if (record->tearingDown.load())
+        display = system = false;
+    keepAwakeLocked(record, display, system);
+    LeaveCriticalSection(&record->displayLock);
 }
 
 extern "C" int mac_shadow_wake_display(void) {

@@ -16,6 +16,7 @@
 #include "capture/mac_capture.h"
 #include "clock.h"
 #include "env.h"
+#include "input_held.h"
 #include "log.h"
 #include "platform/platform.h"
 #include "power.h"
@@ -178,6 +179,8 @@ extern "C" void mac_shadow_teardown(macShadowSubsystem* record, const char* reas
     }
     mac_shadow_keep_awake(record, false, false);
     LeaveCriticalSection(&record->displayLock);
+    // XTest presses outlive our connection: nothing may stay pressed.
+    mac_shadow_input_release_all(record);
 }
 
 void mac_shadow_set_process_exit(MacProcessExit exitFn) {

@@ -10,6 +10,7 @@
 #include "cursor_forward.h"
 #include "frames.h"
 #include "log.h"
+#include "platform/platform.h"
 #include "repaint.h"
 #include "stats_file.h"
 
@@ -79,6 +80,7 @@ void mac_shadow_loop_turn(macShadowSubsystem* record, uint64_t now) {
         mac_shadow_ack_check(record, now);
     }
     mac_shadow_stats_file_tick(record, now);
+    corvane::platform::current().events().settle();
 }
 
 extern "C" DWORD WINAPI mac_shadow_subsystem_thread(LPVOID arg) {

@@ -134,6 +134,11 @@ Xvfb::~Xvfb() {
     process_.stop();
 }
 
+void Xvfb::kill() {
+    process_.signal(SIGKILL);
+    process_.waitExit(5000ms);
+}
+
 std::map<std::string, std::string> isolatedServerEnv(const TempDir& dir,
                                                      const std::string& display) {
     return {{"HOME", dir.path()},

@@ -59,6 +59,8 @@ class Xvfb {
     ~Xvfb();
     bool ok() const { return ok_; }
     std::string name() const { return ":" + std::to_string(display_); }
+    // Ends the X server at once, as a crash would.
+    void kill();
 
   private:
     int display_;

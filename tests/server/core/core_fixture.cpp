@@ -208,8 +208,11 @@ bool CoreTest::regionEmpty() {
 }
 
 uint32_t CoreTest::pixel(int x, int y) {
+    // Delivery threads write the surface under its lock.
     uint32_t value = 0;
+    EnterCriticalSection(&server_->surface->lock);
     std::memcpy(&value, server_->surface->data + y * server_->surface->scanline + x * 4, 4);
+    LeaveCriticalSection(&server_->surface->lock);
     return value;
 }
 

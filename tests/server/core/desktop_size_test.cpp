@@ -17,31 +17,6 @@ TEST(ShareScale, ExplicitScaleOverridesNative) {
     EXPECT_DOUBLE_EQ(mac_shadow_share_scale(false, 0.5), 0.5);
 }
 
-TEST(InitialDesktop, HiDpiDisplaySharedAtPointSizeByDefault) {
-    const InitialDesktop d = mac_shadow_initial_desktop(kRetina, 0);
-    EXPECT_TRUE(d.hidpi);
-    EXPECT_EQ(d.width, 1440);
-    EXPECT_EQ(d.height, 900);
-    EXPECT_EQ(d.x, 0);
-    EXPECT_EQ(d.w, 1440);
-    EXPECT_DOUBLE_EQ(d.pointsPerPixel, 1.0);
-}
-
-TEST(InitialDesktop, NativeSharesFullPixels) {
-    const InitialDesktop d = mac_shadow_initial_desktop(kRetina, 1.0);
-    EXPECT_EQ(d.width, 2880);
-    EXPECT_EQ(d.height, 1800);
-    EXPECT_EQ(d.w, 2880);
-    EXPECT_EQ(d.h, 1800);
-    EXPECT_DOUBLE_EQ(d.pointsPerPixel, 0.5);
-}
-
-TEST(InitialDesktop, ScaleGivesShareOfPixels) {
-    const InitialDesktop d = mac_shadow_initial_desktop(kRetina, 0.75);
-    EXPECT_EQ(d.width, 2160);
-    EXPECT_EQ(d.height, 1350);
-}
-
 TEST(InitialDesktop, OddScaledSizeRoundsDownToEven) {
     const InitialDesktop d = mac_shadow_initial_desktop({2882, 1802, 1441, 901}, 0.33);
     EXPECT_EQ(d.width % 2, 0);

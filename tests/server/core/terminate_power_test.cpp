@@ -48,6 +48,9 @@ TEST_F(Termination, TwoSignalsGiveOneTeardown) {
         << "only the real screen was shared";
     EXPECT_TRUE(sim().simPower().heldAssertions().empty());
     EXPECT_EQ(record()->tearingDown.load(), 1);
+    EXPECT_EQ(sim().simEvents().releaseAllCount(), 1) << "nothing stays pressed";
+    mac_shadow_keep_awake(record(), true, true); // a late turn of the subsystem thread
+    EXPECT_TRUE(sim().simPower().heldAssertions().empty()) << "not taken again after teardown";
 }
 
 TEST_F(Termination, EachSignalIsNamedThroughTheRealHandlers) {

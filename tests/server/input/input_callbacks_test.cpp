@@ -3,6 +3,8 @@
 
 #include "input_fixture.h"
 #include "server/shadow/Mac/input.h"
+#include "server/shadow/Mac/input_held.h"
+#include "server/shadow/Mac/terminate.h"
 
 using corvane::platform::kFlagCommand;
 using corvane::platform::kFlagControl;
@@ -214,13 +216,75 @@ TEST_F(InputCallbacks, ExtendedMouseEventsAreIgnored) {
     EXPECT_FALSE(record_->inputSeen);
 }
 
-TEST_F(InputCallbacks, NewRecordsOfferAllFiveInputSlots) {
-    rdpShadowSubsystem* fresh = mac_shadow_subsystem_new();
-    ASSERT_NE(fresh, nullptr);
-    EXPECT_EQ(fresh->KeyboardEvent, &mac_shadow_input_keyboard_event);
-    EXPECT_EQ(fresh->UnicodeKeyboardEvent, &mac_shadow_input_unicode_keyboard_event);
-    EXPECT_EQ(fresh->MouseEvent, &mac_shadow_input_mouse_event);
-    EXPECT_EQ(fresh->ExtendedMouseEvent, &mac_shadow_input_extended_mouse_event);
-    EXPECT_EQ(fresh->SynchronizeEvent, &mac_shadow_input_synchronize_event);
-    mac_shadow_subsystem_free(fresh);
+// Whatever a client holds goes up when it ends, however it ends (the peer
+// end runs for each); another client's keys stay down until it ends too,
+// and only then does the input state start afresh.
+TEST_F(InputCallbacks, ClientEndLetsGoOfWhatItHeldAndTheLastEndStartsAfresh) {
+    mac_shadow_fill_callbacks(record_);
+    rdpShadowClient first{}, second{};
+    auto keyOf = [&](rdpShadowClient& c, uint16_t flags, uint8_t code) {
+        ASSERT_TRUE(mac_shadow_input_keyboard_event(subsystem(), &c, flags, code));
+    };
+    keyOf(first, 0, 0x1D); // Ctrl, posted as Command
+    keyOf(first, 0, 0x2E); // c
+    ASSERT_TRUE(mac_shadow_input_mouse_event(subsystem(), &first, kLeft | kDown, 10, 20));
+    keyOf(second, 0, 0x2A); // Shift
+    gNow += 100;
+    ASSERT_TRUE(mac_shadow_input_mouse_event(subsystem(), &second, kRight | kDown, 30, 40));
+    ASSERT_TRUE(mac_shadow_input_mouse_event(subsystem(), &second, kRight, 30, 40));
+    sim_->simEvents().clear();
+
+    record_->common.PeerEnd(subsystem(), &first);
+    auto events = posted();
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(events[0].keyCode, 8) << "the letter first, still with Command";
+    EXPECT_FALSE(events[0].down);
+    EXPECT_EQ(events[0].flags, kFlagCommand | kFlagShift);
+    EXPECT_EQ(events[1].keyCode, 55);
+    EXPECT_FALSE(events[1].down);
+    EXPECT_EQ(events[1].flags, kFlagShift) << "the other client's Shift stays down";
+    EXPECT_EQ(events[2].mouseType, MouseEventType::LeftUp);
+    EXPECT_EQ(events[2].at, (corvane::platform::PointF{30, 40})) << "where the pointer is";
+    EXPECT_FALSE(record_->leftHeld);
+    EXPECT_EQ(record_->modifierState, 1u << 2) << "Shift only";
+    EXPECT_EQ(sim_->simEvents().releaseAllCount(), 0) << "someone still holds a key";
+    EXPECT_EQ(record_->clickCount, 1);
+
+    sim_->simEvents().clear();
+    unicode(0, 0xD83D); // a pending high surrogate of the second client
+    record_->common.PeerEnd(subsystem(), &second);
+    events = posted();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].keyCode, 56);
+    EXPECT_FALSE(events[0].down);
+    EXPECT_EQ(record_->modifierState, 0u);
+    EXPECT_EQ(record_->clickCount, 0) << "click counting starts afresh";
+    EXPECT_EQ(record_->lastClickTick, 0u);
+    EXPECT_EQ(sim_->simEvents().releaseAllCount(), 1);
+    EXPECT_EQ(mac_input_held::holders(), 0u);
+
+    // The next session's first key carries no flag of the old ones, and a
+    // low surrogate finds no high one waiting.
+    sim_->simEvents().clear();
+    key(0, 0x2E);
+    unicode(0, 0xDE00);
+    events = posted();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].flags, 0u);
+}
+
+TEST_F(InputCallbacks, TeardownLetsGoOfEveryClientsKeys) {
+    rdpShadowClient first{}, second{};
+    ASSERT_TRUE(mac_shadow_input_keyboard_event(subsystem(), &first, 0, 0x38)); // Option
+    ASSERT_TRUE(mac_shadow_input_mouse_event(subsystem(), &second, kRight | kDown, 5, 5));
+    sim_->simEvents().clear();
+    mac_shadow_input_release_all(record_);
+    const auto events = posted();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].keyCode, 58);
+    EXPECT_FALSE(events[0].down);
+    EXPECT_EQ(events[1].mouseType, MouseEventType::RightUp);
+    EXPECT_EQ(record_->modifierState, 0u);
+    EXPECT_FALSE(record_->rightHeld);
+    EXPECT_EQ(sim_->simEvents().releaseAllCount(), 1);
 }

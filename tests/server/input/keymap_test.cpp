@@ -27,12 +27,6 @@ TEST(KeyLookup, LetterAndControlKeysFollowTheAppleTable) {
     EXPECT_EQ(lookup(0, 0x1C).mac, 36u);         // Return
 }
 
-TEST(KeyLookup, ExtendedScanCode1DIsRightControl) {
-    const KeyLookup rc = lookup(kExt, 0x1D);
-    EXPECT_EQ(rc.vk & 0x1FF, 0x1A3u); // VK_RCONTROL with the extended bit
-    EXPECT_EQ(rc.mac, kRightControl);
-}
-
 TEST(KeyLookup, AnUnmappedKeyIsDroppedButFnToo) {
     const KeyLookup none = lookup(0, 0x73); // ABNT_C1 has no macOS key
     EXPECT_EQ(none.mac, 0u);
@@ -40,14 +34,6 @@ TEST(KeyLookup, AnUnmappedKeyIsDroppedButFnToo) {
     EXPECT_TRUE(dropped(none.mac, none.vk));
     EXPECT_TRUE(dropped(kFunction, 0x00));
     EXPECT_FALSE(dropped(kControl, 0xA2));
-}
-
-TEST(CtrlAsCmd, ControlKeysBecomeCommandKeysOnlyWhenOn) {
-    EXPECT_EQ(applyCtrlAsCmd(kControl, true), kCommand);
-    EXPECT_EQ(applyCtrlAsCmd(kRightControl, true), kRightCommand);
-    EXPECT_EQ(applyCtrlAsCmd(kRightControl, false), kRightControl);
-    EXPECT_EQ(applyCtrlAsCmd(kControl, false), kControl);
-    EXPECT_EQ(applyCtrlAsCmd(8, true), 8u);
 }
 
 TEST(ModifierState, BitsFollowKeyCodesFrom54) {

@@ -58,6 +58,17 @@ TEST(X11Wheel, LinesBecomeButtonClicks) {
     EXPECT_TRUE(wheelClicksFor(0, 0).empty());
 }
 
+// Right is X's button 3 and middle its button 2: swapped, a right click
+// would paste instead of opening a menu.
+TEST(X11Buttons, LeftRightMiddleAndExtraButtonsBecomeXButtons) {
+    EXPECT_EQ(xButtonFor(0), 1);
+    EXPECT_EQ(xButtonFor(1), 3);
+    EXPECT_EQ(xButtonFor(2), 2);
+    EXPECT_EQ(xButtonFor(3), 8) << "extra buttons come after the four wheel buttons";
+    EXPECT_EQ(xButtonFor(21), 0);
+    EXPECT_EQ(xButtonFor(-1), 0);
+}
+
 TEST(X11Clicks, RepeatsOnlyWhenXWouldNotCountThePress) {
     EXPECT_EQ(extraClicksNeeded(1, -1, 400), 0);
     EXPECT_EQ(extraClicksNeeded(2, 300, 400), 0);

@@ -77,45 +77,6 @@ TEST(NextRepaint, RiskWindowRepaintsEvery30SecondsWithoutMovingTheIndex) {
     EXPECT_EQ(index, 5);
 }
 
-TEST(RepaintSchedule, AfterAConnectBurstThenThinningSchedule) {
-    MacRepaintSchedule s{};
-    mac_logic_repaint_connect(&s, kConnect);
-    const std::vector<Repaint> repaints = runTurns(&s, 0, 1300000);
-
-    const std::vector<uint64_t> burst = timesOf(repaints, MAC_REPAINT_BURST);
-    ASSERT_EQ(burst.size(), 3u);
-    EXPECT_EQ(burst[0], turnAt(1500));
-    EXPECT_EQ(burst[1], turnAt(burst[0] + 800));
-    EXPECT_EQ(burst[2], turnAt(burst[1] + 800));
-    EXPECT_LT(burst[2], 3200u);
-
-    const std::vector<uint64_t> scheduled = timesOf(repaints, MAC_REPAINT_SCHEDULED);
-    ASSERT_EQ(scheduled.size(), 6u);
-    EXPECT_EQ(scheduled[0], turnAt(4000));
-    EXPECT_EQ(scheduled[1], turnAt(scheduled[0] + 3000));
-    EXPECT_EQ(scheduled[2], turnAt(scheduled[1] + 3000));
-    EXPECT_EQ(scheduled[3], turnAt(scheduled[2] + 50000));
-    EXPECT_EQ(scheduled[4], turnAt(scheduled[3] + 240000));
-    EXPECT_EQ(scheduled[5], turnAt(scheduled[4] + 900000));
-    EXPECT_NEAR(static_cast<double>(scheduled[3]), 60000, 3 * kTurn);
-    EXPECT_NEAR(static_cast<double>(scheduled[5]), 1200000, 6 * kTurn);
-    EXPECT_EQ(s.repaintIndex, 6);
-    EXPECT_EQ(s.nextScheduledRepaint, kConnect + scheduled[5] + 1800000);
-}
-
-TEST(RepaintSchedule, OnlyTheFirstThreeScheduledRepaintsAreLogged) {
-    MacRepaintSchedule s{};
-    mac_logic_repaint_connect(&s, kConnect);
-    std::vector<int32_t> logged;
-    for (const Repaint& r : runTurns(&s, 0, 400000)) {
-        if (r.kind == MAC_REPAINT_SCHEDULED)
-            logged.push_back(r.logIndex);
-        else
-            EXPECT_EQ(r.logIndex, -1);
-    }
-    EXPECT_EQ(logged, (std::vector<int32_t>{1, 2, 3, -1, -1}));
-}
-
 TEST(RepaintSchedule, ResizeOpensARiskWindowThenTheScheduleResumes) {
     MacRepaintSchedule s{};
     mac_logic_repaint_connect(&s, kConnect);
@@ -160,17 +121,6 @@ TEST(RepaintSchedule, RiskOnlyBringsTheNextRepaintNearer) {
     EXPECT_EQ(none.nextScheduledRepaint, kConnect + 30000);
 }
 
-TEST(RepaintSchedule, SettleRepaintOnceFramesStopForASecond) {
-    MacRepaintSchedule s{};
-    s.lastFrameTick = kConnect;
-    EXPECT_EQ(mac_logic_repaint_due(&s, kConnect + 999, nullptr), MAC_REPAINT_NONE);
-    EXPECT_EQ(mac_logic_repaint_due(&s, kConnect + 1000, nullptr), MAC_REPAINT_SETTLE);
-    EXPECT_EQ(s.lastSettleRepaint, kConnect);
-    EXPECT_EQ(mac_logic_repaint_due(&s, kConnect + 5000, nullptr), MAC_REPAINT_NONE);
-    s.lastFrameTick = kConnect + 6000; // frames came again
-    EXPECT_EQ(mac_logic_repaint_due(&s, kConnect + 7000, nullptr), MAC_REPAINT_SETTLE);
-}
-
 TEST(RepaintSchedule, BurstComesFirstThenTheOthersOnLaterTurns) {
     MacRepaintSchedule s{};
     s.lastFrameTick = kConnect - 5000;
@@ -197,27 +147,6 @@ TEST(RepaintSchedule, NothingDueWithoutASchedule) {
     int32_t logIndex = 7;
     EXPECT_EQ(mac_logic_repaint_due(nullptr, kConnect, &logIndex), MAC_REPAINT_NONE);
     EXPECT_EQ(logIndex, -1);
-}
-
-TEST(AckWatch, CheckedOncePerSecond) {
-    MacAckWatch w{};
-    EXPECT_EQ(mac_logic_ack_due(&w, kConnect), 1);
-    EXPECT_EQ(mac_logic_ack_due(&w, kConnect + 999), 0);
-    EXPECT_EQ(mac_logic_ack_due(&w, kConnect + 1000), 1);
-    EXPECT_EQ(mac_logic_ack_due(nullptr, kConnect), 0);
-}
-
-TEST(AckWatch, ThreeInFlightOnlyLogsEveryTenSeconds) {
-    MacAckWatch w{};
-    std::vector<uint64_t> logs;
-    for (uint64_t t = 0; t < 30000; t += 1000) {
-        const int32_t verdict = mac_logic_ack_verdict(&w, 3, kConnect + t);
-        EXPECT_EQ(verdict & MAC_ACK_STALL, 0);
-        if (verdict & MAC_ACK_LOG)
-            logs.push_back(t);
-    }
-    EXPECT_EQ(logs, (std::vector<uint64_t>{0, 10000, 20000}));
-    EXPECT_EQ(mac_logic_ack_verdict(&w, 2, kConnect + 40000), 0);
 }
 
 TEST(AckWatch, ThirtyOneInFlightStallsAtMostOnceAMinute) {

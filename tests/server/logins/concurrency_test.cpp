@@ -70,37 +70,3 @@ TEST_F(ConcurrentLogins, ConnectionLimitHoldsExactlyUnderRaces) {
         t.join();
     EXPECT_EQ(admitted.load(), 15);
 }
-
-TEST_F(ConcurrentLogins, FullTableGivesWayToTheOldestEntry) {
-    for (int i = 0; i < MAC_LOGIN_TABLE_SIZE; i++) {
-        const std::string address = "172.16.0." + std::to_string(i);
-        mac_login::countFailure(record(), address.c_str(), nullptr);
-        advance(1000);
-    }
-    mac_login::countFailure(record(), "172.16.1.1", nullptr);
-    EXPECT_EQ(mac_logic_lockout_failures(&record()->lockoutTable, "172.16.1.1"), 1);
-    EXPECT_EQ(mac_logic_lockout_failures(&record()->lockoutTable, "172.16.0.0"), 0)
-        << "the oldest failure gave way";
-    EXPECT_EQ(mac_logic_lockout_failures(&record()->lockoutTable, "172.16.0.1"), 1);
-
-    for (int i = 0; i < MAC_LOGIN_TABLE_SIZE; i++) {
-        const std::string address = "172.17.0." + std::to_string(i);
-        ASSERT_TRUE(mac_login::connectionAllowed(record(), address.c_str()));
-        advance(10);
-    }
-    ASSERT_TRUE(mac_login::connectionAllowed(record(), "172.17.1.1"));
-    for (int i = 0; i < 14; i++)
-        EXPECT_TRUE(mac_login::connectionAllowed(record(), "172.17.1.1"));
-    EXPECT_FALSE(mac_login::connectionAllowed(record(), "172.17.1.1"))
-        << "the newcomer is limited like any other address";
-}
-
-TEST_F(ConcurrentLogins, StaleEntryIsReusedAfterAnHour) {
-    mac_login::countFailure(record(), "172.18.0.1", nullptr);
-    mac_login::countFailure(record(), "172.18.0.1", nullptr);
-    advance(3'600'001);
-    mac_login::countFailure(record(), "172.18.0.2", nullptr);
-    EXPECT_STREQ(record()->lockoutTable.entries[0].address, "172.18.0.2")
-        << "the first entry, stale and unlocked, is taken";
-    EXPECT_EQ(mac_logic_lockout_failures(&record()->lockoutTable, "172.18.0.1"), 0);
-}

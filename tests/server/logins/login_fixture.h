@@ -107,7 +107,6 @@ class LoginTest : public ::testing::Test {
     rdpShadowSubsystem* base_ = nullptr;
     macShadowSubsystem* record_ = nullptr;
     std::deque<std::unique_ptr<FakeConnection>> connections_;
-    pfnShadowExtPeerAccepted previousAccept_ = nullptr;
 };
 
 // The library's own Logon as the fake sees it: counts its calls.

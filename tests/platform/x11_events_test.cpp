@@ -1,0 +1,132 @@
+// The X11 event poster on a private Xvfb: what it leaves behind (pressed
+// keys and buttons, borrowed key codes) and a display server that restarts.
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+
+#include "platform/x11/x11_events.h"
+#include "xvfb_server.h"
+
+using corvane::platform::Backoff;
+using corvane::platform::MouseEventType;
+using corvane::platform::x11::kBorrowedKeyLifetime;
+using corvane::platform::x11::X11Events;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr uint16_t kMacShift = 56;
+constexpr unsigned kShiftKeycode = 50;
+
+class X11EventsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(xvfb_.start(640, 480));
+        setenv("DISPLAY", xvfb_.name().c_str(), 1);
+        ASSERT_TRUE(reopen());
+    }
+    void TearDown() override {
+        if (display_)
+            XCloseDisplay(display_);
+    }
+    bool reopen() {
+        if (display_)
+            XCloseDisplay(display_);
+        display_ = XOpenDisplay(xvfb_.name().c_str());
+        return display_ != nullptr;
+    }
+    std::vector<KeySym> keymap() {
+        int minCode = 0, maxCode = 0, perCode = 0;
+        XDisplayKeycodes(display_, &minCode, &maxCode);
+        KeySym* map = XGetKeyboardMapping(display_, minCode, maxCode - minCode + 1, &perCode);
+        std::vector<KeySym> out(map, map + (maxCode - minCode + 1) * perCode);
+        XFree(map);
+        return out;
+    }
+    // Posting only flushes: what another connection sees may lag a moment.
+    static bool soon(const std::function<bool()>& condition) {
+        for (int i = 0; i < 100; ++i) {
+            if (condition())
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+    bool keyDown(unsigned keycode) {
+        char keys[32] = {};
+        XQueryKeymap(display_, keys);
+        return (keys[keycode / 8] >> (keycode % 8)) & 1;
+    }
+    unsigned buttonMask() {
+        Window root = 0, child = 0;
+        int rx = 0, ry = 0, wx = 0, wy = 0;
+        unsigned mask = 0;
+        XQueryPointer(display_, DefaultRootWindow(display_), &root, &child, &rx, &ry, &wx, &wy,
+                      &mask);
+        return mask & (Button1Mask | Button2Mask | Button3Mask);
+    }
+
+    corvane::testing::XvfbServer xvfb_;
+    Display* display_ = nullptr;
+    Backoff::Clock::time_point now_{};
+};
+
+const char16_t kGrin[] = {0xD83D, 0xDE00}; // on no key of any layout
+
+} // namespace
+
+TEST_F(X11EventsTest, BorrowedKeyCodesGoBackOnceUnusedAndAtReleaseAll) {
+    X11Events events([this] { return now_; });
+    const std::vector<KeySym> before = keymap();
+    ASSERT_TRUE(events.postUnicode(kGrin, 2, true));
+    EXPECT_NE(keymap(), before) << "a spare key code carries the character";
+    now_ += kBorrowedKeyLifetime - 1ms;
+    events.settle();
+    EXPECT_NE(keymap(), before) << "a late reader still finds the character";
+    now_ += 1ms;
+    events.settle();
+    EXPECT_EQ(keymap(), before);
+
+    ASSERT_TRUE(events.postUnicode(kGrin, 2, true));
+    events.releaseAll();
+    EXPECT_EQ(keymap(), before);
+}
+
+TEST_F(X11EventsTest, ReleaseAllLetsGoOfKeysAndButtons) {
+    X11Events events([this] { return now_; });
+    ASSERT_TRUE(events.postKey(kMacShift, true, 0));
+    ASSERT_TRUE(events.postMouse(MouseEventType::RightDown, {10, 10}, 1, 1));
+    EXPECT_TRUE(soon([&] { return keyDown(kShiftKeycode); }));
+    EXPECT_TRUE(soon([&] { return buttonMask() == unsigned(Button3Mask); }))
+        << "the right button is X's button 3";
+    events.releaseAll();
+    EXPECT_FALSE(keyDown(kShiftKeycode));
+    EXPECT_EQ(buttonMask(), 0u);
+}
+
+// The X server dies and a new one comes up on the same display: posting
+// works again once a retry is due, and nothing the old server had pressed
+// is carried over.
+TEST_F(X11EventsTest, PostingResumesOnARestartedServer) {
+    X11Events events([this] { return now_; });
+    ASSERT_TRUE(events.postKey(kMacShift, true, 0));
+    XCloseDisplay(display_);
+    display_ = nullptr;
+    ASSERT_TRUE(xvfb_.restart());
+    ASSERT_TRUE(reopen());
+    // The first post finds the connection broken; the next ones wait for
+    // the retry.
+    events.postKey(kMacShift, false, 0);
+    EXPECT_FALSE(events.postKey(kMacShift, true, 0));
+    now_ += 10s;
+    ASSERT_TRUE(events.postKey(kMacShift, true, 0));
+    EXPECT_TRUE(soon([&] { return keyDown(kShiftKeycode); }));
+    events.releaseAll();
+    EXPECT_FALSE(keyDown(kShiftKeycode));
+}

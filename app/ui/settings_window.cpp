@@ -219,6 +219,9 @@ bool SettingsWindow::saveLogin() {
     std::optional<std::string> error;
     if (user.empty()) {
         logins_.clear();
+    } else if (user.size() > NLALogin::maxUserBytes) {
+        // The server counts bytes of UTF-8: say so rather than refuse vaguely.
+        error = NLALogin::userNameProblem(user);
     } else if (password.empty()) {
         if (!logins_.load())
             error = "Type a password for the Windows login (or clear the user name to leave it "

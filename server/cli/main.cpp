@@ -92,6 +92,9 @@ int runServer(rdpShadowServer* server, int argc, char** argv) {
         WLog_ERR(TAG, "Failed to install the display-control channel.");
         return -1;
     }
+    // After init: the probe run ends inside it, and its standard output must
+    // hold its one-line answer only.
+    shadow_ext_raise_open_files_limit();
     if (shadow_server_start(server) < 0) {
         WLog_ERR(TAG, "Failed to start server.");
         return -1;
@@ -104,7 +107,6 @@ int runServer(rdpShadowServer* server, int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-    shadow_ext_raise_open_files_limit();
     shadow_subsystem_set_entry_builtin(nullptr);
     rdpShadowServer* server = shadow_server_new();
     if (!server) {

@@ -166,6 +166,9 @@ TEST_F(SettingsWindowTest, PortOutsideTheRangeIsRefusedAfterTheLogin) {
 }
 
 TEST_F(SettingsWindowTest, WindowsLoginRefusals) {
+    std::string accented64; // 64 characters, 128 bytes: one byte over the server's limit
+    for (int i = 0; i < 64; ++i)
+        accented64 += "\xC3\xA9";
     struct Case {
         std::optional<std::string> stored;
         const char* user;
@@ -180,6 +183,9 @@ TEST_F(SettingsWindowTest, WindowsLoginRefusals) {
         {std::nullopt, "an@na", "pw",
          "The Windows login user name must not be empty or contain : \\ or @ (and the Keychain "
          "must be available)."},
+        {std::nullopt, accented64.c_str(), "pw",
+         "The user name is too long: it takes 128 bytes, at most 127 are allowed (letters such "
+         "as \u00e9 take two bytes, many others three or four)."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.user);

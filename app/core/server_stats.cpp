@@ -9,14 +9,15 @@ namespace corvane::app {
 
 namespace {
 
-// A JSON number truncated to an integer; anything else (or a number beyond
-// 64 bits) counts as 0.
+// A JSON number truncated to an integer; anything else (a negative number,
+// which no counter can be, or one beyond 64 bits) counts as 0, so that the
+// growth between two readings cannot overflow.
 int64_t counter(const QJsonObject& object, const char* key) {
     QJsonValue value = object.value(QLatin1String(key));
     if (!value.isDouble())
         return 0;
     double number = std::trunc(value.toDouble());
-    if (!std::isfinite(number) || number >= 9.2e18 || number <= -9.2e18)
+    if (!std::isfinite(number) || number < 0 || number >= 9.2e18)
         return 0;
     return static_cast<int64_t>(number);
 }

@@ -16,7 +16,7 @@ using corvane::test::pumpUntil;
 
 TEST(ServerStatsReader, ReadsCountersAndClients) {
     auto stats = ServerStats::fromJson(
-        R"({"sessions":3,"repaints":10.9,"resizes":"7","riskEvents":1,"clients":"a,b"})");
+        R"({"sessions":3,"repaints":10.9,"resizes":"7","riskEvents":1,"stalls":-4,"clients":"a,b"})");
     ASSERT_TRUE(stats);
     EXPECT_EQ(*stats, (ServerStats{3, 10, 0, 1, 0, "a,b"}));
     EXPECT_EQ(ServerStats::fromJson(R"({"clients":5})")->clients, "");

@@ -5,9 +5,9 @@
 #include <winpr/cmdline.h>
 
 #include "arguments.h"
-#include "server/shadow/ext/peer_guard.h"
 #include "server/shadow/ext/cliprdr_channel.h"
 #include "server/shadow/ext/disp_channel.h"
+#include "server/shadow/ext/peer_guard.h"
 #include "server/shadow/ext/peer_hooks.h"
 #include "server/shadow/ext/shadow_ext.h"
 
@@ -48,6 +48,9 @@ int runServer(rdpShadowServer* server, int argc, char** argv) {
         WLog_ERR(TAG, "Server initialization failed.");
         return -1;
     }
+    // After init: the permission probe ends the process inside it and its
+    // standard output carries nothing but the probe line.
+    shadow_ext_raise_open_files_limit();
     // Connection limits, logins before publication, NLA and peer-end hooks
     // on every connection; the guard's watchdog closes the connections that
     // would hold the others.
@@ -76,7 +79,6 @@ int runServer(rdpShadowServer* server, int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-    shadow_ext_raise_open_files_limit();
     shadow_subsystem_set_entry_builtin(nullptr);
     rdpShadowServer* server = shadow_server_new();
     if (!server) {

@@ -9,6 +9,7 @@
 #include "server/shadow/ext/peer_guard.h"
 #include "server/shadow/ext/cliprdr_channel.h"
 #include "server/shadow/ext/disp_channel.h"
+#include "server/shadow/ext/peer_guard.h"
 #include "server/shadow/ext/peer_hooks.h"
 #include "server/shadow/ext/shadow_ext.h"
 
@@ -76,6 +77,9 @@ int runServer(rdpShadowServer* server, int argc, char** argv) {
         WLog_ERR(TAG, "Server initialization failed.");
         return -1;
     }
+    // After init: the permission probe ends the process inside it and its
+    // standard output carries nothing but the probe line.
+    shadow_ext_raise_open_files_limit();
     // Connection limits, logins before publication, NLA and peer-end hooks
     // on every connection; the guard's watchdog closes the connections that
     // would hold the others.
@@ -92,9 +96,6 @@ int runServer(rdpShadowServer* server, int argc, char** argv) {
         WLog_ERR(TAG, "Failed to install the display-control channel.");
         return -1;
     }
-    // After init: the probe run ends inside it, and its standard output must
-    // hold its one-line answer only.
-    shadow_ext_raise_open_files_limit();
     if (shadow_server_start(server) < 0) {
         WLog_ERR(TAG, "Failed to start server.");
         return -1;

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 
@@ -85,13 +86,32 @@ void logClosing(const Closing& c) {
     }
 }
 
+// Each connection's thread allocates from its own malloc arena, and glibc
+// keeps what a flood of connections freed: the server would stay at the
+// flood's peak for good. Once connections have ended (their records are
+// freed right after Disconnect, on their own threads, so one turn later),
+// the free memory goes back to the system, at most once a second.
+constexpr uint64_t kTrimEveryMs = 1000;
+
 void watchdog() {
     std::unique_lock lock(gWakeMutex);
+    size_t peersBefore = trackedPeers();
+    bool trimDue = false;
+    uint64_t lastTrim = 0;
     for (;;) {
-        const bool watching = trackedPeers() > 0;
+        const bool watching = peersBefore > 0 || trimDue;
         gWake.wait_for(lock, watching ? std::chrono::milliseconds(250) : std::chrono::seconds(2));
         lock.unlock();
         shadow_ext_guard_sweep();
+        const uint64_t now = shadow_ext_now_ms();
+        if (trimDue && (now < lastTrim || now - lastTrim >= kTrimEveryMs)) {
+            (void)malloc_trim(0);
+            trimDue = false;
+            lastTrim = now;
+        }
+        const size_t peers = trackedPeers();
+        trimDue = trimDue || peers < peersBefore;
+        peersBefore = peers;
         lock.lock();
     }
 }

@@ -46,13 +46,22 @@ BOOL wrappedPostConnect(freerdp_peer* peer) {
     return ok;
 }
 
+// A connection whose handshake failed may still hold the client's next PDUs
+// in its TLS buffer; shutting the socket down does not drop them, and the
+// library's loop would hand them to the state machine again: a second
+// PostConnect, a second password check counted against the address.
+BOOL endedConnectionTurn(freerdp_peer*) {
+    return FALSE;
+}
+
 // The library's client thread sets its own Logon just before it calls
 // Initialize, so the subsystem's Logon hook goes on right after. Then the
 // connection's handshake runs here, before the library subscribes the
 // connection to publication (peer_guard.h): however long a login takes, it
 // holds nobody else. A connection that did not get activated is shut down
-// before returning, so the library's loop fails on its first turn and ends
-// it through its usual path (channels, ClientDisconnect, Disconnect, free).
+// before returning and takes no further input, so the library's loop fails
+// on its first turn and ends it through its usual path (channels,
+// ClientDisconnect, Disconnect, free).
 BOOL wrappedInitialize(freerdp_peer* peer) {
     shadow_ext::PeerState state;
     const bool tracked = shadow_ext::peerState(peer, state);
@@ -79,6 +88,7 @@ BOOL wrappedInitialize(freerdp_peer* peer) {
         watch.activated.store(true);
         return TRUE;
     }
+    peer->CheckFileDescriptor = endedConnectionTurn;
     if (!shadow_ext::closeOnce(watch))
         return TRUE; // the guard closed it and said why
     if (end == shadow_ext::HandshakeEnd::TimedOut)

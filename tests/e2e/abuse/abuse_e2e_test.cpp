@@ -163,7 +163,11 @@ class Abuse : public ::testing::Test {
             waitUntil([&] { return openDescriptors(server_.pid()) <= fds_ + 3; }, 15000ms, 200ms))
             << after << ": " << openDescriptors(server_.pid()) << " descriptors, " << fds_
             << " before";
-        EXPECT_LE(rssKb(server_.pid()), rss_ + 24 * 1024) << after << ": RSS in kB";
+        // Freed memory goes back to the system a turn of the server's
+        // watchdog after the connections ended; leaked memory never does.
+        EXPECT_TRUE(
+            waitUntil([&] { return rssKb(server_.pid()) <= rss_ + 24 * 1024; }, 5000ms, 200ms))
+            << after << ": RSS " << rssKb(server_.pid()) << " kB, " << rss_ << " kB before";
     }
 
     // Where the server's pointer is.
@@ -292,6 +296,13 @@ TEST_F(Abuse, NoConnectionHoldsTheLoggedInClient) {
             std::vector<uint8_t> bytes(i < 10 ? 64 + i * 37 : 0);
             for (uint8_t& b : bytes)
                 b = static_cast<uint8_t>(random());
+            if (!bytes.empty()) {
+                // Garbage complete by its own framing (a fast-path header
+                // announcing fewer bytes than sent): garbage announcing more
+                // waits for them like a slow login, until the grace time.
+                bytes[0] = bytes[0] == 0x03 ? 0x04 : bytes[0];
+                bytes[1] &= 0x3f;
+            }
             if (i >= 10) { // the X.224 request cut short, or a TLS hello cut short
                 bytes.assign(kX224Tls.begin(), kX224Tls.begin() + (i % 2 ? 7 : 19));
                 if (i % 2 == 0)

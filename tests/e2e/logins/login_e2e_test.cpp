@@ -52,7 +52,8 @@ TEST(TlsLogins, WrongPasswordIsRefusedWithTheWrongPasswordLine) {
     EXPECT_EQ(s.server.tlsLogin("WORKGROUP\\" + name, "not-it", name), Outcome::Refused);
     EXPECT_EQ(s.server.count("login from 127.0.0.1 as '" + name + "': wrong password (1)"), 1)
         << s.server.log();
-    EXPECT_EQ(s.server.count("is activated"), 1) << "refused after the connection was made";
+    EXPECT_EQ(s.server.count("is activated"), 1) << "refused after the connection was made\n"
+                                                 << s.server.log();
 }
 
 // The lock engaging on the real connection path; how it grows and ends is

@@ -6,7 +6,6 @@
 
 #include "arguments.h"
 #include "cert_folder.h"
-#include "server/shadow/ext/peer_guard.h"
 #include "server/shadow/ext/cliprdr_channel.h"
 #include "server/shadow/ext/disp_channel.h"
 #include "server/shadow/ext/peer_guard.h"

@@ -111,6 +111,10 @@ TEST_F(ConnectionGuard, HandshakeEndsWithTheConnectionShutDown) {
         EXPECT_TRUE(initialize(c)) << k.what << ": the library's loop ends it";
         EXPECT_EQ(c->checkCalls.load(), k.checks) << k.what;
         EXPECT_TRUE(c->shutDown()) << k.what;
+        // The library's next turn fails without reading what the client
+        // sent before the shutdown (a second PostConnect and password check).
+        EXPECT_FALSE(c->peer.CheckFileDescriptor(&c->peer)) << k.what;
+        EXPECT_EQ(c->checkCalls.load(), k.checks) << k.what;
         EXPECT_EQ(LogCapture::count("closing the connection"), k.line ? 1 : 0) << LogCapture::all();
         if (k.line) {
             EXPECT_TRUE(LogCapture::has(k.line)) << LogCapture::all();

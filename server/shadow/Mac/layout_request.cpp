@@ -11,6 +11,7 @@
 #include "env.h"
 #include "log.h"
 #include "power.h"
+#include "stats_file.h"
 
 namespace {
 
@@ -117,26 +118,6 @@ void limitPlan(const macShadowSubsystem* r, DesktopPlan& plan) {
                                   r->mainPointsWidth, r->mainPointsHeight);
 }
 
-const char* osName(uint32_t major) {
-    switch (major) {
-    case 1:
-        return "windows";
-    case 3:
-    case 6:
-        return "mac";
-    case 4:
-        return "unix";
-    case 5:
-        return "ios";
-    case 7:
-        return "android";
-    case 8:
-        return "chromeos";
-    default:
-        return "other";
-    }
-}
-
 void logClientCore(const rdpSettings* s) {
     const uint32_t scale = freerdp_settings_get_uint32(s, FreeRDP_DesktopScaleFactor);
     const uint32_t device = freerdp_settings_get_uint32(s, FreeRDP_DeviceScaleFactor);
@@ -154,7 +135,7 @@ void logClientCore(const rdpSettings* s) {
                freerdp_settings_get_uint32(s, FreeRDP_EarlyCapabilityFlags),
                freerdp_settings_get_uint32(s, FreeRDP_MonitorCount),
                freerdp_settings_get_bool(s, FreeRDP_SupportMonitorLayoutPdu) ? "yes" : "no", major,
-               freerdp_settings_get_uint32(s, FreeRDP_OsMinorType), osName(major),
+               freerdp_settings_get_uint32(s, FreeRDP_OsMinorType), mac_shadow_os_name(major),
                freerdp_settings_get_uint32(s, FreeRDP_ClientBuild));
 }
 

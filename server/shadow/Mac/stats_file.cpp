@@ -9,26 +9,6 @@
 
 namespace {
 
-const char* osName(uint32_t major) {
-    switch (major) {
-    case 1:
-        return "windows";
-    case 3:
-    case 6:
-        return "mac";
-    case 4:
-        return "unix";
-    case 5:
-        return "ios";
-    case 7:
-        return "android";
-    case 8:
-        return "chromeos";
-    default:
-        return "other";
-    }
-}
-
 const char* codecName(const StatsClient& c) {
     if (!c.graphicsPipeline)
         return "nogfx";
@@ -79,8 +59,8 @@ void mac_shadow_stats_clients_text(const StatsClient* clients, size_t count, boo
     for (size_t i = 0; i < count; ++i) {
         char entry[64];
         const int n = std::snprintf(entry, sizeof entry, "%s%s/%s%s", i ? "," : "",
-                                    osName(clients[i].osMajorType), codecName(clients[i]),
-                                    hidpi ? "/hidpi" : "");
+                                    mac_shadow_os_name(clients[i].osMajorType),
+                                    codecName(clients[i]), hidpi ? "/hidpi" : "");
         if (n < 0 || used + static_cast<size_t>(n) >= outSize)
             break;
         std::memcpy(out + used, entry, static_cast<size_t>(n) + 1);
@@ -125,4 +105,24 @@ void mac_shadow_stats_file_tick(macShadowSubsystem* record, uint64_t now) {
         return;
     }
     std::rename(tmp, path);
+}
+
+const char* mac_shadow_os_name(uint32_t major) {
+    switch (major) {
+    case 1:
+        return "windows";
+    case 3:
+    case 6:
+        return "mac";
+    case 4:
+        return "unix";
+    case 5:
+        return "ios";
+    case 7:
+        return "android";
+    case 8:
+        return "chromeos";
+    default:
+        return "other";
+    }
 }

@@ -12,6 +12,10 @@ struct StatsClient {
     bool h264;             // the agreed pipeline capabilities allow H.264
 };
 
+// The short name of a client's operating system (its settings' major
+// type): "windows", "mac", "unix", "ios", "android", "chromeos" or "other".
+const char* mac_shadow_os_name(uint32_t major);
+
 // The clients text for the given clients, at most outSize - 1 characters:
 // entries that do not fit end the list.
 void mac_shadow_stats_clients_text(const StatsClient* clients, size_t count, bool hidpi, char* out,

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "clipboard_image.h"
+#include "clipboard_text.h"
 #include "mac_capture.h"
 #include "platform/platform.h"
 
@@ -13,45 +14,6 @@ namespace {
 
 corvane::platform::Pasteboard& pasteboard() {
     return corvane::platform::current().pasteboard();
-}
-
-// Well-formed UTF-8 with every invalid sequence replaced by U+FFFD, so that
-// nothing downstream meets broken text whichever program wrote it.
-std::vector<uint8_t> sanitizedUtf8(const uint8_t* s, size_t n) {
-    static const uint8_t kReplacement[] = {0xEF, 0xBF, 0xBD};
-    std::vector<uint8_t> out;
-    out.reserve(n);
-    size_t i = 0;
-    while (i < n) {
-        const uint8_t c = s[i];
-        size_t len = 0;
-        uint32_t cp = 0, min = 0;
-        if (c < 0x80) {
-            out.push_back(c);
-            ++i;
-            continue;
-        }
-        if ((c & 0xE0) == 0xC0)
-            len = 2, cp = c & 0x1F, min = 0x80;
-        else if ((c & 0xF0) == 0xE0)
-            len = 3, cp = c & 0x0F, min = 0x800;
-        else if ((c & 0xF8) == 0xF0)
-            len = 4, cp = c & 0x07, min = 0x10000;
-        bool ok = len > 0 && i + len <= n;
-        for (size_t k = 1; ok && k < len; ++k) {
-            ok = (s[i + k] & 0xC0) == 0x80;
-            cp = (cp << 6) | (s[i + k] & 0x3F);
-        }
-        ok = ok && cp >= min && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
-        if (ok) {
-            out.insert(out.end(), s + i, s + i + len);
-            i += len;
-        } else {
-            out.insert(out.end(), kReplacement, kReplacement + 3);
-            ++i;
-        }
-    }
-    return out;
 }
 
 } // namespace
@@ -64,7 +26,7 @@ extern "C" int32_t mac_clipboard_get(char** text) {
         return 0;
     const auto* bytes = data->data();
     const size_t length = strnlen(reinterpret_cast<const char*>(bytes), data->size());
-    const std::vector<uint8_t> clean = sanitizedUtf8(bytes, length);
+    const std::string clean = corvane::capture::sanitizedUtf8(bytes, length);
     auto* copy = static_cast<char*>(std::malloc(clean.size() + 1));
     if (!copy)
         return 0;
@@ -78,9 +40,12 @@ extern "C" int32_t mac_clipboard_get(char** text) {
 extern "C" int32_t mac_clipboard_set(const char* text) {
     if (!text)
         return 0;
-    std::vector<uint8_t> clean =
-        sanitizedUtf8(reinterpret_cast<const uint8_t*>(text), std::strlen(text));
-    return pasteboard().write(PasteboardType::Text, std::move(clean)) ? 1 : 0;
+    const std::string clean =
+        corvane::capture::sanitizedUtf8(reinterpret_cast<const uint8_t*>(text), std::strlen(text));
+    return pasteboard().write(PasteboardType::Text,
+                              std::vector<uint8_t>(clean.begin(), clean.end()))
+               ? 1
+               : 0;
 }
 
 extern "C" uint32_t mac_clipboard_available(void) {

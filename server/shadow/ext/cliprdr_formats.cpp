@@ -3,9 +3,14 @@
 
 #include "cliprdr_formats.h"
 
+#include "capture/clipboard_text.h"
+
 namespace shadow_ext::cliprdr {
 
 namespace {
+
+using corvane::capture::appendUtf8;
+using corvane::capture::nextCodePoint;
 
 constexpr size_t kHeaderLength = 8;
 
@@ -22,24 +27,6 @@ void put16(std::vector<uint8_t>& out, uint32_t v) {
 void put32(std::vector<uint8_t>& out, uint32_t v) {
     put16(out, v & 0xFFFF);
     put16(out, v >> 16);
-}
-
-void appendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 // Decodes `units` UTF-16LE code units (stopping at a NUL).
@@ -65,40 +52,11 @@ std::string decodeUtf16(const uint8_t* p, size_t units) {
     return out;
 }
 
-// One code point from UTF-8 at s[i]; advances i. Invalid input gives U+FFFD
-// and skips one byte.
-uint32_t nextCodePoint(const std::string& s, size_t& i) {
-    const auto c = static_cast<uint8_t>(s[i]);
-    size_t len = 0;
-    uint32_t cp = 0, min = 0;
-    if (c < 0x80) {
-        ++i;
-        return c;
-    }
-    if ((c & 0xE0) == 0xC0)
-        len = 2, cp = c & 0x1F, min = 0x80;
-    else if ((c & 0xF0) == 0xE0)
-        len = 3, cp = c & 0x0F, min = 0x800;
-    else if ((c & 0xF8) == 0xF0)
-        len = 4, cp = c & 0x07, min = 0x10000;
-    bool ok = len > 0 && i + len <= s.size();
-    for (size_t k = 1; ok && k < len; ++k) {
-        const auto b = static_cast<uint8_t>(s[i + k]);
-        ok = (b & 0xC0) == 0x80;
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    if (!ok || cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        ++i;
-        return 0xFFFD;
-    }
-    i += len;
-    return cp;
-}
-
 void appendUtf16(std::vector<uint8_t>& out, const std::string& text, size_t maxUnits) {
     size_t units = 0;
     for (size_t i = 0; i < text.size();) {
-        const uint32_t cp = nextCodePoint(text, i);
+        const uint32_t cp =
+            nextCodePoint(reinterpret_cast<const uint8_t*>(text.data()), text.size(), i);
         const size_t need = cp >= 0x10000 ? 2 : 1;
         if (units + need > maxUnits)
             break;

@@ -217,14 +217,8 @@ void PermissionsController::render() {
     w.summary->setText(text);
     setTextColor(w.summary, color);
 
-    if (allowed && autoContinue_) {
-        Action ready = std::move(onReady_);
-        onReady_ = nullptr;
-        autoContinue_ = false;
-        close();
-        if (ready)
-            ready();
-    }
+    if (allowed && autoContinue_)
+        startNow();
 }
 
 void PermissionsController::openScreen() {

@@ -13,6 +13,7 @@
 #include "capture/clipboard_image.h"
 #include "capture/mac_capture.h"
 #include "platform/sim/sim_platform.h"
+#include "server/core/sim_fixture.h"
 
 using corvane::platform::PasteboardType;
 using Bytes = std::vector<uint8_t>;
@@ -73,19 +74,9 @@ Got getImage() {
     return g;
 }
 
-class BridgeClipboardTest : public ::testing::Test {
+class BridgeClipboardTest : public SimPlatformTest {
   protected:
-    void SetUp() override {
-        auto sim = std::make_unique<corvane::platform::sim::SimPlatform>();
-        sim_ = sim.get();
-        previous_ = corvane::platform::replaceCurrent(std::move(sim));
-    }
-    void TearDown() override { corvane::platform::replaceCurrent(std::move(previous_)); }
-    corvane::platform::sim::SimPasteboard& board() { return sim_->simPasteboard(); }
-
-  private:
-    corvane::platform::sim::SimPlatform* sim_ = nullptr;
-    std::unique_ptr<corvane::platform::Platform> previous_;
+    corvane::platform::sim::SimPasteboard& board() { return sim().simPasteboard(); }
 };
 
 } // namespace

@@ -114,12 +114,9 @@ TEST(LayoutE2E, ClientSizeBeforeTheDesktopAndBackAfterTheLastClient) {
     EXPECT_EQ(s.serverMonitors().find("Corvane"), std::string::npos);
 }
 
-// Disabled: xfreerdp3 3.10 in /multimon mode sends no display-control layout
-// after connecting unless its monitors change, and the connect step builds a
-// one-monitor plan from the client's overall size, so the two-monitor desktop
-// is never asked for. Enable once the connect step takes the client's own
-// monitor list.
-TEST(LayoutE2E, DISABLED_WindowResizeAndTwoMonitors) {
+// xfreerdp3 in /multimon mode sends no layout after connecting unless its
+// monitors change: the two monitors come from its core data at connect.
+TEST(LayoutE2E, TwoMonitors) {
     // A client display with two monitors side by side.
     LayoutSession s(142, 34761, "2560x1024x24");
     ASSERT_TRUE(s.start());

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include <dlfcn.h>
 
@@ -20,7 +21,7 @@ namespace {
 
 // Measured cheapest libx264 configuration for the same picture (see
 // bench/README.md, "Encoder"); the library's own is preset "medium".
-constexpr const char* kPreset = nullptr;
+constexpr const char* kPreset = "ultrafast";
 constexpr UINT32 kThreads = 0;
 
 std::mutex gTuningLock;
@@ -56,12 +57,27 @@ void applyTuning(AVCodecContext* context) {
         av_opt_set(context, "preset", tuning.preset, AV_OPT_SEARCH_CHILDREN);
     if (tuning.threads)
         context->thread_count = static_cast<int>(tuning.threads);
+    std::string params;
+    auto add = [&params](const char* param) {
+        if (!params.empty())
+            params += ':';
+        params += param;
+    };
+    // The fastest presets leave out every coding tool beyond baseline; a
+    // profile that permits them asks for its own back (arithmetic coding,
+    // and for high the 8x8 transform), trading CPU for bits.
+    if (tuning.preset && tuning.profile >= SHADOW_EXT_H264_PROFILE_MAIN)
+        add("cabac=1");
+    if (tuning.preset && tuning.profile == SHADOW_EXT_H264_PROFILE_HIGH)
+        add("8x8dct=1");
     if (tuning.keyFrameSeconds) {
         context->gop_size = keyFrameInterval(context, tuning);
         // A key frame on the interval only, not also at every scene change
         // of a colour-flipping desktop.
-        av_opt_set(context, "x264-params", "scenecut=0", AV_OPT_SEARCH_CHILDREN);
+        add("scenecut=0");
     }
+    if (!params.empty())
+        av_opt_set(context, "x264-params", params.c_str(), AV_OPT_SEARCH_CHILDREN);
     WLog_DBG(TAG, "H.264 encoder opened: %dx%d, %d bit/s, profile %s, preset %s, key frame %d",
              context->width, context->height, static_cast<int>(context->bit_rate),
              profileName(tuning.profile) ? profileName(tuning.profile) : "(encoder's)",

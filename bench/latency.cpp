@@ -16,8 +16,10 @@
 // (so that changes fall on every phase of the server's capture clock), or
 // exactly --period-ms from one change to the next when that is given.
 //
-// Prints "samples=N lost=L p50=.. p95=.. max=.. mean=.." and "values=a,b,..."
-// (milliseconds); a sample not seen within --timeout-ms is lost.
+// Prints "samples=N lost=L p50=.. p95=.. max=.. mean=..", "values=a,b,..."
+// (milliseconds) and "starts=..." (each seen sample's start, wall-clock
+// milliseconds since 1970, to line it up with the client's log); a sample not
+// seen within --timeout-ms is lost.
 #include "bench_palette.h"
 
 #include <X11/Xlib.h>
@@ -213,7 +215,7 @@ int main(int argc, char** argv) {
     std::mt19937 random(o.seed);
     std::uniform_int_distribution<int> gap(o.gapMinMs, o.gapMaxMs);
 
-    std::vector<double> values;
+    std::vector<double> values, starts;
     int lost = 0;
     size_t next = 0;
     auto nextStart = Clock::now();
@@ -244,6 +246,9 @@ int main(int argc, char** argv) {
         XDamageSubtract(client, damage, None, None);
         XSync(client, False);
         const auto t0 = Clock::now();
+        const double wall = std::chrono::duration<double, std::milli>(
+                                std::chrono::system_clock::now().time_since_epoch())
+                                .count();
         nextStart = t0 + std::chrono::milliseconds(o.periodMs);
         if (o.mode == "change") {
             XSetWindowBackground(server, serverRoot, o.palette[next]);
@@ -260,6 +265,7 @@ int main(int argc, char** argv) {
             if (classify(readPixel(client, clientRoot, px, py), o.palette, o.tol) == expected) {
                 values.push_back(
                     std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+                starts.push_back(wall);
                 seen = true;
                 break;
             }
@@ -287,6 +293,9 @@ int main(int argc, char** argv) {
     std::printf("values=");
     for (size_t i = 0; i < values.size(); ++i)
         std::printf("%s%.1f", i ? "," : "", values[i]);
+    std::printf("\nstarts=");
+    for (size_t i = 0; i < starts.size(); ++i)
+        std::printf("%s%.1f", i ? "," : "", starts[i]);
     std::printf("\n");
     std::fflush(stdout);
     XDamageDestroy(client, damage);

@@ -348,10 +348,56 @@ def latency(b, server_display, client_display, mode, samples, seed):
     kv = parse_kv(text)
     m = re.search(r"values=([\d.,]*)", text)
     values = [float(v) for v in m.group(1).split(",") if v] if m else []
+    m = re.search(r"starts=([\d.,]*)", text)
+    starts = [float(v) for v in m.group(1).split(",") if v] if m else []
     if not values:
         return {"error": text.strip()[-300:]}
     return {"p50": float(kv["p50"]), "p95": float(kv["p95"]), "max": float(kv["max"]),
-            "lost": int(kv.get("lost", 0)), "values": values}
+            "lost": int(kv.get("lost", 0)), "values": values, "starts": starts}
+
+
+def percentile(values, p):
+    """Nearest rank, as bench_latency computes it."""
+    if not values:
+        return None
+    v = sorted(values)
+    return v[max(1, min(len(v), int(-(-p * len(v) // 1)))) - 1]
+
+
+STAMP_LINES = ("import sys, time\n"
+               "for line in sys.stdin:\n"
+               "    sys.stdout.write('@%.4f ' % time.time() + line)\n")
+
+
+def server_parts(result, client_log, probe):
+    """Splits each latency sample at the client's first surface command after
+    its start that covers the probe's pixel: before it, the server (capture,
+    encoding, sending; for a key also the client's input path); after it, the
+    client's decoding and drawing. Each line of the client's log carries the
+    time it was written; the client logs a command before decoding it."""
+    if not result or "starts" not in result:
+        return
+    times = []
+    x, y = probe
+    try:
+        for m in re.finditer(r"@([\d.]+) [^\n]*codec=RDPGFX_CODECID[^\n]*"
+                             r"left=(\d+), top=(\d+), right=(\d+), bottom=(\d+)",
+                             open(client_log, errors="replace").read()):
+            left, top, right, bottom = (int(v) for v in m.groups()[1:])
+            if left <= x < right and top <= y < bottom:
+                times.append(float(m.group(1)))
+    except OSError:
+        return
+    times.sort()
+    parts = []
+    for start_ms, total in zip(result["starts"], result["values"]):
+        t0 = start_ms / 1000.0
+        first = next((v for v in times if v >= t0 - 0.0005), None)
+        if first is not None and (first - t0) * 1000.0 <= total + 1.0:
+            parts.append(max(0.0, (first - t0) * 1000.0))
+    if parts:
+        result["server_part"] = parts
+        result["server_part_p50"] = percentile(parts, 0.5)
 
 
 class Session:
@@ -414,11 +460,14 @@ class Session:
         for i, d in enumerate(self.client_displays):
             log = f"client-{self.tag}-{i}.log"
             self.client_logs.append(os.path.join(b.tmp, log))
+            # Each line of the client's log gets our own wall-clock stamp (WLog's
+            # millisecond field is not reliable), line-buffered all the way.
             self.clients.append(b.start(
-                ["xfreerdp3", f"/v:127.0.0.1:{self.port}", "/cert:ignore", "/sec:tls", "/u:x",
+                ["sh", "-c", 'stdbuf -oL -eL "$@" 2>&1 | "$0" -u -c "$STAMP"', sys.executable,
+                 "xfreerdp3", f"/v:127.0.0.1:{self.port}", "/cert:ignore", "/sec:tls", "/u:x",
                  "/p:x", f"/size:{self.size}"] + CLIENT_FLAGS.get(self.setting, []),
-                {"DISPLAY": f":{d}", "HOME": self.home,
-                 "WLOG_FILTER": "com.freerdp.gdi:TRACE"}, log))
+                {"DISPLAY": f":{d}", "HOME": self.home, "WLOG_FILTER": "com.freerdp.gdi:TRACE",
+                 "STAMP": STAMP_LINES}, log))
         for d in self.client_displays:
             rc, _ = b.run([b.tool("bench_pixel_watch"), "--mode", "wait", "--x",
                            str(COLOUR_PROBE[0]), "--y", str(COLOUR_PROBE[1]), "--palette",
@@ -452,7 +501,7 @@ def run_session(b, which, setting, server_display, client_display, workloads, se
     wl = b.tool("bench_workload_colour")
     s = Session(b, which, setting, server_display, [client_display], "1280x800",
                 f"{which}-{setting}-{seed}")
-    results = {}
+    results = {"load": os.getloadavg()[0]}
     try:
         s.open()
         for workload in workloads:
@@ -499,6 +548,8 @@ def run_session(b, which, setting, server_display, client_display, workloads, se
                 kv = parse_kv(open(os.path.join(b.tmp, log), errors="replace").read())
                 results[workload]["workload_rate"] = float(kv.get("rate", COLOUR_HZ))
         results.update(s.codec())
+        server_parts(results.get("latency_change"), s.client_logs[0], COLOUR_PROBE)
+        server_parts(results.get("latency_key"), s.client_logs[0], ECHO_PROBE)
         if which == "ours":
             copies = copy_stats(s.server_log, {k: v for k, v in results.items()
                                                 if isinstance(v, dict) and "window" in v})
@@ -943,13 +994,14 @@ def main():
                     r = run_session(b, which, setting, server_display, client_display,
                                     workloads, pass_no + 1)
                     all_results.setdefault((which, setting), []).append(r)
-                    summary = [f"codec {r.get('codec', '?')}"]
+                    summary = [f"codec {r.get('codec', '?')}, load {r['load']:.1f}"]
                     for w in ("colour", "scroll", "idle"):
                         if w in r:
                             summary.append(f"{w} {fmt(r[w]['fps'])} fps CPU {fmt(r[w]['cpu_pct'])} %")
                     for kind in ("latency_change", "latency_key"):
                         if r.get(kind) and "p50" in r[kind]:
-                            summary.append(f"{kind} p50 {r[kind]['p50']:.0f} p95 {r[kind]['p95']:.0f}")
+                            summary.append(f"{kind} p50 {r[kind]['p50']:.0f} p95 {r[kind]['p95']:.0f}"
+                                           f" (server part p50 {fmt(r[kind].get('server_part_p50'), '{:.0f}')})")
                     print("  " + "; ".join(summary), flush=True)
         # The session displays stay up; the scale runs bring their own.
         for setting in args.scale_settings:

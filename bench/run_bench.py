@@ -332,8 +332,9 @@ def scroll_command(rate):
     return [sys.executable, "-c", script]
 
 
-def latency(b, server_display, client_display, mode, samples, seed):
-    """bench_latency's figures and samples, or None when it could not run."""
+def latency(b, server_display, client_display, mode, samples, seed, server_pid=None):
+    """bench_latency's figures and samples, with the server's CPU time per
+    sample (how much of the server part is work rather than waiting)."""
     argv = [b.tool("bench_latency"), "--mode", mode, "--server-display", f":{server_display}",
             "--client-display", f":{client_display}", "--samples", str(samples),
             "--seed", str(seed)]
@@ -344,7 +345,9 @@ def latency(b, server_display, client_display, mode, samples, seed):
         argv += ["--x", str(ECHO_PROBE[0]), "--y", str(ECHO_PROBE[1]), "--palette", ECHO_COLOURS]
     if b.args.latency_period_ms:
         argv += ["--period-ms", str(b.args.latency_period_ms)]
+    c0 = cpu_ticks(server_pid) if server_pid else None
     rc, text = b.run(argv, {}, samples * 4 + 30)
+    c1 = cpu_ticks(server_pid) if server_pid else None
     kv = parse_kv(text)
     m = re.search(r"values=([\d.,]*)", text)
     values = [float(v) for v in m.group(1).split(",") if v] if m else []
@@ -352,8 +355,11 @@ def latency(b, server_display, client_display, mode, samples, seed):
     starts = [float(v) for v in m.group(1).split(",") if v] if m else []
     if not values:
         return {"error": text.strip()[-300:]}
-    return {"p50": float(kv["p50"]), "p95": float(kv["p95"]), "max": float(kv["max"]),
-            "lost": int(kv.get("lost", 0)), "values": values, "starts": starts}
+    result = {"p50": float(kv["p50"]), "p95": float(kv["p95"]), "max": float(kv["max"]),
+              "lost": int(kv.get("lost", 0)), "values": values, "starts": starts}
+    if c0 is not None and c1 is not None:
+        result["cpu_ms_per_sample"] = 1000.0 * (c1 - c0) / CLK_TCK / len(values)
+    return result
 
 
 def percentile(values, p):
@@ -369,32 +375,34 @@ STAMP_LINES = ("import sys, time\n"
                "    sys.stdout.write('@%.4f ' % time.time() + line)\n")
 
 
-def server_parts(result, client_log, probe):
-    """Splits each latency sample at the client's first surface command after
-    its start that covers the probe's pixel: before it, the server (capture,
-    encoding, sending; for a key also the client's input path); after it, the
-    client's decoding and drawing. Each line of the client's log carries the
-    time it was written; the client logs a command before decoding it."""
+def server_parts(result, client_log):
+    """Splits each latency sample at the last surface command the client got
+    before the answer showed: until then the server captures, encodes and
+    sends (for a key, the client's input path comes first); after it, the
+    client decodes and draws. A server that sends one frame in many commands
+    is judged by its last one. Each line of the client's log carries the time
+    it was written; the client logs a command before decoding it."""
     if not result or "starts" not in result:
         return
     times = []
-    x, y = probe
     try:
-        for m in re.finditer(r"@([\d.]+) [^\n]*codec=RDPGFX_CODECID[^\n]*"
-                             r"left=(\d+), top=(\d+), right=(\d+), bottom=(\d+)",
+        for m in re.finditer(r"@([\d.]+) [^\n]*codec=RDPGFX_CODECID",
                              open(client_log, errors="replace").read()):
-            left, top, right, bottom = (int(v) for v in m.groups()[1:])
-            if left <= x < right and top <= y < bottom:
-                times.append(float(m.group(1)))
+            times.append(float(m.group(1)))
     except OSError:
         return
     times.sort()
     parts = []
     for start_ms, total in zip(result["starts"], result["values"]):
-        t0 = start_ms / 1000.0
-        first = next((v for v in times if v >= t0 - 0.0005), None)
-        if first is not None and (first - t0) * 1000.0 <= total + 1.0:
-            parts.append(max(0.0, (first - t0) * 1000.0))
+        t0, t1 = start_ms / 1000.0, (start_ms + total) / 1000.0
+        last = None
+        for v in times:
+            if v > t1:
+                break
+            if v >= t0:
+                last = v
+        if last is not None:
+            parts.append((last - t0) * 1000.0)
     if parts:
         result["server_part"] = parts
         result["server_part_p50"] = percentile(parts, 0.5)
@@ -512,7 +520,8 @@ def run_session(b, which, setting, server_display, client_display, workloads, se
                     b.run([wl, "--once", IDLE_COLOUR], d_env, 10)
                     if workload in ("latency", "latency-change"):
                         results["latency_change"] = latency(b, server_display, client_display,
-                                                            "change", args.samples, seed)
+                                                            "change", args.samples, seed,
+                                                            s.server.pid)
                     if workload in ("latency", "latency-key"):
                         echo = b.start([b.tool("bench_key_echo"),
                                         "--x", str(ECHO_WINDOW[0]), "--y", str(ECHO_WINDOW[1]),
@@ -522,7 +531,8 @@ def run_session(b, which, setting, server_display, client_display, workloads, se
                         try:
                             time.sleep(1.0)
                             results["latency_key"] = latency(b, server_display, client_display,
-                                                             "key", args.samples, seed)
+                                                             "key", args.samples, seed,
+                                                             s.server.pid)
                         finally:
                             b.stop(echo)
                     continue
@@ -548,8 +558,8 @@ def run_session(b, which, setting, server_display, client_display, workloads, se
                 kv = parse_kv(open(os.path.join(b.tmp, log), errors="replace").read())
                 results[workload]["workload_rate"] = float(kv.get("rate", COLOUR_HZ))
         results.update(s.codec())
-        server_parts(results.get("latency_change"), s.client_logs[0], COLOUR_PROBE)
-        server_parts(results.get("latency_key"), s.client_logs[0], ECHO_PROBE)
+        for kind in ("latency_change", "latency_key"):
+            server_parts(results.get(kind), s.client_logs[0])
         if which == "ours":
             copies = copy_stats(s.server_log, {k: v for k, v in results.items()
                                                 if isinstance(v, dict) and "window" in v})
@@ -704,7 +714,9 @@ def report(all_results, scale, copies, args, loads):
                 f"{fmt(r['bytes_per_s'] and r['bytes_per_s'] / 1024, '{:.0f}')} |")
     if "latency" in args.workloads:
         add("")
-        add("Latency in ms, p50 / p95 / max (samples lost), per pass (a fresh server each pass):")
+        add("Latency in ms, p50 / p95 / max per pass (a fresh server each pass); in brackets the "
+            "p50 of the server part (until the last surface command the client got before the "
+            "answer showed; the rest is the client's decoding and drawing):")
         add("")
         add("| setting | server | codec | change on the desktop | key typed at the client |")
         add("|---|---|---|---|---|")
@@ -714,7 +726,8 @@ def report(all_results, scale, copies, args, loads):
                 runs = [p.get(kind) for p in passes]
                 cells.append("; ".join(
                     f"{r['p50']:.0f} / {r['p95']:.0f} / {r['max']:.0f}" +
-                    (f" ({r['lost']})" if r.get("lost") else "")
+                    (f" ({r['lost']} lost)" if r.get("lost") else "") +
+                    (f" [{r['server_part_p50']:.0f}]" if r.get("server_part_p50") is not None else "")
                     if r and "p50" in r else "-" for r in runs))
             codec = passes[0].get("codec", "?") if passes else "?"
             add(f"| {setting} | {which} | {codec} | {cells[0]} | {cells[1]} |")
@@ -1001,7 +1014,8 @@ def main():
                     for kind in ("latency_change", "latency_key"):
                         if r.get(kind) and "p50" in r[kind]:
                             summary.append(f"{kind} p50 {r[kind]['p50']:.0f} p95 {r[kind]['p95']:.0f}"
-                                           f" (server part p50 {fmt(r[kind].get('server_part_p50'), '{:.0f}')})")
+                                           f" (server part p50 {fmt(r[kind].get('server_part_p50'), '{:.0f}')},"
+                                           f" server CPU {fmt(r[kind].get('cpu_ms_per_sample'), '{:.0f}')} ms each)")
                     print("  " + "; ".join(summary), flush=True)
         # The session displays stay up; the scale runs bring their own.
         for setting in args.scale_settings:

@@ -852,7 +852,7 @@ def report(all_results, scale, copies, args, loads):
     return "\n".join(lines)
 
 
-def chart(all_results, args, path):
+def chart(all_results, args, path, loads=None, when=None):
     """Latency distributions and CPU per delivered colour frame, ours beside the reference."""
     try:
         import matplotlib
@@ -864,7 +864,7 @@ def chart(all_results, args, path):
         system = "/usr/bin/python3"
         if os.path.realpath(sys.executable) != os.path.realpath(system) and os.access(system, os.X_OK):
             with tempfile.NamedTemporaryFile("w", suffix=".json", delete=False) as f:
-                json.dump(as_json(all_results, [], {}, args, [0, 0]), f)
+                json.dump(as_json(all_results, [], {}, args, loads), f)
             try:
                 subprocess.run([system, os.path.abspath(__file__), "--redraw", f.name, "--chart",
                                 path], timeout=120)
@@ -876,11 +876,11 @@ def chart(all_results, args, path):
     settings = [s for s in args.settings
                 if all_results.get(("ours", s)) or all_results.get(("reference", s))]
     colours = {"ours": "#2a7ab9", "reference": "#d9822b"}
-    fig, axes = plt.subplots(1, 3, figsize=(16, 5.2))
+    fig, axes = plt.subplots(1, 3, figsize=(18, 5.6))
     labels = []
     for s in settings:
         codecs = [(all_results.get((w, s)) or [{}])[0].get("codec", "?") for w in ("ours", "reference")]
-        labels.append(f"{s}\n{codecs[0]} / {codecs[1]}")
+        labels.append(f"{s}\nours {codecs[0]}\nref. {codecs[1]}")
     for ax, kind, title in ((axes[0], "latency_change", "change on the desktop until the client shows it"),
                             (axes[1], "latency_key", "key typed at the client until the answer shows")):
         for k, which in enumerate(("ours", "reference")):
@@ -897,7 +897,7 @@ def chart(all_results, args, path):
                 for box in bp["boxes"]:
                     box.set_facecolor(colours[which])
         ax.set_xticks([i * 3 + 0.5 for i in range(len(settings))])
-        ax.set_xticklabels(labels, fontsize=8)
+        ax.set_xticklabels(labels, fontsize=7.5)
         ax.set_yscale("log")
         ax.set_ylabel("ms, log scale (box: p25-p75, whiskers p5-p95)")
         ax.set_title(title, fontsize=10)
@@ -916,14 +916,16 @@ def chart(all_results, args, path):
                                 ha="center", va="bottom", fontsize=7)
         ax.bar(xs, ys, width=0.9, color=colours[which], label=which)
     ax.set_xticks([i * 3 + 0.5 for i in range(len(settings))])
-    ax.set_xticklabels(labels, fontsize=8)
+    ax.set_xticklabels(labels, fontsize=7.5)
     ax.set_ylabel("server CPU ms per delivered colour frame")
     ax.set_title("CPU per delivered frame (label: share of changes delivered)", fontsize=10)
     ax.grid(axis="y", alpha=0.3)
     ax.legend()
     fig.suptitle(f"Corvane (ours, blue) against freerdp-shadow-cli3 (reference, orange), "
-                 f"{DESKTOP.rsplit('x', 1)[0]} desktop, {datetime.datetime.now():%Y-%m-%d %H:%M}, "
-                 f"{os.cpu_count()} cores, mode {args.mode}", fontsize=11)
+                 f"{DESKTOP.rsplit('x', 1)[0]} desktop, {when or datetime.datetime.now().strftime('%Y-%m-%d %H:%M')}, "
+                 f"{os.cpu_count()} cores" +
+                 (f" (load average {loads[0]:.1f}-{loads[1]:.1f} from other jobs)" if loads else "") +
+                 f", mode {args.mode}", fontsize=11)
     fig.tight_layout()
     fig.savefig(path, dpi=90)
     print(f"bench: chart written to {path}", flush=True)
@@ -931,6 +933,7 @@ def chart(all_results, args, path):
 
 def as_json(all_results, scale, copies, args, loads):
     return {"args": dict(vars(args)), "loads": loads,
+            "date": datetime.datetime.now().strftime("%Y-%m-%d %H:%M"),
             "sessions": {f"{s}/{c}": r for (s, c), r in all_results.items()},
             "scale": scale, "copies": copies}
 
@@ -940,7 +943,7 @@ def redraw(json_path, chart_path):
     data = json.load(open(json_path))
     args = argparse.Namespace(**data["args"])
     all_results = {tuple(k.split("/", 1)): v for k, v in data["sessions"].items()}
-    chart(all_results, args, chart_path)
+    chart(all_results, args, chart_path, data.get("loads"), data.get("date"))
     return 0
 
 
@@ -1071,7 +1074,7 @@ def main():
         with open(args.json, "w") as f:
             json.dump(as_json(all_results, scale, copies, args, loads), f, indent=1)
     if args.chart and all_results:
-        chart(all_results, args, args.chart)
+        chart(all_results, args, args.chart, loads)
     if args.keep:
         print(f"\nlogs kept in {b.tmp}")
     else:

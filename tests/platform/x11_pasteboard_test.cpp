@@ -15,8 +15,8 @@
 // After gtest: Xlib defines None and Bool as macros.
 #include <X11/Xlib.h>
 
+#include "e2e/harness/e2e_harness.h"
 #include "platform/x11/x11_pasteboard.h"
-#include "xvfb_server.h"
 
 using corvane::platform::PasteboardType;
 using corvane::platform::x11::X11Pasteboard;
@@ -27,8 +27,9 @@ namespace {
 class X11PasteboardTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(xvfb_.start(320, 240)) << "no Xvfb on :50-:59";
-        setenv("DISPLAY", xvfb_.name().c_str(), 1);
+        xvfb_ = std::make_unique<e2e::Xvfb>(50, "320x240x24", 59);
+        ASSERT_TRUE(xvfb_->ok());
+        setenv("DISPLAY", xvfb_->name().c_str(), 1);
     }
     // Runs a shell command on the test's display (at most 10 s); its output.
     // The output goes through a file, not a pipe: an xclip left serving the
@@ -53,7 +54,7 @@ class X11PasteboardTest : public ::testing::Test {
         ::unlink(path);
         return out;
     }
-    corvane::testing::XvfbServer xvfb_;
+    std::unique_ptr<e2e::Xvfb> xvfb_;
 };
 
 // Polls (at most 5 s) for what another X program does.

@@ -98,41 +98,49 @@ TEST(ServerStart, SaysWhoCanGetIn) {
     }
 }
 
-// Where pidfd_open is refused the server watches its parent by its process
-// id instead of taking the refusal for the parent's end.
-TEST(ParentWatch, WithoutPidfdTheParentIdIsWatched) {
-    TempDir dir;
+// The server ends with status 0 once the app that started it is gone, also
+// where pidfd_open is refused: it then watches its parent's process id
+// instead of taking the refusal for the parent's end.
+TEST(ParentWatch, ServerEndsWithItsParentWithOrWithoutPidfd) {
     // Orphans are handed to this process, so the server's status can be read.
     ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
-    auto env = simServerEnv(dir);
-    env["MAC_SHADOW_PARENT_WATCH"] = "1";
-    const std::string log = dir.file("server.log");
-    Process parent;
-    const std::string script =
-        "\"$0\" \"$1\" /port:34719 +auth /sec:tls & echo $! > \"$2\"; sleep 60";
-    ASSERT_TRUE(
-        parent.start({"sh", "-c", script, kNoPidfd, kServer, dir.file("pid")}, env, log, log));
-    ASSERT_TRUE(
-        waitUntil([&] { return fileContains(log, "Screen Recording permission"); }, 10000ms))
-        << readFile(log);
-    const pid_t server = std::atoi(readFile(dir.file("pid")).c_str());
-    ASSERT_GT(server, 1);
-    EXPECT_TRUE(fileContains(log, "by checking the parent process id every 1000 ms "
-                                  "(pidfd_open is unavailable: Function not implemented)"))
-        << readFile(log);
-    EXPECT_FALSE(fileContains(log, "the Corvane app is gone")) << "the parent still runs";
-    EXPECT_EQ(kill(server, 0), 0) << "the server still runs";
+    for (const bool pidfd : {true, false}) {
+        TempDir dir;
+        auto env = simServerEnv(dir);
+        env["MAC_SHADOW_PARENT_WATCH"] = "1";
+        const std::string log = dir.file("server.log");
+        Process parent;
+        const std::string script =
+            pidfd ? "\"$0\" /port:34714 +auth /sec:tls & echo $! > \"$1\"; sleep 60"
+                  : "\"$0\" \"$1\" /port:34719 +auth /sec:tls & echo $! > \"$2\"; sleep 60";
+        std::vector<std::string> argv = {"sh", "-c", script, kServer, dir.file("pid")};
+        if (!pidfd)
+            argv.insert(argv.begin() + 3, kNoPidfd);
+        ASSERT_TRUE(parent.start(argv, env, log, log));
+        ASSERT_TRUE(
+            waitUntil([&] { return fileContains(log, "Screen Recording permission"); }, 10000ms))
+            << readFile(log);
+        const pid_t server = std::atoi(readFile(dir.file("pid")).c_str());
+        ASSERT_GT(server, 1);
+        EXPECT_EQ(fileContains(log, "by checking the parent process id every 1000 ms "
+                                    "(pidfd_open is unavailable: Function not implemented)"),
+                  !pidfd)
+            << readFile(log);
+        EXPECT_FALSE(fileContains(log, "the Corvane app is gone")) << "the parent still runs";
+        EXPECT_EQ(kill(server, 0), 0) << "the server still runs";
 
-    parent.signal(SIGKILL);
-    ASSERT_TRUE(parent.waitExit(5000ms));
-    int status = -1;
-    const bool ended =
-        waitUntil([&] { return waitpid(server, &status, WNOHANG) == server; }, 10000ms);
-    if (!ended)
-        kill(server, SIGKILL);
-    ASSERT_TRUE(ended);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_TRUE(fileContains(log, "the Corvane app is gone: server exiting"));
+        parent.signal(SIGKILL);
+        ASSERT_TRUE(parent.waitExit(5000ms));
+        int status = -1;
+        const bool ended =
+            waitUntil([&] { return waitpid(server, &status, WNOHANG) == server; }, 10000ms);
+        if (!ended)
+            kill(server, SIGKILL);
+        ASSERT_TRUE(ended);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_TRUE(fileContains(log, "the Corvane app is gone: stopping")) << readFile(log);
+        EXPECT_TRUE(fileContains(log, "the Corvane app is gone: server exiting"));
+    }
 }
 
 TEST(PermissionProbe, ReportsBothGrantedOnXvfb) {

@@ -93,7 +93,7 @@ class Bench:
         self.bin = os.path.join(args.build, "bin")
 
     # ---- processes -------------------------------------------------------
-    def start(self, argv, env, log_name):
+    def start(self, argv, env, log_name, niceness=0):
         full_env = dict(os.environ)
         for key, value in env.items():
             if value is None:
@@ -102,7 +102,8 @@ class Bench:
                 full_env[key] = value
         log = open(os.path.join(self.tmp, log_name), "ab")
         proc = subprocess.Popen(argv, env=full_env, stdout=log, stderr=subprocess.STDOUT,
-                                stdin=subprocess.DEVNULL, start_new_session=True)
+                                stdin=subprocess.DEVNULL, start_new_session=True,
+                                preexec_fn=(lambda: os.nice(niceness)) if niceness else None)
         log.close()
         self.procs.append(proc)
         return proc
@@ -202,6 +203,23 @@ def cpu_ticks(pid):
         return int(fields[11]) + int(fields[12])  # utime + stime
     except (OSError, IndexError, ValueError):
         return None
+
+
+def run_queue_ns(pid):
+    """Time the process's threads spent runnable but waiting for a core
+    (second field of /proc/PID/task/TID/schedstat), summed over its threads."""
+    total = 0
+    try:
+        tids = os.listdir(f"/proc/{pid}/task")
+    except OSError:
+        return None
+    for tid in tids:
+        try:
+            with open(f"/proc/{pid}/task/{tid}/schedstat") as f:
+                total += int(f.read().split()[1])
+        except (OSError, IndexError, ValueError):
+            pass
+    return total
 
 
 def bytes_sent(port):
@@ -346,8 +364,10 @@ def latency(b, server_display, client_display, mode, samples, seed, server_pid=N
     if b.args.latency_period_ms:
         argv += ["--period-ms", str(b.args.latency_period_ms)]
     c0 = cpu_ticks(server_pid) if server_pid else None
+    q0 = run_queue_ns(server_pid) if server_pid else None
     rc, text = b.run(argv, {}, samples * 4 + 30)
     c1 = cpu_ticks(server_pid) if server_pid else None
+    q1 = run_queue_ns(server_pid) if server_pid else None
     kv = parse_kv(text)
     m = re.search(r"values=([\d.,]*)", text)
     values = [float(v) for v in m.group(1).split(",") if v] if m else []
@@ -359,6 +379,9 @@ def latency(b, server_display, client_display, mode, samples, seed, server_pid=N
               "lost": int(kv.get("lost", 0)), "values": values, "starts": starts}
     if c0 is not None and c1 is not None:
         result["cpu_ms_per_sample"] = 1000.0 * (c1 - c0) / CLK_TCK / len(values)
+    if q0 is not None and q1 is not None:
+        # Threads that ended during the run take their share with them: a floor.
+        result["run_queue_ms_per_sample"] = max(0, q1 - q0) / 1e6 / len(values)
     return result
 
 
@@ -458,7 +481,7 @@ class Session:
         argv, env = self.command()
         self.argv = argv
         self.server_log = os.path.join(b.tmp, f"server-{self.tag}.log")
-        self.server = b.start(argv, env, os.path.basename(self.server_log))
+        self.server = b.start(argv, env, os.path.basename(self.server_log), b.args.server_nice)
         deadline = time.time() + 15
         while time.time() < deadline and self.server.poll() is None and not port_open(self.port):
             time.sleep(0.05)
@@ -687,7 +710,8 @@ def report(all_results, scale, copies, args, loads):
         f"lines/s; latency {args.samples} samples per kind and pass, {args.passes} pass(es)" +
         (f", changes every {args.latency_period_ms} ms" if args.latency_period_ms else
          ", random gaps of 120-320 ms") +
-        (f"; our server also given: {args.ours_flags}" if args.ours_flags else ""))
+        (f"; our server also given: {args.ours_flags}" if args.ours_flags else "") +
+        (f"; both servers at niceness {args.server_nice}" if args.server_nice else ""))
     add("")
     add("Codec: what the client decoded (most of its surface commands); ours also names the "
         "statistics file's text.")
@@ -828,7 +852,7 @@ def report(all_results, scale, copies, args, loads):
     return "\n".join(lines)
 
 
-def chart(all_results, args, path):
+def chart(all_results, args, path, loads=None, when=None):
     """Latency distributions and CPU per delivered colour frame, ours beside the reference."""
     try:
         import matplotlib
@@ -840,7 +864,7 @@ def chart(all_results, args, path):
         system = "/usr/bin/python3"
         if os.path.realpath(sys.executable) != os.path.realpath(system) and os.access(system, os.X_OK):
             with tempfile.NamedTemporaryFile("w", suffix=".json", delete=False) as f:
-                json.dump(as_json(all_results, [], {}, args, [0, 0]), f)
+                json.dump(as_json(all_results, [], {}, args, loads), f)
             try:
                 subprocess.run([system, os.path.abspath(__file__), "--redraw", f.name, "--chart",
                                 path], timeout=120)
@@ -852,11 +876,11 @@ def chart(all_results, args, path):
     settings = [s for s in args.settings
                 if all_results.get(("ours", s)) or all_results.get(("reference", s))]
     colours = {"ours": "#2a7ab9", "reference": "#d9822b"}
-    fig, axes = plt.subplots(1, 3, figsize=(16, 5.2))
+    fig, axes = plt.subplots(1, 3, figsize=(18, 5.6))
     labels = []
     for s in settings:
         codecs = [(all_results.get((w, s)) or [{}])[0].get("codec", "?") for w in ("ours", "reference")]
-        labels.append(f"{s}\n{codecs[0]} / {codecs[1]}")
+        labels.append(f"{s}\nours {codecs[0]}\nref. {codecs[1]}")
     for ax, kind, title in ((axes[0], "latency_change", "change on the desktop until the client shows it"),
                             (axes[1], "latency_key", "key typed at the client until the answer shows")):
         for k, which in enumerate(("ours", "reference")):
@@ -873,7 +897,7 @@ def chart(all_results, args, path):
                 for box in bp["boxes"]:
                     box.set_facecolor(colours[which])
         ax.set_xticks([i * 3 + 0.5 for i in range(len(settings))])
-        ax.set_xticklabels(labels, fontsize=8)
+        ax.set_xticklabels(labels, fontsize=7.5)
         ax.set_yscale("log")
         ax.set_ylabel("ms, log scale (box: p25-p75, whiskers p5-p95)")
         ax.set_title(title, fontsize=10)
@@ -892,14 +916,16 @@ def chart(all_results, args, path):
                                 ha="center", va="bottom", fontsize=7)
         ax.bar(xs, ys, width=0.9, color=colours[which], label=which)
     ax.set_xticks([i * 3 + 0.5 for i in range(len(settings))])
-    ax.set_xticklabels(labels, fontsize=8)
+    ax.set_xticklabels(labels, fontsize=7.5)
     ax.set_ylabel("server CPU ms per delivered colour frame")
     ax.set_title("CPU per delivered frame (label: share of changes delivered)", fontsize=10)
     ax.grid(axis="y", alpha=0.3)
     ax.legend()
     fig.suptitle(f"Corvane (ours, blue) against freerdp-shadow-cli3 (reference, orange), "
-                 f"{DESKTOP.rsplit('x', 1)[0]} desktop, {datetime.datetime.now():%Y-%m-%d %H:%M}, "
-                 f"{os.cpu_count()} cores, mode {args.mode}", fontsize=11)
+                 f"{DESKTOP.rsplit('x', 1)[0]} desktop, {when or datetime.datetime.now().strftime('%Y-%m-%d %H:%M')}, "
+                 f"{os.cpu_count()} cores" +
+                 (f" (load average {loads[0]:.1f}-{loads[1]:.1f} from other jobs)" if loads else "") +
+                 f", mode {args.mode}", fontsize=11)
     fig.tight_layout()
     fig.savefig(path, dpi=90)
     print(f"bench: chart written to {path}", flush=True)
@@ -907,6 +933,7 @@ def chart(all_results, args, path):
 
 def as_json(all_results, scale, copies, args, loads):
     return {"args": dict(vars(args)), "loads": loads,
+            "date": datetime.datetime.now().strftime("%Y-%m-%d %H:%M"),
             "sessions": {f"{s}/{c}": r for (s, c), r in all_results.items()},
             "scale": scale, "copies": copies}
 
@@ -916,7 +943,7 @@ def redraw(json_path, chart_path):
     data = json.load(open(json_path))
     args = argparse.Namespace(**data["args"])
     all_results = {tuple(k.split("/", 1)): v for k, v in data["sessions"].items()}
-    chart(all_results, args, chart_path)
+    chart(all_results, args, chart_path, data.get("loads"), data.get("date"))
     return 0
 
 
@@ -946,6 +973,9 @@ def main():
     p.add_argument("--ours-flags", default="",
                    help="extra flags for our server only (experiments; the comparison is then "
                         "no longer like for like)")
+    p.add_argument("--server-nice", type=int, default=0,
+                   help="niceness of both servers (experiments: negative needs root; shows how "
+                        "much of a figure is waiting for a core on a busy machine)")
     p.add_argument("--json", help="also write the raw figures to this file")
     p.add_argument("--chart", help="draw the PNG chart into this file")
     p.add_argument("--keep", action="store_true", help="keep the logs folder")
@@ -1015,7 +1045,8 @@ def main():
                         if r.get(kind) and "p50" in r[kind]:
                             summary.append(f"{kind} p50 {r[kind]['p50']:.0f} p95 {r[kind]['p95']:.0f}"
                                            f" (server part p50 {fmt(r[kind].get('server_part_p50'), '{:.0f}')},"
-                                           f" server CPU {fmt(r[kind].get('cpu_ms_per_sample'), '{:.0f}')} ms each)")
+                                           f" server CPU {fmt(r[kind].get('cpu_ms_per_sample'), '{:.0f}')} ms,"
+                                           f" waiting for a core {fmt(r[kind].get('run_queue_ms_per_sample'), '{:.0f}')} ms each)")
                     print("  " + "; ".join(summary), flush=True)
         # The session displays stay up; the scale runs bring their own.
         for setting in args.scale_settings:
@@ -1043,7 +1074,7 @@ def main():
         with open(args.json, "w") as f:
             json.dump(as_json(all_results, scale, copies, args, loads), f, indent=1)
     if args.chart and all_results:
-        chart(all_results, args, args.chart)
+        chart(all_results, args, args.chart, loads)
     if args.keep:
         print(f"\nlogs kept in {b.tmp}")
     else:

@@ -192,10 +192,11 @@ extern "C" void mac_shadow_publish(macShadowSubsystem* record) {
         record->publishingCount.fetch_sub(1);
         return;
     }
-    // The library waits here until every subscribed client has taken the
-    // frame. Only activated clients are subscribed (the extension layer runs
-    // logins before the library subscribes a connection), and the extension
-    // layer's guard watches this wait: a client whose writes stay blocked
+    // The library waits here, without a limit of its own, until every
+    // subscribed client has taken the frame. Only activated clients are
+    // subscribed (the extension layer runs logins before the library
+    // subscribes a connection), and the extension layer's guard bounds this
+    // wait: a client whose thread stays stuck in a write or in its loop turn
     // while it lasts is disconnected, so it ends within a few seconds.
     shadow_ext_publish_begin();
     mac_shadow_host().frameUpdate(&record->common.base);

@@ -30,6 +30,8 @@ std::atomic<uint64_t (*)(void)> gClock{nullptr};
 std::atomic<uint64_t> gPublishingSince{0};
 std::atomic<bool> gStopping{false};
 std::atomic<pTransportRWFkt> gLibraryWrite{nullptr};
+std::atomic<psPeerGetEventHandles> gLibraryEventHandles{nullptr};
+std::atomic<psPeerCheckFileDescriptor> gLibraryCheck{nullptr};
 
 std::mutex gWakeMutex;
 std::condition_variable gWake;
@@ -59,6 +61,37 @@ int watchedWrite(rdpTransport* transport, wStream* s) {
     return status;
 }
 
+// The library's client loop calls GetEventHandles at the top of every turn,
+// before it waits for work; once woken it hands the pending frame to the
+// client, then calls CheckFileDescriptor and goes on with the channels and
+// queued messages. A thread between CheckFileDescriptor and the next turn
+// takes no frame.
+DWORD watchedEventHandles(freerdp_peer* peer, HANDLE* events, DWORD count) {
+    const std::shared_ptr<PeerWatch> watch = peer ? peerWatch(peer) : nullptr;
+    const psPeerGetEventHandles library = watch && watch->libraryEventHandles
+                                              ? watch->libraryEventHandles
+                                              : gLibraryEventHandles.load();
+    if (watch)
+        watch->busySince.store(0);
+    return library ? library(peer, events, count) : 0;
+}
+
+BOOL watchedCheck(freerdp_peer* peer) {
+    const std::shared_ptr<PeerWatch> watch = peer ? peerWatch(peer) : nullptr;
+    const psPeerCheckFileDescriptor library =
+        watch && watch->libraryCheck ? watch->libraryCheck : gLibraryCheck.load();
+    if (watch && watch->busySince.load() == 0)
+        watch->busySince.store(stamp());
+    return library ? library(peer) : FALSE;
+}
+
+// The earliest of two stamps, 0 when neither is set.
+uint64_t earliest(uint64_t a, uint64_t b) {
+    if (a == 0 || b == 0)
+        return a ? a : b;
+    return a < b ? a : b;
+}
+
 struct Closing {
     std::string host;
     GuardVerdict verdict;
@@ -73,7 +106,7 @@ void logClosing(const Closing& c) {
         break;
     case GuardVerdict::NotTakingFrames:
         logLine(WLOG_WARN,
-                "closing the connection from %s: it has taken no data for %.1f s while the "
+                "closing the connection from %s: it has taken no frame for %.1f s while the "
                 "other clients waited for it",
                 c.host.c_str(), static_cast<double>(c.forMs) / 1000.0);
         break;
@@ -118,16 +151,17 @@ void watchdog() {
 
 } // namespace
 
-GuardVerdict guardVerdict(uint64_t acceptedAt, bool activated, uint64_t writingSince, uint64_t now,
-                          uint64_t publishingSince, bool stopping) {
-    if (!activated) {
+GuardVerdict guardVerdict(const GuardFacts& facts, uint64_t now, uint64_t publishingSince,
+                          bool stopping) {
+    if (!facts.activated) {
         if (stopping)
             return GuardVerdict::ServerStopping;
-        if (now >= acceptedAt && now - acceptedAt >= kLoginGraceMs)
+        if (now >= facts.acceptedAt && now - facts.acceptedAt >= kLoginGraceMs)
             return GuardVerdict::LoginTooSlow;
         return GuardVerdict::Keep;
     }
-    if (writingSince == 0 || now < writingSince || now - writingSince < kStalledWriteMs)
+    const uint64_t stuckSince = earliest(facts.writingSince, facts.busySince);
+    if (stuckSince == 0 || now < stuckSince || now - stuckSince < kStalledMs)
         return GuardVerdict::Keep;
     if (stopping)
         return GuardVerdict::ServerStopping;
@@ -141,6 +175,23 @@ bool closeOnce(PeerWatch& watch) {
         return false;
     if (watch.sockfd >= 0)
         (void)shutdown(watch.sockfd, SHUT_RDWR);
+    return true;
+}
+
+bool watchTurns(freerdp_peer* peer) {
+    const std::shared_ptr<PeerWatch> watch = peer ? peerWatch(peer) : nullptr;
+    if (!watch || !peer->GetEventHandles || !peer->CheckFileDescriptor)
+        return false;
+    if (peer->GetEventHandles != watchedEventHandles) {
+        watch->libraryEventHandles = peer->GetEventHandles;
+        gLibraryEventHandles.store(peer->GetEventHandles);
+        peer->GetEventHandles = watchedEventHandles;
+    }
+    if (peer->CheckFileDescriptor != watchedCheck) {
+        watch->libraryCheck = peer->CheckFileDescriptor;
+        gLibraryCheck.store(peer->CheckFileDescriptor);
+        peer->CheckFileDescriptor = watchedCheck;
+    }
     return true;
 }
 
@@ -209,13 +260,16 @@ extern "C" size_t shadow_ext_guard_sweep(void) {
         PeerWatch* watch = state.watch.get();
         if (!watch || watch->closed.load())
             return;
-        const bool activated = watch->activated.load();
-        const uint64_t writing = watch->writingSince.load();
-        const GuardVerdict verdict =
-            guardVerdict(watch->acceptedAt, activated, writing, now, publishing, stopping);
+        GuardFacts facts;
+        facts.acceptedAt = watch->acceptedAt;
+        facts.activated = watch->activated.load();
+        facts.writingSince = watch->writingSince.load();
+        facts.busySince = watch->busySince.load();
+        const GuardVerdict verdict = guardVerdict(facts, now, publishing, stopping);
         if (verdict == GuardVerdict::Keep || !closeOnce(*watch))
             return;
-        const uint64_t since = activated ? writing : watch->acceptedAt;
+        const uint64_t since =
+            facts.activated ? earliest(facts.writingSince, facts.busySince) : facts.acceptedAt;
         closed.push_back({watch->host, verdict, now >= since ? now - since : 0});
     });
     for (const Closing& c : closed)

@@ -12,11 +12,15 @@
 //   - a connection that has not logged in within the login grace time is
 //     closed; at most kMaxUnfinishedLogins connections may be logging in at
 //     once, later ones are refused at accept until one finishes;
-//   - an activated client that stops taking data holds publication only
-//     while its write is blocked: once publication has waited
-//     kPublishWaitMs and that client's write has been stuck kStalledWriteMs,
-//     its socket is shut down, its thread fails out of the library's loop
-//     and unsubscribes, and publication goes on.
+//   - an activated client takes a frame at the start of its thread's next
+//     loop turn; whatever keeps the thread from getting there (a write the
+//     client does not read, input or channel work that does not return)
+//     holds publication. Once publication has waited kPublishWaitMs and a
+//     client's thread has been stuck in a write, or in the rest of a turn,
+//     for kStalledMs, its socket is shut down, its thread fails out of the
+//     library's loop and unsubscribes, and publication goes on. The watchdog
+//     checks every quarter second, so publication never waits much longer
+//     than kPublishWaitMs for one client.
 // Closing means shutdown() of the socket: the descriptor stays the library's
 // (it closes it when the connection ends), and every blocked read or write
 // on it returns at once.
@@ -34,19 +38,28 @@ namespace shadow_ext {
 inline constexpr uint64_t kLoginGraceMs = 30000;
 inline constexpr size_t kMaxUnfinishedLogins = 16;
 inline constexpr uint64_t kPublishWaitMs = 2000;
-inline constexpr uint64_t kStalledWriteMs = 1000;
+inline constexpr uint64_t kStalledMs = 1000;
 
 enum class GuardVerdict {
     Keep,
     LoginTooSlow,    // not logged in within the grace time
-    NotTakingFrames, // activated, writes blocked while publication waits
+    NotTakingFrames, // activated, stuck while publication waits for it
     ServerStopping,  // the server stops: connections that would hold it end now
 };
 
-// What the guard decides for one connection at `now` (ms). `publishingSince`
-// is when the publication in progress began (0: none).
-GuardVerdict guardVerdict(uint64_t acceptedAt, bool activated, uint64_t writingSince, uint64_t now,
-                          uint64_t publishingSince, bool stopping);
+// What the guard knows about one connection (ms of the guard's clock, 0 =
+// not set).
+struct GuardFacts {
+    uint64_t acceptedAt = 0;
+    bool activated = false;
+    uint64_t writingSince = 0; // in a write to the client
+    uint64_t busySince = 0;    // in the part of a loop turn after the frame step
+};
+
+// What the guard decides for one connection at `now`. `publishingSince` is
+// when the publication in progress began (0: none).
+GuardVerdict guardVerdict(const GuardFacts& facts, uint64_t now, uint64_t publishingSince,
+                          bool stopping);
 
 struct PeerWatch;
 // Shuts the connection's socket down unless someone did already; true when
@@ -55,6 +68,9 @@ bool closeOnce(PeerWatch& watch);
 // Puts the write watch on the peer's transport (after the library's
 // Initialize, before the first PDU is written).
 bool watchWrites(freerdp_peer* peer);
+// Puts the turn watch on an activated peer's loop (its GetEventHandles
+// starts a turn, its CheckFileDescriptor follows the frame step).
+bool watchTurns(freerdp_peer* peer);
 // A line of the extension layer's log.
 void logLine(DWORD level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 

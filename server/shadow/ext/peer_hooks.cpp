@@ -85,6 +85,7 @@ BOOL wrappedInitialize(freerdp_peer* peer) {
     const shadow_ext::HandshakeEnd end =
         shadow_ext::driveHandshake(peer, client, watch.acceptedAt + shadow_ext::kLoginGraceMs);
     if (end == shadow_ext::HandshakeEnd::Activated) {
+        shadow_ext::watchTurns(peer);
         watch.activated.store(true);
         return TRUE;
     }

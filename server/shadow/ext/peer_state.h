@@ -27,9 +27,16 @@ struct PeerWatch {
     // without a pause (ms, 0 = not writing).
     std::atomic<int> writes{0};
     std::atomic<uint64_t> writingSince{0};
+    // Since when the connection's thread has been in the part of a turn of
+    // the library's loop that follows the frame step (the client's input,
+    // its channels, queued messages), 0 while it waits for work or handles a
+    // frame. A thread that stays there cannot take the next frame.
+    std::atomic<uint64_t> busySince{0};
     // Set once, by whoever closes the connection first (guard or handshake).
     std::atomic<bool> closed{false};
     pTransportRWFkt libraryWrite = nullptr;
+    psPeerGetEventHandles libraryEventHandles = nullptr;
+    psPeerCheckFileDescriptor libraryCheck = nullptr;
 };
 
 struct PeerState {

@@ -1,6 +1,7 @@
 // The connection guard: logins run before the library subscribes a
 // connection to publication, the login grace time, the cap on unfinished
-// logins, and the watchdog that closes a client its peers would wait for.
+// logins, and the watchdog that closes a client its peers would wait for
+// (stuck in a write, or in the rest of its loop turn).
 #include <winpr/collections.h>
 
 #include "login_fixture.h"
@@ -36,31 +37,79 @@ TEST(GuardVerdict, Table) {
     constexpr uint64_t t = 1'000'000;
     struct Case {
         const char* what;
-        uint64_t acceptedAt;
-        bool activated;
-        uint64_t writingSince, now, publishingSince;
+        shadow_ext::GuardFacts facts; // acceptedAt, activated, writingSince, busySince
+        uint64_t now, publishingSince;
         bool stopping;
         GuardVerdict want;
     } cases[] = {
-        {"fresh login", t, false, 0, t + 1000, t, false, GuardVerdict::Keep},
-        {"login just inside the grace time", t, false, 0, t + 29999, 0, false, GuardVerdict::Keep},
-        {"login at the grace time", t, false, 0, t + 30000, 0, false, GuardVerdict::LoginTooSlow},
-        {"login while stopping", t, false, 0, t + 10, 0, true, GuardVerdict::ServerStopping},
-        {"idle client, long publication", t, true, 0, t + 60000, t, false, GuardVerdict::Keep},
-        {"stuck write, no publication", t, true, t, t + 60000, 0, false, GuardVerdict::Keep},
-        {"stuck write, publication not long", t, true, t, t + 1999, t, false, GuardVerdict::Keep},
-        {"short write, long publication", t, true, t + 1500, t + 2400, t, false,
+        {"fresh login", {t, false, 0, 0}, t + 1000, t, false, GuardVerdict::Keep},
+        {"login just inside the grace time",
+         {t, false, 0, 0},
+         t + 29999,
+         0,
+         false,
          GuardVerdict::Keep},
-        {"stuck write, publication waited", t, true, t + 1000, t + 2000, t, false,
+        {"login at the grace time",
+         {t, false, 0, 0},
+         t + 30000,
+         0,
+         false,
+         GuardVerdict::LoginTooSlow},
+        {"login while stopping", {t, false, 0, 0}, t + 10, 0, true, GuardVerdict::ServerStopping},
+        {"idle client, long publication", {t, true, 0, 0}, t + 60000, t, false, GuardVerdict::Keep},
+        {"stuck write, no publication", {t, true, t, 0}, t + 60000, 0, false, GuardVerdict::Keep},
+        {"stuck write, publication not long",
+         {t, true, t, 0},
+         t + 1999,
+         t,
+         false,
+         GuardVerdict::Keep},
+        {"short write, long publication",
+         {t, true, t + 1500, 0},
+         t + 2400,
+         t,
+         false,
+         GuardVerdict::Keep},
+        {"stuck write, publication waited",
+         {t, true, t + 1000, 0},
+         t + 2000,
+         t,
+         false,
          GuardVerdict::NotTakingFrames},
-        {"stuck write while stopping", t, true, t, t + 1000, 0, true, GuardVerdict::ServerStopping},
-        {"short write while stopping", t, true, t + 500, t + 1000, 0, true, GuardVerdict::Keep},
-        {"clock behind the write", t, true, t + 5000, t + 10, t, false, GuardVerdict::Keep},
+        {"stuck in its turn, publication waited",
+         {t, true, 0, t + 1000},
+         t + 2000,
+         t,
+         false,
+         GuardVerdict::NotTakingFrames},
+        {"short turn, long publication",
+         {t, true, 0, t + 1500},
+         t + 2400,
+         t,
+         false,
+         GuardVerdict::Keep},
+        {"short write in a long turn",
+         {t, true, t + 1900, t + 500},
+         t + 2000,
+         t,
+         false,
+         GuardVerdict::NotTakingFrames},
+        {"stuck write while stopping",
+         {t, true, t, 0},
+         t + 1000,
+         0,
+         true,
+         GuardVerdict::ServerStopping},
+        {"short write while stopping",
+         {t, true, t + 500, 0},
+         t + 1000,
+         0,
+         true,
+         GuardVerdict::Keep},
+        {"clock behind the write", {t, true, t + 5000, 0}, t + 10, t, false, GuardVerdict::Keep},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(shadow_ext::guardVerdict(c.acceptedAt, c.activated, c.writingSince, c.now,
-                                           c.publishingSince, c.stopping),
-                  c.want)
+        EXPECT_EQ(shadow_ext::guardVerdict(c.facts, c.now, c.publishingSince, c.stopping), c.want)
             << c.what;
 }
 
@@ -169,31 +218,50 @@ TEST_F(ConnectionGuard, UnfinishedLoginsAreCappedUntilOneFinishes) {
     EXPECT_NE(connect("10.8.1.5"), nullptr);
 }
 
-TEST_F(ConnectionGuard, WatchdogClosesTheClientThePublicationWaitsFor) {
-    FakeConnection* stuck = loggedIn("10.9.0.1");
-    FakeConnection* idle = loggedIn("10.9.0.2");
-    FakeConnection* logging = connect("10.9.0.3");
+TEST_F(ConnectionGuard, WatchdogClosesTheClientsThePublicationWaitsFor) {
+    FakeConnection* writing = loggedIn("10.9.0.1");
+    FakeConnection* inTurn = loggedIn("10.9.0.2");
+    FakeConnection* idle = loggedIn("10.9.0.3");
+    FakeConnection* logging = connect("10.9.0.4");
     ASSERT_NE(logging, nullptr);
+    // The library's loop as the activated clients run it: a turn begins
+    // (events), the frame step, then the rest of the turn (input...).
+    const auto turn = [](FakeConnection* c, bool finished) {
+        HANDLE events[4] = {};
+        EXPECT_EQ(c->peer.GetEventHandles(&c->peer, events, 4), 1u);
+        const int checks = c->checkCalls.load();
+        EXPECT_TRUE(c->peer.CheckFileDescriptor(&c->peer));
+        EXPECT_EQ(c->checkCalls.load(), checks + 1) << "the library's own check ran";
+        if (finished) {
+            EXPECT_EQ(c->peer.GetEventHandles(&c->peer, events, 4), 1u);
+        }
+    };
+    turn(idle, true);
+    turn(inTurn, false); // its input never returns
+    watch(writing)->writingSince.store(now() + 100);
 
     shadow_ext_publish_begin();
-    watch(stuck)->writingSince.store(now() + 100);
     advance(1999);
     EXPECT_EQ(shadow_ext_guard_sweep(), 0u) << "the publication has not waited long yet";
     advance(1);
-    EXPECT_EQ(shadow_ext_guard_sweep(), 1u);
+    EXPECT_EQ(shadow_ext_guard_sweep(), 2u);
     shadow_ext_publish_end();
-    EXPECT_TRUE(stuck->shutDown());
+    EXPECT_TRUE(writing->shutDown());
+    EXPECT_TRUE(inTurn->shutDown());
     EXPECT_FALSE(idle->shutDown());
     EXPECT_FALSE(logging->shutDown());
-    EXPECT_TRUE(LogCapture::has("closing the connection from 10.9.0.1: it has taken no data for "
+    EXPECT_TRUE(LogCapture::has("closing the connection from 10.9.0.1: it has taken no frame for "
                                 "1.9 s while the other clients waited for it"))
+        << LogCapture::all();
+    EXPECT_TRUE(LogCapture::has("closing the connection from 10.9.0.2: it has taken no frame for "
+                                "2.0 s while the other clients waited for it"))
         << LogCapture::all();
     EXPECT_EQ(shadow_ext_guard_sweep(), 0u) << "closed once";
 
     advance(28'000);
     EXPECT_EQ(shadow_ext_guard_sweep(), 1u) << "30 s after its accept";
     EXPECT_TRUE(logging->shutDown());
-    EXPECT_TRUE(LogCapture::has("closing the connection from 10.9.0.3: not logged in after 30 s"))
+    EXPECT_TRUE(LogCapture::has("closing the connection from 10.9.0.4: not logged in after 30 s"))
         << LogCapture::all();
     EXPECT_FALSE(idle->shutDown());
 }

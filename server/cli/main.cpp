@@ -8,6 +8,8 @@
 #include "cert_folder.h"
 #include "server/shadow/ext/cliprdr_channel.h"
 #include "server/shadow/ext/disp_channel.h"
+#include "server/shadow/ext/gfx_codec.h"
+#include "server/shadow/ext/h264_tuning.h"
 #include "server/shadow/ext/peer_guard.h"
 #include "server/shadow/ext/peer_hooks.h"
 #include "server/shadow/ext/shadow_ext.h"
@@ -93,6 +95,16 @@ int runServer(rdpShadowServer* server, int argc, char** argv) {
     // Display control for every client, its layouts to the subsystem.
     if (!shadow_ext_install_disp_channel(server)) {
         WLog_ERR(TAG, "Failed to install the display-control channel.");
+        return -1;
+    }
+    // Bit rate, frame rate, profile and key frames of the H.264 encoders.
+    if (!shadow_ext_h264_configure(server)) {
+        WLog_ERR(TAG, "Failed to configure the H.264 encoder.");
+        return -1;
+    }
+    // H.264 AVC420 for the clients that can take it when AVC444 is off.
+    if (!shadow_ext_install_gfx_codec(server)) {
+        WLog_ERR(TAG, "Failed to install the graphics codec choice.");
         return -1;
     }
     if (shadow_server_start(server) < 0) {

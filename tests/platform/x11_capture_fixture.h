@@ -10,8 +10,8 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
+#include "e2e/harness/e2e_harness.h"
 #include "platform/x11/x11_capture.h"
-#include "xvfb_server.h"
 
 namespace corvane::platform::x11::testing {
 
@@ -81,16 +81,18 @@ class RecordingSink : public CaptureSink {
 class X11CaptureTest : public ::testing::Test {
   protected:
     void start(int width, int height) {
-        ASSERT_TRUE(xvfb_.start(width, height)) << "no Xvfb on :50-:59";
-        setenv("DISPLAY", xvfb_.name().c_str(), 1);
-        draw_ = XOpenDisplay(xvfb_.name().c_str());
+        xvfb_ = std::make_unique<e2e::Xvfb>(
+            50, std::to_string(width) + "x" + std::to_string(height) + "x24", 59);
+        ASSERT_TRUE(xvfb_->ok());
+        setenv("DISPLAY", xvfb_->name().c_str(), 1);
+        draw_ = XOpenDisplay(xvfb_->name().c_str());
         ASSERT_NE(draw_, nullptr);
     }
     void TearDown() override {
         stream_.reset();
         if (draw_ && !xvfbKilled_)
             XCloseDisplay(draw_);
-        xvfb_.kill();
+        xvfb_.reset();
     }
     void fillRoot(unsigned long rgb) {
         XSetWindowBackground(draw_, DefaultRootWindow(draw_), rgb);
@@ -137,7 +139,7 @@ class X11CaptureTest : public ::testing::Test {
         return s;
     }
 
-    corvane::testing::XvfbServer xvfb_;
+    std::unique_ptr<e2e::Xvfb> xvfb_;
     bool xvfbKilled_ = false;
     Display* draw_ = nullptr;
     X11Capture capture_;

@@ -14,7 +14,7 @@ TEST_F(X11CaptureTest, KilledServerStopsTheStream) {
     XCloseDisplay(draw_);
     draw_ = nullptr;
     xvfbKilled_ = true;
-    xvfb_.kill();
+    xvfb_->kill();
     ASSERT_TRUE(sink_.waitUntil([&] { return !sink_.stopReasons.empty(); }));
     EXPECT_EQ(sink_.stopReasons[0], "the X connection was lost");
     // Stopping a stream that already ended answers at once.
@@ -45,7 +45,7 @@ TEST_F(X11CaptureTest, ScreenSizeChangeStopsTheStream) {
     startStream(settings(320, 200));
     ASSERT_TRUE(sink_.waitForFrames(1));
     ASSERT_EQ(std::system(
-                  ("xrandr -display " + xvfb_.name() + " --fb 300x180 >/dev/null 2>&1").c_str()) >=
+                  ("xrandr -display " + xvfb_->name() + " --fb 300x180 >/dev/null 2>&1").c_str()) >=
                   0,
               true);
     ASSERT_TRUE(sink_.waitUntil([&] { return !sink_.stopReasons.empty(); }));

@@ -10,8 +10,8 @@
 
 #include <X11/Xlib.h>
 
+#include "e2e/harness/e2e_harness.h"
 #include "platform/x11/x11_events.h"
-#include "xvfb_server.h"
 
 using corvane::platform::Backoff;
 using corvane::platform::MouseEventType;
@@ -27,8 +27,9 @@ constexpr unsigned kShiftKeycode = 50;
 class X11EventsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(xvfb_.start(640, 480));
-        setenv("DISPLAY", xvfb_.name().c_str(), 1);
+        xvfb_ = std::make_unique<e2e::Xvfb>(50, "640x480x24", 59);
+        ASSERT_TRUE(xvfb_->ok());
+        setenv("DISPLAY", xvfb_->name().c_str(), 1);
         ASSERT_TRUE(reopen());
     }
     void TearDown() override {
@@ -38,7 +39,7 @@ class X11EventsTest : public ::testing::Test {
     bool reopen() {
         if (display_)
             XCloseDisplay(display_);
-        display_ = XOpenDisplay(xvfb_.name().c_str());
+        display_ = XOpenDisplay(xvfb_->name().c_str());
         return display_ != nullptr;
     }
     std::vector<KeySym> keymap() {
@@ -72,7 +73,7 @@ class X11EventsTest : public ::testing::Test {
         return mask & (Button1Mask | Button2Mask | Button3Mask);
     }
 
-    corvane::testing::XvfbServer xvfb_;
+    std::unique_ptr<e2e::Xvfb> xvfb_;
     Display* display_ = nullptr;
     Backoff::Clock::time_point now_{};
 };
@@ -118,7 +119,7 @@ TEST_F(X11EventsTest, PostingResumesOnARestartedServer) {
     ASSERT_TRUE(events.postKey(kMacShift, true, 0));
     XCloseDisplay(display_);
     display_ = nullptr;
-    ASSERT_TRUE(xvfb_.restart());
+    ASSERT_TRUE(xvfb_->restart());
     ASSERT_TRUE(reopen());
     // The first post finds the connection broken; the next ones wait for
     // the retry.

@@ -5,18 +5,15 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <string>
-#include <thread>
 
 // After gtest: Xlib defines None and Bool as macros.
 #include <X11/Xlib.h>
 
+#include "e2e/harness/e2e_harness.h"
 #include "platform/x11/x11_pasteboard.h"
-#include "xvfb_server.h"
 
 using corvane::platform::PasteboardType;
 using corvane::platform::x11::X11Pasteboard;
@@ -27,43 +24,25 @@ namespace {
 class X11PasteboardTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(xvfb_.start(320, 240)) << "no Xvfb on :50-:59";
-        setenv("DISPLAY", xvfb_.name().c_str(), 1);
+        xvfb_ = std::make_unique<e2e::Xvfb>(50, "320x240x24", 59);
+        ASSERT_TRUE(xvfb_->ok());
+        setenv("DISPLAY", xvfb_->name().c_str(), 1);
     }
     // Runs a shell command on the test's display (at most 10 s); its output.
-    // The output goes through a file, not a pipe: an xclip left serving the
-    // selection keeps what it inherited open, and a pipe would never end.
+    // The harness collects it through a file, not a pipe: an xclip left
+    // serving the selection keeps what it inherited open.
     static std::string shell(const std::string& command) {
-        char path[] = "/tmp/corvane-pasteboard-XXXXXX";
-        const int fd = mkstemp(path);
-        if (fd < 0)
-            return {};
-        ::close(fd);
         std::string out;
-        if (std::system(
-                ("timeout 10 " + command + " >" + path + " 2>/dev/null </dev/null").c_str()) !=
-            -1) {
-            if (FILE* f = std::fopen(path, "rb")) {
-                char buffer[65536];
-                for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
-                    out.append(buffer, n);
-                std::fclose(f);
-            }
-        }
-        ::unlink(path);
+        e2e::run({"sh", "-c", command + " 2>/dev/null"}, {}, std::chrono::milliseconds(10000),
+                 &out);
         return out;
     }
-    corvane::testing::XvfbServer xvfb_;
+    std::unique_ptr<e2e::Xvfb> xvfb_;
 };
 
 // Polls (at most 5 s) for what another X program does.
 bool waitFor(const std::function<bool()>& condition) {
-    for (int i = 0; i < 100; ++i) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return condition();
+    return e2e::waitUntil(condition, std::chrono::milliseconds(5000));
 }
 
 std::string large(size_t n) {

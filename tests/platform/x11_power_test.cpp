@@ -13,8 +13,8 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/scrnsaver.h>
 
+#include "e2e/harness/e2e_harness.h"
 #include "platform/x11/x11_power.h"
-#include "xvfb_server.h"
 
 using corvane::platform::AssertionKind;
 using corvane::platform::x11::X11Power;
@@ -42,16 +42,17 @@ bool saverOn(Display* d) {
 class X11PowerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(xvfb_.start(640, 480));
-        setenv("DISPLAY", xvfb_.name().c_str(), 1);
-        display_ = XOpenDisplay(xvfb_.name().c_str());
+        xvfb_ = std::make_unique<e2e::Xvfb>(50, "640x480x24", 59);
+        ASSERT_TRUE(xvfb_->ok());
+        setenv("DISPLAY", xvfb_->name().c_str(), 1);
+        display_ = XOpenDisplay(xvfb_->name().c_str());
         ASSERT_NE(display_, nullptr);
     }
     void TearDown() override {
         if (display_)
             XCloseDisplay(display_);
     }
-    corvane::testing::XvfbServer xvfb_;
+    std::unique_ptr<e2e::Xvfb> xvfb_;
     Display* display_ = nullptr;
 };
 

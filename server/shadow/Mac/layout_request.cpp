@@ -3,6 +3,9 @@
 // thread applies.
 #include "layout_request.h"
 
+#include <algorithm>
+#include <climits>
+
 #include <winpr/collections.h>
 
 #include <freerdp/settings.h>
@@ -165,6 +168,53 @@ void waitForApplied(macShadowSubsystem* r, int32_t serial) {
                __atomic_load_n(&r->desktopHeight, __ATOMIC_ACQUIRE));
 }
 
+// The monitors the client announced in its core data (TS_UD_CS_MONITOR),
+// placed relative to the top-left corner of all of them, with their own
+// scales where the client sent them (TS_UD_CS_MONITOR_EX) and its overall
+// ones otherwise. 0 when it announced fewer than two. A client that starts
+// on several monitors often sends no display-control layout until they
+// change, so without this its desktop would be one monitor of its overall
+// size until then.
+uint32_t announcedMonitors(const rdpSettings* s, uint32_t scale, uint32_t device,
+                           DISPLAY_CONTROL_MONITOR_LAYOUT (&out)[MAC_PLAN_MAX_MONITORS]) {
+    uint32_t n = freerdp_settings_get_uint32(s, FreeRDP_MonitorCount);
+    if (n < 2)
+        return 0;
+    n = std::min<uint32_t>(n, MAC_PLAN_MAX_MONITORS);
+    const rdpMonitor* mons[MAC_PLAN_MAX_MONITORS] = {};
+    int32_t left = INT32_MAX, top = INT32_MAX;
+    for (uint32_t i = 0; i < n; ++i) {
+        mons[i] = static_cast<const rdpMonitor*>(
+            freerdp_settings_get_pointer_array(s, FreeRDP_MonitorDefArray, i));
+        if (!mons[i])
+            return 0;
+        left = std::min(left, mons[i]->x);
+        top = std::min(top, mons[i]->y);
+    }
+    const bool attributes = freerdp_settings_get_bool(s, FreeRDP_HasMonitorAttributes);
+    for (uint32_t i = 0; i < n; ++i) {
+        const rdpMonitor& m = *mons[i];
+        DISPLAY_CONTROL_MONITOR_LAYOUT& l = out[i];
+        l = {};
+        l.Flags = m.is_primary ? DISPLAY_CONTROL_MONITOR_PRIMARY : 0;
+        // 64-bit: far-apart monitors are refused by the plan, not wrapped.
+        l.Left = static_cast<int32_t>(std::min<int64_t>(int64_t{m.x} - left, INT32_MAX));
+        l.Top = static_cast<int32_t>(std::min<int64_t>(int64_t{m.y} - top, INT32_MAX));
+        l.Width = m.width > 0 ? static_cast<uint32_t>(m.width) : 0;
+        l.Height = m.height > 0 ? static_cast<uint32_t>(m.height) : 0;
+        const uint32_t ownScale = attributes ? m.attributes.desktopScaleFactor : 0;
+        const uint32_t ownDevice = attributes ? m.attributes.deviceScaleFactor : 0;
+        l.DesktopScaleFactor = ownScale ? ownScale : scale;
+        l.DeviceScaleFactor = ownDevice ? ownDevice : device;
+        if (attributes) {
+            l.PhysicalWidth = m.attributes.physicalWidth;
+            l.PhysicalHeight = m.attributes.physicalHeight;
+            l.Orientation = m.attributes.orientation;
+        }
+    }
+    return n;
+}
+
 } // namespace
 
 extern "C" BOOL mac_shadow_display_layout(rdpShadowSubsystem* subsystem, rdpShadowClient* client,
@@ -237,12 +287,16 @@ extern "C" BOOL mac_shadow_client_connect(rdpShadowSubsystem* subsystem, rdpShad
     }
     const uint32_t scale = freerdp_settings_get_uint32(s, FreeRDP_DesktopScaleFactor);
     const uint32_t device = freerdp_settings_get_uint32(s, FreeRDP_DeviceScaleFactor);
-    DISPLAY_CONTROL_MONITOR_LAYOUT layout = {};
-    layout.Flags = DISPLAY_CONTROL_MONITOR_PRIMARY;
-    layout.Width = width;
-    layout.Height = height;
-    layout.DesktopScaleFactor = scale ? scale : 100;
-    layout.DeviceScaleFactor = device ? device : 100;
+    DISPLAY_CONTROL_MONITOR_LAYOUT layout[MAC_PLAN_MAX_MONITORS] = {};
+    uint32_t count = announcedMonitors(s, scale ? scale : 100, device ? device : 100, layout);
+    if (count == 0) {
+        count = 1;
+        layout[0].Flags = DISPLAY_CONTROL_MONITOR_PRIMARY;
+        layout[0].Width = width;
+        layout[0].Height = height;
+        layout[0].DesktopScaleFactor = scale ? scale : 100;
+        layout[0].DeviceScaleFactor = device ? device : 100;
+    }
     MAC_LOG_FN(WLOG_INFO, "mac_shadow_client_connect",
                "client asked for %ux%u at %u%% at connect: using that size%s", width, height, scale,
                hidpiWish(scale, device) ? " as a HiDPI desktop" : "");
@@ -253,10 +307,10 @@ extern "C" BOOL mac_shadow_client_connect(rdpShadowSubsystem* subsystem, rdpShad
         r->connectingCount.fetch_sub(1);
         MAC_LOG_FN(WLOG_INFO, "mac_shadow_client_connect",
                    "a frame was being sent: switching size without waiting");
-        mac_shadow_display_layout(subsystem, client, 1, &layout);
+        mac_shadow_display_layout(subsystem, client, count, layout);
         return TRUE;
     }
-    mac_shadow_display_layout(subsystem, client, 1, &layout);
+    mac_shadow_display_layout(subsystem, client, count, layout);
     EnterCriticalSection(&r->subsystemLock);
     if (r->resizePending) {
         const int32_t serial = r->resizeSerial;

@@ -1,5 +1,6 @@
 #include "e2e_harness.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
@@ -38,6 +39,7 @@ Process::~Process() {
 bool Process::start(const std::vector<std::string>& argv,
                     const std::map<std::string, std::string>& env, const std::string& stdoutPath,
                     const std::string& stderrPath) {
+    status_.reset();
     pid_ = fork();
     if (pid_ < 0)
         return false;
@@ -115,19 +117,35 @@ bool displayInUse(int display) {
 
 } // namespace
 
-Xvfb::Xvfb(int display, const std::string& geometry) : display_(display) {
-    if (displayInUse(display)) {
-        std::fprintf(stderr, "e2e: display :%d is in use by another X server\n", display);
-        return;
+Xvfb::Xvfb(int display, const std::string& geometry, int last)
+    : display_(display), geometry_(geometry) {
+    for (int n = display; n <= std::max(display, last) && !ok_; ++n) {
+        display_ = n;
+        ok_ = start();
     }
-    process_.start({"Xvfb", name(), "-screen", "0", geometry, "-nolisten", "tcp", "-noreset"}, {},
+    if (!ok_)
+        std::fprintf(stderr, "e2e: no X server came up on :%d-:%d\n", display,
+                     std::max(display, last));
+}
+
+bool Xvfb::start() {
+    if (displayInUse(display_))
+        return false;
+    process_.start({"Xvfb", name(), "-screen", "0", geometry_, "-nolisten", "tcp", "-noreset"}, {},
                    dir_.file("xvfb.log"), dir_.file("xvfb.log"));
-    ok_ = waitUntil(
+    // Xvfb itself ends when another one took the display meanwhile.
+    bool up = false;
+    waitUntil(
         [&] {
-            return process_.running() &&
-                   run({"xdpyinfo", "-display", name()}, {}, 2000ms) == std::optional<int>(0);
+            up = process_.running() &&
+                 run({"xdpyinfo", "-display", name()}, {}, 2000ms) == std::optional<int>(0);
+            return up || !process_.running();
         },
         10000ms, 100ms);
+    if (up)
+        return true;
+    process_.stop();
+    return false;
 }
 
 Xvfb::~Xvfb() {
@@ -137,6 +155,11 @@ Xvfb::~Xvfb() {
 void Xvfb::kill() {
     process_.signal(SIGKILL);
     process_.waitExit(5000ms);
+}
+
+bool Xvfb::restart() {
+    kill();
+    return ok_ = start();
 }
 
 std::map<std::string, std::string> isolatedServerEnv(const TempDir& dir,

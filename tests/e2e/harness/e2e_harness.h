@@ -4,6 +4,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -52,18 +53,24 @@ class Process {
     std::optional<int> status_;
 };
 
-// A private X server for one test.
+// A private X server for one test, on `display` or, when `last` is given,
+// on the first display of display..last that is free and comes up.
 class Xvfb {
   public:
-    Xvfb(int display, const std::string& geometry);
+    Xvfb(int display, const std::string& geometry, int last = 0);
     ~Xvfb();
     bool ok() const { return ok_; }
     std::string name() const { return ":" + std::to_string(display_); }
     // Ends the X server at once, as a crash would.
     void kill();
+    // A new X server on the same display, as when a session brings back the
+    // one that crashed.
+    bool restart();
 
   private:
+    bool start();
     int display_;
+    std::string geometry_;
     bool ok_ = false;
     Process process_;
     TempDir dir_;

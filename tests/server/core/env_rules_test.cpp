@@ -42,65 +42,51 @@ TEST(EnvNumbers, LeadingDoubleTakesOptionalFraction) {
     EXPECT_DOUBLE_EQ(leadingDouble("x1"), 0);
 }
 
-TEST(EnvFrameRate, OutOfRangeOrTextGivesThirty) {
-    EXPECT_EQ(fpsFrom(nullptr), 30);
-    EXPECT_EQ(fpsFrom("0"), 30);
-    EXPECT_EQ(fpsFrom("61"), 30);
-    EXPECT_EQ(fpsFrom("abc"), 30);
-    EXPECT_EQ(fpsFrom(" 20"), 30);
-    EXPECT_EQ(fpsFrom("+20"), 20);
-    EXPECT_EQ(fpsFrom("60"), 60);
-    EXPECT_EQ(fpsFrom("1"), 1);
-}
-
-TEST(EnvIdleWindow, MinutesWithinOneToTwoFortyElseFifteen) {
-    EXPECT_EQ(idleAwakeMsFrom("240"), 14400000u);
-    EXPECT_EQ(idleAwakeMsFrom("241"), 900000u);
-    EXPECT_EQ(idleAwakeMsFrom("0"), 900000u);
-    EXPECT_EQ(idleAwakeMsFrom(nullptr), 900000u);
-    EXPECT_EQ(idleAwakeMsFrom("1"), 60000u);
-}
-
-TEST(EnvFlags, FirstCharacterDecides) {
-    EXPECT_TRUE(audioFrom(nullptr));
-    EXPECT_TRUE(audioFrom(""));
-    EXPECT_FALSE(audioFrom("0"));
-    EXPECT_FALSE(audioFrom("0ff"));
-    EXPECT_TRUE(audioFrom("1"));
-    EXPECT_TRUE(adaptiveFpsFrom("no"));
-    EXPECT_FALSE(adaptiveFpsFrom("00"));
-    EXPECT_FALSE(nativeFrom(nullptr));
-    EXPECT_FALSE(nativeFrom(""));
-    EXPECT_TRUE(nativeFrom("1yes"));
-    EXPECT_FALSE(nativeFrom("true"));
-    EXPECT_TRUE(parentWatchFrom("1"));
-    EXPECT_FALSE(parentWatchFrom("0"));
-    EXPECT_FALSE(cursorFrom("0"));
-    EXPECT_TRUE(cursorFrom("no"));
-    EXPECT_TRUE(ctrlAsCmdFrom(""));
-    EXPECT_FALSE(ctrlAsCmdFrom("0"));
-}
-
-TEST(EnvFlags, MirrorIsOffOnlyForExactlyZero) {
-    EXPECT_FALSE(mirrorFrom("0"));
-    EXPECT_TRUE(mirrorFrom("00"));
-    EXPECT_TRUE(mirrorFrom(""));
-    EXPECT_TRUE(mirrorFrom(nullptr));
-}
-
-TEST(EnvScale, UsedOnlyBetweenQuarterAndOne) {
-    EXPECT_DOUBLE_EQ(scaleFrom("0.75"), 0.75);
-    EXPECT_DOUBLE_EQ(scaleFrom("1.0"), 1.0);
-    EXPECT_DOUBLE_EQ(scaleFrom("0.25"), 0.25);
-    EXPECT_DOUBLE_EQ(scaleFrom("1.5"), 0);
-    EXPECT_DOUBLE_EQ(scaleFrom("0.2"), 0);
-    EXPECT_DOUBLE_EQ(scaleFrom("0.1"), 0);
-    EXPECT_DOUBLE_EQ(scaleFrom(nullptr), 0);
-}
-
-TEST(EnvProbe, OnlyANonEmptyValueMakesAProbe) {
-    EXPECT_FALSE(permsProbeFrom(nullptr));
-    EXPECT_FALSE(permsProbeFrom(""));
-    EXPECT_TRUE(permsProbeFrom("check"));
-    EXPECT_TRUE(permsProbeFrom("Request"));
+// Each variable's reading: the frame rate (1-60, else 30), the idle window
+// (1-240 minutes, else 15), the scale (a quarter to one, else unset), the
+// flags (the first character decides; the mirror is off only for "0"), and
+// the probe (any non-empty value).
+TEST(EnvValues, EachVariableReadsItsRange) {
+    const struct {
+        const char* value;
+        int fps;
+        uint32_t idleMs;
+        double scale;
+    } numbers[] = {
+        {nullptr, 30, 900000, 0}, {"0", 30, 900000, 0},       {"61", 30, 3660000, 0},
+        {"abc", 30, 900000, 0},   {" 20", 30, 900000, 0},     {"+20", 20, 1200000, 0},
+        {"60", 60, 3600000, 0},   {"1", 1, 60000, 1.0},       {"240", 30, 14400000, 0},
+        {"241", 30, 900000, 0},   {"0.75", 30, 900000, 0.75}, {"0.25", 30, 900000, 0.25},
+        {"1.5", 1, 60000, 0},     {"0.2", 30, 900000, 0},     {"1.0", 1, 60000, 1.0},
+    };
+    for (const auto& c : numbers) {
+        const std::string shown = c.value ? c.value : "(unset)";
+        EXPECT_EQ(fpsFrom(c.value), c.fps) << shown;
+        EXPECT_EQ(idleAwakeMsFrom(c.value), c.idleMs) << shown;
+        EXPECT_DOUBLE_EQ(scaleFrom(c.value), c.scale) << shown;
+    }
+    const struct {
+        const char* value;
+        bool audio, adaptive, native, parentWatch, cursor, ctrlAsCmd, mirror, probe;
+    } flags[] = {
+        {nullptr, true, true, false, false, true, true, true, false},
+        {"", true, true, false, false, true, true, true, false},
+        {"0", false, false, false, false, false, false, false, true},
+        {"00", false, false, false, false, false, false, true, true},
+        {"0ff", false, false, false, false, false, false, true, true},
+        {"1yes", true, true, true, true, true, true, true, true},
+        {"no", true, true, false, false, true, true, true, true},
+        {"true", true, true, false, false, true, true, true, true},
+    };
+    for (const auto& c : flags) {
+        const std::string shown = c.value ? c.value : "(unset)";
+        EXPECT_EQ(audioFrom(c.value), c.audio) << shown;
+        EXPECT_EQ(adaptiveFpsFrom(c.value), c.adaptive) << shown;
+        EXPECT_EQ(nativeFrom(c.value), c.native) << shown;
+        EXPECT_EQ(parentWatchFrom(c.value), c.parentWatch) << shown;
+        EXPECT_EQ(cursorFrom(c.value), c.cursor) << shown;
+        EXPECT_EQ(ctrlAsCmdFrom(c.value), c.ctrlAsCmd) << shown;
+        EXPECT_EQ(mirrorFrom(c.value), c.mirror) << shown;
+        EXPECT_EQ(permsProbeFrom(c.value), c.probe) << shown;
+    }
 }

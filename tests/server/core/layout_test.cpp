@@ -176,6 +176,61 @@ TEST_F(LayoutTest, ConnectStep) {
     EXPECT_EQ(now(), before);
 }
 
+// A client that starts on several monitors announces them in its core data
+// and may send no layout until they change: the connect step asks for them.
+TEST_F(LayoutTest, ConnectWithTheClientsMonitors) {
+    struct Case {
+        const char* name;
+        std::vector<Mon> announced; // the first is the primary
+        bool attributes;
+        std::vector<std::vector<int32_t>> planned; // x, y, width, height, hidpi
+    };
+    const Case cases[] = {
+        {"one announced: the core size", {{0, 0, 1600, 1000}}, false, {{0, 0, 1024, 768, 0}}},
+        {"side by side, primary on the right",
+         {{0, 0, 1920, 1080}, {-1280, 100, 1280, 1024}},
+         false,
+         {{1280, 0, 1920, 1080, 0}, {0, 100, 1280, 1024, 0}}},
+        {"own scales",
+         {{0, 0, 1920, 1080, 200}, {1920, 0, 1920, 1080, 0}},
+         true,
+         {{0, 0, 1920, 1080, 1}, {1920, 0, 1920, 1080, 0}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        removeClients();
+        record()->lastClientPlanValid = false;
+        record()->appliedSerial = 1000000; // nothing waits
+        rdpShadowClient* client = connecting(1024, 768);
+        auto* s = client->context.settings;
+        ASSERT_TRUE(freerdp_settings_set_uint32(s, FreeRDP_MonitorCount,
+                                                static_cast<uint32_t>(c.announced.size())));
+        freerdp_settings_set_bool(s, FreeRDP_HasMonitorAttributes, c.attributes);
+        for (size_t i = 0; i < c.announced.size(); ++i) {
+            const Mon& m = c.announced[i];
+            rdpMonitor def = {};
+            def.x = m.left;
+            def.y = m.top;
+            def.width = static_cast<int32_t>(m.width);
+            def.height = static_cast<int32_t>(m.height);
+            def.is_primary = i == 0;
+            def.attributes.desktopScaleFactor = m.scale;
+            ASSERT_TRUE(freerdp_settings_set_pointer_array(s, FreeRDP_MonitorDefArray, i, &def));
+        }
+        EXPECT_TRUE(mac_shadow_client_connect(&record()->common.base, client));
+        const DesktopPlan& p = record()->pendingPlan;
+        ASSERT_EQ(p.count, c.planned.size());
+        for (uint32_t i = 0; i < p.count; ++i)
+            EXPECT_EQ((std::vector<int32_t>{p.x[i], p.y[i], static_cast<int32_t>(p.width[i]),
+                                            static_cast<int32_t>(p.height[i]),
+                                            static_cast<int32_t>(p.hidpi[i])}),
+                      c.planned[i])
+                << "monitor " << i;
+    }
+    EXPECT_EQ(LogLines::count("client layout #"), 5u);
+    EXPECT_EQ(LogLines::count(", primary"), 3u);
+}
+
 TEST_F(LayoutTest, RealScreenFitWithLetterboxing) {
     setenv("MAC_SHADOW_VIRTUAL", "never", 1);
     setenv("MAC_SHADOW_MAX_PIXELS", "3000000", 1);
@@ -240,26 +295,25 @@ TEST_F(LayoutTest, TwoMonitorsMirroredExtendedAndHidpi) {
         EXPECT_EQ(record()->common.base.numMonitors, 2u);
         EXPECT_EQ(record()->common.base.monitors[1].left, 1920);
         EXPECT_EQ(surface()->width, 3840u);
-        // Two capture streams, one per display, placed in the desktop.
+        // Clicks land on the second monitor at its place on the Mac; the
+        // last column is as far as they go.
+        const double ppp = c.scale == 200 ? 0.5 : 1.0;
+        sim().simEvents().clear();
+        rdpShadowClient* client = addClient(true);
+        mac_shadow_input_mouse_event(&record()->common.base, client, 0x0800, 2000, 500);
+        mac_shadow_input_mouse_event(&record()->common.base, client, 0x0800, 3900, 1079);
+        const auto posted = sim().simEvents().posted();
+        ASSERT_EQ(posted.size(), 2u);
+        EXPECT_EQ(posted[0].at.x, c.secondX + 80 * ppp);
+        EXPECT_EQ(posted[0].at.y, 500 * ppp);
+        EXPECT_EQ(posted[1].at.x, c.secondX + 1919 * ppp);
+        removeClients();
         mac_shadow_destroy_virtual(record());
         EXPECT_TRUE(displays().virtualDisplays().empty());
         EXPECT_EQ(displays().mirrorsDisplay(1), 0u);
         EXPECT_EQ(LogLines::count("no longer mirrors the remote desktop"), c.mirrored ? 1u : 0u);
         unsetenv("MAC_SHADOW_MIRROR");
     }
-}
-
-TEST_F(LayoutTest, ClicksLandOnTheRightMonitor) {
-    applyLayout({{0, 0, 1920, 1080}, {1920, 0, 1920, 1080}});
-    sim().simEvents().clear();
-    rdpShadowClient* client = addClient(true);
-    mac_shadow_input_mouse_event(&record()->common.base, client, 0x0800, 2000, 500);
-    mac_shadow_input_mouse_event(&record()->common.base, client, 0x0800, 3900, 1079);
-    const auto posted = sim().simEvents().posted();
-    ASSERT_EQ(posted.size(), 2u);
-    EXPECT_EQ(posted[0].at.x, 2000);
-    EXPECT_EQ(posted[0].at.y, 500);
-    EXPECT_EQ(posted[1].at.x, 3839); // clamped to the last column
 }
 
 TEST_F(LayoutTest, DisplayDescriptors) {

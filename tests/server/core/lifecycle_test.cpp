@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include "server/shadow/Mac/mac_shadow.h"
-#include "server/shadow/Mac/probe.h"
 #include "sim_fixture.h"
 
 #include <dlfcn.h>
@@ -91,33 +90,30 @@ TEST_F(InitSizing, NativeAndScaleOnHiDpi) {
     }
 }
 
-TEST_F(InitSizing, RatesFromEnvironment) {
-    EnvGuard env{{"MAC_SHADOW_FPS", "1"},
-                 {"MAC_SHADOW_ADAPTIVE_FPS", "0"},
-                 {"MAC_SHADOW_IDLE_AWAKE_MIN", "240"}};
-    Record r;
-    ASSERT_EQ(mac_shadow_subsystem_init(r.base), 1);
-    EXPECT_EQ(r.get()->fps, 1);
-    EXPECT_EQ(r.get()->targetFps, 1);
-    EXPECT_EQ(r.get()->captureFps, 1);
-    EXPECT_FALSE(r.get()->adaptiveFps);
-    EXPECT_EQ(r.get()->idleAwakeMs, 14400000u);
-}
-
-TEST_F(InitSizing, DefaultRates) {
-    EnvGuard env{{"MAC_SHADOW_FPS", nullptr}, {"MAC_SHADOW_ADAPTIVE_FPS", ""}};
+// Init takes its rates from the environment (the parsers' own rules are in
+// env_rules_test.cpp).
+TEST_F(InitSizing, RatesFromEnvironmentOrDefaults) {
+    {
+        EnvGuard env{{"MAC_SHADOW_FPS", "1"},
+                     {"MAC_SHADOW_ADAPTIVE_FPS", "0"},
+                     {"MAC_SHADOW_IDLE_AWAKE_MIN", "240"}};
+        Record r;
+        ASSERT_EQ(mac_shadow_subsystem_init(r.base), 1);
+        EXPECT_EQ(r.get()->fps, 1);
+        EXPECT_EQ(r.get()->targetFps, 1);
+        EXPECT_EQ(r.get()->captureFps, 1);
+        EXPECT_FALSE(r.get()->adaptiveFps);
+        EXPECT_EQ(r.get()->idleAwakeMs, 14400000u);
+    }
     Record r;
     ASSERT_EQ(mac_shadow_subsystem_init(r.base), 1);
     EXPECT_EQ(r.get()->fps, 30);
     EXPECT_EQ(r.get()->targetFps, 2);
     EXPECT_TRUE(r.get()->adaptiveFps);
     EXPECT_EQ(r.get()->idleAwakeMs, 900000u);
-}
-
-TEST_F(InitSizing, UnmeasurableDisplayFailsInit) {
     sim().simDisplays().setAvailable(false);
-    Record r;
-    EXPECT_EQ(mac_shadow_subsystem_init(r.base), -1);
+    Record unmeasurable;
+    EXPECT_EQ(mac_shadow_subsystem_init(unmeasurable.base), -1);
 }
 
 TEST_F(InitSizing, EnumMonitorsReportsTheSharedSize) {
@@ -130,26 +126,17 @@ TEST_F(InitSizing, EnumMonitorsReportsTheSharedSize) {
     EXPECT_EQ(monitors[0].flags, 1u);
 }
 
-TEST(LifecycleNullRecords, RefusedWithMinusOne) {
-    EXPECT_EQ(mac_shadow_subsystem_uninit(nullptr), -1);
-    EXPECT_EQ(mac_shadow_subsystem_start(nullptr), -1);
-    EXPECT_EQ(mac_shadow_subsystem_stop(nullptr), -1);
-    mac_shadow_subsystem_free(nullptr); // ignored, must not crash
-}
-
 class EntryRegistration : public SimPlatformTest {};
 
-TEST_F(EntryRegistration, OtherNamesRegisterNothing) {
+// Only "Mac" (or no name) registers our entry; the library then sizes the
+// desktop through it.
+TEST_F(EntryRegistration, MacOrNoNameRegistersOurEntryOtherNamesNothing) {
     EXPECT_NE(setEntryBuiltin("X11"), 0);
     EXPECT_NE(setEntryBuiltin("mac"), 0);
     MONITOR_DEF monitors[16] = {};
     EXPECT_EQ(shadow_enum_monitors(monitors, 16), 0u) << "no entry may be registered";
-}
-
-TEST_F(EntryRegistration, MacOrNoNameRegistersOurEntry) {
     sim().simDisplays().setMain(1280, 800, 1.0);
     EXPECT_EQ(setEntryBuiltin("Mac"), 0);
-    MONITOR_DEF monitors[16] = {};
     ASSERT_EQ(shadow_enum_monitors(monitors, 16), 1u);
     EXPECT_EQ(monitors[0].right, 1279);
     EXPECT_STREQ(ShadowSubsystemName(), "Mac");
@@ -175,37 +162,30 @@ constexpr bool kHeapCountersReal = true;
 #endif
 } // namespace
 
-TEST(MessageFree, PointerMessageReleasesBothMasks) {
-    const size_t before = heapInUse();
-    auto* msg = static_cast<SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE*>(
-        std::calloc(1, sizeof(SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE)));
-    msg->xorMaskData = static_cast<BYTE*>(std::malloc(4096));
-    msg->andMaskData = static_cast<BYTE*>(std::malloc(4096));
-    const size_t allocated = heapInUse();
-    mac_shadow_message_free(SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE_ID, &msg->common);
-    if (kHeapCountersReal) {
-        ASSERT_GT(allocated, before + 8000);
-        EXPECT_GE(allocated - heapInUse(), 8192u);
+// The pointer message's two masks and the sound message's samples go with
+// the message.
+TEST(MessageFree, MessagesReleaseWhatTheyCarry) {
+    for (const UINT32 id :
+         {SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE_ID, SHADOW_MSG_OUT_AUDIO_OUT_SAMPLES_ID}) {
+        const size_t before = heapInUse();
+        SHADOW_MSG_OUT* common = nullptr;
+        if (id == SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE_ID) {
+            auto* msg = static_cast<SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE*>(
+                std::calloc(1, sizeof(SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE)));
+            msg->xorMaskData = static_cast<BYTE*>(std::malloc(4096));
+            msg->andMaskData = static_cast<BYTE*>(std::malloc(4096));
+            common = &msg->common;
+        } else {
+            auto* msg = static_cast<SHADOW_MSG_OUT_AUDIO_OUT_SAMPLES*>(
+                std::calloc(1, sizeof(SHADOW_MSG_OUT_AUDIO_OUT_SAMPLES)));
+            msg->buf = std::malloc(8192);
+            common = &msg->common;
+        }
+        const size_t allocated = heapInUse();
+        mac_shadow_message_free(id, common);
+        if (kHeapCountersReal) {
+            ASSERT_GT(allocated, before + 8000) << id;
+            EXPECT_GE(allocated - heapInUse(), 8192u) << id;
+        }
     }
-}
-
-TEST(MessageFree, SoundMessageReleasesItsSamples) {
-    const size_t before = heapInUse();
-    auto* msg = static_cast<SHADOW_MSG_OUT_AUDIO_OUT_SAMPLES*>(
-        std::calloc(1, sizeof(SHADOW_MSG_OUT_AUDIO_OUT_SAMPLES)));
-    msg->buf = std::malloc(8192);
-    const size_t allocated = heapInUse();
-    mac_shadow_message_free(SHADOW_MSG_OUT_AUDIO_OUT_SAMPLES_ID, &msg->common);
-    if (kHeapCountersReal) {
-        ASSERT_GT(allocated, before + 8000);
-        EXPECT_GE(allocated - heapInUse(), 8192u);
-    }
-}
-
-TEST(ProbeLine, ExactFormat) {
-    char line[64];
-    mac_shadow_probe_line(line, sizeof line, 1, 0);
-    EXPECT_STREQ(line, "screen=1 input=0\n");
-    mac_shadow_probe_line(line, sizeof line, 5, 1);
-    EXPECT_STREQ(line, "screen=1 input=1\n");
 }

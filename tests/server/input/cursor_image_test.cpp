@@ -49,40 +49,27 @@ class CursorImageTest : public input_test::SimRecordTest {
 
 } // namespace
 
+// The size is the point size times the scale (raised to a quarter at
+// least), halves rounded away from zero, within the cap (eight at least).
 TEST_F(CursorImageTest, ScaleAndCapGiveTheSizes) {
-    CursorImage image = pointsCursor(16, 16, 0, 0);
-    image.representations.push_back(solid(16, 16, 200));
-    show(image);
-    Picture p = take(2.0, 96);
-    EXPECT_EQ(p.result, 1);
-    EXPECT_EQ(p.width, 32);
-    EXPECT_EQ(p.height, 32);
-    p = take(2.0, 20);
-    EXPECT_EQ(p.width, 20);
-    EXPECT_EQ(p.height, 20);
-    p = take(0.1, 96); // scale raised to 0.25
-    EXPECT_EQ(p.width, 4);
-    EXPECT_EQ(p.height, 4);
-}
-
-TEST_F(CursorImageTest, SmallOrMissingCapsAreEight) {
-    CursorImage image = pointsCursor(32, 16, 0, 0);
-    image.representations.push_back(solid(32, 16, 9));
-    show(image);
-    for (int32_t cap : {0, -5, 8}) {
-        const Picture p = take(1.0, cap);
-        EXPECT_EQ(p.width, 8) << cap;
-        EXPECT_EQ(p.height, 4) << cap;
+    const struct {
+        double pointsWidth, pointsHeight, scale;
+        int32_t cap, width, height;
+    } cases[] = {
+        {16, 16, 2.0, 96, 32, 32}, {16, 16, 2.0, 20, 20, 20}, {16, 16, 0.1, 96, 4, 4},
+        {32, 16, 1.0, 0, 8, 4},    {32, 16, 1.0, -5, 8, 4},   {32, 16, 1.0, 8, 8, 4},
+        {5, 3, 0.5, 96, 3, 2},
+    };
+    for (const auto& c : cases) {
+        CursorImage image = pointsCursor(c.pointsWidth, c.pointsHeight, 0, 0);
+        image.representations.push_back(
+            solid(int32_t(c.pointsWidth), int32_t(c.pointsHeight), 200));
+        show(image);
+        const Picture p = take(c.scale, c.cap);
+        EXPECT_EQ(p.result, 1);
+        EXPECT_EQ(p.width, c.width) << c.pointsWidth << " at " << c.scale << " cap " << c.cap;
+        EXPECT_EQ(p.height, c.height) << c.pointsHeight << " at " << c.scale << " cap " << c.cap;
     }
-}
-
-TEST_F(CursorImageTest, HalvesRoundAwayFromZero) {
-    CursorImage image = pointsCursor(5, 3, 0, 0);
-    image.representations.push_back(solid(5, 3, 1));
-    show(image);
-    const Picture p = take(0.5, 96); // 2.5 x 1.5
-    EXPECT_EQ(p.width, 3);
-    EXPECT_EQ(p.height, 2);
 }
 
 TEST_F(CursorImageTest, NarrowestRepresentationWideEnoughIsDrawn) {
@@ -125,12 +112,6 @@ TEST_F(CursorImageTest, NothingIsStoredWithoutACursorOrPictures) {
     show(ok);
     int32_t w = 0, h = 0, x = 0;
     EXPECT_EQ(mac_cursor_image(1.0, 32, nullptr, &w, &h, &x, &x), 0);
-}
-
-TEST_F(CursorImageTest, SeedComesFromThePlatform) {
-    EXPECT_EQ(mac_cursor_seed(), -1);
-    sim_->simCursor().setSeed(77);
-    EXPECT_EQ(mac_cursor_seed(), 77);
 }
 
 TEST(CursorScale, ShrinkingAveragesAndGrowingKeepsFlatAreas) {

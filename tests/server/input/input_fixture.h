@@ -6,8 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/platform.h"
-#include "platform/sim/sim_platform.h"
+#include "server/core/sim_fixture.h"
 #include "server/shadow/Mac/clock.h"
 #include "server/shadow/Mac/mac_shadow.h"
 
@@ -18,12 +17,11 @@ inline uint64_t testClock() {
     return gNow;
 }
 
-class SimRecordTest : public ::testing::Test {
+class SimRecordTest : public SimPlatformTest {
   protected:
     void SetUp() override {
-        auto sim = std::make_unique<corvane::platform::sim::SimPlatform>();
-        sim_ = sim.get();
-        previous_ = corvane::platform::replaceCurrent(std::move(sim));
+        SimPlatformTest::SetUp();
+        sim_ = &sim();
         record_ = static_cast<macShadowSubsystem*>(std::calloc(1, sizeof(macShadowSubsystem)));
         InitializeCriticalSection(&record_->subsystemLock);
         gNow = 100000;
@@ -33,7 +31,7 @@ class SimRecordTest : public ::testing::Test {
         mac_set_clock_for_tests(nullptr);
         DeleteCriticalSection(&record_->subsystemLock);
         std::free(record_);
-        corvane::platform::replaceCurrent(std::move(previous_));
+        SimPlatformTest::TearDown();
     }
 
     rdpShadowSubsystem* subsystem() { return &record_->common.base; }
@@ -50,7 +48,6 @@ class SimRecordTest : public ::testing::Test {
     macShadowSubsystem* record_ = nullptr;
 
   private:
-    std::unique_ptr<corvane::platform::Platform> previous_;
     int clientStandIn_ = 0;
 };
 

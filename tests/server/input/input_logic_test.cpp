@@ -1,39 +1,10 @@
-// Text units, wheel lines, mapping and click counting.
+// Wheel lines, mapping and click counting. (Surrogate pairs are checked
+// through the callbacks, in input_callbacks_test.cpp.)
 #include <gtest/gtest.h>
 
 #include "server/shadow/Mac/input_logic.h"
 
 using namespace mac_input;
-
-namespace {
-constexpr uint16_t kRelease = 0x8000;
-}
-
-TEST(UnicodeSteps, EmojiPairIsPostedOnTheLowHalfDownAndUp) {
-    uint16_t pending = 0;
-    TextStep s = unicodeStep(pending, 0, 0xD83D); // high down
-    EXPECT_EQ(s.count, 0);
-    EXPECT_EQ(pending, 0xD83D);
-    s = unicodeStep(pending, 0, 0xDE00); // low down
-    ASSERT_EQ(s.count, 2);
-    EXPECT_EQ(s.units[0], 0xD83D);
-    EXPECT_EQ(s.units[1], 0xDE00);
-    s = unicodeStep(pending, kRelease, 0xD83D); // high up: ignored
-    EXPECT_EQ(s.count, 0);
-    EXPECT_EQ(pending, 0xD83D);
-    s = unicodeStep(pending, kRelease, 0xDE00); // low up
-    ASSERT_EQ(s.count, 2);
-    EXPECT_EQ(s.units[1], 0xDE00);
-    EXPECT_EQ(pending, 0);
-}
-
-TEST(UnicodeSteps, LoneLowSurrogateIsDroppedAndPlainUnitsPass) {
-    uint16_t pending = 0;
-    EXPECT_EQ(unicodeStep(pending, 0, 0xDC01).count, 0);
-    const TextStep e = unicodeStep(pending, 0, 0x00E9);
-    ASSERT_EQ(e.count, 1);
-    EXPECT_EQ(e.units[0], 0x00E9);
-}
 
 TEST(WheelLines, RotationIsDividedByFortyTowardsZero) {
     EXPECT_EQ(wheelLines(0x0200 | 0x0178), -3); // 0x178: -136

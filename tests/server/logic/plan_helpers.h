@@ -4,6 +4,7 @@
 #include "mac_logic.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 struct Monitor {
@@ -33,4 +34,14 @@ inline int32_t buildPlan(const std::vector<Monitor>& monitors, DesktopPlan* plan
                                        tops.data(), widths.data(), heights.data(),
                                        scales == Scales::None ? nullptr : desktop.data(),
                                        scales == Scales::Both ? device.data() : nullptr, plan);
+}
+
+// A plan in one line: "x,y WxH" per monitor ("*" when HiDPI), then the total.
+inline std::string describe(const DesktopPlan& plan) {
+    std::string text;
+    for (uint32_t i = 0; i < plan.count; ++i)
+        text += std::to_string(plan.x[i]) + "," + std::to_string(plan.y[i]) + " " +
+                std::to_string(plan.width[i]) + "x" + std::to_string(plan.height[i]) +
+                (plan.hidpi[i] ? "*" : "") + " ";
+    return text + "= " + std::to_string(plan.totalWidth) + "x" + std::to_string(plan.totalHeight);
 }

@@ -59,16 +59,6 @@ TEST(NextRepaint, DelaysByIndexAndTheIndexStopsAtSix) {
     EXPECT_EQ(index, 6);
 }
 
-TEST(NextRepaint, OutOfRangeIndexIsLimited) {
-    int32_t index = -5;
-    EXPECT_EQ(mac_logic_next_repaint_ms(&index, kConnect, 0), 4000u);
-    EXPECT_EQ(index, 1);
-    index = 99;
-    EXPECT_EQ(mac_logic_next_repaint_ms(&index, kConnect, 0), 1800000u);
-    EXPECT_EQ(index, 6);
-    EXPECT_EQ(mac_logic_next_repaint_ms(nullptr, kConnect, 0), 4000u);
-}
-
 TEST(NextRepaint, RiskWindowRepaintsEvery30SecondsWithoutMovingTheIndex) {
     int32_t index = 4;
     EXPECT_EQ(mac_logic_next_repaint_ms(&index, kConnect, kConnect + 1), 30000u);
@@ -139,14 +129,6 @@ TEST(RepaintSchedule, RestartBurstStartsAfterHalfASecond) {
     EXPECT_EQ(mac_logic_repaint_due(&s, kConnect + 500, nullptr), MAC_REPAINT_BURST);
     EXPECT_EQ(mac_logic_repaint_due(&s, kConnect + 3199, nullptr), MAC_REPAINT_BURST);
     EXPECT_EQ(mac_logic_repaint_due(&s, kConnect + 4200, nullptr), MAC_REPAINT_NONE);
-}
-
-TEST(RepaintSchedule, NothingDueWithoutASchedule) {
-    MacRepaintSchedule s{};
-    EXPECT_EQ(mac_logic_repaint_due(&s, kConnect, nullptr), MAC_REPAINT_NONE);
-    int32_t logIndex = 7;
-    EXPECT_EQ(mac_logic_repaint_due(nullptr, kConnect, &logIndex), MAC_REPAINT_NONE);
-    EXPECT_EQ(logIndex, -1);
 }
 
 TEST(AckWatch, ThirtyOneInFlightStallsAtMostOnceAMinute) {

@@ -2,7 +2,7 @@
 """Server CPU per delivered frame for builds that differ in their H.264 encoder
 configuration (bench/README.md, "Encoder").
 
-    tools/encoder_server_check.py --build A=DIR[,PROFILE] --build B=DIR [--rounds 3]
+    bench/encoder_server_check.py --build A=DIR[,PROFILE] --build B=DIR [--rounds 3]
 
 PROFILE, when given, is passed as MAC_SHADOW_H264_PROFILE. Each DIR holds a freerdp-shadow-cli with its subsystem library and the bench
 tools (bench_workload_colour, bench_pixel_watch). Per round, build and

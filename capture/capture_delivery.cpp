@@ -36,7 +36,8 @@ void deliver(const DeliveryTarget& target, const platform::CaptureFrame& frame) 
                     static_cast<int32_t>(rects.size() / 4));
 }
 
-// The thread owns its state, so it may outlive the delivery object.
+// The thread owns its state, so it may outlive the delivery object when it
+// is let go.
 void run(std::shared_ptr<FrameDelivery::State> state) {
     std::unique_lock lock(state->mutex);
     for (;;) {
@@ -68,15 +69,32 @@ void run(std::shared_ptr<FrameDelivery::State> state) {
 
 FrameDelivery::FrameDelivery(const DeliveryTarget& target) : state_(std::make_shared<State>()) {
     state_->target = target;
-    std::thread worker(run, state_);
-    state_->thread = worker.get_id();
-    worker.detach();
+    std::lock_guard lock(state_->mutex);
+    worker_ = std::thread(run, state_);
+    state_->thread = worker_.get_id();
 }
 
 FrameDelivery::~FrameDelivery() {
-    std::lock_guard lock(state_->mutex);
-    state_->closing = true;
-    state_->wake.notify_all();
+    bool finished = false;
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->closing = true;
+        state_->wake.notify_all();
+        finished = state_->finished;
+    }
+    reap(finished);
+}
+
+void FrameDelivery::reap(bool finished) {
+    std::lock_guard lock(workerMutex_);
+    if (!worker_.joinable())
+        return;
+    // Not finished: it is the calling thread, or a callback still runs; it
+    // owns its state and ends on its own.
+    if (finished && worker_.get_id() != std::this_thread::get_id())
+        worker_.join(); // only its last steps are left
+    else
+        worker_.detach();
 }
 
 void FrameDelivery::frameArrived(platform::FrameHandle frame) {
@@ -102,7 +120,11 @@ bool FrameDelivery::close(std::chrono::milliseconds limit) {
     // Closed from its own callback: the thread ends once the callback returns.
     if (std::this_thread::get_id() == state_->thread)
         return true;
-    return state_->ended.wait_for(lock, limit, [&] { return state_->finished; });
+    const bool ended = state_->ended.wait_for(lock, limit, [&] { return state_->finished; });
+    lock.unlock();
+    if (ended)
+        reap(true);
+    return ended;
 }
 
 bool waitCallbacksIdle(std::chrono::milliseconds limit) {

@@ -5,7 +5,9 @@
 #pragma once
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "mac_capture.h"
 #include "platform/capture.h"
@@ -22,20 +24,31 @@ struct DeliveryTarget {
 class FrameDelivery : public platform::CaptureSink {
   public:
     explicit FrameDelivery(const DeliveryTarget& target);
-    // Does not wait: a delivery may be dropped from its own thread.
+    // Ends the thread without waiting for a callback in progress (a delivery
+    // may be dropped from its own thread); a thread that has finished is
+    // joined, one still in a callback is let go and ends on its own.
     ~FrameDelivery() override;
 
     void frameArrived(platform::FrameHandle frame) override;
     void streamStopped(const std::string& reason) override;
 
     // Drops waiting frames, lets a running callback finish and ends the
-    // thread; true when it ended within `limit`. No callback starts after.
+    // thread; true when it ended within `limit` (then it is joined: the
+    // thread-local state libraries keep for it, such as OpenSSL's random
+    // generator that FreeRDP's image copy sets up, is gone too). No callback
+    // starts after.
     bool close(std::chrono::milliseconds limit);
 
     struct State;
 
   private:
+    // Joins the thread once it has finished, or lets it go when it is the
+    // calling thread or still in a callback.
+    void reap(bool finished);
+
     std::shared_ptr<State> state_;
+    std::mutex workerMutex_;
+    std::thread worker_;
 };
 
 // Waits up to `limit` until no frame callback of any stream runs; true when

@@ -6,6 +6,7 @@
 #include <openssl/x509.h>
 
 #include <filesystem>
+#include <functional>
 #include <vector>
 
 #include "app/core/server_cert.h"
@@ -80,46 +81,46 @@ TEST(CertificateName, AnEmptyCommonNameLeavesTheServerUnnamed) {
     }
 }
 
-TEST_F(ServerCertTest, NamedCertificateIsKept) {
-    makeCertificate("/CN=corvane-host/O=Corvane");
-    std::string pem = corvane::test::readFile(ServerCert::certPath());
-    EXPECT_EQ(ServerCert::subjectName(pem), "corvane-host");
-    EXPECT_FALSE(ServerCert::removeIfNameless());
-    EXPECT_TRUE(fileExists(ServerCert::certPath()));
-    EXPECT_TRUE(fileExists(ServerCert::keyPath()));
-}
-
-TEST_F(ServerCertTest, SubjectWithoutCommonNameStillHasAName) {
+// A certificate with a name in its subject is kept; one without (or one
+// that cannot be read) goes, with its key if there is one; files that are
+// missing or not PEM are left alone.
+TEST_F(ServerCertTest, OnlyNamelessCertificatesAreRemovedWithTheirKey) {
+    const std::string unreadable = "-----BEGIN CERTIFICATE-----\nQUJD\n-----END CERTIFICATE-----\n";
+    const struct {
+        const char* what;
+        std::function<void()> make;
+        bool removed;
+    } cases[] = {
+        {"named", [&] { makeCertificate("/CN=corvane-host/O=Corvane"); }, false},
+        {"organisation only", [&] { makeCertificate("/O=Corvane Test"); }, false},
+        {"empty subject", [&] { makeCertificate("/"); }, true},
+        {"empty subject, no key",
+         [&] {
+             makeCertificate("/");
+             std::filesystem::remove(ServerCert::keyPath());
+         },
+         true},
+        {"unreadable", [&] { corvane::test::writeFile(ServerCert::certPath(), unreadable); }, true},
+        {"not PEM",
+         [&] { corvane::test::writeFile(ServerCert::certPath(), "this is not a certificate\n"); },
+         false},
+        {"missing", [] {}, false},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove(ServerCert::certPath());
+        std::filesystem::remove(ServerCert::keyPath());
+        corvane::test::writeFile(ServerCert::keyPath(), "key\n");
+        c.make();
+        const bool existed = fileExists(ServerCert::certPath());
+        const bool keyExisted = fileExists(ServerCert::keyPath());
+        EXPECT_EQ(ServerCert::removeIfNameless(), c.removed) << c.what;
+        EXPECT_EQ(fileExists(ServerCert::certPath()), existed && !c.removed) << c.what;
+        EXPECT_EQ(fileExists(ServerCert::keyPath()), keyExisted && !c.removed) << c.what;
+    }
     makeCertificate("/O=Corvane Test");
-    auto name = ServerCert::subjectName(corvane::test::readFile(ServerCert::certPath()));
+    const auto name = ServerCert::subjectName(corvane::test::readFile(ServerCert::certPath()));
     ASSERT_TRUE(name);
     EXPECT_NE(name->find("Corvane Test"), std::string::npos);
-    EXPECT_FALSE(ServerCert::removeIfNameless());
-}
-
-TEST_F(ServerCertTest, CertificateWithEmptySubjectIsRemovedWithItsKey) {
-    makeCertificate("/");
-    EXPECT_EQ(ServerCert::subjectName(corvane::test::readFile(ServerCert::certPath())),
-              std::nullopt);
-    EXPECT_TRUE(ServerCert::removeIfNameless());
-    EXPECT_FALSE(fileExists(ServerCert::certPath()));
-    EXPECT_FALSE(fileExists(ServerCert::keyPath()));
-}
-
-TEST_F(ServerCertTest, MissingKeyDoesNotStopTheRemoval) {
-    makeCertificate("/");
-    std::filesystem::remove(ServerCert::keyPath());
-    EXPECT_TRUE(ServerCert::removeIfNameless());
-    EXPECT_FALSE(fileExists(ServerCert::certPath()));
-}
-
-TEST_F(ServerCertTest, MissingOrNonPemFilesAreLeftAlone) {
-    EXPECT_FALSE(ServerCert::removeIfNameless());
-    corvane::test::writeFile(ServerCert::certPath(), "this is not a certificate\n");
-    corvane::test::writeFile(ServerCert::keyPath(), "key\n");
-    EXPECT_FALSE(ServerCert::removeIfNameless());
-    EXPECT_TRUE(fileExists(ServerCert::certPath()));
-    EXPECT_TRUE(fileExists(ServerCert::keyPath()));
 }
 
 TEST_F(ServerCertTest, DerTakesTheFirstCertificateAndStrictBase64) {
@@ -136,12 +137,4 @@ TEST_F(ServerCertTest, DerTakesTheFirstCertificateAndStrictBase64) {
               (std::vector<unsigned char>{'A', 'B', 'C'}));
     EXPECT_EQ(ServerCert::der("-----BEGIN CERTIFICATE-----\nQUI=\n-----END CERTIFICATE-----"),
               (std::vector<unsigned char>{'A', 'B'}));
-}
-
-TEST_F(ServerCertTest, UnparsableCertificateCountsAsNameless) {
-    corvane::test::writeFile(ServerCert::certPath(),
-                             "-----BEGIN CERTIFICATE-----\nQUJD\n-----END CERTIFICATE-----\n");
-    corvane::test::writeFile(ServerCert::keyPath(), "key\n");
-    EXPECT_TRUE(ServerCert::removeIfNameless());
-    EXPECT_FALSE(fileExists(ServerCert::keyPath()));
 }

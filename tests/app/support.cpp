@@ -7,27 +7,9 @@
 #include <QElapsedTimer>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <memory>
-#include <sstream>
-#include <stdexcept>
 #include <thread>
 
 namespace corvane::test {
-
-TempDir::TempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "corvane-app-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
-        throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
 
 ScopedEnv::ScopedEnv(const std::string& name, const std::optional<std::string>& value)
     : name_(name) {
@@ -79,18 +61,6 @@ std::optional<std::string> shell(const std::string& command) {
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return std::nullopt;
     return output;
-}
-
-void writeFile(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
 }
 
 bool fileExists(const std::string& path) {

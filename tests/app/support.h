@@ -1,24 +1,18 @@
-// Helpers shared by the application's tests: a temporary directory, the Qt
-// main loop, shell commands and environment overrides.
+// Helpers shared by the application's tests: the Qt main loop, shell
+// commands and environment overrides; temporary folders and files are the
+// end-to-end harness's.
 #pragma once
 #include <functional>
 #include <optional>
 #include <string>
 
+#include "e2e_harness.h"
+
 namespace corvane::test {
 
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
+using e2e::readFile;
+using e2e::TempDir;
+using e2e::writeFile;
 
 // Sets an environment variable for the life of the object.
 class ScopedEnv {
@@ -38,8 +32,6 @@ bool pumpUntil(const std::function<bool()>& done, double seconds);
 
 // Runs a shell command; its standard output, or nothing when it failed.
 std::optional<std::string> shell(const std::string& command);
-void writeFile(const std::string& path, const std::string& content);
-std::string readFile(const std::string& path);
 bool fileExists(const std::string& path);
 
 } // namespace corvane::test

@@ -5,12 +5,9 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <string>
-#include <thread>
 
 // After gtest: Xlib defines None and Bool as macros.
 #include <X11/Xlib.h>
@@ -32,26 +29,12 @@ class X11PasteboardTest : public ::testing::Test {
         setenv("DISPLAY", xvfb_->name().c_str(), 1);
     }
     // Runs a shell command on the test's display (at most 10 s); its output.
-    // The output goes through a file, not a pipe: an xclip left serving the
-    // selection keeps what it inherited open, and a pipe would never end.
+    // The harness collects it through a file, not a pipe: an xclip left
+    // serving the selection keeps what it inherited open.
     static std::string shell(const std::string& command) {
-        char path[] = "/tmp/corvane-pasteboard-XXXXXX";
-        const int fd = mkstemp(path);
-        if (fd < 0)
-            return {};
-        ::close(fd);
         std::string out;
-        if (std::system(
-                ("timeout 10 " + command + " >" + path + " 2>/dev/null </dev/null").c_str()) !=
-            -1) {
-            if (FILE* f = std::fopen(path, "rb")) {
-                char buffer[65536];
-                for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
-                    out.append(buffer, n);
-                std::fclose(f);
-            }
-        }
-        ::unlink(path);
+        e2e::run({"sh", "-c", command + " 2>/dev/null"}, {}, std::chrono::milliseconds(10000),
+                 &out);
         return out;
     }
     std::unique_ptr<e2e::Xvfb> xvfb_;
@@ -59,12 +42,7 @@ class X11PasteboardTest : public ::testing::Test {
 
 // Polls (at most 5 s) for what another X program does.
 bool waitFor(const std::function<bool()>& condition) {
-    for (int i = 0; i < 100; ++i) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return condition();
+    return e2e::waitUntil(condition, std::chrono::milliseconds(5000));
 }
 
 std::string large(size_t n) {

@@ -171,9 +171,10 @@ void waitForApplied(macShadowSubsystem* r, int32_t serial) {
 // The monitors the client announced in its core data (TS_UD_CS_MONITOR),
 // placed relative to the top-left corner of all of them, with their own
 // scales where the client sent them (TS_UD_CS_MONITOR_EX) and its overall
-// ones otherwise. 0 when it announced fewer than two: a client that starts
+// ones otherwise. 0 when it announced fewer than two. A client that starts
 // on several monitors often sends no display-control layout until they
-// change, so this is the only place its monitors are learnt from.
+// change, so without this its desktop would be one monitor of its overall
+// size until then.
 uint32_t announcedMonitors(const rdpSettings* s, uint32_t scale, uint32_t device,
                            DISPLAY_CONTROL_MONITOR_LAYOUT (&out)[MAC_PLAN_MAX_MONITORS]) {
     uint32_t n = freerdp_settings_get_uint32(s, FreeRDP_MonitorCount);

@@ -129,8 +129,10 @@ Xvfb::Xvfb(int display, const std::string& geometry, int last)
 }
 
 bool Xvfb::start() {
-    if (displayInUse(display_))
+    if (displayInUse(display_)) {
+        std::fprintf(stderr, "e2e: display :%d is in use by another X server\n", display_);
         return false;
+    }
     process_.start({"Xvfb", name(), "-screen", "0", geometry_, "-nolisten", "tcp", "-noreset"}, {},
                    dir_.file("xvfb.log"), dir_.file("xvfb.log"));
     // Xvfb itself ends when another one took the display meanwhile.

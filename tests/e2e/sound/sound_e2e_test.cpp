@@ -4,7 +4,6 @@
 // Each side has its own PulseAudio daemon with a null sink.
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <numbers>
 
 #include <gtest/gtest.h>
@@ -19,31 +18,14 @@ namespace {
 
 const std::string kServer = CORVANE_SERVER_BIN;
 
-// Two seconds of a 1 kHz sine at 48 kHz, 16-bit stereo.
+// Two seconds of a 1 kHz sine at 48 kHz, 16-bit stereo, raw.
 bool writeTone(const std::string& path) {
     constexpr uint32_t rate = 48000, frames = 2 * rate;
     std::vector<int16_t> pcm(frames * 2);
     for (uint32_t i = 0; i < frames; ++i)
         pcm[2 * i] = pcm[2 * i + 1] =
             static_cast<int16_t>(12000 * std::sin(2 * std::numbers::pi * 1000 * i / rate));
-    std::ofstream out(path, std::ios::binary);
-    const auto u32 = [&](uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-    const auto u16 = [&](uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-    const uint32_t bytes = frames * 4;
-    out.write("RIFF", 4);
-    u32(36 + bytes);
-    out.write("WAVEfmt ", 8);
-    u32(16);
-    u16(1);
-    u16(2);
-    u32(rate);
-    u32(rate * 4);
-    u16(4);
-    u16(16);
-    out.write("data", 4);
-    u32(bytes);
-    out.write(reinterpret_cast<const char*>(pcm.data()), bytes);
-    return static_cast<bool>(out);
+    return writeFile(path, std::string(reinterpret_cast<const char*>(pcm.data()), pcm.size() * 2));
 }
 
 std::vector<int16_t> readSamples(const std::string& path) {
@@ -109,7 +91,7 @@ class SoundSession {
     }
     // Records the client's sink while the tone plays on the server side.
     std::vector<int16_t> recordTone() {
-        const std::string tone = dir_.file("tone.wav");
+        const std::string tone = dir_.file("tone.raw");
         const std::string recording = dir_.file("client.raw");
         if (!writeTone(tone))
             return {};
@@ -119,8 +101,9 @@ class SoundSession {
                          clientPulse_.env(), dir_.file("parec.log"), dir_.file("parec.log")))
             return {};
         waitUntil([&] { return readFile(recording).size() > 8820; }, 5000ms);
-        const bool played =
-            run({"paplay", tone}, serverPulse_.env(), 15000ms) == std::optional<int>(0);
+        const bool played = run({"pacat", "--playback", "--raw", "--format=s16le", "--rate=48000",
+                                 "--channels=2", tone},
+                                serverPulse_.env(), 15000ms) == std::optional<int>(0);
         // The tail of the tone crosses the network and the client's buffers.
         const size_t atEnd = readFile(recording).size();
         waitUntil([&] { return readFile(recording).size() > atEnd + 44100; }, 5000ms);

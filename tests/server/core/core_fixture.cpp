@@ -20,8 +20,6 @@ std::atomic<uint64_t> gNow{1000000};
 std::atomic<int> gPublications{0};
 std::atomic<UINT32> gPreferredFps{0};
 std::atomic<UINT32> gInflight{0};
-std::mutex gLogMutex;
-std::vector<std::string> gLog;
 
 uint64_t fakeNowMs() {
     return gNow.load();
@@ -44,25 +42,6 @@ UINT32 fakeInflight(rdpShadowEncoder*) {
 std::atomic<int> gScreenResizes{0};
 BOOL fakeScreenResize(rdpShadowServer* server);
 const MacShadowHost kFakeHost = {fakeFrameUpdate, fakePreferredFps, fakeInflight, fakeScreenResize};
-
-BOOL captureLine(const wLogMessage* msg) {
-    std::lock_guard lock(gLogMutex);
-    gLog.emplace_back(msg->TextString ? msg->TextString : "");
-    return TRUE;
-}
-
-void captureLog() {
-    static bool done = false;
-    if (done)
-        return;
-    done = true;
-    wLog* root = WLog_GetRoot();
-    WLog_SetLogAppenderType(root, WLOG_APPENDER_CALLBACK);
-    wLogCallbacks callbacks = {};
-    callbacks.message = captureLine;
-    WLog_ConfigureAppender(WLog_GetLogAppender(root), "callbacks", &callbacks);
-    WLog_SetLogLevel(root, WLOG_INFO);
-}
 
 rdpShadowSurface* newSurface(UINT32 width, UINT32 height) {
     auto* s = static_cast<rdpShadowSurface*>(std::calloc(1, sizeof(rdpShadowSurface)));
@@ -98,28 +77,10 @@ int CoreTest::screenResizes() const {
     return gScreenResizes.load();
 }
 
-std::vector<std::string> LogLines::take() {
-    std::lock_guard lock(gLogMutex);
-    return gLog;
-}
-
-size_t LogLines::count(const std::string& text) {
-    std::lock_guard lock(gLogMutex);
-    size_t n = 0;
-    for (const auto& line : gLog)
-        n += line.find(text) != std::string::npos;
-    return n;
-}
-
-void LogLines::clear() {
-    std::lock_guard lock(gLogMutex);
-    gLog.clear();
-}
-
 void CoreTest::SetUp() {
     SimPlatformTest::SetUp();
-    captureLog();
-    LogLines::clear();
+    log_capture::install();
+    WLog_SetLogLevel(WLog_GetRoot(), WLOG_INFO);
     gNow = 1000000;
     gPublications = 0;
     gPreferredFps = 0;

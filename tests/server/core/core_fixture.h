@@ -10,13 +10,15 @@
 
 #include <freerdp/server/shadow.h>
 
+#include "server/log_capture.h"
 #include "server/shadow/Mac/mac_shadow.h"
 #include "sim_fixture.h"
 
+// The captured lines' texts.
 struct LogLines {
-    static std::vector<std::string> take();
-    static size_t count(const std::string& text);
-    static void clear();
+    static std::vector<std::string> take() { return log_capture::lines(false); }
+    static size_t count(const std::string& text) { return log_capture::count(text, false); }
+    static void clear() { log_capture::clear(); }
 };
 
 class CoreTest : public SimPlatformTest {

@@ -135,36 +135,35 @@ TEST_F(SubsystemLoop, MessagesRefreshQuitAndUnknown) {
     EXPECT_EQ(freed, 2) << "the quit message is not freed";
 }
 
-TEST_F(SubsystemLoop, WaitingPlanIsTakenAfterThreeHundredMilliseconds) {
-    record()->resizePending = true;
-    record()->resizeRequestTick = now();
-    record()->resizeSerial = 7;
-    advance(200);
-    mac_shadow_loop_turn(record(), now());
-    EXPECT_TRUE(record()->resizePending);
-    advance(100);
-    mac_shadow_loop_turn(record(), now());
-    EXPECT_FALSE(record()->resizePending);
-}
-
-TEST_F(SubsystemLoop, PlanWaitsTwoSecondsAfterTheLastResize) {
-    record()->lastResizeTick = now();
-    record()->resizePending = true;
-    record()->resizeRequestTick = now();
-    advance(1000);
-    mac_shadow_loop_turn(record(), now());
-    EXPECT_TRUE(record()->resizePending);
-    advance(1000);
-    mac_shadow_loop_turn(record(), now());
-    EXPECT_FALSE(record()->resizePending);
-}
-
-TEST_F(SubsystemLoop, NoPlanIsTakenWhileTearingDown) {
-    record()->resizePending = true;
-    record()->tearingDown = 1;
-    advance(1000);
-    mac_shadow_loop_turn(record(), now());
-    EXPECT_TRUE(record()->resizePending);
+// A waiting plan is taken 300 ms after its request, but not within 2 s of
+// the last resize, and never while tearing down.
+TEST_F(SubsystemLoop, WaitingPlanIsTakenWhenItsTimeHasCome) {
+    const struct {
+        const char* what;
+        uint64_t sinceResize; // 0: no resize yet
+        bool tearingDown;
+        uint64_t notYet, due; // ms after the request
+    } cases[] = {
+        {"300 ms after the request", 0, false, 200, 300},
+        {"2 s after the last resize", 1, false, 1000, 2000},
+        {"tearing down", 0, true, 5000, 0},
+    };
+    for (const auto& c : cases) {
+        const uint64_t start = now();
+        record()->lastResizeTick = c.sinceResize ? start : 0;
+        record()->tearingDown = c.tearingDown ? 1 : 0;
+        record()->resizePending = true;
+        record()->resizeRequestTick = start;
+        setNow(start + c.notYet);
+        mac_shadow_loop_turn(record(), now());
+        EXPECT_TRUE(record()->resizePending) << c.what;
+        if (c.due) {
+            setNow(start + c.due);
+            mac_shadow_loop_turn(record(), now());
+            EXPECT_FALSE(record()->resizePending) << c.what;
+        }
+        advance(10000);
+    }
 }
 
 TEST_F(SubsystemLoop, LastClientGoneReturnsToTheRealScreenAfterFiveSeconds) {

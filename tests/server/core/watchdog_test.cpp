@@ -28,14 +28,6 @@ class CaptureWatchdog : public CoreTest {
     }
 };
 
-TEST_F(CaptureWatchdog, StartCaptureStreamsTheRealScreenIntoTheDesktop) {
-    ASSERT_EQ(mac_shadow_start_capture(record()), 0);
-    ASSERT_EQ(streamsStarted(), 1u);
-    const auto settings = sim().simCapture().streams()[0]->settings();
-    EXPECT_EQ(settings.width, 1280);
-    EXPECT_EQ(settings.height, 800);
-}
-
 TEST_F(CaptureWatchdog, RestartsAStoppedStreamOnlyWhileInputIsRecent) {
     record()->idleAwakeMs = 60000;
     ASSERT_EQ(mac_shadow_start_capture(record()), 0);
@@ -100,6 +92,9 @@ TEST_F(CaptureWatchdog, FramesFromTheStreamReachTheSurface) {
     frame.height = 800;
     frame.pixels.assign(1280 * 800, 0xFF00FF00);
     frame.dirty = {{10, 10, 20, 20}};
+    const auto settings = sim().simCapture().streams()[0]->settings();
+    EXPECT_EQ(settings.width, 1280) << "the real screen, into the desktop";
+    EXPECT_EQ(settings.height, 800);
     ASSERT_TRUE(sim().simCapture().streams()[0]->pushFrame(frame));
     // The frame arrives on the stream's own delivery thread.
     EXPECT_TRUE(waitUntilTrue([&] { return (pixel(15, 15) & 0xFFFFFF) == 0x00FF00u; }));

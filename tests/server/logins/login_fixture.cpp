@@ -15,32 +15,6 @@ namespace login_test {
 
 namespace {
 
-std::mutex gLogMutex;
-std::vector<std::string> gLogLines;
-
-const char* levelName(DWORD level) {
-    switch (level) {
-    case WLOG_INFO:
-        return "INFO";
-    case WLOG_WARN:
-        return "WARN";
-    case WLOG_ERROR:
-        return "ERROR";
-    default:
-        return "OTHER";
-    }
-}
-
-BOOL onLogMessage(const wLogMessage* msg) {
-    if (!msg || !msg->TextString)
-        return TRUE;
-    std::string line = std::string("[") + levelName(msg->Level) + "] " +
-                       (msg->FunctionName ? msg->FunctionName : "?") + ": " + msg->TextString;
-    std::lock_guard lock(gLogMutex);
-    gLogLines.push_back(std::move(line));
-    return TRUE;
-}
-
 std::mutex gConnMutex;
 std::map<freerdp_peer*, FakeConnection*> gConnections;
 
@@ -61,41 +35,6 @@ BOOL fakeLibraryLogon(freerdp_peer*, const SEC_WINNT_AUTH_IDENTITY*, BOOL) {
 
 int libraryLogonCalls() {
     return gLibraryLogonCalls.load();
-}
-
-void LogCapture::start() {
-    wLog* root = WLog_GetRoot();
-    WLog_SetLogAppenderType(root, WLOG_APPENDER_CALLBACK);
-    wLogCallbacks callbacks{};
-    callbacks.message = onLogMessage;
-    WLog_ConfigureAppender(WLog_GetLogAppender(root), "callbacks", &callbacks);
-    WLog_SetLogLevel(WLog_Get("com.freerdp.server.shadow.mac"), WLOG_INFO);
-    WLog_SetLogLevel(WLog_Get("com.freerdp.server.shadow.ext"), WLOG_INFO);
-    clear();
-}
-
-void LogCapture::clear() {
-    std::lock_guard lock(gLogMutex);
-    gLogLines.clear();
-}
-
-std::vector<std::string> LogCapture::lines() {
-    std::lock_guard lock(gLogMutex);
-    return gLogLines;
-}
-
-int LogCapture::count(const std::string& text) {
-    int n = 0;
-    for (const std::string& line : lines())
-        n += line.find(text) != std::string::npos ? 1 : 0;
-    return n;
-}
-
-std::string LogCapture::all() {
-    std::string text;
-    for (const std::string& line : lines())
-        text += line + "\n";
-    return text;
 }
 
 bool FakeConnection::shutDown() const {
@@ -214,7 +153,9 @@ void LoginTest::SetUp() {
     mac_login_set_error_info_for_tests(recordErrorInfo);
     mac_login_reset_process_state_for_tests();
     shadow_ext_guard_reset();
-    LogCapture::start();
+    log_capture::install();
+    WLog_SetLogLevel(WLog_Get("com.freerdp.server.shadow.mac"), WLOG_INFO);
+    WLog_SetLogLevel(WLog_Get("com.freerdp.server.shadow.ext"), WLOG_INFO);
 
     base_ = mac_shadow_subsystem_new();
     ASSERT_NE(base_, nullptr);

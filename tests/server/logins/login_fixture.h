@@ -16,22 +16,27 @@
 #include <winpr/wlog.h>
 
 #include "platform/sim/sim_platform.h"
+#include "server/log_capture.h"
 #include "server/shadow/Mac/clock.h"
 #include "server/shadow/Mac/logins.h"
 #include "server/shadow/ext/peer_hooks.h"
 
 namespace login_test {
 
-// Log lines of the core, captured through a WLog callback appender.
-class LogCapture {
-  public:
-    static void start();
-    static void clear();
-    static std::vector<std::string> lines();
-    // Lines containing text.
-    static int count(const std::string& text);
+// Log lines of the core with their level and function.
+struct LogCapture {
+    static void clear() { log_capture::clear(); }
+    static std::vector<std::string> lines() { return log_capture::lines(true); }
+    static int count(const std::string& text) {
+        return static_cast<int>(log_capture::count(text, true));
+    }
     static bool has(const std::string& text) { return count(text) > 0; }
-    static std::string all();
+    static std::string all() {
+        std::string text;
+        for (const std::string& line : lines())
+            text += line + "\n";
+        return text;
+    }
 };
 
 // A fake connection: a FreeRDP peer with a host name and, once the fake

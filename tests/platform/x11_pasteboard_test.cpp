@@ -40,9 +40,10 @@ class X11PasteboardTest : public ::testing::Test {
     std::unique_ptr<e2e::Xvfb> xvfb_;
 };
 
-// Polls (at most 5 s) for what another X program does.
+// Polls (at most 10 s: sanitizer builds under load are slow) for what another
+// X program does.
 bool waitFor(const std::function<bool()>& condition) {
-    return e2e::waitUntil(condition, std::chrono::milliseconds(5000));
+    return e2e::waitUntil(condition, std::chrono::milliseconds(10000));
 }
 
 std::string large(size_t n) {

@@ -139,7 +139,11 @@ bool Xvfb::start() {
     bool up = false;
     waitUntil(
         [&] {
+            // The display must be this Xvfb's: one that lost the race for it
+            // may still run while another answers on it.
             up = process_.running() &&
+                 std::strtol(readFile("/tmp/.X" + std::to_string(display_) + "-lock").c_str(),
+                             nullptr, 10) == process_.pid() &&
                  run({"xdpyinfo", "-display", name()}, {}, 2000ms) == std::optional<int>(0);
             return up || !process_.running();
         },

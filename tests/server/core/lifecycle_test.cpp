@@ -105,12 +105,14 @@ TEST_F(InitSizing, RatesFromEnvironmentOrDefaults) {
         EXPECT_FALSE(r.get()->adaptiveFps);
         EXPECT_EQ(r.get()->idleAwakeMs, 14400000u);
     }
-    Record r;
-    ASSERT_EQ(mac_shadow_subsystem_init(r.base), 1);
-    EXPECT_EQ(r.get()->fps, 30);
-    EXPECT_EQ(r.get()->targetFps, 2);
-    EXPECT_TRUE(r.get()->adaptiveFps);
-    EXPECT_EQ(r.get()->idleAwakeMs, 900000u);
+    {
+        Record r; // one record at a time, as in the server
+        ASSERT_EQ(mac_shadow_subsystem_init(r.base), 1);
+        EXPECT_EQ(r.get()->fps, 30);
+        EXPECT_EQ(r.get()->targetFps, 2);
+        EXPECT_TRUE(r.get()->adaptiveFps);
+        EXPECT_EQ(r.get()->idleAwakeMs, 900000u);
+    }
     sim().simDisplays().setAvailable(false);
     Record unmeasurable;
     EXPECT_EQ(mac_shadow_subsystem_init(unmeasurable.base), -1);

@@ -18,21 +18,16 @@ using corvane::test::writeFile;
 
 namespace {
 
-class HelperPermsTest : public ::testing::Test {
+class HelperPermsTest : public corvane::test::AppTest {
   protected:
-    corvane::test::TempDir dir;
-    ScopedEnv state{"XDG_STATE_HOME", dir.file("state")};
     ScopedEnv cli{"TALVEN_CLI", std::nullopt};
     ScopedEnv platformName{"CORVANE_PLATFORM", "sim"};
     ScopedEnv privacyDb{"CORVANE_SIM_PRIVACY_DB", dir.file("privacy.db")};
-    std::shared_ptr<UserDefaults> defaults =
-        std::make_shared<UserDefaults>(QString::fromStdString(dir.file("settings.ini")));
 
     void SetUp() override {
         corvane::test::ensureApplication();
         corvane::platform::replaceCurrent(corvane::platform::create("sim"));
     }
-    std::string log() { return readFile(dir.file("state/Corvane/Corvane.log")); }
     std::string script(const std::string& name, const std::string& body) {
         std::string path = dir.file(name);
         writeFile(path, "#!/bin/sh\n" + body);
@@ -62,17 +57,12 @@ class HelperPermsTest : public ::testing::Test {
 TEST_F(HelperPermsTest, ServerNextToTheApplicationOrFromTalvenCli) {
     std::filesystem::create_directories(dir.file("install"));
     script("install/freerdp-shadow-cli", "exit 0\n");
-    auto installed = HelperPerms::create(defaults, dir.file("install"));
-    EXPECT_EQ(installed->helperApp(), dir.file("install/freerdp-shadow-cli"));
-    EXPECT_EQ(installed->helperBinary(), dir.file("install/freerdp-shadow-cli"));
-
-    auto none = HelperPerms::create(defaults, dir.file("no-install"));
-    EXPECT_EQ(none->helperApp(), std::nullopt);
-    EXPECT_EQ(none->helperBinary(), std::nullopt);
-
+    EXPECT_EQ(HelperPerms::create(defaults, dir.file("install"))->helperBinary(),
+              dir.file("install/freerdp-shadow-cli"));
+    EXPECT_EQ(HelperPerms::create(defaults, dir.file("no-install"))->helperBinary(), std::nullopt);
     ScopedEnv override{"TALVEN_CLI", "/some/where/else"};
-    auto overridden = HelperPerms::create(defaults, dir.file("install"));
-    EXPECT_EQ(overridden->helperBinary(), "/some/where/else");
+    EXPECT_EQ(HelperPerms::create(defaults, dir.file("install"))->helperBinary(),
+              "/some/where/else");
 }
 
 TEST_F(HelperPermsTest, NonExecutableServerAnswersNothingAtOnceWithoutLogging) {
@@ -158,7 +148,6 @@ TEST_F(HelperPermsTest, LegacyEntriesAreClearedOnlyOnceEvenWhenTheFirstResetFail
     EXPECT_EQ(log(), first);
 }
 
-#ifdef CORVANE_SERVER_EXECUTABLE
 TEST_F(HelperPermsTest, RealServerProbeThenRepairWithRequest) {
     writeFile(dir.file("privacy.db"), "com.corvane.shadow ScreenCapture granted\n"
                                       "com.corvane.shadow Accessibility denied\n");
@@ -177,8 +166,3 @@ TEST_F(HelperPermsTest, RealServerProbeThenRepairWithRequest) {
     EXPECT_TRUE(perms->grantedBefore());
     EXPECT_NE(log().find("permission request: screen=1 input=1\n"), std::string::npos) << log();
 }
-#else
-TEST_F(HelperPermsTest, RealServerProbeThenRepairWithRequest) {
-    GTEST_FAIL() << "the build has no freerdp-shadow-cli target to probe";
-}
-#endif

@@ -1,6 +1,6 @@
-// The permission manager with real probe runs: stand-in server scripts for
-// the protocol's corners, and the real server executable in probe mode over
-// the sim platform's privacy database.
+// The permission manager with real probe runs of stand-in server scripts for
+// the protocol's corners, over the sim platform's privacy database (the real
+// server's probe runs in the permissions window's tests).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -146,23 +146,4 @@ TEST_F(HelperPermsTest, LegacyEntriesAreClearedOnlyOnceEvenWhenTheFirstResetFail
     perms->cleanUpLegacyEntriesOnce();
     await([&](auto done) { perms->repair({}, done); });
     EXPECT_EQ(log(), first);
-}
-
-TEST_F(HelperPermsTest, RealServerProbeThenRepairWithRequest) {
-    writeFile(dir.file("privacy.db"), "com.corvane.shadow ScreenCapture granted\n"
-                                      "com.corvane.shadow Accessibility denied\n");
-    // CORVANE_TEST_SERVER points the test at another build of the server.
-    const char* other = std::getenv("CORVANE_TEST_SERVER");
-    auto perms = withServer(other && *other ? other : CORVANE_SERVER_EXECUTABLE);
-    auto status = await([&](auto done) { perms->check(done); });
-    ASSERT_EQ(status, (PermStatus{true, false})) << log();
-
-    PermRepairPlan plan = permRepairPlan(*status, perms->grantedBefore());
-    EXPECT_EQ(plan, (PermRepairPlan{{"Accessibility"}, true, false}));
-    // The reset makes Accessibility undecided; the request run then asks and
-    // the simulated user agrees.
-    auto repaired = await([&](auto done) { perms->repair(plan, done); }, 40);
-    EXPECT_EQ(repaired, (PermStatus{true, true})) << log();
-    EXPECT_TRUE(perms->grantedBefore());
-    EXPECT_NE(log().find("permission request: screen=1 input=1\n"), std::string::npos) << log();
 }

@@ -30,29 +30,23 @@ TEST(ServerStatsReader, ReadsCountersOfAnObjectAndGrowthSinceTheLastReport) {
     EXPECT_EQ(now.since(ServerStats{9, 99, 9, 9, 9, ""}), now);
 }
 
-TEST(UsagePingTicks, FifthTickIsDueAndConnectedMinutesCountClients) {
+// A report is due every fifth tick until one is acknowledged; the body has
+// the base keys and the statistics under the service's names.
+TEST(UsagePingTicks, FifthTickIsDueAndTheBodyCountsConnectedMinutes) {
     corvane::test::ensureApplication();
-    auto ping = UsagePing::create("m", "1.0");
-    EXPECT_FALSE(ping->tick(0));
-    EXPECT_FALSE(ping->tick(1));
-    EXPECT_FALSE(ping->tick(2));
-    EXPECT_FALSE(ping->tick(0));
+    auto ping = UsagePing::create("machine-1", "2.0");
+    for (int clients : {0, 1, 2, 0})
+        EXPECT_FALSE(ping->tick(clients));
     EXPECT_TRUE(ping->tick(1));
     EXPECT_EQ(ping->connectedMinutes(), 3);
     EXPECT_TRUE(ping->tick(0)) << "still due until a send is acknowledged";
-}
-
-TEST(UsagePingBody, BaseKeysAndStatisticsSinceTheLastReport) {
-    corvane::test::ensureApplication();
-    auto ping = UsagePing::create("machine-1", "2.0");
-    ping->tick(1);
     auto base = ping->body(true, std::nullopt);
     EXPECT_EQ(base.size(), 5u);
     EXPECT_EQ(base["machine"], "machine-1");
     EXPECT_EQ(base["version"], "2.0");
     EXPECT_FALSE(base["os"].empty());
     EXPECT_EQ(base["active"], "1");
-    EXPECT_EQ(base["minutes"], "1");
+    EXPECT_EQ(base["minutes"], "3");
     auto full = ping->body(false, ServerStats{1, 2, 3, 4, 5, "x"});
     EXPECT_EQ(full["active"], "0");
     EXPECT_EQ(full["risk"], "4");

@@ -54,22 +54,16 @@ const std::string kFirewall = "If Windows App cannot connect: check the Mac fire
                               "Corvane, and that both computers are on the same network.";
 } // namespace
 
-TEST(NetInfoReport, StoppedServer) {
+TEST(NetInfoReport, StoppedListeningAndSilentServers) {
     EXPECT_EQ(NetInfo::afterRestartNote(true), kNote);
     EXPECT_EQ(NetInfo::afterRestartNote(false), kNote + kLoginHint);
     EXPECT_EQ(NetInfo::report(3389, false, {{"en0", "192.168.1.20"}}, true, "203.0.113.7", false),
               "The server is not running. Choose Start Server in the menu, then test again.\n\n" +
                   kNote + kLoginHint);
-}
-
-TEST(NetInfoReport, ListeningWithoutAddressesHasOnlyTheFixedLines) {
     EXPECT_EQ(NetInfo::report(3389, true, {}, true, std::nullopt, true),
               "The server is listening on port 3389 on this Mac.\n"
               "This Mac has no network address. Connect to Wi-Fi or Ethernet.\n" +
                   kFirewall + "\n\n" + kNote);
-}
-
-TEST(NetInfoReport, AddressesPublicAddressAndSilentServer) {
     std::string report =
         NetInfo::report(3390, true, {{"en0", "192.168.1.20"}, {"utun1", "100.64.0.2"}}, false,
                         "203.0.113.7", false);
@@ -88,14 +82,12 @@ TEST(NetInfoReport, AddressesPublicAddressAndSilentServer) {
     EXPECT_EQ(publicOnly.find("These work from computers"), std::string::npos);
 }
 
-TEST(DiagnosticsText, TailKeepsTheLastLinesAndEmptyOnes) {
+// The log tail keeps the last lines (and empty ones) with secrets removed.
+TEST(DiagnosticsText, TailAndRedaction) {
     EXPECT_EQ(Diagnostics::tail("a\nb\nc\n", 2), "c\n");
     EXPECT_EQ(Diagnostics::tail("a\nb\nc", 2), "b\nc");
     EXPECT_EQ(Diagnostics::tail("a\nb", 80), "a\nb");
     EXPECT_EQ(Diagnostics::tail("a\nb", -3), "");
-}
-
-TEST(DiagnosticsText, RedactsTokensLoginsAndHashes) {
     EXPECT_EQ(Diagnostics::redact("env MAC_SHADOW_NLA=alice:0123456789abcdef0123456789abcdef next"),
               "env [removed] next");
     EXPECT_EQ(Diagnostics::redact("hash 0123456789ABCDEF0123456789abcdef."), "hash [removed].");

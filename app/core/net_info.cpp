@@ -140,25 +140,6 @@ int connectedClients(int port) {
            countEstablishedInTable(text::readFile("/proc/net/tcp6").value_or(""), port);
 }
 
-int countEstablished(const std::string& lsofOutput, int port) {
-    int count = 0;
-    for (const std::string& line : text::split(lsofOutput, '\n', false)) {
-        if (line.find("(ESTABLISHED)") == std::string::npos)
-            continue;
-        size_t arrow = line.find("->");
-        if (arrow == std::string::npos)
-            continue;
-        std::string local = line.substr(0, arrow);
-        size_t colon = local.rfind(':');
-        if (colon == std::string::npos)
-            continue;
-        auto localPort = text::parseDecimal(local.substr(colon + 1));
-        if (localPort && *localPort == port)
-            ++count;
-    }
-    return count;
-}
-
 std::optional<std::string> parsePublicIP(const std::string& body) {
     std::string trimmed = text::trimmed(body);
     std::vector<std::string> parts = text::split(trimmed, '.', true);

@@ -28,8 +28,6 @@ int connectedClients(int port);
 // Counts the lines of a /proc/net/tcp or tcp6 table in state ESTABLISHED
 // whose local port is `port`.
 int countEstablishedInTable(const std::string& table, int port);
-// The same count over the output of "lsof -nP -iTCP:<port> -sTCP:ESTABLISHED".
-int countEstablished(const std::string& lsofOutput, int port);
 
 std::optional<std::string> publicIP(const std::string& serverBase);
 std::optional<std::string> publicIP();

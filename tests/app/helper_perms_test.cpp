@@ -1,6 +1,6 @@
-// The permission manager with real probe runs: stand-in server scripts for
-// the protocol's corners, and the real server executable in probe mode over
-// the sim platform's privacy database.
+// The permission manager with real probe runs of stand-in server scripts for
+// the protocol's corners, over the sim platform's privacy database (the real
+// server's probe runs in the permissions window's tests).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -18,21 +18,16 @@ using corvane::test::writeFile;
 
 namespace {
 
-class HelperPermsTest : public ::testing::Test {
+class HelperPermsTest : public corvane::test::AppTest {
   protected:
-    corvane::test::TempDir dir;
-    ScopedEnv state{"XDG_STATE_HOME", dir.file("state")};
     ScopedEnv cli{"TALVEN_CLI", std::nullopt};
     ScopedEnv platformName{"CORVANE_PLATFORM", "sim"};
     ScopedEnv privacyDb{"CORVANE_SIM_PRIVACY_DB", dir.file("privacy.db")};
-    std::shared_ptr<UserDefaults> defaults =
-        std::make_shared<UserDefaults>(QString::fromStdString(dir.file("settings.ini")));
 
     void SetUp() override {
         corvane::test::ensureApplication();
         corvane::platform::replaceCurrent(corvane::platform::create("sim"));
     }
-    std::string log() { return readFile(dir.file("state/Corvane/Corvane.log")); }
     std::string script(const std::string& name, const std::string& body) {
         std::string path = dir.file(name);
         writeFile(path, "#!/bin/sh\n" + body);
@@ -62,17 +57,12 @@ class HelperPermsTest : public ::testing::Test {
 TEST_F(HelperPermsTest, ServerNextToTheApplicationOrFromTalvenCli) {
     std::filesystem::create_directories(dir.file("install"));
     script("install/freerdp-shadow-cli", "exit 0\n");
-    auto installed = HelperPerms::create(defaults, dir.file("install"));
-    EXPECT_EQ(installed->helperApp(), dir.file("install/freerdp-shadow-cli"));
-    EXPECT_EQ(installed->helperBinary(), dir.file("install/freerdp-shadow-cli"));
-
-    auto none = HelperPerms::create(defaults, dir.file("no-install"));
-    EXPECT_EQ(none->helperApp(), std::nullopt);
-    EXPECT_EQ(none->helperBinary(), std::nullopt);
-
+    EXPECT_EQ(HelperPerms::create(defaults, dir.file("install"))->helperBinary(),
+              dir.file("install/freerdp-shadow-cli"));
+    EXPECT_EQ(HelperPerms::create(defaults, dir.file("no-install"))->helperBinary(), std::nullopt);
     ScopedEnv override{"TALVEN_CLI", "/some/where/else"};
-    auto overridden = HelperPerms::create(defaults, dir.file("install"));
-    EXPECT_EQ(overridden->helperBinary(), "/some/where/else");
+    EXPECT_EQ(HelperPerms::create(defaults, dir.file("install"))->helperBinary(),
+              "/some/where/else");
 }
 
 TEST_F(HelperPermsTest, NonExecutableServerAnswersNothingAtOnceWithoutLogging) {
@@ -157,28 +147,3 @@ TEST_F(HelperPermsTest, LegacyEntriesAreClearedOnlyOnceEvenWhenTheFirstResetFail
     await([&](auto done) { perms->repair({}, done); });
     EXPECT_EQ(log(), first);
 }
-
-#ifdef CORVANE_SERVER_EXECUTABLE
-TEST_F(HelperPermsTest, RealServerProbeThenRepairWithRequest) {
-    writeFile(dir.file("privacy.db"), "com.corvane.shadow ScreenCapture granted\n"
-                                      "com.corvane.shadow Accessibility denied\n");
-    // CORVANE_TEST_SERVER points the test at another build of the server.
-    const char* other = std::getenv("CORVANE_TEST_SERVER");
-    auto perms = withServer(other && *other ? other : CORVANE_SERVER_EXECUTABLE);
-    auto status = await([&](auto done) { perms->check(done); });
-    ASSERT_EQ(status, (PermStatus{true, false})) << log();
-
-    PermRepairPlan plan = permRepairPlan(*status, perms->grantedBefore());
-    EXPECT_EQ(plan, (PermRepairPlan{{"Accessibility"}, true, false}));
-    // The reset makes Accessibility undecided; the request run then asks and
-    // the simulated user agrees.
-    auto repaired = await([&](auto done) { perms->repair(plan, done); }, 40);
-    EXPECT_EQ(repaired, (PermStatus{true, true})) << log();
-    EXPECT_TRUE(perms->grantedBefore());
-    EXPECT_NE(log().find("permission request: screen=1 input=1\n"), std::string::npos) << log();
-}
-#else
-TEST_F(HelperPermsTest, RealServerProbeThenRepairWithRequest) {
-    GTEST_FAIL() << "the build has no freerdp-shadow-cli target to probe";
-}
-#endif

@@ -5,18 +5,6 @@
 
 using namespace corvane::app;
 
-TEST(PermProbeLaunch, SetsTheModeAndErrorLoggingAndKeepsEverythingElse) {
-    Environment base{{"WLOG_LEVEL", "DEBUG"}, {"HOME", "/home/u"}, {"MAC_SHADOW_PERMS", "x"}};
-    ProbeLaunch launch = permProbeLaunch("check", base);
-    EXPECT_EQ(launch.arguments, std::vector<std::string>{"/port:33895"});
-    EXPECT_EQ(
-        launch.environment,
-        (Environment{{"WLOG_LEVEL", "ERROR"}, {"HOME", "/home/u"}, {"MAC_SHADOW_PERMS", "check"}}));
-    EXPECT_DOUBLE_EQ(permProbeTimeout("request"), 20.0);
-    EXPECT_DOUBLE_EQ(permProbeTimeout("check"), 10.0);
-    EXPECT_DOUBLE_EQ(permProbeTimeout("Request"), 10.0);
-}
-
 TEST(ParsePermProbe, OneLineWithAnyLineEnding) {
     PermStatus both{true, true};
     EXPECT_EQ(parsePermProbe("screen=1 input=1"), both);

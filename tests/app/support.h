@@ -2,10 +2,14 @@
 // commands and environment overrides; temporary folders and files are the
 // end-to-end harness's.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "app/core/settings.h"
 #include "e2e_harness.h"
 
 namespace corvane::test {
@@ -33,5 +37,16 @@ bool pumpUntil(const std::function<bool()>& done, double seconds);
 // Runs a shell command; its standard output, or nothing when it failed.
 std::optional<std::string> shell(const std::string& command);
 bool fileExists(const std::string& path);
+
+// A test with a temporary folder as the application's state home (its log
+// goes there) and a settings file of its own in that folder.
+class AppTest : public ::testing::Test {
+  protected:
+    TempDir dir;
+    ScopedEnv state{"XDG_STATE_HOME", dir.file("state")};
+    std::shared_ptr<app::UserDefaults> defaults =
+        std::make_shared<app::UserDefaults>(QString::fromStdString(dir.file("settings.ini")));
+    std::string log() const { return readFile(dir.file("state/Corvane/Corvane.log")); }
+};
 
 } // namespace corvane::test

@@ -14,51 +14,39 @@ using namespace corvane::app;
 using corvane::test::HttpServer;
 using corvane::test::pumpUntil;
 
-TEST(ServerStatsReader, ReadsCountersAndClients) {
+TEST(ServerStatsReader, ReadsCountersOfAnObjectAndGrowthSinceTheLastReport) {
     auto stats = ServerStats::fromJson(
         R"({"sessions":3,"repaints":10.9,"resizes":"7","riskEvents":1,"stalls":-4,"clients":"a,b"})");
     ASSERT_TRUE(stats);
     EXPECT_EQ(*stats, (ServerStats{3, 10, 0, 1, 0, "a,b"}));
     EXPECT_EQ(ServerStats::fromJson(R"({"clients":5})")->clients, "");
-}
+    for (const char* text : {"[1,2]", "not json", ""})
+        EXPECT_EQ(ServerStats::fromJson(text), std::nullopt) << text;
 
-TEST(ServerStatsReader, AnythingButAnObjectGivesNothing) {
-    EXPECT_EQ(ServerStats::fromJson("[1,2]"), std::nullopt);
-    EXPECT_EQ(ServerStats::fromJson("not json"), std::nullopt);
-    EXPECT_EQ(ServerStats::fromJson(""), std::nullopt);
-}
-
-TEST(ServerStatsReader, SinceGivesGrowthOrTheWholeRecordAfterARestart) {
     ServerStats now{5, 20, 3, 2, 1, "c"};
     EXPECT_EQ(now.since(std::nullopt), now);
     EXPECT_EQ(now.since(ServerStats{2, 10, 3, 0, 0, "old"}), (ServerStats{3, 10, 0, 2, 1, "c"}));
-    EXPECT_EQ(now.since(ServerStats{6, 1, 1, 1, 1, ""}), now) << "sessions went down";
+    EXPECT_EQ(now.since(ServerStats{6, 1, 1, 1, 1, ""}), now) << "sessions went down: a restart";
     EXPECT_EQ(now.since(ServerStats{9, 99, 9, 9, 9, ""}), now);
 }
 
-TEST(UsagePingTicks, FifthTickIsDueAndConnectedMinutesCountClients) {
+// A report is due every fifth tick until one is acknowledged; the body has
+// the base keys and the statistics under the service's names.
+TEST(UsagePingTicks, FifthTickIsDueAndTheBodyCountsConnectedMinutes) {
     corvane::test::ensureApplication();
-    auto ping = UsagePing::create("m", "1.0");
-    EXPECT_FALSE(ping->tick(0));
-    EXPECT_FALSE(ping->tick(1));
-    EXPECT_FALSE(ping->tick(2));
-    EXPECT_FALSE(ping->tick(0));
+    auto ping = UsagePing::create("machine-1", "2.0");
+    for (int clients : {0, 1, 2, 0})
+        EXPECT_FALSE(ping->tick(clients));
     EXPECT_TRUE(ping->tick(1));
     EXPECT_EQ(ping->connectedMinutes(), 3);
     EXPECT_TRUE(ping->tick(0)) << "still due until a send is acknowledged";
-}
-
-TEST(UsagePingBody, BaseKeysAndStatisticsSinceTheLastReport) {
-    corvane::test::ensureApplication();
-    auto ping = UsagePing::create("machine-1", "2.0");
-    ping->tick(1);
     auto base = ping->body(true, std::nullopt);
     EXPECT_EQ(base.size(), 5u);
     EXPECT_EQ(base["machine"], "machine-1");
     EXPECT_EQ(base["version"], "2.0");
     EXPECT_FALSE(base["os"].empty());
     EXPECT_EQ(base["active"], "1");
-    EXPECT_EQ(base["minutes"], "1");
+    EXPECT_EQ(base["minutes"], "3");
     auto full = ping->body(false, ServerStats{1, 2, 3, 4, 5, "x"});
     EXPECT_EQ(full["active"], "0");
     EXPECT_EQ(full["risk"], "4");

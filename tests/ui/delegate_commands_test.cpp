@@ -22,13 +22,9 @@ using namespace corvane::app::ui;
 
 namespace {
 
-class DelegateCommands : public ::testing::Test {
+class DelegateCommands : public corvane::test::AppTest {
   protected:
-    corvane::test::TempDir dir;
-    corvane::test::ScopedEnv state{"XDG_STATE_HOME", dir.file("state")};
     corvane::test::ScopedEnv cli{"TALVEN_CLI", dir.file("missing")};
-    std::shared_ptr<UserDefaults> defaults =
-        std::make_shared<UserDefaults>(QString::fromStdString(dir.file("s.ini")));
     corvane::test::ManualClock clock;
     std::vector<Address> addresses;
     std::unique_ptr<AppDelegate> delegate;

@@ -23,15 +23,11 @@ using corvane::test::pumpUntil;
 
 namespace {
 
-class PermissionsWindowTest : public ::testing::Test {
+class PermissionsWindowTest : public corvane::test::AppTest {
   protected:
-    corvane::test::TempDir dir;
-    corvane::test::ScopedEnv state{"XDG_STATE_HOME", dir.file("state")};
     corvane::test::ScopedEnv cli{"TALVEN_CLI", CORVANE_SERVER_EXECUTABLE};
     corvane::test::ScopedEnv platformName{"CORVANE_PLATFORM", "sim"};
     corvane::test::ScopedEnv privacyDb{"CORVANE_SIM_PRIVACY_DB", dir.file("privacy.db")};
-    std::shared_ptr<UserDefaults> defaults =
-        std::make_shared<UserDefaults>(QString::fromStdString(dir.file("settings.ini")));
     corvane::test::ManualClock clock;
     std::shared_ptr<HelperPerms> perms;
     std::unique_ptr<PermissionsController> controller;
@@ -86,14 +82,10 @@ TEST_F(PermissionsWindowTest, BothMissingRepairsThenOpensScreenRecording) {
     // The line of the request probe, not only its effect: polled, so that a
     // slow probe shows as its own line ("no answer from the server") in the
     // failure instead of as a missing one.
-    const std::string log = dir.file("state/Corvane/Corvane.log");
     EXPECT_TRUE(pumpUntil(
-        [&] {
-            return corvane::test::readFile(log).find("permission request: screen=0 input=0") !=
-                   std::string::npos;
-        },
+        [&] { return log().find("permission request: screen=0 input=0") != std::string::npos; },
         10))
-        << corvane::test::readFile(log);
+        << log();
     EXPECT_EQ(ready, 0);
 }
 

@@ -43,12 +43,8 @@ class MemoryLogins : public LoginStore {
     void clear() override { entry.reset(); }
 };
 
-class SettingsWindowTest : public ::testing::Test {
+class SettingsWindowTest : public corvane::test::AppTest {
   protected:
-    corvane::test::TempDir dir;
-    corvane::test::ScopedEnv state{"XDG_STATE_HOME", dir.file("state")};
-    std::shared_ptr<UserDefaults> defaults =
-        std::make_shared<UserDefaults>(QString::fromStdString(dir.file("settings.ini")));
     MemoryLogins logins;
     int saved = 0;
     std::unique_ptr<SettingsWindow> window;
@@ -58,24 +54,9 @@ class SettingsWindowTest : public ::testing::Test {
         registerSettingDefaults(*defaults);
         window = std::make_unique<SettingsWindow>(defaults, logins, [this] { ++saved; });
     }
-    std::string log() { return corvane::test::readFile(dir.file("state/Corvane/Corvane.log")); }
 };
 
 } // namespace
-
-TEST_F(SettingsWindowTest, PositionsFromTheBottomLeftBecomeTopLeft) {
-    EXPECT_EQ(window->size(), QSize(520, 712));
-    EXPECT_EQ(window->windowTitle(), "Corvane Settings");
-    EXPECT_EQ(window->portField->geometry(), QRect(180, 712 - 662 - 24, 80, 24));
-    EXPECT_EQ(window->nlaPass->geometry(), QRect(330, 712 - 322 - 24, 170, 24));
-    EXPECT_EQ(window->hwenc->geometry(), QRect(180, 712 - 160 - 20, 320, 20));
-    EXPECT_EQ(window->saveButton->geometry(), QRect(370, 712 - 16 - 30, 130, 30));
-    EXPECT_EQ(window->vmode->itemText(0), "Mirror this Mac (recommended)");
-    EXPECT_TRUE(
-        window->vmode->toolTip().startsWith("When the remote screen has a different shape"));
-    EXPECT_EQ(window->clipboard->toolTip(),
-              "Copy and paste both ways, for signed-in sessions that may control this Mac.");
-}
 
 TEST_F(SettingsWindowTest, FilledFromStoredValuesAndSavedBack) {
     defaults->set("port", 3390);
@@ -166,9 +147,6 @@ TEST_F(SettingsWindowTest, PortOutsideTheRangeIsRefusedAfterTheLogin) {
 }
 
 TEST_F(SettingsWindowTest, WindowsLoginRefusals) {
-    std::string accented64; // 64 characters, 128 bytes: one byte over the server's limit
-    for (int i = 0; i < 64; ++i)
-        accented64 += "\xC3\xA9";
     struct Case {
         std::optional<std::string> stored;
         const char* user;
@@ -183,9 +161,6 @@ TEST_F(SettingsWindowTest, WindowsLoginRefusals) {
         {std::nullopt, "an@na", "pw",
          "The Windows login user name must not be empty or contain : \\ or @ (and the Keychain "
          "must be available)."},
-        {std::nullopt, accented64.c_str(), "pw",
-         "The user name is too long: it takes 128 bytes, at most 127 are allowed (letters such "
-         "as \u00e9 take two bytes, many others three or four)."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.user);

@@ -29,7 +29,7 @@ class SettingsWindow : public QDialog {
                    std::function<void()> onSaved);
 
     // openSettings: fill every control from the stored values and show.
-    void open();
+    void open() override;
     // saveSettings: false when an alert stopped it.
     bool saveSettings();
     // closeSettings: hide without storing.

@@ -6,7 +6,7 @@
 //
 // It keeps the keyboard focus (there is no window manager on the bench's
 // desktop) and ends after --seconds, on SIGTERM or SIGINT.
-#include "bench_palette.h"
+#include "bench_x11.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -27,10 +27,6 @@ volatile std::sig_atomic_t gStop = 0;
 
 void onSignal(int) {
     gStop = 1;
-}
-
-int ignoreErrors(Display*, XErrorEvent*) {
-    return 0;
 }
 
 } // namespace
@@ -68,7 +64,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "key_echo: cannot open the display\n");
         return 1;
     }
-    XSetErrorHandler(ignoreErrors);
+    XSetErrorHandler(ignoreXErrors);
     std::signal(SIGTERM, onSignal);
     std::signal(SIGINT, onSignal);
     const Window root = DefaultRootWindow(display);

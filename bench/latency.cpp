@@ -20,7 +20,7 @@
 // (milliseconds) and "starts=..." (each seen sample's start, wall-clock
 // milliseconds since 1970, to line it up with the client's log); a sample not
 // seen within --timeout-ms is lost.
-#include "bench_palette.h"
+#include "bench_x11.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -101,61 +101,6 @@ bool parse(int argc, char** argv, Options& o) {
            o.timeoutMs > 0;
 }
 
-int ignoreErrors(Display*, XErrorEvent*) {
-    return 0;
-}
-
-// The largest viewable top-level window (the client's; no window manager).
-Window largestWindow(Display* display, Window root, int& width, int& height) {
-    Window rootReturn = 0, parent = 0;
-    Window* children = nullptr;
-    unsigned count = 0;
-    if (!XQueryTree(display, root, &rootReturn, &parent, &children, &count))
-        return 0;
-    Window best = 0;
-    long bestArea = 0;
-    for (unsigned i = 0; i < count; ++i) {
-        XWindowAttributes a;
-        if (!XGetWindowAttributes(display, children[i], &a) || a.map_state != IsViewable)
-            continue;
-        if (long(a.width) * a.height > bestArea) {
-            bestArea = long(a.width) * a.height;
-            best = children[i];
-            width = a.width;
-            height = a.height;
-        }
-    }
-    if (children)
-        XFree(children);
-    return best;
-}
-
-long readPixel(Display* display, Window root, int x, int y) {
-    XImage* image = XGetImage(display, root, x, y, 1, 1, AllPlanes, ZPixmap);
-    if (!image)
-        return -1;
-    const long value = long(XGetPixel(image, 0, 0) & 0xffffff);
-    XDestroyImage(image);
-    return value;
-}
-
-int classify(long rgb, const std::vector<uint32_t>& palette, int tol) {
-    if (rgb < 0)
-        return -1;
-    int best = -1, bestDistance = 1 << 30;
-    for (size_t i = 0; i < palette.size(); ++i) {
-        int worst = 0;
-        for (int shift = 0; shift <= 16; shift += 8)
-            worst = std::max(
-                worst, std::abs(int((rgb >> shift) & 0xff) - int((palette[i] >> shift) & 0xff)));
-        if (worst <= tol && worst < bestDistance) {
-            bestDistance = worst;
-            best = int(i);
-        }
-    }
-    return best;
-}
-
 double percentile(std::vector<double> v, double p) {
     if (v.empty())
         return 0;
@@ -173,7 +118,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "latency: bad arguments\n");
         return 2;
     }
-    XSetErrorHandler(ignoreErrors);
+    XSetErrorHandler(ignoreXErrors);
     Display* server = XOpenDisplay(o.serverDisplay.empty() ? nullptr : o.serverDisplay.c_str());
     Display* client = XOpenDisplay(o.clientDisplay.empty() ? nullptr : o.clientDisplay.c_str());
     if (!server || !client) {
@@ -185,7 +130,7 @@ int main(int argc, char** argv) {
     int cw = 0, ch = 0;
     Window window = 0;
     for (int i = 0; i < 100 && !window; ++i) {
-        window = largestWindow(client, clientRoot, cw, ch);
+        window = largestWindow(client, clientRoot, &cw, &ch);
         if (!window)
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }

@@ -13,7 +13,7 @@
 //       exits 0 as soon as the colour shows, 1 when it did not in time
 //
 // Prints one line: "changes=N seconds=T samples=S rate=R".
-#include "bench_palette.h"
+#include "bench_x11.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -86,39 +86,11 @@ bool parse(int argc, char** argv, Options& o) {
     return o.w > 0 && o.h > 0 && o.seconds > 0;
 }
 
-int ignoreErrors(Display*, XErrorEvent*) {
-    return 0;
-}
-
-// The largest viewable child of the root window, or 0.
-Window clientWindow(Display* display, Window root) {
-    Window rootReturn = 0, parent = 0;
-    Window* children = nullptr;
-    unsigned count = 0;
-    if (!XQueryTree(display, root, &rootReturn, &parent, &children, &count))
-        return 0;
-    Window best = 0;
-    long bestArea = 0;
-    for (unsigned i = 0; i < count; ++i) {
-        XWindowAttributes a;
-        if (!XGetWindowAttributes(display, children[i], &a) || a.map_state != IsViewable)
-            continue;
-        const long area = long(a.width) * a.height;
-        if (area > bestArea) {
-            bestArea = area;
-            best = children[i];
-        }
-    }
-    if (children)
-        XFree(children);
-    return best;
-}
-
 // The sampled area in root coordinates, once the client window shows.
 bool locate(Display* display, Window root, const Options& o, Clock::time_point deadline, int& rx,
             int& ry) {
     while (Clock::now() < deadline) {
-        if (Window w = clientWindow(display, root)) {
+        if (Window w = largestWindow(display, root)) {
             Window child = 0;
             if (XTranslateCoordinates(display, w, root, o.x, o.y, &rx, &ry, &child))
                 return true;
@@ -153,34 +125,8 @@ struct Sampler {
     }
 
     // The pixel at the area's corner as 0xRRGGBB; -1 when the read failed.
-    long pixel() const {
-        XImage* image = XGetImage(display, root, rx, ry, 1, 1, AllPlanes, ZPixmap);
-        if (!image)
-            return -1;
-        const long value = long(XGetPixel(image, 0, 0) & 0xffffff);
-        XDestroyImage(image);
-        return value;
-    }
+    long pixel() const { return readPixel(display, root, rx, ry); }
 };
-
-// The palette index within tolerance of `rgb`, or -1.
-int classify(long rgb, const std::vector<uint32_t>& palette, int tol) {
-    if (rgb < 0)
-        return -1;
-    int best = -1, bestDistance = 1 << 30;
-    for (size_t i = 0; i < palette.size(); ++i) {
-        int worst = 0;
-        for (int shift = 0; shift <= 16; shift += 8) {
-            const int a = int((rgb >> shift) & 0xff), b = int((palette[i] >> shift) & 0xff);
-            worst = std::max(worst, std::abs(a - b));
-        }
-        if (worst <= tol && worst < bestDistance) {
-            bestDistance = worst;
-            best = int(i);
-        }
-    }
-    return best;
-}
 
 bool intersects(const XRectangle& r, int x, int y, int w, int h) {
     return r.x < x + w && x < r.x + r.width && r.y < y + h && y < r.y + r.height;
@@ -199,7 +145,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "pixel_watch: cannot open the display\n");
         return 2;
     }
-    XSetErrorHandler(ignoreErrors);
+    XSetErrorHandler(ignoreXErrors);
     const Window root = DefaultRootWindow(display);
     int damageBase = 0, damageError = 0;
     if (!XDamageQueryExtension(display, &damageBase, &damageError)) {

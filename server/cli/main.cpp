@@ -55,6 +55,36 @@ void warnWhenOpenToTheNetwork(const rdpShadowServer* server, COMMAND_LINE_ARGUME
     WLog_WARN(TAG, "%s", rule);
 }
 
+// Our parts of the server, in order; the first that fails stops the start.
+bool installExtensions(rdpShadowServer* server) {
+    const struct {
+        BOOL (*install)(rdpShadowServer*);
+        const char* failure;
+    } steps[] = {
+        // Connection limits, logins before publication, NLA and peer-end
+        // hooks on every connection; the guard's watchdog closes the
+        // connections that would hold the others.
+        {[](rdpShadowServer* s) -> BOOL {
+             return shadow_ext_install_peer_hooks(s) && shadow_ext_guard_start();
+         },
+         "Failed to install the peer hooks."},
+        {shadow_ext_install_cliprdr, "Failed to install the clipboard channel."},
+        // Display control for every client, its layouts to the subsystem.
+        {shadow_ext_install_disp_channel, "Failed to install the display-control channel."},
+        // Bit rate, frame rate, profile and key frames of the H.264 encoders.
+        {shadow_ext_h264_configure, "Failed to configure the H.264 encoder."},
+        // H.264 AVC420 for the clients that can take it when AVC444 is off.
+        {shadow_ext_install_gfx_codec, "Failed to install the graphics codec choice."},
+    };
+    for (const auto& step : steps) {
+        if (!step.install(server)) {
+            WLog_ERR(TAG, "%s", step.failure);
+            return false;
+        }
+    }
+    return true;
+}
+
 int runServer(rdpShadowServer* server, int argc, char** argv) {
     COMMAND_LINE_ARGUMENT_A* args = corvane_server_arguments();
     if (!applyDefaults(server->settings) || !shadow_ext_attach(server))
@@ -81,32 +111,8 @@ int runServer(rdpShadowServer* server, int argc, char** argv) {
     // After init: the permission probe ends the process inside it and its
     // standard output carries nothing but the probe line.
     shadow_ext_raise_open_files_limit();
-    // Connection limits, logins before publication, NLA and peer-end hooks
-    // on every connection; the guard's watchdog closes the connections that
-    // would hold the others.
-    if (!shadow_ext_install_peer_hooks(server) || !shadow_ext_guard_start()) {
-        WLog_ERR(TAG, "Failed to install the peer hooks.");
+    if (!installExtensions(server))
         return -1;
-    }
-    if (!shadow_ext_install_cliprdr(server)) {
-        WLog_ERR(TAG, "Failed to install the clipboard channel.");
-        return -1;
-    }
-    // Display control for every client, its layouts to the subsystem.
-    if (!shadow_ext_install_disp_channel(server)) {
-        WLog_ERR(TAG, "Failed to install the display-control channel.");
-        return -1;
-    }
-    // Bit rate, frame rate, profile and key frames of the H.264 encoders.
-    if (!shadow_ext_h264_configure(server)) {
-        WLog_ERR(TAG, "Failed to configure the H.264 encoder.");
-        return -1;
-    }
-    // H.264 AVC420 for the clients that can take it when AVC444 is off.
-    if (!shadow_ext_install_gfx_codec(server)) {
-        WLog_ERR(TAG, "Failed to install the graphics codec choice.");
-        return -1;
-    }
     if (shadow_server_start(server) < 0) {
         WLog_ERR(TAG, "Failed to start server.");
         return -1;

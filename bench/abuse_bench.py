@@ -23,7 +23,7 @@ made, the server's longest publication wait (its "publish ... max" log
 figure), and the delay of a pointer move made on the client's display every
 second until the server's pointer is there (XTest and XQueryPointer through
 ctypes). Exits 0 whatever it measures. 127.0.0.x only; displays :80-:89,
-ports 34800-34899 (shared with run_bench.py: do not run both at once).
+ports 24800-24899 (shared with run_bench.py: do not run both at once).
 """
 import argparse
 import ctypes
@@ -254,7 +254,7 @@ def main():
         b.run([b.tool("bench_workload_colour"), "--once", READY_COLOUR],
               {"DISPLAY": f":{server_display}"}, 10)
         _, nt_hash = b.run(["winpr-hash3", "-u", USER, "-p", PASSWORD], {}, 10)
-        port = b.free_port(34880)
+        port = b.free_port(24880)
         home = os.path.join(b.tmp, "home")
         os.makedirs(home, exist_ok=True)
         env = {"DISPLAY": f":{server_display}", "HOME": home, "XDG_RUNTIME_DIR": home,

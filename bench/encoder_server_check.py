@@ -7,7 +7,7 @@ configuration (bench/README.md, "Encoder").
 PROFILE, when given, is passed as MAC_SHADOW_H264_PROFILE. Each DIR holds a freerdp-shadow-cli with its subsystem library and the bench
 tools (bench_workload_colour, bench_pixel_watch). Per round, build and
 -/+gfx-avc444 and workload: Xvfb :186 (1280x800) for the server, :187 for the
-client (xfreerdp3 on 127.0.0.1:34931); "colour": 20 colour changes a second,
+client (xfreerdp3 on 127.0.0.1:24931); "colour": 20 colour changes a second,
 "scroll": an xterm (100x50) printing 60 lines a second; 2 s to settle, then
 10 s measured (server utime+stime from /proc, changes the client showed: at one
 pixel of the desktop, or of a 120x400 strip of the terminal).
@@ -24,7 +24,7 @@ import tempfile
 import time
 
 PALETTE = "ff0000,00ff00,0000ff,ffff00,00ffff,ff00ff,ffffff,808080"
-PORT = 34931
+PORT = 24931
 LOCK = "/tmp/corvane-e2e.lock"
 
 

@@ -42,12 +42,12 @@ cd_=$(free_display $((sd + 1))); xvfb "$cd_" 3840x2160x24
 # every size is within the pixel budget, and virtual displays are asked for
 # so that the desktop is the window's size (the real screen would be fitted
 # with bars, where the probe may fall).
-start_server "$sd" 34790 MAC_SHADOW_VIRTUAL=always
-DISPLAY=":$cd_" xfreerdp3 /v:127.0.0.1:34790 /cert:ignore /sec:tls /u:x /p:x /dynamic-resolution \
+start_server "$sd" 24790 MAC_SHADOW_VIRTUAL=always
+DISPLAY=":$cd_" xfreerdp3 /v:127.0.0.1:24790 /cert:ignore /sec:tls /u:x /p:x /dynamic-resolution \
   /size:1024x768 >"$tmp/client1.log" 2>&1 & client=$!; pids+=($client)
 sleep 6
 win=$(DISPLAY=":$cd_" xdotool search --class freerdp | head -1)
-log=$tmp/server-34790.log
+log=$tmp/server-24790.log
 i=0
 for size in 1200x700 1400x800 1600x900 1700x1000 1800x1100; do
   w=${size%x*}; h=${size#*x}; i=$((i + 1))
@@ -98,9 +98,9 @@ cpu_run() { # label port probe-x probe-y client-args...
        "client saw $(sed -n 's/.*rate=\([0-9.]*\).*/\1/p' "$tmp/seen-$port") colour changes/s"
   kill "$c" "$server_pid" 2>/dev/null; wait "$server_pid" 2>/dev/null
 }
-cpu_run "one 1920x1080 monitor" 34791 960 540 /size:1920x1080
+cpu_run "one 1920x1080 monitor" 24791 960 540 /size:1920x1080
 DISPLAY=":$cd_" xrandr --setmonitor L 1920/508x2160/571+0+0 none >/dev/null 2>&1
 DISPLAY=":$cd_" xrandr --setmonitor R 1920/508x2160/571+1920+0 none >/dev/null 2>&1
 # Xvfb's own output stays a monitor covering both: the client takes the two.
-cpu_run "two 1920x2160 monitors" 34792 2880 1080 /multimon /monitors:0,1
+cpu_run "two 1920x2160 monitors" 24792 2880 1080 /multimon /monitors:0,1
 exit 0

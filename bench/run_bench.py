@@ -27,7 +27,7 @@ It prints tables with the figures, the ratios to the reference and PASS/MISS
 per target, optionally draws a PNG chart (matplotlib), and exits 0 whatever
 the figures are (a measurement, not a test). Only 127.0.0.1 is used; every
 process it starts is ended on the way out, also on errors and Ctrl-C.
-Displays :80-:89, ports 34800-34899.
+Displays :80-:89, ports 24800-24899.
 """
 import argparse
 import datetime
@@ -157,7 +157,7 @@ class Bench:
         raise RuntimeError("no free X display in :80-:89")
 
     def free_port(self, start):
-        for port in range(start, 34900):
+        for port in range(start, 24900):
             with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
                 s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
                 try:
@@ -166,7 +166,7 @@ class Bench:
                     continue
             if not port_open(port):
                 return port
-        raise RuntimeError("no free port in 34800-34899")
+        raise RuntimeError("no free port in 24800-24899")
 
     def xvfb(self, geometry, exclude=()):
         for _ in range(5):
@@ -443,7 +443,7 @@ class Session:
         self.client_logs = []
         self.home = tempfile.mkdtemp(prefix=f"{which}-{setting}-", dir=b.tmp)
         self.stats = os.path.join(self.home, "stats.json")
-        self.port = b.free_port(34800 + (0 if which == "ours" else 50))
+        self.port = b.free_port(24800 + (0 if which == "ours" else 50))
 
     def command(self):
         b = self.b

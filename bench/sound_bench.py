@@ -19,7 +19,7 @@ plays into the client daemon.
     silence), and with MAC_SHADOW_AUDIO=0 while a tone plays.
 
 It prints the figures and exits 0 whatever they are. 127.0.0.1 only; every
-process it starts is ended on the way out. Displays :90-:99, ports 34990-34999.
+process it starts is ended on the way out. Displays :90-:99, ports 24990-24999.
 """
 import argparse
 import json
@@ -189,10 +189,10 @@ class Bench:
         raise RuntimeError("no free X display in :90-:99")
 
     def free_port(self):
-        for port in range(34990, 35000):
+        for port in range(24990, 25000):
             if not port_open(port):
                 return port
-        raise RuntimeError("no free port in 34990-34999")
+        raise RuntimeError("no free port in 24990-24999")
 
     def session(self, audio, server_pulse, client_pulse, server_display, client_display):
         """Our server and a client with sound; returns (server, client, log)."""

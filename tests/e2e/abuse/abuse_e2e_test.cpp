@@ -40,7 +40,7 @@ const std::string kBench = CORVANE_BENCH_BIN_DIR;
 const std::string kUser = "corvabuse";
 const std::string kPassword = "Abuse-Secret-1";
 const std::string kPalette = "ff0000,00ff00,0000ff,ffff00,00ffff,ff00ff,ffffff,808080";
-constexpr int kPort = 34521;
+constexpr int kPort = 24521;
 // An X.224 connection request asking for TLS.
 const std::vector<uint8_t> kX224Tls = {0x03, 0x00, 0x00, 0x13, 0x0e, 0xe0, 0x00, 0x00, 0x00, 0x00,
                                        0x00, 0x01, 0x00, 0x08, 0x00, 0x03, 0x00, 0x00, 0x00};

@@ -75,7 +75,7 @@ bool makePicture(const std::vector<std::string>& args, const std::string& out) {
 } // namespace
 
 TEST(ClipboardEndToEnd, TextBothWaysPictureFromClientAndRefusals) {
-    ClipboardSession s(130, 131, 34830);
+    ClipboardSession s(130, 131, 24830);
     ASSERT_TRUE(s.start()) << readFile(s.dir().file("server.log"));
 
     // Desktop to client, with characters outside ASCII.

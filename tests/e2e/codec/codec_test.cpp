@@ -84,7 +84,7 @@ TEST(CodecAgreement, EachAvc444SettingGivesItsH264Form) {
     std::vector<std::unique_ptr<CodecSession>> sessions;
     for (size_t i = 0; i < std::size(settings); ++i) {
         sessions.push_back(std::make_unique<CodecSession>(
-            186 + 2 * static_cast<int>(i), 34931 + static_cast<int>(i), settings[i]));
+            186 + 2 * static_cast<int>(i), 24931 + static_cast<int>(i), settings[i]));
         ASSERT_TRUE(sessions.back()->start()) << sessions.back()->log();
     }
     for (size_t i = 0; i < std::size(settings); ++i) {

@@ -25,7 +25,7 @@ struct ProbeResult {
 
 ProbeResult runProbe(std::map<std::string, std::string> env, const TempDir& dir) {
     Process probe;
-    probe.start({kServer, "/port:33895"}, env, dir.file("probe.out"), dir.file("probe.err"));
+    probe.start({kServer, "/port:23895"}, env, dir.file("probe.out"), dir.file("probe.err"));
     ProbeResult r;
     r.status = probe.waitExit(15000ms);
     r.out = readFile(dir.file("probe.out"));
@@ -75,9 +75,9 @@ TEST(ServerStart, SaysWhoCanGetIn) {
         bool warned;
         bool accountsLine;
     } cases[] = {
-        {{"/port:34716", "-auth", "/sec:tls"}, true, false},
-        {{"/port:34717", "-auth", "/sec:tls", "/bind-address:127.0.0.1"}, false, false},
-        {{"/port:34718", "+auth", "/sec:tls"}, false, true},
+        {{"/port:24716", "-auth", "/sec:tls"}, true, false},
+        {{"/port:24717", "-auth", "/sec:tls", "/bind-address:127.0.0.1"}, false, false},
+        {{"/port:24718", "+auth", "/sec:tls"}, false, true},
     };
     for (const auto& c : cases) {
         TempDir dir;
@@ -110,8 +110,8 @@ TEST(ParentWatch, ServerEndsWithItsParentWithOrWithoutPidfd) {
         const std::string log = dir.file("server.log");
         Process parent;
         const std::string script =
-            pidfd ? "\"$0\" /port:34714 +auth /sec:tls & echo $! > \"$1\"; sleep 60"
-                  : "\"$0\" \"$1\" /port:34719 +auth /sec:tls & echo $! > \"$2\"; sleep 60";
+            pidfd ? "\"$0\" /port:24714 +auth /sec:tls & echo $! > \"$1\"; sleep 60"
+                  : "\"$0\" \"$1\" /port:24719 +auth /sec:tls & echo $! > \"$2\"; sleep 60";
         std::vector<std::string> argv = {"sh", "-c", script, kServer, dir.file("pid")};
         if (!pidfd)
             argv.insert(argv.begin() + 3, kNoPidfd);

@@ -83,6 +83,9 @@ std::map<std::string, std::string> isolatedServerEnv(const TempDir& dir,
                                                      const std::string& display);
 
 bool waitUntil(const std::function<bool()>& condition, Duration limit, Duration step = 50ms);
+// Test servers listen below 32768, outside Linux's ephemeral range: a probe
+// or client socket given the same local port would otherwise take the port
+// from the server (or connect to itself) and the server's bind fails.
 bool portOpen(int port);
 std::string readFile(const std::string& path);
 bool fileContains(const std::string& path, const std::string& text);

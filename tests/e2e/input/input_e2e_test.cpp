@@ -171,7 +171,7 @@ std::vector<std::string> typedWithoutShift(const std::vector<XevEvent>& events) 
 // The client sends text as Unicode events: characters of no key on the
 // server's layout (the accent, the euro sign) still arrive.
 TEST(RemoteKeyboard, TextOutsideTheLayoutArrivesAsCharacters) {
-    InputSession s(60, 34601);
+    InputSession s(60, 24601);
     ASSERT_NO_FATAL_FAILURE(connect(s, {}, {"/kbd:unicode:on"}));
     // The client's own keyboard gets keys for both characters, so that
     // xdotool need not borrow a key code on the client side; the server's
@@ -207,7 +207,7 @@ TEST(RemoteKeyboard, TextOutsideTheLayoutArrivesAsCharacters) {
 // wheel; then the client is killed while it holds Ctrl and the right button,
 // and nothing stays pressed on the server's desktop.
 TEST(RemoteInput, KeysClicksWheelAndAKilledClientsHeldKeys) {
-    InputSession s(62, 34602);
+    InputSession s(62, 24602);
     ASSERT_NO_FATAL_FAILURE(connect(s));
     // Scan codes: Shift and letters, then the shortcut.
     ASSERT_TRUE(s.onClientDo({"type", "--delay", "40", "Hi x9"}));
@@ -276,7 +276,7 @@ TEST(RemoteInput, KeysClicksWheelAndAKilledClientsHeldKeys) {
 }
 
 TEST(RemoteCursor, ClientDrawsTheCursorTheServerShows) {
-    InputSession s(68, 34605);
+    InputSession s(68, 24605);
     ASSERT_TRUE(s.displaysUp());
     auto serverEnv = s.onServer();
     ASSERT_EQ(run({"xsetroot", "-cursor_name", "left_ptr"}, serverEnv, 5000ms),

@@ -108,7 +108,7 @@ class LayoutSession {
 };
 
 TEST(LayoutE2E, ClientSizeBeforeTheDesktopAndBackAfterTheLastClient) {
-    LayoutSession s(140, 34760, "1400x900x24");
+    LayoutSession s(140, 24760, "1400x900x24");
     ASSERT_EQ(s.start(), "");
     ASSERT_TRUE(s.startClient({"/size:1024x768"}));
     ASSERT_TRUE(s.serverSays("desktop is 1024x768 before activating the client", 15000ms))
@@ -126,7 +126,7 @@ TEST(LayoutE2E, ClientSizeBeforeTheDesktopAndBackAfterTheLastClient) {
 // monitors change: the two monitors come from its core data at connect.
 TEST(LayoutE2E, TwoMonitors) {
     // A client display with two monitors side by side.
-    LayoutSession s(142, 34761, "2560x1024x24");
+    LayoutSession s(142, 24761, "2560x1024x24");
     ASSERT_EQ(s.start(), "");
     s.onClient({"xrandr", "--fb", "2560x1024"});
     s.onClient({"xrandr", "--setmonitor", "left", "1280/338x1024/270+0+0", "none"});
@@ -154,7 +154,7 @@ TEST(LayoutE2E, TwoMonitors) {
 }
 
 TEST(LayoutE2E, DynamicResolutionFollowsTheWindow) {
-    LayoutSession s(144, 34762, "1600x1000x24");
+    LayoutSession s(144, 24762, "1600x1000x24");
     ASSERT_EQ(s.start(), "");
     ASSERT_TRUE(s.startClient({"/dynamic-resolution", "/size:1024x768"}));
     ASSERT_TRUE(s.serverBecomes("1024x768", 15000ms));
@@ -176,7 +176,7 @@ TEST(LayoutE2E, DynamicResolutionFollowsTheWindow) {
 }
 
 TEST(LayoutE2E, SigtermGivesTheGrownScreenBack) {
-    LayoutSession s(146, 34763, "1920x1080x24");
+    LayoutSession s(146, 24763, "1920x1080x24");
     ASSERT_EQ(s.start(), "");
     ASSERT_TRUE(s.startClient({"/size:1920x1080"}));
     ASSERT_TRUE(s.serverBecomes("1920x1080", 15000ms));
@@ -189,7 +189,7 @@ TEST(LayoutE2E, SigtermGivesTheGrownScreenBack) {
 }
 
 TEST(LayoutE2E, ScreenResizedFromOutsideIsFollowed) {
-    LayoutSession s(148, 34764, "1400x900x24");
+    LayoutSession s(148, 24764, "1400x900x24");
     ASSERT_EQ(s.start(), "");
     ASSERT_TRUE(s.startClient({"/size:1280x800", "/smart-sizing"}));
     ASSERT_TRUE(s.serverSays("client ready", 15000ms));

@@ -138,7 +138,7 @@ class Server {
 // connection path after the third wrong one.
 TEST(TlsLogins, RightWrongAndLockedOut) {
     REQUIRE_ROOT();
-    Server server(40, 34400);
+    Server server(40, 24400);
     TestAccount account("ok");
     ASSERT_TRUE(account.ok);
     ASSERT_TRUE(server.start({"+auth", "/sec:tls"})) << server.log();
@@ -167,7 +167,7 @@ TEST(TlsLogins, RightWrongAndLockedOut) {
 }
 
 TEST(NlaLogins, StoredHashAcceptsTheRightPasswordOnlyAndIsNeverLogged) {
-    Server server(43, 34403);
+    Server server(43, 24403);
     const std::string hash = winprHash("corvnla", "Nla-Secret-1");
     ASSERT_EQ(hash.size(), 32u);
     ASSERT_TRUE(server.start({"+auth", "+sec-nla"}, {{"MAC_SHADOW_NLA", "corvnla:" + hash}}))
@@ -182,7 +182,7 @@ TEST(NlaLogins, StoredHashAcceptsTheRightPasswordOnlyAndIsNeverLogged) {
 
 TEST(NlaLogins, MalformedValueRefusesNlaWhilePasswordLoginsWork) {
     REQUIRE_ROOT();
-    Server server(46, 34406);
+    Server server(46, 24406);
     TestAccount account("mf");
     ASSERT_TRUE(account.ok);
     ASSERT_TRUE(server.start({"+auth", "+sec-nla"},

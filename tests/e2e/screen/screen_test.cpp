@@ -87,7 +87,7 @@ bool setRootColour(const std::string& display, const std::string& colour) {
 // A TLS client sees the server's colours and their changes, and a scrolling
 // terminal keeps changing on it; SIGTERM then ends the server cleanly.
 TEST(ScreenToClient, ClientShowsTheServerColoursAndTheirChanges) {
-    Session s(73, 74, 34711);
+    Session s(73, 74, 24711);
     ASSERT_TRUE(s.displaysOk());
     ASSERT_TRUE(setRootColour(s.serverDisplay(), "#3366cc"));
     ASSERT_TRUE(s.startServer()) << s.serverLog();
@@ -144,12 +144,12 @@ TEST(ServerLifetime, XServerRestartUnderAConnectedClient) {
     ASSERT_TRUE(setRootColour(serverDisplay->name(), "#3366cc"));
     TempDir dir;
     Process server, client;
-    std::vector<std::string> argv = {kServer, "/port:34715", "-auth", "/sec:tls"};
+    std::vector<std::string> argv = {kServer, "/port:24715", "-auth", "/sec:tls"};
     argv.insert(argv.end(), kLosslessFlags.begin(), kLosslessFlags.end());
     ASSERT_TRUE(server.start(argv, serverEnv(dir, serverDisplay->name()), dir.file("server.log"),
                              dir.file("server.log")));
-    ASSERT_TRUE(waitUntil([&] { return portOpen(34715); }, 10000ms));
-    ASSERT_TRUE(client.start({"xfreerdp3", "/v:127.0.0.1:34715", "/cert:ignore", "/sec:tls", "/u:x",
+    ASSERT_TRUE(waitUntil([&] { return portOpen(24715); }, 10000ms));
+    ASSERT_TRUE(client.start({"xfreerdp3", "/v:127.0.0.1:24715", "/cert:ignore", "/sec:tls", "/u:x",
                               "/p:x", "/size:800x600"},
                              {{"DISPLAY", clientDisplay.name()}, {"HOME", dir.path()}},
                              dir.file("client.log"), dir.file("client.log")));

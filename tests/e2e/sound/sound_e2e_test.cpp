@@ -137,7 +137,7 @@ bool setRootColour(const std::string& display, const std::string& colour) {
 } // namespace
 
 TEST(SoundToClient, ToneOnTheServerIsHeardAt44100HzOnTheClient) {
-    SoundSession s(150, 151, 34950);
+    SoundSession s(150, 151, 24950);
     ASSERT_TRUE(s.ready());
     ASSERT_TRUE(s.startServer("1")) << s.serverLog();
     ASSERT_TRUE(s.startClient());
@@ -157,7 +157,7 @@ TEST(SoundToClient, ToneOnTheServerIsHeardAt44100HzOnTheClient) {
 }
 
 TEST(SoundToClient, SoundOffOffersNothingSendsNothingAndTheSessionGoesOn) {
-    SoundSession s(152, 153, 34951);
+    SoundSession s(152, 153, 24951);
     ASSERT_TRUE(s.ready());
     ASSERT_TRUE(setRootColour(s.serverDisplay(), "#3366cc"));
     ASSERT_TRUE(s.startServer("0")) << s.serverLog();

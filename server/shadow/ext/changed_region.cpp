@@ -1,0 +1,348 @@
+#include "changed_region.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include <dlfcn.h>
+#include <link.h>
+
+#include <freerdp/codec/planar.h>
+#include <freerdp/codec/progressive.h>
+#include <freerdp/codec/rfx.h>
+#include <freerdp/freerdp.h>
+#include <freerdp/log.h>
+#include <freerdp/server/rdpgfx.h>
+#include <freerdp/settings.h>
+
+#define TAG SERVER_TAG("shadow.ext.region")
+
+namespace {
+
+// The one library version whose call order below was read and tested.
+constexpr int kKnownMajor = 3;
+constexpr int kKnownMinor = 10;
+// More rectangles than this in one planar frame go as their bounding box.
+constexpr size_t kMaxPlanarRects = 32;
+
+std::atomic<bool> gEnabled{false};
+std::atomic<pfnShadowClientConnect> gLibraryConnect{nullptr};
+std::atomic<psRdpgfxCreateSurface> gNextCreateSurface{nullptr};
+std::atomic<psRdpgfxSurfaceFrameCommand> gNextFrame{nullptr};
+
+struct PlanarFree {
+    void operator()(BITMAP_PLANAR_CONTEXT* planar) const {
+        freerdp_bitmap_planar_context_free(planar);
+    }
+};
+
+// The library's whole-desktop planar image, kept for our per-rectangle
+// commands; the surface lock the library holds keeps its pixels still.
+struct DeferredPlanar {
+    bool active = false;
+    const BYTE* data = nullptr;
+    UINT32 format = 0;
+    UINT32 stride = 0;
+    std::vector<RECTANGLE_16> rects;
+};
+
+// A client's updates, from its region to its frame command, run on that
+// client's thread inside one call of the library: the state lives there.
+struct ThreadState {
+    bool armed = false; // `rects` is the region of the update being sent
+    std::vector<RECTANGLE_16> rects;
+    bool hooked = false;       // this thread's frame commands pass through us
+    bool surfaceFresh = false; // the client's surface was just created
+    bool planarNext = false;   // the library set up its graphics planar image
+    DeferredPlanar deferred;
+    std::unique_ptr<BITMAP_PLANAR_CONTEXT, PlanarFree> planar;
+};
+thread_local ThreadState tState;
+
+struct TextRange {
+    uintptr_t begin = 0;
+    uintptr_t end = 0;
+};
+
+int findShadowLibrary(dl_phdr_info* info, size_t, void* data) {
+    if (!info->dlpi_name || !std::strstr(info->dlpi_name, "libfreerdp-shadow3.so"))
+        return 0;
+    auto* range = static_cast<TextRange*>(data);
+    for (ElfW(Half) i = 0; i < info->dlpi_phnum; ++i) {
+        const ElfW(Phdr)& segment = info->dlpi_phdr[i];
+        if (segment.p_type != PT_LOAD || !(segment.p_flags & PF_X))
+            continue;
+        const uintptr_t begin = info->dlpi_addr + segment.p_vaddr;
+        const uintptr_t end = begin + segment.p_memsz;
+        range->begin = range->begin ? std::min(range->begin, begin) : begin;
+        range->end = std::max(range->end, end);
+    }
+    return 1;
+}
+
+// Only the shadow library's own calls are steered; everyone else's,
+// ours included, go straight through.
+bool calledByShadowLibrary(const void* returnAddress) {
+    static const TextRange range = [] {
+        TextRange found;
+        dl_iterate_phdr(findShadowLibrary, &found);
+        return found;
+    }();
+    const auto address = reinterpret_cast<uintptr_t>(returnAddress);
+    return address >= range.begin && address < range.end;
+}
+
+template <typename Fn> Fn nextDefinition(const char* name) {
+    return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
+}
+
+// The surface's first frame goes whole; every other one may be cut down
+// when the library's region for it was seen and our frame command sends it.
+bool takeRegion(std::vector<RECTANGLE_16>* rects) {
+    ThreadState& state = tState;
+    const bool usable = state.armed && !state.surfaceFresh;
+    state.armed = false;
+    state.surfaceFresh = false;
+    if (usable)
+        rects->swap(state.rects);
+    return usable;
+}
+
+BITMAP_PLANAR_CONTEXT* threadPlanar(rdpShadowClient* client) {
+    ThreadState& state = tState;
+    if (!state.planar) {
+        DWORD flags = PLANAR_FORMAT_HEADER_RLE;
+        if (client && freerdp_settings_get_bool(client->context.settings,
+                                                FreeRDP_DrawAllowSkipAlpha))
+            flags |= PLANAR_FORMAT_HEADER_NA;
+        state.planar.reset(freerdp_bitmap_planar_context_new(flags, 64, 64));
+    }
+    return state.planar.get();
+}
+
+UINT sendPlanarRects(RdpgfxServerContext* context, const RDPGFX_SURFACE_COMMAND* cmd,
+                     const RDPGFX_START_FRAME_PDU* startFrame,
+                     const RDPGFX_END_FRAME_PDU* endFrame, const DeferredPlanar& image,
+                     psRdpgfxSurfaceFrameCommand next) {
+    BITMAP_PLANAR_CONTEXT* planar = threadPlanar(static_cast<rdpShadowClient*>(context->custom));
+    if (!planar)
+        return CHANNEL_RC_NO_MEMORY;
+    const size_t bytesPerPixel = FreeRDPGetBytesPerPixel(image.format);
+    for (size_t i = 0; i < image.rects.size(); ++i) {
+        const RECTANGLE_16& r = image.rects[i];
+        const UINT32 w = r.right - r.left;
+        const UINT32 h = r.bottom - r.top;
+        if (!freerdp_bitmap_planar_context_reset(planar, w, h))
+            return CHANNEL_RC_NO_MEMORY;
+        freerdp_planar_topdown_image(planar, TRUE);
+        const BYTE* src = image.data + size_t{r.top} * image.stride + size_t{r.left} * bytesPerPixel;
+        RDPGFX_SURFACE_COMMAND part = *cmd;
+        part.left = r.left;
+        part.top = r.top;
+        part.right = r.right;
+        part.bottom = r.bottom;
+        part.length = 0;
+        part.data = freerdp_bitmap_compress_planar(planar, src, image.format, w, h, image.stride,
+                                                   nullptr, &part.length);
+        if (!part.data)
+            return ERROR_INTERNAL_ERROR;
+        const UINT status = next(context, &part, i == 0 ? startFrame : nullptr,
+                                 i + 1 == image.rects.size() ? endFrame : nullptr);
+        std::free(part.data);
+        if (status != CHANNEL_RC_OK)
+            return status;
+    }
+    return CHANNEL_RC_OK;
+}
+
+UINT surfaceFrameCommand(RdpgfxServerContext* context, const RDPGFX_SURFACE_COMMAND* cmd,
+                         const RDPGFX_START_FRAME_PDU* startFrame,
+                         const RDPGFX_END_FRAME_PDU* endFrame) {
+    const psRdpgfxSurfaceFrameCommand next = gNextFrame.load();
+    if (!next)
+        return ERROR_INTERNAL_ERROR;
+    DeferredPlanar image = std::move(tState.deferred);
+    tState.deferred = DeferredPlanar{};
+    if (!image.active || !cmd || cmd->codecId != RDPGFX_CODECID_PLANAR)
+        return next(context, cmd, startFrame, endFrame);
+    return sendPlanarRects(context, cmd, startFrame, endFrame, image, next);
+}
+
+UINT createSurface(RdpgfxServerContext* context, const RDPGFX_CREATE_SURFACE_PDU* pdu) {
+    const psRdpgfxCreateSurface next = gNextCreateSurface.load();
+    if (!next)
+        return ERROR_INTERNAL_ERROR;
+    tState.surfaceFresh = true;
+    return next(context, pdu);
+}
+
+template <typename Fn> void wrap(Fn& slot, std::atomic<Fn>& next, Fn ours) {
+    if (!slot || slot == ours)
+        return;
+    next.store(slot);
+    slot = ours;
+}
+
+// Runs on the client's thread inside its post-connect, before the graphics
+// channel opens.
+BOOL clientConnect(rdpShadowSubsystem* subsystem, rdpShadowClient* client) {
+    const pfnShadowClientConnect library = gLibraryConnect.load();
+    const BOOL accepted = library ? library(subsystem, client) : TRUE;
+    if (!accepted || !client || !client->rdpgfx)
+        return accepted;
+    wrap(client->rdpgfx->CreateSurface, gNextCreateSurface, createSurface);
+    wrap(client->rdpgfx->SurfaceFrameCommand, gNextFrame, surfaceFrameCommand);
+    tState.hooked = client->rdpgfx->CreateSurface == createSurface &&
+                    client->rdpgfx->SurfaceFrameCommand == surfaceFrameCommand;
+    return accepted;
+}
+
+} // namespace
+
+std::vector<RECTANGLE_16> shadow_ext_clip_rects(const RECTANGLE_16* rects, size_t count,
+                                                  UINT32 width, UINT32 height, size_t maxRects) {
+    std::vector<RECTANGLE_16> out;
+    const UINT16 right = static_cast<UINT16>(std::min<UINT32>(width, UINT16_MAX));
+    const UINT16 bottom = static_cast<UINT16>(std::min<UINT32>(height, UINT16_MAX));
+    for (size_t i = 0; rects && i < count; ++i) {
+        const RECTANGLE_16 r = {rects[i].left, rects[i].top, std::min(rects[i].right, right),
+                                std::min(rects[i].bottom, bottom)};
+        if (r.left < r.right && r.top < r.bottom)
+            out.push_back(r);
+    }
+    if (out.size() <= maxRects)
+        return out;
+    RECTANGLE_16 box = out.front();
+    for (const RECTANGLE_16& r : out) {
+        box.left = std::min(box.left, r.left);
+        box.top = std::min(box.top, r.top);
+        box.right = std::max(box.right, r.right);
+        box.bottom = std::max(box.bottom, r.bottom);
+    }
+    return {box};
+}
+
+extern "C" BOOL shadow_ext_install_changed_region(rdpShadowServer* server) {
+    if (!server || !server->subsystem)
+        return FALSE;
+    int major = 0;
+    int minor = 0;
+    int revision = 0;
+    freerdp_get_version(&major, &minor, &revision);
+    if (major != kKnownMajor || minor != kKnownMinor || server->shareSubRect) {
+        WLog_INFO(TAG, "frames are encoded whole (shadow library %d.%d%s)", major, minor,
+                  server->shareSubRect ? ", a part of the screen shared" : "");
+        return TRUE;
+    }
+    rdpShadowSubsystem* subsystem = server->subsystem;
+    if (subsystem->ClientConnect != clientConnect) {
+        gLibraryConnect.store(subsystem->ClientConnect);
+        subsystem->ClientConnect = clientConnect;
+    }
+    gEnabled.store(true);
+    WLog_INFO(TAG, "planar, progressive and RemoteFX frames carry only the changed region");
+    return TRUE;
+}
+
+// The library computes each update's region, then passes the whole desktop
+// to the encoder; the region is taken here, on its way to the extents call.
+extern "C" const RECTANGLE_16* region16_extents(const REGION16* region) {
+    using Fn = const RECTANGLE_16* (*)(const REGION16*);
+    static const Fn library = nextDefinition<Fn>("region16_extents");
+    if (gEnabled.load(std::memory_order_relaxed) && region &&
+        calledByShadowLibrary(__builtin_return_address(0))) {
+        UINT32 count = 0;
+        const RECTANGLE_16* rects = region16_rects(region, &count);
+        tState.rects.assign(rects, rects + (rects ? count : 0));
+        tState.armed = true;
+    }
+    return library(region);
+}
+
+extern "C" int progressive_compress(PROGRESSIVE_CONTEXT* progressive, const BYTE* pSrcData,
+                                    UINT32 SrcSize, UINT32 SrcFormat, UINT32 Width, UINT32 Height,
+                                    UINT32 ScanLine, const REGION16* invalidRegion,
+                                    BYTE** ppDstData, UINT32* pDstSize) {
+    using Fn = int (*)(PROGRESSIVE_CONTEXT*, const BYTE*, UINT32, UINT32, UINT32, UINT32, UINT32,
+                       const REGION16*, BYTE**, UINT32*);
+    static const Fn library = nextDefinition<Fn>("progressive_compress");
+    std::vector<RECTANGLE_16> rects;
+    if (!gEnabled.load(std::memory_order_relaxed) || !invalidRegion ||
+        !calledByShadowLibrary(__builtin_return_address(0)) || !takeRegion(&rects))
+        return library(progressive, pSrcData, SrcSize, SrcFormat, Width, Height, ScanLine,
+                       invalidRegion, ppDstData, pDstSize);
+    const std::vector<RECTANGLE_16> clipped =
+        shadow_ext_clip_rects(rects.data(), rects.size(), Width, Height, SIZE_MAX);
+    REGION16 changed;
+    region16_init(&changed);
+    for (const RECTANGLE_16& r : clipped)
+        region16_union_rect(&changed, &changed, &r);
+    const int status = library(progressive, pSrcData, SrcSize, SrcFormat, Width, Height, ScanLine,
+                               &changed, ppDstData, pDstSize);
+    region16_uninit(&changed);
+    return status;
+}
+
+// The library's graphics-pipeline RemoteFX frame: one rectangle, the desktop.
+extern "C" BOOL rfx_compose_message(RFX_CONTEXT* context, wStream* s, const RFX_RECT* rects,
+                                    size_t num_rects, const BYTE* image_data, UINT32 width,
+                                    UINT32 height, UINT32 rowstride) {
+    using Fn = BOOL (*)(RFX_CONTEXT*, wStream*, const RFX_RECT*, size_t, const BYTE*, UINT32,
+                        UINT32, UINT32);
+    static const Fn library = nextDefinition<Fn>("rfx_compose_message");
+    std::vector<RECTANGLE_16> changed;
+    if (!gEnabled.load(std::memory_order_relaxed) ||
+        !calledByShadowLibrary(__builtin_return_address(0)) || !takeRegion(&changed))
+        return library(context, s, rects, num_rects, image_data, width, height, rowstride);
+    std::vector<RFX_RECT> tiles;
+    for (const RECTANGLE_16& r :
+         shadow_ext_clip_rects(changed.data(), changed.size(), width, height, SIZE_MAX))
+        tiles.push_back({r.left, r.top, static_cast<UINT16>(r.right - r.left),
+                         static_cast<UINT16>(r.bottom - r.top)});
+    if (tiles.empty())
+        return library(context, s, rects, num_rects, image_data, width, height, rowstride);
+    return library(context, s, tiles.data(), tiles.size(), image_data, width, height, rowstride);
+}
+
+// Called by the library only on its way to a graphics-pipeline planar frame.
+extern "C" void freerdp_planar_topdown_image(BITMAP_PLANAR_CONTEXT* planar, BOOL topdown) {
+    using Fn = void (*)(BITMAP_PLANAR_CONTEXT*, BOOL);
+    static const Fn library = nextDefinition<Fn>("freerdp_planar_topdown_image");
+    if (gEnabled.load(std::memory_order_relaxed) &&
+        calledByShadowLibrary(__builtin_return_address(0)))
+        tState.planarNext = true;
+    library(planar, topdown);
+}
+
+extern "C" BYTE* freerdp_bitmap_compress_planar(BITMAP_PLANAR_CONTEXT* context, const BYTE* data,
+                                                UINT32 format, UINT32 width, UINT32 height,
+                                                UINT32 scanline, BYTE* dstData, UINT32* pDstSize) {
+    using Fn = BYTE* (*)(BITMAP_PLANAR_CONTEXT*, const BYTE*, UINT32, UINT32, UINT32, UINT32,
+                         BYTE*, UINT32*);
+    static const Fn library = nextDefinition<Fn>("freerdp_bitmap_compress_planar");
+    ThreadState& state = tState;
+    const bool graphicsFrame = gEnabled.load(std::memory_order_relaxed) && state.planarNext &&
+                               !dstData && calledByShadowLibrary(__builtin_return_address(0));
+    state.planarNext = false;
+    std::vector<RECTANGLE_16> rects;
+    if (!graphicsFrame || !state.hooked || !takeRegion(&rects))
+        return library(context, data, format, width, height, scanline, dstData, pDstSize);
+    DeferredPlanar image;
+    image.rects = shadow_ext_clip_rects(rects.data(), rects.size(), width, height,
+                                          kMaxPlanarRects);
+    if (image.rects.empty())
+        return library(context, data, format, width, height, scanline, dstData, pDstSize);
+    // The library sends what we return as one command: nothing, which our
+    // frame command replaces with the changed rectangles.
+    image.active = true;
+    image.data = data;
+    image.format = format;
+    image.stride = scanline;
+    state.deferred = std::move(image);
+    if (pDstSize)
+        *pDstSize = 0;
+    return nullptr;
+}

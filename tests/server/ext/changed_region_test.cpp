@@ -1,0 +1,38 @@
+// The rectangles a changed-region frame is encoded as.
+#include <gtest/gtest.h>
+
+#include "server/shadow/ext/changed_region.h"
+
+namespace {
+
+bool operator==(const RECTANGLE_16& a, const RECTANGLE_16& b) {
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+struct Case {
+    const char* what;
+    std::vector<RECTANGLE_16> in;
+    size_t maxRects;
+    std::vector<RECTANGLE_16> out;
+};
+
+TEST(ChangedRegion, RectanglesAreClippedToTheSurfaceAndManyBecomeTheirBox) {
+    const Case cases[] = {
+        {"inside: unchanged", {{10, 20, 30, 40}, {100, 20, 130, 40}}, 4,
+         {{10, 20, 30, 40}, {100, 20, 130, 40}}},
+        {"over the edge: clipped", {{600, 400, 700, 500}}, 4, {{600, 400, 640, 480}}},
+        {"outside or empty: left out", {{700, 10, 720, 20}, {5, 5, 5, 9}}, 4, {}},
+        {"over the limit: one bounding box",
+         {{10, 10, 20, 20}, {300, 10, 310, 20}, {50, 200, 60, 700}},
+         2,
+         {{10, 10, 310, 480}}},
+    };
+    for (const Case& c : cases) {
+        const auto got = shadow_ext_clip_rects(c.in.data(), c.in.size(), 640, 480, c.maxRects);
+        ASSERT_EQ(got.size(), c.out.size()) << c.what;
+        for (size_t i = 0; i < got.size(); ++i)
+            EXPECT_TRUE(got[i] == c.out[i]) << c.what << " #" << i;
+    }
+}
+
+} // namespace

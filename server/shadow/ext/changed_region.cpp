@@ -29,6 +29,8 @@ constexpr int kKnownMinor = 10;
 constexpr size_t kMaxPlanarRects = 32;
 
 std::atomic<bool> gEnabled{false};
+// RemoteFX is handed pixels without their format: the surface's.
+std::atomic<UINT32> gSurfaceFormat{0};
 std::atomic<pfnShadowClientConnect> gLibraryConnect{nullptr};
 std::atomic<psRdpgfxCreateSurface> gNextCreateSurface{nullptr};
 std::atomic<psRdpgfxSurfaceFrameCommand> gNextFrame{nullptr};
@@ -49,6 +51,12 @@ struct DeferredPlanar {
     std::vector<RECTANGLE_16> rects;
 };
 
+// A changed rectangle of one colour: sent as a fill, not encoded.
+struct SolidRect {
+    RECTANGLE_16 rect;
+    RDPGFX_COLOR32 colour;
+};
+
 // A client's updates, from its region to its frame command, run on that
 // client's thread inside one call of the library: the state lives there.
 struct ThreadState {
@@ -58,6 +66,7 @@ struct ThreadState {
     bool surfaceFresh = false; // the client's surface was just created
     bool planarNext = false;   // the library set up its graphics planar image
     DeferredPlanar deferred;
+    std::vector<SolidRect> solids; // fills that go before this frame's command
     std::unique_ptr<BITMAP_PLANAR_CONTEXT, PlanarFree> planar;
 };
 thread_local ThreadState tState;
@@ -109,6 +118,79 @@ bool takeRegion(std::vector<RECTANGLE_16>* rects) {
     if (usable)
         rects->swap(state.rects);
     return usable;
+}
+
+bool oneColour(const BYTE* data, UINT32 stride, const RECTANGLE_16& r, UINT32* pixel) {
+    // Pixels are 32-bit here; the fourth byte carries nothing.
+    constexpr UINT32 kColourBits = 0x00FFFFFF;
+    UINT32 first = 0;
+    std::memcpy(&first, data + size_t{r.top} * stride + size_t{r.left} * 4, 4);
+    first &= kColourBits;
+    for (UINT32 y = r.top; y < r.bottom; ++y) {
+        const BYTE* row = data + size_t{y} * stride + size_t{r.left} * 4;
+        for (UINT32 x = 0; x < UINT32{r.right} - r.left; ++x) {
+            UINT32 value = 0;
+            std::memcpy(&value, row + size_t{x} * 4, 4);
+            if ((value & kColourBits) != first)
+                return false;
+        }
+    }
+    *pixel = first;
+    return true;
+}
+
+// Moves the rectangles of one colour to this frame's fills; returns the rest.
+std::vector<RECTANGLE_16> takeSolids(const std::vector<RECTANGLE_16>& rects, const BYTE* data,
+                                     UINT32 stride, UINT32 format) {
+    if (!data || FreeRDPGetBytesPerPixel(format) != 4)
+        return rects;
+    std::vector<RECTANGLE_16> rest;
+    for (const RECTANGLE_16& r : rects) {
+        UINT32 pixel = 0;
+        if (!oneColour(data, stride, r, &pixel)) {
+            rest.push_back(r);
+            continue;
+        }
+        BYTE red = 0;
+        BYTE green = 0;
+        BYTE blue = 0;
+        FreeRDPSplitColor(FreeRDPReadColor(data + size_t{r.top} * stride + size_t{r.left} * 4,
+                                           format),
+                          format, &red, &green, &blue, nullptr, nullptr);
+        tState.solids.push_back({r, {blue, green, red, 0xFF}});
+    }
+    return rest;
+}
+
+// The rectangles a tile codec encodes: the changed ones not sent as fills.
+// When all are fills the codec still gets one pixel, so that the library
+// sends the frame the fills travel in.
+std::vector<RECTANGLE_16> encodedRects(const std::vector<RECTANGLE_16>& rects, const BYTE* data,
+                                       UINT32 stride, UINT32 format, UINT32 width,
+                                       UINT32 height) {
+    const std::vector<RECTANGLE_16> clipped =
+        shadow_ext_clip_rects(rects.data(), rects.size(), width, height, SIZE_MAX);
+    if (clipped.empty())
+        return {};
+    std::vector<RECTANGLE_16> rest = takeSolids(clipped, data, stride, format);
+    if (rest.empty()) {
+        const RECTANGLE_16& first = clipped.front();
+        rest.push_back({first.left, first.top, static_cast<UINT16>(first.left + 1),
+                        static_cast<UINT16>(first.top + 1)});
+    }
+    return rest;
+}
+
+UINT sendSolids(RdpgfxServerContext* context, UINT16 surfaceId,
+                const std::vector<SolidRect>& solids) {
+    for (const SolidRect& solid : solids) {
+        RECTANGLE_16 rect = solid.rect;
+        RDPGFX_SOLID_FILL_PDU fill = {surfaceId, solid.colour, 1, &rect};
+        const UINT status = context->SolidFill(context, &fill);
+        if (status != CHANNEL_RC_OK)
+            return status;
+    }
+    return CHANNEL_RC_OK;
 }
 
 BITMAP_PLANAR_CONTEXT* threadPlanar(rdpShadowClient* client) {
@@ -166,9 +248,24 @@ UINT surfaceFrameCommand(RdpgfxServerContext* context, const RDPGFX_SURFACE_COMM
         return ERROR_INTERNAL_ERROR;
     DeferredPlanar image = std::move(tState.deferred);
     tState.deferred = DeferredPlanar{};
-    if (!image.active || !cmd || cmd->codecId != RDPGFX_CODECID_PLANAR)
+    std::vector<SolidRect> solids;
+    solids.swap(tState.solids);
+    if (!cmd || (cmd->codecId == RDPGFX_CODECID_PLANAR) != image.active)
         return next(context, cmd, startFrame, endFrame);
-    return sendPlanarRects(context, cmd, startFrame, endFrame, image, next);
+    if (solids.empty())
+        return image.active ? sendPlanarRects(context, cmd, startFrame, endFrame, image, next)
+                            : next(context, cmd, startFrame, endFrame);
+    // The fills open the frame; the encoded rectangles, if any, close it.
+    UINT status = startFrame ? context->StartFrame(context, startFrame) : CHANNEL_RC_OK;
+    if (status == CHANNEL_RC_OK)
+        status = sendSolids(context, cmd->surfaceId, solids);
+    if (status != CHANNEL_RC_OK)
+        return status;
+    if (!image.active)
+        return next(context, cmd, nullptr, endFrame);
+    if (image.rects.empty())
+        return endFrame ? context->EndFrame(context, endFrame) : CHANNEL_RC_OK;
+    return sendPlanarRects(context, cmd, nullptr, endFrame, image, next);
 }
 
 UINT createSurface(RdpgfxServerContext* context, const RDPGFX_CREATE_SURFACE_PDU* pdu) {
@@ -237,6 +334,7 @@ extern "C" BOOL shadow_ext_install_changed_region(rdpShadowServer* server) {
                   server->shareSubRect ? ", a part of the screen shared" : "");
         return TRUE;
     }
+    gSurfaceFormat.store(server->surface ? server->surface->format : 0);
     rdpShadowSubsystem* subsystem = server->subsystem;
     if (subsystem->ClientConnect != clientConnect) {
         gLibraryConnect.store(subsystem->ClientConnect);
@@ -258,6 +356,7 @@ extern "C" const RECTANGLE_16* region16_extents(const REGION16* region) {
         const RECTANGLE_16* rects = region16_rects(region, &count);
         tState.rects.assign(rects, rects + (rects ? count : 0));
         tState.armed = true;
+        tState.solids.clear();
     }
     return library(region);
 }
@@ -274,11 +373,14 @@ extern "C" int progressive_compress(PROGRESSIVE_CONTEXT* progressive, const BYTE
         !calledByShadowLibrary(__builtin_return_address(0)) || !takeRegion(&rects))
         return library(progressive, pSrcData, SrcSize, SrcFormat, Width, Height, ScanLine,
                        invalidRegion, ppDstData, pDstSize);
-    const std::vector<RECTANGLE_16> clipped =
-        shadow_ext_clip_rects(rects.data(), rects.size(), Width, Height, SIZE_MAX);
+    const std::vector<RECTANGLE_16> encoded = encodedRects(rects, pSrcData, ScanLine, SrcFormat,
+                                                           Width, Height);
+    if (encoded.empty())
+        return library(progressive, pSrcData, SrcSize, SrcFormat, Width, Height, ScanLine,
+                       invalidRegion, ppDstData, pDstSize);
     REGION16 changed;
     region16_init(&changed);
-    for (const RECTANGLE_16& r : clipped)
+    for (const RECTANGLE_16& r : encoded)
         region16_union_rect(&changed, &changed, &r);
     const int status = library(progressive, pSrcData, SrcSize, SrcFormat, Width, Height, ScanLine,
                                &changed, ppDstData, pDstSize);
@@ -299,7 +401,7 @@ extern "C" BOOL rfx_compose_message(RFX_CONTEXT* context, wStream* s, const RFX_
         return library(context, s, rects, num_rects, image_data, width, height, rowstride);
     std::vector<RFX_RECT> tiles;
     for (const RECTANGLE_16& r :
-         shadow_ext_clip_rects(changed.data(), changed.size(), width, height, SIZE_MAX))
+         encodedRects(changed, image_data, rowstride, gSurfaceFormat.load(), width, height))
         tiles.push_back({r.left, r.top, static_cast<UINT16>(r.right - r.left),
                          static_cast<UINT16>(r.bottom - r.top)});
     if (tiles.empty())
@@ -330,11 +432,12 @@ extern "C" BYTE* freerdp_bitmap_compress_planar(BITMAP_PLANAR_CONTEXT* context, 
     std::vector<RECTANGLE_16> rects;
     if (!graphicsFrame || !state.hooked || !takeRegion(&rects))
         return library(context, data, format, width, height, scanline, dstData, pDstSize);
-    DeferredPlanar image;
-    image.rects = shadow_ext_clip_rects(rects.data(), rects.size(), width, height,
-                                          kMaxPlanarRects);
-    if (image.rects.empty())
+    const std::vector<RECTANGLE_16> clipped =
+        shadow_ext_clip_rects(rects.data(), rects.size(), width, height, kMaxPlanarRects);
+    if (clipped.empty())
         return library(context, data, format, width, height, scanline, dstData, pDstSize);
+    DeferredPlanar image;
+    image.rects = takeSolids(clipped, data, scanline, format);
     // The library sends what we return as one command: nothing, which our
     // frame command replaces with the changed rectangles.
     image.active = true;

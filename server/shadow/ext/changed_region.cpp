@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <tuple>
 
 #include <dlfcn.h>
 #include <link.h>
@@ -18,6 +20,8 @@
 #include <freerdp/server/rdpgfx.h>
 #include <freerdp/settings.h>
 
+#include "solid_tiles.h"
+
 #define TAG SERVER_TAG("shadow.ext.region")
 
 namespace {
@@ -26,7 +30,7 @@ namespace {
 constexpr int kKnownMajor = 3;
 constexpr int kKnownMinor = 10;
 // More rectangles than this in one planar frame go as their bounding box.
-constexpr size_t kMaxPlanarRects = 32;
+constexpr size_t kMaxPlanarRects = 256;
 
 std::atomic<bool> gEnabled{false};
 // RemoteFX is handed pixels without their format: the surface's.
@@ -51,11 +55,13 @@ struct DeferredPlanar {
     std::vector<RECTANGLE_16> rects;
 };
 
-// A changed rectangle of one colour: sent as a fill, not encoded.
-struct SolidRect {
-    RECTANGLE_16 rect;
-    RDPGFX_COLOR32 colour;
+// Changed tiles of one colour, by colour: sent as fills, not encoded.
+struct ColourOrder {
+    bool operator()(const RDPGFX_COLOR32& a, const RDPGFX_COLOR32& b) const {
+        return std::tie(a.R, a.G, a.B) < std::tie(b.R, b.G, b.B);
+    }
 };
+using SolidFills = std::map<RDPGFX_COLOR32, std::vector<RECTANGLE_16>, ColourOrder>;
 
 // A client's updates, from its region to its frame command, run on that
 // client's thread inside one call of the library: the state lives there.
@@ -66,7 +72,7 @@ struct ThreadState {
     bool surfaceFresh = false; // the client's surface was just created
     bool planarNext = false;   // the library set up its graphics planar image
     DeferredPlanar deferred;
-    std::vector<SolidRect> solids; // fills that go before this frame's command
+    SolidFills solids; // fills that go before this frame's command
     std::unique_ptr<BITMAP_PLANAR_CONTEXT, PlanarFree> planar;
 };
 thread_local ThreadState tState;
@@ -120,46 +126,21 @@ bool takeRegion(std::vector<RECTANGLE_16>* rects) {
     return usable;
 }
 
-bool oneColour(const BYTE* data, UINT32 stride, const RECTANGLE_16& r, UINT32* pixel) {
-    // Pixels are 32-bit here; the fourth byte carries nothing.
-    constexpr UINT32 kColourBits = 0x00FFFFFF;
-    UINT32 first = 0;
-    std::memcpy(&first, data + size_t{r.top} * stride + size_t{r.left} * 4, 4);
-    first &= kColourBits;
-    for (UINT32 y = r.top; y < r.bottom; ++y) {
-        const BYTE* row = data + size_t{y} * stride + size_t{r.left} * 4;
-        for (UINT32 x = 0; x < UINT32{r.right} - r.left; ++x) {
-            UINT32 value = 0;
-            std::memcpy(&value, row + size_t{x} * 4, 4);
-            if ((value & kColourBits) != first)
-                return false;
-        }
-    }
-    *pixel = first;
-    return true;
-}
-
-// Moves the rectangles of one colour to this frame's fills; returns the rest.
+// Moves the tiles of one colour to this frame's fills; returns the rest.
 std::vector<RECTANGLE_16> takeSolids(const std::vector<RECTANGLE_16>& rects, const BYTE* data,
                                      UINT32 stride, UINT32 format) {
     if (!data || FreeRDPGetBytesPerPixel(format) != 4)
         return rects;
-    std::vector<RECTANGLE_16> rest;
-    for (const RECTANGLE_16& r : rects) {
-        UINT32 pixel = 0;
-        if (!oneColour(data, stride, r, &pixel)) {
-            rest.push_back(r);
-            continue;
-        }
+    ShadowExtTiles tiles = shadow_ext_split_solid_tiles(rects, data, stride);
+    for (const ShadowExtSolid& solid : tiles.solids) {
         BYTE red = 0;
         BYTE green = 0;
         BYTE blue = 0;
-        FreeRDPSplitColor(FreeRDPReadColor(data + size_t{r.top} * stride + size_t{r.left} * 4,
-                                           format),
+        FreeRDPSplitColor(FreeRDPReadColor(reinterpret_cast<const BYTE*>(&solid.pixel), format),
                           format, &red, &green, &blue, nullptr, nullptr);
-        tState.solids.push_back({r, {blue, green, red, 0xFF}});
+        tState.solids[{blue, green, red, 0xFF}].push_back(solid.rect);
     }
-    return rest;
+    return std::move(tiles.rest);
 }
 
 // The rectangles a tile codec encodes: the changed ones not sent as fills.
@@ -181,14 +162,17 @@ std::vector<RECTANGLE_16> encodedRects(const std::vector<RECTANGLE_16>& rects, c
     return rest;
 }
 
-UINT sendSolids(RdpgfxServerContext* context, UINT16 surfaceId,
-                const std::vector<SolidRect>& solids) {
-    for (const SolidRect& solid : solids) {
-        RECTANGLE_16 rect = solid.rect;
-        RDPGFX_SOLID_FILL_PDU fill = {surfaceId, solid.colour, 1, &rect};
-        const UINT status = context->SolidFill(context, &fill);
-        if (status != CHANNEL_RC_OK)
-            return status;
+// One fill per colour, with all its rectangles.
+UINT sendSolids(RdpgfxServerContext* context, UINT16 surfaceId, SolidFills& solids) {
+    for (auto& [colour, rects] : solids) {
+        for (size_t at = 0; at < rects.size(); at += UINT16_MAX) {
+            const size_t count = std::min<size_t>(UINT16_MAX, rects.size() - at);
+            RDPGFX_SOLID_FILL_PDU fill = {surfaceId, colour, static_cast<UINT16>(count),
+                                          rects.data() + at};
+            const UINT status = context->SolidFill(context, &fill);
+            if (status != CHANNEL_RC_OK)
+                return status;
+        }
     }
     return CHANNEL_RC_OK;
 }
@@ -248,7 +232,7 @@ UINT surfaceFrameCommand(RdpgfxServerContext* context, const RDPGFX_SURFACE_COMM
         return ERROR_INTERNAL_ERROR;
     DeferredPlanar image = std::move(tState.deferred);
     tState.deferred = DeferredPlanar{};
-    std::vector<SolidRect> solids;
+    SolidFills solids;
     solids.swap(tState.solids);
     if (!cmd || (cmd->codecId == RDPGFX_CODECID_PLANAR) != image.active)
         return next(context, cmd, startFrame, endFrame);
@@ -433,11 +417,12 @@ extern "C" BYTE* freerdp_bitmap_compress_planar(BITMAP_PLANAR_CONTEXT* context, 
     if (!graphicsFrame || !state.hooked || !takeRegion(&rects))
         return library(context, data, format, width, height, scanline, dstData, pDstSize);
     const std::vector<RECTANGLE_16> clipped =
-        shadow_ext_clip_rects(rects.data(), rects.size(), width, height, kMaxPlanarRects);
+        shadow_ext_clip_rects(rects.data(), rects.size(), width, height, SIZE_MAX);
     if (clipped.empty())
         return library(context, data, format, width, height, scanline, dstData, pDstSize);
     DeferredPlanar image;
-    image.rects = takeSolids(clipped, data, scanline, format);
+    const std::vector<RECTANGLE_16> rest = takeSolids(clipped, data, scanline, format);
+    image.rects = shadow_ext_clip_rects(rest.data(), rest.size(), width, height, kMaxPlanarRects);
     // The library sends what we return as one command: nothing, which our
     // frame command replaces with the changed rectangles.
     image.active = true;

@@ -33,8 +33,9 @@ constexpr int kKnownMinor = 10;
 constexpr size_t kMaxPlanarRects = 256;
 
 std::atomic<bool> gEnabled{false};
-// RemoteFX is handed pixels without their format: the surface's.
-std::atomic<UINT32> gSurfaceFormat{0};
+// RemoteFX is handed pixels without their format: the surface's, which
+// exists by the time clients are sent frames.
+std::atomic<rdpShadowServer*> gServer{nullptr};
 std::atomic<pfnShadowClientConnect> gLibraryConnect{nullptr};
 std::atomic<psRdpgfxCreateSurface> gNextCreateSurface{nullptr};
 std::atomic<psRdpgfxSurfaceFrameCommand> gNextFrame{nullptr};
@@ -108,6 +109,11 @@ bool calledByShadowLibrary(const void* returnAddress) {
     }();
     const auto address = reinterpret_cast<uintptr_t>(returnAddress);
     return address >= range.begin && address < range.end;
+}
+
+UINT32 surfaceFormat() {
+    const rdpShadowServer* server = gServer.load();
+    return server && server->surface ? server->surface->format : 0;
 }
 
 template <typename Fn> Fn nextDefinition(const char* name) {
@@ -318,7 +324,7 @@ extern "C" BOOL shadow_ext_install_changed_region(rdpShadowServer* server) {
                   server->shareSubRect ? ", a part of the screen shared" : "");
         return TRUE;
     }
-    gSurfaceFormat.store(server->surface ? server->surface->format : 0);
+    gServer.store(server);
     rdpShadowSubsystem* subsystem = server->subsystem;
     if (subsystem->ClientConnect != clientConnect) {
         gLibraryConnect.store(subsystem->ClientConnect);
@@ -385,7 +391,7 @@ extern "C" BOOL rfx_compose_message(RFX_CONTEXT* context, wStream* s, const RFX_
         return library(context, s, rects, num_rects, image_data, width, height, rowstride);
     std::vector<RFX_RECT> tiles;
     for (const RECTANGLE_16& r :
-         encodedRects(changed, image_data, rowstride, gSurfaceFormat.load(), width, height))
+         encodedRects(changed, image_data, rowstride, surfaceFormat(), width, height))
         tiles.push_back({r.left, r.top, static_cast<UINT16>(r.right - r.left),
                          static_cast<UINT16>(r.bottom - r.top)});
     if (tiles.empty())

@@ -3,6 +3,8 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <cstdlib>
+
 namespace e2e {
 
 namespace {
@@ -41,6 +43,36 @@ std::optional<uint64_t> areaChecksum(const std::string& display, int x, int y, i
             sum = (sum ^ XGetPixel(img, col, row)) * 1099511628211ull;
     XDestroyImage(img);
     return sum;
+}
+
+std::optional<size_t> pixelsApart(const std::string& a, const std::string& b, int x, int y, int w,
+                                  int h, int tolerance) {
+    Connection ca(a);
+    Connection cb(b);
+    if (!ca.d || !cb.d)
+        return std::nullopt;
+    XImage* ia = XGetImage(ca.d, DefaultRootWindow(ca.d), x, y, w, h, AllPlanes, ZPixmap);
+    XImage* ib = XGetImage(cb.d, DefaultRootWindow(cb.d), x, y, w, h, AllPlanes, ZPixmap);
+    std::optional<size_t> apart;
+    if (ia && ib) {
+        apart = 0;
+        for (int row = 0; row < h; ++row)
+            for (int col = 0; col < w; ++col) {
+                const unsigned long pa = XGetPixel(ia, col, row);
+                const unsigned long pb = XGetPixel(ib, col, row);
+                for (int shift = 0; shift < 24; shift += 8)
+                    if (std::abs(int((pa >> shift) & 0xFF) - int((pb >> shift) & 0xFF)) >
+                        tolerance) {
+                        ++*apart;
+                        break;
+                    }
+            }
+    }
+    if (ia)
+        XDestroyImage(ia);
+    if (ib)
+        XDestroyImage(ib);
+    return apart;
 }
 
 } // namespace e2e

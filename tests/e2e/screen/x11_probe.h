@@ -10,5 +10,9 @@ namespace e2e {
 std::optional<uint32_t> pixelAt(const std::string& display, int x, int y);
 // A checksum of a rectangle of the root window.
 std::optional<uint64_t> areaChecksum(const std::string& display, int x, int y, int w, int h);
+// How many pixels of a rectangle differ between two displays by more than
+// `tolerance` in some colour channel.
+std::optional<size_t> pixelsApart(const std::string& a, const std::string& b, int x, int y, int w,
+                                  int h, int tolerance);
 
 } // namespace e2e

@@ -20,6 +20,7 @@
 #include <freerdp/server/rdpgfx.h>
 #include <freerdp/settings.h>
 
+#include "callback_slot.h"
 #include "solid_tiles.h"
 
 #define TAG SERVER_TAG("shadow.ext.region")
@@ -266,13 +267,6 @@ UINT createSurface(RdpgfxServerContext* context, const RDPGFX_CREATE_SURFACE_PDU
     return next(context, pdu);
 }
 
-template <typename Fn> void wrap(Fn& slot, std::atomic<Fn>& next, Fn ours) {
-    if (!slot || slot == ours)
-        return;
-    next.store(slot);
-    slot = ours;
-}
-
 // Runs on the client's thread inside its post-connect, before the graphics
 // channel opens.
 BOOL clientConnect(rdpShadowSubsystem* subsystem, rdpShadowClient* client) {
@@ -280,8 +274,8 @@ BOOL clientConnect(rdpShadowSubsystem* subsystem, rdpShadowClient* client) {
     const BOOL accepted = library ? library(subsystem, client) : TRUE;
     if (!accepted || !client || !client->rdpgfx)
         return accepted;
-    wrap(client->rdpgfx->CreateSurface, gNextCreateSurface, createSurface);
-    wrap(client->rdpgfx->SurfaceFrameCommand, gNextFrame, surfaceFrameCommand);
+    shadow_ext_wrap_slot(client->rdpgfx->CreateSurface, gNextCreateSurface, createSurface);
+    shadow_ext_wrap_slot(client->rdpgfx->SurfaceFrameCommand, gNextFrame, surfaceFrameCommand);
     tState.hooked = client->rdpgfx->CreateSurface == createSurface &&
                     client->rdpgfx->SurfaceFrameCommand == surfaceFrameCommand;
     return accepted;

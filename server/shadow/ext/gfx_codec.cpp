@@ -8,6 +8,8 @@
 #include <freerdp/server/rdpgfx.h>
 #include <freerdp/settings.h>
 
+#include "callback_slot.h"
+
 #define TAG SERVER_TAG("shadow.ext.gfx")
 
 namespace {
@@ -123,13 +125,6 @@ UINT surfaceFrameCommand(RdpgfxServerContext* context, const RDPGFX_SURFACE_COMM
     return library(context, cmd, startFrame, endFrame);
 }
 
-template <typename Fn> void wrap(Fn& slot, std::atomic<Fn>& library, Fn ours) {
-    if (!slot || slot == ours)
-        return;
-    library.store(slot);
-    slot = ours;
-}
-
 // Runs on the client's thread inside its post-connect, after the library
 // made the client's graphics context and before the channel opens.
 BOOL clientConnect(rdpShadowSubsystem* subsystem, rdpShadowClient* client) {
@@ -138,10 +133,10 @@ BOOL clientConnect(rdpShadowSubsystem* subsystem, rdpShadowClient* client) {
     if (!accepted || !client || !client->rdpgfx)
         return accepted;
     RdpgfxServerContext* gfx = client->rdpgfx;
-    wrap(gfx->Open, gLibraryOpen, gfxOpen);
-    wrap(gfx->CapsAdvertise, gLibraryAdvertise, capsAdvertise);
-    wrap(gfx->CapsConfirm, gLibraryConfirm, capsConfirm);
-    wrap(gfx->SurfaceFrameCommand, gLibraryFrame, surfaceFrameCommand);
+    shadow_ext_wrap_slot(gfx->Open, gLibraryOpen, gfxOpen);
+    shadow_ext_wrap_slot(gfx->CapsAdvertise, gLibraryAdvertise, capsAdvertise);
+    shadow_ext_wrap_slot(gfx->CapsConfirm, gLibraryConfirm, capsConfirm);
+    shadow_ext_wrap_slot(gfx->SurfaceFrameCommand, gLibraryFrame, surfaceFrameCommand);
     return accepted;
 }
 

@@ -85,7 +85,7 @@ TEST_F(HelperPermsTest, CheckRunsTheProbeProtocolAndLogsTheAnswer) {
                              "echo 'screen=1 input=0'\n");
     auto perms = withServer(server);
     EXPECT_EQ(await([&](auto done) { perms->check(done); }), (PermStatus{true, false}));
-    EXPECT_EQ(readFile(dir.file("seen")), "check ERROR /port:23895\n");
+    EXPECT_EQ(readFile(dir.file("seen")), "check ERROR /port:33895\n");
     EXPECT_EQ(perms->last(), (PermStatus{true, false}));
     EXPECT_FALSE(perms->lastProbeFailed());
     EXPECT_FALSE(perms->grantedBefore());

@@ -25,7 +25,7 @@ struct ProbeResult {
 
 ProbeResult runProbe(std::map<std::string, std::string> env, const TempDir& dir) {
     Process probe;
-    probe.start({kServer, "/port:23895"}, env, dir.file("probe.out"), dir.file("probe.err"));
+    probe.start({kServer, "/port:33895"}, env, dir.file("probe.out"), dir.file("probe.err"));
     ProbeResult r;
     r.status = probe.waitExit(15000ms);
     r.out = readFile(dir.file("probe.out"));

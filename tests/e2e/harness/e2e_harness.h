@@ -85,7 +85,8 @@ std::map<std::string, std::string> isolatedServerEnv(const TempDir& dir,
 bool waitUntil(const std::function<bool()>& condition, Duration limit, Duration step = 50ms);
 // Test servers listen below 32768, outside Linux's ephemeral range: a probe
 // or client socket given the same local port would otherwise take the port
-// from the server (or connect to itself) and the server's bind fails.
+// from the server (or connect to itself) and the server's bind fails. (The
+// permission probe's 33895 is the application's own and opens no socket.)
 bool portOpen(int port);
 std::string readFile(const std::string& path);
 bool fileContains(const std::string& path, const std::string& text);

@@ -122,10 +122,11 @@ template <typename Fn> Fn nextDefinition(const char* name) {
 }
 
 // The surface's first frame goes whole; every other one may be cut down
-// when the library's region for it was seen and our frame command sends it.
+// when the library's region for it was seen and our frame command sends it
+// (with the fills, and for planar the rectangles).
 bool takeRegion(std::vector<RECTANGLE_16>* rects) {
     ThreadState& state = tState;
-    const bool usable = state.armed && !state.surfaceFresh;
+    const bool usable = state.armed && state.hooked && !state.surfaceFresh;
     state.armed = false;
     state.surfaceFresh = false;
     if (usable)
@@ -414,7 +415,7 @@ extern "C" BYTE* freerdp_bitmap_compress_planar(BITMAP_PLANAR_CONTEXT* context, 
                                !dstData && calledByShadowLibrary(__builtin_return_address(0));
     state.planarNext = false;
     std::vector<RECTANGLE_16> rects;
-    if (!graphicsFrame || !state.hooked || !takeRegion(&rects))
+    if (!graphicsFrame || !takeRegion(&rects))
         return library(context, data, format, width, height, scanline, dstData, pDstSize);
     const std::vector<RECTANGLE_16> clipped =
         shadow_ext_clip_rects(rects.data(), rects.size(), width, height, SIZE_MAX);

@@ -76,7 +76,8 @@ bool installExtensions(rdpShadowServer* server) {
         {shadow_ext_h264_configure, "Failed to configure the H.264 encoder."},
         // H.264 AVC420 for the clients that can take it when AVC444 is off.
         {shadow_ext_install_gfx_codec, "Failed to install the graphics codec choice."},
-        // Planar and progressive frames of only what changed.
+        // Planar, progressive and RemoteFX frames of only what changed, flat
+        // tiles as fills.
         {shadow_ext_install_changed_region, "Failed to install the changed-region encoding."},
     };
     for (const auto& step : steps) {

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <tuple>
+#include <utility>
 
 #include <dlfcn.h>
 #include <link.h>
@@ -33,9 +34,8 @@ constexpr int kKnownMinor = 10;
 // More rectangles than this in one planar frame go as their bounding box.
 constexpr size_t kMaxPlanarRects = 256;
 
-std::atomic<bool> gEnabled{false};
-// RemoteFX is handed pixels without their format: the surface's, which
-// exists by the time clients are sent frames.
+// Set once the encoding is on. RemoteFX is handed pixels without their
+// format: the surface's, which exists by the time clients are sent frames.
 std::atomic<rdpShadowServer*> gServer{nullptr};
 std::atomic<pfnShadowClientConnect> gLibraryConnect{nullptr};
 std::atomic<psRdpgfxCreateSurface> gNextCreateSurface{nullptr};
@@ -50,8 +50,8 @@ struct PlanarFree {
 // The library's whole-desktop planar image, kept for our per-rectangle
 // commands; the surface lock the library holds keeps its pixels still.
 struct DeferredPlanar {
-    bool active = false;
-    const BYTE* data = nullptr;
+    const BYTE* data = nullptr; // none set aside
+    bool active() const { return data != nullptr; }
     UINT32 format = 0;
     UINT32 stride = 0;
     std::vector<RECTANGLE_16> rects;
@@ -100,9 +100,11 @@ int findShadowLibrary(dl_phdr_info* info, size_t, void* data) {
     return 1;
 }
 
-// Only the shadow library's own calls are steered; everyone else's,
-// ours included, go straight through.
+// Only the shadow library's own calls are steered, once the encoding is on;
+// everyone else's, ours included, go straight through.
 bool calledByShadowLibrary(const void* returnAddress) {
+    if (!gServer.load(std::memory_order_relaxed))
+        return false;
     static const TextRange range = [] {
         TextRange found;
         dl_iterate_phdr(findShadowLibrary, &found);
@@ -155,8 +157,7 @@ std::vector<RECTANGLE_16> takeSolids(const std::vector<RECTANGLE_16>& rects, con
 // When all are fills the codec still gets one pixel, so that the library
 // sends the frame the fills travel in.
 std::vector<RECTANGLE_16> encodedRects(const std::vector<RECTANGLE_16>& rects, const BYTE* data,
-                                       UINT32 stride, UINT32 format, UINT32 width,
-                                       UINT32 height) {
+                                       UINT32 stride, UINT32 format, UINT32 width, UINT32 height) {
     const std::vector<RECTANGLE_16> clipped =
         shadow_ext_clip_rects(rects.data(), rects.size(), width, height, SIZE_MAX);
     if (clipped.empty())
@@ -189,8 +190,8 @@ BITMAP_PLANAR_CONTEXT* threadPlanar(rdpShadowClient* client) {
     ThreadState& state = tState;
     if (!state.planar) {
         DWORD flags = PLANAR_FORMAT_HEADER_RLE;
-        if (client && freerdp_settings_get_bool(client->context.settings,
-                                                FreeRDP_DrawAllowSkipAlpha))
+        if (client &&
+            freerdp_settings_get_bool(client->context.settings, FreeRDP_DrawAllowSkipAlpha))
             flags |= PLANAR_FORMAT_HEADER_NA;
         state.planar.reset(freerdp_bitmap_planar_context_new(flags, 64, 64));
     }
@@ -198,9 +199,8 @@ BITMAP_PLANAR_CONTEXT* threadPlanar(rdpShadowClient* client) {
 }
 
 UINT sendPlanarRects(RdpgfxServerContext* context, const RDPGFX_SURFACE_COMMAND* cmd,
-                     const RDPGFX_START_FRAME_PDU* startFrame,
-                     const RDPGFX_END_FRAME_PDU* endFrame, const DeferredPlanar& image,
-                     psRdpgfxSurfaceFrameCommand next) {
+                     const RDPGFX_START_FRAME_PDU* startFrame, const RDPGFX_END_FRAME_PDU* endFrame,
+                     const DeferredPlanar& image, psRdpgfxSurfaceFrameCommand next) {
     BITMAP_PLANAR_CONTEXT* planar = threadPlanar(static_cast<rdpShadowClient*>(context->custom));
     if (!planar)
         return CHANNEL_RC_NO_MEMORY;
@@ -212,7 +212,8 @@ UINT sendPlanarRects(RdpgfxServerContext* context, const RDPGFX_SURFACE_COMMAND*
         if (!freerdp_bitmap_planar_context_reset(planar, w, h))
             return CHANNEL_RC_NO_MEMORY;
         freerdp_planar_topdown_image(planar, TRUE);
-        const BYTE* src = image.data + size_t{r.top} * image.stride + size_t{r.left} * bytesPerPixel;
+        const BYTE* src =
+            image.data + size_t{r.top} * image.stride + size_t{r.left} * bytesPerPixel;
         RDPGFX_SURFACE_COMMAND part = *cmd;
         part.left = r.left;
         part.top = r.top;
@@ -238,22 +239,20 @@ UINT surfaceFrameCommand(RdpgfxServerContext* context, const RDPGFX_SURFACE_COMM
     const psRdpgfxSurfaceFrameCommand next = gNextFrame.load();
     if (!next)
         return ERROR_INTERNAL_ERROR;
-    DeferredPlanar image = std::move(tState.deferred);
-    tState.deferred = DeferredPlanar{};
-    SolidFills solids;
-    solids.swap(tState.solids);
-    if (!cmd || (cmd->codecId == RDPGFX_CODECID_PLANAR) != image.active)
+    const DeferredPlanar image = std::exchange(tState.deferred, {});
+    SolidFills solids = std::exchange(tState.solids, {});
+    if (!cmd || (cmd->codecId == RDPGFX_CODECID_PLANAR) != image.active())
         return next(context, cmd, startFrame, endFrame);
     if (solids.empty())
-        return image.active ? sendPlanarRects(context, cmd, startFrame, endFrame, image, next)
-                            : next(context, cmd, startFrame, endFrame);
+        return image.active() ? sendPlanarRects(context, cmd, startFrame, endFrame, image, next)
+                              : next(context, cmd, startFrame, endFrame);
     // The fills open the frame; the encoded rectangles, if any, close it.
     UINT status = startFrame ? context->StartFrame(context, startFrame) : CHANNEL_RC_OK;
     if (status == CHANNEL_RC_OK)
         status = sendSolids(context, cmd->surfaceId, solids);
     if (status != CHANNEL_RC_OK)
         return status;
-    if (!image.active)
+    if (!image.active())
         return next(context, cmd, nullptr, endFrame);
     if (image.rects.empty())
         return endFrame ? context->EndFrame(context, endFrame) : CHANNEL_RC_OK;
@@ -285,7 +284,7 @@ BOOL clientConnect(rdpShadowSubsystem* subsystem, rdpShadowClient* client) {
 } // namespace
 
 std::vector<RECTANGLE_16> shadow_ext_clip_rects(const RECTANGLE_16* rects, size_t count,
-                                                  UINT32 width, UINT32 height, size_t maxRects) {
+                                                UINT32 width, UINT32 height, size_t maxRects) {
     std::vector<RECTANGLE_16> out;
     const UINT16 right = static_cast<UINT16>(std::min<UINT32>(width, UINT16_MAX));
     const UINT16 bottom = static_cast<UINT16>(std::min<UINT32>(height, UINT16_MAX));
@@ -325,7 +324,6 @@ extern "C" BOOL shadow_ext_install_changed_region(rdpShadowServer* server) {
         gLibraryConnect.store(subsystem->ClientConnect);
         subsystem->ClientConnect = clientConnect;
     }
-    gEnabled.store(true);
     WLog_INFO(TAG, "planar, progressive and RemoteFX frames carry only the changed region");
     return TRUE;
 }
@@ -335,8 +333,7 @@ extern "C" BOOL shadow_ext_install_changed_region(rdpShadowServer* server) {
 extern "C" const RECTANGLE_16* region16_extents(const REGION16* region) {
     using Fn = const RECTANGLE_16* (*)(const REGION16*);
     static const Fn library = nextDefinition<Fn>("region16_extents");
-    if (gEnabled.load(std::memory_order_relaxed) && region &&
-        calledByShadowLibrary(__builtin_return_address(0))) {
+    if (region && calledByShadowLibrary(__builtin_return_address(0))) {
         UINT32 count = 0;
         const RECTANGLE_16* rects = region16_rects(region, &count);
         tState.rects.assign(rects, rects + (rects ? count : 0));
@@ -354,12 +351,12 @@ extern "C" int progressive_compress(PROGRESSIVE_CONTEXT* progressive, const BYTE
                        const REGION16*, BYTE**, UINT32*);
     static const Fn library = nextDefinition<Fn>("progressive_compress");
     std::vector<RECTANGLE_16> rects;
-    if (!gEnabled.load(std::memory_order_relaxed) || !invalidRegion ||
-        !calledByShadowLibrary(__builtin_return_address(0)) || !takeRegion(&rects))
+    if (!invalidRegion || !calledByShadowLibrary(__builtin_return_address(0)) ||
+        !takeRegion(&rects))
         return library(progressive, pSrcData, SrcSize, SrcFormat, Width, Height, ScanLine,
                        invalidRegion, ppDstData, pDstSize);
-    const std::vector<RECTANGLE_16> encoded = encodedRects(rects, pSrcData, ScanLine, SrcFormat,
-                                                           Width, Height);
+    const std::vector<RECTANGLE_16> encoded =
+        encodedRects(rects, pSrcData, ScanLine, SrcFormat, Width, Height);
     if (encoded.empty())
         return library(progressive, pSrcData, SrcSize, SrcFormat, Width, Height, ScanLine,
                        invalidRegion, ppDstData, pDstSize);
@@ -381,8 +378,7 @@ extern "C" BOOL rfx_compose_message(RFX_CONTEXT* context, wStream* s, const RFX_
                         UINT32, UINT32);
     static const Fn library = nextDefinition<Fn>("rfx_compose_message");
     std::vector<RECTANGLE_16> changed;
-    if (!gEnabled.load(std::memory_order_relaxed) ||
-        !calledByShadowLibrary(__builtin_return_address(0)) || !takeRegion(&changed))
+    if (!calledByShadowLibrary(__builtin_return_address(0)) || !takeRegion(&changed))
         return library(context, s, rects, num_rects, image_data, width, height, rowstride);
     std::vector<RFX_RECT> tiles;
     for (const RECTANGLE_16& r :
@@ -398,8 +394,7 @@ extern "C" BOOL rfx_compose_message(RFX_CONTEXT* context, wStream* s, const RFX_
 extern "C" void freerdp_planar_topdown_image(BITMAP_PLANAR_CONTEXT* planar, BOOL topdown) {
     using Fn = void (*)(BITMAP_PLANAR_CONTEXT*, BOOL);
     static const Fn library = nextDefinition<Fn>("freerdp_planar_topdown_image");
-    if (gEnabled.load(std::memory_order_relaxed) &&
-        calledByShadowLibrary(__builtin_return_address(0)))
+    if (calledByShadowLibrary(__builtin_return_address(0)))
         tState.planarNext = true;
     library(planar, topdown);
 }
@@ -407,12 +402,12 @@ extern "C" void freerdp_planar_topdown_image(BITMAP_PLANAR_CONTEXT* planar, BOOL
 extern "C" BYTE* freerdp_bitmap_compress_planar(BITMAP_PLANAR_CONTEXT* context, const BYTE* data,
                                                 UINT32 format, UINT32 width, UINT32 height,
                                                 UINT32 scanline, BYTE* dstData, UINT32* pDstSize) {
-    using Fn = BYTE* (*)(BITMAP_PLANAR_CONTEXT*, const BYTE*, UINT32, UINT32, UINT32, UINT32,
-                         BYTE*, UINT32*);
+    using Fn = BYTE* (*)(BITMAP_PLANAR_CONTEXT*, const BYTE*, UINT32, UINT32, UINT32, UINT32, BYTE*,
+                         UINT32*);
     static const Fn library = nextDefinition<Fn>("freerdp_bitmap_compress_planar");
     ThreadState& state = tState;
-    const bool graphicsFrame = gEnabled.load(std::memory_order_relaxed) && state.planarNext &&
-                               !dstData && calledByShadowLibrary(__builtin_return_address(0));
+    const bool graphicsFrame =
+        state.planarNext && !dstData && calledByShadowLibrary(__builtin_return_address(0));
     state.planarNext = false;
     std::vector<RECTANGLE_16> rects;
     if (!graphicsFrame || !takeRegion(&rects))
@@ -426,7 +421,6 @@ extern "C" BYTE* freerdp_bitmap_compress_planar(BITMAP_PLANAR_CONTEXT* context, 
     image.rects = shadow_ext_clip_rects(rest.data(), rest.size(), width, height, kMaxPlanarRects);
     // The library sends what we return as one command: nothing, which our
     // frame command replaces with the changed rectangles.
-    image.active = true;
     image.data = data;
     image.format = format;
     image.stride = scanline;

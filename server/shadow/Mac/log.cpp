@@ -19,7 +19,7 @@ extern "C" BOOL mac_log_active(DWORD level) {
     return log && WLog_IsLevelActive(log, level);
 }
 
-extern "C" void WLog_Print_dbg_tag(DWORD level, size_t line, const char* function,
+extern "C" void mac_log_print(DWORD level, size_t line, const char* function,
                                    const char* format, ...) {
     wLog* log = logger();
     if (!log || !WLog_IsLevelActive(log, level))

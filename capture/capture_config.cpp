@@ -5,7 +5,7 @@
 #include <cctype>
 #include <cstdlib>
 
-#include "env.h"
+#include "base/env.h"
 
 namespace corvane::capture {
 

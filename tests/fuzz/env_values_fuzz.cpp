@@ -5,7 +5,7 @@
 #include <limits>
 #include <string>
 
-#include "server/shadow/Mac/env.h"
+#include "base/env.h"
 #include "server/shadow/Mac/logic/mac_logic.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <freerdp/server/shadow.h>
 #include <winpr/synch.h>
 
-#include "../ext/shadow_ext.h"
+#include "server/shadow/ext/shadow_ext.h"
 #include "logic/mac_logic.h"
 
 extern "C" {

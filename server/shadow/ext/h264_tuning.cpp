@@ -13,7 +13,7 @@ extern "C" {
 
 #include <freerdp/log.h>
 
-#include "server/shadow/Mac/env.h"
+#include "base/env.h"
 
 #define TAG SERVER_TAG("shadow.ext.h264")
 

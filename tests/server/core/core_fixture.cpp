@@ -8,11 +8,11 @@
 #include <freerdp/codec/color.h>
 #include <freerdp/settings.h>
 
-#include "server/shadow/Mac/clock.h"
-#include "server/shadow/Mac/frames.h"
-#include "server/shadow/Mac/host.h"
-#include "server/shadow/Mac/terminate.h"
-#include "server/shadow/Mac/thread.h"
+#include "base/clock.h"
+#include "server/shadow/Mac/loop/frames.h"
+#include "server/shadow/Mac/core/host.h"
+#include "server/shadow/Mac/core/terminate.h"
+#include "server/shadow/Mac/loop/thread.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "input_fixture.h"
-#include "server/shadow/Mac/cursor_forward.h"
+#include "server/shadow/Mac/input/cursor_forward.h"
 
 using corvane::platform::CursorImage;
 using corvane::platform::CursorRepresentation;

@@ -2,9 +2,10 @@
 #include <cstdlib>
 
 #include "input_fixture.h"
-#include "server/shadow/Mac/input.h"
-#include "server/shadow/Mac/input_held.h"
-#include "server/shadow/Mac/terminate.h"
+#include "server/shadow/Mac/input/input.h"
+#include "server/shadow/Mac/input/input_held.h"
+#include "server/shadow/Mac/core/lifecycle.h"
+#include "server/shadow/Mac/core/terminate.h"
 
 using corvane::platform::kFlagCommand;
 using corvane::platform::kFlagControl;

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "server/core/sim_fixture.h"
-#include "server/shadow/Mac/clock.h"
+#include "base/clock.h"
 #include "server/shadow/Mac/mac_shadow.h"
 
 namespace input_test {

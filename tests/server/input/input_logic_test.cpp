@@ -2,7 +2,7 @@
 // through the callbacks, in input_callbacks_test.cpp.)
 #include <gtest/gtest.h>
 
-#include "server/shadow/Mac/input_logic.h"
+#include "server/shadow/Mac/input/input_logic.h"
 
 using namespace mac_input;
 

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/events.h"
-#include "server/shadow/Mac/keymap.h"
+#include "server/shadow/Mac/input/keymap.h"
 
 using namespace mac_keymap;
 

@@ -8,7 +8,7 @@
 
 #include <freerdp/settings.h>
 
-#include "server/shadow/Mac/lifecycle.h"
+#include "server/shadow/Mac/core/lifecycle.h"
 #include "server/shadow/ext/peer_guard.h"
 
 namespace login_test {

@@ -17,8 +17,8 @@
 
 #include "platform/sim/sim_platform.h"
 #include "server/log_capture.h"
-#include "server/shadow/Mac/clock.h"
-#include "server/shadow/Mac/logins.h"
+#include "base/clock.h"
+#include "server/shadow/Mac/logins/logins.h"
 #include "server/shadow/ext/peer_hooks.h"
 
 namespace login_test {

@@ -7,7 +7,7 @@
 #include <winpr/crypto.h>
 
 #include "login_fixture.h"
-#include "server/shadow/Mac/lifecycle.h"
+#include "server/shadow/Mac/core/lifecycle.h"
 
 using namespace login_test;
 

@@ -1,0 +1,83 @@
+// The library's face towards the shadow server: its name, its entry-point
+// table, the callback slots of the record, the free function of the messages
+// we post to clients, and the table of the server's calls the core makes.
+#include <atomic>
+#include <cstdlib>
+
+#include <freerdp/server/server-common.h>
+
+#include "host.h"
+#include "input/input.h"
+#include "input/input_held.h"
+#include "lifecycle.h"
+#include "layout/layout_request.h"
+#include "logins/logins.h"
+#include "mac_shadow.h"
+#include "server/shadow/ext/shadow_ext.h"
+#include "sharing/clipboard.h"
+
+extern "C" const char* ShadowSubsystemName(void) {
+    return "Mac";
+}
+
+extern "C" int ShadowSubsystemEntry(RDP_SHADOW_ENTRY_POINTS* pEntryPoints) {
+    const char* names[] = {"mac shadow subsystem"};
+    freerdp_server_warn_unmaintained(1, const_cast<char**>(names));
+    if (!pEntryPoints)
+        return -1;
+    pEntryPoints->New = mac_shadow_subsystem_new;
+    pEntryPoints->Free = mac_shadow_subsystem_free;
+    pEntryPoints->Init = mac_shadow_subsystem_init;
+    pEntryPoints->Uninit = mac_shadow_subsystem_uninit;
+    pEntryPoints->Start = mac_shadow_subsystem_start;
+    pEntryPoints->Stop = mac_shadow_subsystem_stop;
+    pEntryPoints->EnumMonitors = mac_shadow_enum_monitors;
+    return 1;
+}
+
+extern "C" void mac_shadow_message_free(UINT32 id, SHADOW_MSG_OUT* message) {
+    if (!message)
+        return;
+    if (id == SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE_ID) {
+        auto* pointer = reinterpret_cast<SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE*>(message);
+        std::free(pointer->xorMaskData);
+        std::free(pointer->andMaskData);
+    } else if (id == SHADOW_MSG_OUT_AUDIO_OUT_SAMPLES_ID) {
+        auto* samples = reinterpret_cast<SHADOW_MSG_OUT_AUDIO_OUT_SAMPLES*>(message);
+        std::free(samples->buf);
+    }
+    std::free(message);
+}
+
+namespace {
+// Every end of a connection: what it holds pressed goes up, then the login
+// bookkeeping of a failed NLA attempt.
+void peerEnd(rdpShadowSubsystem* subsystem, rdpShadowClient* client) {
+    mac_shadow_input_client_ended(subsystem, client);
+    mac_shadow_peer_end(subsystem, client);
+}
+} // namespace
+
+void mac_shadow_fill_callbacks(macShadowSubsystem* record) {
+    mac_shadow_input_fill_callbacks(record);
+    record->common.base.Authenticate = mac_shadow_authenticate;
+    record->common.PeerInit = mac_shadow_peer_init;
+    record->common.PeerEnd = peerEnd;
+    mac_shadow_clipboard_fill_callbacks(record);
+    record->common.base.ClientConnect = mac_shadow_client_connect;
+    record->common.DisplayLayout = mac_shadow_display_layout;
+}
+
+namespace {
+const MacShadowHost kLibraryHost = {shadow_subsystem_frame_update, shadow_encoder_preferred_fps,
+                                    shadow_encoder_inflight_frames, shadow_ext_screen_resize};
+std::atomic<const MacShadowHost*> gHost{&kLibraryHost};
+} // namespace
+
+const MacShadowHost& mac_shadow_host(void) {
+    return *gHost.load();
+}
+
+void mac_shadow_set_host_for_tests(const MacShadowHost* host) {
+    gHost.store(host ? host : &kLibraryHost);
+}

@@ -1,0 +1,118 @@
+// Password logins: lockout check, the account check, one-second waits on
+// refusal and the lockout that grows with wrong passwords in a row.
+#include <cstring>
+
+#include <freerdp/error.h>
+#include <freerdp/settings.h>
+
+#include "capture/mac_capture.h"
+#include "base/log.h"
+#include "logins.h"
+
+namespace {
+
+constexpr const char* kFn = "mac_shadow_authenticate";
+constexpr size_t kLogText = 256; // client texts are cut to this in log lines
+
+size_t lengthOf(const char* text) {
+    return text ? std::strlen(text) : 0;
+}
+
+void logAttempt(rdpShadowClient* client, const char* address, const char* user, const char* domain,
+                const char* password) {
+    if (!mac_log_active(WLOG_INFO))
+        return;
+    const rdpSettings* settings = client->context.settings;
+    auto setting = [settings](FreeRDP_Settings_Keys_UInt32 key) -> unsigned {
+        return settings ? freerdp_settings_get_uint32(settings, key) : 0;
+    };
+    char shownUser[kLogText], shownDomain[kLogText];
+    mac_login::printable(user, shownUser, sizeof shownUser);
+    mac_login::printable(domain, shownDomain, sizeof shownDomain);
+    MAC_LOG_FN(WLOG_INFO, kFn,
+               "login attempt from %s: user '%s' (%zu chars), domain '%s', password %zu chars, "
+               "client os %u.%u build %u, requested protocols 0x%x",
+               address, shownUser, lengthOf(user), shownDomain, lengthOf(password),
+               setting(FreeRDP_OsMajorType), setting(FreeRDP_OsMinorType),
+               setting(FreeRDP_ClientBuild), setting(FreeRDP_RequestedProtocols));
+}
+
+int refuseLocked(rdpShadowClient* client, const char* address, uint64_t remainingMs) {
+    MAC_LOG_FN(WLOG_WARN, kFn,
+               "login from %s refused: locked out for another %llu s after wrong passwords",
+               address, static_cast<unsigned long long>(mac_logic_seconds_up(remainingMs)));
+    mac_login::refusalWait();
+    mac_login::setErrorInfo(client, ERRINFO_SERVER_INSUFFICIENT_PRIVILEGES);
+    return -1;
+}
+
+int refuseNoPassword(rdpShadowClient* client, const char* address, const char* account) {
+    mac_login::refusalWait();
+    MAC_LOG_FN(WLOG_WARN, kFn,
+               "login from %s as '%s': refused, the client sent no password. (Windows App on "
+               "Windows: it sends the signed-in Windows account without one; edit the PC > "
+               "Saved credential > Add, with the Mac account name and password)",
+               address, account);
+    mac_login::setErrorInfo(client, ERRINFO_SERVER_FRESH_CREDENTIALS_REQUIRED);
+    return -1;
+}
+
+int refuseWrong(macShadowSubsystem* record, rdpShadowClient* client, const char* address,
+                const char* account, int result) {
+    mac_login::refusalWait();
+    int32_t failures = 0;
+    const uint64_t lockout = mac_login::countFailure(record, address, &failures);
+    if (result < 0)
+        MAC_LOG_FN(WLOG_ERROR, kFn, "login from %s as '%s': could not ask the directory service",
+                   address, account);
+    else if (lockout > 0)
+        MAC_LOG_FN(WLOG_WARN, kFn,
+                   "login from %s as '%s': wrong password (%d in a row): locked out for %llu s",
+                   address, account, failures, static_cast<unsigned long long>(lockout / 1000));
+    else
+        MAC_LOG_FN(WLOG_WARN, kFn, "login from %s as '%s': wrong password (%d)", address, account,
+                   failures);
+    mac_login::setErrorInfo(client, ERRINFO_SERVER_INSUFFICIENT_PRIVILEGES);
+    return -1;
+}
+
+} // namespace
+
+namespace mac_login {
+
+int authenticate(macShadowSubsystem* record, rdpShadowClient* client, const char* address,
+                 const char* user, const char* domain, const char* password) {
+    char account[MAC_ACCOUNT_SIZE];
+    const bool usable = mac_logic_auth_account(user, account, sizeof account) == 1;
+    if (!usable)
+        account[0] = '\0';
+    char shownAccount[kLogText];
+    printable(account, shownAccount, sizeof shownAccount);
+
+    const uint64_t remaining = lockRemaining(record, address, nullptr);
+    if (remaining > 0)
+        return refuseLocked(client, address, remaining);
+
+    logAttempt(client, address, user, domain, password);
+    if (!password || !password[0])
+        return refuseNoPassword(client, address, shownAccount);
+
+    const int result = usable ? mac_auth_verify(account, password) : 0;
+    if (result != 1)
+        return refuseWrong(record, client, address, shownAccount, result);
+    clearFailures(record, address);
+    MAC_LOG_FN(WLOG_INFO, kFn, "login from %s as '%s': ok", address, shownAccount);
+    return 1;
+}
+
+} // namespace mac_login
+
+extern "C" int mac_shadow_authenticate(rdpShadowSubsystem* subsystem, rdpShadowClient* client,
+                                       const char* user, const char* domain, const char* password) {
+    if (!subsystem || !client)
+        return -1;
+    char address[64];
+    mac_login::clientAddress(client, address, sizeof address);
+    return mac_login::authenticate(reinterpret_cast<macShadowSubsystem*>(subsystem), client,
+                                   address, user, domain, password);
+}

@@ -1,0 +1,106 @@
+// What the login steps share: the client address, the refusal wait, the
+// error info of a refused login, and the lockout table under loginLock.
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include <freerdp/freerdp.h>
+
+#include "base/clock.h"
+#include "logins.h"
+
+namespace {
+
+void realWait(uint32_t ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void realSetErrorInfo(rdpShadowClient* client, UINT32 code) {
+    if (client && client->context.rdp)
+        freerdp_set_error_info(client->context.rdp, code);
+}
+
+std::atomic<void (*)(uint32_t)> gWait{realWait};
+std::atomic<void (*)(rdpShadowClient*, UINT32)> gSetErrorInfo{realSetErrorInfo};
+
+// Holds loginLock for one table access.
+class LoginLock {
+  public:
+    explicit LoginLock(macShadowSubsystem* record) : lock_(&record->loginLock) {
+        EnterCriticalSection(lock_);
+    }
+    ~LoginLock() { LeaveCriticalSection(lock_); }
+    LoginLock(const LoginLock&) = delete;
+    LoginLock& operator=(const LoginLock&) = delete;
+
+  private:
+    CRITICAL_SECTION* lock_;
+};
+
+} // namespace
+
+extern "C" void mac_login_set_wait_for_tests(void (*wait)(uint32_t ms)) {
+    gWait.store(wait ? wait : realWait);
+}
+
+extern "C" void mac_login_set_error_info_for_tests(void (*setErrorInfo)(rdpShadowClient*, UINT32)) {
+    gSetErrorInfo.store(setErrorInfo ? setErrorInfo : realSetErrorInfo);
+}
+
+namespace mac_login {
+
+void clientAddress(rdpShadowClient* client, char* out, size_t outSize) {
+    if (!out || !outSize)
+        return;
+    const freerdp_peer* peer = client ? client->context.peer : nullptr;
+    const char* name = peer && peer->hostname[0] ? peer->hostname : "?";
+    // The host name field is a fixed buffer: never read past it.
+    std::snprintf(out, outSize, "%.*s", static_cast<int>(sizeof(peer->hostname)), name);
+}
+
+void printable(const char* text, char* out, size_t outSize) {
+    if (!out || !outSize)
+        return;
+    size_t n = 0;
+    for (const char* c = text ? text : ""; *c && n + 1 < outSize; c++, n++) {
+        const auto byte = static_cast<unsigned char>(*c);
+        out[n] = byte < 0x20 || byte == 0x7f ? '?' : *c;
+    }
+    out[n] = '\0';
+}
+
+void refusalWait() {
+    gWait.load()(kRefusalWaitMs);
+}
+
+void setErrorInfo(rdpShadowClient* client, UINT32 code) {
+    gSetErrorInfo.load()(client, code);
+}
+
+uint64_t countFailure(macShadowSubsystem* record, const char* address, int32_t* failures) {
+    LoginLock lock(record);
+    const uint64_t lockout = mac_logic_auth_failed(&record->lockoutTable, address, mac_now_ms());
+    if (failures)
+        *failures = mac_logic_lockout_failures(&record->lockoutTable, address);
+    return lockout;
+}
+
+void clearFailures(macShadowSubsystem* record, const char* address) {
+    LoginLock lock(record);
+    mac_logic_lockout_clear(&record->lockoutTable, address);
+}
+
+uint64_t lockRemaining(macShadowSubsystem* record, const char* address, bool* hasFailures) {
+    LoginLock lock(record);
+    if (hasFailures)
+        *hasFailures = mac_logic_lockout_failures(&record->lockoutTable, address) > 0;
+    return mac_logic_lockout_remaining(&record->lockoutTable, address, mac_now_ms());
+}
+
+BOOL connectionAllowed(macShadowSubsystem* record, const char* address) {
+    LoginLock lock(record);
+    return mac_logic_conn_allow(&record->connTable, address, mac_now_ms()) ? TRUE : FALSE;
+}
+
+} // namespace mac_login

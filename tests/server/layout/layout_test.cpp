@@ -1,0 +1,470 @@
+// Layout requests and the apply step over the sim backend: the worked
+// examples and the edge cases of client layouts, virtual displays,
+// mirroring, sleep and the fall-backs.
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <freerdp/settings.h>
+
+#include "capture/mac_capture.h"
+#include "server/core/core_fixture.h"
+#include "server/shadow/Mac/input/input.h"
+#include "server/shadow/Mac/layout/layout_request.h"
+#include "server/shadow/Mac/layout/main_display_watch.h"
+#include "server/shadow/Mac/loop/thread.h"
+#include "server/shadow/Mac/layout/virtual_displays.h"
+
+namespace {
+
+struct Mon {
+    int32_t left, top;
+    uint32_t width, height, scale = 100, device = 100;
+};
+
+class LayoutTest : public CoreTest {
+  protected:
+    void SetUp() override {
+        CoreTest::SetUp();
+        for (const char* name : {"MAC_SHADOW_MIRROR", "MAC_SHADOW_VIRTUAL", "MAC_SHADOW_SIZE_ALIGN",
+                                 "MAC_SHADOW_MAX_PIXELS", "MAC_SHADOW_MAX_WIDTH"})
+            unsetenv(name);
+        // A Mac whose main display is 1512 x 982 points (3024 x 1964 pixels).
+        setMain(3024, 1964, 2.0);
+        record()->lastClientPlanValid = false;
+    }
+    void TearDown() override {
+        mac_vdisplay_destroy_all();
+        for (const char* name :
+             {"MAC_SHADOW_MIRROR", "MAC_SHADOW_VIRTUAL", "MAC_SHADOW_MAX_PIXELS"})
+            unsetenv(name);
+        CoreTest::TearDown();
+    }
+    void setMain(int32_t w, int32_t h, double scale) {
+        sim().simDisplays().setMain(w, h, scale);
+        record()->mainPointsWidth = static_cast<int32_t>(std::lround(w / scale));
+        record()->mainPointsHeight = static_cast<int32_t>(std::lround(h / scale));
+    }
+    corvane::platform::sim::SimDisplayConfig& displays() { return sim().simDisplayConfig(); }
+
+    BOOL layout(const std::vector<Mon>& mons) {
+        std::vector<DISPLAY_CONTROL_MONITOR_LAYOUT> l;
+        for (const auto& m : mons) {
+            DISPLAY_CONTROL_MONITOR_LAYOUT e = {};
+            e.Left = m.left;
+            e.Top = m.top;
+            e.Width = m.width;
+            e.Height = m.height;
+            e.DesktopScaleFactor = m.scale;
+            e.DeviceScaleFactor = m.device;
+            l.push_back(e);
+        }
+        return mac_shadow_display_layout(&record()->common.base, nullptr,
+                                         static_cast<UINT32>(l.size()), l.data());
+    }
+    // Lets the subsystem thread take and apply what waits.
+    void applyPending() {
+        advance(2500);
+        mac_shadow_plan_handover(record(), now());
+    }
+    void applyLayout(const std::vector<Mon>& mons) {
+        ASSERT_TRUE(layout(mons));
+        applyPending();
+    }
+    rdpShadowClient* connecting(uint32_t w, uint32_t h, uint32_t scale = 0) {
+        rdpShadowClient* c = addClient(false);
+        auto* s = c->context.settings;
+        freerdp_settings_set_uint32(s, FreeRDP_DesktopWidth, w);
+        freerdp_settings_set_uint32(s, FreeRDP_DesktopHeight, h);
+        freerdp_settings_set_uint32(s, FreeRDP_DesktopScaleFactor, scale);
+        c->server = server();
+        return c;
+    }
+    corvane::platform::DisplayBounds boundsOf(uint32_t id) {
+        corvane::platform::DisplayBounds b;
+        EXPECT_TRUE(displays().bounds(id, b));
+        return b;
+    }
+};
+
+TEST_F(LayoutTest, RequestsThatAreTheSameOrPinned) {
+    const std::vector<Mon> single = {{0, 0, 1600, 1000}};
+    for (int i = 1; i <= 4; ++i) {
+        ASSERT_TRUE(layout(single));
+        EXPECT_EQ(LogLines::count("hint: the client keeps asking for the same 1600x1000"),
+                  i >= 3 ? 1u : 0u)
+            << "request " << i;
+    }
+    EXPECT_EQ(LogLines::count("is the same as the last one: nothing to do"), 3u);
+    // A different size starts counting again; a hidpi flag alone makes a
+    // request differ.
+    ASSERT_TRUE(layout({{0, 0, 1920, 1200}}));
+    const int32_t serial = record()->resizeSerial;
+    ASSERT_TRUE(layout({{0, 0, 1920, 1200, 200}}));
+    EXPECT_GT(record()->resizeSerial, serial);
+    EXPECT_EQ(record()->pendingPlan.hidpi[0], 1u);
+    EXPECT_EQ(LogLines::count("hint:"), 1u);
+    // Refusals: a monitor below 200, a desktop wider than 8192.
+    EXPECT_FALSE(layout({{0, 0, 1024, 199}}));
+    EXPECT_FALSE(layout({{0, 0, 5000, 1000}, {4000, 0, 5000, 1000}}));
+    EXPECT_EQ(LogLines::count("requested desktop is larger than 8192, ignored"), 1u);
+    // A viewer's layout does not reshape the desktop others watch.
+    rdpShadowClient* viewer = addClient(true);
+    viewer->server = server();
+    addClient(true);
+    const int32_t before = record()->resizeSerial;
+    const DISPLAY_CONTROL_MONITOR_LAYOUT one = {1, 0, 0, 1400, 1000, 0, 0, 0, 100, 100};
+    EXPECT_TRUE(mac_shadow_display_layout(&record()->common.base, viewer, 1, &one));
+    EXPECT_EQ(record()->resizeSerial, before);
+    EXPECT_EQ(LogLines::count("ignored: 1 other client(s) are connected"), 1u);
+}
+
+TEST_F(LayoutTest, ConnectStep) {
+    struct Case {
+        const char* name;
+        uint32_t w, h;
+        bool otherActive, publishing, alreadyApplied;
+        const char* line;
+        uint64_t waitedMs;
+        bool pending;
+    };
+    const Case cases[] = {
+        {"too small", 1024, 199, false, false, false, nullptr, 0, false},
+        {"second viewer", 1024, 768, true, false, false,
+         "client asked for 1024x768, but 1 other client(s) are connected", 0, false},
+        {"frame in flight", 1024, 768, false, true, false,
+         "a frame was being sent: switching size without waiting", 0, true},
+        {"waits at most 8 s", 1024, 768, false, false, false,
+         "desktop is 1280x800 before activating the client", 8000, true},
+        {"released when applied", 1024, 768, false, false, true,
+         "desktop is 1280x800 before activating the client", 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        removeClients();
+        LogLines::clear();
+        record()->lastClientPlanValid = false;
+        record()->resizePending = false;
+        record()->appliedSerial = c.alreadyApplied ? 1000000 : 0;
+        if (c.otherActive)
+            addClient(true);
+        record()->publishingCount = c.publishing ? 1 : 0;
+        rdpShadowClient* client = connecting(c.w, c.h);
+        const uint64_t before = now();
+        EXPECT_TRUE(mac_shadow_client_connect(&record()->common.base, client));
+        EXPECT_EQ(now() - before, c.waitedMs);
+        EXPECT_EQ(record()->resizePending, c.pending);
+        if (c.line) {
+            EXPECT_EQ(LogLines::count(c.line), 1u);
+        }
+        if (c.pending && !c.publishing) {
+            EXPECT_EQ(record()->resizeRequestTick, 0u);
+        }
+        EXPECT_EQ(record()->connectingCount.load(), 0);
+        record()->publishingCount = 0;
+    }
+    // A client that sent no scale connects at 100 %, logged as 0.
+    EXPECT_EQ(LogLines::count("client asked for 1024x768 at 0% at connect: using that size"), 1u);
+    // The same size again: nothing is pending and nothing waits.
+    removeClients();
+    record()->resizePending = false;
+    const uint64_t before = now();
+    mac_shadow_client_connect(&record()->common.base, connecting(1024, 768));
+    EXPECT_FALSE(record()->resizePending);
+    EXPECT_EQ(now(), before);
+}
+
+// A client that starts on several monitors announces them in its core data
+// and may send no layout until they change: the connect step asks for them.
+TEST_F(LayoutTest, ConnectWithTheClientsMonitors) {
+    struct Case {
+        const char* name;
+        std::vector<Mon> announced; // the first is the primary
+        bool attributes;
+        std::vector<std::vector<int32_t>> planned; // x, y, width, height, hidpi
+    };
+    const Case cases[] = {
+        {"one announced: the core size", {{0, 0, 1600, 1000}}, false, {{0, 0, 1024, 768, 0}}},
+        {"side by side, primary on the right",
+         {{0, 0, 1920, 1080}, {-1280, 100, 1280, 1024}},
+         false,
+         {{1280, 0, 1920, 1080, 0}, {0, 100, 1280, 1024, 0}}},
+        {"own scales",
+         {{0, 0, 1920, 1080, 200}, {1920, 0, 1920, 1080, 0}},
+         true,
+         {{0, 0, 1920, 1080, 1}, {1920, 0, 1920, 1080, 0}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        removeClients();
+        record()->lastClientPlanValid = false;
+        record()->appliedSerial = 1000000; // nothing waits
+        rdpShadowClient* client = connecting(1024, 768);
+        auto* s = client->context.settings;
+        ASSERT_TRUE(freerdp_settings_set_uint32(s, FreeRDP_MonitorCount,
+                                                static_cast<uint32_t>(c.announced.size())));
+        freerdp_settings_set_bool(s, FreeRDP_HasMonitorAttributes, c.attributes);
+        for (size_t i = 0; i < c.announced.size(); ++i) {
+            const Mon& m = c.announced[i];
+            rdpMonitor def = {};
+            def.x = m.left;
+            def.y = m.top;
+            def.width = static_cast<int32_t>(m.width);
+            def.height = static_cast<int32_t>(m.height);
+            def.is_primary = i == 0;
+            def.attributes.desktopScaleFactor = m.scale;
+            ASSERT_TRUE(freerdp_settings_set_pointer_array(s, FreeRDP_MonitorDefArray, i, &def));
+        }
+        EXPECT_TRUE(mac_shadow_client_connect(&record()->common.base, client));
+        const DesktopPlan& p = record()->pendingPlan;
+        ASSERT_EQ(p.count, c.planned.size());
+        for (uint32_t i = 0; i < p.count; ++i)
+            EXPECT_EQ((std::vector<int32_t>{p.x[i], p.y[i], static_cast<int32_t>(p.width[i]),
+                                            static_cast<int32_t>(p.height[i]),
+                                            static_cast<int32_t>(p.hidpi[i])}),
+                      c.planned[i])
+                << "monitor " << i;
+    }
+    EXPECT_EQ(LogLines::count("client layout #"), 5u);
+    EXPECT_EQ(LogLines::count(", primary"), 3u);
+}
+
+TEST_F(LayoutTest, RealScreenFitWithLetterboxing) {
+    setenv("MAC_SHADOW_VIRTUAL", "never", 1);
+    setenv("MAC_SHADOW_MAX_PIXELS", "3000000", 1);
+    applyLayout({{0, 0, 1920, 1200}});
+    EXPECT_EQ(record()->desktopWidth, 1920);
+    EXPECT_EQ(record()->desktopHeight, 1200);
+    const MacRect r = record()->captureRect;
+    EXPECT_EQ((std::vector<int32_t>{r.x, r.y, r.width, r.height}),
+              (std::vector<int32_t>{36, 0, 1848, 1200}));
+    EXPECT_EQ(record()->mappingCount, 1);
+    EXPECT_NEAR(record()->mappings[0].pointsPerPixel, 982.0 / 1200.0, 1e-9);
+    EXPECT_EQ(screenResizes(), 1);
+    EXPECT_EQ(surface()->width, 1920u);
+    EXPECT_EQ(record()->common.base.numMonitors, 1u);
+    EXPECT_EQ(record()->common.base.virtualScreen.right, 1919);
+    EXPECT_TRUE(displays().virtualDisplays().empty());
+    EXPECT_EQ(LogLines::count("changing the desktop to 1920x1200 (1 monitor, the real screen)"),
+              1u);
+    // The same size again is dropped without touching the capture, and the
+    // serial still advances.
+    const size_t streams = sim().simCapture().streams().size();
+    record()->lastClientPlanValid = false;
+    applyLayout({{0, 0, 1920, 1200}});
+    EXPECT_EQ(sim().simCapture().streams().size(), streams);
+    EXPECT_EQ(record()->appliedSerial, record()->resizeSerial);
+    EXPECT_EQ(screenResizes(), 1);
+}
+
+TEST_F(LayoutTest, TwoMonitorsMirroredExtendedAndHidpi) {
+    struct Case {
+        const char* name;
+        const char* mirror;
+        uint32_t scale;
+        double secondX; // points
+        double firstX;
+        bool mirrored;
+    };
+    const Case cases[] = {
+        {"mirrored", nullptr, 100, 1920, 0, true},
+        {"both hidpi", nullptr, 200, 960, 0, true},
+        {"extended", "0", 100, 1512 + 1920, 1512, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.mirror)
+            setenv("MAC_SHADOW_MIRROR", c.mirror, 1);
+        LogLines::clear();
+        record()->lastClientPlanValid = false;
+        applyLayout({{0, 0, 1920, 1080, c.scale}, {1920, 0, 1920, 1080, c.scale}});
+        ASSERT_TRUE(record()->virtualActive);
+        ASSERT_EQ(record()->virtualCount, 2);
+        EXPECT_EQ(record()->desktopWidth, 3840);
+        EXPECT_EQ(boundsOf(record()->virtualIds[0]).x, c.firstX);
+        EXPECT_EQ(boundsOf(record()->virtualIds[1]).x, c.secondX);
+        EXPECT_EQ(record()->mappings[1].macX, c.secondX);
+        EXPECT_EQ(record()->mappings[1].x, 1920);
+        EXPECT_EQ(record()->mappings[1].pointsPerPixel, c.scale == 200 ? 0.5 : 1.0);
+        EXPECT_EQ(displays().mirrorsDisplay(1) != 0, c.mirrored);
+        EXPECT_EQ(LogLines::count("now mirrors the remote desktop (1920x1080"),
+                  c.mirrored ? 1u : 0u);
+        EXPECT_EQ(LogLines::count("mirror"), c.mirrored ? 1u : 0u);
+        EXPECT_EQ(record()->common.base.numMonitors, 2u);
+        EXPECT_EQ(record()->common.base.monitors[1].left, 1920);
+        EXPECT_EQ(surface()->width, 3840u);
+        // Clicks land on the second monitor at its place on the Mac; the
+        // last column is as far as they go.
+        const double ppp = c.scale == 200 ? 0.5 : 1.0;
+        sim().simEvents().clear();
+        rdpShadowClient* client = addClient(true);
+        mac_shadow_input_mouse_event(&record()->common.base, client, 0x0800, 2000, 500);
+        mac_shadow_input_mouse_event(&record()->common.base, client, 0x0800, 3900, 1079);
+        const auto posted = sim().simEvents().posted();
+        ASSERT_EQ(posted.size(), 2u);
+        EXPECT_EQ(posted[0].at.x, c.secondX + 80 * ppp);
+        EXPECT_EQ(posted[0].at.y, 500 * ppp);
+        EXPECT_EQ(posted[1].at.x, c.secondX + 1919 * ppp);
+        removeClients();
+        mac_shadow_destroy_virtual(record());
+        EXPECT_TRUE(displays().virtualDisplays().empty());
+        EXPECT_EQ(displays().mirrorsDisplay(1), 0u);
+        EXPECT_EQ(LogLines::count("no longer mirrors the remote desktop"), c.mirrored ? 1u : 0u);
+        unsetenv("MAC_SHADOW_MIRROR");
+    }
+}
+
+TEST_F(LayoutTest, DisplayDescriptors) {
+    applyLayout({{0, 0, 1920, 1080},
+                 {1920, 0, 1920, 1080},
+                 {0, 1080, 1920, 1080},
+                 {1920, 1080, 1920, 1080}});
+    const auto d = displays().descriptors();
+    ASSERT_EQ(d.size(), 4u);
+    EXPECT_EQ(d[0].name, "Corvane Display 1");
+    EXPECT_EQ(d[3].name, "Corvane Display 4");
+    const uint32_t toggle = static_cast<uint32_t>(record()->createToggle) & 1;
+    for (uint32_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(d[i].vendorId, 0x4356u);
+        EXPECT_EQ(d[i].productId, 256 + i + 128 * toggle);
+    }
+    // The pixel budget of four 1920 x 1080 monitors is not exceeded.
+    EXPECT_EQ(d[1].serialNumber, (1u << 28) + (1920u << 12) + 540u);
+    EXPECT_NEAR(d[0].widthMillimetres, 1920 * 25.4 / 110, 1e-9);
+    EXPECT_FALSE(d[0].hiDPI);
+    // The next round uses the other product numbers.
+    record()->lastClientPlanValid = false;
+    applyLayout({{0, 0, 1600, 1200}});
+    const auto again = displays().descriptors();
+    EXPECT_EQ(again.back().productId, 256 + 128 * (toggle ^ 1));
+    EXPECT_EQ(again.back().serialNumber, (1600u << 12) + 600u);
+}
+
+TEST_F(LayoutTest, FaultsOfTheDisplayServer) {
+    struct Case {
+        const char* name;
+        std::function<void(corvane::platform::sim::SimDisplayConfig&)> fault;
+        std::vector<Mon> mons;
+        std::vector<std::pair<std::string, size_t>> lines;
+        bool virtualActive;
+    };
+    const Case cases[] = {
+        {"creation fails",
+         [](auto& d) { d.failCreationsFrom(2); },
+         {{0, 0, 1920, 1080}, {1920, 0, 1920, 1080}},
+         {{"could not create virtual display 1 (1920x1080)", 1},
+          {"falling back to the real screen (one monitor)", 1}},
+         false},
+        {"2x refused",
+         [](auto& d) { d.setRefuse2x(true); },
+         {{0, 0, 3024, 1964, 200}},
+         {{"reports 893x580 pixels, 893x580 points (wanted 1786x1160 at 2x)", 1},
+          {"macOS did not apply the 2x mode to virtual display 0 (1786x1160)", 1}},
+         true},
+        {"another size",
+         [](auto& d) { d.setNextPixelSize(1000, 700); },
+         {{0, 0, 1024, 768}},
+         {{"virtual display 0 came up as 1000x700 pixels instead of 1024x768", 1}},
+         true},
+        {"mirroring dropped twice",
+         [](auto& d) { d.dropMirroring(2); },
+         {{0, 0, 1024, 768}},
+         {{"macOS dropped the mirroring after the resize: setting it up again", 2},
+          {"may not mirror", 0}},
+         true},
+        {"mirroring always dropped",
+         [](auto& d) { d.dropMirroring(100); },
+         {{0, 0, 1024, 768}},
+         {{"macOS dropped the mirroring after the resize: setting it up again", 3},
+          {"the Mac's displays may not mirror the remote desktop (macOS keeps dropping it)", 1}},
+         true},
+        {"transactions fail",
+         [](auto& d) { d.failCompletes(3); },
+         {{0, 0, 1024, 768}},
+         {{"arranging the virtual displays failed (CGError 1000)", 3},
+          {"the virtual displays are not arranged as asked yet, trying again", 2},
+          {"could not mirror the Mac's displays; the remote desktop is an extra screen", 1}},
+         true},
+        {"placement ignored once",
+         [](auto& d) { d.ignorePlacements(1); },
+         {{0, 0, 1024, 768}, {1024, 0, 1024, 768}},
+         {{"the virtual displays are not arranged as asked yet, trying again", 1}},
+         true},
+    };
+    // A 2x monitor of the Mac's own shape would otherwise share the real screen.
+    setenv("MAC_SHADOW_VIRTUAL", "always", 1);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        mac_shadow_destroy_virtual(record());
+        LogLines::clear();
+        record()->lastClientPlanValid = false;
+        c.fault(displays());
+        applyLayout(c.mons);
+        for (const auto& [line, n] : c.lines)
+            EXPECT_EQ(LogLines::count(line), n) << line;
+        EXPECT_EQ(record()->virtualActive, c.virtualActive);
+        EXPECT_EQ(displays().virtualDisplays().size(), c.virtualActive ? c.mons.size() : 0u);
+        EXPECT_EQ(record()->appliedSerial, record()->resizeSerial);
+        displays().failCreationsFrom(0);
+        displays().setRefuse2x(false);
+        displays().dropMirroring(0);
+    }
+    // The display whose 2x mode was refused stands as 1x in the plan.
+    EXPECT_EQ(LogLines::count("virtual display 0: id"), 1u);
+}
+
+TEST_F(LayoutTest, PlanWaitsWhileTheScreenSleeps) {
+    applyLayout({{0, 0, 1024, 768}});
+    ASSERT_TRUE(record()->virtualActive);
+    const int32_t applied = record()->appliedSerial;
+    sim().simPower().setAsleep(true);
+    sim().simPower().setWakeAfter(-1);
+    record()->lastClientPlanValid = false;
+    applyLayout({{0, 0, 1600, 900}});
+    applyPending();
+    EXPECT_EQ(LogLines::count("the Mac's screen is asleep: keeping the virtual displays until it "
+                              "is on (changing to 1600x900 then)"),
+              1u);
+    EXPECT_EQ(record()->appliedSerial, applied);
+    EXPECT_TRUE(record()->resizePending);
+    EXPECT_EQ(record()->desktopWidth, 1024);
+    sim().simPower().setAsleep(false);
+    advance(10000);
+    mac_shadow_plan_handover(record(), now());
+    EXPECT_EQ(record()->desktopWidth, 1600);
+    EXPECT_EQ(record()->appliedSerial, record()->resizeSerial);
+}
+
+TEST_F(LayoutTest, OutsideChangeOfTheMainDisplayIsFollowed) {
+    setMain(1280, 800, 1.0);
+    mac_shadow_watch_main_display();
+    displays().changeMainFromOutside(1024, 768, 1.0);
+    mac_shadow_plan_handover(record(), now() + 300);
+    EXPECT_EQ(record()->desktopWidth, 1024);
+    EXPECT_EQ(record()->desktopHeight, 768);
+    EXPECT_EQ(record()->mainPointsWidth, 1024);
+    EXPECT_EQ(record()->initialWidth, 1024);
+    // A client still showing 1280 x 800 scales its clicks to the desktop.
+    sim().simEvents().clear();
+    mac_shadow_input_mouse_event(&record()->common.base, addClient(true), 0x0800, 960, 720);
+    ASSERT_EQ(sim().simEvents().posted().size(), 1u);
+    EXPECT_EQ(sim().simEvents().posted()[0].at.x, 960);
+    EXPECT_EQ(sim().simEvents().posted()[0].at.y, 720);
+    corvane::platform::current().displayConfig().setScreenChangeHandler({});
+}
+
+TEST_F(LayoutTest, LastClientGoneGivesTheScreenBack) {
+    applyLayout({{0, 0, 1024, 768}});
+    ASSERT_TRUE(record()->virtualActive);
+    runTurnsUntil(now() + 6000);
+    applyPending();
+    EXPECT_FALSE(record()->virtualActive);
+    EXPECT_TRUE(displays().virtualDisplays().empty());
+    EXPECT_EQ(displays().mirrorsDisplay(1), 0u);
+    EXPECT_EQ(record()->desktopWidth, record()->initialWidth);
+}
+
+} // namespace

@@ -13,6 +13,11 @@ namespace corvane::platform {
 
 namespace {
 std::mutex gMutex;
+#ifdef CORVANE_HAVE_X11
+constexpr const char* kKnownBackends = "x11, sim";
+#else
+constexpr const char* kKnownBackends = "sim";
+#endif
 // Never destroyed: threads of the server use the platform until the very end
 // of the process, also while exit handlers run.
 std::unique_ptr<Platform>& gCurrent = *new std::unique_ptr<Platform>();
@@ -34,9 +39,11 @@ Platform& current() {
         const char* wanted = std::getenv("CORVANE_PLATFORM");
         std::string name = (wanted && *wanted) ? wanted : "x11";
         gCurrent = create(name);
+        // A misspelt name must not quietly serve the stand-in desktop.
         if (!gCurrent) {
-            std::fprintf(stderr, "platform: unknown backend '%s', using sim\n", name.c_str());
-            gCurrent = create("sim");
+            std::fprintf(stderr, "platform: unknown backend '%s' in CORVANE_PLATFORM (known: %s)\n",
+                         name.c_str(), kKnownBackends);
+            std::exit(2);
         }
         std::fprintf(stderr, "platform: using the %s backend\n", gCurrent->name().c_str());
     }

@@ -177,3 +177,17 @@ TEST(PermissionProbe, AnswersForTheDesktopItRunsOn) {
         EXPECT_EQ(r.out, c.line) << c.what;
     }
 }
+
+// A misspelt backend stops the start with a clear error instead of serving
+// the stand-in desktop.
+TEST(PermissionProbe, AnUnknownBackendIsAnErrorAtStart) {
+    TempDir dir;
+    auto env = isolatedServerEnv(dir, "");
+    env["MAC_SHADOW_PERMS"] = "check";
+    env["CORVANE_PLATFORM"] = "x1l";
+    const ProbeResult r = runProbe(env, dir);
+    EXPECT_EQ(r.status, std::optional<int>(2));
+    EXPECT_EQ(r.out, "") << "no answer from a platform that was not chosen";
+    EXPECT_TRUE(fileContains(dir.file("probe.err"), "unknown backend 'x1l' in CORVANE_PLATFORM"))
+        << readFile(dir.file("probe.err"));
+}

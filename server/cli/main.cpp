@@ -11,6 +11,7 @@
 #include "server/shadow/ext/disp_channel.h"
 #include "server/shadow/ext/gfx_codec.h"
 #include "server/shadow/ext/h264_tuning.h"
+#include "server/shadow/ext/hook_gate.h"
 #include "server/shadow/ext/peer_guard.h"
 #include "server/shadow/ext/peer_hooks.h"
 #include "server/shadow/ext/shadow_ext.h"
@@ -56,31 +57,43 @@ void warnWhenOpenToTheNetwork(const rdpShadowServer* server, COMMAND_LINE_ARGUME
     WLog_WARN(TAG, "%s", rule);
 }
 
-// Our parts of the server, in order; the first that fails stops the start.
+// Our parts of the server, in order, each behind the gate of its hook: a
+// hook that is off leaves the library's own behaviour in place. The first
+// install that fails stops the start.
 bool installExtensions(rdpShadowServer* server) {
     const struct {
+        ShadowExtHook hook;
         BOOL (*install)(rdpShadowServer*);
         const char* failure;
     } steps[] = {
-        // Connection limits, logins before publication, NLA and peer-end
-        // hooks on every connection; the guard's watchdog closes the
+        // Connection limits, NLA and peer-end hooks on every connection.
+        {SHADOW_EXT_PEER_HOOKS, shadow_ext_install_peer_hooks, "Failed to install the peer hooks."},
+        // Logins before publication; the guard's watchdog closes the
         // connections that would hold the others.
-        {[](rdpShadowServer* s) -> BOOL {
-             return shadow_ext_install_peer_hooks(s) && shadow_ext_guard_start();
-         },
-         "Failed to install the peer hooks."},
-        {shadow_ext_install_cliprdr, "Failed to install the clipboard channel."},
+        {SHADOW_EXT_LOGIN_HANDSHAKE, [](rdpShadowServer*) { return shadow_ext_guard_start(); },
+         "Failed to start the connection guard."},
+        {SHADOW_EXT_CLIPBOARD, shadow_ext_install_cliprdr, "Failed to install the clipboard channel."},
         // Display control for every client, its layouts to the subsystem.
-        {shadow_ext_install_disp_channel, "Failed to install the display-control channel."},
-        // Bit rate, frame rate, profile and key frames of the H.264 encoders.
-        {shadow_ext_h264_configure, "Failed to configure the H.264 encoder."},
+        {SHADOW_EXT_DISPLAY_CONTROL, shadow_ext_install_disp_channel,
+         "Failed to install the display-control channel."},
         // H.264 AVC420 for the clients that can take it when AVC444 is off.
-        {shadow_ext_install_gfx_codec, "Failed to install the graphics codec choice."},
+        {SHADOW_EXT_GFX_CODEC, shadow_ext_install_gfx_codec,
+         "Failed to install the graphics codec choice."},
         // Planar, progressive and RemoteFX frames of only what changed, flat
         // tiles as fills.
-        {shadow_ext_install_changed_region, "Failed to install the changed-region encoding."},
+        {SHADOW_EXT_CHANGED_REGION, shadow_ext_install_changed_region,
+         "Failed to install the changed-region encoding."},
     };
+    shadow_ext_hooks_decide();
+    // Bit rate and frame rate are the library's own settings; profile and
+    // key frames go through the h264-tuning hook.
+    if (!shadow_ext_h264_configure(server)) {
+        WLog_ERR(TAG, "Failed to configure the H.264 encoder.");
+        return false;
+    }
     for (const auto& step : steps) {
+        if (!shadow_ext_hook_on(step.hook))
+            continue;
         if (!step.install(server)) {
             WLog_ERR(TAG, "%s", step.failure);
             return false;

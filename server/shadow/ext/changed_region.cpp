@@ -28,9 +28,6 @@
 
 namespace {
 
-// The one library version whose call order below was read and tested.
-constexpr int kKnownMajor = 3;
-constexpr int kKnownMinor = 10;
 // More rectangles than this in one planar frame go as their bounding box.
 constexpr size_t kMaxPlanarRects = 256;
 
@@ -309,13 +306,8 @@ std::vector<RECTANGLE_16> shadow_ext_clip_rects(const RECTANGLE_16* rects, size_
 extern "C" BOOL shadow_ext_install_changed_region(rdpShadowServer* server) {
     if (!server || !server->subsystem)
         return FALSE;
-    int major = 0;
-    int minor = 0;
-    int revision = 0;
-    freerdp_get_version(&major, &minor, &revision);
-    if (major != kKnownMajor || minor != kKnownMinor || server->shareSubRect) {
-        WLog_INFO(TAG, "frames are encoded whole (shadow library %d.%d%s)", major, minor,
-                  server->shareSubRect ? ", a part of the screen shared" : "");
+    if (server->shareSubRect) {
+        WLog_INFO(TAG, "frames are encoded whole (a part of the screen shared)");
         return TRUE;
     }
     gServer.store(server);

@@ -1,4 +1,5 @@
 #include "h264_tuning.h"
+#include "hook_gate.h"
 
 #include <cstring>
 #include <mutex>
@@ -131,6 +132,14 @@ extern "C" BOOL shadow_ext_h264_configure(rdpShadowServer* server) {
     server->h264BitRate = tuning.bitRate;
     server->h264FrameRate = tuning.frameRate;
     shadow_ext_h264_set_tuning(&tuning);
+    const char* hardware = tuning.hardwareWanted ? ", the codec library has no hardware encoder" : "";
+    const auto mbps = static_cast<unsigned>(tuning.bitRate / 1000000);
+    const auto fps = static_cast<unsigned>(tuning.frameRate);
+    if (!shadow_ext_hook_on(SHADOW_EXT_H264_TUNING)) {
+        WLog_INFO(TAG, "H.264 in software (libx264)%s: %u Mbit/s at %u fps, profile, key frames "
+                       "and preset the library's own", hardware, mbps, fps);
+        return TRUE;
+    }
     char keyFrames[32] = "the encoder's own";
     if (tuning.keyFrameSeconds)
         std::snprintf(keyFrames, sizeof keyFrames, "every %u s",
@@ -138,9 +147,7 @@ extern "C" BOOL shadow_ext_h264_configure(rdpShadowServer* server) {
     WLog_INFO(TAG,
               "H.264 in software (libx264)%s: %u Mbit/s at %u fps, profile %s, key frames %s, "
               "preset %s",
-              tuning.hardwareWanted ? ", the codec library has no hardware encoder" : "",
-              static_cast<unsigned>(tuning.bitRate / 1000000),
-              static_cast<unsigned>(tuning.frameRate), profileName(tuning.profile), keyFrames,
+              hardware, mbps, fps, profileName(tuning.profile), keyFrames,
               tuning.preset ? tuning.preset : "medium");
     return TRUE;
 }
@@ -153,7 +160,8 @@ extern "C" int avcodec_open2(AVCodecContext* context, const AVCodec* codec,
     if (!ffmpegOpen)
         return AVERROR(ENOSYS);
     const AVCodec* opened = codec ? codec : context ? context->codec : nullptr;
-    if (context && opened && opened->id == AV_CODEC_ID_H264 && opened->name &&
+    if (shadow_ext_hook_on(SHADOW_EXT_H264_TUNING) && context && opened &&
+        opened->id == AV_CODEC_ID_H264 && opened->name &&
         std::strcmp(opened->name, "libx264") == 0)
         applyTuning(context);
     return ffmpegOpen(context, codec, options);

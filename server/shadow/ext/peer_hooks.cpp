@@ -3,6 +3,7 @@
 #include <atomic>
 #include <memory>
 
+#include "hook_gate.h"
 #include "peer_guard.h"
 #include "peer_handshake.h"
 #include "peer_hooks.h"
@@ -42,7 +43,8 @@ SECURITY_STATUS nlaHashBridge(void* peer, const SEC_WINNT_AUTH_IDENTITY* identit
 BOOL wrappedPostConnect(freerdp_peer* peer) {
     const psPeerPostConnect postConnect = gLibraryPostConnect.load();
     const BOOL ok = postConnect ? postConnect(peer) : FALSE;
-    shadow_ext_client_own_sound_formats(reinterpret_cast<rdpShadowClient*>(peer->context));
+    if (shadow_ext_hook_on(SHADOW_EXT_SOUND_FORMATS))
+        shadow_ext_client_own_sound_formats(reinterpret_cast<rdpShadowClient*>(peer->context));
     return ok;
 }
 
@@ -185,10 +187,14 @@ extern "C" BOOL shadow_ext_peer_accepted(freerdp_listener* listener, freerdp_pee
     state.server = server;
     state.libraryInitialize = peer->Initialize;
     state.libraryDisconnect = peer->Disconnect;
-    state.watch = std::make_shared<shadow_ext::PeerWatch>();
-    state.watch->acceptedAt = shadow_ext_now_ms();
-    state.watch->sockfd = peer->sockfd;
-    state.watch->host = peer->hostname;
+    // Without the login handshake the library runs the login its own way
+    // and the guard has nothing to watch.
+    if (shadow_ext_hook_on(SHADOW_EXT_LOGIN_HANDSHAKE)) {
+        state.watch = std::make_shared<shadow_ext::PeerWatch>();
+        state.watch->acceptedAt = shadow_ext_now_ms();
+        state.watch->sockfd = peer->sockfd;
+        state.watch->host = peer->hostname;
+    }
     gSeenInitialize.store(peer->Initialize);
     gSeenDisconnect.store(peer->Disconnect);
     shadow_ext::trackPeer(peer, state);

@@ -1,5 +1,7 @@
 #include "shadow_ext.h"
 
+#include "hook_gate.h"
+
 namespace {
 // One server per process; the state lives as long as the process.
 rdpShadowServerExt gServerExt{};
@@ -24,6 +26,8 @@ extern "C" BOOL shadow_ext_server_side_cursor(rdpShadowServer* server) {
 extern "C" BOOL shadow_ext_screen_resize(rdpShadowServer* server) {
     if (!server || !server->screen || !server->subsystem)
         return FALSE;
+    if (!shadow_ext_hook_on(SHADOW_EXT_SCREEN_RESIZE))
+        return shadow_screen_resize(server->screen);
     rdpShadowSubsystem* subsystem = server->subsystem;
     const MONITOR_DEF whole = subsystem->virtualScreen;
     if (whole.right < whole.left || whole.bottom < whole.top || whole.right - whole.left >= 8192 ||

@@ -9,6 +9,7 @@
 #include <freerdp/settings.h>
 
 #include "server/shadow/Mac/core/lifecycle.h"
+#include "server/shadow/ext/hook_gate.h"
 #include "server/shadow/ext/peer_guard.h"
 
 namespace login_test {
@@ -153,6 +154,8 @@ void LoginTest::SetUp() {
     mac_login_set_error_info_for_tests(recordErrorInfo);
     mac_login_reset_process_state_for_tests();
     shadow_ext_guard_reset();
+    // The peer hooks run here against stand-ins for the library's peers.
+    shadow_ext_hooks_force_on_for_tests(TRUE);
     log_capture::install();
     WLog_SetLogLevel(WLog_Get("com.freerdp.server.shadow.mac"), WLOG_INFO);
     WLog_SetLogLevel(WLog_Get("com.freerdp.server.shadow.ext"), WLOG_INFO);
@@ -176,6 +179,7 @@ void LoginTest::TearDown() {
             c->peer.Disconnect(&c->peer);
     }
     connections_.clear();
+    shadow_ext_hooks_force_on_for_tests(FALSE);
     mac_set_clock_for_tests(nullptr);
     mac_login_set_wait_for_tests(nullptr);
     mac_login_set_error_info_for_tests(nullptr);

@@ -86,6 +86,7 @@ typedef struct macShadowSubsystem {
     CRITICAL_SECTION frameLock;
     MacConnTable connTable;
     MacLockoutTable lockoutTable;
+    MacAccountTable accountTable;
     uint64_t lastResizeTick;
     CRITICAL_SECTION loginLock;
     bool nlaConfigured;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -153,20 +154,129 @@ TEST_F(Lockout, StaleButStillLockedEntryIsNotTakenAsStale) {
     EXPECT_STREQ(table->entries[3].address, addressNumber(3).c_str());
 }
 
-TEST_F(Lockout, FullTableGivesTheOldestFailureAway) {
-    for (int i = 0; i < MAC_LOGIN_TABLE_SIZE; i++)
-        fail(addressNumber(i), kStart + 10 * static_cast<uint64_t>(MAC_LOGIN_TABLE_SIZE - i));
-    fail(addressNumber(MAC_LOGIN_TABLE_SIZE - 1), kStart + 5000); // was oldest, now newest
-    EXPECT_EQ(fail("198.51.100.9", kStart + 6000), 0u);
-    EXPECT_STREQ(table->entries[MAC_LOGIN_TABLE_SIZE - 2].address, "198.51.100.9");
-    EXPECT_EQ(failures(addressNumber(MAC_LOGIN_TABLE_SIZE - 2)), 0);
-    EXPECT_EQ(failures(addressNumber(MAC_LOGIN_TABLE_SIZE - 1)), 2);
+// A lock, or the memory of one, is never given away to make room: with the
+// table full of such entries a newcomer counts as locked until the first of
+// them frees, and its wrong password is not recorded over anybody's.
+TEST_F(Lockout, ANewcomerNeverTakesALock) {
+    const std::string victim = "192.0.2.66";
+    for (int i = 0; i < 7; i++)
+        fail(victim, kStart);
+    ASSERT_EQ(remaining(victim, kStart), 480000u);
+    struct Step {
+        const char* what;
+        int32_t failuresEach; // of every other entry
+        uint64_t at;          // when the newcomer tries
+        uint64_t newcomerRemaining;
+        bool newcomerStored;
+    } steps[] = {
+        {"others never locked: the oldest of them makes room", 1, kStart + 10, 0, true},
+        {"others locked: the newcomer waits until the first is forgotten", 3, kStart + 10,
+         MAC_LOCKOUT_FORGET_MS + 1 - 10, false},
+        {"others were locked, lock over but not forgotten", 3, kStart + 40000,
+         MAC_LOCKOUT_FORGET_MS + 1 - 40000, false},
+        {"others forgotten", 3, kStart + MAC_LOCKOUT_FORGET_MS + 1, 0, true},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        table = std::make_unique<MacLockoutTable>();
+        for (int i = 0; i < 7; i++)
+            fail(victim, kStart);
+        for (int i = 1; i < MAC_LOCKOUT_TABLE_SIZE; i++)
+            for (int n = 0; n < step.failuresEach; n++)
+                fail("10." + std::to_string(i / 256) + ".0." + std::to_string(i % 256), kStart);
+        EXPECT_EQ(remaining("198.51.100.9", step.at), step.newcomerRemaining);
+        EXPECT_EQ(mac_logic_lockout_full(table.get(), step.at), step.newcomerRemaining ? 1 : 0);
+        EXPECT_EQ(fail("198.51.100.9", step.at), 0u);
+        EXPECT_EQ(failures("198.51.100.9"), step.newcomerStored ? 1 : 0);
+        if (step.at <= kStart + MAC_LOCKOUT_FORGET_MS) {
+            EXPECT_EQ(failures(victim), 7) << "the lock stays with its address";
+            EXPECT_EQ(remaining(victim, step.at), kStart + 480000 - step.at);
+        }
+    }
 }
 
-TEST_F(Lockout, EqualOldestTakesTheFirstInTableOrder) {
-    for (int i = 0; i < MAC_LOGIN_TABLE_SIZE; i++)
-        fail(addressNumber(i), kStart);
-    fail("198.51.100.9", kStart + 1);
-    EXPECT_STREQ(table->entries[0].address, "198.51.100.9");
-    EXPECT_STREQ(table->entries[1].address, addressNumber(1).c_str());
+
+namespace {
+
+class AccountLimit : public ::testing::Test {
+  protected:
+    std::unique_ptr<MacAccountTable> table = std::make_unique<MacAccountTable>();
+    uint64_t fail(const char* account, uint64_t now) {
+        return mac_logic_account_failed(table.get(), account, now);
+    }
+    uint64_t remaining(const char* account, const char* address, uint64_t now) {
+        return mac_logic_account_remaining(table.get(), account, address, now);
+    }
+    // Wrong passwords for the account, `n` of them a second apart from `from`;
+    // returns the lock one of them imposed.
+    uint64_t failMany(const char* account, int n, uint64_t from) {
+        uint64_t lock = 0;
+        for (int i = 0; i < n; i++)
+            lock = std::max(lock, fail(account, from + 1000 * static_cast<uint64_t>(i)));
+        return lock;
+    }
+};
+
+} // namespace
+
+// Ten wrong passwords in ten minutes, from whatever addresses, lock the
+// account for a time that doubles up to five minutes.
+TEST_F(AccountLimit, TenInTenMinutesLockForAGrowingTimeUpToFiveMinutes) {
+    EXPECT_EQ(failMany("alice", MAC_ACCOUNT_FAILURES - 1, kStart), 0u);
+    const uint64_t tenth = kStart + 9000;
+    EXPECT_EQ(fail("alice", tenth), MAC_ACCOUNT_LOCK_FIRST_MS);
+    EXPECT_EQ(remaining("alice", "203.0.113.5", tenth + 1000), MAC_ACCOUNT_LOCK_FIRST_MS - 1000);
+    EXPECT_EQ(remaining("bob", "203.0.113.5", tenth), 0u) << "other accounts are not touched";
+    EXPECT_EQ(fail("alice", tenth + 1), 0u) << "no new lock while locked";
+    const uint64_t expected[] = {60000, 120000, 240000, MAC_ACCOUNT_LOCK_MAX_MS,
+                                 MAC_ACCOUNT_LOCK_MAX_MS};
+    uint64_t at = tenth + MAC_ACCOUNT_LOCK_MAX_MS;
+    for (uint64_t lock : expected) {
+        EXPECT_EQ(failMany("alice", MAC_ACCOUNT_FAILURES, at), lock);
+        at += MAC_ACCOUNT_LOCK_MAX_MS + 10000;
+    }
+    // After ten quiet minutes the run of locks starts again from the first.
+    at += MAC_ACCOUNT_WINDOW_MS + 1;
+    EXPECT_EQ(failMany("alice", MAC_ACCOUNT_FAILURES, at), MAC_ACCOUNT_LOCK_FIRST_MS);
+}
+
+TEST_F(AccountLimit, FailuresOlderThanTheWindowDoNotCount) {
+    fail("alice", kStart);
+    EXPECT_EQ(failMany("alice", MAC_ACCOUNT_FAILURES - 1, kStart + MAC_ACCOUNT_WINDOW_MS), 0u)
+        << "the first failure left the window as the tenth came";
+    EXPECT_EQ(fail("alice", kStart + MAC_ACCOUNT_WINDOW_MS + 9000), MAC_ACCOUNT_LOCK_FIRST_MS);
+}
+
+// The owner is not locked out from an address it logged in from before.
+TEST_F(AccountLimit, AnAddressThatLoggedInBeforeIsNotBlocked) {
+    mac_logic_account_succeeded(table.get(), "alice", "192.0.2.10", kStart);
+    mac_logic_account_succeeded(table.get(), "bob", "192.0.2.11", kStart - 1);
+    failMany("alice", MAC_ACCOUNT_FAILURES, kStart + 1000);
+    const uint64_t now = kStart + 20000;
+    EXPECT_EQ(remaining("alice", "192.0.2.10", now), 0u);
+    EXPECT_GT(remaining("alice", "192.0.2.11", now), 0u) << "known for bob, not for alice";
+    EXPECT_GT(remaining("alice", "203.0.113.5", now), 0u);
+    // The oldest known address makes room for new ones.
+    for (int i = 0; i < MAC_KNOWN_ADDRESS_COUNT - 1; i++)
+        mac_logic_account_succeeded(table.get(), "carol", ("10.1.0." + std::to_string(i)).c_str(),
+                                    now + 1 + static_cast<uint64_t>(i));
+    EXPECT_EQ(remaining("alice", "192.0.2.10", now), 0u) << "bob's older entry went first";
+    mac_logic_account_succeeded(table.get(), "carol", "10.2.0.1", now + 1000);
+    EXPECT_GT(remaining("alice", "192.0.2.10", now), 0u);
+}
+
+TEST_F(AccountLimit, UntrackableAccountsAndAFullTable) {
+    EXPECT_EQ(failMany("", MAC_ACCOUNT_FAILURES, kStart), 0u);
+    EXPECT_EQ(mac_logic_account_failed(table.get(), nullptr, kStart), 0u);
+    EXPECT_EQ(mac_logic_account_failed(nullptr, "alice", kStart), 0u);
+    const std::string tooLong(MAC_ACCOUNT_SIZE, 'a');
+    EXPECT_EQ(failMany(tooLong.c_str(), MAC_ACCOUNT_FAILURES, kStart), 0u);
+    // Every entry locked: a new account goes untracked, no lock is lost.
+    for (int i = 0; i < MAC_ACCOUNT_TABLE_SIZE; i++)
+        failMany(("user" + std::to_string(i)).c_str(), MAC_ACCOUNT_FAILURES, kStart);
+    EXPECT_EQ(failMany("newcomer", MAC_ACCOUNT_FAILURES, kStart + 10000), 0u);
+    EXPECT_GT(remaining("user0", "203.0.113.5", kStart + 10000), 0u);
+    // Once the locks have ended the quietest entry makes room.
+    const uint64_t later = kStart + MAC_ACCOUNT_WINDOW_MS + 20000;
+    EXPECT_EQ(failMany("newcomer", MAC_ACCOUNT_FAILURES, later), MAC_ACCOUNT_LOCK_FIRST_MS);
 }

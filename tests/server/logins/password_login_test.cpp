@@ -158,3 +158,50 @@ TEST_F(PasswordLogin, MissingPiecesAreRefusedAndAnEmptyHostNameIsTrackedAsQuesti
     EXPECT_TRUE(LogCapture::has("login from ? as 'alice': wrong password (1)"))
         << LogCapture::all();
 }
+
+// Guesses spread over many addresses lock the account, for a short time, and
+// never for an address the account logged in from before.
+TEST_F(PasswordLogin, GuessesFromManyAddressesLockTheAccountButNotItsOwner) {
+    accounts().set("bob", "bob-pw");
+    ASSERT_EQ(login("alice", "right-pw"), 1);
+    auto from = [this](const std::string& address, const char* user, const char* password) {
+        FakeConnection* c = connect(address);
+        return c ? mac_shadow_authenticate(subsystem(), &c->client, user, nullptr, password) : 0;
+    };
+    for (int i = 0; i < MAC_ACCOUNT_FAILURES; i++)
+        EXPECT_EQ(from("198.51.100." + std::to_string(i), "alice", "guess"), -1);
+    EXPECT_TRUE(LogCapture::has("account 'alice': 10 wrong passwords within 10 minutes from any "
+                                "address: its password logins are refused for 30 s"))
+        << LogCapture::all();
+
+    const int checksBefore = accounts().checks();
+    EXPECT_EQ(from("203.0.113.1", "alice", "right-pw"), -1);
+    EXPECT_EQ(accounts().checks(), checksBefore) << "a locked account is not checked";
+    EXPECT_TRUE(LogCapture::has("login from 203.0.113.1 as 'alice' refused: the account is locked "
+                                "for another 30 s after wrong passwords from several addresses"))
+        << LogCapture::all();
+    EXPECT_EQ(failures("203.0.113.1"), 0) << "not a wrong password of that address";
+    EXPECT_EQ(login("alice", "right-pw"), 1) << "the owner's address";
+    EXPECT_EQ(from("203.0.113.2", "bob", "bob-pw"), 1) << "other accounts";
+    advance(MAC_ACCOUNT_LOCK_FIRST_MS);
+    EXPECT_EQ(from("203.0.113.3", "alice", "right-pw"), 1);
+}
+
+// With every lockout entry holding a lock, a new address counts as locked,
+// and the log says why.
+TEST_F(PasswordLogin, AFullLockoutTableRefusesNewAddressesAsLocked) {
+    for (MacLockoutEntry& e : record()->lockoutTable.entries) {
+        std::snprintf(e.address, sizeof e.address, "10.9.%u.%u",
+                      static_cast<unsigned>((&e - record()->lockoutTable.entries) / 256),
+                      static_cast<unsigned>((&e - record()->lockoutTable.entries) % 256));
+        e.failures = 5;
+        e.lastFailureTick = now();
+        e.lockedUntil = now() + 120000;
+    }
+    const int checksBefore = accounts().checks();
+    EXPECT_EQ(login("alice", "right-pw"), -1);
+    EXPECT_EQ(accounts().checks(), checksBefore);
+    EXPECT_TRUE(LogCapture::has("login from 192.0.2.7 refused: every lockout entry holds a lock, "
+                                "so a new address counts as locked for another 3601 s"))
+        << LogCapture::all();
+}

@@ -1,5 +1,6 @@
-// Per-address connection limit and wrong-password lockout. The caller holds
-// the login lock; these functions only read and write the tables.
+// Per-address connection limit, wrong-password lockout per address and per
+// account. The caller holds the login lock; these functions only read and
+// write the tables.
 #include "mac_logic.h"
 
 #include <cstring>
@@ -19,10 +20,10 @@ template <typename Entry> void storeAddress(Entry* e, const char* address, size_
     std::memcpy(e->address, address, len);
 }
 
-template <typename Entry> Entry* findEntry(Entry* entries, const char* address) {
-    for (int i = 0; i < MAC_LOGIN_TABLE_SIZE; i++) {
-        if (entries[i].address[0] && std::strcmp(entries[i].address, address) == 0)
-            return &entries[i];
+template <typename Entry, size_t N> Entry* findEntry(Entry (&entries)[N], const char* address) {
+    for (Entry& e : entries) {
+        if (e.address[0] && std::strcmp(e.address, address) == 0)
+            return &e;
     }
     return nullptr;
 }
@@ -42,21 +43,48 @@ bool forgotten(const MacLockoutEntry& e, uint64_t now) {
     return e.lastFailureTick + MAC_LOCKOUT_FORGET_MS < now;
 }
 
+// Wrong passwords before the first lock.
+constexpr int32_t kFreeFailures = 2;
+
+// When an entry may go to another address: once its lock has ended and its
+// failures are forgotten; an entry that never led to a lock as soon as it is
+// the oldest such one (losing it costs an attacker nothing it had not got).
+// A lock, and the memory of one, is never given away.
+uint64_t freesAt(const MacLockoutEntry& e) {
+    const uint64_t forgotten = e.lastFailureTick + MAC_LOCKOUT_FORGET_MS + 1;
+    return e.lockedUntil > forgotten ? e.lockedUntil : forgotten;
+}
+
 MacLockoutEntry* lockoutSlot(MacLockoutTable* table, uint64_t now) {
-    MacLockoutEntry* oldest = &table->entries[0];
+    MacLockoutEntry* neverLocked = nullptr;
     for (MacLockoutEntry& e : table->entries) {
         if (!e.address[0] || (forgotten(e, now) && e.lockedUntil <= now))
             return &e;
-        if (e.lastFailureTick < oldest->lastFailureTick)
-            oldest = &e;
+        if (e.failures <= kFreeFailures && e.lockedUntil <= now &&
+            (!neverLocked || e.lastFailureTick < neverLocked->lastFailureTick))
+            neverLocked = &e;
     }
-    return oldest;
+    return neverLocked;
+}
+
+// Milliseconds until lockoutSlot finds an entry; 0 when it finds one now.
+uint64_t untilSlotFrees(const MacLockoutTable* table, uint64_t now) {
+    uint64_t soonest = UINT64_MAX;
+    for (const MacLockoutEntry& e : table->entries) {
+        if (!e.address[0] || (forgotten(e, now) && e.lockedUntil <= now) ||
+            (e.failures <= kFreeFailures && e.lockedUntil <= now))
+            return 0;
+        const uint64_t at = freesAt(e);
+        if (at < soonest)
+            soonest = at;
+    }
+    return soonest > now ? soonest - now : 1;
 }
 
 // Lockout for the wrong password that follows `previous` earlier ones:
 // none for the first two, then 30 s doubling up to a 900 s ceiling.
 uint64_t lockoutAfter(int32_t previous) {
-    if (previous < 2)
+    if (previous < kFreeFailures)
         return 0;
     if (previous >= 7)
         return MAC_LOCKOUT_MAX_MS;
@@ -94,6 +122,8 @@ extern "C" uint64_t mac_logic_auth_failed(MacLockoutTable* table, const char* ad
     MacLockoutEntry* e = findEntry(table->entries, address);
     if (!e) {
         e = lockoutSlot(table, now);
+        if (!e)
+            return 0; // the caller refuses such an address before it gets here
         storeAddress(e, address, len);
     } else if (forgotten(*e, now)) {
         e->failures = 0;
@@ -112,7 +142,13 @@ extern "C" uint64_t mac_logic_lockout_remaining(const MacLockoutTable* table, co
     if (!table || !trackableLength(address))
         return 0;
     const MacLockoutEntry* e = findEntry(table->entries, address);
-    return e && e->lockedUntil > now ? e->lockedUntil - now : 0;
+    if (!e)
+        return untilSlotFrees(table, now);
+    return e->lockedUntil > now ? e->lockedUntil - now : 0;
+}
+
+extern "C" int32_t mac_logic_lockout_full(const MacLockoutTable* table, uint64_t now) noexcept {
+    return table && untilSlotFrees(table, now) > 0 ? 1 : 0;
 }
 
 extern "C" int32_t mac_logic_lockout_failures(const MacLockoutTable* table,

@@ -124,7 +124,17 @@ MAC_LOGIC_API int32_t mac_logic_plan_points(const DesktopPlan* plan, uint32_t* p
 #define MAC_CONN_PER_WINDOW 15
 #define MAC_LOCKOUT_FORGET_MS 3600000u
 #define MAC_LOCKOUT_MAX_MS 900000u
+#define MAC_LOCKOUT_TABLE_SIZE 1024
 #define MAC_ACCOUNT_SIZE 128
+/* Wrong passwords for one account from any address: MAC_ACCOUNT_FAILURES in
+ * MAC_ACCOUNT_WINDOW_MS lock the account's password logins for a time that
+ * doubles from MAC_ACCOUNT_LOCK_FIRST_MS up to MAC_ACCOUNT_LOCK_MAX_MS. */
+#define MAC_ACCOUNT_TABLE_SIZE 64
+#define MAC_ACCOUNT_FAILURES 10
+#define MAC_ACCOUNT_WINDOW_MS 600000u
+#define MAC_ACCOUNT_LOCK_FIRST_MS 30000u
+#define MAC_ACCOUNT_LOCK_MAX_MS 300000u
+#define MAC_KNOWN_ADDRESS_COUNT 64
 
 typedef struct MacConnEntry {
     char address[MAC_LOGIN_ADDRESS_MAX + 1]; /* empty = free */
@@ -144,8 +154,29 @@ typedef struct MacLockoutEntry {
 } MacLockoutEntry;
 
 typedef struct MacLockoutTable {
-    MacLockoutEntry entries[MAC_LOGIN_TABLE_SIZE];
+    MacLockoutEntry entries[MAC_LOCKOUT_TABLE_SIZE];
 } MacLockoutTable;
+
+typedef struct MacAccountEntry {
+    char account[MAC_ACCOUNT_SIZE]; /* empty = free */
+    uint64_t failureTicks[MAC_ACCOUNT_FAILURES]; /* the last ones, a ring */
+    int32_t nextFailure;
+    int32_t locks; /* locks in a row: each one doubles the next */
+    uint64_t lastFailureTick;
+    uint64_t lockedUntil;
+} MacAccountEntry;
+
+/* An address an account logged in from with the right password. */
+typedef struct MacKnownAddress {
+    char account[MAC_ACCOUNT_SIZE]; /* empty = free */
+    char address[MAC_LOGIN_ADDRESS_MAX + 1];
+    uint64_t lastLogin;
+} MacKnownAddress;
+
+typedef struct MacAccountTable {
+    MacAccountEntry entries[MAC_ACCOUNT_TABLE_SIZE];
+    MacKnownAddress known[MAC_KNOWN_ADDRESS_COUNT];
+} MacAccountTable;
 
 /* Counts one connection from address. 1 = allow, 0 = refuse (more than 15
  * in the minute that began with its first connection). Untrackable
@@ -158,7 +189,10 @@ MAC_LOGIC_API int32_t mac_logic_conn_allow(MacConnTable* table, const char* addr
 MAC_LOGIC_API uint64_t mac_logic_auth_failed(MacLockoutTable* table, const char* address,
                                              uint64_t now) MAC_LOGIC_NOEXCEPT;
 
-/* Milliseconds the address is still locked out for at now, 0 when it is not. */
+/* Milliseconds the address is still locked out for at now, 0 when it is not.
+ * An address with no entry while no entry can be given to it (every one is
+ * locked, or was locked and is not forgotten yet) counts as locked until the
+ * first entry frees: a lock is never given away to make room. */
 MAC_LOGIC_API uint64_t mac_logic_lockout_remaining(const MacLockoutTable* table,
                                                    const char* address,
                                                    uint64_t now) MAC_LOGIC_NOEXCEPT;
@@ -167,9 +201,31 @@ MAC_LOGIC_API uint64_t mac_logic_lockout_remaining(const MacLockoutTable* table,
 MAC_LOGIC_API int32_t mac_logic_lockout_failures(const MacLockoutTable* table,
                                                  const char* address) MAC_LOGIC_NOEXCEPT;
 
+/* 1 when an address without an entry could not get one at now. */
+MAC_LOGIC_API int32_t mac_logic_lockout_full(const MacLockoutTable* table,
+                                             uint64_t now) MAC_LOGIC_NOEXCEPT;
+
 /* Frees the address's entry after a good login. Returns 1 when there was one. */
 MAC_LOGIC_API int32_t mac_logic_lockout_clear(MacLockoutTable* table,
                                               const char* address) MAC_LOGIC_NOEXCEPT;
+
+/* Records one wrong password for an account (any address); returns the lock
+ * it imposes on the account in ms (0 for none). Empty or missing accounts
+ * are not tracked; when every entry is locked, neither is a new account. */
+MAC_LOGIC_API uint64_t mac_logic_account_failed(MacAccountTable* table, const char* account,
+                                                uint64_t now) MAC_LOGIC_NOEXCEPT;
+
+/* Milliseconds the account's password logins stay refused from address, 0
+ * when they are not, or when the account logged in from that address before. */
+MAC_LOGIC_API uint64_t mac_logic_account_remaining(const MacAccountTable* table,
+                                                   const char* account, const char* address,
+                                                   uint64_t now) MAC_LOGIC_NOEXCEPT;
+
+/* A good login: the address becomes known for the account (the least recent
+ * known address makes room). The account's count of wrong passwords stays. */
+MAC_LOGIC_API void mac_logic_account_succeeded(MacAccountTable* table, const char* account,
+                                               const char* address,
+                                               uint64_t now) MAC_LOGIC_NOEXCEPT;
 
 /* Whole seconds, rounded up, for "locked out for another %llu s". */
 MAC_LOGIC_API uint64_t mac_logic_seconds_up(uint64_t ms) MAC_LOGIC_NOEXCEPT;

@@ -1,5 +1,6 @@
-// Password logins: lockout check, the account check, one-second waits on
-// refusal and the lockout that grows with wrong passwords in a row.
+// Password logins: lockout checks (the address's, then the account's), the
+// account check, one-second waits on refusal and the lockouts that grow with
+// wrong passwords.
 #include <cstring>
 
 #include <freerdp/error.h>
@@ -37,10 +38,18 @@ void logAttempt(rdpShadowClient* client, const char* address, const char* user, 
                setting(FreeRDP_ClientBuild), setting(FreeRDP_RequestedProtocols));
 }
 
-int refuseLocked(rdpShadowClient* client, const char* address, uint64_t remainingMs) {
-    MAC_LOG_FN(WLOG_WARN, kFn,
-               "login from %s refused: locked out for another %llu s after wrong passwords",
-               address, static_cast<unsigned long long>(mac_logic_seconds_up(remainingMs)));
+int refuseLocked(rdpShadowClient* client, const char* address, uint64_t remainingMs,
+                 bool tableFull) {
+    const auto seconds = static_cast<unsigned long long>(mac_logic_seconds_up(remainingMs));
+    if (tableFull)
+        MAC_LOG_FN(WLOG_WARN, kFn,
+                   "login from %s refused: every lockout entry holds a lock, so a new address "
+                   "counts as locked for another %llu s",
+                   address, seconds);
+    else
+        MAC_LOG_FN(WLOG_WARN, kFn,
+                   "login from %s refused: locked out for another %llu s after wrong passwords",
+                   address, seconds);
     mac_login::refusalWait();
     mac_login::setErrorInfo(client, ERRINFO_SERVER_INSUFFICIENT_PRIVILEGES);
     return -1;
@@ -57,21 +66,47 @@ int refuseNoPassword(rdpShadowClient* client, const char* address, const char* a
     return -1;
 }
 
+// The answer and the wait of a wrong password: whether the account exists or
+// not is not told.
+int refuseAccountLocked(rdpShadowClient* client, const char* address, const char* account,
+                        uint64_t remainingMs) {
+    mac_login::refusalWait();
+    MAC_LOG_FN(WLOG_WARN, kFn,
+               "login from %s as '%s' refused: the account is locked for another %llu s after "
+               "wrong passwords from several addresses",
+               address, account, static_cast<unsigned long long>(mac_logic_seconds_up(remainingMs)));
+    mac_login::setErrorInfo(client, ERRINFO_SERVER_INSUFFICIENT_PRIVILEGES);
+    return -1;
+}
+
+void countAgainstAccount(macShadowSubsystem* record, const char* account, const char* shown) {
+    const uint64_t lock = mac_login::countAccountFailure(record, account);
+    if (lock > 0)
+        MAC_LOG_FN(WLOG_WARN, kFn,
+                   "account '%s': %d wrong passwords within %u minutes from any address: its "
+                   "password logins are refused for %llu s, except from addresses it logged in "
+                   "from before",
+                   shown, MAC_ACCOUNT_FAILURES, MAC_ACCOUNT_WINDOW_MS / 60000,
+                   static_cast<unsigned long long>(lock / 1000));
+}
+
 int refuseWrong(macShadowSubsystem* record, rdpShadowClient* client, const char* address,
-                const char* account, int result) {
+                const char* account, const char* shownAccount, int result) {
     mac_login::refusalWait();
     int32_t failures = 0;
     const uint64_t lockout = mac_login::countFailure(record, address, &failures);
     if (result < 0)
         MAC_LOG_FN(WLOG_ERROR, kFn, "login from %s as '%s': could not ask the directory service",
-                   address, account);
+                   address, shownAccount);
     else if (lockout > 0)
         MAC_LOG_FN(WLOG_WARN, kFn,
                    "login from %s as '%s': wrong password (%d in a row): locked out for %llu s",
-                   address, account, failures, static_cast<unsigned long long>(lockout / 1000));
+                   address, shownAccount, failures, static_cast<unsigned long long>(lockout / 1000));
     else
-        MAC_LOG_FN(WLOG_WARN, kFn, "login from %s as '%s': wrong password (%d)", address, account,
-                   failures);
+        MAC_LOG_FN(WLOG_WARN, kFn, "login from %s as '%s': wrong password (%d)", address,
+                   shownAccount, failures);
+    if (result == 0)
+        countAgainstAccount(record, account, shownAccount);
     mac_login::setErrorInfo(client, ERRINFO_SERVER_INSUFFICIENT_PRIVILEGES);
     return -1;
 }
@@ -89,18 +124,22 @@ int authenticate(macShadowSubsystem* record, rdpShadowClient* client, const char
     char shownAccount[kLogText];
     printable(account, shownAccount, sizeof shownAccount);
 
-    const uint64_t remaining = lockRemaining(record, address, nullptr);
+    bool hasFailures = false;
+    const uint64_t remaining = lockRemaining(record, address, &hasFailures);
     if (remaining > 0)
-        return refuseLocked(client, address, remaining);
+        return refuseLocked(client, address, remaining, !hasFailures);
 
     logAttempt(client, address, user, domain, password);
     if (!password || !password[0])
         return refuseNoPassword(client, address, shownAccount);
 
+    const uint64_t accountRemaining = accountLockRemaining(record, account, address);
+    if (accountRemaining > 0)
+        return refuseAccountLocked(client, address, shownAccount, accountRemaining);
     const int result = usable ? mac_auth_verify(account, password) : 0;
     if (result != 1)
-        return refuseWrong(record, client, address, shownAccount, result);
-    clearFailures(record, address);
+        return refuseWrong(record, client, address, account, shownAccount, result);
+    clearFailures(record, address, account);
     MAC_LOG_FN(WLOG_INFO, kFn, "login from %s as '%s': ok", address, shownAccount);
     return 1;
 }

@@ -1,5 +1,5 @@
 // What the login steps share: the client address, the refusal wait, the
-// error info of a refused login, and the lockout table under loginLock.
+// error info of a refused login, and the lockout tables under loginLock.
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -86,9 +86,20 @@ uint64_t countFailure(macShadowSubsystem* record, const char* address, int32_t* 
     return lockout;
 }
 
-void clearFailures(macShadowSubsystem* record, const char* address) {
+void clearFailures(macShadowSubsystem* record, const char* address, const char* account) {
     LoginLock lock(record);
     mac_logic_lockout_clear(&record->lockoutTable, address);
+    mac_logic_account_succeeded(&record->accountTable, account, address, mac_now_ms());
+}
+
+uint64_t accountLockRemaining(macShadowSubsystem* record, const char* account, const char* address) {
+    LoginLock lock(record);
+    return mac_logic_account_remaining(&record->accountTable, account, address, mac_now_ms());
+}
+
+uint64_t countAccountFailure(macShadowSubsystem* record, const char* account) {
+    LoginLock lock(record);
+    return mac_logic_account_failed(&record->accountTable, account, mac_now_ms());
 }
 
 uint64_t lockRemaining(macShadowSubsystem* record, const char* address, bool* hasFailures) {

@@ -1,5 +1,6 @@
-// Logins: the connection limit, password logins with lockout, and NLA logins
-// against the stored NT hash. Both tables live in the record under
+// Logins: the connection limit, password logins with lockout per address and
+// per account, and NLA logins against the stored NT hash. The tables live in
+// the record under
 // loginLock, which is never held across the account check, a wait or a log
 // line. All of this runs on the shadow server's listener and client threads.
 #pragma once
@@ -62,9 +63,18 @@ int authenticate(macShadowSubsystem* record, rdpShadowClient* client, const char
 // A wrong password or a failed NLA attempt: counted under the lock. Returns
 // the lockout imposed (ms) and the failures in a row through *failures.
 uint64_t countFailure(macShadowSubsystem* record, const char* address, int32_t* failures);
-// A good login frees the address's entry.
-void clearFailures(macShadowSubsystem* record, const char* address);
+// A good login frees the address's entry and makes the address known for
+// the account.
+void clearFailures(macShadowSubsystem* record, const char* address, const char* account);
+// The account side of the lockout: what remains of an account's lock for an
+// address, and one wrong password counted against the account (returns the
+// lock it imposes, ms). The NLA login counts as an account of its own.
+uint64_t accountLockRemaining(macShadowSubsystem* record, const char* account, const char* address);
+uint64_t countAccountFailure(macShadowSubsystem* record, const char* account);
+// The account key of the NLA login: no account name can hold a line break.
+inline constexpr const char* kNlaAccount = "\nnla";
 // Lock state of an address: remaining lock (ms) and whether it has failures.
+// An address without failures that is locked all the same met a full table.
 uint64_t lockRemaining(macShadowSubsystem* record, const char* address, bool* hasFailures);
 
 } // namespace mac_login

@@ -87,7 +87,9 @@ SECURITY_STATUS answerHashRequest(macShadowSubsystem* record, rdpShadowClient* c
                                   const char* address, const std::string& user,
                                   const SEC_WINNT_AUTH_IDENTITY* identity, BYTE* key) {
     bool hasFailures = false;
-    const uint64_t remaining = mac_login::lockRemaining(record, address, &hasFailures);
+    uint64_t remaining = mac_login::lockRemaining(record, address, &hasFailures);
+    if (remaining == 0)
+        remaining = mac_login::accountLockRemaining(record, mac_login::kNlaAccount, address);
     if (remaining > 0)
         return refuseLocked(client, address, remaining);
 
@@ -150,7 +152,7 @@ extern "C" BOOL mac_shadow_peer_logon(freerdp_peer* peer, const SEC_WINNT_AUTH_I
         if (auto* record = reinterpret_cast<macShadowSubsystem*>(client->subsystem)) {
             char address[64];
             mac_login::clientAddress(client, address, sizeof address);
-            mac_login::clearFailures(record, address);
+            mac_login::clearFailures(record, address, mac_login::kNlaAccount);
             MAC_INFO("nla login from %s as '%s': ok", address, record->nlaUser);
         }
     }
@@ -176,9 +178,15 @@ extern "C" void mac_shadow_peer_end(rdpShadowSubsystem* subsystem, rdpShadowClie
     shadow_ext_client_set_nla_attempt(client, kAttemptNone);
     char address[64];
     mac_login::clientAddress(client, address, sizeof address);
+    auto* record = reinterpret_cast<macShadowSubsystem*>(subsystem);
     int32_t failures = 0;
-    const uint64_t lockout = mac_login::countFailure(
-        reinterpret_cast<macShadowSubsystem*>(subsystem), address, &failures);
+    const uint64_t lockout = mac_login::countFailure(record, address, &failures);
+    const uint64_t accountLock = mac_login::countAccountFailure(record, mac_login::kNlaAccount);
+    if (accountLock > 0)
+        MAC_WARN("nla login: %d wrong passwords within %u minutes from any address: NLA logins "
+                 "are refused for %llu s, except from addresses that logged in before",
+                 MAC_ACCOUNT_FAILURES, MAC_ACCOUNT_WINDOW_MS / 60000,
+                 static_cast<unsigned long long>(accountLock / 1000));
     if (lockout > 0)
         MAC_WARN("nla login from %s: wrong password (%d in a row): locked out for %llu s", address,
                  failures, static_cast<unsigned long long>(lockout / 1000));

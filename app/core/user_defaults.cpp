@@ -1,5 +1,7 @@
 #include "app/core/user_defaults.h"
 
+#include "app/core/ini_format.h"
+
 #include <climits>
 #include <cmath>
 
@@ -39,11 +41,11 @@ bool textMeansYes(const QString& text) {
 } // namespace
 
 UserDefaults::UserDefaults()
-    : settings_(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+    : settings_(std::make_unique<QSettings>(iniFormat(), QSettings::UserScope,
                                             QString::fromLatin1(kAppIdentifier))) {}
 
 UserDefaults::UserDefaults(const QString& filePath)
-    : settings_(std::make_unique<QSettings>(filePath, QSettings::IniFormat)) {}
+    : settings_(std::make_unique<QSettings>(filePath, iniFormat())) {}
 
 void UserDefaults::registerDefaults(const QVariantMap& defaults) {
     for (auto it = defaults.begin(); it != defaults.end(); ++it)

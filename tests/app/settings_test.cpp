@@ -182,3 +182,56 @@ TEST_F(SettingsTest, LogLinesCarryTheTimeAndTheApplicationTag) {
                           R"(\[\d\d:\d\d:\d\d\.\d{3}\] \[Corvane app\] again\n)");
     EXPECT_TRUE(std::regex_match(log(), line)) << log();
 }
+
+// The file stays the one Qt's INI format reads and writes: values written by
+// QSettings::IniFormat read back the same here, and the other way round.
+TEST_F(SettingsTest, TheFileIsReadAndWrittenInQtsIniDialect) {
+    const QVariantMap values = {
+        {"port", 3390},
+        {"scale", 0.57},
+        {"cursor", true},
+        {"h264Profile", "a, b; c=d \"q\" \\ "},
+        {"at", "@home"},
+        {"blank", " x "},
+        {"empty", ""},
+        {"lines", "one\ntwo\tthree"},
+        {"name", QString::fromUtf8("Grüße")},
+        {"Group/inner", "grouped"},
+    };
+    const QString byQt = QString::fromStdString(dir.file("by-qt.ini"));
+    {
+        QSettings qt(byQt, QSettings::IniFormat);
+        for (auto it = values.begin(); it != values.end(); ++it)
+            qt.setValue(it.key(), it.value());
+    }
+    UserDefaults ours(QString::fromStdString(dir.file("ours.ini")));
+    for (auto it = values.begin(); it != values.end(); ++it)
+        ours.set(it.key(), it.value());
+    ours.sync();
+    const UserDefaults readByUs(byQt);
+    QSettings readByQt(QString::fromStdString(dir.file("ours.ini")), QSettings::IniFormat);
+    for (auto it = values.begin(); it != values.end(); ++it) {
+        const QString expected = it.value().toString();
+        EXPECT_EQ(readByUs.value(it.key()).toString(), expected) << it.key().toStdString();
+        EXPECT_EQ(readByQt.value(it.key()).toString(), expected) << it.key().toStdString();
+    }
+    EXPECT_EQ(readByUs.integer("port"), 3390);
+    EXPECT_DOUBLE_EQ(readByUs.number("scale"), 0.57);
+    EXPECT_TRUE(readByUs.boolean("cursor"));
+}
+
+// Serialised objects are never deserialised: a few bytes could otherwise make
+// the reader ask for gigabytes. Such a key reads as absent.
+TEST_F(SettingsTest, SerialisedObjectsInTheFileReadAsAbsent) {
+    UserDefaults d = writtenOutside(
+        "port=@Variant(\\0\\0\\0\\x7f\\xff\\xff\\xff\\xff)\n"
+        "fps=@ByteArray(12)\n"
+        "h264Profile=@Rect(1 2 3 4)\n"
+        "sizeAlign=@@Variant(x)\n");
+    EXPECT_FALSE(d.contains(Key::port));
+    EXPECT_FALSE(d.contains(Key::fps));
+    const ServerSettings s = read(d);
+    EXPECT_EQ(s.port, 3389);
+    EXPECT_EQ(s.h264Profile, "baseline");
+    EXPECT_EQ(d.string(Key::sizeAlign), "@Variant(x)") << "\"@@\" is an escaped '@'";
+}

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <vector>
 #include <system_error>
 
 namespace corvane::app::paths {
@@ -47,6 +48,24 @@ bool makeDirectories(const std::string& path) {
     std::error_code error;
     std::filesystem::create_directories(path, error);
     return !error && std::filesystem::is_directory(path, error);
+}
+
+bool makePrivateDirectories(const std::string& path) {
+    std::error_code error;
+    std::vector<std::filesystem::path> missing;
+    for (std::filesystem::path p = path; !p.empty() && !std::filesystem::exists(p, error);
+         p = p.parent_path()) {
+        missing.push_back(p);
+        if (p == p.parent_path())
+            break;
+    }
+    if (!makeDirectories(path))
+        return false;
+    missing.push_back(path);
+    for (const std::filesystem::path& made : missing)
+        std::filesystem::permissions(made, std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::replace, error);
+    return true;
 }
 
 #ifdef __APPLE__

@@ -27,5 +27,8 @@ std::string leftoverServerSuffix();
 
 // Creates a directory and its missing parents; false when it cannot.
 bool makeDirectories(const std::string& path);
+// The same for a folder of the user's own files: every folder it creates,
+// and the last one whatever it was before, is readable by the user only.
+bool makePrivateDirectories(const std::string& path);
 
 } // namespace corvane::app::paths

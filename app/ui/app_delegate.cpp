@@ -37,13 +37,6 @@ bool isExecutableFile(const std::string& path) {
            ::access(path.c_str(), X_OK) == 0;
 }
 
-// The log file for the server's output; -1 when it cannot be opened.
-int openLogForAppend() {
-    std::string path = paths::logPath();
-    paths::makeDirectories(std::filesystem::path(path).parent_path().string());
-    return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-}
-
 } // namespace
 
 AppDelegate::AppDelegate(Services services) : services_(std::move(services)) {
@@ -93,6 +86,9 @@ void AppDelegate::applicationDidFinishLaunching() {
     usageTimer_->start(60.0, true, [weak] {
         if (weak)
             weak->usageTick();
+        // The server's output goes into the log between the application's
+        // own lines: its size is looked at every minute too.
+        rotateLogIfLarge(paths::logPath());
     });
 
     services_.helperPerms->cleanUpLegacyEntriesOnce();
@@ -159,7 +155,8 @@ void AppDelegate::launchServer(const std::string& path) {
     if (ServerCert::removeIfNameless())
         HelperPerms::log("removed the server certificate without a name; the server makes a new "
                          "one (clients will ask to trust it once)");
-    int logFd = openLogForAppend();
+    rotateLogIfLarge(paths::logPath());
+    int logFd = openLogForAppend(paths::logPath());
     if (logFd < 0)
         logFd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     HelperPerms::log("starting Corvane Server: " + text::join(plan.arguments, " "));

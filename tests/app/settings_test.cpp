@@ -5,6 +5,9 @@
 #include <climits>
 #include <regex>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "app/core/app_log.h"
 #include "app/core/settings.h"
 #include "support.h"
@@ -234,4 +237,47 @@ TEST_F(SettingsTest, SerialisedObjectsInTheFileReadAsAbsent) {
     EXPECT_EQ(s.port, 3389);
     EXPECT_EQ(s.h264Profile, "baseline");
     EXPECT_EQ(d.string(Key::sizeAlign), "@Variant(x)") << "\"@@\" is an escaped '@'";
+}
+
+namespace {
+unsigned modeOf(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? (info.st_mode & 0777) : 0xffff;
+}
+} // namespace
+
+// The log holds account names and addresses: the user's alone, whatever mode
+// an older file had.
+TEST_F(SettingsTest, TheLogAndItsFoldersAreTheUsersAlone) {
+    const std::string older = dir.file("older.log");
+    ASSERT_TRUE(corvane::test::writeFile(older, "before\n"));
+    ::chmod(older.c_str(), 0644);
+    appendLogLineTo(older, "now");
+    appendLogLine("hello");
+    for (const std::string& path : {dir.file("state"), dir.file("state/Corvane")})
+        EXPECT_EQ(modeOf(path), 0700u) << path;
+    EXPECT_EQ(modeOf(dir.file("state/Corvane/Corvane.log")), 0600u);
+    EXPECT_EQ(modeOf(older), 0600u);
+}
+
+// Rotation empties the log in place: a writer that holds it open, as the
+// server does, goes on at the start of the now short file.
+TEST_F(SettingsTest, TheLogIsRotatedAtItsSizeAndKeepsThreeOlderFiles) {
+    const std::string log = dir.file("Corvane.log");
+    for (int n = 1; n <= 3; n++)
+        ASSERT_TRUE(corvane::test::writeFile(log + "." + std::to_string(n), std::to_string(n)));
+    ASSERT_TRUE(corvane::test::writeFile(log, std::string(99, 'x')));
+    const int server = openLogForAppend(log);
+    ASSERT_GE(server, 0);
+    EXPECT_FALSE(rotateLogIfLarge(log, 100)) << "below the limit";
+    ASSERT_EQ(::write(server, "y", 1), 1);
+    EXPECT_TRUE(rotateLogIfLarge(log, 100));
+    ASSERT_EQ(::write(server, "after\n", 6), 6);
+    ::close(server);
+    EXPECT_EQ(corvane::test::readFile(log), "after\n");
+    EXPECT_EQ(corvane::test::readFile(log + ".1"), std::string(99, 'x') + "y");
+    EXPECT_EQ(corvane::test::readFile(log + ".2"), "1");
+    EXPECT_EQ(corvane::test::readFile(log + ".3"), "2");
+    EXPECT_FALSE(corvane::test::fileExists(log + ".4"));
+    EXPECT_EQ(modeOf(log + ".1"), 0600u);
 }

@@ -1,6 +1,7 @@
 // The connection guard: verdicts, the watchdog, the write watch, the
 // publication bracket and the open-files limit.
 #include "peer_guard.h"
+#include "peer_admission.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -101,8 +102,7 @@ struct Closing {
 void logClosing(const Closing& c) {
     switch (c.verdict) {
     case GuardVerdict::LoginTooSlow:
-        logLine(WLOG_WARN, "closing the connection from %s: not logged in after %llu s",
-                c.host.c_str(), static_cast<unsigned long long>(c.forMs / 1000));
+        noteLoginTimeout(c.host.c_str(), c.forMs, shadow_ext_now_ms());
         break;
     case GuardVerdict::NotTakingFrames:
         logLine(WLOG_WARN,
@@ -297,9 +297,13 @@ extern "C" void shadow_ext_guard_reset(void) {
 }
 
 extern "C" size_t shadow_ext_unfinished_logins(void) {
+    return shadow_ext_unfinished_logins_from(nullptr);
+}
+
+extern "C" size_t shadow_ext_unfinished_logins_from(const char* host) {
     size_t n = 0;
-    forEachPeer([&n](freerdp_peer*, PeerState& state) {
-        if (state.watch && !state.watch->activated.load())
+    forEachPeer([&n, host](freerdp_peer*, PeerState& state) {
+        if (state.watch && !state.watch->activated.load() && (!host || state.watch->host == host))
             n += 1;
     });
     return n;

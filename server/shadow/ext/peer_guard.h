@@ -10,8 +10,7 @@
 //     returns once the client is activated or the connection is over: a
 //     login, however slow, never holds publication;
 //   - a connection that has not logged in within the login grace time is
-//     closed; at most kMaxUnfinishedLogins connections may be logging in at
-//     once, later ones are refused at accept until one finishes;
+//     closed; how many may be logging in at once is peer_admission.h's;
 //   - an activated client takes a frame at the start of its thread's next
 //     loop turn; whatever keeps the thread from getting there (a write the
 //     client does not read, input or channel work that does not return)
@@ -36,7 +35,6 @@
 namespace shadow_ext {
 
 inline constexpr uint64_t kLoginGraceMs = 30000;
-inline constexpr size_t kMaxUnfinishedLogins = 16;
 inline constexpr uint64_t kPublishWaitMs = 2000;
 inline constexpr uint64_t kStalledMs = 1000;
 
@@ -102,8 +100,10 @@ void shadow_ext_peers_stopping(void);
 // Back to normal operation (tests).
 void shadow_ext_guard_reset(void);
 
-// Connections accepted that have not logged in (or ended) yet.
+// Connections accepted that have not logged in (or ended) yet, of the whole
+// server or from one address.
 size_t shadow_ext_unfinished_logins(void);
+size_t shadow_ext_unfinished_logins_from(const char* host);
 
 // Raises the soft limit of open files to the hard limit (logged); an
 // accepted connection costs about a dozen descriptors before it logs in.

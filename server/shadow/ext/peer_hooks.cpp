@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "hook_gate.h"
+#include "peer_admission.h"
 #include "peer_guard.h"
 #include "peer_handshake.h"
 #include "peer_hooks.h"
@@ -95,9 +96,8 @@ BOOL wrappedInitialize(freerdp_peer* peer) {
     if (!shadow_ext::closeOnce(watch))
         return TRUE; // the guard closed it and said why
     if (end == shadow_ext::HandshakeEnd::TimedOut)
-        shadow_ext::logLine(WLOG_WARN, "closing the connection from %s: not logged in after %llu s",
-                            watch.host.c_str(),
-                            static_cast<unsigned long long>(shadow_ext::kLoginGraceMs / 1000));
+        shadow_ext::noteLoginTimeout(watch.host.c_str(), shadow_ext::kLoginGraceMs,
+                                     shadow_ext_now_ms());
     else if (end == shadow_ext::HandshakeEnd::Stopping)
         shadow_ext::logLine(WLOG_INFO, "closing the connection from %s: the server is stopping",
                             watch.host.c_str());
@@ -122,6 +122,30 @@ void wrappedDisconnect(freerdp_peer* peer) {
         disconnect(peer);
 }
 
+} // namespace
+
+namespace shadow_ext {
+
+// Whether a new connection from `host` may start a login (see
+// peer_admission.h); a refusal is logged.
+bool admitted(const char* host) {
+    if (!shadow_ext_hook_on(SHADOW_EXT_LOGIN_HANDSHAKE))
+        return true; // the library's own login: nothing of ours to count
+    const uint64_t now = shadow_ext_now_ms();
+    const size_t unfinished = shadow_ext_unfinished_logins();
+    const size_t fromHost = shadow_ext_unfinished_logins_from(host);
+    const uint64_t penalty = penalties().remaining(host, now);
+    const Admission verdict = admissionVerdict(unfinished, fromHost, penalty, shedRoll());
+    if (verdict == Admission::Admit)
+        return true;
+    logRefusal(verdict, host, unfinished, fromHost, penalty, now);
+    return false;
+}
+
+} // namespace shadow_ext
+
+namespace {
+
 // The library's client record does not exist before its accept runs; a
 // provisional record carrying the peer, server and subsystem stands in for
 // it during PeerInit. PeerInit keeps no pointer to it.
@@ -134,24 +158,6 @@ BOOL admitted(rdpShadowServer* server, freerdp_peer* peer) {
     provisional->server = server;
     provisional->subsystem = &subsystem->base;
     return subsystem->PeerInit(&subsystem->base, provisional.get());
-}
-
-// One line per second at most, however many connections a flood brings.
-std::atomic<uint64_t> gLastRefusalLine{0};
-std::atomic<uint64_t> gRefusedSinceLine{0};
-
-void noteRefusal(const char* host, size_t unfinished) {
-    const uint64_t now = shadow_ext_now_ms();
-    const uint64_t refused = gRefusedSinceLine.fetch_add(1) + 1;
-    const uint64_t last = gLastRefusalLine.load();
-    if (last != 0 && now >= last && now - last < 1000)
-        return;
-    gLastRefusalLine.store(now ? now : 1);
-    gRefusedSinceLine.fetch_sub(refused);
-    shadow_ext::logLine(WLOG_WARN,
-                        "refusing the connection from %s: %zu connections are still logging in "
-                        "(%llu refused since the last line)",
-                        host, unfinished, static_cast<unsigned long long>(refused));
 }
 
 void untrack(freerdp_peer* peer, const shadow_ext::PeerState& state) {
@@ -175,13 +181,8 @@ extern "C" BOOL shadow_ext_peer_accepted(freerdp_listener* listener, freerdp_pee
     if (!server || !accept)
         return FALSE;
 
-    // Like an SSH server's MaxStartups: connections that have not logged in
-    // yet cost a thread and a dozen descriptors each, so only so many at once.
-    const size_t unfinished = shadow_ext_unfinished_logins();
-    if (unfinished >= shadow_ext::kMaxUnfinishedLogins) {
-        noteRefusal(peer->hostname, unfinished);
+    if (!shadow_ext::admitted(peer->hostname))
         return FALSE;
-    }
 
     shadow_ext::PeerState state;
     state.server = server;

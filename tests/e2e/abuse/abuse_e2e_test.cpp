@@ -392,7 +392,7 @@ TEST_F(Abuse, NoConnectionHoldsTheLoggedInClient) {
         }
         EXPECT_GE(fds.size(), 150u);
         EXPECT_TRUE(waitUntil(
-            [&] { return log().find("connections are still logging in") != std::string::npos; },
+            [&] { return log().find("connections are logging in, ") != std::string::npos; },
             5000ms))
             << "beyond the cap, connections are refused";
         EXPECT_TRUE(setColour("cd5c5c") && clientShows("cd5c5c", 10)) << "during the flood";

@@ -5,6 +5,7 @@
 #include <winpr/collections.h>
 
 #include "login_fixture.h"
+#include "server/shadow/ext/peer_admission.h"
 #include "server/shadow/ext/peer_guard.h"
 #include "server/shadow/ext/peer_state.h"
 
@@ -192,30 +193,99 @@ TEST_F(ConnectionGuard, QuitMessageEndsTheHandshakeAndStaysForTheLibrary) {
     c->client.MsgQueue = nullptr;
 }
 
-TEST_F(ConnectionGuard, UnfinishedLoginsAreCappedUntilOneFinishes) {
-    std::vector<FakeConnection*> pending;
-    for (size_t i = 0; i < shadow_ext::kMaxUnfinishedLogins; ++i) {
-        pending.push_back(connect("10.8.0." + std::to_string(i + 1)));
-        ASSERT_NE(pending.back(), nullptr) << i;
-    }
-    const int accepts = libraryAccepts();
-    bool admitted = true;
-    connectRaw("10.8.1.1", &admitted);
-    EXPECT_FALSE(admitted);
-    EXPECT_EQ(libraryAccepts(), accepts);
-    connectRaw("10.8.1.2", &admitted);
-    EXPECT_FALSE(admitted);
-    EXPECT_EQ(LogCapture::count("refusing the connection from 10.8.1.1: 16 connections are "
-                                "still logging in (1 refused since the last line)"),
-              1)
-        << LogCapture::all();
-    EXPECT_EQ(LogCapture::count("refusing the connection"), 1) << "one line a second";
+TEST(Admission, VerdictTable) {
+    using shadow_ext::Admission;
+    constexpr size_t start = shadow_ext::kShedStart, full = shadow_ext::kShedFull;
+    struct Case {
+        size_t unfinished, fromAddress;
+        uint64_t penalty;
+        unsigned roll;
+        Admission expected;
+    } cases[] = {
+        {0, 0, 0, 0, Admission::Admit},
+        {start - 1, 2, 0, 0, Admission::Admit},
+        {5, shadow_ext::kMaxUnfinishedPerAddress, 0, 99, Admission::AddressBusy},
+        {0, 0, 1, 99, Admission::Penalised},
+        // From the start count a growing share is refused: the rate at the
+        // start, everything at the full count.
+        {start, 0, 0, shadow_ext::kShedRatePercent - 1, Admission::Shed},
+        {start, 0, 0, shadow_ext::kShedRatePercent, Admission::Admit},
+        {(start + full) / 2, 0, 0, 64, Admission::Shed},
+        {(start + full) / 2, 0, 0, 65, Admission::Admit},
+        {full - 1, 0, 0, 97, Admission::Shed},
+        {full, 0, 0, 99, Admission::Shed},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(shadow_ext::admissionVerdict(c.unfinished, c.fromAddress, c.penalty, c.roll),
+                  c.expected)
+            << c.unfinished << " unfinished, " << c.fromAddress << " from the address, roll "
+            << c.roll;
+}
 
-    ASSERT_TRUE(initialize(pending[0])); // logs in: one place is free again
-    EXPECT_NE(connect("10.8.1.3"), nullptr);
-    EXPECT_EQ(connect("10.8.1.4"), nullptr);
-    disconnect(pending[1]); // ends: another place
-    EXPECT_NE(connect("10.8.1.5"), nullptr);
+// Three addresses holding logins open cannot shut out a fourth.
+TEST_F(ConnectionGuard, EachAddressHasAFewUnfinishedLoginsAndTheLineNamesIt) {
+    std::vector<FakeConnection*> pending;
+    for (const char* attacker : {"10.8.0.1", "10.8.0.2", "10.8.0.3"}) {
+        for (size_t i = 0; i < shadow_ext::kMaxUnfinishedPerAddress; ++i)
+            pending.push_back(connect(attacker));
+        EXPECT_EQ(connect(attacker), nullptr) << attacker;
+        EXPECT_EQ(connect(attacker), nullptr) << attacker;
+    }
+    for (FakeConnection* c : pending)
+        ASSERT_NE(c, nullptr);
+    EXPECT_TRUE(LogCapture::has("refusing the connection from 10.8.0.2: 3 connections from it are "
+                                "still logging in (0 more refused from it since the last line)"))
+        << LogCapture::all();
+    EXPECT_EQ(LogCapture::count("refusing the connection"), 3) << "one line per address";
+    EXPECT_NE(connect("10.8.1.1"), nullptr) << "a fresh address";
+
+    ASSERT_TRUE(initialize(pending[0])); // logs in: its address has a place again
+    EXPECT_NE(connect("10.8.0.1"), nullptr);
+    disconnect(pending[4]); // ends: another place for 10.8.0.2
+    EXPECT_NE(connect("10.8.0.2"), nullptr);
+}
+
+TEST_F(ConnectionGuard, PastTheStartCountNewConnectionsAreShed) {
+    for (size_t i = 0; i < shadow_ext::kShedStart; ++i)
+        ASSERT_NE(connect("10.8.2." + std::to_string(i)), nullptr);
+    shadow_ext::setShedRollForTests([] { return 0u; });
+    EXPECT_EQ(connect("10.8.3.1"), nullptr);
+    EXPECT_TRUE(LogCapture::has("refusing the connection from 10.8.3.1: 10 connections are logging "
+                                "in, 30% of new ones are refused"))
+        << LogCapture::all();
+    shadow_ext::setShedRollForTests([] { return 99u; });
+    EXPECT_NE(connect("10.8.3.2"), nullptr);
+}
+
+// A connection that did not log in within the grace time holds its address
+// back, for a time that doubles; others are not slowed.
+TEST_F(ConnectionGuard, AnAddressWhoseLoginsTimeOutWaitsLonger) {
+    for (uint64_t penalty : {shadow_ext::kPenaltyFirstMs, 2 * shadow_ext::kPenaltyFirstMs}) {
+        LogCapture::clear();
+        FakeConnection* silent = connect("10.8.4.1");
+        ASSERT_NE(silent, nullptr);
+        advance(shadow_ext::kLoginGraceMs);
+        EXPECT_EQ(shadow_ext_guard_sweep(), 1u);
+        EXPECT_TRUE(LogCapture::has("closing the connection from 10.8.4.1: not logged in after 30 "
+                                    "s; its next connection waits " +
+                                    std::to_string(penalty / 1000) + " s"))
+            << LogCapture::all();
+        disconnect(silent);
+        EXPECT_EQ(connect("10.8.4.1"), nullptr);
+        EXPECT_TRUE(LogCapture::has("refusing the connection from 10.8.4.1: held back for another " +
+                                    std::to_string(penalty / 1000) + " s"))
+            << LogCapture::all();
+        FakeConnection* other = connect("10.8.4.2");
+        EXPECT_NE(other, nullptr) << "another address";
+        if (other)
+            disconnect(other);
+        advance(penalty - 1);
+        EXPECT_EQ(connect("10.8.4.1"), nullptr);
+        advance(1);
+        shadow_ext::refusalLines().clear();
+        shadow_ext::timeoutLines().clear();
+    }
+    EXPECT_NE(connect("10.8.4.1"), nullptr);
 }
 
 TEST_F(ConnectionGuard, WatchdogClosesTheClientsThePublicationWaitsFor) {

@@ -10,6 +10,7 @@
 
 #include "server/shadow/Mac/core/lifecycle.h"
 #include "server/shadow/ext/hook_gate.h"
+#include "server/shadow/ext/peer_admission.h"
 #include "server/shadow/ext/peer_guard.h"
 
 namespace login_test {
@@ -156,6 +157,10 @@ void LoginTest::SetUp() {
     shadow_ext_guard_reset();
     // The peer hooks run here against stand-ins for the library's peers.
     shadow_ext_hooks_force_on_for_tests(TRUE);
+    shadow_ext::penalties().clear();
+    shadow_ext::refusalLines().clear();
+    shadow_ext::timeoutLines().clear();
+    shadow_ext::setShedRollForTests([] { return 99u; }); // shed only when full
     log_capture::install();
     WLog_SetLogLevel(WLog_Get("com.freerdp.server.shadow.mac"), WLOG_INFO);
     WLog_SetLogLevel(WLog_Get("com.freerdp.server.shadow.ext"), WLOG_INFO);
@@ -180,6 +185,7 @@ void LoginTest::TearDown() {
     }
     connections_.clear();
     shadow_ext_hooks_force_on_for_tests(FALSE);
+    shadow_ext::setShedRollForTests(nullptr);
     mac_set_clock_for_tests(nullptr);
     mac_login_set_wait_for_tests(nullptr);
     mac_login_set_error_info_for_tests(nullptr);

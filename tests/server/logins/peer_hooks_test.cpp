@@ -14,7 +14,9 @@ class PeerHooks : public LoginTest {};
 
 TEST_F(PeerHooks, SixteenthConnectionInAMinuteIsRefusedBeforeTheLibrarySeesIt) {
     for (int i = 0; i < 15; i++) {
-        ASSERT_NE(connect("127.0.0.1"), nullptr) << "connection " << i + 1;
+        FakeConnection* c = connect("127.0.0.1");
+        ASSERT_NE(c, nullptr) << "connection " << i + 1;
+        disconnect(c);
         advance(1000);
     }
     EXPECT_EQ(libraryAccepts(), 15);
@@ -24,7 +26,8 @@ TEST_F(PeerHooks, SixteenthConnectionInAMinuteIsRefusedBeforeTheLibrarySeesIt) {
     EXPECT_EQ(libraryAccepts(), 15) << "the library's accept never runs for a refused peer";
     EXPECT_EQ(refused->peer.context, nullptr);
     EXPECT_TRUE(LogCapture::has("[WARN] mac_shadow_peer_init: too many connections from "
-                                "127.0.0.1 (more than 15 a minute): refusing for now"))
+                                "127.0.0.1 (more than 15 a minute): refusing for now (0 more "
+                                "refused from it since the last line)"))
         << LogCapture::all();
     EXPECT_NE(connect("127.0.0.2"), nullptr) << "other addresses are counted apart";
 }
@@ -32,28 +35,38 @@ TEST_F(PeerHooks, SixteenthConnectionInAMinuteIsRefusedBeforeTheLibrarySeesIt) {
 TEST_F(PeerHooks, RefusedPeerIsLeftAsTheListenerGaveIt) {
     const size_t trackedBefore = shadow_ext_tracked_peers();
     for (int i = 0; i < 15; i++)
-        connect("10.1.1.1");
+        disconnect(connect("10.1.1.1"));
     bool admitted = true;
     FakeConnection* refused = connectRaw("10.1.1.1", &admitted);
     ASSERT_FALSE(admitted);
-    EXPECT_EQ(shadow_ext_tracked_peers(), trackedBefore + 15);
+    EXPECT_EQ(shadow_ext_tracked_peers(), trackedBefore);
     EXPECT_EQ(refused->peer.SspiNtlmHashCallback, nullptr);
     // The listener frees it; its Disconnect is the library's own again.
     refused->peer.Disconnect(&refused->peer);
     EXPECT_EQ(refused->disconnectCalls.load(), 1);
 }
 
-TEST_F(PeerHooks, RateWarningAtMostEveryFiveSeconds) {
-    for (int i = 0; i < 15; i++)
-        connect("10.2.2.2");
+// One line per address a minute, with the count held back: a second address
+// over its limit is not hidden behind the first.
+TEST_F(PeerHooks, RateWarningOncePerAddressAMinuteWithACount) {
+    for (const char* address : {"10.2.2.2", "10.2.2.3"}) {
+        for (int i = 0; i < 15; i++)
+            disconnect(connect(address));
+        connect(address);
+        connect(address);
+    }
+    EXPECT_EQ(LogCapture::count("too many connections from 10.2.2.2"), 1) << LogCapture::all();
+    EXPECT_EQ(LogCapture::count("too many connections from 10.2.2.3"), 1) << LogCapture::all();
+    advance(59'999);
     connect("10.2.2.2");
-    connect("10.2.2.2");
-    advance(4999);
-    connect("10.2.2.2");
-    EXPECT_EQ(LogCapture::count("too many connections"), 1) << LogCapture::all();
+    EXPECT_EQ(LogCapture::count("too many connections from 10.2.2.2"), 1);
     advance(1);
+    for (int i = 0; i < 15; i++)
+        disconnect(connect("10.2.2.2"));
     connect("10.2.2.2");
-    EXPECT_EQ(LogCapture::count("too many connections"), 2) << LogCapture::all();
+    EXPECT_TRUE(LogCapture::has("too many connections from 10.2.2.2 (more than 15 a minute): "
+                                "refusing for now (2 more refused from it since the last line)"))
+        << LogCapture::all();
 }
 
 TEST_F(PeerHooks, AdmittedPeerGetsTheHashCallbackAndLogonHook) {

@@ -42,7 +42,6 @@ void mac_login_reset_process_state_for_tests(void);
 namespace mac_login {
 
 constexpr uint32_t kRefusalWaitMs = 1000;
-constexpr uint32_t kRateWarnEveryMs = 5000;
 
 // The client's address: the peer's host name, or "?" when it is empty.
 void clientAddress(rdpShadowClient* client, char* out, size_t outSize);
@@ -50,7 +49,7 @@ void refusalWait();
 // A client-sent text made safe for a log line: control characters become
 // '?', so that a user name cannot start a forged line. Truncates to outSize.
 void printable(const char* text, char* out, size_t outSize);
-// Forgets when the rate-limit warning was last written.
+// Forgets when the rate-limit warnings were last written.
 void resetRateWarning();
 void setErrorInfo(rdpShadowClient* client, UINT32 code);
 

@@ -1,6 +1,5 @@
 // Peer init: the per-address connection limit, then the NLA hooks.
-#include <atomic>
-
+#include "server/shadow/ext/peer_admission.h"
 #include "server/shadow/ext/peer_hooks.h"
 #include "base/clock.h"
 #include "base/log.h"
@@ -8,16 +7,11 @@
 
 namespace {
 
-// When the last rate-limit warning was written; 0 = never. Process-wide and
-// written without a lock: a lost update only costs one line more or less.
-std::atomic<uint64_t> gLastRateWarning{0};
-
-bool rateWarningDue(uint64_t now) {
-    const uint64_t last = gLastRateWarning.load(std::memory_order_relaxed);
-    if (last != 0 && now >= last && now - last < mac_login::kRateWarnEveryMs)
-        return false;
-    gLastRateWarning.store(now ? now : 1, std::memory_order_relaxed);
-    return true;
+// One line per address a minute, with the count held back since: a second
+// address over its limit gets its own line.
+shadow_ext::LinePerAddress& rateLines() {
+    static shadow_ext::LinePerAddress lines;
+    return lines;
 }
 
 } // namespace
@@ -25,16 +19,18 @@ bool rateWarningDue(uint64_t now) {
 namespace mac_login {
 
 void resetRateWarning() {
-    gLastRateWarning.store(0);
+    rateLines().clear();
 }
 
 BOOL admit(macShadowSubsystem* record, const char* address) {
     if (connectionAllowed(record, address))
         return TRUE;
-    if (rateWarningDue(mac_now_ms()))
+    uint64_t heldBack = 0;
+    if (rateLines().due(address, mac_now_ms(), &heldBack))
         MAC_LOG_FN(WLOG_WARN, "mac_shadow_peer_init",
-                   "too many connections from %s (more than %d a minute): refusing for now",
-                   address, MAC_CONN_PER_WINDOW);
+                   "too many connections from %s (more than %d a minute): refusing for now "
+                   "(%llu more refused from it since the last line)",
+                   address, MAC_CONN_PER_WINDOW, static_cast<unsigned long long>(heldBack));
     return FALSE;
 }
 

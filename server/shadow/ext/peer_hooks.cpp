@@ -3,6 +3,8 @@
 #include <atomic>
 #include <memory>
 
+#include <freerdp/settings.h>
+
 #include "hook_gate.h"
 #include "peer_admission.h"
 #include "peer_guard.h"
@@ -39,11 +41,52 @@ SECURITY_STATUS nlaHashBridge(void* peer, const SEC_WINNT_AUTH_IDENTITY* identit
     return status == SEC_E_OK ? 1 : 0;
 }
 
+// The subsystem's password check, and whether this peer's thread has just
+// run it ahead of the library's PostConnect.
+std::atomic<pfnShadowAuthenticate> gSubsystemAuthenticate{nullptr};
+thread_local bool tPasswordChecked = false;
+
+// The library's PostConnect asks the subsystem for the password: after the
+// check that ran ahead, it gets that answer instead of asking twice.
+int checkedAuthenticate(rdpShadowSubsystem* subsystem, rdpShadowClient* client, const char* user,
+                        const char* domain, const char* password) {
+    if (tPasswordChecked) {
+        tPasswordChecked = false;
+        return 1;
+    }
+    const pfnShadowAuthenticate authenticate = gSubsystemAuthenticate.load();
+    return authenticate ? authenticate(subsystem, client, user, domain, password) : -1;
+}
+
+// The library's PostConnect reports a client as activated and opens its
+// channels before it checks the password of a TLS or RDP login. The check
+// runs here first: a client that does not log in is refused before any of
+// that and is never reported as activated.
+bool passwordCheckedAhead(freerdp_peer* peer) {
+    auto* client = reinterpret_cast<rdpShadowClient*>(peer->context);
+    const rdpShadowServer* server = client ? client->server : nullptr;
+    const pfnShadowAuthenticate authenticate = gSubsystemAuthenticate.load();
+    const rdpSettings* settings = peer->context ? peer->context->settings : nullptr;
+    if (!server || !server->authentication || !authenticate || !settings ||
+        freerdp_settings_get_bool(settings, FreeRDP_NlaSecurity))
+        return true;
+    if (authenticate(server->subsystem, client,
+                     freerdp_settings_get_string(settings, FreeRDP_Username),
+                     freerdp_settings_get_string(settings, FreeRDP_Domain),
+                     freerdp_settings_get_string(settings, FreeRDP_Password)) < 0)
+        return false;
+    tPasswordChecked = true;
+    return true;
+}
+
 // The library's PostConnect opens the client's sound channel; the channel
 // then gets its own format list (see sound_formats.h).
 BOOL wrappedPostConnect(freerdp_peer* peer) {
+    if (!passwordCheckedAhead(peer))
+        return FALSE;
     const psPeerPostConnect postConnect = gLibraryPostConnect.load();
     const BOOL ok = postConnect ? postConnect(peer) : FALSE;
+    tPasswordChecked = false; // also when the library failed before asking
     if (shadow_ext_hook_on(SHADOW_EXT_SOUND_FORMATS))
         shadow_ext_client_own_sound_formats(reinterpret_cast<rdpShadowClient*>(peer->context));
     return ok;
@@ -216,6 +259,11 @@ extern "C" BOOL shadow_ext_install_peer_hooks(rdpShadowServer* server) {
     if (server->listener->PeerAccepted != shadow_ext_peer_accepted) {
         gLibraryAccept.store(server->listener->PeerAccepted);
         server->listener->PeerAccepted = shadow_ext_peer_accepted;
+    }
+    rdpShadowSubsystem* subsystem = server->subsystem;
+    if (subsystem && subsystem->Authenticate && subsystem->Authenticate != checkedAuthenticate) {
+        gSubsystemAuthenticate.store(subsystem->Authenticate);
+        subsystem->Authenticate = checkedAuthenticate;
     }
     return TRUE;
 }

@@ -193,6 +193,52 @@ TEST_F(ConnectionGuard, QuitMessageEndsTheHandshakeAndStaysForTheLibrary) {
     c->client.MsgQueue = nullptr;
 }
 
+namespace {
+
+// The library's PostConnect as far as a login goes: the client is reported
+// activated, then a TLS login's password is checked.
+std::atomic<int> gLibraryPostConnects{0};
+
+BOOL libraryPostConnect(freerdp_peer* peer) {
+    auto* client = reinterpret_cast<rdpShadowClient*>(peer->context);
+    gLibraryPostConnects++;
+    const rdpSettings* s = peer->context->settings;
+    return client->subsystem->Authenticate(client->subsystem, client,
+                                           freerdp_settings_get_string(s, FreeRDP_Username),
+                                           freerdp_settings_get_string(s, FreeRDP_Domain),
+                                           freerdp_settings_get_string(s, FreeRDP_Password)) >= 0;
+}
+
+} // namespace
+
+// A client with the wrong password is refused before the library's
+// PostConnect, which would report it as activated; the right one is checked
+// once, not once more by the library.
+TEST_F(ConnectionGuard, ThePasswordIsCheckedBeforeTheLibraryReportsTheClientActivated) {
+    server_.authentication = TRUE;
+    accounts().set("alice", "right-pw");
+    const struct {
+        const char* password;
+        BOOL admitted;
+        int libraryPostConnects;
+    } cases[] = {{"wrong", FALSE, 0}, {"right-pw", TRUE, 1}};
+    for (const auto& k : cases) {
+        FakeConnection* c = connect("10.6.0.1");
+        ASSERT_NE(c, nullptr);
+        c->peer.PostConnect = libraryPostConnect;
+        ASSERT_TRUE(initialize(c));
+        freerdp_settings_set_bool(c->settings, FreeRDP_NlaSecurity, FALSE); // a TLS login
+        freerdp_settings_set_string(c->settings, FreeRDP_Username, "alice");
+        freerdp_settings_set_string(c->settings, FreeRDP_Password, k.password);
+        const int checks = accounts().checks();
+        gLibraryPostConnects = 0;
+        EXPECT_EQ(c->peer.PostConnect(&c->peer), k.admitted) << k.password;
+        EXPECT_EQ(gLibraryPostConnects.load(), k.libraryPostConnects) << k.password;
+        EXPECT_EQ(accounts().checks(), checks + 1) << k.password << ": one check";
+        disconnect(c);
+    }
+}
+
 TEST(Admission, VerdictTable) {
     using shadow_ext::Admission;
     constexpr size_t start = shadow_ext::kShedStart, full = shadow_ext::kShedFull;

@@ -146,9 +146,7 @@ typedef struct macShadowSubsystem {
     // requested plan.
     int32_t mainPointsWidth, mainPointsHeight;
     // Atomic (__atomic builtins): stored by the subsystem thread, loaded by
-    // the connect step while it waits for its plan.
-    // RACE: desktopWidth and desktopHeight are also read plainly by the
-    // click trace line on client threads.
+    // client threads (the connect step's wait, the click trace line).
     int32_t desktopWidth, desktopHeight;
     int32_t appliedSerial;
     // displayLock: the apply step (subsystem thread) and the teardown.

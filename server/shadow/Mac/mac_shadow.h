@@ -1,5 +1,6 @@
 // The subsystem record: the shadow library's record (with the extension
-// slots) followed by our own fields, one zero-filled block per process.
+// slots) followed by our own fields, one zero-filled block per process. Our
+// fields come in blocks by the folder that owns them and what guards them.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -24,89 +25,186 @@ typedef struct {
     int32_t x, y, width, height;
 } MacRect;
 
+// The threads that reach the record:
+//   the subsystem thread  loop/thread.cpp: every timed step, plan hand-over
+//                         and apply, repaints, power, clipboard watch, cursor
+//   client threads        the shadow library's thread per client and its
+//                         channel threads: input, connect, display control,
+//                         clipboard, logins
+//   the listener          admits connections (PeerInit)
+//   capture delivery      one thread per capture stream (so one per virtual
+//                         display); the stream that carries sound also runs
+//                         the sound receiver
+//   the teardown          on the termination thread (signals, parent watch)
+//                         or in Stop, while the subsystem thread still runs
+// Init fills the fields marked "set once at init" before Start starts any of
+// them.
+//
+// Lock order: a thread that holds a lock may take those to its right, never
+// one to its left.
+//   displayLock -> frameLock -> subsystemLock
+//   frameLock -> the surface's lock, the server's client list, and the
+//                library's own locks inside frameUpdate and screenResize
+// displayLock is taken again, recursively, inside the apply step and the
+// teardown (capture start, keep awake). loginLock and the input lock
+// (mac_input_held::lock()) are leaves: never taken under another of these
+// locks, and none is taken under them.
+//
+// RACE marks a field that two threads touch with no lock or atomicity in
+// common; each is a known fault, not a pattern to follow.
 typedef struct macShadowSubsystem {
+    // The library's record and our extension slots: the library reads the
+    // head of the block as its own record, so it stays first.
     rdpShadowSubsystemExt common;
 
-    int32_t desktopWidth, desktopHeight;
-    bool mainDisplayHiDPI;
-    uint32_t modifierState;
-    std::atomic<int64_t> clipboardChangeCount;
-    uint64_t nextClipboardPoll;
-    MacRect captureRect;
-    int32_t mainPointsWidth, mainPointsHeight;
+    // ---- core ----
+    // Set once at init: created by Init, deleted by Free.
+    CRITICAL_SECTION subsystemLock;
+    CRITICAL_SECTION frameLock;
+    CRITICAL_SECTION displayLock;
+    CRITICAL_SECTION loginLock;
+    // Atomic: set by the teardown and Free, read by the subsystem thread and
+    // (under displayLock, so that no stream starts after the teardown's
+    // stop) by every capture start.
+    std::atomic<int32_t> tearingDown;
+
+    // ---- loop: capture rate ----
+    // Set once at init.
+    int32_t fps;
+    bool adaptiveFps;
+    uint64_t idleAwakeMs;
+    // frameLock: capture delivery (each frame) and the subsystem thread
+    // (active client count).
+    int32_t targetFps;
+    int32_t captureFps;
+    int32_t activeClientsSeen;
+    double changeAverage;
+    uint64_t lowerSince;
+
+    // ---- loop: frames ----
+    // Atomic: capture delivery sets it, the apply step clears it, the
+    // subsystem thread's repaints read it.
+    std::atomic<bool> pictureCaptured;
+    // Atomic: a client's connect step and a publication (capture delivery
+    // or a repaint) keep out of each other's way.
+    std::atomic<int32_t> connectingCount, publishingCount;
+    // Capture delivery, no lock.
+    // RACE: incremented by every stream's delivery thread.
+    uint64_t framesReceived;
+    // RACE: written by every stream's delivery thread, read by the
+    // subsystem thread's repaint schedule.
+    uint64_t lastFrameTick;
+
+    // ---- loop: power ----
+    // displayLock: the subsystem thread and the teardown.
+    uint32_t displayAssertionId, systemAssertionId;
+    // RACE: also read by the subsystem thread's idle step without
+    // displayLock while the teardown may release the assertion.
+    bool displayAssertionHeld;
+    // Atomic: client threads set it on input; the subsystem thread reads
+    // and clears it.
+    std::atomic<bool> inputSeen;
+
+    // ---- loop ----
+    // Subsystem thread only (Start sets captureDown before the thread exists).
+    bool captureDown;
+    uint64_t stoppedCountSeen;
+    uint64_t nextCaptureRestart;
+    uint64_t nextActivityDeclare;
+    uint64_t lastRemoteInput;
+    bool idleLogged;
+    uint64_t lastRepaintSkipLog;
+    rdpShadowClient* knownClients[16]; // also read by cursor forwarding
+    int32_t knownClientCount;
+    uint64_t noClientsSince;
+    int64_t activeClients;
+    uint64_t burstEnd, nextBurstRepaint, lastSettleRepaint;
+    uint64_t nextScheduledRepaint;
+    int32_t repaintIndex;
+    uint64_t riskUntil;
+    uint64_t nextAckCheck, nextAckLog, lastStall;
+    uint64_t sessions, repaints, resizes, riskEvents, stalls;
+    uint64_t nextStatsWrite;
+
+    // ---- layout ----
+    // subsystemLock: client threads hand plans over and map pointer
+    // positions, the subsystem thread takes plans and publishes results.
+    DesktopPlan pendingPlan;
     bool resizePending;
     uint64_t resizeRequestTick;
-    DesktopPlan pendingPlan;
-    DesktopPlan currentPlan;
+    uint64_t resizeHoldUntil;
+    int32_t resizeSerial;
+    int32_t resizeSerialCounter;
     DesktopPlan lastClientPlan;
     bool lastClientPlanValid;
     DisplayMapping mappings[16];
     int32_t mappingCount;
+    int32_t initialWidth, initialHeight;
+    int32_t mainPixelWidth, mainPixelHeight;
+    bool mainDisplayHiDPI;
+    // RACE: also read without the lock by client threads when they limit a
+    // requested plan.
+    int32_t mainPointsWidth, mainPointsHeight;
+    // Atomic (__atomic builtins): stored by the subsystem thread, loaded by
+    // client threads (the connect step's wait, the click trace line).
+    int32_t desktopWidth, desktopHeight;
+    int32_t appliedSerial;
+    // displayLock: the apply step (subsystem thread) and the teardown.
+    // RACE: virtualActive is also read without the lock by the subsystem
+    // thread's last-client check and statistics file while the teardown may
+    // clear it.
     bool virtualActive;
     uint32_t virtualIds[16];
     int32_t virtualCount;
     uint32_t mirroredDisplays[16];
     int32_t mirroredCount;
     int32_t createToggle;
-    uint64_t resizeHoldUntil;
     int32_t lastDeferredSerial;
-    CRITICAL_SECTION displayLock;
-    std::atomic<int32_t> tearingDown;
-    uint32_t displayAssertionId, systemAssertionId;
-    bool displayAssertionHeld;
-    uint64_t soundState;
-    std::atomic<bool> pictureCaptured; // written by capture, read by the subsystem thread
-    uint64_t lastRepaintSkipLog;
-    bool captureDown;
-    uint64_t stoppedCountSeen;
-    uint64_t nextCaptureRestart;
-    uint64_t nextActivityDeclare;
-    std::atomic<bool> inputSeen; // written by client threads, read by the subsystem thread
-    uint64_t lastRemoteInput;
-    uint64_t idleAwakeMs;
-    bool idleLogged;
-    int32_t cursorSeed;
-    double cursorScale;
-    int32_t cursorSize;
-    rdpShadowClient* knownClients[16];
-    int32_t knownClientCount;
-    uint64_t nextCursorCheck, nextAckLog;
-    int32_t lastSingleWidth, lastSingleHeight, sameSingleCount, layoutCounter;
-    int32_t resizeSerialCounter, resizeSerial, appliedSerial;
-    std::atomic<int32_t> connectingCount, publishingCount;
-    uint64_t noClientsSince;
-    int32_t initialWidth, initialHeight;
-    int32_t mainPixelWidth, mainPixelHeight;
+    // Subsystem thread only (and Start, before the thread exists). The apply
+    // step writes currentPlan and captureRect holding frameLock and
+    // subsystemLock, so a reader elsewhere would need one of the two.
+    DesktopPlan currentPlan;
+    MacRect captureRect;
+    uint64_t lastResizeTick;
+    // Client threads, no lock.
+    // RACE: the connect step and every client's display-control channel
+    // thread run the layout callback at the same time.
+    int32_t layoutCounter;
+    int32_t lastSingleWidth, lastSingleHeight, sameSingleCount;
+
+    // ---- input ----
+    // The input lock (mac_input_held::lock()): client threads and the
+    // teardown.
+    uint32_t modifierState;
     bool leftHeld, rightHeld, middleHeld;
     uint64_t lastClickTick;
     int32_t lastClickButton;
     double lastClickX, lastClickY;
     int32_t clickCount;
-    CRITICAL_SECTION subsystemLock;
-    CRITICAL_SECTION frameLock;
+    // Subsystem thread only: cursor forwarding.
+    int32_t cursorSeed;
+    double cursorScale;
+    int32_t cursorSize;
+    uint64_t nextCursorCheck;
+
+    // ---- logins ----
+    // loginLock: the listener and client threads.
     MacConnTable connTable;
     MacLockoutTable lockoutTable;
     MacAccountTable accountTable;
-    uint64_t lastResizeTick;
-    CRITICAL_SECTION loginLock;
+    // Set once at init, read by client threads.
     bool nlaConfigured;
     char nlaUser[128];
     uint8_t nlaHash[16];
-    uint64_t framesReceived;
-    uint64_t burstEnd, nextBurstRepaint, lastFrameTick, lastSettleRepaint;
-    uint64_t nextScheduledRepaint;
-    int32_t repaintIndex;
-    uint64_t riskUntil;
-    uint64_t sessions, repaints, resizes, riskEvents, stalls;
-    uint64_t nextAckCheck, lastStall, nextStatsWrite;
-    int64_t activeClients;
-    int32_t fps;
-    int32_t targetFps;
-    int32_t activeClientsSeen;
-    double changeAverage;
-    uint64_t lowerSince;
-    bool adaptiveFps;
-    int32_t captureFps;
+
+    // ---- sharing ----
+    // Atomic: client threads (the clipboard channel) and the subsystem
+    // thread (the clipboard watch).
+    std::atomic<int64_t> clipboardChangeCount;
+    // Subsystem thread only.
+    uint64_t nextClipboardPoll;
+    // The sound receiver only.
+    uint64_t soundState;
 } macShadowSubsystem;
 
 // The one record of the process (set by Init); the termination handler

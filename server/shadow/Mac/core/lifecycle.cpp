@@ -8,6 +8,7 @@
 #include "layout/desktop_size.h"
 #include "base/env.h"
 #include "lifecycle.h"
+#include "section_lock.h"
 #include "base/log.h"
 #include "platform/platform.h"
 #include "terminate.h"
@@ -63,11 +64,12 @@ constexpr int32_t kCallbackEndMs = 5000;
 // can call into the record any more.
 bool captureLetGo(macShadowSubsystem* record, bool haveLocks) {
     record->tearingDown.store(1);
-    if (haveLocks)
-        EnterCriticalSection(&record->displayLock);
-    mac_capture_stop();
-    if (haveLocks)
-        LeaveCriticalSection(&record->displayLock);
+    if (haveLocks) {
+        SectionLock lock(record->displayLock);
+        mac_capture_stop();
+    } else {
+        mac_capture_stop();
+    }
     return mac_capture_wait_idle(kCallbackEndMs) == 1;
 }
 

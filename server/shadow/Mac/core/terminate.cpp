@@ -21,6 +21,7 @@
 #include "platform/platform.h"
 #include "loop/power.h"
 #include "layout/virtual_displays.h"
+#include "section_lock.h"
 
 namespace {
 
@@ -169,16 +170,17 @@ extern "C" void mac_shadow_teardown(macShadowSubsystem* record, const char* reas
     if (!record)
         return;
     record->tearingDown.exchange(1);
-    EnterCriticalSection(&record->displayLock);
-    mac_capture_stop();
-    if (record->virtualCount > 0 || record->virtualActive || record->mirroredCount > 0) {
-        MAC_INFO("%s: giving the Mac its own screen back", reason);
-        wakeBeforeGivingBack();
-        mac_shadow_destroy_virtual(record);
-        mac_sleep_ms(500);
+    {
+        SectionLock lock(record->displayLock);
+        mac_capture_stop();
+        if (record->virtualCount > 0 || record->virtualActive || record->mirroredCount > 0) {
+            MAC_INFO("%s: giving the Mac its own screen back", reason);
+            wakeBeforeGivingBack();
+            mac_shadow_destroy_virtual(record);
+            mac_sleep_ms(500);
+        }
+        mac_shadow_keep_awake(record, false, false);
     }
-    mac_shadow_keep_awake(record, false, false);
-    LeaveCriticalSection(&record->displayLock);
     // XTest presses outlive our connection: nothing may stay pressed.
     mac_shadow_input_release_all(record);
 }

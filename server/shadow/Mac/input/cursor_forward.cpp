@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "capture/mac_capture.h"
+#include "core/section_lock.h"
 
 namespace {
 
@@ -38,12 +39,10 @@ bool takeNewClients(const macShadowSubsystem* record) {
 
 // Desktop pixels per host point, from the first display mapping.
 double currentScale(macShadowSubsystem* record) {
-    double scale = 1.0;
-    EnterCriticalSection(&record->subsystemLock);
+    SectionLock lock(record->subsystemLock);
     if (record->mappingCount >= 1 && record->mappings[0].pointsPerPixel > 0)
-        scale = 1.0 / record->mappings[0].pointsPerPixel;
-    LeaveCriticalSection(&record->subsystemLock);
-    return scale;
+        return 1.0 / record->mappings[0].pointsPerPixel;
+    return 1.0;
 }
 
 uint32_t evenBytes(uint32_t n) {

@@ -1,6 +1,7 @@
 // Mouse input: moves, drags, buttons with click counting, and the wheel.
 #include "capture/mac_capture.h"
 #include "base/clock.h"
+#include "core/section_lock.h"
 #include "input.h"
 #include "input_held.h"
 #include "input_logic.h"
@@ -17,15 +18,17 @@ namespace {
 // the lock is held.
 mac_input::HostPoint mapPoint(macShadowSubsystem* record, int32_t x, int32_t y) {
     DisplayMapping local[16];
-    EnterCriticalSection(&record->subsystemLock);
-    int32_t count = record->mappingCount;
-    if (count < 0)
-        count = 0;
-    if (count > 16)
-        count = 16;
-    for (int32_t i = 0; i < count; ++i)
-        local[i] = record->mappings[i];
-    LeaveCriticalSection(&record->subsystemLock);
+    int32_t count = 0;
+    {
+        SectionLock lock(record->subsystemLock);
+        count = record->mappingCount;
+        if (count < 0)
+            count = 0;
+        if (count > 16)
+            count = 16;
+        for (int32_t i = 0; i < count; ++i)
+            local[i] = record->mappings[i];
+    }
     return mac_input::mapToHost(local, count, x, y);
 }
 
@@ -100,7 +103,8 @@ extern "C" BOOL mac_shadow_input_mouse_event(rdpShadowSubsystem* subsystem, rdpS
     if ((flags & (PTR_FLAGS_BUTTON1 | PTR_FLAGS_BUTTON2 | PTR_FLAGS_BUTTON3)) &&
         mac_input_trace::take(mac_input_trace::Click))
         MAC_INFO("click: flags=0x%04x at %u,%u (desktop %dx%d) -> Mac %.0f,%.0f", flags, x, y,
-                 record->desktopWidth, record->desktopHeight, at.x, at.y);
+                 __atomic_load_n(&record->desktopWidth, __ATOMIC_ACQUIRE),
+                 __atomic_load_n(&record->desktopHeight, __ATOMIC_ACQUIRE), at.x, at.y);
 
     auto& events = corvane::platform::current().events();
     if (flags & PTR_FLAGS_WHEEL) {

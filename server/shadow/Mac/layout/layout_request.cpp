@@ -13,6 +13,7 @@
 #include "base/clock.h"
 #include "base/env.h"
 #include "base/log.h"
+#include "core/section_lock.h"
 #include "loop/power.h"
 #include "loop/stats_file.h"
 
@@ -242,11 +243,13 @@ extern "C" BOOL mac_shadow_display_layout(rdpShadowSubsystem* subsystem, rdpShad
     if (buildRequestedPlan(n, monitors, plan) != 0)
         return FALSE;
 
-    EnterCriticalSection(&r->subsystemLock);
-    const bool same = r->lastClientPlanValid && mac_logic_plan_same(&r->lastClientPlan, &plan);
-    r->lastClientPlan = plan;
-    r->lastClientPlanValid = true;
-    LeaveCriticalSection(&r->subsystemLock);
+    bool same = false;
+    {
+        SectionLock lock(r->subsystemLock);
+        same = r->lastClientPlanValid && mac_logic_plan_same(&r->lastClientPlan, &plan);
+        r->lastClientPlan = plan;
+        r->lastClientPlanValid = true;
+    }
     if (same) {
         MAC_LOG_FN(WLOG_INFO, "mac_shadow_display_layout",
                    "client layout #%d is the same as the last one: nothing to do", counter);
@@ -260,12 +263,11 @@ extern "C" BOOL mac_shadow_display_layout(rdpShadowSubsystem* subsystem, rdpShad
 
 void mac_shadow_hand_over_plan(macShadowSubsystem* r, const DesktopPlan& plan,
                                uint64_t requestTick) {
-    EnterCriticalSection(&r->subsystemLock);
+    SectionLock lock(r->subsystemLock);
     r->pendingPlan = plan;
     r->resizeRequestTick = requestTick;
     r->resizeSerial = __atomic_add_fetch(&r->resizeSerialCounter, 1, __ATOMIC_ACQ_REL);
     r->resizePending = true;
-    LeaveCriticalSection(&r->subsystemLock);
 }
 
 extern "C" BOOL mac_shadow_client_connect(rdpShadowSubsystem* subsystem, rdpShadowClient* client) {
@@ -311,15 +313,15 @@ extern "C" BOOL mac_shadow_client_connect(rdpShadowSubsystem* subsystem, rdpShad
         return TRUE;
     }
     mac_shadow_display_layout(subsystem, client, count, layout);
-    EnterCriticalSection(&r->subsystemLock);
+    SectionLock lock(r->subsystemLock);
     if (r->resizePending) {
         const int32_t serial = r->resizeSerial;
         r->resizeRequestTick = 0;
         r->resizeHoldUntil = 0;
-        LeaveCriticalSection(&r->subsystemLock);
+        lock.unlock();
         waitForApplied(r, serial);
     } else {
-        LeaveCriticalSection(&r->subsystemLock);
+        lock.unlock();
     }
     r->connectingCount.fetch_sub(1);
     return TRUE;

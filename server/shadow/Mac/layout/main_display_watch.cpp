@@ -7,6 +7,7 @@
 
 #include "desktop_size.h"
 #include "base/env.h"
+#include "core/section_lock.h"
 #include "layout_request.h"
 #include "base/log.h"
 #include "platform/platform.h"
@@ -37,7 +38,7 @@ bool mac_shadow_main_display_check(macShadowSubsystem* r) {
     const InitialDesktop d = mac_shadow_initial_desktop(main, s);
     MAC_INFO("the main display is now %dx%d pixels (%dx%d points), changed from outside",
              main.pixelWidth, main.pixelHeight, main.pointsWidth, main.pointsHeight);
-    EnterCriticalSection(&r->subsystemLock);
+    SectionLock lock(r->subsystemLock);
     r->mainPixelWidth = main.pixelWidth;
     r->mainPixelHeight = main.pixelHeight;
     r->mainPointsWidth = main.pointsWidth;
@@ -47,7 +48,7 @@ bool mac_shadow_main_display_check(macShadowSubsystem* r) {
     r->initialHeight = d.height;
     r->lastClientPlanValid = false;
     const bool follow = !r->virtualActive && !r->resizePending;
-    LeaveCriticalSection(&r->subsystemLock);
+    lock.unlock();
     if (!follow)
         return true;
     DesktopPlan plan = {};

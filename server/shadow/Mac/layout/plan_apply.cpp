@@ -9,6 +9,7 @@
 #include "base/clock.h"
 #include "loop/frames.h"
 #include "core/host.h"
+#include "core/section_lock.h"
 #include "base/log.h"
 #include "platform/platform.h"
 #include "loop/power.h"
@@ -76,14 +77,15 @@ bool putOffWhileAsleep(macShadowSubsystem* r, const DesktopPlan& plan, int32_t s
     }
     if (!asleep)
         return false;
-    EnterCriticalSection(&r->subsystemLock);
-    if (!r->resizePending) {
-        r->pendingPlan = plan;
-        r->resizeSerial = serial;
-        r->resizePending = true;
+    {
+        SectionLock lock(r->subsystemLock);
+        if (!r->resizePending) {
+            r->pendingPlan = plan;
+            r->resizeSerial = serial;
+            r->resizePending = true;
+        }
+        r->resizeHoldUntil = mac_now_ms() + kSleepHoldMs;
     }
-    r->resizeHoldUntil = mac_now_ms() + kSleepHoldMs;
-    LeaveCriticalSection(&r->subsystemLock);
     if (r->lastDeferredSerial != serial) {
         r->lastDeferredSerial = serial;
         APPLY_LOG(WLOG_WARN,
@@ -95,9 +97,10 @@ bool putOffWhileAsleep(macShadowSubsystem* r, const DesktopPlan& plan, int32_t s
 }
 
 void logChange(macShadowSubsystem* r, const DesktopPlan& plan) {
-    EnterCriticalSection(&r->subsystemLock);
-    r->resizeHoldUntil = 0;
-    LeaveCriticalSection(&r->subsystemLock);
+    {
+        SectionLock lock(r->subsystemLock);
+        r->resizeHoldUntil = 0;
+    }
     APPLY_LOG(WLOG_INFO, "changing the desktop to %dx%d (%d monitor%s, %s%s)", plan.totalWidth,
               plan.totalHeight, plan.count, plan.count == 1 ? "" : "s",
               plan.useVirtual ? "virtual displays" : "the real screen",
@@ -152,21 +155,22 @@ void fillMonitorTable(macShadowSubsystem* r, const DesktopPlan& plan) {
 // Step 10: the result goes to frames, input and the shadow server.
 void publishResult(macShadowSubsystem* r, const DesktopPlan& plan, const DisplayMapping* mappings,
                    int32_t mappingCount, const MacRect& captureRect) {
-    EnterCriticalSection(&r->frameLock);
-    EnterCriticalSection(&r->subsystemLock);
-    r->pictureCaptured = false;
-    __atomic_store_n(&r->desktopWidth, static_cast<int32_t>(plan.totalWidth), __ATOMIC_RELEASE);
-    __atomic_store_n(&r->desktopHeight, static_cast<int32_t>(plan.totalHeight), __ATOMIC_RELEASE);
-    r->currentPlan = plan;
-    std::copy(mappings, mappings + mappingCount, r->mappings);
-    r->mappingCount = mappingCount;
-    r->captureRect = captureRect;
-    fillMonitorTable(r, plan);
-    LeaveCriticalSection(&r->subsystemLock);
+    SectionLock frame(r->frameLock);
+    {
+        SectionLock lock(r->subsystemLock);
+        r->pictureCaptured = false;
+        __atomic_store_n(&r->desktopWidth, static_cast<int32_t>(plan.totalWidth), __ATOMIC_RELEASE);
+        __atomic_store_n(&r->desktopHeight, static_cast<int32_t>(plan.totalHeight),
+                         __ATOMIC_RELEASE);
+        r->currentPlan = plan;
+        std::copy(mappings, mappings + mappingCount, r->mappings);
+        r->mappingCount = mappingCount;
+        r->captureRect = captureRect;
+        fillMonitorTable(r, plan);
+    }
     rdpShadowServer* server = r->common.base.server;
     if (!server || !mac_shadow_host().screenResize(server))
         APPLY_LOG(WLOG_ERROR, "shadow_screen_resize failed");
-    LeaveCriticalSection(&r->frameLock);
 }
 
 void restartCapture(macShadowSubsystem* r) {

@@ -8,6 +8,7 @@
 #include <freerdp/freerdp.h>
 
 #include "base/clock.h"
+#include "core/section_lock.h"
 #include "logins.h"
 
 namespace {
@@ -23,20 +24,6 @@ void realSetErrorInfo(rdpShadowClient* client, UINT32 code) {
 
 std::atomic<void (*)(uint32_t)> gWait{realWait};
 std::atomic<void (*)(rdpShadowClient*, UINT32)> gSetErrorInfo{realSetErrorInfo};
-
-// Holds loginLock for one table access.
-class LoginLock {
-  public:
-    explicit LoginLock(macShadowSubsystem* record) : lock_(&record->loginLock) {
-        EnterCriticalSection(lock_);
-    }
-    ~LoginLock() { LeaveCriticalSection(lock_); }
-    LoginLock(const LoginLock&) = delete;
-    LoginLock& operator=(const LoginLock&) = delete;
-
-  private:
-    CRITICAL_SECTION* lock_;
-};
 
 } // namespace
 
@@ -79,7 +66,7 @@ void setErrorInfo(rdpShadowClient* client, UINT32 code) {
 }
 
 uint64_t countFailure(macShadowSubsystem* record, const char* address, int32_t* failures) {
-    LoginLock lock(record);
+    SectionLock lock(record->loginLock);
     const uint64_t lockout = mac_logic_auth_failed(&record->lockoutTable, address, mac_now_ms());
     if (failures)
         *failures = mac_logic_lockout_failures(&record->lockoutTable, address);
@@ -87,30 +74,30 @@ uint64_t countFailure(macShadowSubsystem* record, const char* address, int32_t* 
 }
 
 void clearFailures(macShadowSubsystem* record, const char* address, const char* account) {
-    LoginLock lock(record);
+    SectionLock lock(record->loginLock);
     mac_logic_lockout_clear(&record->lockoutTable, address);
     mac_logic_account_succeeded(&record->accountTable, account, address, mac_now_ms());
 }
 
 uint64_t accountLockRemaining(macShadowSubsystem* record, const char* account, const char* address) {
-    LoginLock lock(record);
+    SectionLock lock(record->loginLock);
     return mac_logic_account_remaining(&record->accountTable, account, address, mac_now_ms());
 }
 
 uint64_t countAccountFailure(macShadowSubsystem* record, const char* account) {
-    LoginLock lock(record);
+    SectionLock lock(record->loginLock);
     return mac_logic_account_failed(&record->accountTable, account, mac_now_ms());
 }
 
 uint64_t lockRemaining(macShadowSubsystem* record, const char* address, bool* hasFailures) {
-    LoginLock lock(record);
+    SectionLock lock(record->loginLock);
     if (hasFailures)
         *hasFailures = mac_logic_lockout_failures(&record->lockoutTable, address) > 0;
     return mac_logic_lockout_remaining(&record->lockoutTable, address, mac_now_ms());
 }
 
 BOOL connectionAllowed(macShadowSubsystem* record, const char* address) {
-    LoginLock lock(record);
+    SectionLock lock(record->loginLock);
     return mac_logic_conn_allow(&record->connTable, address, mac_now_ms()) ? TRUE : FALSE;
 }
 

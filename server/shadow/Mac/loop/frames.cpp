@@ -10,6 +10,7 @@
 #include "base/clock.h"
 #include "frame_rate.h"
 #include "core/host.h"
+#include "core/section_lock.h"
 #include "base/log.h"
 
 namespace {
@@ -113,9 +114,10 @@ void recordStats(uint64_t t0, uint64_t t1, uint64_t t2) {
     gStats.windowStart = t2;
 }
 
-// Runs under frameLock; releases it before telling the capture a new rate.
-void adaptRateAndUnlock(macShadowSubsystem* record, const int32_t* rects, int32_t count,
-                        int32_t width, int32_t height, uint64_t now) {
+// Runs under frameLock (held by `frame`); releases it before telling the
+// capture a new rate.
+void adaptRateAndUnlock(macShadowSubsystem* record, SectionLock& frame, const int32_t* rects,
+                        int32_t count, int32_t width, int32_t height, uint64_t now) {
     if (record->adaptiveFps) {
         FrameRateState s{record->fps, record->targetFps, record->activeClientsSeen,
                          record->changeAverage, record->lowerSince};
@@ -126,12 +128,12 @@ void adaptRateAndUnlock(macShadowSubsystem* record, const int32_t* rects, int32_
     }
     if (record->adaptiveFps && record->targetFps != record->captureFps) {
         const int32_t fps = record->captureFps = record->targetFps;
-        LeaveCriticalSection(&record->frameLock);
+        frame.unlock();
         if (fps >= 1)
             mac_capture_set_fps(fps);
         return;
     }
-    LeaveCriticalSection(&record->frameLock);
+    frame.unlock();
 }
 
 void noteFrame(macShadowSubsystem* record, int32_t ox, int32_t oy, int32_t width, int32_t height) {
@@ -157,22 +159,22 @@ extern "C" void mac_shadow_frame_callback(void* user, int32_t ox, int32_t oy, co
         return;
     rdpShadowSurface* surface = server->surface;
     const uint64_t t0 = mac_now_ns();
-    EnterCriticalSection(&record->frameLock);
-    EnterCriticalSection(&surface->lock);
-    if (copyFrame(surface, ox, oy, pixels, stride, width, height, rects, count))
-        record->pictureCaptured = true;
-    LeaveCriticalSection(&surface->lock);
+    SectionLock frame(record->frameLock);
+    {
+        SectionLock surfaceLock(surface->lock);
+        if (copyFrame(surface, ox, oy, pixels, stride, width, height, rects, count))
+            record->pictureCaptured = true;
+    }
     const uint64_t t1 = mac_now_ns();
 
     if (clientListEmpty(server)) {
-        EnterCriticalSection(&surface->lock);
+        SectionLock surfaceLock(surface->lock);
         region16_clear(&surface->invalidRegion);
-        LeaveCriticalSection(&surface->lock);
     } else {
         mac_shadow_publish(record);
         recordStats(t0, t1, mac_now_ns());
     }
-    adaptRateAndUnlock(record, rects, count, width, height, mac_now_ms());
+    adaptRateAndUnlock(record, frame, rects, count, width, height, mac_now_ms());
 }
 
 extern "C" void mac_shadow_publish(macShadowSubsystem* record) {
@@ -180,9 +182,11 @@ extern "C" void mac_shadow_publish(macShadowSubsystem* record) {
     rdpShadowSurface* surface = server ? server->surface : nullptr;
     if (!surface)
         return;
-    EnterCriticalSection(&surface->lock);
-    const bool empty = region16_is_empty(&surface->invalidRegion);
-    LeaveCriticalSection(&surface->lock);
+    bool empty = true;
+    {
+        SectionLock surfaceLock(surface->lock);
+        empty = region16_is_empty(&surface->invalidRegion);
+    }
     if (empty)
         return;
     record->publishingCount.fetch_add(1);
@@ -214,9 +218,8 @@ extern "C" void mac_shadow_publish(macShadowSubsystem* record) {
     }
     ArrayList_Unlock(server->clients);
 
-    EnterCriticalSection(&surface->lock);
+    SectionLock surfaceLock(surface->lock);
     region16_clear(&surface->invalidRegion);
-    LeaveCriticalSection(&surface->lock);
 }
 
 extern "C" void mac_shadow_push_last_frame(macShadowSubsystem* record) {
@@ -234,14 +237,14 @@ extern "C" void mac_shadow_push_last_frame(macShadowSubsystem* record) {
     // The packaged encoder offers no "next frame is a key frame" switch: the
     // full-surface repaint below is what makes H.264 clients whole again.
     rdpShadowSurface* surface = server->surface;
-    EnterCriticalSection(&record->frameLock);
-    EnterCriticalSection(&surface->lock);
-    const RECTANGLE_16 all = {0, 0, static_cast<UINT16>(surface->width),
-                              static_cast<UINT16>(surface->height)};
-    region16_union_rect(&surface->invalidRegion, &surface->invalidRegion, &all);
-    LeaveCriticalSection(&surface->lock);
+    SectionLock frame(record->frameLock);
+    {
+        SectionLock surfaceLock(surface->lock);
+        const RECTANGLE_16 all = {0, 0, static_cast<UINT16>(surface->width),
+                                  static_cast<UINT16>(surface->height)};
+        region16_union_rect(&surface->invalidRegion, &surface->invalidRegion, &all);
+    }
     mac_shadow_publish(record);
-    LeaveCriticalSection(&record->frameLock);
 }
 
 namespace {
@@ -271,10 +274,8 @@ extern "C" int mac_shadow_start_capture(macShadowSubsystem* record) {
     // Teardown sets tearingDown and then stops the capture under displayLock;
     // checking it under the same lock means no stream (and so no frame
     // callback on this record) starts after the teardown's stop.
-    EnterCriticalSection(&record->displayLock);
-    const int status = record->tearingDown.load() ? -1 : startStreams(record);
-    LeaveCriticalSection(&record->displayLock);
-    return status;
+    SectionLock lock(record->displayLock);
+    return record->tearingDown.load() ? -1 : startStreams(record);
 }
 
 void mac_shadow_reset_capture_stats(void) {

@@ -2,6 +2,7 @@
 
 #include "base/clock.h"
 #include "base/log.h"
+#include "core/section_lock.h"
 #include "platform/platform.h"
 
 using corvane::platform::AssertionKind;
@@ -61,11 +62,10 @@ extern "C" void mac_shadow_keep_awake(macShadowSubsystem* record, bool display, 
     // Under displayLock, which the teardown holds while it releases: once it
     // has set tearingDown, no turn of the subsystem thread takes an
     // assertion again.
-    EnterCriticalSection(&record->displayLock);
+    SectionLock lock(record->displayLock);
     if (record->tearingDown.load())
         display = system = false;
     keepAwakeLocked(record, display, system);
-    LeaveCriticalSection(&record->displayLock);
 }
 
 extern "C" int mac_shadow_wake_display(void) {

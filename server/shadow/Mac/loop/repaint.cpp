@@ -3,6 +3,7 @@
 #include "capture/mac_capture.h"
 #include "frames.h"
 #include "core/host.h"
+#include "core/section_lock.h"
 #include "base/log.h"
 #include "power.h"
 #include "thread.h"
@@ -108,9 +109,11 @@ void mac_shadow_capture_watchdog(macShadowSubsystem* record, uint64_t now) {
     if ((stopped == record->stoppedCountSeen && !record->captureDown) ||
         record->nextCaptureRestart > now)
         return;
-    EnterCriticalSection(&record->subsystemLock);
-    const bool planWaiting = record->resizePending;
-    LeaveCriticalSection(&record->subsystemLock);
+    bool planWaiting = false;
+    {
+        SectionLock lock(record->subsystemLock);
+        planWaiting = record->resizePending;
+    }
     if (planWaiting)
         return;
     record->nextCaptureRestart = now + 2000;

@@ -1,4 +1,5 @@
 // Handing a waiting desktop plan to the layout component.
+#include "core/section_lock.h"
 #include "layout/main_display_watch.h"
 #include "layout/plan_apply.h"
 #include "repaint.h"
@@ -13,22 +14,17 @@ bool planDue(const macShadowSubsystem* r, uint64_t now) {
 } // namespace
 
 void mac_shadow_plan_handover(macShadowSubsystem* record, uint64_t now) {
-    EnterCriticalSection(&record->displayLock);
-    if (record->tearingDown.load()) {
-        LeaveCriticalSection(&record->displayLock);
+    SectionLock display(record->displayLock);
+    if (record->tearingDown.load())
         return;
-    }
     mac_shadow_main_display_check(record);
-    EnterCriticalSection(&record->subsystemLock);
-    if (!planDue(record, now)) {
-        LeaveCriticalSection(&record->subsystemLock);
-        LeaveCriticalSection(&record->displayLock);
+    SectionLock lock(record->subsystemLock);
+    if (!planDue(record, now))
         return;
-    }
     const DesktopPlan plan = record->pendingPlan;
     const int32_t serial = record->resizeSerial;
     record->resizePending = false;
-    LeaveCriticalSection(&record->subsystemLock);
+    lock.unlock();
 
     if (mac_shadow_apply_plan_locked(record, &plan, serial, now) == 1) {
         mac_shadow_repaint_burst(record, now, MAC_BURST_AFTER_CONNECT_MS);
@@ -36,5 +32,4 @@ void mac_shadow_plan_handover(macShadowSubsystem* record, uint64_t now) {
         if (record->activeClients != 0)
             mac_shadow_risk_event(record, "the desktop size changed", now);
     }
-    LeaveCriticalSection(&record->displayLock);
 }

@@ -5,6 +5,7 @@
 
 #include "capture/mac_capture.h"
 #include "base/clock.h"
+#include "core/section_lock.h"
 #include "frames.h"
 #include "base/log.h"
 #include "platform/platform.h"
@@ -119,7 +120,7 @@ void mac_shadow_last_client_check(macShadowSubsystem* record, const ClientScan& 
         record->noClientsSince = now;
     if (!record->virtualActive || now - record->noClientsSince <= 5000)
         return;
-    EnterCriticalSection(&record->subsystemLock);
+    SectionLock lock(record->subsystemLock);
     if (!record->resizePending) {
         DesktopPlan plan = {};
         plan.count = 1;
@@ -132,13 +133,12 @@ void mac_shadow_last_client_check(macShadowSubsystem* record, const ClientScan& 
         record->lastClientPlanValid = false;
         record->noClientsSince = 0;
     }
-    LeaveCriticalSection(&record->subsystemLock);
 }
 
 void mac_shadow_adaptive_handover(macShadowSubsystem* record, int32_t activeClients) {
     if (!record->adaptiveFps)
         return;
-    EnterCriticalSection(&record->frameLock);
+    SectionLock lock(record->frameLock);
     if (activeClients == 0) {
         record->targetFps = std::min(record->fps, 2);
         record->lowerSince = 0;
@@ -151,12 +151,10 @@ void mac_shadow_adaptive_handover(macShadowSubsystem* record, int32_t activeClie
     } else {
         record->activeClientsSeen = activeClients;
     }
-    if (record->targetFps == record->captureFps) {
-        LeaveCriticalSection(&record->frameLock);
+    if (record->targetFps == record->captureFps)
         return;
-    }
     const int32_t fps = record->captureFps = record->targetFps;
-    LeaveCriticalSection(&record->frameLock);
+    lock.unlock();
     if (fps >= 1)
         mac_capture_set_fps(fps);
 }

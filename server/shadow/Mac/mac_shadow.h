@@ -50,8 +50,6 @@ typedef struct {
 // (mac_input_held::lock()) are leaves: never taken under another of these
 // locks, and none is taken under them.
 //
-// RACE marks a field that two threads touch with no lock or atomicity in
-// common; each is a known fault, not a pattern to follow.
 typedef struct macShadowSubsystem {
     // The library's record and our extension slots: the library reads the
     // head of the block as its own record, so it stays first.
@@ -88,19 +86,17 @@ typedef struct macShadowSubsystem {
     // Atomic: a client's connect step and a publication (capture delivery
     // or a repaint) keep out of each other's way.
     std::atomic<int32_t> connectingCount, publishingCount;
-    // Capture delivery, no lock.
-    // RACE: incremented by every stream's delivery thread.
-    uint64_t framesReceived;
-    // RACE: written by every stream's delivery thread, read by the
-    // subsystem thread's repaint schedule.
-    uint64_t lastFrameTick;
+    // Atomic: every stream's delivery thread counts and stamps its frames;
+    // the subsystem thread's repaint schedule reads the stamp.
+    std::atomic<uint64_t> framesReceived;
+    std::atomic<uint64_t> lastFrameTick;
 
     // ---- loop: power ----
     // displayLock: the subsystem thread and the teardown.
     uint32_t displayAssertionId, systemAssertionId;
-    // RACE: also read by the subsystem thread's idle step without
+    // Atomic as well: the subsystem thread's idle step reads it without
     // displayLock while the teardown may release the assertion.
-    bool displayAssertionHeld;
+    std::atomic<bool> displayAssertionHeld;
     // Atomic: client threads set it on input; the subsystem thread reads
     // and clears it.
     std::atomic<bool> inputSeen;
@@ -142,18 +138,18 @@ typedef struct macShadowSubsystem {
     int32_t initialWidth, initialHeight;
     int32_t mainPixelWidth, mainPixelHeight;
     bool mainDisplayHiDPI;
-    // RACE: also read without the lock by client threads when they limit a
-    // requested plan.
+    // Client threads read the pair under the lock when they limit a
+    // requested plan; the subsystem thread, which writes it, reads it freely.
     int32_t mainPointsWidth, mainPointsHeight;
     // Atomic (__atomic builtins): stored by the subsystem thread, loaded by
     // client threads (the connect step's wait, the click trace line).
     int32_t desktopWidth, desktopHeight;
     int32_t appliedSerial;
     // displayLock: the apply step (subsystem thread) and the teardown.
-    // RACE: virtualActive is also read without the lock by the subsystem
-    // thread's last-client check and statistics file while the teardown may
-    // clear it.
-    bool virtualActive;
+    // virtualActive is atomic as well: the subsystem thread's last-client
+    // check and statistics file read it without the lock while the teardown
+    // may clear it.
+    std::atomic<bool> virtualActive;
     uint32_t virtualIds[16];
     int32_t virtualCount;
     uint32_t mirroredDisplays[16];
@@ -166,10 +162,10 @@ typedef struct macShadowSubsystem {
     DesktopPlan currentPlan;
     MacRect captureRect;
     uint64_t lastResizeTick;
-    // Client threads, no lock.
-    // RACE: the connect step and every client's display-control channel
-    // thread run the layout callback at the same time.
-    int32_t layoutCounter;
+    // The connect step and every client's display-control channel thread
+    // run the layout callback at the same time: the counter is atomic, the
+    // pinned-size hint's fields are under subsystemLock.
+    std::atomic<int32_t> layoutCounter;
     int32_t lastSingleWidth, lastSingleHeight, sameSingleCount;
 
     // ---- input ----

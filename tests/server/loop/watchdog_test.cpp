@@ -1,7 +1,9 @@
 // The capture watchdog and capture restarts, over the sim capture.
+#include <thread>
 #include <gtest/gtest.h>
 
 #include "capture/mac_capture.h"
+#include "base/clock.h"
 #include "server/core/core_fixture.h"
 #include "server/shadow/Mac/loop/frames.h"
 #include "server/shadow/Mac/loop/repaint.h"
@@ -100,6 +102,31 @@ TEST_F(CaptureWatchdog, FramesFromTheStreamReachTheSurface) {
     EXPECT_TRUE(waitUntilTrue([&] { return (pixel(15, 15) & 0xFFFFFF) == 0x00FF00u; }));
     EXPECT_EQ(pixel(100, 100), 0u) << "only the dirty rectangle is copied";
     EXPECT_EQ(record()->framesReceived, 1u);
+}
+
+// The delivery thread stamps each frame while the subsystem thread's repaint
+// schedule reads the stamp (the ThreadSanitizer build checks they agree on
+// how).
+TEST_F(CaptureWatchdog, FramesArriveWhileTheRepaintScheduleRuns) {
+    addClient();
+    ASSERT_EQ(mac_shadow_start_capture(record()), 0);
+    corvane::platform::sim::SimFrame frame;
+    frame.width = 1280;
+    frame.height = 800;
+    frame.pixels.assign(1280 * 800, 0xFF0000FF);
+    frame.dirty = {{0, 0, 8, 8}};
+    constexpr uint64_t kFrames = 20;
+    std::atomic<bool> delivering{true};
+    std::jthread schedule([&] {
+        while (delivering.load())
+            mac_shadow_scheduled_repaints(record(), mac_now_ms());
+    });
+    for (uint64_t i = 1; i <= kFrames; ++i) {
+        EXPECT_TRUE(sim().simCapture().streams()[0]->pushFrame(frame)) << i;
+        EXPECT_TRUE(waitUntilTrue([&] { return record()->framesReceived.load() == i; })) << i;
+    }
+    delivering.store(false);
+    EXPECT_NE(record()->lastFrameTick.load(), 0u);
 }
 
 TEST_F(CaptureWatchdog, StartRunsTheThreadAndStopEndsIt) {

@@ -39,29 +39,34 @@ void logLayout(int32_t counter, uint32_t n, const DISPLAY_CONTROL_MONITOR_LAYOUT
     }
 }
 
-// The hint for clients whose resolution is pinned: the same one-monitor
-// size three times in a row.
-void pinnedSizeHint(macShadowSubsystem* r, uint32_t n, const DISPLAY_CONTROL_MONITOR_LAYOUT* m) {
+// Whether this layout is the third same one-monitor size in a row.
+bool thirdSameSize(macShadowSubsystem* r, uint32_t n, const DISPLAY_CONTROL_MONITOR_LAYOUT* m) {
+    SectionLock lock(r->subsystemLock);
     if (n != 1) {
         r->lastSingleWidth = r->lastSingleHeight = 0;
         r->sameSingleCount = 1;
-        return;
+        return false;
     }
     const auto w = static_cast<int32_t>(m[0].Width);
     const auto h = static_cast<int32_t>(m[0].Height);
-    if (w == r->lastSingleWidth && h == r->lastSingleHeight) {
-        if (++r->sameSingleCount == 3)
-            MAC_LOG_FN(WLOG_INFO, "mac_shadow_display_layout",
-                       "hint: the client keeps asking for the same %ux%u and never its window "
-                       "size. If the picture is cut off or scaled, its Resolution is pinned: in "
-                       "the Windows App, edit the PC > Display and turn on \"Update the session "
-                       "resolution on resize\" (or \"Fit session to window\")",
-                       m[0].Width, m[0].Height);
-        return;
-    }
+    if (w == r->lastSingleWidth && h == r->lastSingleHeight)
+        return ++r->sameSingleCount == 3;
     r->lastSingleWidth = w;
     r->lastSingleHeight = h;
     r->sameSingleCount = 1;
+    return false;
+}
+
+// The hint for clients whose resolution is pinned: the same one-monitor
+// size three times in a row.
+void pinnedSizeHint(macShadowSubsystem* r, uint32_t n, const DISPLAY_CONTROL_MONITOR_LAYOUT* m) {
+    if (thirdSameSize(r, n, m))
+        MAC_LOG_FN(WLOG_INFO, "mac_shadow_display_layout",
+                   "hint: the client keeps asking for the same %ux%u and never its window "
+                   "size. If the picture is cut off or scaled, its Resolution is pinned: in "
+                   "the Windows App, edit the PC > Display and turn on \"Update the session "
+                   "resolution on resize\" (or \"Fit session to window\")",
+                   m[0].Width, m[0].Height);
 }
 
 // Stage A and B: the plan as the client asked for it, aligned. -1 = refused.
@@ -99,7 +104,7 @@ int buildRequestedPlan(uint32_t n, const DISPLAY_CONTROL_MONITOR_LAYOUT* m, Desk
 }
 
 // Stages C-F: the limits of this server and the choice of virtual displays.
-void limitPlan(const macShadowSubsystem* r, DesktopPlan& plan) {
+void limitPlan(macShadowSubsystem* r, DesktopPlan& plan) {
     const uint32_t oldW = plan.totalWidth, oldH = plan.totalHeight;
     if (mac_logic_plan_budget(&plan, mac_env::leadingDouble(mac_env::raw("MAC_SHADOW_MAX_PIXELS"))))
         MAC_LOG_FN(WLOG_INFO, "mac_shadow_display_layout",
@@ -118,8 +123,14 @@ void limitPlan(const macShadowSubsystem* r, DesktopPlan& plan) {
                    "mode): it stays 1x, the client shows it at half size. Make the window bigger "
                    "or turn off \"Optimize for Retina displays\"",
                    MAC_PLAN_HIDPI_MIN_WIDTH, MAC_PLAN_HIDPI_MIN_HEIGHT);
+    int32_t pointsWidth = 0, pointsHeight = 0;
+    {
+        SectionLock lock(r->subsystemLock);
+        pointsWidth = r->mainPointsWidth;
+        pointsHeight = r->mainPointsHeight;
+    }
     mac_logic_plan_choose_virtual(&plan, mac_logic_virtual_mode(mac_env::raw("MAC_SHADOW_VIRTUAL")),
-                                  r->mainPointsWidth, r->mainPointsHeight);
+                                  pointsWidth, pointsHeight);
 }
 
 void logClientCore(const rdpSettings* s) {

@@ -119,6 +119,11 @@ LinePerAddress& timeoutLines() {
     return lines;
 }
 
+LinePerAddress& failureLines() {
+    static LinePerAddress lines;
+    return lines;
+}
+
 unsigned shedRoll() {
     return gRoll.load()();
 }
@@ -168,6 +173,20 @@ void noteLoginTimeout(const char* host, uint64_t graceMs, uint64_t now) {
             host, static_cast<unsigned long long>(graceMs / 1000),
             static_cast<unsigned long long>(penalty / 1000),
             static_cast<unsigned long long>(heldBack));
+}
+
+} // namespace shadow_ext
+
+namespace shadow_ext {
+
+void noteLoginFailure(const char* host, uint64_t now) {
+    uint64_t heldBack = 0;
+    if (!failureLines().due(host, now, &heldBack))
+        return;
+    logLine(WLOG_INFO,
+            "the connection from %s ended before logging in (%llu more from it since the last "
+            "line)",
+            host, static_cast<unsigned long long>(heldBack));
 }
 
 } // namespace shadow_ext

@@ -79,6 +79,7 @@ class LinePerAddress {
 PenaltyBook& penalties();
 LinePerAddress& refusalLines();
 LinePerAddress& timeoutLines();
+LinePerAddress& failureLines();
 // A roll in 0..99 for the shedding (tests replace it; null restores).
 unsigned shedRoll();
 void setShedRollForTests(unsigned (*roll)());
@@ -89,5 +90,9 @@ void logRefusal(Admission verdict, const char* host, size_t unfinished, size_t f
 // A connection from `host` ended without logging in within the grace time:
 // its address is held back, and the line says for how long.
 void noteLoginTimeout(const char* host, uint64_t graceMs, uint64_t now);
+// A connection from `host` ended before logging in: a wrong password, a
+// broken handshake, garbage. The library's own lines for it carry no
+// address; this one does.
+void noteLoginFailure(const char* host, uint64_t now);
 
 } // namespace shadow_ext

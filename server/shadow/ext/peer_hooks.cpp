@@ -144,6 +144,8 @@ BOOL wrappedInitialize(freerdp_peer* peer) {
     else if (end == shadow_ext::HandshakeEnd::Stopping)
         shadow_ext::logLine(WLOG_INFO, "closing the connection from %s: the server is stopping",
                             watch.host.c_str());
+    else
+        shadow_ext::noteLoginFailure(watch.host.c_str(), shadow_ext_now_ms());
     return TRUE;
 }
 

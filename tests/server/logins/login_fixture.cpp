@@ -160,6 +160,7 @@ void LoginTest::SetUp() {
     shadow_ext::penalties().clear();
     shadow_ext::refusalLines().clear();
     shadow_ext::timeoutLines().clear();
+    shadow_ext::failureLines().clear();
     shadow_ext::setShedRollForTests([] { return 99u; }); // shed only when full
     log_capture::install();
     WLog_SetLogLevel(WLog_Get("com.freerdp.server.shadow.mac"), WLOG_INFO);

@@ -2,6 +2,7 @@
 // who can get in, its private key, and the end with its parent.
 #include <csignal>
 #include <cstdlib>
+#include <sstream>
 
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -36,6 +37,15 @@ const Env kSim = {{"CORVANE_PLATFORM", "sim"}, {"CORVANE_SIM_MAIN_DISPLAY", "102
 
 Env simServerEnv(const TempDir& dir) {
     return merged(isolatedServerEnv(dir, ""), kSim);
+}
+
+// Whether the process has a handler of its own for the signal.
+bool catches(pid_t pid, int signal) {
+    std::istringstream status(readFile("/proc/" + std::to_string(pid) + "/status"));
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("SigCgt:", 0) == 0)
+            return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1;
+    return false;
 }
 
 unsigned modeOf(const std::string& path) {
@@ -82,6 +92,8 @@ TEST(ServerStart, SaysWhoCanGetIn) {
         Session s(suites::foundation, "");
         ASSERT_TRUE(s.ok() && s.startServer(c.args, kSim));
         ASSERT_TRUE(s.serverSays("Screen Recording permission", 10000ms));
+        // The server says its permissions before it takes SIGTERM over.
+        ASSERT_TRUE(waitUntil([&] { return catches(s.server().pid(), SIGTERM); }, 10000ms));
         s.server().signal(SIGTERM);
         EXPECT_EQ(s.server().waitExit(10000ms), std::optional<int>(0));
         EXPECT_EQ(s.logCount(openWarning) > 0, c.warned);
@@ -111,8 +123,8 @@ TEST(ParentWatch, ServerEndsWithItsParentWithOrWithoutPidfd) {
         if (!pidfd)
             argv.insert(argv.begin() + 3, kNoPidfd);
         ASSERT_TRUE(parent.start(argv, env, log, log));
-        ASSERT_TRUE(
-            waitUntil([&] { return fileContains(log, "Screen Recording permission"); }, 10000ms))
+        // The watch is set up (and said) after the permission lines.
+        ASSERT_TRUE(waitUntil([&] { return fileContains(log, "parent watch: process"); }, 10000ms))
             << readFile(log);
         const pid_t server = std::atoi(readFile(dir.file("pid")).c_str());
         ASSERT_GT(server, 1);

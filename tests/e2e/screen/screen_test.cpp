@@ -115,11 +115,16 @@ TEST(ScreenToClient, AfterSmallChangesTheClientsPictureEqualsTheServers) {
         ASSERT_TRUE(window.start(
             {"xterm", "-bg", "#cc3322", "-geometry", "20x4+200+150", "-e", "sleep", "60"}, onServer,
             s.dir().file("xterm.log"), s.dir().file("xterm.log")));
-        ASSERT_TRUE(pictureMatches(5000ms));
+        // The picture matches also before the window shows.
         std::string id;
-        run({"xdotool", "search", "--class", "xterm"}, onServer, 5000ms, &id);
-        ASSERT_FALSE(id.empty());
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                return run({"xdotool", "search", "--onlyvisible", "--class", "xterm"}, onServer,
+                           5000ms, &id) == std::optional<int>(0);
+            },
+            10000ms));
         id = id.substr(0, id.find('\n'));
+        ASSERT_TRUE(pictureMatches(5000ms));
         // A slow moment may miss one or two; a lost part of the picture all.
         int matchedSoon = 0;
         for (int move = 0; move < 5; ++move) {

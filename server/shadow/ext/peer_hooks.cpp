@@ -92,6 +92,10 @@ BOOL wrappedPostConnect(freerdp_peer* peer) {
     return ok;
 }
 
+// The NLA attempt mark of a client whose NLA login was accepted (a client
+// may end its connection right after, as "+auth-only" clients do).
+constexpr INT32 kNlaLoggedOn = 2;
+
 // A connection whose handshake failed may still hold the client's next PDUs
 // in its TLS buffer; shutting the socket down does not drop them, and the
 // library's loop would hand them to the state machine again: a second
@@ -144,7 +148,7 @@ BOOL wrappedInitialize(freerdp_peer* peer) {
     else if (end == shadow_ext::HandshakeEnd::Stopping)
         shadow_ext::logLine(WLOG_INFO, "closing the connection from %s: the server is stopping",
                             watch.host.c_str());
-    else
+    else if (!client || shadow_ext_client_nla_attempt(client) != kNlaLoggedOn)
         shadow_ext::noteLoginFailure(watch.host.c_str(), shadow_ext_now_ms());
     return TRUE;
 }

@@ -82,7 +82,7 @@ class X11CaptureTest : public ::testing::Test {
   protected:
     void start(int width, int height) {
         xvfb_ = std::make_unique<e2e::Xvfb>(
-            50, std::to_string(width) + "x" + std::to_string(height) + "x24", 59);
+            e2e::suites::x11Platform, std::to_string(width) + "x" + std::to_string(height) + "x24");
         ASSERT_TRUE(xvfb_->ok());
         setenv("DISPLAY", xvfb_->name().c_str(), 1);
         draw_ = XOpenDisplay(xvfb_->name().c_str());

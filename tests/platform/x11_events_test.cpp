@@ -27,7 +27,7 @@ constexpr unsigned kShiftKeycode = 50;
 class X11EventsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        xvfb_ = std::make_unique<e2e::Xvfb>(50, "640x480x24", 59);
+        xvfb_ = std::make_unique<e2e::Xvfb>(e2e::suites::x11Platform, "640x480x24");
         ASSERT_TRUE(xvfb_->ok());
         setenv("DISPLAY", xvfb_->name().c_str(), 1);
         ASSERT_TRUE(reopen());

@@ -24,7 +24,7 @@ namespace {
 class X11PasteboardTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        xvfb_ = std::make_unique<e2e::Xvfb>(50, "320x240x24", 59);
+        xvfb_ = std::make_unique<e2e::Xvfb>(e2e::suites::x11Platform, "320x240x24");
         ASSERT_TRUE(xvfb_->ok());
         setenv("DISPLAY", xvfb_->name().c_str(), 1);
     }

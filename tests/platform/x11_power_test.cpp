@@ -42,7 +42,7 @@ bool saverOn(Display* d) {
 class X11PowerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        xvfb_ = std::make_unique<e2e::Xvfb>(50, "640x480x24", 59);
+        xvfb_ = std::make_unique<e2e::Xvfb>(e2e::suites::x11Platform, "640x480x24");
         ASSERT_TRUE(xvfb_->ok());
         setenv("DISPLAY", xvfb_->name().c_str(), 1);
         display_ = XOpenDisplay(xvfb_->name().c_str());

@@ -40,8 +40,10 @@ bool gone(pid_t pid) {
 } // namespace
 
 TEST(CorvaneApp, StartsItsServerFromItsSettingsAndEndsItOnSigterm) {
-    e2e::Xvfb x(86, "1024x768x24");
+    e2e::Slot slot(e2e::suites::supervision);
+    e2e::Xvfb x(slot.display(0), "1024x768x24");
     ASSERT_TRUE(x.ok());
+    const int port = slot.port();
     e2e::TempDir dir;
     auto env = e2e::isolatedServerEnv(dir, x.name());
     env["XDG_STATE_HOME"] = dir.file("state");
@@ -50,11 +52,11 @@ TEST(CorvaneApp, StartsItsServerFromItsSettingsAndEndsItOnSigterm) {
     env["TALVEN_CLI"] = "";
     env["DBUS_SESSION_BUS_ADDRESS"] = "";
     std::filesystem::create_directories(dir.file("config"));
-    ASSERT_TRUE(e2e::writeFile(dir.file("config/com.corvane.app.ini"), settingsFile(24911, true)));
+    ASSERT_TRUE(e2e::writeFile(dir.file("config/com.corvane.app.ini"), settingsFile(port, true)));
 
     e2e::Process app;
     ASSERT_TRUE(app.start({kApp}, env, dir.file("app.out"), dir.file("app.err")));
-    ASSERT_TRUE(e2e::waitUntil([] { return e2e::portOpen(24911); }, 30000ms))
+    ASSERT_TRUE(e2e::waitUntil([&] { return e2e::portOpen(port); }, 30000ms))
         << e2e::readFile(dir.file("app.err"));
     // One server, the one next to the application (spawn_test shows that the
     // logged arguments are the ones the child gets).
@@ -64,7 +66,7 @@ TEST(CorvaneApp, StartsItsServerFromItsSettingsAndEndsItOnSigterm) {
     ASSERT_EQ(std::count(children->begin(), children->end(), '\n'), 1) << *children;
     const pid_t server = std::atoi(children->c_str());
     ServerSettings settings;
-    settings.port = 24911;
+    settings.port = port;
 
     const std::string logPath = dir.file("state/Corvane/Corvane.log");
     ASSERT_TRUE(
@@ -77,7 +79,7 @@ TEST(CorvaneApp, StartsItsServerFromItsSettingsAndEndsItOnSigterm) {
     app.signal(SIGTERM);
     EXPECT_EQ(app.waitExit(30000ms), std::optional<int>(0));
     EXPECT_TRUE(gone(server));
-    EXPECT_FALSE(e2e::portOpen(24911));
+    EXPECT_FALSE(e2e::portOpen(port));
     EXPECT_TRUE(e2e::fileContains(logPath, "] [Corvane app] Corvane Server stopped\n"));
 }
 
@@ -85,7 +87,8 @@ namespace {
 
 class Supervision : public ::testing::Test {
   protected:
-    e2e::Xvfb x{87, "1024x768x24"};
+    e2e::Slot slot{e2e::suites::supervision};
+    e2e::Xvfb x{slot.display(0), "1024x768x24"};
     corvane::test::TempDir dir;
     std::vector<std::unique_ptr<corvane::test::ScopedEnv>> env;
     corvane::test::ManualClock clock;
@@ -108,7 +111,7 @@ class Supervision : public ::testing::Test {
             {"MAC_SHADOW_STATS_FILE", std::nullopt}};
         for (const auto& [name, value] : vars)
             env.push_back(std::make_unique<corvane::test::ScopedEnv>(name, value));
-        corvane::test::writeFile(dir.file("settings.ini"), settingsFile(24912, false));
+        corvane::test::writeFile(dir.file("settings.ini"), settingsFile(slot.port(), false));
         defaults = std::make_shared<UserDefaults>(QString::fromStdString(dir.file("settings.ini")));
         registerSettingDefaults(*defaults);
 
@@ -130,7 +133,7 @@ class Supervision : public ::testing::Test {
         size_t seen = log().size();
         EXPECT_TRUE(pumpUntil(
             [&] {
-                return delegate->running() && e2e::portOpen(24912) &&
+                return delegate->running() && e2e::portOpen(slot.port()) &&
                        log().find("[mac_shadow_frame_callback]", seen) != std::string::npos;
             },
             30));

@@ -10,7 +10,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <fstream>
 #include <random>
 #include <thread>
@@ -25,7 +24,7 @@
 
 #include <gtest/gtest.h>
 
-#include "e2e_harness.h"
+#include "e2e_session.h"
 
 // After GoogleTest: Xlib's macros (None, Bool...) clash with its names.
 #include <X11/Xlib.h>
@@ -35,18 +34,16 @@ using namespace e2e;
 
 namespace {
 
-const std::string kServer = CORVANE_SERVER_BIN;
 const std::string kBench = CORVANE_BENCH_BIN_DIR;
 const std::string kUser = "corvabuse";
 const std::string kPassword = "Abuse-Secret-1";
 const std::string kPalette = "ff0000,00ff00,0000ff,ffff00,00ffff,ff00ff,ffffff,808080";
-constexpr int kPort = 24521;
 // An X.224 connection request asking for TLS.
 const std::vector<uint8_t> kX224Tls = {0x03, 0x00, 0x00, 0x13, 0x0e, 0xe0, 0x00, 0x00, 0x00, 0x00,
                                        0x00, 0x01, 0x00, 0x08, 0x00, 0x03, 0x00, 0x00, 0x00};
 
-// A TCP connection to the server from a 127.x source address; -1 on failure.
-int connectFrom(const std::string& source) {
+// A TCP connection to the port from a 127.x source address; -1 on failure.
+int connectFrom(const std::string& source, int port) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
@@ -55,7 +52,7 @@ int connectFrom(const std::string& source) {
     inet_pton(AF_INET, source.c_str(), &from.sin_addr);
     sockaddr_in to{};
     to.sin_family = AF_INET;
-    to.sin_port = htons(kPort);
+    to.sin_port = htons(static_cast<uint16_t>(port));
     inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
     if (bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
         connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
@@ -84,16 +81,6 @@ bool closedByServer(int fd, Duration limit) {
     }
 }
 
-size_t openDescriptors(pid_t pid) {
-    size_t n = 0;
-    if (DIR* dir = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
-        while (dirent* entry = readdir(dir))
-            n += entry->d_name[0] != '.' ? 1 : 0;
-        closedir(dir);
-    }
-    return n;
-}
-
 long rssKb(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
@@ -111,45 +98,23 @@ double figure(const std::string& text, const std::string& key) {
 
 class Abuse : public ::testing::Test {
   protected:
-    Abuse() : serverX_(52, "1280x800x24"), clientX_(53, "1400x900x24") {}
-
     void SetUp() override {
-        ASSERT_TRUE(serverX_.ok() && clientX_.ok());
+        ASSERT_TRUE(s_.ok());
         std::string hash;
         ASSERT_EQ(run({"winpr-hash3", "-u", kUser, "-p", kPassword}, {}, 10000ms, &hash),
                   std::optional<int>(0));
         hash.erase(hash.find_last_not_of(" \n") + 1);
-        auto env = isolatedServerEnv(dir_, serverX_.name());
-        env["MAC_SHADOW_NLA"] = kUser + ":" + hash;
         ASSERT_TRUE(setColour("336699"));
-        ASSERT_TRUE(server_.start({kServer, "/port:" + std::to_string(kPort), "+auth", "+sec-nla",
-                                   "-gfx-progressive", "-gfx-rfx", "-gfx-avc420", "-gfx-avc444"},
-                                  env, dir_.file("server.log"), dir_.file("server.log")));
-        ASSERT_TRUE(waitUntil([] { return portOpen(kPort); }, 10000ms)) << log();
-        ASSERT_TRUE(client_.start({"xfreerdp3", "/v:127.0.0.1:" + std::to_string(kPort),
-                                   "/cert:ignore", "/sec:nla", "/u:" + kUser, "/p:" + kPassword,
-                                   "/auth-pkg-list:ntlm,!kerberos", "/size:1280x800"},
-                                  {{"DISPLAY", clientX_.name()}, {"HOME", dir_.path()}},
-                                  dir_.file("client.log"), dir_.file("client.log")));
-        ASSERT_TRUE(clientShows("336699", 30)) << log();
+        std::vector<std::string> args = {"+auth", "+sec-nla"};
+        args.insert(args.end(), kPlanarOnly.begin(), kPlanarOnly.end());
+        ASSERT_TRUE(s_.startServer(args, {{"MAC_SHADOW_NLA", kUser + ":" + hash}}));
+        ASSERT_TRUE(s_.startClient({"/sec:nla", "/u:" + kUser, "/p:" + kPassword,
+                                    "/auth-pkg-list:ntlm,!kerberos", "/size:1280x800"}));
+        ASSERT_TRUE(clientShows("336699", 30));
         // The steady state the attacks must come back to.
         waitUntil([] { return false; }, 1500ms);
-        fds_ = openDescriptors(server_.pid());
-        rss_ = rssKb(server_.pid());
-    }
-
-    void TearDown() override {
-        client_.stop();
-        server_.stop();
-    }
-
-    std::string log() const { return readFile(dir_.file("server.log")); }
-    int logCount(const std::string& text) const {
-        const std::string all = log();
-        int n = 0;
-        for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1))
-            n++;
-        return n;
+        fds_ = s_.server().openDescriptors();
+        rss_ = rssKb(s_.server().pid());
     }
     // The longest publication of the capture's statistics lines in `text`
     // (ms); -1 when there is none.
@@ -165,29 +130,29 @@ class Abuse : public ::testing::Test {
     }
     bool setColour(const std::string& rgb) {
         return run({kBench + "/bench_workload_colour", "--once", rgb},
-                   {{"DISPLAY", serverX_.name()}}, 5000ms) == std::optional<int>(0);
+                   {{"DISPLAY", s_.serverDisplay()}}, 5000ms) == std::optional<int>(0);
     }
     bool clientShows(const std::string& rgb, int seconds) {
         return run({kBench + "/bench_pixel_watch", "--mode", "wait", "--x", "100", "--y", "700",
                     "--palette", rgb, "--tol", "24", "--seconds", std::to_string(seconds)},
-                   {{"DISPLAY", clientX_.name()}},
+                   {{"DISPLAY", s_.clientDisplay()}},
                    Duration(seconds * 1000 + 10000)) == std::optional<int>(0);
     }
 
     // After an attack: the client still follows the desktop, and the
     // server's descriptors and memory are back within a small margin.
     void expectRecovered(const std::string& after, const std::string& colour) {
-        ASSERT_TRUE(server_.running()) << after << "\n" << log();
+        ASSERT_TRUE(s_.server().running()) << after;
         EXPECT_TRUE(setColour(colour) && clientShows(colour, 10)) << after;
         EXPECT_TRUE(
-            waitUntil([&] { return openDescriptors(server_.pid()) <= fds_ + 3; }, 15000ms, 200ms))
-            << after << ": " << openDescriptors(server_.pid()) << " descriptors, " << fds_
+            waitUntil([&] { return s_.server().openDescriptors() <= fds_ + 3; }, 15000ms, 200ms))
+            << after << ": " << s_.server().openDescriptors() << " descriptors, " << fds_
             << " before";
         // Freed memory goes back to the system a turn of the server's
         // watchdog after the connections ended; leaked memory never does.
         EXPECT_TRUE(
-            waitUntil([&] { return rssKb(server_.pid()) <= rss_ + 24 * 1024; }, 5000ms, 200ms))
-            << after << ": RSS " << rssKb(server_.pid()) << " kB, " << rss_ << " kB before";
+            waitUntil([&] { return rssKb(s_.server().pid()) <= rss_ + 24 * 1024; }, 5000ms, 200ms))
+            << after << ": RSS " << rssKb(s_.server().pid()) << " kB, " << rss_ << " kB before";
     }
 
     // Where the server's pointer is.
@@ -232,9 +197,7 @@ class Abuse : public ::testing::Test {
         return -1;
     }
 
-    Xvfb serverX_, clientX_;
-    TempDir dir_;
-    Process server_, client_;
+    Session s_{suites::abuse, "1280x800x24", "1400x900x24"};
     size_t fds_ = 0;
     long rss_ = 0;
     int offsetX_ = 0, offsetY_ = 0;
@@ -248,22 +211,20 @@ TEST_F(Abuse, NoConnectionHoldsTheLoggedInClient) {
     //    brute force of step 2 locks out.
     {
         const auto start = [&](Process& p) {
-            return p.start({"xfreerdp3", "/v:127.0.0.1:" + std::to_string(kPort), "/cert:ignore",
-                            "/sec:nla", "/u:" + kUser, "/p:" + kPassword,
-                            "/auth-pkg-list:ntlm,!kerberos", "/size:800x600"},
-                           {{"DISPLAY", clientX_.name()}, {"HOME", dir_.path()}},
-                           dir_.file("killed.log"), dir_.file("killed.log"));
+            return p.start(s_.clientCommand({"/sec:nla", "/u:" + kUser, "/p:" + kPassword,
+                                             "/auth-pkg-list:ntlm,!kerberos", "/size:800x600"}),
+                           s_.clientEnv(), s_.dir().file("killed.log"),
+                           s_.dir().file("killed.log"));
         };
         // Killed once the server has reached the stage named by its line.
         for (const char* stage :
              {"Accepting client from localhost", "nla login attempt from 127.0.0.1",
               "client ready, sending full frames"}) {
-            const int before = logCount(stage);
+            const int before = s_.logCount(stage);
             Process client;
             ASSERT_TRUE(start(client));
-            ASSERT_TRUE(waitUntil([&] { return logCount(stage) > before; }, 20000ms, 5ms))
-                << stage << "\n"
-                << log();
+            ASSERT_TRUE(waitUntil([&] { return s_.logCount(stage) > before; }, 20000ms, 5ms))
+                << stage;
             client.signal(SIGKILL);
             client.waitExit(5000ms);
         }
@@ -274,17 +235,17 @@ TEST_F(Abuse, NoConnectionHoldsTheLoggedInClient) {
     //    (the account check's delay, then the lockout's waits), while the
     //    desktop changes 20 times a second.
     {
-        const int silentFd = connectFrom("127.0.0.2");
+        const int silentFd = connectFrom("127.0.0.2", s_.port());
         ASSERT_GE(silentFd, 0);
         ASSERT_TRUE(sendAll(silentFd, kX224Tls));
-        const size_t statsBefore = log().size();
+        const size_t statsBefore = s_.serverLog().size();
         std::atomic<bool> stop{false};
         int tries = 0;
         std::thread bruteForce([&] {
             while (!stop.load()) {
-                run({"xfreerdp3", "/v:127.0.0.1:" + std::to_string(kPort), "/cert:ignore",
-                     "/sec:tls", "/u:" + kUser, "/p:wrong-" + std::to_string(tries), "+auth-only"},
-                    {{"DISPLAY", ""}, {"HOME", dir_.path()}}, 20000ms);
+                run(s_.clientCommand({"/sec:tls", "/u:" + kUser,
+                                      "/p:wrong-" + std::to_string(tries), "+auth-only"}),
+                    {{"DISPLAY", ""}, {"HOME", s_.dir().path()}}, 20000ms);
                 tries++;
                 for (int i = 0; i < 30 && !stop.load(); i++)
                     std::this_thread::sleep_for(100ms);
@@ -293,18 +254,18 @@ TEST_F(Abuse, NoConnectionHoldsTheLoggedInClient) {
         Process workload, watch;
         ASSERT_TRUE(workload.start({kBench + "/bench_workload_colour", "--hz", "20", "--palette",
                                     kPalette, "--seconds", "14"},
-                                   {{"DISPLAY", serverX_.name()}}, dir_.file("workload.log"),
-                                   dir_.file("workload.log")));
+                                   {{"DISPLAY", s_.serverDisplay()}}, s_.dir().file("workload.log"),
+                                   s_.dir().file("workload.log")));
         ASSERT_TRUE(watch.start({kBench + "/bench_pixel_watch", "--mode", "colour", "--x", "100",
                                  "--y", "700", "--palette", kPalette, "--seconds", "12"},
-                                {{"DISPLAY", clientX_.name()}}, dir_.file("watch.log"),
-                                dir_.file("watch.log")));
+                                {{"DISPLAY", s_.clientDisplay()}}, s_.dir().file("watch.log"),
+                                s_.dir().file("watch.log")));
         // Input during the attack: the pointer on the server's desktop
         // follows the client's.
-        Display* clientDisplay = XOpenDisplay(clientX_.name().c_str());
-        Display* serverDisplay = XOpenDisplay(serverX_.name().c_str());
+        Display* clientDisplay = XOpenDisplay(s_.clientDisplay().c_str());
+        Display* serverDisplay = XOpenDisplay(s_.serverDisplay().c_str());
         ASSERT_TRUE(clientDisplay && serverDisplay);
-        ASSERT_TRUE(calibrate(clientDisplay, serverDisplay)) << log();
+        ASSERT_TRUE(calibrate(clientDisplay, serverDisplay));
         std::vector<long> delays;
         for (int i = 0; i < 10; i++) {
             std::this_thread::sleep_for(900ms);
@@ -322,12 +283,12 @@ TEST_F(Abuse, NoConnectionHoldsTheLoggedInClient) {
         EXPECT_FALSE(closedByServer(silentFd, 10ms)) << "still inside its 30 s grace time";
         close(silentFd);
 
-        std::string watched = readFile(dir_.file("watch.log"));
+        std::string watched = readFile(s_.dir().file("watch.log"));
         watched.erase(watched.find_last_not_of('\n') + 1);
         const double seen = figure(watched, "changes");
-        const double rate = figure(readFile(dir_.file("workload.log")), "rate");
+        const double rate = figure(readFile(s_.dir().file("workload.log")), "rate");
         std::sort(delays.begin(), delays.end());
-        const double longestPublish = longestPublishMs(log().substr(statsBefore));
+        const double longestPublish = longestPublishMs(s_.serverLog().substr(statsBefore));
         std::printf("figures: %s against %.1f changes/s; pointer delays %ld..%ld ms (median "
                     "%ld); longest publication %.0f ms; %d wrong passwords\n",
                     watched.c_str(), rate, delays.front(), delays.back(), delays[delays.size() / 2],
@@ -353,7 +314,7 @@ TEST_F(Abuse, NoConnectionHoldsTheLoggedInClient) {
         std::mt19937 random(12);
         std::vector<int> fds;
         for (int i = 0; i < 20; i++) {
-            const int fd = connectFrom("127.0.1." + std::to_string(i + 1));
+            const int fd = connectFrom("127.0.1." + std::to_string(i + 1), s_.port());
             ASSERT_GE(fd, 0);
             std::vector<uint8_t> bytes(i < 10 ? 64 + i * 37 : 0);
             for (uint8_t& b : bytes)
@@ -386,13 +347,15 @@ TEST_F(Abuse, NoConnectionHoldsTheLoggedInClient) {
     {
         std::vector<int> fds;
         for (int i = 0; i < 200; i++) {
-            const int fd = connectFrom("127.0.2." + std::to_string(i + 1));
+            const int fd = connectFrom("127.0.2." + std::to_string(i + 1), s_.port());
             if (fd >= 0 && sendAll(fd, kX224Tls))
                 fds.push_back(fd);
         }
         EXPECT_GE(fds.size(), 150u);
         EXPECT_TRUE(waitUntil(
-            [&] { return log().find("connections are logging in, ") != std::string::npos; },
+            [&] {
+                return s_.serverLog().find("connections are logging in, ") != std::string::npos;
+            },
             5000ms))
             << "beyond the cap, connections are refused";
         EXPECT_TRUE(setColour("cd5c5c") && clientShows("cd5c5c", 10)) << "during the flood";
@@ -402,7 +365,7 @@ TEST_F(Abuse, NoConnectionHoldsTheLoggedInClient) {
     }
 
     // SIGTERM still ends the server, with status 0.
-    client_.stop();
-    server_.signal(SIGTERM);
-    EXPECT_EQ(server_.waitExit(10000ms), std::optional<int>(0)) << log();
+    s_.client().stop();
+    s_.server().signal(SIGTERM);
+    EXPECT_EQ(s_.server().waitExit(10000ms), std::optional<int>(0));
 }

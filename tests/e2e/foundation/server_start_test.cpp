@@ -2,6 +2,7 @@
 // who can get in, its private key, and the end with its parent.
 #include <csignal>
 #include <cstdlib>
+#include <sstream>
 
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -9,13 +10,12 @@
 
 #include <gtest/gtest.h>
 
-#include "e2e_harness.h"
+#include "e2e_session.h"
 
 using namespace e2e;
 
 namespace {
 
-const std::string kServer = CORVANE_SERVER_BIN;
 const std::string kNoPidfd = CORVANE_NO_PIDFD_BIN;
 
 struct ProbeResult {
@@ -25,7 +25,7 @@ struct ProbeResult {
 
 ProbeResult runProbe(std::map<std::string, std::string> env, const TempDir& dir) {
     Process probe;
-    probe.start({kServer, "/port:33895"}, env, dir.file("probe.out"), dir.file("probe.err"));
+    probe.start({kServerBin, "/port:33895"}, env, dir.file("probe.out"), dir.file("probe.err"));
     ProbeResult r;
     r.status = probe.waitExit(15000ms);
     r.out = readFile(dir.file("probe.out"));
@@ -33,11 +33,19 @@ ProbeResult runProbe(std::map<std::string, std::string> env, const TempDir& dir)
 }
 
 // The sim desktop: a full server run without an X server.
-std::map<std::string, std::string> simServerEnv(const TempDir& dir) {
-    auto env = isolatedServerEnv(dir, "");
-    env["CORVANE_PLATFORM"] = "sim";
-    env["CORVANE_SIM_MAIN_DISPLAY"] = "1024x768@1";
-    return env;
+const Env kSim = {{"CORVANE_PLATFORM", "sim"}, {"CORVANE_SIM_MAIN_DISPLAY", "1024x768@1"}};
+
+Env simServerEnv(const TempDir& dir) {
+    return merged(isolatedServerEnv(dir, ""), kSim);
+}
+
+// Whether the process has a handler of its own for the signal.
+bool catches(pid_t pid, int signal) {
+    std::istringstream status(readFile("/proc/" + std::to_string(pid) + "/status"));
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("SigCgt:", 0) == 0)
+            return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1;
+    return false;
 }
 
 unsigned modeOf(const std::string& path) {
@@ -75,25 +83,21 @@ TEST(ServerStart, SaysWhoCanGetIn) {
         bool warned;
         bool accountsLine;
     } cases[] = {
-        {{"/port:24716", "-auth", "/sec:tls"}, true, false},
-        {{"/port:24717", "-auth", "/sec:tls", "/bind-address:127.0.0.1"}, false, false},
-        {{"/port:24718", "+auth", "/sec:tls"}, false, true},
+        {{"-auth", "/sec:tls"}, true, false},
+        {{"-auth", "/sec:tls", "/bind-address:127.0.0.1"}, false, false},
+        {{"+auth", "/sec:tls"}, false, true},
     };
     for (const auto& c : cases) {
-        TempDir dir;
-        std::vector<std::string> argv = {kServer};
-        argv.insert(argv.end(), c.args.begin(), c.args.end());
-        Process server;
-        ASSERT_TRUE(
-            server.start(argv, simServerEnv(dir), dir.file("server.log"), dir.file("server.log")));
-        const std::string log = dir.file("server.log");
-        ASSERT_TRUE(
-            waitUntil([&] { return fileContains(log, "Screen Recording permission"); }, 10000ms))
-            << readFile(log);
-        server.signal(SIGTERM);
-        EXPECT_EQ(server.waitExit(10000ms), std::optional<int>(0));
-        EXPECT_EQ(fileContains(log, openWarning), c.warned) << c.args[1] << readFile(log);
-        EXPECT_EQ(fileContains(log, everyAccount), c.accountsLine) << c.args[1];
+        SCOPED_TRACE(c.args.back());
+        Session s(suites::foundation, "");
+        ASSERT_TRUE(s.ok() && s.startServer(c.args, kSim));
+        ASSERT_TRUE(s.serverSays("Screen Recording permission", 10000ms));
+        // The server says its permissions before it takes SIGTERM over.
+        ASSERT_TRUE(waitUntil([&] { return catches(s.server().pid(), SIGTERM); }, 10000ms));
+        s.server().signal(SIGTERM);
+        EXPECT_EQ(s.server().waitExit(10000ms), std::optional<int>(0));
+        EXPECT_EQ(s.logCount(openWarning) > 0, c.warned);
+        EXPECT_EQ(s.logCount(everyAccount) > 0, c.accountsLine);
     }
 }
 
@@ -103,21 +107,24 @@ TEST(ServerStart, SaysWhoCanGetIn) {
 TEST(ParentWatch, ServerEndsWithItsParentWithOrWithoutPidfd) {
     // Orphans are handed to this process, so the server's status can be read.
     ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    Slot slot(suites::foundation);
+    ASSERT_TRUE(slot.ok());
     for (const bool pidfd : {true, false}) {
         TempDir dir;
         auto env = simServerEnv(dir);
         env["MAC_SHADOW_PARENT_WATCH"] = "1";
         const std::string log = dir.file("server.log");
         Process parent;
+        const std::string port = "/port:" + std::to_string(slot.port());
         const std::string script =
-            pidfd ? "\"$0\" /port:24714 +auth /sec:tls & echo $! > \"$1\"; sleep 60"
-                  : "\"$0\" \"$1\" /port:24719 +auth /sec:tls & echo $! > \"$2\"; sleep 60";
-        std::vector<std::string> argv = {"sh", "-c", script, kServer, dir.file("pid")};
+            pidfd ? "\"$0\" " + port + " +auth /sec:tls & echo $! > \"$1\"; sleep 60"
+                  : "\"$0\" \"$1\" " + port + " +auth /sec:tls & echo $! > \"$2\"; sleep 60";
+        std::vector<std::string> argv = {"sh", "-c", script, kServerBin, dir.file("pid")};
         if (!pidfd)
             argv.insert(argv.begin() + 3, kNoPidfd);
         ASSERT_TRUE(parent.start(argv, env, log, log));
-        ASSERT_TRUE(
-            waitUntil([&] { return fileContains(log, "Screen Recording permission"); }, 10000ms))
+        // The watch is set up (and said) after the permission lines.
+        ASSERT_TRUE(waitUntil([&] { return fileContains(log, "parent watch: process"); }, 10000ms))
             << readFile(log);
         const pid_t server = std::atoi(readFile(dir.file("pid")).c_str());
         ASSERT_GT(server, 1);
@@ -146,8 +153,9 @@ TEST(ParentWatch, ServerEndsWithItsParentWithOrWithoutPidfd) {
 // a display, the sim privacy database's answer, and only an exact "request"
 // asks first (the simulated user agrees to both prompts).
 TEST(PermissionProbe, AnswersForTheDesktopItRunsOn) {
-    Xvfb x(70, "1024x768x24");
-    ASSERT_TRUE(x.ok());
+    Slot slot(suites::foundation);
+    Xvfb x(slot.display(0), "1024x768x24");
+    ASSERT_TRUE(slot.ok() && x.ok());
     const struct {
         const char* what;
         std::string display;
@@ -156,7 +164,8 @@ TEST(PermissionProbe, AnswersForTheDesktopItRunsOn) {
         const char* line;
     } cases[] = {
         {"Xvfb", x.name(), nullptr, "check", "screen=1 input=1\n"},
-        {"no X server", ":199", nullptr, "check", "screen=0 input=0\n"},
+        {"no X server", ":" + std::to_string(slot.display(1)), nullptr, "check",
+         "screen=0 input=0\n"},
         {"sim, Accessibility denied", "",
          "com.corvane.shadow ScreenCapture granted\ncom.corvane.shadow Accessibility denied\n",
          "check", "screen=1 input=0\n"},

@@ -67,6 +67,16 @@ bool Process::start(const std::vector<std::string>& argv,
     return true;
 }
 
+size_t Process::openDescriptors() const {
+    std::error_code error;
+    size_t count = 0;
+    for (auto it =
+             std::filesystem::directory_iterator("/proc/" + std::to_string(pid_) + "/fd", error);
+         !error && it != std::filesystem::directory_iterator(); it.increment(error))
+        ++count;
+    return count;
+}
+
 bool Process::running() {
     if (pid_ <= 0 || status_)
         return false;
@@ -100,8 +110,6 @@ void Process::stop() {
     }
 }
 
-namespace {
-
 // A display whose lock names a running process belongs to someone else; a
 // lock or socket left by a server that died may be cleared.
 bool displayInUse(int display) {
@@ -114,8 +122,6 @@ bool displayInUse(int display) {
     ::unlink(("/tmp/.X11-unix/X" + std::to_string(display)).c_str());
     return false;
 }
-
-} // namespace
 
 Xvfb::Xvfb(int display, const std::string& geometry, int last)
     : display_(display), geometry_(geometry) {
@@ -179,6 +185,12 @@ std::map<std::string, std::string> isolatedServerEnv(const TempDir& dir,
             {"MAC_SHADOW_NLA", ""},
             {"MAC_SHADOW_STATS_FILE", ""},
             {"PULSE_SERVER", ""}};
+}
+
+Env merged(Env base, const Env& over) {
+    for (const auto& [name, value] : over)
+        base[name] = value;
+    return base;
 }
 
 bool waitUntil(const std::function<bool()>& condition, Duration limit, Duration step) {

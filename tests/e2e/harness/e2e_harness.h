@@ -11,10 +11,13 @@
 
 #include <sys/types.h>
 
+#include "e2e_suites.h"
+
 namespace e2e {
 
 using namespace std::chrono_literals;
 using Duration = std::chrono::milliseconds;
+using Env = std::map<std::string, std::string>;
 
 class TempDir {
   public:
@@ -40,6 +43,8 @@ class Process {
     bool start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
                const std::string& stdoutPath, const std::string& stderrPath);
     pid_t pid() const { return pid_; }
+    // How many descriptors the running process holds open.
+    size_t openDescriptors() const;
     bool running();
     void signal(int sig);
     // The exit status (or 128 + signal) once the process ended within the
@@ -58,6 +63,9 @@ class Process {
 class Xvfb {
   public:
     Xvfb(int display, const std::string& geometry, int last = 0);
+    // On the first free display of a suite's row.
+    Xvfb(const Suite& suite, const std::string& geometry)
+        : Xvfb(suite.firstDisplay, geometry, suite.lastDisplay) {}
     ~Xvfb();
     bool ok() const { return ok_; }
     std::string name() const { return ":" + std::to_string(display_); }
@@ -76,17 +84,21 @@ class Xvfb {
     TempDir dir_;
 };
 
+// Whether a running X server holds the display; the lock and socket of one
+// that died are cleared.
+bool displayInUse(int display);
+
 // The environment of a server under test: its own HOME, runtime and config
 // folders, the given display, and none of the variables that would change
 // what the test expects (an empty value removes a variable).
 std::map<std::string, std::string> isolatedServerEnv(const TempDir& dir,
                                                      const std::string& display);
 
+// `base` with the variables of `over` set (or, when empty, removed) on top.
+Env merged(Env base, const Env& over);
+
 bool waitUntil(const std::function<bool()>& condition, Duration limit, Duration step = 50ms);
-// Test servers listen below 32768, outside Linux's ephemeral range: a probe
-// or client socket given the same local port would otherwise take the port
-// from the server (or connect to itself) and the server's bind fails. (The
-// permission probe's 33895 is the application's own and opens no socket.)
+// Whether something listens on the port of 127.0.0.1.
 bool portOpen(int port);
 std::string readFile(const std::string& path);
 bool fileContains(const std::string& path, const std::string& text);

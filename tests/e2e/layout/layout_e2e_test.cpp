@@ -8,111 +8,66 @@
 
 #include <gtest/gtest.h>
 
-#include "e2e_harness.h"
+#include "e2e_session.h"
 
 using namespace e2e;
 
 namespace {
 
-const std::string kServer = CORVANE_SERVER_BIN;
-
 // Runs a small X tool and returns its output ("" when it failed).
-std::string tool(const TempDir& dir, const std::vector<std::string>& argv,
-                 const std::string& display) {
-    static int n = 0;
-    const std::string out = dir.file("tool" + std::to_string(++n) + ".out");
-    Process p;
-    if (!p.start(argv, {{"DISPLAY", display}}, out, out))
-        return "";
-    const auto status = p.waitExit(10000ms);
-    return status && *status == 0 ? readFile(out) : "";
+std::string tool(const std::vector<std::string>& argv, const std::string& display) {
+    std::string out;
+    return run(argv, {{"DISPLAY", display}}, 10000ms, &out) == std::optional<int>(0) ? out : "";
 }
 
-std::string screenSize(const TempDir& dir, const std::string& display) {
-    const std::string info = tool(dir, {"xdpyinfo"}, display);
-    const auto at = info.find("dimensions:");
-    if (at == std::string::npos)
-        return "";
-    std::istringstream in(info.substr(at + 11));
-    std::string size;
-    in >> size;
-    return size;
-}
-
-std::string monitors(const TempDir& dir, const std::string& display) {
-    return tool(dir, {"xrandr", "--listmonitors"}, display);
-}
-
-class LayoutSession {
+class LayoutSession : public Session {
   public:
-    LayoutSession(int firstDisplay, int port, const std::string& clientGeometry)
-        : server_(firstDisplay, "8192x4096x24"), client_(firstDisplay + 1, clientGeometry),
-          port_(port) {}
+    explicit LayoutSession(const std::string& clientGeometry)
+        : Session(suites::layout, "8192x4096x24", clientGeometry) {}
 
     // "" when the desktop is 1280 x 800 and the server listens, else why not.
     std::string start() {
-        if (!server_.ok() || !client_.ok())
+        if (!ok())
             return "no Xvfb";
-        tool(dir_, {"xrandr", "--fb", "1280x800"}, server_.name());
+        onServer({"xrandr", "--fb", "1280x800"});
         if (serverSize() != "1280x800")
             return "the server's screen is " + serverSize();
-        std::vector<std::string> argv = {kServer, "/port:" + std::to_string(port_), "-auth",
-                                         "/sec:tls"};
-        auto env = isolatedServerEnv(dir_, server_.name());
-        env["CORVANE_PLATFORM"] = "x11";
-        if (!serverProcess_.start(argv, env, dir_.file("server.log"), dir_.file("server.log")))
-            return "the server did not start";
-        // A loaded machine can take seconds to get there; a server that ended
-        // is not waited for.
-        waitUntil([&] { return !serverProcess_.running() || portOpen(port_); }, 30000ms);
-        if (serverProcess_.running() && portOpen(port_))
-            return "";
-        return "the server does not listen:\n" + serverLog();
+        return startServer({"-auth", "/sec:tls"}, {{"CORVANE_PLATFORM", "x11"}})
+                   ? ""
+                   : "the server does not listen";
     }
     bool startClient(const std::vector<std::string>& extra) {
-        std::vector<std::string> argv = {"xfreerdp3",    "/v:127.0.0.1:" + std::to_string(port_),
-                                         "/cert:ignore", "/sec:tls",
-                                         "/u:x",         "/p:x"};
-        argv.insert(argv.end(), extra.begin(), extra.end());
-        return clientProcess_.start(argv, {{"DISPLAY", client_.name()}, {"HOME", dir_.path()}},
-                                    dir_.file("client.log"), dir_.file("client.log"));
-    }
-    bool serverSays(const std::string& text, Duration limit) {
-        return waitUntil([&] { return fileContains(dir_.file("server.log"), text); }, limit);
+        std::vector<std::string> args = {"/sec:tls", "/u:x", "/p:x"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return Session::startClient(args);
     }
     bool serverBecomes(const std::string& size, Duration limit) {
         return waitUntil([&] { return serverSize() == size; }, limit, 100ms);
     }
-    std::string serverLog() const { return readFile(dir_.file("server.log")); }
-    std::string serverSize() { return screenSize(dir_, server_.name()); }
-    std::string serverMonitors() { return monitors(dir_, server_.name()); }
+    std::string serverSize() {
+        const std::string info = onServer({"xdpyinfo"});
+        const auto at = info.find("dimensions:");
+        if (at == std::string::npos)
+            return "";
+        std::istringstream in(info.substr(at + 11));
+        std::string size;
+        in >> size;
+        return size;
+    }
+    std::string serverMonitors() { return onServer({"xrandr", "--listmonitors"}); }
     std::string onClient(const std::vector<std::string>& argv) {
-        return tool(dir_, argv, client_.name());
+        return tool(argv, clientDisplay());
     }
     std::string onServer(const std::vector<std::string>& argv) {
-        return tool(dir_, argv, server_.name());
+        return tool(argv, serverDisplay());
     }
-    Process& server() { return serverProcess_; }
-    Process& client() { return clientProcess_; }
-    const TempDir& dir() const { return dir_; }
-    ~LayoutSession() {
-        clientProcess_.stop();
-        serverProcess_.stop();
-    }
-
-  private:
-    TempDir dir_;
-    Xvfb server_, client_;
-    int port_;
-    Process serverProcess_, clientProcess_;
 };
 
 TEST(LayoutE2E, ClientSizeBeforeTheDesktopAndBackAfterTheLastClient) {
-    LayoutSession s(140, 24760, "1400x900x24");
+    LayoutSession s("1400x900x24");
     ASSERT_EQ(s.start(), "");
     ASSERT_TRUE(s.startClient({"/size:1024x768"}));
-    ASSERT_TRUE(s.serverSays("desktop is 1024x768 before activating the client", 15000ms))
-        << s.serverLog();
+    ASSERT_TRUE(s.serverSays("desktop is 1024x768 before activating the client", 15000ms));
     EXPECT_EQ(s.serverSize(), "1024x768");
     EXPECT_NE(s.serverMonitors().find("Corvane Display 1 ["), std::string::npos);
     EXPECT_NE(s.serverMonitors().find("1024/"), std::string::npos);
@@ -126,7 +81,7 @@ TEST(LayoutE2E, ClientSizeBeforeTheDesktopAndBackAfterTheLastClient) {
 // monitors change: the two monitors come from its core data at connect.
 TEST(LayoutE2E, TwoMonitors) {
     // A client display with two monitors side by side.
-    LayoutSession s(142, 24761, "2560x1024x24");
+    LayoutSession s("2560x1024x24");
     ASSERT_EQ(s.start(), "");
     s.onClient({"xrandr", "--fb", "2560x1024"});
     s.onClient({"xrandr", "--setmonitor", "left", "1280/338x1024/270+0+0", "none"});
@@ -135,8 +90,7 @@ TEST(LayoutE2E, TwoMonitors) {
     // client is told to use the two (FreeRDP refuses overlapping monitors).
     ASSERT_TRUE(s.startClient({"/multimon", "/monitors:0,1", "/dynamic-resolution"}));
     ASSERT_TRUE(s.serverBecomes("2560x1024", 20000ms))
-        << s.onClient({"xrandr", "--listmonitors"}) << readFile(s.dir().file("client.log"))
-        << s.serverLog();
+        << s.onClient({"xrandr", "--listmonitors"}) << s.clientLog();
     const std::string mons = s.serverMonitors();
     EXPECT_NE(mons.find("1280/"), std::string::npos) << mons;
     EXPECT_NE(mons.find("+1280+0"), std::string::npos) << mons;
@@ -154,7 +108,7 @@ TEST(LayoutE2E, TwoMonitors) {
 }
 
 TEST(LayoutE2E, DynamicResolutionFollowsTheWindow) {
-    LayoutSession s(144, 24762, "1600x1000x24");
+    LayoutSession s("1600x1000x24");
     ASSERT_EQ(s.start(), "");
     ASSERT_TRUE(s.startClient({"/dynamic-resolution", "/size:1024x768"}));
     ASSERT_TRUE(s.serverBecomes("1024x768", 15000ms));
@@ -171,12 +125,11 @@ TEST(LayoutE2E, DynamicResolutionFollowsTheWindow) {
             return s.serverBecomes("1200x700", 3000ms);
         },
         20000ms))
-        << s.onClient({"xwininfo", "-root", "-tree"}) << readFile(s.dir().file("client.log"))
-        << s.serverLog();
+        << s.onClient({"xwininfo", "-root", "-tree"}) << s.clientLog();
 }
 
 TEST(LayoutE2E, SigtermGivesTheGrownScreenBack) {
-    LayoutSession s(146, 24763, "1920x1080x24");
+    LayoutSession s("1920x1080x24");
     ASSERT_EQ(s.start(), "");
     ASSERT_TRUE(s.startClient({"/size:1920x1080"}));
     ASSERT_TRUE(s.serverBecomes("1920x1080", 15000ms));
@@ -189,14 +142,13 @@ TEST(LayoutE2E, SigtermGivesTheGrownScreenBack) {
 }
 
 TEST(LayoutE2E, ScreenResizedFromOutsideIsFollowed) {
-    LayoutSession s(148, 24764, "1400x900x24");
+    LayoutSession s("1400x900x24");
     ASSERT_EQ(s.start(), "");
     ASSERT_TRUE(s.startClient({"/size:1280x800", "/smart-sizing"}));
     ASSERT_TRUE(s.serverSays("client ready", 15000ms));
     s.onServer({"xrandr", "--fb", "1024x768"});
     ASSERT_TRUE(
-        s.serverSays("changing the desktop to 1024x768 (1 monitor, the real screen)", 10000ms))
-        << s.serverLog();
+        s.serverSays("changing the desktop to 1024x768 (1 monitor, the real screen)", 10000ms));
     // On the new desktop size the client shrinks its window to 1024 x 768
     // (a pointer outside it then sends nothing) and at a moment of its own:
     // the window is set to 1280 x 800 again until the client scales the
@@ -214,8 +166,8 @@ TEST(LayoutE2E, ScreenResizedFromOutsideIsFollowed) {
                    std::string::npos;
         },
         10000ms, 250ms))
-        << s.onServer({"xdotool", "getmouselocation"}) << s.onClient({"xwininfo", "-root", "-tree"})
-        << s.serverLog();
+        << s.onServer({"xdotool", "getmouselocation"})
+        << s.onClient({"xwininfo", "-root", "-tree"});
 }
 
 } // namespace

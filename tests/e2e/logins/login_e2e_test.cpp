@@ -1,14 +1,15 @@
 // Logins end to end: the real server on Xvfb, the real FreeRDP client, local
 // accounts checked through PAM, and NLA against a hash made by WinPR's own
-// hash tool. Each case has its own display and port so that ctest can run
-// them side by side (PAM's delay and the one-second waits make them slow).
+// hash tool. Each case has its own slot of displays and port so that ctest
+// can run them side by side (PAM's delay and the one-second waits make them
+// slow).
 // How the lock grows and ends, and the connection limit, are checked with
 // the injected clock in tests/server/logins.
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include "e2e_harness.h"
+#include "e2e_session.h"
 
 using namespace e2e;
 
@@ -57,47 +58,25 @@ std::string winprHash(const std::string& user, const std::string& password) {
 
 enum class Outcome { LoggedIn, Refused, TimedOut };
 
-class Server {
+// A server on one display; the clients of password logins run there too.
+class LoginSession : public Session {
   public:
-    Server(int display, int port) : display_(display, "1024x768x24"), port_(port) {}
-    // Starts the server with the arguments (after /port) and extra
-    // environment; true once its port answers.
-    bool start(const std::vector<std::string>& args,
-               const std::map<std::string, std::string>& extraEnv = {}) {
-        auto env = isolatedServerEnv(dir_, display_.name());
-        for (const auto& [name, value] : extraEnv)
-            env[name] = value;
-        std::vector<std::string> argv = {CORVANE_SERVER_BIN, "/port:" + std::to_string(port_)};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return display_.ok() &&
-               server_.start(argv, env, dir_.file("server.log"), dir_.file("server.log")) &&
-               waitUntil([&] { return portOpen(port_); }, 10000ms);
-    }
-    std::string log() const { return readFile(dir_.file("server.log")); }
-    int count(const std::string& text) const {
-        const std::string all = log();
-        int n = 0;
-        for (size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1))
-            n++;
-        return n;
-    }
-    bool waitFor(const std::string& text) const {
-        return waitUntil([&] { return count(text) >= 1; }, 15000ms);
-    }
+    LoginSession() : Session(suites::logins, "1024x768x24") {}
     // A TLS password login with the real client; LoggedIn once the server
     // logged "as '<account>': ok", Refused when the client ended without it.
     Outcome tlsLogin(const std::string& user, const std::string& password,
                      const std::string& account) {
         const std::string okLine = "as '" + account + "': ok";
-        const int before = count(okLine);
+        const int before = logCount(okLine);
         Process client;
-        if (!startClient(client, {"/sec:tls", "/u:" + user, "/p:" + password}, display_.name()))
+        if (!startClient(client, {"/sec:tls", "/u:" + user, "/p:" + password}))
             return Outcome::TimedOut;
         bool ended = false;
-        const bool decided = waitUntil(
-            [&] { return count(okLine) > before || (ended = !client.running()); }, 30000ms, 100ms);
+        const bool decided =
+            waitUntil([&] { return logCount(okLine) > before || (ended = !client.running()); },
+                      30000ms, 100ms);
         client.stop();
-        if (count(okLine) > before)
+        if (logCount(okLine) > before)
             return Outcome::LoggedIn;
         return decided && ended ? Outcome::Refused : Outcome::TimedOut;
     }
@@ -107,7 +86,7 @@ class Server {
         if (!startClient(client,
                          {"/sec:nla", "/u:" + user, "/p:" + password,
                           "/auth-pkg-list:ntlm,!kerberos", "+auth-only"},
-                         ""))
+                         {{"DISPLAY", ""}}))
             return std::nullopt;
         const std::optional<int> status = client.waitExit(30000ms);
         if (!status)
@@ -116,19 +95,10 @@ class Server {
     }
 
   private:
-    bool startClient(Process& client, const std::vector<std::string>& args,
-                     const std::string& display) {
-        const std::string clientLog = dir_.file("client" + std::to_string(++clients_) + ".log");
-        std::vector<std::string> argv = {"xfreerdp3", "/v:127.0.0.1:" + std::to_string(port_),
-                                         "/cert:ignore"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return client.start(argv, {{"DISPLAY", display}, {"HOME", dir_.path()}}, clientLog,
-                            clientLog);
+    bool startClient(Process& client, const std::vector<std::string>& args, const Env& env = {}) {
+        const std::string log = dir().file("client" + std::to_string(++clients_) + ".log");
+        return client.start(clientCommand(args), merged(clientEnv(), env), log, log);
     }
-    Xvfb display_;
-    TempDir dir_;
-    Process server_;
-    int port_;
     int clients_ = 0;
 };
 
@@ -138,61 +108,55 @@ class Server {
 // connection path after the third wrong one.
 TEST(TlsLogins, RightWrongAndLockedOut) {
     REQUIRE_ROOT();
-    Server server(40, 24400);
+    LoginSession server;
     TestAccount account("ok");
-    ASSERT_TRUE(account.ok);
-    ASSERT_TRUE(server.start({"+auth", "/sec:tls"})) << server.log();
+    ASSERT_TRUE(server.ok() && account.ok);
+    ASSERT_TRUE(server.startServer({"+auth", "/sec:tls"}));
     const std::string& name = account.name;
-    EXPECT_EQ(server.tlsLogin(name, kPassword, name), Outcome::LoggedIn) << server.log();
-    EXPECT_TRUE(server.waitFor("Client from 127.0.0.1 is activated"));
+    EXPECT_EQ(server.tlsLogin(name, kPassword, name), Outcome::LoggedIn);
+    EXPECT_TRUE(server.serverSays("Client from 127.0.0.1 is activated"));
 
     EXPECT_EQ(server.tlsLogin("WORKGROUP\\" + name, "wrong-1", name), Outcome::Refused);
-    EXPECT_EQ(server.count("login from 127.0.0.1 as '" + name + "': wrong password (1)"), 1)
-        << server.log();
-    EXPECT_EQ(server.count("is activated"), 1)
-        << "a client that did not log in is never reported activated\n"
-        << server.log();
+    EXPECT_EQ(server.logCount("login from 127.0.0.1 as '" + name + "': wrong password (1)"), 1);
+    EXPECT_EQ(server.logCount("is activated"), 1)
+        << "a client that did not log in is never reported activated";
     EXPECT_EQ(server.tlsLogin(name, "wrong-2", name), Outcome::Refused);
     EXPECT_EQ(server.tlsLogin(name, "wrong-3", name), Outcome::Refused);
-    ASSERT_EQ(server.count("as '" + name + "': wrong password (3 in a row): locked out for 30 s"),
-              1)
-        << server.log();
+    ASSERT_EQ(
+        server.logCount("as '" + name + "': wrong password (3 in a row): locked out for 30 s"), 1);
 
-    const int attempts = server.count("login attempt from 127.0.0.1");
+    const int attempts = server.logCount("login attempt from 127.0.0.1");
     EXPECT_EQ(server.tlsLogin(name, kPassword, name), Outcome::Refused);
-    EXPECT_EQ(server.count("login from 127.0.0.1 refused: locked out for another"), 1)
-        << server.log();
-    EXPECT_EQ(server.count("login attempt from 127.0.0.1"), attempts)
+    EXPECT_EQ(server.logCount("login from 127.0.0.1 refused: locked out for another"), 1);
+    EXPECT_EQ(server.logCount("login attempt from 127.0.0.1"), attempts)
         << "a locked address gets no account check";
-    EXPECT_EQ(server.count(kPassword), 0) << "the password is never logged";
+    EXPECT_EQ(server.logCount(kPassword), 0) << "the password is never logged";
 }
 
 TEST(NlaLogins, StoredHashAcceptsTheRightPasswordOnlyAndIsNeverLogged) {
-    Server server(43, 24403);
+    LoginSession server;
     const std::string hash = winprHash("corvnla", "Nla-Secret-1");
+    ASSERT_TRUE(server.ok());
     ASSERT_EQ(hash.size(), 32u);
-    ASSERT_TRUE(server.start({"+auth", "+sec-nla"}, {{"MAC_SHADOW_NLA", "corvnla:" + hash}}))
-        << server.log();
-    EXPECT_TRUE(server.waitFor("Corvane login for NLA clients: user 'corvnla'"));
-    EXPECT_EQ(server.nlaLogin("WORKGROUP\\CorvNLA", "Nla-Secret-1"), kNlaAccepted) << server.log();
-    EXPECT_TRUE(server.waitFor("nla login from 127.0.0.1 as 'corvnla': ok")) << server.log();
+    ASSERT_TRUE(server.startServer({"+auth", "+sec-nla"}, {{"MAC_SHADOW_NLA", "corvnla:" + hash}}));
+    EXPECT_TRUE(server.serverSays("Corvane login for NLA clients: user 'corvnla'"));
+    EXPECT_EQ(server.nlaLogin("WORKGROUP\\CorvNLA", "Nla-Secret-1"), kNlaAccepted);
+    EXPECT_TRUE(server.serverSays("nla login from 127.0.0.1 as 'corvnla': ok"));
     EXPECT_EQ(server.nlaLogin("corvnla", "Nla-Wrong"), kNlaRefused);
-    EXPECT_TRUE(server.waitFor("nla login from 127.0.0.1: wrong password (1)")) << server.log();
-    EXPECT_EQ(server.count(hash), 0) << "the hash is never logged";
+    EXPECT_TRUE(server.serverSays("nla login from 127.0.0.1: wrong password (1)"));
+    EXPECT_EQ(server.logCount(hash), 0) << "the hash is never logged";
 }
 
 TEST(NlaLogins, MalformedValueRefusesNlaWhilePasswordLoginsWork) {
     REQUIRE_ROOT();
-    Server server(46, 24406);
+    LoginSession server;
     TestAccount account("mf");
-    ASSERT_TRUE(account.ok);
-    ASSERT_TRUE(server.start({"+auth", "+sec-nla"},
-                             {{"MAC_SHADOW_NLA", "corvnla:0123456789abcdef0123456789abcdeX"}}))
-        << server.log();
-    EXPECT_TRUE(server.waitFor(
+    ASSERT_TRUE(server.ok() && account.ok);
+    ASSERT_TRUE(server.startServer(
+        {"+auth", "+sec-nla"}, {{"MAC_SHADOW_NLA", "corvnla:0123456789abcdef0123456789abcdeX"}}));
+    EXPECT_TRUE(server.serverSays(
         "MAC_SHADOW_NLA is malformed (want user:32 hex digits): NLA logins will be refused"));
     EXPECT_EQ(server.nlaLogin("corvnla", "anything"), kNlaRefused);
-    EXPECT_TRUE(server.waitFor("refused, no Corvane login is set")) << server.log();
-    EXPECT_EQ(server.tlsLogin(account.name, kPassword, account.name), Outcome::LoggedIn)
-        << server.log();
+    EXPECT_TRUE(server.serverSays("refused, no Corvane login is set"));
+    EXPECT_EQ(server.tlsLogin(account.name, kPassword, account.name), Outcome::LoggedIn);
 }

@@ -8,15 +8,12 @@
 
 #include <gtest/gtest.h>
 
-#include "../screen/x11_probe.h"
-#include "e2e_harness.h"
+#include "e2e_session.h"
 #include "pulse_daemon.h"
 
 using namespace e2e;
 
 namespace {
-
-const std::string kServer = CORVANE_SERVER_BIN;
 
 // Two seconds of a 1 kHz sine at 48 kHz, 16-bit stereo, raw.
 bool writeTone(const std::string& path) {
@@ -57,48 +54,32 @@ double dominantHz(const std::vector<int16_t>& x, size_t from, size_t count, doub
     return best;
 }
 
-class SoundSession {
+// Each side's sound server, next to a session whose server plays planar
+// only (the client's pixels then equal the server's).
+class SoundSession : public Session {
   public:
-    SoundSession(int serverDisplay, int clientDisplay, int port)
-        : server_(serverDisplay, "1024x768x24"), client_(clientDisplay, "1024x768x24"),
-          port_(port) {}
-
-    bool ready() const {
-        return server_.ok() && client_.ok() && serverPulse_.ok() && clientPulse_.ok();
-    }
-    bool startServer(const std::string& audio) {
-        auto env = isolatedServerEnv(dir_, server_.name());
-        env["PULSE_SERVER"] = serverPulse_.server();
-        env["MAC_SHADOW_AUDIO"] = audio;
-        // Planar only, so that the client's pixels equal the server's.
-        return serverProcess_.start({kServer, "/port:" + std::to_string(port_), "-auth", "/sec:tls",
-                                     "-gfx-progressive", "-gfx-rfx", "-gfx-avc420", "-gfx-avc444"},
-                                    env, dir_.file("server.log"), dir_.file("server.log")) &&
-               waitUntil([&] { return portOpen(port_); }, 10000ms);
-    }
-    bool startClient() {
-        auto env = clientPulse_.env();
-        env["DISPLAY"] = client_.name();
-        env["HOME"] = dir_.path();
-        return clientProcess_.start({"xfreerdp3", "/v:127.0.0.1:" + std::to_string(port_),
-                                     "/cert:ignore", "/sec:tls", "/u:x", "/p:x", "/size:1024x768",
-                                     "/sound:sys:pulse"},
-                                    env, dir_.file("client.log"), dir_.file("client.log"));
+    SoundSession() : Session(suites::sound, "1024x768x24", "1024x768x24") {}
+    bool ready() const { return ok() && serverPulse_.ok() && clientPulse_.ok(); }
+    bool start(const std::string& audio) {
+        std::vector<std::string> args = {"-auth", "/sec:tls"};
+        args.insert(args.end(), kPlanarOnly.begin(), kPlanarOnly.end());
+        return startServer(
+                   args, {{"PULSE_SERVER", serverPulse_.server()}, {"MAC_SHADOW_AUDIO", audio}}) &&
+               startClient({"/sec:tls", "/u:x", "/p:x", "/size:1024x768", "/sound:sys:pulse"},
+                           {{"PULSE_SERVER", clientPulse_.server()}});
     }
     // Away from the pointer, which sits in the middle of the desktop.
-    bool clientShows(uint32_t rgb) {
-        return waitUntil([&] { return pixelAt(client_.name(), 100, 700) == rgb; }, 15000ms, 100ms);
-    }
+    bool clientShows(uint32_t rgb) { return Session::clientShows(rgb, 100, 700, 15000ms); }
     // Records the client's sink while the tone plays on the server side.
     std::vector<int16_t> recordTone() {
-        const std::string tone = dir_.file("tone.raw");
-        const std::string recording = dir_.file("client.raw");
+        const std::string tone = dir().file("tone.raw");
+        const std::string recording = dir().file("client.raw");
         if (!writeTone(tone))
             return {};
         Process parec;
         if (!parec.start({"parec", "-d", "nullsink.monitor", "--rate=44100", "--channels=1",
                           "--format=s16le", "--raw", recording},
-                         clientPulse_.env(), dir_.file("parec.log"), dir_.file("parec.log")))
+                         clientPulse_.env(), dir().file("parec.log"), dir().file("parec.log")))
             return {};
         waitUntil([&] { return readFile(recording).size() > 8820; }, 5000ms);
         const bool played = run({"pacat", "--playback", "--raw", "--format=s16le", "--rate=48000",
@@ -115,55 +96,38 @@ class SoundSession {
         clientPulse_.pactl({"list", "sink-inputs"}, &out);
         return out;
     }
-    bool clientRunning() { return clientProcess_.running(); }
-    std::string serverLog() const { return readFile(dir_.file("server.log")); }
-    std::string clientLog() const { return readFile(dir_.file("client.log")); }
-    std::optional<uint32_t> clientPixel() { return pixelAt(client_.name(), 100, 700); }
-    std::string serverDisplay() const { return server_.name(); }
 
   private:
-    Xvfb server_, client_;
-    int port_;
-    TempDir dir_;
     PulseDaemon serverPulse_, clientPulse_;
-    Process serverProcess_, clientProcess_;
 };
-
-bool setRootColour(const std::string& display, const std::string& colour) {
-    return run({"xsetroot", "-solid", colour}, {{"DISPLAY", display}}, 5000ms) ==
-           std::optional<int>(0);
-}
 
 } // namespace
 
 TEST(SoundToClient, ToneOnTheServerIsHeardAt44100HzOnTheClient) {
-    SoundSession s(150, 151, 24950);
+    SoundSession s;
     ASSERT_TRUE(s.ready());
-    ASSERT_TRUE(s.startServer("1")) << s.serverLog();
-    ASSERT_TRUE(s.startClient());
-    ASSERT_TRUE(waitUntil(
-        [&] { return s.serverLog().find("sound: client plays") != std::string::npos; }, 20000ms))
-        << s.serverLog();
+    ASSERT_TRUE(s.start("1"));
+    ASSERT_TRUE(s.serverSays("sound: client plays", 20000ms));
     const auto samples = s.recordTone();
     EXPECT_NE(s.clientSinkInputs().find("s16le 2ch 44100Hz"), std::string::npos)
         << s.clientSinkInputs();
     size_t loud = 0;
     while (loud < samples.size() && std::abs(samples[loud]) < 2000)
         ++loud;
-    ASSERT_LT(loud + 44100 / 2, samples.size()) << "no tone arrived; " << s.serverLog();
+    ASSERT_LT(loud + 44100 / 2, samples.size()) << "no tone arrived";
     EXPECT_EQ(dominantHz(samples, loud + 2205, 22050, 44100), 1000);
     EXPECT_NE(s.serverLog().find("sound: client plays WAVE_FORMAT_PCM 44100 Hz 2 ch 16 bit"),
               std::string::npos);
 }
 
 TEST(SoundToClient, SoundOffOffersNothingSendsNothingAndTheSessionGoesOn) {
-    SoundSession s(152, 153, 24951);
+    SoundSession s;
     ASSERT_TRUE(s.ready());
     ASSERT_TRUE(setRootColour(s.serverDisplay(), "#3366cc"));
-    ASSERT_TRUE(s.startServer("0")) << s.serverLog();
-    ASSERT_TRUE(s.startClient());
-    ASSERT_TRUE(s.clientShows(0x3366cc)) << std::hex << s.clientPixel().value_or(0) << "\n"
-                                         << s.clientLog();
+    ASSERT_TRUE(s.start("0"));
+    ASSERT_TRUE(s.clientShows(0x3366cc))
+        << std::hex << pixelAt(s.clientDisplay(), 100, 700).value_or(0) << "\n"
+        << s.clientLog();
     const auto samples = s.recordTone();
     ASSERT_FALSE(samples.empty());
     int peak = 0;
@@ -175,5 +139,5 @@ TEST(SoundToClient, SoundOffOffersNothingSendsNothingAndTheSessionGoesOn) {
     EXPECT_EQ(s.serverLog().find("sound: client plays"), std::string::npos);
     ASSERT_TRUE(setRootColour(s.serverDisplay(), "#cc3322"));
     EXPECT_TRUE(s.clientShows(0xcc3322));
-    EXPECT_TRUE(s.clientRunning());
+    EXPECT_TRUE(s.client().running());
 }

@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 
+#include "e2e_harness.h"
+
 namespace e2e {
 
 namespace {
@@ -73,6 +75,11 @@ std::optional<size_t> pixelsApart(const std::string& a, const std::string& b, in
     if (ib)
         XDestroyImage(ib);
     return apart;
+}
+
+bool setRootColour(const std::string& display, const std::string& colour) {
+    return run({"xsetroot", "-solid", colour}, {{"DISPLAY", display}}, 5000ms) ==
+           std::optional<int>(0);
 }
 
 } // namespace e2e

@@ -1,4 +1,4 @@
-// Reading pixels of an X display from a test.
+// Reading pixels of an X display from a test, and painting its root window.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -14,5 +14,7 @@ std::optional<uint64_t> areaChecksum(const std::string& display, int x, int y, i
 // `tolerance` in some colour channel.
 std::optional<size_t> pixelsApart(const std::string& a, const std::string& b, int x, int y, int w,
                                   int h, int tolerance);
+// Paints the root window in one colour ("#rrggbb") with xsetroot.
+bool setRootColour(const std::string& display, const std::string& colour);
 
 } // namespace e2e

@@ -1,0 +1,102 @@
+#include "e2e_session.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include <gtest/gtest.h>
+
+namespace e2e {
+
+const std::string kServerBin = CORVANE_SERVER_BIN;
+
+namespace {
+
+int failuresSoFar() {
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    int n = 0;
+    for (int i = 0; test && i < test->result()->total_part_count(); ++i)
+        n += test->result()->GetTestPartResult(i).failed() ? 1 : 0;
+    return n;
+}
+
+} // namespace
+
+Session::Session(const Suite& suite, const std::string& serverGeometry,
+                 const std::string& clientGeometry)
+    : slot_(suite), failuresBefore_(failuresSoFar()) {
+    if (!slot_.ok())
+        return;
+    if (!serverGeometry.empty())
+        serverX_ = std::make_unique<Xvfb>(slot_.display(0), serverGeometry);
+    if (!clientGeometry.empty())
+        clientX_ = std::make_unique<Xvfb>(slot_.display(1), clientGeometry);
+}
+
+Session::~Session() {
+    client_.stop();
+    server_.stop();
+    if (failuresSoFar() > failuresBefore_)
+        std::fprintf(stderr, "---- server log (port %d, display %s) ----\n%s---- end ----\n",
+                     port(), serverDisplay().c_str(), serverLog().c_str());
+}
+
+bool Session::ok() const {
+    return slot_.ok() && (!serverX_ || serverX_->ok()) && (!clientX_ || clientX_->ok());
+}
+
+std::string Session::serverDisplay() const {
+    return serverX_ ? serverX_->name() : "";
+}
+
+bool Session::startServer(const std::vector<std::string>& args, const Env& env) {
+    const Env all = merged(isolatedServerEnv(dir_, serverDisplay()), env);
+    std::vector<std::string> argv = {kServerBin, "/port:" + std::to_string(port())};
+    argv.insert(argv.end(), args.begin(), args.end());
+    if (!server_.start(argv, all, dir_.file("server.log"), dir_.file("server.log")))
+        return false;
+    // A loaded machine can take seconds to get there.
+    waitUntil([&] { return !server_.running() || portOpen(port()); }, 30000ms);
+    return server_.running() && portOpen(port());
+}
+
+std::vector<std::string> Session::clientCommand(const std::vector<std::string>& args) const {
+    std::vector<std::string> argv = {"xfreerdp3", "/v:127.0.0.1:" + std::to_string(port()),
+                                     "/cert:ignore"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
+Env Session::clientEnv() const {
+    return {{"DISPLAY", clientDisplay()}, {"HOME", dir_.path()}, {"XDG_RUNTIME_DIR", dir_.path()}};
+}
+
+bool Session::startClient(const std::vector<std::string>& args, const Env& env) {
+    return client_.start(clientCommand(args), merged(clientEnv(), env), dir_.file("client.log"),
+                         dir_.file("client.log"));
+}
+
+int Session::logCount(const std::string& text) const {
+    const std::string log = serverLog();
+    int n = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+        ++n;
+    return n;
+}
+
+bool Session::serverSays(const std::string& text, Duration limit) const {
+    return waitUntil([&] { return fileContains(dir_.file("server.log"), text); }, limit);
+}
+
+bool Session::clientShows(uint32_t rgb, int x, int y, Duration limit, int tolerance) {
+    auto near = [&](uint32_t a, int shift) {
+        return std::abs(int((a >> shift) & 0xff) - int((rgb >> shift) & 0xff)) <= tolerance;
+    };
+    return waitUntil(
+        [&] {
+            const auto at = pixelAt(clientDisplay(), x, y);
+            return at && near(*at, 16) && near(*at, 8) && near(*at, 0);
+        },
+        limit, 100ms);
+}
+
+} // namespace e2e

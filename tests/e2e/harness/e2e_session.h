@@ -1,0 +1,74 @@
+// One end-to-end session: a slot of the suite's displays and port, a private
+// Xvfb for the server (and one for the client), our server with an isolated
+// environment, and the real FreeRDP client on 127.0.0.1. Readiness is polled
+// within bounds. Everything it started ends with it, and the server's log is
+// printed when the test failed meanwhile.
+#pragma once
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "e2e_harness.h"
+#include "e2e_suites.h"
+#include "x11_probe.h"
+
+namespace e2e {
+
+// Our server executable.
+extern const std::string kServerBin;
+
+// Codec flags that leave planar only: the client's picture then equals the
+// server's pixel for pixel.
+inline const std::vector<std::string> kPlanarOnly = {"-gfx-progressive", "-gfx-rfx", "-gfx-avc420",
+                                                     "-gfx-avc444"};
+
+class Session {
+  public:
+    // No X server for the server or the client when its geometry is empty.
+    Session(const Suite& suite, const std::string& serverGeometry,
+            const std::string& clientGeometry = "");
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // The slot and the X servers are up.
+    bool ok() const;
+    int port() const { return slot_.port(); }
+    std::string serverDisplay() const;
+    std::string clientDisplay() const { return clientX_ ? clientX_->name() : serverDisplay(); }
+    Xvfb& serverX() { return *serverX_; }
+    const TempDir& dir() const { return dir_; }
+    Process& server() { return server_; }
+    Process& client() { return client_; }
+
+    // Starts our server with /port and the arguments, in the isolated
+    // environment plus `env`; true once its port answers (a server that
+    // ended is not waited for).
+    bool startServer(const std::vector<std::string>& args, const Env& env = {});
+    // The client's command line and environment (the client display, the
+    // session's HOME), for clients the test runs itself.
+    std::vector<std::string> clientCommand(const std::vector<std::string>& args) const;
+    Env clientEnv() const;
+    // Starts the session's client with the arguments, environment plus `env`.
+    bool startClient(const std::vector<std::string>& args, const Env& env = {});
+
+    std::string serverLog() const { return readFile(dir_.file("server.log")); }
+    std::string clientLog() const { return readFile(dir_.file("client.log")); }
+    // How often the server's log holds the text.
+    int logCount(const std::string& text) const;
+    bool serverSays(const std::string& text, Duration limit = 15000ms) const;
+    // The client display shows the colour at (x, y), each channel within
+    // `tolerance`.
+    bool clientShows(uint32_t rgb, int x, int y, Duration limit, int tolerance = 0);
+
+  private:
+    Slot slot_;
+    TempDir dir_;
+    std::unique_ptr<Xvfb> serverX_, clientX_;
+    Process server_, client_;
+    int failuresBefore_;
+};
+
+} // namespace e2e

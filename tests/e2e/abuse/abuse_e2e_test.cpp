@@ -325,9 +325,8 @@ class Abuse : public ::testing::Test {
                               "/auth-pkg-list:ntlm,!kerberos", "+auth-only"});
         argv[1] = "/v:127.0.0.1:" + std::to_string(relay.port());
         // xfreerdp3 +auth-only ends with 131 when NLA accepted the login.
-        const bool authenticated =
-            run(argv, {{"DISPLAY", ""}, {"HOME", s_.dir().path()}}, 20000ms) ==
-            std::optional<int>(131);
+        const bool authenticated = run(argv, {{"DISPLAY", ""}, {"HOME", s_.dir().path()}},
+                                       20000ms) == std::optional<int>(131);
         return authenticated &&
                s_.serverSays("nla login from " + source + " as '" + kUser + "': ok", 5000ms);
     }
@@ -669,9 +668,8 @@ TEST_F(Abuse, NoConnectionHoldsTheLoggedInClient) {
     // client, and at most the new clients the server logged in.
     const std::string log = s_.serverLog();
     for (const std::string& address : activatedAddresses())
-        EXPECT_TRUE(address == "127.0.0.1" ||
-                    log.find("nla login from " + address + " as '" + kUser + "': ok") !=
-                        std::string::npos)
+        EXPECT_TRUE(address == "127.0.0.1" || log.find("nla login from " + address + " as '" +
+                                                       kUser + "': ok") != std::string::npos)
             << address << " was called activated without logging in";
     std::printf("new logins from fresh addresses: %d of %d\n", freshOk, freshTried);
 

@@ -11,13 +11,15 @@ with NLA and watches while bench_workload_colour changes the root colour 20
 times a second. Two windows of --seconds each, measured with
 bench_pixel_watch on the client's display:
   - quiet: nothing else happens;
-  - attack: for the whole window, silent connections from 127.0.0.2 and
-    127.0.0.3 (an X.224 request asking for TLS, then nothing; opened again
-    when the server closes them at the end of its 30 s login grace time),
+  - attack: for the whole window, 16 silent connections, six from 127.0.0.2
+    and five each from 127.0.0.3 and 127.0.0.4 (an X.224 request asking for
+    TLS, then nothing; each opened again 0.2 s after the server closes it),
     200 connections at once from 127.0.0.10-209 at its start (a few random
     bytes each, then closed), and a wrong TLS password tried every 2 s with
     xfreerdp3 +auth-only (the account check, its delay and the lockout
-    waits).
+    waits); and every 3 s a new client logs in with the right password
+    (NLA, +auth-only) from a new address, 127.0.3.x, through a relay of the
+    bench's own (xfreerdp3 cannot choose its source address).
 For each window: changes seen per second and as a share of the changes
 made, the server's longest publication wait (its "publish ... max" log
 figure), and the delay of a pointer move made on the client's display every
@@ -48,7 +50,7 @@ X224_TLS_REQUEST = bytes.fromhex("030000130ee000000000000100080003000000")
 
 def silent(port, source, stop, held):
     """Holds a connection that asked for TLS and then says nothing; once the server has closed
-    it (its login grace time), opens it again a second later. `held` gets the seconds each
+    it (its login grace time), opens it again 0.2 s later. `held` gets the seconds each
     connection stayed open after the server answered."""
     while not stop.is_set():
         answered = None
@@ -68,7 +70,94 @@ def silent(port, source, stop, held):
             pass
         if answered:
             held.append(time.time() - answered)
-        stop.wait(1.0)
+        stop.wait(0.2)
+
+
+class Relay:
+    """Listens on 127.0.0.1 (a port below the ephemeral range) and connects each connection it
+    accepts to the server from the source address last set, copying bytes both ways until
+    either side closes. Stops, with every connection, on close()."""
+
+    def __init__(self, server_port, first_port):
+        self.server_port = server_port
+        self.source = "127.0.0.1"
+        self.stop = threading.Event()
+        self.listener = None
+        for port in range(first_port, first_port + 100):
+            s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            try:
+                s.bind(("127.0.0.1", port))
+                s.listen(16)
+            except OSError:
+                s.close()
+                continue
+            self.listener, self.port = s, port
+            break
+        if not self.listener:
+            raise RuntimeError("no port for the relay")
+        self.listener.settimeout(0.2)
+        self.threads = [threading.Thread(target=self._accept)]
+        self.threads[0].start()
+
+    def _accept(self):
+        while not self.stop.is_set():
+            try:
+                accepted, _ = self.listener.accept()
+            except OSError:
+                continue
+            try:
+                server = socket.create_connection(("127.0.0.1", self.server_port), timeout=5,
+                                                  source_address=(self.source, 0))
+            except OSError:
+                accepted.close()
+                continue
+            for a, b in ((accepted, server), (server, accepted)):
+                t = threading.Thread(target=self._pump, args=(a, b))
+                t.start()
+                self.threads.append(t)
+
+    def _pump(self, src, dst):
+        src.settimeout(0.2)
+        dst.settimeout(5)
+        try:
+            while not self.stop.is_set():
+                try:
+                    data = src.recv(16384)
+                except socket.timeout:
+                    continue
+                if not data:
+                    break
+                dst.sendall(data)
+        except OSError:
+            pass
+        for s in (src, dst):  # either side closing ends both
+            try:
+                s.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+
+    def close(self):
+        self.stop.set()
+        for t in self.threads:
+            t.join(timeout=10)
+        self.listener.close()
+
+
+def fresh_logins(b, relay, stop, home, log_path, logins):
+    """A login with the right password from a new address every 3 s; `logins` gets whether
+    each succeeded (the client authenticated and the server logged it in from that address)."""
+    n = 0
+    while not stop.is_set():
+        n += 1
+        source = f"127.0.3.{n}"
+        relay.source = source
+        rc, _ = b.run(["xfreerdp3", f"/v:127.0.0.1:{relay.port}", "/cert:ignore", "/sec:nla",
+                       "/u:" + USER, "/p:" + PASSWORD, "/auth-pkg-list:ntlm,!kerberos",
+                       "+auth-only"], {"DISPLAY": "", "HOME": home}, 20)
+        with open(log_path, errors="replace") as f:
+            logged = f"nla login from {source} as '{USER}': ok" in f.read()
+        logins.append(rc == 131 and logged)  # +auth-only: 131 when NLA accepted the login
+        stop.wait(3.0)
 
 
 def flood(port, count, stop):
@@ -194,21 +283,23 @@ def longest_publish(log_path, since):
     return max(values) if values else None
 
 
-def window(b, port, server_display, client_display, seconds, log_path, attack, pointer):
+def window(b, port, server_display, client_display, seconds, log_path, attack, pointer, relay):
     d_env = {"DISPLAY": f":{server_display}"}
     wl = b.tool("bench_workload_colour")
     load = b.start([wl, "--hz", str(COLOUR_HZ), "--palette", ",".join(PALETTE), "--seconds",
                     str(seconds + 4)], d_env, f"workload-{attack}.log")
     stop = threading.Event()
     threads = []
-    held, delays = [], []
+    held, delays, logins = [], [], []
     try:
         time.sleep(1.0)
         offset = os.path.getsize(log_path)
         threads.append(threading.Thread(target=pointer_moves, args=(pointer, stop, delays)))
         if attack:
-            for source in ("127.0.0.2", "127.0.0.3"):
+            for source in ["127.0.0.2"] * 6 + ["127.0.0.3"] * 5 + ["127.0.0.4"] * 5:
                 threads.append(threading.Thread(target=silent, args=(port, source, stop, held)))
+            threads.append(threading.Thread(target=fresh_logins,
+                                            args=(b, relay, stop, b.tmp, log_path, logins)))
             threads.append(threading.Thread(target=flood, args=(port, 200, stop)))
             threads.append(threading.Thread(target=brute_force,
                                             args=(b, port, stop, b.tmp)))
@@ -235,7 +326,8 @@ def window(b, port, server_display, client_display, seconds, log_path, attack, p
             "pointer_median_ms": percentile(arrived, 0.5) if arrived else None,
             "pointer_p95_ms": percentile(arrived, 0.95) if arrived else None,
             "pointer_max_ms": max(arrived) if arrived else None,
-            "silent_held_s": sum(held), "silent_longest_s": max(held) if held else 0}
+            "silent_held_s": sum(held), "silent_longest_s": max(held) if held else 0,
+            "new_logins": len(logins), "new_logins_ok": sum(logins)}
 
 
 def main():
@@ -278,9 +370,14 @@ def main():
         pointer = Pointer(client_display, server_display)
         if not pointer.calibrate():
             raise RuntimeError("the server's pointer does not follow the client's")
-        for attack in (False, True):
-            results["attack" if attack else "quiet"] = window(
-                b, port, server_display, client_display, args.seconds, log_path, attack, pointer)
+        relay = Relay(port, port + 1000)
+        try:
+            for attack in (False, True):
+                results["attack" if attack else "quiet"] = window(
+                    b, port, server_display, client_display, args.seconds, log_path, attack,
+                    pointer, relay)
+        finally:
+            relay.close()
         pointer.close()
         if server.poll() is not None:
             raise RuntimeError("the server ended during the attack")
@@ -293,17 +390,21 @@ def main():
         return "-" if value is None else f"{value:.0f} ms"
 
     print("| window | changes seen/s | of made/s | share | longest publication wait | "
-          "pointer median / p95 / max | pointer moves lost |")
-    print("|---|---|---|---|---|---|---|")
+          "pointer median / p95 / max | pointer moves lost | new logins during the attack |")
+    print("|---|---|---|---|---|---|---|---|")
     for name, r in results.items():
         print(f"| {name} | {r['fps']:.1f} | {r['made_fps']:.1f} | {100 * (r['share'] or 0):.1f} % "
               f"| {ms(r['longest_publish_ms'])} | {ms(r['pointer_median_ms'])} / "
               f"{ms(r['pointer_p95_ms'])} / {ms(r['pointer_max_ms'])} | "
-              f"{r['pointer_lost']} of {r['pointer_moves']} |")
+              f"{r['pointer_lost']} of {r['pointer_moves']} | "
+              + (f"{r['new_logins_ok']} of {r['new_logins']} succeeded |" if name == "attack"
+                 else "- |"))
     if "attack" in results:
         r = results["attack"]
         print(f"silent connections: held {r['silent_held_s']:.0f} s in all during the "
               f"{args.seconds:.0f} s attack, the longest {r['silent_longest_s']:.0f} s")
+        print(f"new logins during the attack: {r['new_logins_ok']} of {r['new_logins']} "
+              f"succeeded")
     if args.json:
         with open(args.json, "w") as f:
             json.dump(results, f, indent=1)

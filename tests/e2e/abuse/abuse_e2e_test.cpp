@@ -11,7 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <random>
+#include <regex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -19,6 +22,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -62,9 +66,181 @@ int connectFrom(const std::string& source, int port) {
     return fd;
 }
 
-bool sendAll(int fd, const std::vector<uint8_t>& bytes) {
-    return send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+bool sendAll(int fd, const void* bytes, size_t size) {
+    const auto* at = static_cast<const char*>(bytes);
+    while (size > 0) {
+        const ssize_t n = send(fd, at, size, MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        at += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
 }
+
+bool sendAll(int fd, const std::vector<uint8_t>& bytes) {
+    return sendAll(fd, bytes.data(), bytes.size());
+}
+
+// A relay on 127.0.0.1 that connects each connection it accepts to the
+// server from the source address last set, and copies bytes both ways until
+// either side closes: xfreerdp3 cannot choose its own source address. At
+// most 32 connections at once; it stops with its owner.
+class Relay {
+  public:
+    explicit Relay(int serverPort) : serverPort_(serverPort) {
+        // Below the ephemeral range, beside the suite's port.
+        for (int port = serverPort + 1000; port < serverPort + 1100 && listen_ < 0; port++) {
+            const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in at{};
+            at.sin_family = AF_INET;
+            at.sin_port = htons(static_cast<uint16_t>(port));
+            inet_pton(AF_INET, "127.0.0.1", &at.sin_addr);
+            if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 &&
+                listen(fd, 16) == 0) {
+                listen_ = fd;
+                port_ = port;
+            } else if (fd >= 0) {
+                close(fd);
+            }
+        }
+        if (listen_ >= 0)
+            thread_ = std::thread([this] { loop(); });
+    }
+    ~Relay() {
+        stop_.store(true);
+        if (thread_.joinable())
+            thread_.join();
+        if (listen_ >= 0)
+            close(listen_);
+    }
+    Relay(const Relay&) = delete;
+    Relay& operator=(const Relay&) = delete;
+    bool ok() const { return listen_ >= 0; }
+    int port() const { return port_; }
+    void setSource(const std::string& source) {
+        std::lock_guard lock(mutex_);
+        source_ = source;
+    }
+
+  private:
+    std::string source() {
+        std::lock_guard lock(mutex_);
+        return source_;
+    }
+    void loop() {
+        std::vector<std::pair<int, int>> pairs; // (accepted, towards the server)
+        while (!stop_.load()) {
+            std::vector<pollfd> fds{{listen_, POLLIN, 0}};
+            for (const auto& [a, b] : pairs) {
+                fds.push_back({a, POLLIN, 0});
+                fds.push_back({b, POLLIN, 0});
+            }
+            if (poll(fds.data(), fds.size(), 100) <= 0)
+                continue;
+            std::vector<bool> ended(pairs.size(), false);
+            for (size_t i = 0; i < pairs.size(); i++)
+                for (int side = 0; side < 2 && !ended[i]; side++) {
+                    if (!(fds[1 + 2 * i + side].revents & (POLLIN | POLLHUP | POLLERR)))
+                        continue;
+                    const int from = side ? pairs[i].second : pairs[i].first;
+                    const int to = side ? pairs[i].first : pairs[i].second;
+                    char buffer[16384];
+                    const ssize_t n = recv(from, buffer, sizeof buffer, 0);
+                    ended[i] = n <= 0 || !sendAll(to, buffer, static_cast<size_t>(n));
+                }
+            for (size_t i = pairs.size(); i-- > 0;)
+                if (ended[i]) {
+                    close(pairs[i].first);
+                    close(pairs[i].second);
+                    pairs.erase(pairs.begin() + static_cast<long>(i));
+                }
+            if (fds[0].revents & POLLIN) {
+                const int accepted = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+                const int server =
+                    accepted >= 0 && pairs.size() < 32 ? connectFrom(source(), serverPort_) : -1;
+                if (server >= 0) {
+                    const timeval limit{2, 0}; // a side that stops reading ends the pair
+                    setsockopt(accepted, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+                    setsockopt(server, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+                    pairs.emplace_back(accepted, server);
+                } else if (accepted >= 0) {
+                    close(accepted);
+                }
+            }
+        }
+        for (const auto& [a, b] : pairs) {
+            close(a);
+            close(b);
+        }
+    }
+
+    int serverPort_;
+    int listen_ = -1;
+    int port_ = 0;
+    std::mutex mutex_;
+    std::string source_ = "127.0.0.1";
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// Silent connections (an X.224 request asking for TLS, then nothing) from a
+// few addresses, each reopened when the server closes it (at most every
+// 200 ms), until destroyed.
+class SilentAttack {
+  public:
+    SilentAttack(int port, std::vector<std::string> sources)
+        : port_(port), sources_(std::move(sources)), thread_([this] { loop(); }) {}
+    ~SilentAttack() {
+        stop_.store(true);
+        thread_.join();
+    }
+    SilentAttack(const SilentAttack&) = delete;
+    SilentAttack& operator=(const SilentAttack&) = delete;
+    // Connections the server closed so far.
+    int closedByServer() const { return closed_.load(); }
+
+  private:
+    void loop() {
+        using Clock = std::chrono::steady_clock;
+        std::vector<int> fds(sources_.size(), -1);
+        std::vector<Clock::time_point> next(sources_.size(), Clock::now());
+        while (!stop_.load()) {
+            for (size_t i = 0; i < fds.size(); i++)
+                if (fds[i] < 0 && Clock::now() >= next[i]) {
+                    fds[i] = connectFrom(sources_[i], port_);
+                    if (fds[i] >= 0 && !sendAll(fds[i], kX224Tls)) {
+                        close(fds[i]);
+                        fds[i] = -1;
+                    }
+                    next[i] = Clock::now() + 200ms;
+                }
+            std::vector<pollfd> polled;
+            for (int fd : fds)
+                polled.push_back({fd, POLLIN, 0}); // negative descriptors are skipped
+            poll(polled.data(), polled.size(), 50);
+            for (size_t i = 0; i < fds.size(); i++) {
+                if (fds[i] < 0 || !(polled[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                    continue;
+                char buffer[4096];
+                if (recv(fds[i], buffer, sizeof buffer, MSG_DONTWAIT) <= 0) {
+                    close(fds[i]);
+                    fds[i] = -1;
+                    closed_++;
+                }
+            }
+        }
+        for (int fd : fds)
+            if (fd >= 0)
+                close(fd);
+    }
+
+    int port_;
+    std::vector<std::string> sources_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> closed_{0};
+    std::thread thread_;
+};
 
 // True when the server closed the connection within the limit.
 bool closedByServer(int fd, Duration limit) {
@@ -139,6 +315,32 @@ class Abuse : public ::testing::Test {
                    Duration(seconds * 1000 + 10000)) == std::optional<int>(0);
     }
 
+    // A login with the right password from a fresh address, through the
+    // relay: true when the client authenticated and the server says it
+    // logged in from that address.
+    bool freshLogin(Relay& relay, const std::string& source) {
+        relay.setSource(source);
+        std::vector<std::string> argv =
+            s_.clientCommand({"/sec:nla", "/u:" + kUser, "/p:" + kPassword,
+                              "/auth-pkg-list:ntlm,!kerberos", "+auth-only"});
+        argv[1] = "/v:127.0.0.1:" + std::to_string(relay.port());
+        // xfreerdp3 +auth-only ends with 131 when NLA accepted the login.
+        const bool authenticated = run(argv, {{"DISPLAY", ""}, {"HOME", s_.dir().path()}},
+                                       20000ms) == std::optional<int>(131);
+        return authenticated &&
+               s_.serverSays("nla login from " + source + " as '" + kUser + "': ok", 5000ms);
+    }
+    // The addresses the server's log calls activated.
+    std::set<std::string> activatedAddresses() const {
+        static const std::regex line("Client from (\\S+) is activated");
+        const std::string log = s_.serverLog();
+        std::set<std::string> found;
+        for (auto it = std::sregex_iterator(log.begin(), log.end(), line);
+             it != std::sregex_iterator(); ++it)
+            found.insert((*it)[1].str());
+        return found;
+    }
+
     // After an attack: the client still follows the desktop, and the
     // server's descriptors and memory are back within a small margin.
     void expectRecovered(const std::string& after, const std::string& colour) {
@@ -206,9 +408,15 @@ class Abuse : public ::testing::Test {
 } // namespace
 
 TEST_F(Abuse, NoConnectionHoldsTheLoggedInClient) {
+    // Attackers' and fresh clients' connections reach the server from other
+    // 127.x addresses through relays: wrong passwords from 127.0.4.x, logins
+    // with the right password from 127.0.3.x.
+    Relay attackers(s_.port()), logins(s_.port());
+    ASSERT_TRUE(attackers.ok() && logins.ok());
+    int freshTried = 0, freshOk = 0;
+    const auto nextFresh = [&] { return "127.0.3." + std::to_string(++freshTried); };
+
     // 1. Clients killed in the middle of the handshake and of the session.
-    //    First: every login of the test comes from 127.0.0.1, which the
-    //    brute force of step 2 locks out.
     {
         const auto start = [&](Process& p) {
             return p.start(s_.clientCommand({"/sec:nla", "/u:" + kUser, "/p:" + kPassword,
@@ -232,8 +440,8 @@ TEST_F(Abuse, NoConnectionHoldsTheLoggedInClient) {
     }
 
     // 2. A silent connection held open and a wrong password tried every 3 s
-    //    (the account check's delay, then the lockout's waits), while the
-    //    desktop changes 20 times a second.
+    //    from a new address each time, while the desktop changes 20 times a
+    //    second and new clients log in with the right password.
     {
         const int silentFd = connectFrom("127.0.0.2", s_.port());
         ASSERT_GE(silentFd, 0);
@@ -243,11 +451,22 @@ TEST_F(Abuse, NoConnectionHoldsTheLoggedInClient) {
         int tries = 0;
         std::thread bruteForce([&] {
             while (!stop.load()) {
-                run(s_.clientCommand({"/sec:tls", "/u:" + kUser,
-                                      "/p:wrong-" + std::to_string(tries), "+auth-only"}),
-                    {{"DISPLAY", ""}, {"HOME", s_.dir().path()}}, 20000ms);
+                attackers.setSource("127.0.4." + std::to_string(tries + 1));
+                std::vector<std::string> argv = s_.clientCommand(
+                    {"/sec:tls", "/u:" + kUser, "/p:wrong-" + std::to_string(tries), "+auth-only"});
+                argv[1] = "/v:127.0.0.1:" + std::to_string(attackers.port());
+                run(argv, {{"DISPLAY", ""}, {"HOME", s_.dir().path()}}, 20000ms);
                 tries++;
                 for (int i = 0; i < 30 && !stop.load(); i++)
+                    std::this_thread::sleep_for(100ms);
+            }
+        });
+        int duringTried = 0, duringOk = 0;
+        std::thread fresh([&] {
+            while (!stop.load()) {
+                duringTried++;
+                duringOk += freshLogin(logins, nextFresh()) ? 1 : 0;
+                for (int i = 0; i < 20 && !stop.load(); i++)
                     std::this_thread::sleep_for(100ms);
             }
         });
@@ -278,6 +497,8 @@ TEST_F(Abuse, NoConnectionHoldsTheLoggedInClient) {
         workload.stop();
         stop.store(true);
         bruteForce.join();
+        fresh.join();
+        freshOk += duringOk;
         // The attack's connections were held long enough to have frozen every
         // session before (publication waited for them).
         EXPECT_FALSE(closedByServer(silentFd, 10ms)) << "still inside its 30 s grace time";
@@ -306,14 +527,81 @@ TEST_F(Abuse, NoConnectionHoldsTheLoggedInClient) {
         EXPECT_LE(delays[delays.size() / 2], 500) << "median pointer delay in ms";
         EXPECT_LE(delays.back(), 1000) << "slowest pointer move in ms";
         EXPECT_GE(tries, 3);
+        EXPECT_GE(duringTried, 2);
+        EXPECT_EQ(duringOk, duringTried) << "new logins during the brute force";
+        // xfreerdp3 /sec:tls +auth-only often hangs up before its password is
+        // checked; either way the server's line names the address.
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                const std::string log = s_.serverLog();
+                return log.find("login from 127.0.4.1 as '" + kUser + "': wrong password") !=
+                           std::string::npos ||
+                       log.find("the connection from 127.0.4.1 ended before logging in") !=
+                           std::string::npos;
+            },
+            2000ms))
+            << "the log names the attacking address";
         expectRecovered("silent connection and brute force", "2e8b57");
     }
 
-    // 3. Random bytes and truncated handshakes from other addresses.
+    // 3. Silent connections from three addresses, six, five and five, each
+    //    reopened when the server closes it, through their 30 s grace time
+    //    and the wait that follows, while ten new clients log in.
     {
+        const size_t logFrom = s_.serverLog().size();
+        std::vector<std::string> sources;
+        for (const auto& [address, count] :
+             {std::pair{"127.0.0.2", 6}, std::pair{"127.0.0.3", 5}, std::pair{"127.0.0.4", 5}})
+            sources.insert(sources.end(), count, address);
+        const auto start = std::chrono::steady_clock::now();
+        int tried = 0, succeeded = 0, closedBefore = 0;
+        {
+            SilentAttack attack(s_.port(), sources);
+            for (int i = 0; i < 10; i++) {
+                // The attack's pace: one new client every 3.5 s.
+                waitUntil([&] { return std::chrono::steady_clock::now() - start >= i * 3500ms; },
+                          4000ms, 20ms);
+                tried++;
+                succeeded += freshLogin(logins, nextFresh()) ? 1 : 0;
+                if (i == 5) {
+                    EXPECT_TRUE(setColour("6a5acd") && clientShows("6a5acd", 10))
+                        << "during the silent connections";
+                }
+            }
+            // Past the grace time: the server closed the held connections.
+            EXPECT_TRUE(waitUntil(
+                [&] {
+                    const std::string log = s_.serverLog().substr(logFrom);
+                    for (const char* a : {"127.0.0.2", "127.0.0.3", "127.0.0.4"})
+                        if (log.find(std::string("closing the connection from ") + a +
+                                     ": not logged in after 30 s") == std::string::npos)
+                            return false;
+                    return true;
+                },
+                15000ms, 200ms))
+                << "every held connection times out";
+            closedBefore = attack.closedByServer();
+        }
+        freshOk += succeeded;
+        std::printf("silent connections: %d closed by the server; new logins %d of %d\n",
+                    closedBefore, succeeded, tried);
+        EXPECT_GE(succeeded, 9) << "of " << tried << " new logins during the silent connections";
+        const std::string log = s_.serverLog().substr(logFrom);
+        for (const char* a : {"127.0.0.2", "127.0.0.3", "127.0.0.4"})
+            EXPECT_NE(log.find(std::string("refusing the connection from ") + a + ": "),
+                      std::string::npos)
+                << "more than three connections from " << a;
+        expectRecovered("silent connections from three addresses", "ff8c00");
+    }
+
+    // 4. Random bytes and truncated handshakes from other addresses, while
+    //    new clients log in: nine truncated ones stay held, one fewer than
+    //    where the server starts refusing a share of new connections.
+    {
+        const size_t logFrom = s_.serverLog().size();
         std::mt19937 random(12);
         std::vector<int> fds;
-        for (int i = 0; i < 20; i++) {
+        for (int i = 0; i < 19; i++) {
             const int fd = connectFrom("127.0.1." + std::to_string(i + 1), s_.port());
             ASSERT_GE(fd, 0);
             std::vector<uint8_t> bytes(i < 10 ? 64 + i * 37 : 0);
@@ -338,12 +626,24 @@ TEST_F(Abuse, NoConnectionHoldsTheLoggedInClient) {
         for (int i = 0; i < 10; i++)
             closedByServerCount += closedByServer(fds[i], 3000ms) ? 1 : 0;
         EXPECT_EQ(closedByServerCount, 10) << "garbage is answered by closing";
+        int duringOk = 0;
+        for (int i = 0; i < 3; i++)
+            duringOk += freshLogin(logins, nextFresh()) ? 1 : 0;
+        freshOk += duringOk;
+        EXPECT_EQ(duringOk, 3) << "new logins beside the truncated handshakes";
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                return s_.serverLog().find("the connection from 127.0.1.1 ended before logging in",
+                                           logFrom) != std::string::npos;
+            },
+            3000ms))
+            << "garbage is logged with its address";
         for (int fd : fds)
             close(fd);
         expectRecovered("random bytes and truncated handshakes", "8b2252");
     }
 
-    // 4. Two hundred connections at once, from two hundred addresses.
+    // 5. Two hundred connections at once, from two hundred addresses.
     {
         std::vector<int> fds;
         for (int i = 0; i < 200; i++) {
@@ -363,6 +663,15 @@ TEST_F(Abuse, NoConnectionHoldsTheLoggedInClient) {
             close(fd);
         expectRecovered("200 connections at once", "4682b4");
     }
+
+    // No client that did not log in was called activated: the session's
+    // client, and at most the new clients the server logged in.
+    const std::string log = s_.serverLog();
+    for (const std::string& address : activatedAddresses())
+        EXPECT_TRUE(address == "127.0.0.1" || log.find("nla login from " + address + " as '" +
+                                                       kUser + "': ok") != std::string::npos)
+            << address << " was called activated without logging in";
+    std::printf("new logins from fresh addresses: %d of %d\n", freshOk, freshTried);
 
     // SIGTERM still ends the server, with status 0.
     s_.client().stop();

@@ -83,6 +83,7 @@ TEST(LayoutE2E, TwoMonitors) {
     // A client display with two monitors side by side.
     LayoutSession s("2560x1024x24");
     ASSERT_EQ(s.start(), "");
+    E2E_SKIP_IF_HOOK_UNVERIFIED(s, "screen-resize");
     s.onClient({"xrandr", "--fb", "2560x1024"});
     s.onClient({"xrandr", "--setmonitor", "left", "1280/338x1024/270+0+0", "none"});
     s.onClient({"xrandr", "--setmonitor", "right", "1280/338x1024/270+1280+0", "none"});
@@ -110,6 +111,7 @@ TEST(LayoutE2E, TwoMonitors) {
 TEST(LayoutE2E, DynamicResolutionFollowsTheWindow) {
     LayoutSession s("1600x1000x24");
     ASSERT_EQ(s.start(), "");
+    E2E_SKIP_IF_HOOK_UNVERIFIED(s, "display-control");
     ASSERT_TRUE(s.startClient({"/dynamic-resolution", "/size:1024x768"}));
     ASSERT_TRUE(s.serverBecomes("1024x768", 15000ms));
     ASSERT_TRUE(s.serverSays("client ready", 10000ms));

@@ -304,8 +304,9 @@ class SoundSession : public Session {
 } // namespace
 
 // sound-formats: two clients with sound; the first leaves, and the server
-// goes on sending the second one sound (the library alone frees the one
-// list of sound formats all clients share when the first one leaves).
+// goes on sending the second one sound, and outlives it too (the library
+// alone frees the one list of sound formats all clients share when the first
+// one leaves).
 TEST(HookContract, SoundGoesOnAfterAnotherClientLeaves) {
     SoundSession s;
     ASSERT_TRUE(s.ready());
@@ -317,19 +318,24 @@ TEST(HookContract, SoundGoesOnAfterAnotherClientLeaves) {
     ASSERT_TRUE(waitUntil([&] { return s.logCount("sound: client plays") >= 2; }, 30000ms, 100ms))
         << "both clients listen";
 
-    // The server ends a connection (and closes its socket) after the
-    // connection's channels are gone.
-    first.stop();
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            // One line per connection, and one indented line of its figures.
-            const std::string open = connections(s.port(), "sport");
-            return !s.server().running() || std::count(open.begin(), open.end(), '\t') == 1;
-        },
-        10000ms, 100ms));
+    // The server closes a connection's socket after its channels are gone.
+    const auto leaves = [&](Process& client, int staying) {
+        client.stop();
+        return waitUntil(
+            [&] {
+                // One line per connection, and one indented line of its figures.
+                const std::string open = connections(s.port(), "sport");
+                return !s.server().running() ||
+                       std::count(open.begin(), open.end(), '\t') == staying;
+            },
+            10000ms, 100ms);
+    };
+    ASSERT_TRUE(leaves(first, 1));
     ASSERT_TRUE(s.server().running()) << "the server outlives the first client's sound channel";
     // Half a second of the two-second tone is plenty, and no sound is none.
     EXPECT_GT(s.loudSamplesOfATone(), 44100u / 2) << "the second client hears the tone";
-    EXPECT_TRUE(s.server().running());
-    EXPECT_TRUE(second.running());
+    ASSERT_TRUE(second.running());
+    // The second client's own list goes with it, and nothing is freed twice.
+    ASSERT_TRUE(leaves(second, 0));
+    EXPECT_TRUE(s.server().running()) << "the server outlives the second client's sound channel";
 }

@@ -99,4 +99,23 @@ bool Session::clientShows(uint32_t rgb, int x, int y, Duration limit, int tolera
         limit, 100ms);
 }
 
+std::string Session::hookUnverified(const std::string& hook) const {
+    serverSays("extensions on with FreeRDP", 10000ms);
+    const std::string log = serverLog();
+    const std::string prefix = "extension " + hook + " is off: ";
+    const size_t at = log.find(prefix);
+    if (at == std::string::npos)
+        return "";
+    const std::string line = log.substr(at, log.find('\n', at) - at);
+    const std::string why = line.substr(prefix.size());
+    if (why.rfind("not verified on FreeRDP", 0) == 0)
+        return line;
+    const std::string needs = "it needs ";
+    if (why.rfind(needs, 0) != 0)
+        return "";
+    const std::string base = why.substr(needs.size(), why.find(',') - needs.size());
+    const std::string baseWhy = base == hook ? "" : hookUnverified(base);
+    return baseWhy.empty() ? "" : line + " (" + baseWhy + ")";
+}
+
 } // namespace e2e

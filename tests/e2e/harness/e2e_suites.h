@@ -29,10 +29,11 @@ inline constexpr Suite clipboard{260, 263, 24460, 24461};
 inline constexpr Suite sound{270, 277, 24470, 24473};
 inline constexpr Suite layout{280, 289, 24480, 24484};
 inline constexpr Suite codec{290, 297, 24490, 24493};
+inline constexpr Suite contracts{300, 307, 24500, 24503};
 
 inline constexpr const Suite* all[] = {&x11Platform, &supervision, &foundation, &screen,
                                        &logins,      &input,       &abuse,      &clipboard,
-                                       &sound,       &layout,      &codec};
+                                       &sound,       &layout,      &codec,      &contracts};
 
 constexpr bool apart(int a0, int a1, int b0, int b1) {
     return a1 < a0 || b1 < b0 || a1 < b0 || b1 < a0;

@@ -156,7 +156,8 @@ def fresh_logins(b, relay, stop, home, log_path, logins):
                        "+auth-only"], {"DISPLAY": "", "HOME": home}, 20)
         with open(log_path, errors="replace") as f:
             logged = f"nla login from {source} as '{USER}': ok" in f.read()
-        logins.append(rc == 131 and logged)  # +auth-only: 131 when NLA accepted the login
+        # +auth-only: 131 when NLA accepted the login (FreeRDP 3.10), 0 from 3.15 on
+        logins.append(rc in (0, 131) and logged)
         stop.wait(3.0)
 
 

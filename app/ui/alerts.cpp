@@ -1,6 +1,5 @@
 #include "app/ui/alerts.h"
 
-#include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -10,7 +9,11 @@ namespace {
 
 int showModal(const Alert& alert) {
     QMessageBox* box = makeAlertBox(alert);
-    QApplication::setActiveWindow(box);
+    // Brought to the front before it waits: a tray application has no
+    // window of its own the alert could come up behind.
+    box->show();
+    box->raise();
+    box->activateWindow();
     box->exec();
     QAbstractButton* clicked = box->clickedButton();
     // Some desktops add mnemonics to button texts.

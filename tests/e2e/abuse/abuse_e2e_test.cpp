@@ -324,9 +324,9 @@ class Abuse : public ::testing::Test {
             s_.clientCommand({"/sec:nla", "/u:" + kUser, "/p:" + kPassword,
                               "/auth-pkg-list:ntlm,!kerberos", "+auth-only"});
         argv[1] = "/v:127.0.0.1:" + std::to_string(relay.port());
-        // xfreerdp3 +auth-only ends with 131 when NLA accepted the login.
+        // xfreerdp3 +auth-only's status when NLA accepted the login.
         const bool authenticated = run(argv, {{"DISPLAY", ""}, {"HOME", s_.dir().path()}},
-                                       20000ms) == std::optional<int>(131);
+                                       20000ms) == std::optional<int>(nlaAccepted);
         return authenticated &&
                s_.serverSays("nla login from " + source + " as '" + kUser + "': ok", 5000ms);
     }
@@ -400,6 +400,7 @@ class Abuse : public ::testing::Test {
     }
 
     Session s_{suites::abuse, "1280x800x24", "1400x900x24"};
+    const int nlaAccepted = nlaAcceptedStatus();
     size_t fds_ = 0;
     long rss_ = 0;
     int offsetX_ = 0, offsetY_ = 0;

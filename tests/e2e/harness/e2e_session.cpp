@@ -118,4 +118,16 @@ std::string Session::hookUnverified(const std::string& hook) const {
     return baseWhy.empty() ? "" : line + " (" + baseWhy + ")";
 }
 
+int nlaAcceptedStatus() {
+    std::string out;
+    int major = 0, minor = 0;
+    const size_t at = run({"xfreerdp3", "--version"}, {}, 10000ms, &out) == std::optional<int>(0)
+                          ? out.find("version ")
+                          : std::string::npos;
+    if (at == std::string::npos ||
+        std::sscanf(out.c_str() + at, "version %d.%d", &major, &minor) != 2)
+        return -1;
+    return major > 3 || (major == 3 && minor >= 15) ? 0 : 131;
+}
+
 } // namespace e2e

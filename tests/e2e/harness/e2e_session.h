@@ -24,6 +24,11 @@ extern const std::string kServerBin;
 inline const std::vector<std::string> kPlanarOnly = {"-gfx-progressive", "-gfx-rfx", "-gfx-avc420",
                                                      "-gfx-avc444"};
 
+// xfreerdp3 +auth-only exit status of an accepted NLA login: 131 with
+// FreeRDP 3.10 (Debian 12), 0 with 3.15 (Debian 13), where the client's
+// status was mended; -1 when the client's version cannot be read.
+int nlaAcceptedStatus();
+
 class Session {
   public:
     // No X server for the server or the client when its geometry is empty.

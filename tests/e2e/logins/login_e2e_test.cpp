@@ -5,6 +5,7 @@
 // slow).
 // How the lock grows and ends, and the connection limit, are checked with
 // the injected clock in tests/server/logins.
+#include <cstdio>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -16,8 +17,7 @@ using namespace e2e;
 namespace {
 
 constexpr const char* kPassword = "Corv-Right-1";
-// xfreerdp3 +auth-only exit statuses.
-constexpr int kNlaAccepted = 131;
+// xfreerdp3 +auth-only exit status of a refused login.
 constexpr int kNlaRefused = 132;
 
 #define REQUIRE_ROOT()                                                                             \
@@ -141,7 +141,7 @@ TEST(NlaLogins, StoredHashAcceptsTheRightPasswordOnlyAndIsNeverLogged) {
     ASSERT_EQ(hash.size(), 32u);
     ASSERT_TRUE(server.startServer({"+auth", "+sec-nla"}, {{"MAC_SHADOW_NLA", "corvnla:" + hash}}));
     EXPECT_TRUE(server.serverSays("Corvane login for NLA clients: user 'corvnla'"));
-    EXPECT_EQ(server.nlaLogin("WORKGROUP\\CorvNLA", "Nla-Secret-1"), kNlaAccepted);
+    EXPECT_EQ(server.nlaLogin("WORKGROUP\\CorvNLA", "Nla-Secret-1"), nlaAcceptedStatus());
     EXPECT_TRUE(server.serverSays("nla login from 127.0.0.1 as 'corvnla': ok"));
     EXPECT_EQ(server.nlaLogin("corvnla", "Nla-Wrong"), kNlaRefused);
     EXPECT_TRUE(server.serverSays("nla login from 127.0.0.1: wrong password (1)"));

@@ -2,6 +2,8 @@
 // converted buffer to every client that listens.
 #include "sound.h"
 
+#include "server/shadow/ext/hook_gate.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -168,6 +170,17 @@ extern "C" void mac_shadow_audio_callback(void* user, const int16_t* samples, in
 
 void mac_shadow_sound_start(macShadowSubsystem* record) {
     rdpShadowSubsystem& base = record->common.base;
+    // The library frees the subsystem's list of sound formats with the first
+    // client's sound channel that goes away; only the extension layer's copy
+    // per client makes a list of ours safe. Without it the library's own
+    // default list per client stands in, and no sound is sent.
+    if (!shadow_ext_hook_on(SHADOW_EXT_SOUND_FORMATS)) {
+        base.rdpsndFormats = nullptr;
+        base.nRdpsndFormats = 0;
+        mac_capture_set_audio(nullptr, nullptr);
+        MAC_WARN("sound: off, the sound-formats extension is off with this FreeRDP");
+        return;
+    }
     // An empty list rather than none: without a list the library would offer
     // its own default formats.
     base.rdpsndFormats = &gServerFormat;

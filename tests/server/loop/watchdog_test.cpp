@@ -86,14 +86,22 @@ TEST_F(CaptureWatchdog, FailedRestartIsRetriedAfterTwoSeconds) {
     EXPECT_EQ(LogLines::count("the capture had stopped (screen asleep?): restarted"), 1u);
 }
 
-TEST_F(CaptureWatchdog, FramesFromTheStreamReachTheSurface) {
-    addClient();
-    ASSERT_EQ(mac_shadow_start_capture(record()), 0);
+namespace {
+// A frame of the whole 1280x800 screen in one colour, `dirty` changed.
+corvane::platform::sim::SimFrame screenFrame(uint32_t argb, corvane::platform::DirtyRect dirty) {
     corvane::platform::sim::SimFrame frame;
     frame.width = 1280;
     frame.height = 800;
-    frame.pixels.assign(1280 * 800, 0xFF00FF00);
-    frame.dirty = {{10, 10, 20, 20}};
+    frame.pixels.assign(1280 * 800, argb);
+    frame.dirty = {dirty};
+    return frame;
+}
+} // namespace
+
+TEST_F(CaptureWatchdog, FramesFromTheStreamReachTheSurface) {
+    addClient();
+    ASSERT_EQ(mac_shadow_start_capture(record()), 0);
+    const auto frame = screenFrame(0xFF00FF00, {10, 10, 20, 20});
     const auto settings = sim().simCapture().streams()[0]->settings();
     EXPECT_EQ(settings.width, 1280) << "the real screen, into the desktop";
     EXPECT_EQ(settings.height, 800);
@@ -110,11 +118,7 @@ TEST_F(CaptureWatchdog, FramesFromTheStreamReachTheSurface) {
 TEST_F(CaptureWatchdog, FramesArriveWhileTheRepaintScheduleRuns) {
     addClient();
     ASSERT_EQ(mac_shadow_start_capture(record()), 0);
-    corvane::platform::sim::SimFrame frame;
-    frame.width = 1280;
-    frame.height = 800;
-    frame.pixels.assign(1280 * 800, 0xFF0000FF);
-    frame.dirty = {{0, 0, 8, 8}};
+    const auto frame = screenFrame(0xFF0000FF, {0, 0, 8, 8});
     constexpr uint64_t kFrames = 20;
     std::atomic<bool> delivering{true};
     std::jthread schedule([&] {

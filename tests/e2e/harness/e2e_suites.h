@@ -4,8 +4,10 @@
 // takes a free slot of its row (two displays and a port) for as long as it
 // runs. Ports stay below 32768, outside Linux's ephemeral range: a client
 // socket given the same local port would otherwise take the port from the
-// server. The benchmarks keep to displays :80-:99, :150 up to :199 and ports
-// 24790-24999.
+// server. (The permission probe's 33895 is the application's own and opens no
+// socket.) The rows stay clear of the benchmarks' displays (:80-:99, and
+// :150 up, where bench/layout_bench.sh takes the first free ones) and ports
+// (24790-24999).
 #pragma once
 #include <chrono>
 

@@ -221,8 +221,8 @@ TEST(RemoteInput, KeysClicksWheelAndAKilledClientsHeldKeys) {
     EXPECT_TRUE(waitUntil(
         [&] { return seen("KeyRelease", "Super_L", 0, 2) && seen("ButtonRelease", "", 3, 1); },
         10000ms));
-    EXPECT_NE(s.serverLog().find("client ended: let go of 1 keys and 1 mouse buttons it held"),
-              std::string::npos);
+    // The server lets go of them before it says so.
+    EXPECT_TRUE(s.serverSays("client ended: let go of 1 keys and 1 mouse buttons it held"));
 }
 
 TEST(RemoteCursor, ClientDrawsTheCursorTheServerShows) {
@@ -239,10 +239,17 @@ TEST(RemoteCursor, ClientDrawsTheCursorTheServerShows) {
         return shown && source && drawnFrom(*shown, *source, 3);
     };
     EXPECT_TRUE(waitUntil(clientShowsServerCursor, 20000ms, 200ms));
-    const auto first = shownCursor(s.serverDisplay());
+    // The probe once read no cursor here (cause unknown; its own connection
+    // failing is the only way to that): read again within a bound.
+    auto serverCursor = [&] {
+        std::optional<ShownCursor> c;
+        waitUntil([&] { return (c = shownCursor(s.serverDisplay())).has_value(); }, 5000ms);
+        return c;
+    };
+    const auto first = serverCursor();
     ASSERT_EQ(run({"xsetroot", "-cursor_name", "hand2"}, s.onServer(), 5000ms),
               std::optional<int>(0));
-    const auto second = shownCursor(s.serverDisplay());
+    const auto second = serverCursor();
     ASSERT_TRUE(first && second);
     ASSERT_FALSE(sameCursor(*first, *second, 0)) << "the server's cursor changed";
     // A client loaded with the first seconds' full frames may take as long

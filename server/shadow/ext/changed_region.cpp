@@ -22,6 +22,7 @@
 #include <freerdp/settings.h>
 
 #include "callback_slot.h"
+#include "planar_check.h"
 #include "solid_tiles.h"
 
 #define TAG SERVER_TAG("shadow.ext.region")
@@ -73,6 +74,10 @@ struct ThreadState {
     DeferredPlanar deferred;
     SolidFills solids; // fills that go before this frame's command
     std::unique_ptr<BITMAP_PLANAR_CONTEXT, PlanarFree> planar;
+    // The planar context whose orientation was last set on this thread; the
+    // library sets it just before each graphics-pipeline encode.
+    const BITMAP_PLANAR_CONTEXT* orientedContext = nullptr;
+    BOOL topdown = FALSE;
 };
 thread_local ThreadState tState;
 
@@ -388,26 +393,48 @@ extern "C" void freerdp_planar_topdown_image(BITMAP_PLANAR_CONTEXT* planar, BOOL
     static const Fn library = nextDefinition<Fn>("freerdp_planar_topdown_image");
     if (calledByShadowLibrary(__builtin_return_address(0)))
         tState.planarNext = true;
+    tState.orientedContext = planar;
+    tState.topdown = topdown;
     library(planar, topdown);
 }
+
+namespace {
+
+// The library's planar encoder, checked where it is known to err.
+BYTE* checkedPlanar(BITMAP_PLANAR_CONTEXT* context, const BYTE* data, UINT32 format, UINT32 width,
+                    UINT32 height, UINT32 scanline, BYTE* dstData, UINT32* pDstSize) {
+    // Read first: the probe below sets orientations of its own.
+    const BOOL topdown = tState.orientedContext == context ? tState.topdown : FALSE;
+    static const auto library =
+        nextDefinition<ShadowExtPlanarEncode>("freerdp_bitmap_compress_planar");
+    static const bool faulty = [] {
+        const bool sound = shadow_ext_planar_rle_sound(library);
+        if (!sound)
+            WLog_WARN(TAG, "FreeRDP %s encodes some planar bitmaps wrongly: each one is checked "
+                           "and sent uncompressed where it errs",
+                      freerdp_get_version_string());
+        return !sound;
+    }();
+    return shadow_ext_planar_encode_checked(library, faulty, context, topdown, data, format, width,
+                                            height, scanline, dstData, pDstSize);
+}
+
+} // namespace
 
 extern "C" BYTE* freerdp_bitmap_compress_planar(BITMAP_PLANAR_CONTEXT* context, const BYTE* data,
                                                 UINT32 format, UINT32 width, UINT32 height,
                                                 UINT32 scanline, BYTE* dstData, UINT32* pDstSize) {
-    using Fn = BYTE* (*)(BITMAP_PLANAR_CONTEXT*, const BYTE*, UINT32, UINT32, UINT32, UINT32, BYTE*,
-                         UINT32*);
-    static const Fn library = nextDefinition<Fn>("freerdp_bitmap_compress_planar");
     ThreadState& state = tState;
     const bool graphicsFrame =
         state.planarNext && !dstData && calledByShadowLibrary(__builtin_return_address(0));
     state.planarNext = false;
     std::vector<RECTANGLE_16> rects;
     if (!graphicsFrame || !takeRegion(&rects))
-        return library(context, data, format, width, height, scanline, dstData, pDstSize);
+        return checkedPlanar(context, data, format, width, height, scanline, dstData, pDstSize);
     const std::vector<RECTANGLE_16> clipped =
         shadow_ext_clip_rects(rects.data(), rects.size(), width, height, SIZE_MAX);
     if (clipped.empty())
-        return library(context, data, format, width, height, scanline, dstData, pDstSize);
+        return checkedPlanar(context, data, format, width, height, scanline, dstData, pDstSize);
     DeferredPlanar image;
     const std::vector<RECTANGLE_16> rest = takeSolids(clipped, data, scanline, format);
     image.rects = shadow_ext_clip_rects(rest.data(), rest.size(), width, height, kMaxPlanarRects);

@@ -25,6 +25,7 @@ typedef enum {
     SHADOW_EXT_GFX_CODEC,        // AVC420 for graphics pipeline 10.x when AVC444 is off
     SHADOW_EXT_CHANGED_REGION,   // frames of only the changed region, flat tiles as fills
     SHADOW_EXT_SCREEN_RESIZE,    // the surface sized to every monitor
+    SHADOW_EXT_PLANAR_CHECK,     // planar bitmaps checked where the encoder errs
     SHADOW_EXT_HOOK_COUNT
 } ShadowExtHook;
 

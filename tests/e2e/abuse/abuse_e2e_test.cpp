@@ -11,11 +11,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <regex>
 #include <set>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -366,14 +369,45 @@ class Abuse : public ::testing::Test {
         return {rx, ry};
     }
 
+    // Moves the client's pointer to (x, y) by way of (x + 1, y): xfreerdp3
+    // 3.15 sends a lone move only with the next event it gets, so every
+    // nudge also carries the one before it.
+    static void nudgeClientPointer(Display* client, int x, int y) {
+        XTestFakeMotionEvent(client, 0, x + 1, y, CurrentTime);
+        XTestFakeMotionEvent(client, 0, x, y, CurrentTime);
+        XFlush(client);
+    }
+
+    // Nudges the client's pointer towards (x, y) until the server's lies
+    // within a pixel of `wanted` (nullopt: anywhere but `from`); returns the
+    // milliseconds taken, or -1 after 2 s.
+    static long followMs(Display* client, Display* server, int x, int y,
+                         std::optional<std::pair<int, int>> wanted, std::pair<int, int> from) {
+        const auto start = std::chrono::steady_clock::now();
+        int polls = 0;
+        while (std::chrono::steady_clock::now() - start < 2s) {
+            if (polls++ % 8 == 0)
+                nudgeClientPointer(client, x, y);
+            const auto at = serverPointer(server);
+            const bool arrived = wanted ? std::abs(at.first - wanted->first) <= 1 &&
+                                              std::abs(at.second - wanted->second) <= 1
+                                        : at != from;
+            if (arrived)
+                return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                             std::chrono::steady_clock::now() - start)
+                                             .count());
+            std::this_thread::sleep_for(5ms);
+        }
+        return -1;
+    }
+
     // Learns where the client's window lies on its display: the server's
     // pointer lands at the client's position minus that offset.
     bool calibrate(Display* client, Display* server) {
         const auto before = serverPointer(server);
-        XTestFakeMotionEvent(client, 0, 333, 333, CurrentTime);
-        XFlush(client);
-        if (!waitUntil([&] { return serverPointer(server) != before; }, 5000ms, 10ms))
+        if (followMs(client, server, 333, 333, std::nullopt, before) < 0)
             return false;
+        // Off by one at most (the nudge's detour), within what moves allow.
         const auto at = serverPointer(server);
         offsetX_ = 333 - at.first;
         offsetY_ = 333 - at.second;
@@ -383,20 +417,8 @@ class Abuse : public ::testing::Test {
     // Moves the pointer on the client's display and returns how long the
     // server's desktop took to follow (ms); -1 when it did not within 2 s.
     long pointerFollowMs(Display* client, Display* server, int x, int y) {
-        x += offsetX_;
-        y += offsetY_;
-        const auto start = std::chrono::steady_clock::now();
-        XTestFakeMotionEvent(client, 0, x, y, CurrentTime);
-        XFlush(client);
-        while (std::chrono::steady_clock::now() - start < 2s) {
-            const auto [rx, ry] = serverPointer(server);
-            if (std::abs(rx + offsetX_ - x) <= 2 && std::abs(ry + offsetY_ - y) <= 2)
-                return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                             std::chrono::steady_clock::now() - start)
-                                             .count());
-            std::this_thread::sleep_for(5ms);
-        }
-        return -1;
+        return followMs(client, server, x + offsetX_, y + offsetY_, std::pair{x, y},
+                        serverPointer(server));
     }
 
     Session s_{suites::abuse, "1280x800x24", "1400x900x24"};
@@ -450,7 +472,21 @@ TEST_F(Abuse, NoConnectionHoldsTheLoggedInClient) {
         const size_t statsBefore = s_.serverLog().size();
         std::atomic<bool> stop{false};
         int tries = 0;
-        std::thread bruteForce([&] {
+        int duringTried = 0, duringOk = 0;
+        // Stopped and joined however this block ends: a failed assertion
+        // must not leave a running thread to abort the process.
+        std::vector<std::thread> attackThreads;
+        const auto stopAttack = [&] {
+            stop.store(true);
+            for (std::thread& t : attackThreads)
+                if (t.joinable())
+                    t.join();
+        };
+        struct OnExit {
+            std::function<void()> run;
+            ~OnExit() { run(); }
+        } joinAttack{stopAttack};
+        attackThreads.emplace_back([&] {
             while (!stop.load()) {
                 attackers.setSource("127.0.4." + std::to_string(tries + 1));
                 std::vector<std::string> argv = s_.clientCommand(
@@ -462,8 +498,7 @@ TEST_F(Abuse, NoConnectionHoldsTheLoggedInClient) {
                     std::this_thread::sleep_for(100ms);
             }
         });
-        int duringTried = 0, duringOk = 0;
-        std::thread fresh([&] {
+        attackThreads.emplace_back([&] {
             while (!stop.load()) {
                 duringTried++;
                 duringOk += freshLogin(logins, nextFresh()) ? 1 : 0;
@@ -496,9 +531,7 @@ TEST_F(Abuse, NoConnectionHoldsTheLoggedInClient) {
         XCloseDisplay(serverDisplay);
         ASSERT_TRUE(watch.waitExit(20000ms).has_value());
         workload.stop();
-        stop.store(true);
-        bruteForce.join();
-        fresh.join();
+        stopAttack();
         freshOk += duringOk;
         // The attack's connections were held long enough to have frozen every
         // session before (publication waited for them).

@@ -33,11 +33,18 @@ Session::Session(const Suite& suite, const std::string& serverGeometry,
 }
 
 Session::~Session() {
+    const bool clientWasRunning = client_.running();
     client_.stop();
     server_.stop();
-    if (failuresSoFar() > failuresBefore_)
-        std::fprintf(stderr, "---- server log (port %d, display %s) ----\n%s---- end ----\n",
-                     port(), serverDisplay().c_str(), serverLog().c_str());
+    if (failuresSoFar() <= failuresBefore_)
+        return;
+    std::fprintf(stderr, "---- server log (port %d, display %s) ----\n%s---- end ----\n",
+                 port(), serverDisplay().c_str(), serverLog().c_str());
+    // The client's last lines: a client that left on its own says why there.
+    const std::string client = clientLog();
+    const size_t from = client.size() > 6000 ? client.size() - 6000 : 0;
+    std::fprintf(stderr, "---- client log (%s at the end) ----\n%s---- end ----\n",
+                 clientWasRunning ? "running" : "gone", client.substr(from).c_str());
 }
 
 bool Session::ok() const {

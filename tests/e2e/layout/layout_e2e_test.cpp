@@ -154,6 +154,15 @@ TEST(LayoutE2E, ScreenResizedFromOutsideIsFollowed) {
     ASSERT_EQ(s.start(), "");
     ASSERT_TRUE(s.startClient({"/size:1280x800", "/smart-sizing"}));
     ASSERT_TRUE(s.serverSays("client ready", 15000ms));
+    // The client's pointer reaching the desktop shows its connection settled:
+    // the change of size comes after that.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            s.onClient({"xdotool", "mousemove", "101", "99", "mousemove", "100", "100"});
+            return s.onServer({"xdotool", "getmouselocation"}).find("x:100 y:100") !=
+                   std::string::npos;
+        },
+        10000ms, 250ms));
     s.onServer({"xrandr", "--fb", "1024x768"});
     ASSERT_TRUE(
         s.serverSays("changing the desktop to 1024x768 (1 monitor, the real screen)", 10000ms));

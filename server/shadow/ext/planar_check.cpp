@@ -9,6 +9,7 @@
 #include <freerdp/codec/color.h>
 
 #include "hook_gate.h"
+#include "planar_rle.h"
 
 namespace {
 
@@ -124,17 +125,34 @@ extern "C" BOOL shadow_ext_planar_rle_sound(ShadowExtPlanarEncode encode) {
     return TRUE;
 }
 
-extern "C" BYTE* shadow_ext_planar_encode_checked(ShadowExtPlanarEncode encode,
-                                                  BOOL encoderFaulty,
-                                                  BITMAP_PLANAR_CONTEXT* context, BOOL topdown,
-                                                  const BYTE* data, UINT32 format, UINT32 width,
-                                                  UINT32 height, UINT32 scanline, BYTE* dstData,
-                                                  UINT32* pDstSize) {
-    BYTE* encoded = encode(context, data, format, width, height, scanline, dstData, pDstSize);
-    if (!encoderFaulty || !encoded || !pDstSize || *pDstSize == 0 ||
-        !(encoded[0] & PLANAR_FORMAT_HEADER_RLE) ||
-        !shadow_ext_hook_on(SHADOW_EXT_PLANAR_CHECK))
-        return encoded;
+namespace {
+
+// The bitmap in place of the library's: in the caller's buffer when it gave
+// one (and the bitmap fits the width x height x 4 bytes it holds at least),
+// else in one of its own that the caller frees; null when it does not fit.
+BYTE* deliver(const std::vector<BYTE>& bitmap, BYTE* encoded, BYTE* dstData, UINT32 width,
+              UINT32 height, UINT32* pDstSize) {
+    if (dstData) {
+        if (bitmap.size() > size_t{width} * height * 4)
+            return nullptr;
+        std::memcpy(dstData, bitmap.data(), bitmap.size());
+        *pDstSize = static_cast<UINT32>(bitmap.size());
+        return dstData;
+    }
+    auto* copy = static_cast<BYTE*>(std::malloc(bitmap.size()));
+    if (!copy)
+        return nullptr;
+    std::memcpy(copy, bitmap.data(), bitmap.size());
+    std::free(encoded);
+    *pDstSize = static_cast<UINT32>(bitmap.size());
+    return copy;
+}
+
+// A bitmap with colour loss or subsampling (which the server never asks
+// for) is checked by decoding it; a wrong one goes uncompressed.
+BYTE* checkedOrUncompressed(ShadowExtPlanarEncode encode, BYTE* encoded, BOOL topdown,
+                            const BYTE* data, UINT32 format, UINT32 width, UINT32 height,
+                            UINT32 scanline, BYTE* dstData, UINT32* pDstSize) {
     if (decodesToSource(encoded, *pDstSize, topdown, data, format, width, height, scanline))
         return encoded;
     const bool skipAlpha = (encoded[0] & PLANAR_FORMAT_HEADER_NA) != 0;
@@ -152,6 +170,36 @@ extern "C" BYTE* shadow_ext_planar_encode_checked(ShadowExtPlanarEncode encode,
     *pDstSize = rawLength;
     gRepaired.fetch_add(1, std::memory_order_relaxed);
     return replaced;
+}
+
+} // namespace
+
+extern "C" BYTE* shadow_ext_planar_encode_checked(ShadowExtPlanarEncode encode,
+                                                  BOOL encoderFaulty,
+                                                  BITMAP_PLANAR_CONTEXT* context, BOOL topdown,
+                                                  const BYTE* data, UINT32 format, UINT32 width,
+                                                  UINT32 height, UINT32 scanline, BYTE* dstData,
+                                                  UINT32* pDstSize) {
+    BYTE* encoded = encode(context, data, format, width, height, scanline, dstData, pDstSize);
+    if (!encoderFaulty || !encoded || !pDstSize || *pDstSize == 0 ||
+        !(encoded[0] & PLANAR_FORMAT_HEADER_RLE) ||
+        !shadow_ext_hook_on(SHADOW_EXT_PLANAR_CHECK))
+        return encoded;
+    constexpr BYTE kLossy = PLANAR_FORMAT_HEADER_CLL_MASK | PLANAR_FORMAT_HEADER_CS;
+    if (encoded[0] & kLossy)
+        return checkedOrUncompressed(encode, encoded, topdown, data, format, width, height,
+                                     scanline, dstData, pDstSize);
+    // The library's header says what the client takes (alpha or not); the
+    // planes are ours.
+    const std::vector<BYTE> ours =
+        shadow_ext_planar_rle_encode(data, format, width, height, scanline,
+                                     (encoded[0] & PLANAR_FORMAT_HEADER_NA) != 0, topdown);
+    BYTE* delivered = deliver(ours, encoded, dstData, width, height, pDstSize);
+    if (!delivered)
+        return checkedOrUncompressed(encode, encoded, topdown, data, format, width, height,
+                                     scanline, dstData, pDstSize);
+    gRepaired.fetch_add(1, std::memory_order_relaxed);
+    return delivered;
 }
 
 extern "C" UINT64 shadow_ext_planar_repaired_count(void) {

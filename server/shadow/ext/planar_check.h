@@ -2,9 +2,8 @@
 // run-length encoder writes some pictures wrongly (a plain rectangle on a
 // plain field is enough), and every client, whatever its decoder, then shows
 // damaged tiles until the next full repaint. Where the loaded library's
-// encoder fails a round trip of a probe picture, each run-length bitmap is
-// decoded again and compared with its source; one that differs goes out
-// uncompressed, which that encoder writes correctly.
+// encoder fails a round trip of a probe picture, its run-length bitmaps are
+// written again by our own encoder (planar_rle.h).
 #pragma once
 #include <freerdp/codec/planar.h>
 
@@ -22,9 +21,10 @@ typedef BYTE* (*ShadowExtPlanarEncode)(BITMAP_PLANAR_CONTEXT* context, const BYT
 BOOL shadow_ext_planar_rle_sound(ShadowExtPlanarEncode encode);
 
 // Encodes as `encode` does. When `encoderFaulty` and the planar-check hook
-// is on, a run-length result that does not decode to the source is replaced
-// by the uncompressed form (within the caller's buffer when it gave one, so
-// long as that form fits in width x height x 4 bytes). `topdown` is the
+// is on, a run-length result is written again by our encoder, with the same
+// choice of alpha plane (within the caller's buffer when it gave one, so long
+// as it fits in width x height x 4 bytes; a lossy one, which the server never
+// asks for, is decoded and goes uncompressed if wrong). `topdown` is the
 // orientation set on `context`.
 BYTE* shadow_ext_planar_encode_checked(ShadowExtPlanarEncode encode, BOOL encoderFaulty,
                                        BITMAP_PLANAR_CONTEXT* context, BOOL topdown,
@@ -32,8 +32,8 @@ BYTE* shadow_ext_planar_encode_checked(ShadowExtPlanarEncode encode, BOOL encode
                                        UINT32 height, UINT32 scanline, BYTE* dstData,
                                        UINT32* pDstSize);
 
-// How many bitmaps went out uncompressed because their run-length form was
-// wrong, since start.
+// How many of the library's run-length bitmaps were written again, since
+// start.
 UINT64 shadow_ext_planar_repaired_count(void);
 
 #ifdef __cplusplus

@@ -32,8 +32,7 @@ const char* words(Words w) {
     case Words::hardwareEncoder:
         return "Use a hardware video encoder where there is one";
     case Words::loginNotSet:
-        return "Not set: Windows clients get TLS only and must send the password of a local "
-               "account.";
+        return "Not set: Windows clients get TLS only and send a local account's password.";
     case Words::afterRestart:
         return "After this computer restarts, log in to its desktop once before connecting: "
                "Corvane runs inside your desktop session. Once you are logged in, a locked "

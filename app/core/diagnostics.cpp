@@ -7,6 +7,7 @@
 
 #include "app/core/nla_login.h"
 #include "app/core/text_util.h"
+#include "app/core/words.h"
 
 namespace corvane::app::Diagnostics {
 
@@ -61,7 +62,7 @@ std::string build(const std::string& appVersion, const std::string& osVersion,
                   const std::vector<Permission>& permissions, const std::vector<Address>& addresses,
                   const std::string& log) {
     std::vector<std::string> lines{
-        "Corvane " + appVersion,       "macOS " + osVersion + ", " + model,
+        "Corvane " + appVersion,       std::string(words(Words::systemName)) + " " + osVersion + ", " + model,
         serverLine(settings, running), optionsLine(settings),
         loginLine(settings),
     };

@@ -9,6 +9,7 @@
 #include "app/core/net_info.h"
 #include "app/core/system_info.h"
 #include "app/core/text_util.h"
+#include "app/core/words.h"
 
 namespace corvane::app::NetInfo {
 
@@ -42,13 +43,9 @@ std::optional<std::string> publicIP() {
 }
 
 std::string afterRestartNote(bool opensAtLogin) {
-    std::string note =
-        "After this Mac restarts, log in at the Mac once before connecting: Corvane only runs "
-        "while you are logged in. Once you are logged in, a locked screen is fine: you can "
-        "unlock it from the Windows App.";
+    std::string note = words(Words::afterRestart);
     if (!opensAtLogin)
-        note += "\nTurn on \"Open Corvane at Login\" in the menu, or it will not start after a "
-                "restart at all.";
+        note += std::string("\n") + words(Words::openAtLoginHint);
     return note;
 }
 
@@ -59,7 +56,7 @@ std::string report(int port, bool running, const std::vector<Address>& addresses
         return "The server is not running. Choose Start Server in the menu, then test again.\n\n" +
                afterRestartNote(opensAtLogin);
     std::vector<std::string> lines;
-    lines.push_back(listening ? "The server is listening on port " + portText + " on this Mac."
+    lines.push_back(listening ? fillWords(words(Words::listeningOnPort), "port", portText)
                               : "The server says it is running but nothing answers on port " +
                                     portText + ". Check the log.");
     if (!addresses.empty()) {
@@ -74,14 +71,12 @@ std::string report(int port, bool running, const std::vector<Address>& addresses
             lines.push_back("These work from computers on the same network. To connect from "
                             "elsewhere you need a VPN or a port forward on your router.");
     } else {
-        lines.push_back("This Mac has no network address. Connect to Wi-Fi or Ethernet.");
+        lines.push_back(words(Words::noNetworkAddress));
     }
     if (publicAddress)
         lines.push_back("Your public address is " + *publicAddress + ". Forward port " + portText +
-                        " to this Mac on your router to use it, which exposes the Mac to the "
-                        "internet, so a VPN is safer.");
-    lines.push_back("If Windows App cannot connect: check the Mac firewall allows Corvane, and "
-                    "that both computers are on the same network.");
+                        words(Words::forwardPort));
+    lines.push_back(fillWords(words(Words::firewallHint), "port", portText));
     lines.push_back("");
     lines.push_back(afterRestartNote(opensAtLogin));
     return text::join(lines, "\n");

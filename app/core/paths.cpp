@@ -86,6 +86,10 @@ std::string serverCertDirectory() {
 std::string leftoverServerSuffix() {
     return "/Corvane Server.app/Contents/MacOS/freerdp-shadow-cli";
 }
+
+std::string serverRecordPath() {
+    return homeDirectory() + "/Library/Application Support/Corvane/server.pid";
+}
 #else
 std::string logPath() {
     // The log file's directory is made by the log writer when it appends.
@@ -107,6 +111,10 @@ std::string serverCertDirectory() {
 // other freerdp-shadow-cli of the user is left alone.
 std::string leftoverServerSuffix() {
     return bundledServerPath();
+}
+
+std::string serverRecordPath() {
+    return xdgDirectory("XDG_STATE_HOME", "/.local/state") + "/Corvane/server.pid";
 }
 #endif
 

@@ -24,6 +24,8 @@ std::string applicationDirectory();
 std::string bundledServerPath();
 // What `Spawn::stopLeftovers` matches at the end of a process's executable.
 std::string leftoverServerSuffix();
+// Where the application notes the server it started (pid and start time).
+std::string serverRecordPath();
 
 // Creates a directory and its missing parents; false when it cannot.
 bool makeDirectories(const std::string& path);

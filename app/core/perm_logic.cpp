@@ -1,5 +1,7 @@
 #include "app/core/perm_logic.h"
 
+#include "app/core/words.h"
+
 namespace corvane::app {
 
 std::vector<std::string> PermStatus::missingServices() const {
@@ -120,13 +122,11 @@ std::string permSummary(const std::optional<PermStatus>& status, bool forgotten)
         return "Everything is allowed.";
     std::string list;
     if (!status->screen)
-        list = "\"Corvane\" under Screen Recording";
+        list = words(Words::screenMissing);
     if (!status->input)
-        list += std::string(list.empty() ? "" : " and ") + "\"Corvane Server\" under Accessibility";
-    if (forgotten)
-        return "macOS forgot the permissions after Corvane was updated.  Switch on " + list +
-               " again; this window updates by itself.";
-    return "Switch on " + list + " in the list that opens; this window updates by itself.";
+        list += std::string(list.empty() ? "" : " and ") + words(Words::inputMissing);
+    return fillWords(words(forgotten ? Words::permissionsForgotten : Words::switchOn), "list",
+                     list);
 }
 
 } // namespace corvane::app

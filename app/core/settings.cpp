@@ -1,4 +1,5 @@
 #include "app/core/settings.h"
+#include "app/core/words.h"
 
 #include <climits>
 
@@ -31,11 +32,11 @@ std::string rawValue(RemoteScreen mode) {
 std::string title(RemoteScreen mode) {
     switch (mode) {
     case RemoteScreen::mirror:
-        return "Mirror this Mac (recommended)";
+        return words(Words::mirrorTitle);
     case RemoteScreen::extend:
         return "Separate extra screen";
     case RemoteScreen::real:
-        return "This Mac's screen as is";
+        return words(Words::asIsTitle);
     }
     return {};
 }

@@ -81,9 +81,19 @@ std::optional<std::string> output(const std::string& path,
                                   const std::map<std::string, std::string>& environment,
                                   double timeout);
 
-// Stops every other process whose executable path ends with the suffix;
-// returns how many were found.
-int stopLeftovers(const std::string& executableSuffix);
+// The server this application started is noted in a record (its pid and
+// start time), so that a later run stops that one only: a server the user
+// started by hand from the same installation is not ours to stop.
+bool recordServer(const std::string& recordPath, pid_t pid);
+// Removes the record when it names `pid`.
+void forgetServer(const std::string& recordPath, pid_t pid);
+// Stops the recorded server when it still runs (same pid, same start time,
+// an executable path ending with the suffix, not this process) and removes
+// the record; returns how many it stopped.
+int stopLeftovers(const std::string& recordPath, const std::string& executableSuffix);
+// The same with the application's own record and server path.
+bool recordServer(pid_t pid);
+void forgetServer(pid_t pid);
 int stopLeftovers();
 
 } // namespace Spawn

@@ -15,6 +15,7 @@
 #include "app/core/system_info.h"
 #include "app/core/text_util.h"
 #include "app/core/usage_ping.h"
+#include "app/core/words.h"
 #include "app/ui/alerts.h"
 #include "app/ui/app_delegate.h"
 #include "app/ui/clock.h"
@@ -198,8 +199,9 @@ void AppDelegate::copyDiagnostics() {
         std::string log = text::readFile(paths::logPath()).value_or("");
         std::vector<Diagnostics::Permission> permissions;
         if (answer) {
-            permissions = {{"Corvane Server Screen Recording", answer->screen},
-                           {"Corvane Server Accessibility", answer->input}};
+            permissions = {
+                {std::string("Corvane Server ") + words(Words::screenAccess), answer->screen},
+                {std::string("Corvane Server ") + words(Words::inputAccess), answer->input}};
         } else {
             permissions = {{"check (Corvane Server did not answer)", false}};
         }

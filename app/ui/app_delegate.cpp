@@ -18,6 +18,7 @@
 #include "app/core/system_info.h"
 #include "app/core/text_util.h"
 #include "app/core/usage_ping.h"
+#include "app/core/words.h"
 #include "app/ui/clock.h"
 #include "app/ui/login_item.h"
 #include "app/ui/login_store.h"
@@ -120,7 +121,7 @@ void AppDelegate::startServer() {
         return;
     std::optional<std::string> path = cliPath();
     if (!path || !isExecutableFile(*path)) {
-        lastError_ = "Corvane Server not found inside the app. Reinstall Corvane.";
+        lastError_ = words(Words::serverMissing);
         updateUI();
         return;
     }
@@ -170,8 +171,12 @@ void AppDelegate::launchServer(const std::string& path) {
             HelperPerms::log("warning: could not make Corvane Server responsible for itself; "
                              "macOS will ask about Corvane instead");
 #endif
+        // Noted so that a later run, should this one end without stopping
+        // it, stops this server and no other.
+        Spawn::recordServer(process->pid());
         QPointer<AppDelegate> weak(this);
         process->setOnExit([weak](const std::shared_ptr<SpawnedProcess>& ended) {
+            Spawn::forgetServer(ended->pid());
             if (weak)
                 weak->serverEnded(ended);
         });

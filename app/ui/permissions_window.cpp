@@ -7,6 +7,7 @@
 #include <QScreen>
 
 #include "app/core/helper_perms.h"
+#include "app/core/words.h"
 #include "app/ui/clock.h"
 #include "app/ui/look.h"
 #include "app/ui/privacy_panes.h"
@@ -46,15 +47,15 @@ PermissionsWindow::PermissionsWindow(PermissionsController& controller) : contro
     };
     const QString openSettings = QStringLiteral("Open Settings\u2026");
 
-    label(QStringLiteral("Corvane puts its server into these two lists in System Settings.  "
-                         "Switch it on in each; this window updates by itself."),
-          20, 262, 500, 48);
-    label(QStringLiteral("Screen Recording"), 20, 228, 200, 20)->setFont(boldSystemFont(13));
-    hint(QStringLiteral("Switch on \"Corvane\": lets the server see your screen and sound."), 208);
+    label(QString::fromUtf8(words(Words::permissionsIntro)), 20, 262, 500, 48);
+    label(QString::fromUtf8(words(Words::screenAccess)), 20, 228, 200, 20)
+        ->setFont(boldSystemFont(13));
+    hint(QString::fromUtf8(words(Words::screenAccessHint)), 208);
     screenStatus = label(QString(), 20, 186, 300, 18);
     screenButton = button(openSettings, 380, 206, &PermissionsController::openScreen);
-    label(QStringLiteral("Accessibility"), 20, 148, 200, 20)->setFont(boldSystemFont(13));
-    hint(QStringLiteral("Switch on \"Corvane Server\": remote keyboard and mouse."), 128);
+    label(QString::fromUtf8(words(Words::inputAccess)), 20, 148, 200, 20)
+        ->setFont(boldSystemFont(13));
+    hint(QString::fromUtf8(words(Words::inputAccessHint)), 128);
     inputStatus = label(QString(), 20, 106, 300, 18);
     inputButton = button(openSettings, 380, 126, &PermissionsController::openInput);
     summary = label(QString(), 20, 52, 500, 44);
@@ -205,11 +206,9 @@ void PermissionsController::render() {
     QColor color = QApplication::palette().color(QPalette::WindowText);
     QString text;
     if (busy_) {
-        text = QStringLiteral("Adding Corvane Server to the lists in System Settings\u2026  (macOS "
-                              "may show its own prompts: choose Open System Settings.)");
+        text = QString::fromUtf8(words(Words::repairing));
     } else if (perms_->lastProbeFailed() && !status_) {
-        text = QStringLiteral("Corvane Server could not be asked (is it missing from the app?).  "
-                              "Reinstall Corvane.");
+        text = QString::fromUtf8(words(Words::serverNotAsked));
         color = kSystemRed;
     } else {
         text = QString::fromStdString(permSummary(status_, forgotten_));

@@ -5,6 +5,7 @@
 
 #include "app/core/app_log.h"
 #include "app/core/helper_perms.h"
+#include "app/core/words.h"
 #include "app/ui/alerts.h"
 #include "platform/platform.h"
 
@@ -15,10 +16,10 @@ void openPrivacyPane(const std::string& url) {
     QString title;
     if (url == HelperPerms::screenURL) {
         service = platform::kScreenService;
-        title = QStringLiteral("Screen Recording");
+        title = QString::fromUtf8(words(Words::screenAccess));
     } else if (url == HelperPerms::inputURL) {
         service = platform::kInputService;
-        title = QStringLiteral("Accessibility");
+        title = QString::fromUtf8(words(Words::inputAccess));
     } else {
         QUrl parsed(QString::fromStdString(url));
         if (parsed.isValid())

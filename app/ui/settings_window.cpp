@@ -1,5 +1,7 @@
 #include "app/ui/settings_window.h"
 
+#include <cmath>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -10,6 +12,7 @@
 #include <QSlider>
 
 #include "app/core/app_log.h"
+#include "app/core/words.h"
 #include "app/core/net_info.h"
 #include "app/core/nla_login.h"
 #include "app/core/settings.h"
@@ -22,19 +25,6 @@
 namespace corvane::app::ui {
 
 namespace {
-
-const char* kVmodeTip =
-    "When the remote screen has a different shape from the Mac's: mirror shows the Mac's own "
-    "desktop at the remote's resolution; a separate screen leaves the Mac's desktop alone; as "
-    "is shows the Mac's screen with black bars. A client that asks for Retina pixels (Windows "
-    "App: Optimize for Retina displays) gets a 2x (HiDPI) desktop: sharp, with text and windows "
-    "at their normal size.";
-const char* kNlaTip =
-    "Windows clients (Remote Desktop Connection, the Windows App) log in with Network Level "
-    "Authentication, which needs a password Corvane keeps itself. Set a user name and password "
-    "here and use them in those clients. The session is still this Mac's logged-in user.";
-const char* kClipboardTip =
-    "Copy and paste both ways, for signed-in sessions that may control this Mac.";
 
 QString q(const std::string& text) {
     return QString::fromStdString(text);
@@ -113,13 +103,13 @@ void SettingsWindow::build() {
     for (RemoteScreen mode : remote_screen::allCases())
         modes.push_back(remote_screen::title(mode));
     vmode = popup(modes, 422, 260);
-    vmode->setToolTip(QString::fromUtf8(kVmodeTip));
+    vmode->setToolTip(QString::fromUtf8(words(Words::remoteScreenTip)));
 
-    cursor = check("Draw the Mac cursor in the video", 382);
-    auth = check("Require the password of a Mac account (recommended)", 354);
+    cursor = check(words(Words::cursorInVideo), 382);
+    auth = check(words(Words::requirePassword), 354);
 
     QLabel* nlaLabel = label("Windows login (NLA)", 322, 24);
-    nlaLabel->setToolTip(QString::fromUtf8(kNlaTip));
+    nlaLabel->setToolTip(QString::fromUtf8(words(Words::loginTip)));
     nlaUser = new QLineEdit(this);
     nlaUser->setPlaceholderText(QStringLiteral("user name"));
     place(nlaUser, 180, 322, 140, 24);
@@ -132,12 +122,12 @@ void SettingsWindow::build() {
     setTextColor(nlaStatus, secondaryLabelColor());
     place(nlaStatus, 180, 300, 330, 18);
 
-    ctrl = check("Treat Ctrl as Cmd (Windows shortcuts)", 272);
+    ctrl = check(words(Words::ctrlAsCmd), 272);
     avc = check("Sharper 4:4:4 video (blank in the Windows App)", 244);
-    audio = check("Send the Mac's sound to the remote session", 216);
+    audio = check(words(Words::sendSound), 216);
     clipboard = check("Share the clipboard with the remote session", 188);
-    clipboard->setToolTip(QString::fromUtf8(kClipboardTip));
-    hwenc = check("Use the Mac's video encoder (VideoToolbox)", 160);
+    clipboard->setToolTip(QString::fromUtf8(words(Words::clipboardTip)));
+    hwenc = check(words(Words::hardwareEncoder), 160);
 
     restartNote = new QLabel(q(NetInfo::afterRestartNote(true)), this);
     restartNote->setWordWrap(true);
@@ -162,7 +152,8 @@ void SettingsWindow::scaleChanged() {
 void SettingsWindow::fill() {
     const UserDefaults& d = *defaults_;
     portField->setText(QString::number(d.integer(Key::port)));
-    scale->setValue(static_cast<int>(d.number(Key::scale) * 100.0));
+    // Nearest, not truncated: 0.57 * 100 is 56.99...
+    scale->setValue(static_cast<int>(std::lround(d.number(Key::scale) * 100.0)));
     scaleChanged();
     fps->setCurrentIndex(SettingsValues::fpsIndex(d.integer(Key::fps)));
     bitrate->setCurrentIndex(SettingsValues::bitrateIndex(d.integer(Key::bitrate)));
@@ -187,8 +178,7 @@ void SettingsWindow::fill() {
     nlaPass->setPlaceholderText(user ? QStringLiteral("unchanged") : QStringLiteral("password"));
     nlaStatus->setText(user ? QStringLiteral("Set. Clear the user name to remove it; type a "
                                              "password to change it.")
-                            : QStringLiteral("Not set: Windows clients get TLS only and must "
-                                             "send a Mac account password."));
+                            : QString::fromUtf8(words(Words::loginNotSet)));
     fitText(nlaStatus);
 }
 

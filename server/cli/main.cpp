@@ -6,6 +6,7 @@
 
 #include "arguments.h"
 #include "cert_folder.h"
+#include "log_lines.h"
 #include "server/shadow/ext/changed_region.h"
 #include "server/shadow/ext/cliprdr_channel.h"
 #include "server/shadow/ext/disp_channel.h"
@@ -142,6 +143,7 @@ int runServer(rdpShadowServer* server, int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    corvane_install_log_lines();
     shadow_subsystem_set_entry_builtin(nullptr);
     rdpShadowServer* server = shadow_server_new();
     if (!server) {

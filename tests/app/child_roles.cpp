@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include "app/core/spawn.h"
 
 namespace corvane::test {
 
@@ -19,13 +18,6 @@ std::map<std::string, std::function<int()>>& roles() {
     static std::map<std::string, std::function<int()>> table;
     return table;
 }
-
-int stopLeftoversRole() {
-    const char* suffix = std::getenv("CORVANE_TEST_SUFFIX");
-    return corvane::app::Spawn::stopLeftovers(suffix ? suffix : "");
-}
-
-const bool stopLeftoversRegistered = registerChildRole("stop-leftovers", stopLeftoversRole);
 
 // A global test environment starts after every static registration, before
 // the first test: the place to turn into a helper process.

@@ -1,7 +1,5 @@
 // Test binaries can be started again as helper processes: with
 // CORVANE_TEST_ROLE set, a role runs before any test and the process exits.
-//   stop-leftovers   calls Spawn::stopLeftovers(CORVANE_TEST_SUFFIX) and exits
-//                    with the number it found
 //   login-store      runs the secret-store script (login_store_test.cpp) and
 //                    prints one result a line
 #pragma once

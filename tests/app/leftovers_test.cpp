@@ -1,9 +1,11 @@
-// stopLeftovers with real processes: it stops other processes whose
-// executable ends with the suffix and never the process that calls it.
+// stopLeftovers with real processes: it stops the server this application
+// recorded, and nothing else of the same installation.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "app/core/spawn.h"
 #include "child_roles.h"
@@ -12,33 +14,69 @@
 using namespace corvane::app;
 namespace fs = std::filesystem;
 
-TEST(StopLeftovers, StopsTheOtherServerButNeverItself) {
-    corvane::test::TempDir dir;
-    // Two executables ending in the same unique name: a copy of this test
-    // binary that calls stopLeftovers, and a copy of sleep standing for a
-    // server left over from an earlier run.
-    std::string name = "corvane-leftover-" + std::to_string(::getpid());
-    fs::create_directories(dir.file("caller"));
-    fs::create_directories(dir.file("server"));
-    std::string caller = dir.file("caller/" + name);
-    std::string server = dir.file("server/" + name);
-    fs::copy_file(corvane::test::selfExecutable(), caller);
-    fs::copy_file("/bin/sleep", server);
+namespace {
 
-    auto leftover = Spawn::start(server, {"30"}, {});
-    auto stopper = Spawn::start(
-        caller, {}, {{"CORVANE_TEST_ROLE", "stop-leftovers"}, {"CORVANE_TEST_SUFFIX", "/" + name}});
-    ASSERT_TRUE(stopper->wait(30));
-    EXPECT_FALSE(stopper->killedBySignal()) << "the caller signalled itself";
-    EXPECT_EQ(stopper->exitCode(), 1) << "found exactly the one leftover";
-    ASSERT_TRUE(leftover->wait(10));
-    EXPECT_EQ(leftover->exitCode(), 128 + SIGTERM);
+// Copies of sleep standing for servers of one installation.
+struct FakeInstall {
+    corvane::test::TempDir dir;
+    std::string name = "corvane-leftover-" + std::to_string(::getpid());
+    std::string server = dir.file(name);
+    std::string record = dir.file("state/server.pid");
+    FakeInstall() { fs::copy_file("/bin/sleep", server); }
+    std::shared_ptr<SpawnedProcess> start() { return Spawn::start(server, {"30"}, {}); }
+};
+
+std::string fileText(const std::string& path) {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-TEST(StopLeftovers, NothingMatchingAndAnEmptySuffixFindNothing) {
-    auto bystander = Spawn::start("/bin/sleep", {"30"}, {});
-    EXPECT_EQ(Spawn::stopLeftovers("/corvane-no-such-executable-" + std::to_string(::getpid())), 0);
-    EXPECT_EQ(Spawn::stopLeftovers(""), 0);
-    EXPECT_TRUE(bystander->isRunning());
-    bystander->terminate(5);
+} // namespace
+
+TEST(StopLeftovers, StopsTheRecordedServerButNotOneStartedByHand) {
+    FakeInstall install;
+    auto recorded = install.start();
+    auto byHand = install.start();
+    ASSERT_TRUE(Spawn::recordServer(install.record, recorded->pid()));
+    EXPECT_EQ(Spawn::stopLeftovers(install.record, "/" + install.name), 1);
+    ASSERT_TRUE(recorded->wait(10));
+    EXPECT_EQ(recorded->exitCode(), 128 + SIGTERM);
+    EXPECT_TRUE(byHand->isRunning());
+    EXPECT_FALSE(fs::exists(install.record)) << "the record goes with its server";
+    byHand->terminate(5);
+}
+
+TEST(StopLeftovers, ARecordThatNoLongerFitsStopsNothing) {
+    FakeInstall install;
+    auto running = install.start();
+    ASSERT_TRUE(Spawn::recordServer(install.record, running->pid()));
+    const std::string right = fileText(install.record);
+    const std::string pid = std::to_string(running->pid());
+    ASSERT_TRUE(Spawn::recordServer(install.dir.file("self.pid"), ::getpid()));
+    const std::string self = fileText(install.dir.file("self.pid"));
+    const struct {
+        const char* what;
+        std::string record;
+        std::string suffix;
+    } cases[] = {
+        {"the pid now belongs to a later process", pid + " 1\n", "/" + install.name},
+        {"another executable", right, "/corvane-no-such-executable"},
+        {"this process itself", self, corvane::test::selfExecutable()},
+        {"an empty suffix", right, ""},
+        {"no numbers", "garbage\n", "/" + install.name},
+        {"no record", "", "/" + install.name},
+    };
+    for (const auto& c : cases) {
+        if (!c.record.empty())
+            std::ofstream(install.record) << c.record;
+        EXPECT_EQ(Spawn::stopLeftovers(install.record, c.suffix), 0) << c.what;
+        EXPECT_TRUE(running->isRunning()) << c.what;
+    }
+    // Forgetting another pid keeps the record; forgetting its own removes it.
+    ASSERT_TRUE(Spawn::recordServer(install.record, running->pid()));
+    Spawn::forgetServer(install.record, running->pid() + 1);
+    EXPECT_TRUE(fs::exists(install.record));
+    Spawn::forgetServer(install.record, running->pid());
+    EXPECT_FALSE(fs::exists(install.record));
+    running->terminate(5);
 }

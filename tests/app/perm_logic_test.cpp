@@ -48,13 +48,12 @@ TEST(PermRepairPlan, ResetsOnlyWhatIsMissingInServiceOrder) {
 TEST(PermSummary, SentencesForEveryState) {
     EXPECT_EQ(permSummary(std::nullopt, false), "Checking with Corvane Server\u2026");
     EXPECT_EQ(permSummary(PermStatus{true, true}, true), "Everything is allowed.");
+    // On X11 nothing is switched on in a list: the summary says what is wrong.
     EXPECT_EQ(permSummary(PermStatus{false, false}, false),
-              "Switch on \"Corvane\" under Screen Recording and \"Corvane Server\" under "
-              "Accessibility in the list that opens; this window updates by itself.");
+              "Corvane Server cannot work here: the display cannot be opened or read and the X "
+              "server has no XTest extension.  Start Corvane inside your desktop session; this "
+              "window updates by itself.");
     EXPECT_EQ(permSummary(PermStatus{true, false}, true),
-              "macOS forgot the permissions after Corvane was updated.  Switch on \"Corvane "
-              "Server\" under Accessibility again; this window updates by itself.");
-    EXPECT_EQ(permSummary(PermStatus{false, true}, false),
-              "Switch on \"Corvane\" under Screen Recording in the list that opens; this window "
-              "updates by itself.");
+              "Corvane Server cannot work here: the X server has no XTest extension.  Start "
+              "Corvane inside your desktop session; this window updates by itself.");
 }

@@ -45,13 +45,16 @@ TEST(NetInfoCounting, KernelTableCountsEstablishedInboundOnly) {
 
 namespace {
 const std::string kNote =
-    "After this Mac restarts, log in at the Mac once before connecting: Corvane only runs while "
-    "you are logged in. Once you are logged in, a locked screen is fine: you can unlock it from "
-    "the Windows App.";
-const std::string kLoginHint =
-    "\nTurn on \"Open Corvane at Login\" in the menu, or it will not start after a restart at all.";
-const std::string kFirewall = "If Windows App cannot connect: check the Mac firewall allows "
-                              "Corvane, and that both computers are on the same network.";
+    "After this computer restarts, log in to its desktop once before connecting: Corvane runs "
+    "inside your desktop session. Once you are logged in, a locked screen is fine: you can unlock "
+    "it from the Windows App.";
+const std::string kLoginHint = "\nTurn on \"Open Corvane at Login\" in the menu (it adds Corvane "
+                               "to your desktop's autostart), or it will not start after a "
+                               "restart at all.";
+std::string firewall(const std::string& port) {
+    return "If Windows App cannot connect: check that this computer's firewall lets port " + port +
+           " in, and that both computers are on the same network.";
+}
 } // namespace
 
 TEST(NetInfoReport, StoppedListeningAndSilentServers) {
@@ -61,9 +64,9 @@ TEST(NetInfoReport, StoppedListeningAndSilentServers) {
               "The server is not running. Choose Start Server in the menu, then test again.\n\n" +
                   kNote + kLoginHint);
     EXPECT_EQ(NetInfo::report(3389, true, {}, true, std::nullopt, true),
-              "The server is listening on port 3389 on this Mac.\n"
-              "This Mac has no network address. Connect to Wi-Fi or Ethernet.\n" +
-                  kFirewall + "\n\n" + kNote);
+              "The server is listening on port 3389 on this computer.\n"
+              "This computer has no network address. Connect to Wi-Fi or Ethernet.\n" +
+                  firewall("3389") + "\n\n" + kNote);
     std::string report =
         NetInfo::report(3390, true, {{"en0", "192.168.1.20"}, {"utun1", "100.64.0.2"}}, false,
                         "203.0.113.7", false);
@@ -74,9 +77,10 @@ TEST(NetInfoReport, StoppedListeningAndSilentServers) {
               "    100.64.0.2:3390   (utun1)\n"
               "These work from computers on the same network. To connect from elsewhere you need "
               "a VPN or a port forward on your router.\n"
-              "Your public address is 203.0.113.7. Forward port 3390 to this Mac on your router to "
-              "use it, which exposes the Mac to the internet, so a VPN is safer.\n" +
-                  kFirewall + "\n\n" + kNote + kLoginHint);
+              "Your public address is 203.0.113.7. Forward port 3390 to this computer on your "
+              "router to use it, which exposes this computer to the internet, so a VPN is "
+              "safer.\n" +
+                  firewall("3390") + "\n\n" + kNote + kLoginHint);
     std::string publicOnly =
         NetInfo::report(3389, true, {{"eth0", "100.64.0.2"}}, true, std::nullopt, true);
     EXPECT_EQ(publicOnly.find("These work from computers"), std::string::npos);
@@ -107,7 +111,7 @@ TEST(DiagnosticsText, ReportLinesInOrder) {
         {{"Corvane Server Screen Recording", true}, {"Corvane Server Accessibility", false}},
         {{"en0", "192.168.1.5"}, {"wlan0", "10.0.0.3"}}, log);
     EXPECT_EQ(report, "Corvane 1.2\n"
-                      "macOS Debian 12, QEMU\n"
+                      "Linux Debian 12, QEMU\n"
                       "Server: running, port 3389, scale 0.75, max 30 fps (adaptive: on)\n"
                       "Max pixels 2073600, encoder: hardware, audio on, login required: yes, "
                       "remote screen: mirror\n"

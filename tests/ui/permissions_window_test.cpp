@@ -70,7 +70,7 @@ TEST_F(PermissionsWindowTest, BothMissingRepairsThenOpensScreenRecording) {
     EXPECT_EQ(w().screenStatus->text(), "\u2026");
 
     ASSERT_TRUE(pumpUntil([&] { return controller->busy(); }, 30));
-    EXPECT_TRUE(w().summary->text().startsWith("Adding Corvane Server to the lists"));
+    EXPECT_TRUE(w().summary->text().startsWith("Checking again that Corvane Server can open"));
     EXPECT_FALSE(w().repairButton->isEnabled());
     ASSERT_TRUE(pumpUntil([&] { return !controller->busy(); }, 30));
 
@@ -149,6 +149,6 @@ TEST_F(PermissionsWindowTest, NoServerToAskSaysSoInRed) {
     ASSERT_TRUE(pumpUntil([&] { return perms->lastProbeFailed(); }, 5));
     pumpUntil([&] { return false; }, 0.05);
     EXPECT_EQ(w().summary->text(), "Corvane Server could not be asked (is it missing from the "
-                                   "app?).  Reinstall Corvane.");
+                                   "installation?).  Reinstall Corvane.");
     EXPECT_TRUE(w().repairButton->isEnabled());
 }

@@ -127,6 +127,17 @@ TEST_F(SettingsWindowTest, OutsideValuesMapToTheNearestChoice) {
     EXPECT_EQ(defaults->number("scale"), 0.25);
 }
 
+// A stored scale shows as its percent and goes back unchanged when saved.
+TEST_F(SettingsWindowTest, ScalePercentsSurviveReopeningAndSaving) {
+    for (const int percent : {29, 57, 58}) {
+        defaults->set("scale", percent / 100.0);
+        window->open();
+        EXPECT_EQ(window->scale->value(), percent);
+        ASSERT_TRUE(window->saveSettings());
+        EXPECT_EQ(defaults->number("scale"), percent / 100.0);
+    }
+}
+
 TEST_F(SettingsWindowTest, PortOutsideTheRangeIsRefusedAfterTheLogin) {
     logins.entry = "anna:" + std::string(32, 'c');
     window->open();

@@ -47,6 +47,8 @@ TEST(ScreenToClient, ClientShowsTheServerColoursAndTheirChanges) {
     EXPECT_NE(s.serverLog().find("client ready, sending full frames for a few seconds"),
               std::string::npos);
     EXPECT_NE(s.serverLog().find("is activated"), std::string::npos);
+    EXPECT_EQ(s.serverLog().find("unmaintained"), std::string::npos)
+        << "the library's warning about its own subsystems is not about ours";
 
     Process xterm;
     ASSERT_TRUE(xterm.start(

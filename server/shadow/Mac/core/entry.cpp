@@ -4,8 +4,6 @@
 #include <atomic>
 #include <cstdlib>
 
-#include <freerdp/server/server-common.h>
-
 #include "host.h"
 #include "input/input.h"
 #include "input/input_held.h"
@@ -21,8 +19,6 @@ extern "C" const char* ShadowSubsystemName(void) {
 }
 
 extern "C" int ShadowSubsystemEntry(RDP_SHADOW_ENTRY_POINTS* pEntryPoints) {
-    const char* names[] = {"mac shadow subsystem"};
-    freerdp_server_warn_unmaintained(1, const_cast<char**>(names));
     if (!pEntryPoints)
         return -1;
     pEntryPoints->New = mac_shadow_subsystem_new;

@@ -72,35 +72,28 @@ BYTE deltaCode(BYTE current, BYTE above) {
     return static_cast<BYTE>(delta >= 0 ? delta * 2 : -delta * 2 - 1);
 }
 
-// The four planes (alpha, red, green, blue) of the picture, row by row.
-std::vector<BYTE> splitPlanes(const BYTE* data, UINT32 format, UINT32 width, UINT32 height,
-                              UINT32 scanline) {
-    const size_t plane = size_t{width} * height;
-    std::vector<BYTE> planes(plane * 4);
+// One row of one plane (0 alpha, 1 red, 2 green, 3 blue): rows are taken
+// one at a time, so that a whole desktop costs no more than two rows.
+void planeRow(const BYTE* data, UINT32 format, UINT32 width, UINT32 scanline, UINT32 y,
+              size_t plane, BYTE* out) {
+    const BYTE* row = data + size_t{y} * scanline;
     const size_t bpp = FreeRDPGetBytesPerPixel(format);
-    const bool bgr32 = format == PIXEL_FORMAT_BGRX32 || format == PIXEL_FORMAT_BGRA32;
-    for (UINT32 y = 0; y < height; ++y) {
-        const BYTE* row = data + size_t{y} * scanline;
-        for (UINT32 x = 0; x < width; ++x) {
-            const size_t at = size_t{y} * width + x;
-            const BYTE* pixel = row + x * bpp;
-            BYTE r = 0, g = 0, b = 0, a = 0xFF;
-            if (bgr32) {
-                b = pixel[0];
-                g = pixel[1];
-                r = pixel[2];
-                a = format == PIXEL_FORMAT_BGRA32 ? pixel[3] : 0xFF;
-            } else {
-                FreeRDPSplitColor(FreeRDPReadColor(pixel, format), format, &r, &g, &b, &a,
-                                  nullptr);
-            }
-            planes[at] = a;
-            planes[plane + at] = r;
-            planes[2 * plane + at] = g;
-            planes[3 * plane + at] = b;
+    if (format == PIXEL_FORMAT_BGRX32 || format == PIXEL_FORMAT_BGRA32) {
+        static constexpr size_t kOffset[4] = {3, 2, 1, 0}; // of a, r, g, b in B G R A
+        if (plane == 0 && format == PIXEL_FORMAT_BGRX32) {
+            std::fill(out, out + width, BYTE{0xFF});
+            return;
         }
+        for (UINT32 x = 0; x < width; ++x)
+            out[x] = row[x * 4 + kOffset[plane]];
+        return;
     }
-    return planes;
+    for (UINT32 x = 0; x < width; ++x) {
+        BYTE rgba[4] = {0, 0, 0, 0xFF}; // r, g, b, a
+        FreeRDPSplitColor(FreeRDPReadColor(row + x * bpp, format), format, &rgba[0], &rgba[1],
+                          &rgba[2], &rgba[3], nullptr);
+        out[x] = plane == 0 ? rgba[3] : rgba[plane - 1];
+    }
 }
 
 } // namespace
@@ -113,22 +106,21 @@ std::vector<BYTE> shadow_ext_planar_rle_encode(const BYTE* data, UINT32 format, 
                                     (skipAlpha ? PLANAR_FORMAT_HEADER_NA : 0)));
     if (width == 0 || height == 0)
         return out;
-    const std::vector<BYTE> planes = splitPlanes(data, format, width, height, scanline);
-    const size_t planeSize = size_t{width} * height;
+    std::vector<BYTE> above(width);
+    std::vector<BYTE> current(width);
     std::vector<BYTE> line(width);
-    for (size_t p = skipAlpha ? 1 : 0; p < 4; ++p) {
-        const BYTE* plane = planes.data() + p * planeSize;
-        const BYTE* above = nullptr;
+    for (size_t plane = skipAlpha ? 1 : 0; plane < 4; ++plane) {
         for (UINT32 i = 0; i < height; ++i) {
-            const BYTE* row = plane + size_t{topdown ? i : height - 1 - i} * width;
-            if (!above) {
-                std::copy(row, row + width, line.begin());
+            planeRow(data, format, width, scanline, topdown ? i : height - 1 - i, plane,
+                     current.data());
+            if (i == 0) {
+                line = current;
             } else {
                 for (UINT32 x = 0; x < width; ++x)
-                    line[x] = deltaCode(row[x], above[x]);
+                    line[x] = deltaCode(current[x], above[x]);
             }
             writeScanline(line.data(), width, out);
-            above = row;
+            above.swap(current);
         }
     }
     return out;

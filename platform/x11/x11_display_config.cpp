@@ -142,15 +142,27 @@ bool X11DisplayConfig::virtualDisplaysSupported() {
     return d && hasMonitorRequests(d);
 }
 
+DisplaySpace X11DisplayConfig::maxSpace() {
+    std::lock_guard lock(conn_.mutex());
+    Display* d = conn_.get();
+    int minW = 0, minH = 0, maxW = 0, maxH = 0;
+    if (!d || !XRRGetScreenSizeRange(d, DefaultRootWindow(d), &minW, &minH, &maxW, &maxH))
+        return {};
+    const double scale = configuredScale();
+    return {maxW / scale, maxH / scale};
+}
+
 std::unique_ptr<VirtualDisplay>
 X11DisplayConfig::createVirtualDisplay(const VirtualDisplayDescriptor& descriptor) {
     std::lock_guard lock(conn_.mutex());
     Display* d = conn_.get();
     if (!d || !hasMonitorRequests(d) || !baselineLocked(d))
         return nullptr;
-    // No per-monitor scale on X: the display runs its mode at 1x.
-    const auto w = static_cast<int32_t>(descriptor.modePointsWide);
-    const auto h = static_cast<int32_t>(descriptor.modePointsHigh);
+    // A 2x display shows its full pixel size; the screen-wide resources
+    // make programs draw at 2x on it.
+    const int32_t factor = descriptor.hiDPI ? 2 : 1;
+    const auto w = static_cast<int32_t>(descriptor.modePointsWide) * factor;
+    const auto h = static_cast<int32_t>(descriptor.modePointsHigh) * factor;
     int minW = 0, minH = 0, maxW = 0, maxH = 0;
     if (w <= 0 || h <= 0 ||
         !XRRGetScreenSizeRange(d, DefaultRootWindow(d), &minW, &minH, &maxW, &maxH) || w > maxW ||
@@ -161,6 +173,7 @@ X11DisplayConfig::createVirtualDisplay(const VirtualDisplayDescriptor& descripto
     v.monitorName = descriptor.name + " [" + std::to_string(id) + "]";
     v.width = w;
     v.height = h;
+    v.hiDpi = descriptor.hiDPI;
     v.mmWidth = static_cast<int32_t>(std::lround(descriptor.widthMillimetres));
     v.mmHeight = static_cast<int32_t>(std::lround(descriptor.heightMillimetres));
     // Until a configuration places it, it stands to the right of the rest.
@@ -182,13 +195,56 @@ void X11DisplayConfig::remove(uint32_t id) {
         realiseLocked(d);
 }
 
+void X11DisplayConfig::setScreenSizeLocked(Display* d, int32_t width, int32_t height) {
+    const bool start = width == startWidth_ && height == startHeight_;
+    const int mmW = start || startWidth_ <= 0
+                        ? startMmWidth_
+                        : static_cast<int>(std::lround(double(startMmWidth_) * width / startWidth_));
+    const int mmH =
+        start || startHeight_ <= 0
+            ? startMmHeight_
+            : static_cast<int>(std::lround(double(startMmHeight_) * height / startHeight_));
+    ownSizes_.emplace_back(width, height);
+    if (ownSizes_.size() > 16)
+        ownSizes_.pop_front();
+    XRRSetScreenSize(d, DefaultRootWindow(d), width, height, std::max(mmW, 1), std::max(mmH, 1));
+}
+
+// A CRTC must lie within the screen when it is set: the screen grows first.
+void X11DisplayConfig::growScreenLocked(Display* d, int32_t width, int32_t height) {
+    int32_t current = 0, currentH = 0;
+    if (!screenSize(d, current, currentH) || (width <= current && height <= currentH))
+        return;
+    setScreenSizeLocked(d, std::max(width, current), std::max(height, currentH));
+}
+
+// While the main display mirrors a display, every active output shows that
+// display's area; afterwards the outputs get their own configuration back.
+bool X11DisplayConfig::outputsLocked(Display* d, const Virtual* mirrored) {
+    if (mirrored && (outputs_.changed() || anyActiveCrtc(d))) {
+        growScreenLocked(d, mirrored->x + mirrored->width, mirrored->y + mirrored->height);
+        return outputs_.show(d, mirrored->x, mirrored->y, mirrored->width, mirrored->height);
+    }
+    if (outputs_.changed()) {
+        const auto [right, bottom] = outputs_.originalExtent();
+        growScreenLocked(d, right, bottom);
+        outputs_.restore(d);
+    }
+    return true;
+}
+
 int32_t X11DisplayConfig::realiseLocked(Display* d) {
     if (!baselineLocked(d))
         return kX11ConfigError;
     const Window root = DefaultRootWindow(d);
-    bool anyPlaced = false;
-    for (const auto& [id, v] : virtual_)
+    bool anyPlaced = false, anyHiDpi = false;
+    for (const auto& [id, v] : virtual_) {
         anyPlaced |= v.placed;
+        anyHiDpi |= v.placed && v.hiDpi;
+    }
+    const Virtual* mirrored = nullptr;
+    if (auto it = virtual_.find(mainMirrorOf_); it != virtual_.end() && it->second.placed)
+        mirrored = &it->second;
     int32_t width = 0, height = 0;
     if (!anyPlaced || !mainMirrorOf_) {
         width = startWidth_;
@@ -202,34 +258,25 @@ int32_t X11DisplayConfig::realiseLocked(Display* d) {
         height = std::max(height, v.y + v.height);
         wanted.push_back(v.monitorName);
     }
+    int minW = 0, minH = 0, maxW = 0, maxH = 0;
+    if (!XRRGetScreenSizeRange(d, root, &minW, &minH, &maxW, &maxH) || width > maxW ||
+        height > maxH || width < 1 || height < 1)
+        return kX11ConfigError;
+    if (!outputsLocked(d, mirrored))
+        return kX11ConfigError;
     for (const auto& [right, bottom] : crtcExtents(d)) {
         width = std::max(width, right);
         height = std::max(height, bottom);
     }
-    int minW = 0, minH = 0, maxW = 0, maxH = 0;
-    if (!XRRGetScreenSizeRange(d, root, &minW, &minH, &maxW, &maxH) || width > maxW ||
-        height > maxH || width < 1 || height < 1)
+    if (width > maxW || height > maxH)
         return kX11ConfigError;
 
     for (const auto& name : declared_)
         if (std::find(wanted.begin(), wanted.end(), name) == wanted.end())
             XRRDeleteMonitor(d, root, XInternAtom(d, name.c_str(), False));
     int32_t current = 0, currentH = 0;
-    if (screenSize(d, current, currentH) && (current != width || currentH != height)) {
-        const bool start = width == startWidth_ && height == startHeight_;
-        const int mmW =
-            start || startWidth_ <= 0
-                ? startMmWidth_
-                : static_cast<int>(std::lround(double(startMmWidth_) * width / startWidth_));
-        const int mmH =
-            start || startHeight_ <= 0
-                ? startMmHeight_
-                : static_cast<int>(std::lround(double(startMmHeight_) * height / startHeight_));
-        ownSizes_.emplace_back(width, height);
-        if (ownSizes_.size() > 16)
-            ownSizes_.pop_front();
-        XRRSetScreenSize(d, root, width, height, std::max(mmW, 1), std::max(mmH, 1));
-    }
+    if (screenSize(d, current, currentH) && (current != width || currentH != height))
+        setScreenSizeLocked(d, width, height);
     declared_.clear();
     for (uint32_t id : order_) {
         const Virtual& v = virtual_[id];
@@ -251,6 +298,10 @@ int32_t X11DisplayConfig::realiseLocked(Display* d) {
         XRRFreeMonitors(m);
         declared_.push_back(v.monitorName);
     }
+    if (anyHiDpi)
+        resources_.apply(d);
+    else
+        resources_.restore(d);
     XSync(d, False);
     int32_t nowW = 0, nowH = 0;
     if (conn_.lost() || !screenSize(d, nowW, nowH) || nowW != width || nowH != height)
@@ -306,8 +357,9 @@ bool X11DisplayConfig::currentMode(uint32_t display, DisplayModeInfo& out) {
     auto it = virtual_.find(display);
     if (it == virtual_.end())
         return false;
-    out = {it->second.width, it->second.height, it->second.width / scale,
-           it->second.height / scale};
+    const double points = it->second.hiDpi ? 2 : scale;
+    out = {it->second.width, it->second.height, it->second.width / points,
+           it->second.height / points};
     return true;
 }
 

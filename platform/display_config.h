@@ -64,8 +64,8 @@ struct DisplayModeInfo {
 };
 
 // One configuration change, applied as a whole by complete(): either all of
-// it takes effect or none of it does. Results are error codes: 0 = done. A transaction that is neither completed nor
-// cancelled is cancelled when it is destroyed.
+// it takes effect or none of it does. Results are error codes: 0 = done. A transaction that is
+// neither completed nor cancelled is cancelled when it is destroyed.
 class DisplayTransaction {
   public:
     virtual ~DisplayTransaction() = default;

@@ -6,12 +6,12 @@
 namespace corvane::platform {
 
 struct HostTerms {
-    const char* computer;     // "this computer": "giving %s its own screen back"
-    const char* computers;    // "this computer's": "%s displays now mirror ..."
-    const char* system;       // who makes display changes: "%s dropped the mirroring"
-    const char* errorName;    // the name of its error codes: "(%s %d)"
-    const char* position;     // where a display lies: "%s %.0f,%.0f"
-    const char* noVirtual;    // virtual displays cannot be made here at all
+    const char* computer;      // "this computer": "giving %s its own screen back"
+    const char* computers;     // "this computer's": "%s displays now mirror ..."
+    const char* system;        // who makes display changes: "%s dropped the mirroring"
+    const char* errorName;     // the name of its error codes: "(%s %d)"
+    const char* position;      // where a display lies: "%s %.0f,%.0f"
+    const char* noVirtual;     // virtual displays cannot be made here at all
     const char* virtualUnmade; // one virtual display could not be made
     const char* drawnAt2x;     // what a desktop at 2x means where one scale serves all
 };

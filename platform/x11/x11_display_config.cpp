@@ -197,9 +197,10 @@ void X11DisplayConfig::remove(uint32_t id) {
 
 void X11DisplayConfig::setScreenSizeLocked(Display* d, int32_t width, int32_t height) {
     const bool start = width == startWidth_ && height == startHeight_;
-    const int mmW = start || startWidth_ <= 0
-                        ? startMmWidth_
-                        : static_cast<int>(std::lround(double(startMmWidth_) * width / startWidth_));
+    const int mmW =
+        start || startWidth_ <= 0
+            ? startMmWidth_
+            : static_cast<int>(std::lround(double(startMmWidth_) * width / startWidth_));
     const int mmH =
         start || startHeight_ <= 0
             ? startMmHeight_

@@ -114,7 +114,7 @@ void HiDpiResources::restore(Display* d) {
     if (resourceValue(text, kCursorSize) == std::optional<std::string>(ourCursorSize_))
         text = withResource(text, kCursorSize, cursorSize_);
     writeRootResources(d, text.empty() && !hadDatabase_ ? std::nullopt
-                                                          : std::optional<std::string>(text));
+                                                        : std::optional<std::string>(text));
 }
 
 } // namespace corvane::platform::x11

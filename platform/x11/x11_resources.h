@@ -33,8 +33,8 @@ class HiDpiResources {
   private:
     bool applied_ = false;
     bool hadDatabase_ = false;
-    std::optional<std::string> dpi_, cursorSize_;       // the values replaced
-    std::string ourDpi_, ourCursorSize_;                // the values set
+    std::optional<std::string> dpi_, cursorSize_; // the values replaced
+    std::string ourDpi_, ourCursorSize_;          // the values set
 };
 
 } // namespace corvane::platform::x11

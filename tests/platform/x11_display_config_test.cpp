@@ -185,8 +185,7 @@ TEST_F(X11DisplayConfigTest, AnActiveOutputShowsTheMirroredDisplay) {
     // mode of the old size goes.
     auto second = config.createVirtualDisplay(descriptor(1600, 900));
     ASSERT_TRUE(second);
-    ASSERT_EQ(arrange(config, {{second->id(), {0, 0}}, {first->id(), {1664, 0}}}, second->id()),
-              0);
+    ASSERT_EQ(arrange(config, {{second->id(), {0, 0}}, {first->id(), {1664, 0}}}, second->id()), 0);
     EXPECT_EQ(crtc().width, 1600);
     first.reset();
     EXPECT_EQ(screen(), std::make_pair(1600, 900));

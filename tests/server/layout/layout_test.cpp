@@ -135,8 +135,8 @@ TEST_F(LayoutTest, ConnectStep) {
     const Case cases[] = {
         {"too small", 1024, 199, false, false, false, nullptr, 0, false},
         {"second viewer", 1024, 768, true, false, false,
-         "is watching: keeping the current size (1280x800, the size that fits the first client)",
-         0, false},
+         "is watching: keeping the current size (1280x800, the size that fits the first client)", 0,
+         false},
         {"frame in flight", 1024, 768, false, true, false,
          "a frame was being sent: switching size without waiting", 0, true},
         {"waits at most 8 s", 1024, 768, false, false, false,
@@ -575,11 +575,17 @@ TEST_F(LayoutTest, HidpiWhereOneScaleServesTheWholeScreen) {
         const char* line;
     };
     const Case cases[] = {
-        {"one small 2x monitor", {{0, 0, 1440, 900, 200}}, true,
+        {"one small 2x monitor",
+         {{0, 0, 1440, 900, 200}},
+         true,
          "HiDPI: the 1440x900 desktop runs at 2x: every display draws at 2x"},
-        {"two 2x monitors", {{0, 0, 1920, 1080, 200}, {1920, 0, 1920, 1080, 200}}, true,
+        {"two 2x monitors",
+         {{0, 0, 1920, 1080, 200}, {1920, 0, 1920, 1080, 200}},
+         true,
          "HiDPI: the 3840x1080 desktop runs at 2x"},
-        {"one of two at 2x", {{0, 0, 1920, 1080, 200}, {1920, 0, 1920, 1080, 100}}, false,
+        {"one of two at 2x",
+         {{0, 0, 1920, 1080, 200}, {1920, 0, 1920, 1080, 100}},
+         false,
          "HiDPI: macOS has one scale for the whole desktop and not every monitor asks for 2x: "
          "the 3840x1080 desktop runs at 1x"},
     };

@@ -259,8 +259,7 @@ void waitForApplied(macShadowSubsystem* r, int32_t serial) {
         mac_sleep_ms(kConnectWaitStepMs);
     }
     MAC_LOG_FN(WLOG_INFO, "mac_shadow_client_connect",
-               "desktop is %dx%d before activating the client", desktopWidth(r),
-               desktopHeight(r));
+               "desktop is %dx%d before activating the client", desktopWidth(r), desktopHeight(r));
 }
 
 // The monitors the client announced in its core data (TS_UD_CS_MONITOR),

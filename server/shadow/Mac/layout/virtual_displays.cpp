@@ -264,8 +264,7 @@ void report(const macShadowSubsystem* r, const DesktopPlan& plan, DisplayMapping
                    "size %.0fx%.0f points, %zux%zu pixels",
                    idx, r->virtualIds[i], w, h, plan.hidpi[i] ? " HiDPI" : "", plan.x[i], plan.y[i],
                    terms().position, b.x, b.y, b.width, b.height,
-                   static_cast<size_t>(mode.pixelWidth),
-                   static_cast<size_t>(mode.pixelHeight));
+                   static_cast<size_t>(mode.pixelWidth), static_cast<size_t>(mode.pixelHeight));
         if (mode.pixelWidth > 0 && (mode.pixelWidth != w || mode.pixelHeight != h))
             MAC_LOG_FN(WLOG_WARN, "mac_shadow_apply_resize_locked",
                        "virtual display %d came up as %zux%zu pixels instead of %dx%d; the "
@@ -277,8 +276,7 @@ void report(const macShadowSubsystem* r, const DesktopPlan& plan, DisplayMapping
             MAC_LOG_FN(WLOG_WARN, "mac_shadow_apply_resize_locked",
                        "virtual display %d is %.0f points wide for %zu pixels: %s did not "
                        "apply the HiDPI mode (the remote picture shows everything at half size)",
-                       idx, mode.pointsWidth, static_cast<size_t>(mode.pixelWidth),
-                       terms().system);
+                       idx, mode.pointsWidth, static_cast<size_t>(mode.pixelWidth), terms().system);
     }
 }
 

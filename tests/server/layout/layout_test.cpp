@@ -618,6 +618,23 @@ TEST_F(LayoutTest, HidpiWhereOneScaleServesTheWholeScreen) {
     }
 }
 
+// A virtual display the display server lost is not looked for again and
+// again: the desktop goes back to the real screen.
+TEST_F(LayoutTest, AVanishedDisplayIsNotCapturedAgainAndAgain) {
+    sim().simCapture().setDisplays({{1, 0, 0, 1512, 982}}, 1);
+    applyLayout({{0, 0, 1024, 768}});
+    ASSERT_TRUE(record()->virtualActive);
+    ASSERT_FALSE(record()->captureDown);
+    sim().simCapture().setExtraDisplays({});
+    EXPECT_FALSE(mac_shadow_restart_capture(record()));
+    EXPECT_EQ(LogLines::count("is gone: the desktop goes back to the real screen"), 1u);
+    applyPending();
+    EXPECT_FALSE(record()->virtualActive);
+    EXPECT_FALSE(record()->captureDown);
+    EXPECT_EQ(record()->desktopWidth, 1024);
+    EXPECT_TRUE(displays().virtualDisplays().empty());
+}
+
 TEST_F(LayoutTest, LastClientGoneGivesTheScreenBack) {
     applyLayout({{0, 0, 1024, 768}});
     ASSERT_TRUE(record()->virtualActive);

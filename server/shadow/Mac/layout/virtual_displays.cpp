@@ -7,6 +7,8 @@
 
 #include "capture/mac_capture.h"
 #include "base/clock.h"
+#include "core/section_lock.h"
+#include "layout_request.h"
 #include "base/env.h"
 #include "base/log.h"
 #include "platform/platform.h"
@@ -485,4 +487,31 @@ extern "C" void mac_shadow_destroy_virtual(macShadowSubsystem* r) {
         r->virtualCount = 0;
         r->virtualActive = false;
     }
+}
+
+bool mac_shadow_fall_back_if_gone(macShadowSubsystem* r) {
+    SectionLock display(r->displayLock);
+    if (r->tearingDown.load() || !r->virtualActive)
+        return false;
+    int32_t gone = -1;
+    for (int32_t i = 0; i < r->virtualCount && gone < 0; ++i)
+        if (!mac_display_frame(r->virtualIds[i], nullptr, nullptr, nullptr, nullptr))
+            gone = i;
+    if (gone < 0)
+        return false;
+    {
+        SectionLock lock(r->subsystemLock);
+        if (r->resizePending)
+            return false; // the plan waiting rebuilds the displays anyway
+        r->lastClientPlanValid = false;
+    }
+    MAC_LOG_FN(WLOG_WARN, "mac_shadow_screen_grab",
+               "virtual display %d (id %u) is gone: the desktop goes back to the real screen", gone,
+               r->virtualIds[gone]);
+    DesktopPlan plan = {};
+    plan.count = 1;
+    plan.width[0] = plan.totalWidth = static_cast<uint32_t>(r->desktopWidth);
+    plan.height[0] = plan.totalHeight = static_cast<uint32_t>(r->desktopHeight);
+    mac_shadow_hand_over_plan(r, plan, 0);
+    return true;
 }

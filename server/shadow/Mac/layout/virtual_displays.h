@@ -30,3 +30,8 @@ KeptDisplays mac_shadow_clear_for_plan(macShadowSubsystem* record, const Desktop
 // or is not there for the capture to find: everything is then removed.
 bool mac_shadow_build_virtual(macShadowSubsystem* record, DesktopPlan& plan,
                               const KeptDisplays& kept, DisplayMapping* mappings);
+// When a virtual display of the desktop is no longer there for the capture
+// (the display server lost it), hands over a plan for the real screen at the
+// desktop's size, so that the capture does not keep looking for it. True
+// when it did. Runs on the subsystem thread, outside displayLock.
+bool mac_shadow_fall_back_if_gone(macShadowSubsystem* record);

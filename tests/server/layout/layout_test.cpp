@@ -573,38 +573,37 @@ TEST_F(LayoutTest, HidpiWhereOneScaleServesTheWholeScreen) {
         std::vector<Mon> mons;
         bool at2x;
         const char* line;
+        const char* virtualMode = "always";
     };
     const Case cases[] = {
-        {"one small 2x monitor",
-         {{0, 0, 1440, 900, 200}},
-         true,
+        {"one small 2x monitor", {{0, 0, 1440, 900, 200}}, true,
          "HiDPI: the 1440x900 desktop runs at 2x: every display draws at 2x"},
-        {"two 2x monitors",
-         {{0, 0, 1920, 1080, 200}, {1920, 0, 1920, 1080, 200}},
-         true,
+        {"two 2x monitors", {{0, 0, 1920, 1080, 200}, {1920, 0, 1920, 1080, 200}}, true,
          "HiDPI: the 3840x1080 desktop runs at 2x"},
-        {"one of two at 2x",
-         {{0, 0, 1920, 1080, 200}, {1920, 0, 1920, 1080, 100}},
-         false,
+        {"one of two at 2x", {{0, 0, 1920, 1080, 200}, {1920, 0, 1920, 1080, 100}}, false,
          "HiDPI: macOS has one scale for the whole desktop and not every monitor asks for 2x: "
          "the 3840x1080 desktop runs at 1x"},
+        {"the real screen", {{0, 0, 1600, 1000, 200}}, false,
+         "HiDPI: the real screen is shared at its own scale, fitted into 1600x1000", "never"},
     };
     displays().setHiDpiScope(corvane::platform::HiDpiScope::wholeScreen);
-    setenv("MAC_SHADOW_VIRTUAL", "always", 1);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        setenv("MAC_SHADOW_VIRTUAL", c.virtualMode, 1);
         mac_shadow_destroy_virtual(record());
         LogLines::clear();
         record()->lastClientPlanValid = false;
         const size_t made = displays().descriptors().size();
         applyLayout(c.mons);
         EXPECT_EQ(LogLines::count(c.line), 1u);
+        EXPECT_EQ(LogLines::count("HiDPI:"), 1u);
         EXPECT_EQ(LogLines::count("did not apply"), 0u);
         EXPECT_EQ(LogLines::count("HiDPI not possible"), 0u);
         const auto d = displays().descriptors();
-        ASSERT_EQ(d.size(), made + c.mons.size());
+        const size_t virtualCount = record()->virtualActive ? c.mons.size() : 0;
+        ASSERT_EQ(d.size(), made + virtualCount);
         double x = 0;
-        for (size_t i = 0; i < c.mons.size(); ++i) {
+        for (size_t i = 0; i < virtualCount; ++i) {
             SCOPED_TRACE(i);
             EXPECT_EQ(d[made + i].hiDPI, c.at2x);
             EXPECT_EQ(record()->currentPlan.hidpi[i] != 0, c.at2x);

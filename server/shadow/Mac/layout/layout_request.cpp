@@ -153,12 +153,7 @@ int buildRequestedPlan(uint32_t n, const DISPLAY_CONTROL_MONITOR_LAYOUT* m, Desk
                    "HiDPI: %s has one scale for the whole desktop and not every monitor asks for "
                    "2x: the %dx%d desktop runs at 1x",
                    terms().system, plan.totalWidth, plan.totalHeight);
-    } else if (oneScaleForAll() && hidpi > 0) {
-        MAC_LOG_FN(WLOG_INFO, "mac_shadow_display_layout",
-                   "HiDPI: the %dx%d desktop runs at 2x: %s (1 remote pixel = 1 pixel of the "
-                   "desktop)",
-                   plan.totalWidth, plan.totalHeight, terms().drawnAt2x);
-    } else if (mac_logic_plan_points(&plan, &pw, &ph)) {
+    } else if (!oneScaleForAll() && mac_logic_plan_points(&plan, &pw, &ph)) {
         MAC_LOG_FN(WLOG_INFO, "mac_shadow_display_layout",
                    "HiDPI: the %dx%d desktop will be %dx%d points on %s (1 remote pixel = 1 "
                    "physical pixel, text and windows at the size the client's screen is used to)",
@@ -197,6 +192,19 @@ void limitPlan(macShadowSubsystem* r, DesktopPlan& plan) {
     }
     mac_logic_plan_choose_virtual(&plan, mac_logic_virtual_mode(mac_env::raw("MAC_SHADOW_VIRTUAL")),
                                   pointsWidth, pointsHeight);
+    // With one scale for everything shown, 2x is the whole desktop's: said
+    // once its size and kind are known.
+    if (oneScaleForAll() && hidpiMonitors(plan) > 0) {
+        if (plan.useVirtual)
+            MAC_LOG_FN(WLOG_INFO, "mac_shadow_display_layout",
+                       "HiDPI: the %dx%d desktop runs at 2x: %s (1 remote pixel = 1 pixel of the "
+                       "desktop)",
+                       plan.totalWidth, plan.totalHeight, terms().drawnAt2x);
+        else
+            MAC_LOG_FN(WLOG_INFO, "mac_shadow_display_layout",
+                       "HiDPI: the real screen is shared at its own scale, fitted into %dx%d",
+                       plan.totalWidth, plan.totalHeight);
+    }
 }
 
 void logClientCore(const rdpSettings* s) {

@@ -576,15 +576,24 @@ TEST_F(LayoutTest, HidpiWhereOneScaleServesTheWholeScreen) {
         const char* virtualMode = "always";
     };
     const Case cases[] = {
-        {"one small 2x monitor", {{0, 0, 1440, 900, 200}}, true,
+        {"one small 2x monitor",
+         {{0, 0, 1440, 900, 200}},
+         true,
          "HiDPI: the 1440x900 desktop runs at 2x: every display draws at 2x"},
-        {"two 2x monitors", {{0, 0, 1920, 1080, 200}, {1920, 0, 1920, 1080, 200}}, true,
+        {"two 2x monitors",
+         {{0, 0, 1920, 1080, 200}, {1920, 0, 1920, 1080, 200}},
+         true,
          "HiDPI: the 3840x1080 desktop runs at 2x"},
-        {"one of two at 2x", {{0, 0, 1920, 1080, 200}, {1920, 0, 1920, 1080, 100}}, false,
+        {"one of two at 2x",
+         {{0, 0, 1920, 1080, 200}, {1920, 0, 1920, 1080, 100}},
+         false,
          "HiDPI: macOS has one scale for the whole desktop and not every monitor asks for 2x: "
          "the 3840x1080 desktop runs at 1x"},
-        {"the real screen", {{0, 0, 1600, 1000, 200}}, false,
-         "HiDPI: the real screen is shared at its own scale, fitted into 1600x1000", "never"},
+        {"the real screen",
+         {{0, 0, 1600, 1000, 200}},
+         false,
+         "HiDPI: the real screen is shared at its own scale, fitted into 1600x1000",
+         "never"},
     };
     displays().setHiDpiScope(corvane::platform::HiDpiScope::wholeScreen);
     for (const Case& c : cases) {

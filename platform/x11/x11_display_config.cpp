@@ -5,9 +5,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <sstream>
+
+#include <X11/Xatom.h>
 
 #include <X11/extensions/Xrandr.h>
 
@@ -18,6 +24,32 @@ namespace corvane::platform::x11 {
 namespace {
 
 constexpr const char* kMonitorPrefix = "Corvane Display ";
+constexpr const char* kGiveBackProperty = "CORVANE_GIVE_BACK";
+
+std::optional<std::string> readGiveBack(Display* d) {
+    const Atom name = XInternAtom(d, kGiveBackProperty, True);
+    if (name == None)
+        return std::nullopt;
+    Atom type = None;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(d, DefaultRootWindow(d), name, 0, 1 << 16, False, XA_STRING, &type,
+                           &format, &items, &after, &data) != Success ||
+        type != XA_STRING || format != 8) {
+        if (data)
+            XFree(data);
+        return std::nullopt;
+    }
+    std::string text(reinterpret_cast<const char*>(data), items);
+    XFree(data);
+    return text;
+}
+
+// A process that still runs (or that we may not signal) keeps what it has.
+bool processRuns(long pid) {
+    return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+}
 
 bool screenSize(Display* d, int32_t& width, int32_t& height) {
     Window root = 0;
@@ -127,6 +159,7 @@ X11DisplayConfig::~X11DisplayConfig() {
 bool X11DisplayConfig::baselineLocked(Display* d) {
     if (haveBaseline_)
         return true;
+    giveBackLeftoverLocked(d);
     if (!screenSize(d, startWidth_, startHeight_))
         return false;
     const int screen = DefaultScreen(d);
@@ -134,6 +167,79 @@ bool X11DisplayConfig::baselineLocked(Display* d) {
     startMmHeight_ = DisplayHeightMM(d, screen);
     haveBaseline_ = true;
     return true;
+}
+
+void X11DisplayConfig::giveBackLeftoverLocked(Display* d) {
+    const auto text = readGiveBack(d);
+    if (!text)
+        return;
+    std::istringstream in(*text);
+    long owner = 0;
+    int width = 0, height = 0, mmWidth = 0, mmHeight = 0;
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string kind;
+        words >> kind;
+        if (kind == "owner")
+            words >> owner;
+        else if (kind == "screen")
+            words >> width >> height >> mmWidth >> mmHeight;
+    }
+    if (owner == static_cast<long>(::getpid()) || processRuns(owner))
+        return;
+    const Window root = DefaultRootWindow(d);
+    if (hasMonitorRequests(d)) {
+        int count = 0;
+        XRRMonitorInfo* monitors = XRRGetMonitors(d, root, False, &count);
+        for (int i = 0; monitors && i < count; ++i) {
+            char* name = XGetAtomName(d, monitors[i].name);
+            if (virtualIdOfMonitor(name))
+                XRRDeleteMonitor(d, root, monitors[i].name);
+            if (name)
+                XFree(name);
+        }
+        if (monitors)
+            XRRFreeMonitors(monitors);
+    }
+    OutputMirror outputs;
+    outputs.load(*text);
+    if (outputs.changed()) {
+        const auto [right, bottom] = outputs.originalExtent();
+        int32_t w = 0, h = 0;
+        if (screenSize(d, w, h) && (right > w || bottom > h))
+            XRRSetScreenSize(d, root, std::max(right, w), std::max(bottom, h),
+                             std::max(mmWidth, 1), std::max(mmHeight, 1));
+        outputs.restore(d);
+    }
+    HiDpiResources resources;
+    resources.load(*text);
+    resources.restore(d);
+    if (width > 0 && height > 0)
+        XRRSetScreenSize(d, root, width, height, std::max(mmWidth, 1), std::max(mmHeight, 1));
+    XDeleteProperty(d, root, XInternAtom(d, kGiveBackProperty, False));
+    XSync(d, False);
+    std::fprintf(stderr,
+                 "platform: gave back the X screen that process %ld left changed (%dx%d)\n",
+                 owner, width, height);
+}
+
+// Kept after every change: what a server that ends without giving back
+// leaves for the next one.
+void X11DisplayConfig::keepGiveBackLocked(Display* d, bool changed) {
+    const Window root = DefaultRootWindow(d);
+    const Atom name = XInternAtom(d, kGiveBackProperty, False);
+    if (!changed) {
+        XDeleteProperty(d, root, name);
+        return;
+    }
+    const std::string text = "owner " + std::to_string(::getpid()) + "\nscreen " +
+                             std::to_string(startWidth_) + ' ' + std::to_string(startHeight_) +
+                             ' ' + std::to_string(startMmWidth_) + ' ' +
+                             std::to_string(startMmHeight_) + '\n' + outputs_.save() +
+                             resources_.save();
+    XChangeProperty(d, root, name, XA_STRING, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(text.data()),
+                    static_cast<int>(text.size()));
 }
 
 bool X11DisplayConfig::virtualDisplaysSupported() {
@@ -303,6 +409,8 @@ int32_t X11DisplayConfig::realiseLocked(Display* d) {
         resources_.apply(d);
     else
         resources_.restore(d);
+    keepGiveBackLocked(d, anyPlaced || outputs_.changed() || resources_.applied() ||
+                              width != startWidth_ || height != startHeight_);
     XSync(d, False);
     int32_t nowW = 0, nowH = 0;
     if (conn_.lost() || !screenSize(d, nowW, nowH) || nowW != width || nowH != height)

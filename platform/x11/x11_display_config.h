@@ -20,6 +20,10 @@
 // monitors are deleted. A screen size changed from outside (xrandr by the
 // user) becomes the new start-up size and is reported to the screen-change
 // handler.
+//
+// What is to be given back is also kept on the root window (the property
+// CORVANE_GIVE_BACK, with our process id): a server that finds one left by a
+// process that has ended (killed, crashed) gives it back before it starts.
 #pragma once
 #include <atomic>
 #include <deque>
@@ -82,6 +86,8 @@ class X11DisplayConfig : public DisplayConfig {
     void setScreenSizeLocked(Display* d, int32_t width, int32_t height);
     void growScreenLocked(Display* d, int32_t width, int32_t height);
     bool outputsLocked(Display* d, const Virtual* mirrored);
+    void keepGiveBackLocked(Display* d, bool changed);
+    void giveBackLeftoverLocked(Display* d);
     void watch();
 
     Power& power_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <sstream>
 
 namespace corvane::platform::x11 {
 
@@ -261,6 +262,73 @@ std::pair<int32_t, int32_t> OutputMirror::originalExtent() const {
         bottom = std::max(bottom, s.y + static_cast<int32_t>(s.height));
     }
     return {right, bottom};
+}
+
+namespace {
+
+std::string idList(const std::vector<RROutput>& ids) {
+    std::string out;
+    for (RROutput id : ids)
+        out += (out.empty() ? "" : ",") + std::to_string(id);
+    return out.empty() ? "-" : out;
+}
+
+std::vector<RROutput> parseIds(const std::string& text) {
+    std::vector<RROutput> ids;
+    std::istringstream in(text);
+    for (std::string id; std::getline(in, id, ',');)
+        if (id != "-")
+            ids.push_back(std::strtoul(id.c_str(), nullptr, 10));
+    return ids;
+}
+
+} // namespace
+
+std::string OutputMirror::save() const {
+    std::ostringstream out;
+    for (const Saved& s : saved_) {
+        out << "crtc " << s.crtc << ' ' << s.mode << ' ' << s.x << ' ' << s.y << ' ' << s.width
+            << ' ' << s.height << ' ' << s.rotation << ' ' << (s.transformed ? 1 : 0);
+        for (const auto& row : s.transform.matrix)
+            for (XFixed v : row)
+                out << ' ' << v;
+        out << ' ' << (s.filter.empty() ? "-" : s.filter) << ' ' << idList(s.outputs) << '\n';
+    }
+    for (const Added& a : added_)
+        out << "added " << a.mode << ' ' << idList(a.outputs) << '\n';
+    return out.str();
+}
+
+void OutputMirror::load(const std::string& text) {
+    saved_.clear();
+    added_.clear();
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream in(line);
+        std::string kind, filter, outputs;
+        in >> kind;
+        if (kind == "crtc") {
+            Saved s;
+            int transformed = 0;
+            in >> s.crtc >> s.mode >> s.x >> s.y >> s.width >> s.height >> s.rotation >>
+                transformed;
+            for (auto& row : s.transform.matrix)
+                for (XFixed& v : row)
+                    in >> v;
+            in >> filter >> outputs;
+            s.transformed = transformed != 0;
+            s.filter = filter == "-" ? "" : filter;
+            s.outputs = parseIds(outputs);
+            if (in && !s.outputs.empty())
+                saved_.push_back(std::move(s));
+        } else if (kind == "added") {
+            Added a;
+            in >> a.mode >> outputs;
+            a.outputs = parseIds(outputs);
+            if (in)
+                added_.push_back(std::move(a));
+        }
+    }
 }
 
 } // namespace corvane::platform::x11

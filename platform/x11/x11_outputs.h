@@ -31,6 +31,10 @@ class OutputMirror {
     bool changed() const { return !saved_.empty(); }
     // The right and bottom edges of what the outputs showed before.
     std::pair<int32_t, int32_t> originalExtent() const;
+    // What restore() gives back, as lines of text, and the same taken from
+    // such lines (left by a server that ended without giving it back).
+    std::string save() const;
+    void load(const std::string& text);
 
   private:
     struct Saved {

@@ -117,4 +117,39 @@ void HiDpiResources::restore(Display* d) {
                                                         : std::optional<std::string>(text));
 }
 
+namespace {
+// Values in one word each; "-" for none.
+std::string word(const std::optional<std::string>& v) {
+    return v && !v->empty() && v->find_first_of(" \t\n") == std::string::npos ? *v : "-";
+}
+std::optional<std::string> unword(const std::string& w) {
+    return w == "-" ? std::nullopt : std::optional<std::string>(w);
+}
+} // namespace
+
+std::string HiDpiResources::save() const {
+    if (!applied_)
+        return "";
+    return "resources " + std::to_string(hadDatabase_ ? 1 : 0) + ' ' + word(dpi_) + ' ' +
+           word(cursorSize_) + ' ' + word(ourDpi_) + ' ' + word(ourCursorSize_) + '\n';
+}
+
+void HiDpiResources::load(const std::string& text) {
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream in(line);
+        std::string kind, dpi, cursor, ourDpi, ourCursor;
+        int had = 0;
+        in >> kind >> had >> dpi >> cursor >> ourDpi >> ourCursor;
+        if (kind != "resources" || !in)
+            continue;
+        applied_ = true;
+        hadDatabase_ = had != 0;
+        dpi_ = unword(dpi);
+        cursorSize_ = unword(cursor);
+        ourDpi_ = unword(ourDpi).value_or("");
+        ourCursorSize_ = unword(ourCursor).value_or("");
+    }
+}
+
 } // namespace corvane::platform::x11

@@ -29,6 +29,10 @@ class HiDpiResources {
     bool applied() const { return applied_; }
     void apply(Display* d);
     void restore(Display* d);
+    // What restore() gives back, as lines of text, and the same taken from
+    // such lines (left by a server that ended without giving it back).
+    std::string save() const;
+    void load(const std::string& text);
 
   private:
     bool applied_ = false;

@@ -1,8 +1,11 @@
 // The X11 display configuration on a private Xvfb that can grow to
 // 8192 x 4096: the display space and its limit, 2x displays with the root
-// window's resources, and an active output that shows a mirrored display
-// and gets its own mode back.
+// window's resources, an active output that shows a mirrored display and
+// gets its own mode back, and what a process that ended without giving it
+// back left changed.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <optional>
 #include <string>
@@ -82,6 +85,26 @@ class X11DisplayConfigTest : public ::testing::Test {
         XRRFreeScreenResources(res);
         return state;
     }
+    size_t monitorsNamed(const std::string& prefix) {
+        int count = 0;
+        XRRMonitorInfo* monitors = XRRGetMonitors(d_, DefaultRootWindow(d_), False, &count);
+        size_t n = 0;
+        for (int i = 0; monitors && i < count; ++i) {
+            char* name = XGetAtomName(d_, monitors[i].name);
+            n += name && std::string(name).rfind(prefix, 0) == 0;
+            if (name)
+                XFree(name);
+        }
+        if (monitors)
+            XRRFreeMonitors(monitors);
+        return n;
+    }
+    void setResources(const std::string& db) {
+        XChangeProperty(d_, DefaultRootWindow(d_), XA_RESOURCE_MANAGER, XA_STRING, 8,
+                        PropModeReplace, reinterpret_cast<const unsigned char*>(db.data()),
+                        static_cast<int>(db.size()));
+        XSync(d_, False);
+    }
     size_t modesNamed(const std::string& prefix) {
         XRRScreenResources* res = XRRGetScreenResourcesCurrent(d_, DefaultRootWindow(d_));
         size_t n = 0;
@@ -146,10 +169,7 @@ TEST_F(X11DisplayConfigTest, TheScreenLimitsTheDisplaySpace) {
 TEST_F(X11DisplayConfigTest, TwoTimesDisplayAtFullSizeWithTheResourcesOf2x) {
     startAt1280x800(false);
     const std::string own = "Xft.dpi:\t96\nXterm*faceName:\tMono\n";
-    XChangeProperty(d_, DefaultRootWindow(d_), XA_RESOURCE_MANAGER, XA_STRING, 8, PropModeReplace,
-                    reinterpret_cast<const unsigned char*>(own.data()),
-                    static_cast<int>(own.size()));
-    XSync(d_, False);
+    setResources(own);
     X11DisplayConfig config(power_);
     EXPECT_EQ(config.hiDpiScope(), corvane::platform::HiDpiScope::wholeScreen);
     auto v = config.createVirtualDisplay(descriptor(960, 600, true));
@@ -194,6 +214,36 @@ TEST_F(X11DisplayConfigTest, AnActiveOutputShowsTheMirroredDisplay) {
     EXPECT_EQ(crtc().mode, "own");
     EXPECT_EQ(screen(), std::make_pair(1280, 800));
     EXPECT_EQ(modesNamed("Corvane"), 0u);
+}
+
+// A server killed while a client was connected leaves the screen as the
+// client had it; the next server on the display gives it back first.
+TEST_F(X11DisplayConfigTest, WhatAnEndedProcessLeftChangedIsGivenBack) {
+    startAt1280x800(true);
+    setResources("Xft.dpi:\t96\n");
+    const pid_t child = fork();
+    if (child == 0) {
+        X11DisplayConfig config(power_);
+        auto v = config.createVirtualDisplay(descriptor(960, 600, true));
+        const bool ok = v && arrange(config, {{v->id(), {0, 0}}}, v->id()) == 0;
+        std::fflush(nullptr);
+        _exit(ok ? 0 : 1); // nothing given back
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_EQ(status, 0);
+    ASSERT_EQ(screen(), std::make_pair(1920, 1200));
+    ASSERT_EQ(crtc().width, 1920);
+    ASSERT_EQ(monitorsNamed("Corvane Display"), 1u);
+    X11DisplayConfig config(power_);
+    corvane::platform::DisplayBounds main;
+    ASSERT_TRUE(config.bounds(kX11MainDisplayId, main));
+    EXPECT_EQ(main.width, 1280);
+    EXPECT_EQ(screen(), std::make_pair(1280, 800));
+    EXPECT_EQ(crtc().mode, "own");
+    EXPECT_EQ(monitorsNamed("Corvane Display"), 0u);
+    EXPECT_EQ(modesNamed("Corvane"), 0u);
+    EXPECT_EQ(corvane::platform::x11::readRootResources(d_), "Xft.dpi:\t96\n");
 }
 
 } // namespace

@@ -207,8 +207,8 @@ void X11DisplayConfig::giveBackLeftoverLocked(Display* d) {
         const auto [right, bottom] = outputs.originalExtent();
         int32_t w = 0, h = 0;
         if (screenSize(d, w, h) && (right > w || bottom > h))
-            XRRSetScreenSize(d, root, std::max(right, w), std::max(bottom, h),
-                             std::max(mmWidth, 1), std::max(mmHeight, 1));
+            XRRSetScreenSize(d, root, std::max(right, w), std::max(bottom, h), std::max(mmWidth, 1),
+                             std::max(mmHeight, 1));
         outputs.restore(d);
     }
     HiDpiResources resources;
@@ -218,8 +218,7 @@ void X11DisplayConfig::giveBackLeftoverLocked(Display* d) {
         XRRSetScreenSize(d, root, width, height, std::max(mmWidth, 1), std::max(mmHeight, 1));
     XDeleteProperty(d, root, XInternAtom(d, kGiveBackProperty, False));
     XSync(d, False);
-    std::fprintf(stderr,
-                 "platform: gave back the X screen that process %ld left changed (%dx%d)\n",
+    std::fprintf(stderr, "platform: gave back the X screen that process %ld left changed (%dx%d)\n",
                  owner, width, height);
 }
 
@@ -232,11 +231,10 @@ void X11DisplayConfig::keepGiveBackLocked(Display* d, bool changed) {
         XDeleteProperty(d, root, name);
         return;
     }
-    const std::string text = "owner " + std::to_string(::getpid()) + "\nscreen " +
-                             std::to_string(startWidth_) + ' ' + std::to_string(startHeight_) +
-                             ' ' + std::to_string(startMmWidth_) + ' ' +
-                             std::to_string(startMmHeight_) + '\n' + outputs_.save() +
-                             resources_.save();
+    const std::string text =
+        "owner " + std::to_string(::getpid()) + "\nscreen " + std::to_string(startWidth_) + ' ' +
+        std::to_string(startHeight_) + ' ' + std::to_string(startMmWidth_) + ' ' +
+        std::to_string(startMmHeight_) + '\n' + outputs_.save() + resources_.save();
     XChangeProperty(d, root, name, XA_STRING, 8, PropModeReplace,
                     reinterpret_cast<const unsigned char*>(text.data()),
                     static_cast<int>(text.size()));

@@ -86,6 +86,10 @@ class DisplayConfig {
     // go beyond it is refused as a whole.
     virtual DisplaySpace maxSpace() { return {}; }
     virtual HiDpiScope hiDpiScope() { return HiDpiScope::perDisplay; }
+    // Gives back what an earlier process left changed on the displays and
+    // could not give back itself (it was killed); called once at start,
+    // before the displays are measured.
+    virtual void recover() {}
     // Null when the display cannot be made.
     virtual std::unique_ptr<VirtualDisplay>
     createVirtualDisplay(const VirtualDisplayDescriptor& descriptor) = 0;

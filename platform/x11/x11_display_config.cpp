@@ -240,6 +240,12 @@ void X11DisplayConfig::keepGiveBackLocked(Display* d, bool changed) {
                     static_cast<int>(text.size()));
 }
 
+void X11DisplayConfig::recover() {
+    std::lock_guard lock(conn_.mutex());
+    if (Display* d = conn_.get())
+        baselineLocked(d);
+}
+
 bool X11DisplayConfig::virtualDisplaysSupported() {
     std::lock_guard lock(conn_.mutex());
     Display* d = conn_.get();

@@ -56,6 +56,7 @@ class X11DisplayConfig : public DisplayConfig {
     bool virtualDisplaysSupported() override;
     DisplaySpace maxSpace() override;
     HiDpiScope hiDpiScope() override { return HiDpiScope::wholeScreen; }
+    void recover() override;
     std::unique_ptr<VirtualDisplay>
     createVirtualDisplay(const VirtualDisplayDescriptor& descriptor) override;
     uint32_t mainDisplay() override { return kX11MainDisplayId; }

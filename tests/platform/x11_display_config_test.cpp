@@ -236,6 +236,7 @@ TEST_F(X11DisplayConfigTest, WhatAnEndedProcessLeftChangedIsGivenBack) {
     ASSERT_EQ(crtc().width, 1920);
     ASSERT_EQ(monitorsNamed("Corvane Display"), 1u);
     X11DisplayConfig config(power_);
+    config.recover();
     corvane::platform::DisplayBounds main;
     ASSERT_TRUE(config.bounds(kX11MainDisplayId, main));
     EXPECT_EQ(main.width, 1280);

@@ -52,14 +52,13 @@ extern "C" uint32_t mac_vdisplay_create(uint32_t width, uint32_t height, int32_t
                                         int32_t index, uint32_t toggle, int32_t hidpi) {
     auto& config = platform::current().displayConfig();
     if (!config.virtualDisplaysSupported()) {
-        corvane::capture::log(
-            "mac_vdisplay: the virtual display classes are not available on this macOS");
+        corvane::capture::log("mac_vdisplay: %s", platform::current().terms().noVirtual);
         return 0;
     }
     auto display = config.createVirtualDisplay(
         corvane::capture::vdisplayDescriptor(width, height, refreshRate, index, toggle, hidpi));
     if (!display) {
-        corvane::capture::log("mac_vdisplay: CGVirtualDisplay could not be created");
+        corvane::capture::log("mac_vdisplay: %s", platform::current().terms().virtualUnmade);
         return 0;
     }
     const uint32_t id = display->id();

@@ -46,15 +46,26 @@ struct DisplayBounds {
     double x = 0, y = 0, width = 0, height = 0;
 };
 
+// How far the display space may reach from 0,0, in points; 0 for no limit.
+struct DisplaySpace {
+    double width = 0, height = 0;
+};
+
+// How a 2x mode is given. perDisplay: each display has a scale of its own
+// and the display space counts points, so a 2x display takes half its
+// pixels there. wholeScreen: one scale for everything shown, and the display
+// space counts pixels; a configuration's displays are all 2x or none is.
+enum class HiDpiScope { perDisplay, wholeScreen };
+
 // A display's current mode: pixels and the points they show.
 struct DisplayModeInfo {
     int32_t pixelWidth = 0, pixelHeight = 0;
     double pointsWidth = 0, pointsHeight = 0;
 };
 
-// One configuration change, applied as a whole by complete(). Results are
-// error codes: 0 = done. A transaction that is neither completed nor
-// cancelled is cancelled when it is destroyed.
+// One configuration change, applied as a whole by complete(): either all of
+// it takes effect or none of it does. Results are error codes: 0 = done. A transaction that is
+// neither completed nor cancelled is cancelled when it is destroyed.
 class DisplayTransaction {
   public:
     virtual ~DisplayTransaction() = default;
@@ -71,6 +82,14 @@ class DisplayConfig {
 
     // False when this desktop cannot make virtual displays at all.
     virtual bool virtualDisplaysSupported() = 0;
+    // The limit a configuration must stay within; a transaction that would
+    // go beyond it is refused as a whole.
+    virtual DisplaySpace maxSpace() { return {}; }
+    virtual HiDpiScope hiDpiScope() { return HiDpiScope::perDisplay; }
+    // Gives back what an earlier process left changed on the displays and
+    // could not give back itself (it was killed); called once at start,
+    // before the displays are measured.
+    virtual void recover() {}
     // Null when the display cannot be made.
     virtual std::unique_ptr<VirtualDisplay>
     createVirtualDisplay(const VirtualDisplayDescriptor& descriptor) = 0;

@@ -11,6 +11,7 @@
 #include "display_config.h"
 #include "displays.h"
 #include "events.h"
+#include "host_terms.h"
 #include "input_prefs.h"
 #include "pasteboard.h"
 #include "power.h"
@@ -34,6 +35,8 @@ class Platform {
     virtual Pasteboard& pasteboard() = 0;
     virtual Sound& sound() = 0;
     virtual DisplayConfig& displayConfig() = 0;
+    // The words log lines use for this computer and its display system.
+    virtual const HostTerms& terms() const { return kGenericHostTerms; }
 };
 
 // The process-wide platform, created on first use by the factory.

@@ -81,13 +81,15 @@ SimDisplayConfig::createVirtualDisplay(const VirtualDisplayDescriptor& d) {
     }
     e.mode.pointsWidth = static_cast<double>(e.mode.pixelWidth) / scale;
     e.mode.pointsHeight = static_cast<double>(e.mode.pixelHeight) / scale;
+    // One scale for the whole screen: the display space counts pixels.
+    const double spaceScale = scope_ == HiDpiScope::wholeScreen ? 1 : scale;
     // A new display is attached to the right of everything there is.
     MainDisplayInfo main;
     displays_.mainDisplay(main);
     double right = main.pointsWidth;
     for (const auto& [id, other] : virtual_)
         right = std::max(right, other.own.x + other.own.width);
-    e.own = {right, 0, e.mode.pointsWidth, e.mode.pointsHeight};
+    e.own = {right, 0, e.mode.pixelWidth / spaceScale, e.mode.pixelHeight / spaceScale};
     const uint32_t id = nextId_++;
     virtual_[id] = e;
     order_.push_back(id);
@@ -207,10 +209,18 @@ int32_t SimDisplayConfig::apply(
         return kSimConfigError;
     }
     ++completions_;
+    // All or nothing: the change is made, checked, and taken back if refused.
+    const auto oldVirtual = virtual_;
+    const uint32_t oldMainMirror = mainMirrorOf_;
+    const auto refuse = [&] {
+        virtual_ = oldVirtual;
+        mainMirrorOf_ = oldMainMirror;
+        return kSimConfigError;
+    };
     bool mirrored = false;
     for (const auto& [display, master] : mirrors) {
         if (master && master != kSimMainDisplayId && !virtual_.count(master))
-            return kSimConfigError;
+            return refuse();
         if (display == kSimMainDisplayId)
             mainMirrorOf_ = master;
         else if (auto it = virtual_.find(display); it != virtual_.end())
@@ -224,8 +234,11 @@ int32_t SimDisplayConfig::apply(
             if (auto it = virtual_.find(display); it != virtual_.end()) {
                 it->second.own.x = at.first;
                 it->second.own.y = at.second;
+                it->second.placed = true;
             }
     }
+    if (!withinSpaceLocked())
+        return refuse();
     if (mirrored && drops_ > 0) {
         --drops_;
         mainMirrorOf_ = 0;
@@ -236,10 +249,30 @@ int32_t SimDisplayConfig::apply(
     return 0;
 }
 
+bool SimDisplayConfig::withinSpaceLocked() {
+    if (maxSpace_.width <= 0 || maxSpace_.height <= 0)
+        return true;
+    double right = 0, bottom = 0;
+    const auto take = [&](const DisplayBounds& b) {
+        right = std::max(right, b.x + b.width);
+        bottom = std::max(bottom, b.y + b.height);
+    };
+    DisplayBounds b;
+    if (boundsLocked(kSimMainDisplayId, b))
+        take(b);
+    // A mirror set takes its master's place.
+    for (const auto& [id, e] : virtual_)
+        if (!e.mirrorOf)
+            take(e.own);
+    return right <= maxSpace_.width && bottom <= maxSpace_.height;
+}
+
 void SimDisplayConfig::publishToCapture() {
     std::vector<CaptureDisplay> list;
     for (uint32_t id : order_) {
         DisplayBounds b;
+        if (onlyPlaced_ && !virtual_[id].placed)
+            continue;
         if (boundsLocked(id, b))
             list.push_back({id, b.x, b.y, b.width, b.height});
     }
@@ -249,6 +282,28 @@ void SimDisplayConfig::publishToCapture() {
 void SimDisplayConfig::setScreenChangeHandler(std::function<void()> handler) {
     std::lock_guard lock(mutex_);
     handler_ = std::move(handler);
+}
+
+DisplaySpace SimDisplayConfig::maxSpace() {
+    std::lock_guard lock(mutex_);
+    return maxSpace_;
+}
+void SimDisplayConfig::setMaxSpace(double width, double height) {
+    std::lock_guard lock(mutex_);
+    maxSpace_ = {width, height};
+}
+HiDpiScope SimDisplayConfig::hiDpiScope() {
+    std::lock_guard lock(mutex_);
+    return scope_;
+}
+void SimDisplayConfig::setHiDpiScope(HiDpiScope scope) {
+    std::lock_guard lock(mutex_);
+    scope_ = scope;
+}
+void SimDisplayConfig::showOnlyPlaced(bool only) {
+    std::lock_guard lock(mutex_);
+    onlyPlaced_ = only;
+    publishToCapture();
 }
 
 void SimDisplayConfig::setSupported(bool supported) {

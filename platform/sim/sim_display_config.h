@@ -5,11 +5,19 @@
 // together). Virtual displays also appear in SimCapture's content, so the
 // capture bridge can stream them.
 //
+// With one scale for the whole screen (as on X11) a 2x display comes up at
+// its full pixel size and the display space counts pixels.
+//
+// Like an X server, the display space has a maximum size (8192 x 4096
+// points unless the test sets another) and a transaction takes effect as a
+// whole or not at all: one that would reach beyond the maximum is refused.
+//
 // Faults, switched on by the test: virtual displays unsupported, creations
 // failing from the n-th on, a refused 2x mode (the display comes up at 1x),
 // the next display coming up at another pixel size, mirroring dropped right
 // after the next n completions that set it up, begins or completions
-// failing, placements ignored.
+// failing, placements ignored, displays that reach the capture only once a
+// configuration placed them (as RandR monitors do).
 #pragma once
 #include <map>
 #include <mutex>
@@ -31,6 +39,8 @@ class SimDisplayConfig : public DisplayConfig {
     SimDisplayConfig(SimDisplays& displays, SimPower& power, SimCapture& capture);
 
     bool virtualDisplaysSupported() override;
+    DisplaySpace maxSpace() override;
+    HiDpiScope hiDpiScope() override;
     std::unique_ptr<VirtualDisplay>
     createVirtualDisplay(const VirtualDisplayDescriptor& descriptor) override;
     uint32_t mainDisplay() override { return kSimMainDisplayId; }
@@ -43,8 +53,12 @@ class SimDisplayConfig : public DisplayConfig {
     std::unique_ptr<DisplayTransaction> begin(int32_t& error) override;
     void setScreenChangeHandler(std::function<void()> handler) override;
 
+    void setMaxSpace(double width, double height); // 0 x 0: no limit
+    void setHiDpiScope(HiDpiScope scope);
+
     // Faults.
     void setSupported(bool supported);
+    void showOnlyPlaced(bool only);
     void failCreationsFrom(int32_t nth); // 1-based from now; 0 = none fail
     void setRefuse2x(bool refuse);
     void setNextPixelSize(int32_t width, int32_t height);
@@ -67,11 +81,13 @@ class SimDisplayConfig : public DisplayConfig {
         DisplayBounds own;
         DisplayModeInfo mode;
         uint32_t mirrorOf = 0;
+        bool placed = false;
     };
     void remove(uint32_t id);
     int32_t apply(const std::vector<std::pair<uint32_t, uint32_t>>& mirrors,
                   const std::vector<std::pair<uint32_t, std::pair<int32_t, int32_t>>>& places);
     bool boundsLocked(uint32_t display, DisplayBounds& out);
+    bool withinSpaceLocked();
     void publishToCapture();
 
     SimDisplays& displays_;
@@ -83,6 +99,9 @@ class SimDisplayConfig : public DisplayConfig {
     uint32_t mainMirrorOf_ = 0;
     uint32_t nextId_ = 0x100;
     bool supported_ = true;
+    DisplaySpace maxSpace_{8192, 4096};
+    bool onlyPlaced_ = false;
+    HiDpiScope scope_ = HiDpiScope::perDisplay;
     int32_t createCalls_ = 0;
     int32_t failFrom_ = 0;
     bool refuse2x_ = false;

@@ -39,6 +39,20 @@ void SimInputPrefs::setDoubleClickSeconds(double seconds) {
 
 SimPlatform::SimPlatform() = default;
 
+const HostTerms& SimPlatform::terms() const {
+    static constexpr HostTerms kMac = {
+        "the Mac",
+        "the Mac's",
+        "macOS",
+        "CGError",
+        "Mac position",
+        "the virtual display classes are not available on this macOS",
+        "CGVirtualDisplay could not be created",
+        "every display draws at 2x",
+    };
+    return kMac;
+}
+
 std::unique_ptr<SimPlatform> SimPlatform::fromEnvironment() {
     auto sim = std::make_unique<SimPlatform>();
     if (const char* display = std::getenv("CORVANE_SIM_MAIN_DISPLAY")) {

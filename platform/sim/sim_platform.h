@@ -63,6 +63,8 @@ class SimPlatform : public Platform {
     Pasteboard& pasteboard() override { return pasteboard_; }
     Sound& sound() override { return sound_; }
     DisplayConfig& displayConfig() override { return displayConfig_; }
+    // The sim stands in for the Mac and speaks of it.
+    const HostTerms& terms() const override;
 
     SimDisplays& simDisplays() { return displays_; }
     SimPrivacy& simPrivacy() { return privacy_; }

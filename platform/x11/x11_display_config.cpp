@@ -5,9 +5,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <sstream>
+
+#include <X11/Xatom.h>
 
 #include <X11/extensions/Xrandr.h>
 
@@ -18,6 +24,32 @@ namespace corvane::platform::x11 {
 namespace {
 
 constexpr const char* kMonitorPrefix = "Corvane Display ";
+constexpr const char* kGiveBackProperty = "CORVANE_GIVE_BACK";
+
+std::optional<std::string> readGiveBack(Display* d) {
+    const Atom name = XInternAtom(d, kGiveBackProperty, True);
+    if (name == None)
+        return std::nullopt;
+    Atom type = None;
+    int format = 0;
+    unsigned long items = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(d, DefaultRootWindow(d), name, 0, 1 << 16, False, XA_STRING, &type,
+                           &format, &items, &after, &data) != Success ||
+        type != XA_STRING || format != 8) {
+        if (data)
+            XFree(data);
+        return std::nullopt;
+    }
+    std::string text(reinterpret_cast<const char*>(data), items);
+    XFree(data);
+    return text;
+}
+
+// A process that still runs (or that we may not signal) keeps what it has.
+bool processRuns(long pid) {
+    return pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM);
+}
 
 bool screenSize(Display* d, int32_t& width, int32_t& height) {
     Window root = 0;
@@ -127,6 +159,7 @@ X11DisplayConfig::~X11DisplayConfig() {
 bool X11DisplayConfig::baselineLocked(Display* d) {
     if (haveBaseline_)
         return true;
+    giveBackLeftoverLocked(d);
     if (!screenSize(d, startWidth_, startHeight_))
         return false;
     const int screen = DefaultScreen(d);
@@ -136,10 +169,97 @@ bool X11DisplayConfig::baselineLocked(Display* d) {
     return true;
 }
 
+void X11DisplayConfig::giveBackLeftoverLocked(Display* d) {
+    const auto text = readGiveBack(d);
+    if (!text)
+        return;
+    std::istringstream in(*text);
+    long owner = 0;
+    int width = 0, height = 0, mmWidth = 0, mmHeight = 0;
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string kind;
+        words >> kind;
+        if (kind == "owner")
+            words >> owner;
+        else if (kind == "screen")
+            words >> width >> height >> mmWidth >> mmHeight;
+    }
+    if (owner == static_cast<long>(::getpid()) || processRuns(owner))
+        return;
+    const Window root = DefaultRootWindow(d);
+    if (hasMonitorRequests(d)) {
+        int count = 0;
+        XRRMonitorInfo* monitors = XRRGetMonitors(d, root, False, &count);
+        for (int i = 0; monitors && i < count; ++i) {
+            char* name = XGetAtomName(d, monitors[i].name);
+            if (virtualIdOfMonitor(name))
+                XRRDeleteMonitor(d, root, monitors[i].name);
+            if (name)
+                XFree(name);
+        }
+        if (monitors)
+            XRRFreeMonitors(monitors);
+    }
+    OutputMirror outputs;
+    outputs.load(*text);
+    if (outputs.changed()) {
+        const auto [right, bottom] = outputs.originalExtent();
+        int32_t w = 0, h = 0;
+        if (screenSize(d, w, h) && (right > w || bottom > h))
+            XRRSetScreenSize(d, root, std::max(right, w), std::max(bottom, h), std::max(mmWidth, 1),
+                             std::max(mmHeight, 1));
+        outputs.restore(d);
+    }
+    HiDpiResources resources;
+    resources.load(*text);
+    resources.restore(d);
+    if (width > 0 && height > 0)
+        XRRSetScreenSize(d, root, width, height, std::max(mmWidth, 1), std::max(mmHeight, 1));
+    XDeleteProperty(d, root, XInternAtom(d, kGiveBackProperty, False));
+    XSync(d, False);
+    std::fprintf(stderr, "platform: gave back the X screen that process %ld left changed (%dx%d)\n",
+                 owner, width, height);
+}
+
+// Kept after every change: what a server that ends without giving back
+// leaves for the next one.
+void X11DisplayConfig::keepGiveBackLocked(Display* d, bool changed) {
+    const Window root = DefaultRootWindow(d);
+    const Atom name = XInternAtom(d, kGiveBackProperty, False);
+    if (!changed) {
+        XDeleteProperty(d, root, name);
+        return;
+    }
+    const std::string text =
+        "owner " + std::to_string(::getpid()) + "\nscreen " + std::to_string(startWidth_) + ' ' +
+        std::to_string(startHeight_) + ' ' + std::to_string(startMmWidth_) + ' ' +
+        std::to_string(startMmHeight_) + '\n' + outputs_.save() + resources_.save();
+    XChangeProperty(d, root, name, XA_STRING, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(text.data()),
+                    static_cast<int>(text.size()));
+}
+
+void X11DisplayConfig::recover() {
+    std::lock_guard lock(conn_.mutex());
+    if (Display* d = conn_.get())
+        baselineLocked(d);
+}
+
 bool X11DisplayConfig::virtualDisplaysSupported() {
     std::lock_guard lock(conn_.mutex());
     Display* d = conn_.get();
     return d && hasMonitorRequests(d);
+}
+
+DisplaySpace X11DisplayConfig::maxSpace() {
+    std::lock_guard lock(conn_.mutex());
+    Display* d = conn_.get();
+    int minW = 0, minH = 0, maxW = 0, maxH = 0;
+    if (!d || !XRRGetScreenSizeRange(d, DefaultRootWindow(d), &minW, &minH, &maxW, &maxH))
+        return {};
+    const double scale = configuredScale();
+    return {maxW / scale, maxH / scale};
 }
 
 std::unique_ptr<VirtualDisplay>
@@ -148,9 +268,11 @@ X11DisplayConfig::createVirtualDisplay(const VirtualDisplayDescriptor& descripto
     Display* d = conn_.get();
     if (!d || !hasMonitorRequests(d) || !baselineLocked(d))
         return nullptr;
-    // No per-monitor scale on X: the display runs its mode at 1x.
-    const auto w = static_cast<int32_t>(descriptor.modePointsWide);
-    const auto h = static_cast<int32_t>(descriptor.modePointsHigh);
+    // A 2x display shows its full pixel size; the screen-wide resources
+    // make programs draw at 2x on it.
+    const int32_t factor = descriptor.hiDPI ? 2 : 1;
+    const auto w = static_cast<int32_t>(descriptor.modePointsWide) * factor;
+    const auto h = static_cast<int32_t>(descriptor.modePointsHigh) * factor;
     int minW = 0, minH = 0, maxW = 0, maxH = 0;
     if (w <= 0 || h <= 0 ||
         !XRRGetScreenSizeRange(d, DefaultRootWindow(d), &minW, &minH, &maxW, &maxH) || w > maxW ||
@@ -161,6 +283,7 @@ X11DisplayConfig::createVirtualDisplay(const VirtualDisplayDescriptor& descripto
     v.monitorName = descriptor.name + " [" + std::to_string(id) + "]";
     v.width = w;
     v.height = h;
+    v.hiDpi = descriptor.hiDPI;
     v.mmWidth = static_cast<int32_t>(std::lround(descriptor.widthMillimetres));
     v.mmHeight = static_cast<int32_t>(std::lround(descriptor.heightMillimetres));
     // Until a configuration places it, it stands to the right of the rest.
@@ -182,13 +305,57 @@ void X11DisplayConfig::remove(uint32_t id) {
         realiseLocked(d);
 }
 
+void X11DisplayConfig::setScreenSizeLocked(Display* d, int32_t width, int32_t height) {
+    const bool start = width == startWidth_ && height == startHeight_;
+    const int mmW =
+        start || startWidth_ <= 0
+            ? startMmWidth_
+            : static_cast<int>(std::lround(double(startMmWidth_) * width / startWidth_));
+    const int mmH =
+        start || startHeight_ <= 0
+            ? startMmHeight_
+            : static_cast<int>(std::lround(double(startMmHeight_) * height / startHeight_));
+    ownSizes_.emplace_back(width, height);
+    if (ownSizes_.size() > 16)
+        ownSizes_.pop_front();
+    XRRSetScreenSize(d, DefaultRootWindow(d), width, height, std::max(mmW, 1), std::max(mmH, 1));
+}
+
+// A CRTC must lie within the screen when it is set: the screen grows first.
+void X11DisplayConfig::growScreenLocked(Display* d, int32_t width, int32_t height) {
+    int32_t current = 0, currentH = 0;
+    if (!screenSize(d, current, currentH) || (width <= current && height <= currentH))
+        return;
+    setScreenSizeLocked(d, std::max(width, current), std::max(height, currentH));
+}
+
+// While the main display mirrors a display, every active output shows that
+// display's area; afterwards the outputs get their own configuration back.
+bool X11DisplayConfig::outputsLocked(Display* d, const Virtual* mirrored) {
+    if (mirrored && (outputs_.changed() || anyActiveCrtc(d))) {
+        growScreenLocked(d, mirrored->x + mirrored->width, mirrored->y + mirrored->height);
+        return outputs_.show(d, mirrored->x, mirrored->y, mirrored->width, mirrored->height);
+    }
+    if (outputs_.changed()) {
+        const auto [right, bottom] = outputs_.originalExtent();
+        growScreenLocked(d, right, bottom);
+        outputs_.restore(d);
+    }
+    return true;
+}
+
 int32_t X11DisplayConfig::realiseLocked(Display* d) {
     if (!baselineLocked(d))
         return kX11ConfigError;
     const Window root = DefaultRootWindow(d);
-    bool anyPlaced = false;
-    for (const auto& [id, v] : virtual_)
+    bool anyPlaced = false, anyHiDpi = false;
+    for (const auto& [id, v] : virtual_) {
         anyPlaced |= v.placed;
+        anyHiDpi |= v.placed && v.hiDpi;
+    }
+    const Virtual* mirrored = nullptr;
+    if (auto it = virtual_.find(mainMirrorOf_); it != virtual_.end() && it->second.placed)
+        mirrored = &it->second;
     int32_t width = 0, height = 0;
     if (!anyPlaced || !mainMirrorOf_) {
         width = startWidth_;
@@ -202,34 +369,25 @@ int32_t X11DisplayConfig::realiseLocked(Display* d) {
         height = std::max(height, v.y + v.height);
         wanted.push_back(v.monitorName);
     }
+    int minW = 0, minH = 0, maxW = 0, maxH = 0;
+    if (!XRRGetScreenSizeRange(d, root, &minW, &minH, &maxW, &maxH) || width > maxW ||
+        height > maxH || width < 1 || height < 1)
+        return kX11ConfigError;
+    if (!outputsLocked(d, mirrored))
+        return kX11ConfigError;
     for (const auto& [right, bottom] : crtcExtents(d)) {
         width = std::max(width, right);
         height = std::max(height, bottom);
     }
-    int minW = 0, minH = 0, maxW = 0, maxH = 0;
-    if (!XRRGetScreenSizeRange(d, root, &minW, &minH, &maxW, &maxH) || width > maxW ||
-        height > maxH || width < 1 || height < 1)
+    if (width > maxW || height > maxH)
         return kX11ConfigError;
 
     for (const auto& name : declared_)
         if (std::find(wanted.begin(), wanted.end(), name) == wanted.end())
             XRRDeleteMonitor(d, root, XInternAtom(d, name.c_str(), False));
     int32_t current = 0, currentH = 0;
-    if (screenSize(d, current, currentH) && (current != width || currentH != height)) {
-        const bool start = width == startWidth_ && height == startHeight_;
-        const int mmW =
-            start || startWidth_ <= 0
-                ? startMmWidth_
-                : static_cast<int>(std::lround(double(startMmWidth_) * width / startWidth_));
-        const int mmH =
-            start || startHeight_ <= 0
-                ? startMmHeight_
-                : static_cast<int>(std::lround(double(startMmHeight_) * height / startHeight_));
-        ownSizes_.emplace_back(width, height);
-        if (ownSizes_.size() > 16)
-            ownSizes_.pop_front();
-        XRRSetScreenSize(d, root, width, height, std::max(mmW, 1), std::max(mmH, 1));
-    }
+    if (screenSize(d, current, currentH) && (current != width || currentH != height))
+        setScreenSizeLocked(d, width, height);
     declared_.clear();
     for (uint32_t id : order_) {
         const Virtual& v = virtual_[id];
@@ -251,6 +409,12 @@ int32_t X11DisplayConfig::realiseLocked(Display* d) {
         XRRFreeMonitors(m);
         declared_.push_back(v.monitorName);
     }
+    if (anyHiDpi)
+        resources_.apply(d);
+    else
+        resources_.restore(d);
+    keepGiveBackLocked(d, anyPlaced || outputs_.changed() || resources_.applied() ||
+                              width != startWidth_ || height != startHeight_);
     XSync(d, False);
     int32_t nowW = 0, nowH = 0;
     if (conn_.lost() || !screenSize(d, nowW, nowH) || nowW != width || nowH != height)
@@ -306,8 +470,9 @@ bool X11DisplayConfig::currentMode(uint32_t display, DisplayModeInfo& out) {
     auto it = virtual_.find(display);
     if (it == virtual_.end())
         return false;
-    out = {it->second.width, it->second.height, it->second.width / scale,
-           it->second.height / scale};
+    const double points = it->second.hiDpi ? 2 : scale;
+    out = {it->second.width, it->second.height, it->second.width / points,
+           it->second.height / points};
     return true;
 }
 

@@ -1,17 +1,29 @@
 // Display configuration on X11 with RandR. A virtual display is a RandR
 // monitor of its own ("Corvane Display N [id]", no output) at its place on
-// the X screen, and the X screen is sized to hold every placed one. X has no
-// per-monitor scale: a 2x mode is refused and the display comes up at 1x.
-// Mirroring is reported for one framebuffer: the main display (the screen's
-// start-up area from 0,0, shown by the physical outputs there are) mirrors
-// a virtual display by showing the framebuffer from 0,0, where that display
-// is placed; while it mirrors, the start-up area is no longer kept. An
-// output's CRTC is never switched off: the screen never shrinks below what
-// the active CRTCs show, and a screen that cannot grow (its RandR maximum)
-// refuses the display. When the last virtual display goes, the start-up
-// size returns and our monitors are deleted. A screen size changed from
-// outside (xrandr by the user) becomes the new start-up size and is
-// reported to the screen-change handler.
+// the X screen, and the X screen is sized to hold every placed one; the
+// display space is the screen, up to its RandR maximum size, and a
+// configuration that would not fit is refused as a whole.
+//
+// X has one scale for everything shown: a 2x display is a monitor of its
+// full pixel size, and while one is placed the root window's resources say
+// Xft.dpi 192 and a cursor twice its size, so that programs draw at 2x; the
+// values they replaced come back when the last 2x display goes.
+//
+// Mirroring: the main display (the screen's start-up area from 0,0, shown by
+// the outputs there are) mirrors a virtual display by showing its area;
+// while it mirrors, the start-up area is no longer kept. Every active output
+// then shows that area (x11_outputs.h): one that can neither take a mode of
+// its size nor scale to it makes the configuration fail. An output's CRTC
+// is never switched off: the screen never shrinks below what the active
+// CRTCs show. When mirroring ends the outputs get their own modes back, and
+// when the last virtual display goes the start-up size returns and our
+// monitors are deleted. A screen size changed from outside (xrandr by the
+// user) becomes the new start-up size and is reported to the screen-change
+// handler.
+//
+// What is to be given back is also kept on the root window (the property
+// CORVANE_GIVE_BACK, with our process id): a server that finds one left by a
+// process that has ended (killed, crashed) gives it back before it starts.
 #pragma once
 #include <atomic>
 #include <deque>
@@ -24,6 +36,8 @@
 #include "../display_config.h"
 #include "../power.h"
 #include "x11_connection.h"
+#include "x11_outputs.h"
+#include "x11_resources.h"
 
 namespace corvane::platform::x11 {
 
@@ -40,6 +54,9 @@ class X11DisplayConfig : public DisplayConfig {
     ~X11DisplayConfig() override;
 
     bool virtualDisplaysSupported() override;
+    DisplaySpace maxSpace() override;
+    HiDpiScope hiDpiScope() override { return HiDpiScope::wholeScreen; }
+    void recover() override;
     std::unique_ptr<VirtualDisplay>
     createVirtualDisplay(const VirtualDisplayDescriptor& descriptor) override;
     uint32_t mainDisplay() override { return kX11MainDisplayId; }
@@ -63,9 +80,15 @@ class X11DisplayConfig : public DisplayConfig {
         int32_t x = 0, y = 0, width = 0, height = 0; // pixels on the X screen
         int32_t mmWidth = 0, mmHeight = 0;
         bool placed = false;
+        bool hiDpi = false; // its mode shows points of 2 pixels
     };
     bool baselineLocked(Display* d);
     int32_t realiseLocked(Display* d);
+    void setScreenSizeLocked(Display* d, int32_t width, int32_t height);
+    void growScreenLocked(Display* d, int32_t width, int32_t height);
+    bool outputsLocked(Display* d, const Virtual* mirrored);
+    void keepGiveBackLocked(Display* d, bool changed);
+    void giveBackLeftoverLocked(Display* d);
     void watch();
 
     Power& power_;
@@ -78,6 +101,8 @@ class X11DisplayConfig : public DisplayConfig {
     uint32_t mainMirrorOf_ = 0;
     uint32_t nextId_ = kX11FirstVirtualId;
     std::deque<std::pair<int32_t, int32_t>> ownSizes_; // sizes we set, events pending
+    OutputMirror outputs_;
+    HiDpiResources resources_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 
     std::mutex handlerMutex_;

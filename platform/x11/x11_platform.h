@@ -65,6 +65,20 @@ class X11Platform : public Platform {
     Pasteboard& pasteboard() override { return pasteboard_; }
     Sound& sound() override { return sound_; }
     DisplayConfig& displayConfig() override { return displayConfig_; }
+    const HostTerms& terms() const override {
+        static constexpr HostTerms kX11 = {
+            "this computer",
+            "this computer's",
+            "the X server",
+            "error",
+            "screen position",
+            "the X server has no RandR 1.5 monitors to make virtual displays with",
+            "the X screen cannot hold the virtual display (its RandR maximum size)",
+            "programs started on it draw text and widgets at 2x (Xft.dpi 192) and the cursor "
+            "twice its size",
+        };
+        return kX11;
+    }
 
   private:
     X11Displays displays_;

@@ -1,7 +1,9 @@
-// The desktop fits the client: connect size, window resizes, two monitors,
-// the screen given back after the last client and at SIGTERM, and a screen
-// resized from outside. Server desktop: an Xvfb with room to grow, set to
-// 1280 x 800 at start (as scripts/run does).
+// The desktop fits the client: connect size, window resizes, two monitors
+// and their re-layout, a HiDPI client, a desktop whose output is on, the
+// screen given back after the last client and at SIGTERM, and a screen
+// resized from outside. Server desktop: an Xvfb with room to grow
+// (8192 x 4096), set to 1280 x 800 at start as scripts/run does, with its
+// output switched off or, where a case says so, showing a 1280 x 800 mode.
 #include <csignal>
 #include <cstdio>
 #include <sstream>
@@ -26,10 +28,18 @@ class LayoutSession : public Session {
         : Session(suites::layout, "8192x4096x24", clientGeometry) {}
 
     // "" when the desktop is 1280 x 800 and the server listens, else why not.
-    std::string start() {
+    std::string start(bool outputOn = false) {
         if (!ok())
             return "no Xvfb";
         onServer({"xrandr", "--fb", "1280x800"});
+        if (outputOn) {
+            onServer({"xrandr", "--newmode", "own", "60", "1280", "1281", "1282", "1283", "800",
+                      "801", "802", "803"});
+            onServer({"xrandr", "--addmode", "screen", "own"});
+            onServer({"xrandr", "--output", "screen", "--mode", "own"});
+            if (outputMode() != "1280x800")
+                return "the output shows " + outputMode();
+        }
         if (serverSize() != "1280x800")
             return "the server's screen is " + serverSize();
         return startServer({"-auth", "/sec:tls"}, {{"CORVANE_PLATFORM", "x11"}})
@@ -55,6 +65,31 @@ class LayoutSession : public Session {
         return size;
     }
     std::string serverMonitors() { return onServer({"xrandr", "--listmonitors"}); }
+    // The size the server's output shows ("" when it is off).
+    std::string outputMode() {
+        const std::string out = onServer({"xrandr"});
+        const std::string connected = "screen connected ";
+        const auto at = out.find(connected);
+        if (at == std::string::npos)
+            return "";
+        std::istringstream in(out.substr(at + connected.size()));
+        std::string geometry;
+        in >> geometry;
+        const auto plus = geometry.find('+');
+        return plus == std::string::npos ? "" : geometry.substr(0, plus);
+    }
+    // Lines of the server's log that speak of a Mac on this Linux desktop.
+    std::vector<std::string> macLines() {
+        std::vector<std::string> found;
+        std::istringstream in(serverLog());
+        for (std::string line; std::getline(in, line);)
+            if (line.find("macOS") != std::string::npos ||
+                line.find("the Mac") != std::string::npos ||
+                line.find("Mac position") != std::string::npos ||
+                line.find("CGError") != std::string::npos)
+                found.push_back(line);
+        return found;
+    }
     std::string onClient(const std::vector<std::string>& argv) {
         return tool(argv, clientDisplay());
     }
@@ -112,6 +147,96 @@ TEST(LayoutE2E, TwoMonitors) {
         },
         5000ms))
         << s.onServer({"xdotool", "getmouselocation"});
+}
+
+// The client's monitors change while it is connected: the mirrored desktop
+// takes the new layout (the old virtual displays wait beside the new ones
+// within the X screen's 8192 x 4096) and the picture keeps coming.
+TEST(LayoutE2E, TwoMonitorsLaidOutAgain) {
+    LayoutSession s("3840x1080x24");
+    ASSERT_EQ(s.start(), "");
+    E2E_SKIP_IF_HOOK_UNVERIFIED(s, "screen-resize");
+    E2E_SKIP_IF_HOOK_UNVERIFIED(s, "display-control");
+    s.onClient({"xrandr", "--setmonitor", "left", "1920/508x1080/286+0+0", "none"});
+    s.onClient({"xrandr", "--setmonitor", "right", "1920/508x1080/286+1920+0", "none"});
+    ASSERT_TRUE(s.startClient({"/multimon", "/monitors:0,1", "/dynamic-resolution"}));
+    ASSERT_TRUE(s.serverBecomes("3840x1080", 20000ms)) << s.clientLog();
+    ASSERT_TRUE(s.serverSays("client ready", 10000ms));
+    // The client sends its monitors again when its screen changes.
+    s.onClient({"xrandr", "--delmonitor", "left"});
+    s.onClient({"xrandr", "--delmonitor", "right"});
+    s.onClient({"xrandr", "--setmonitor", "left", "1800/476x1080/286+0+0", "none"});
+    s.onClient({"xrandr", "--setmonitor", "right", "1920/508x1080/286+1800+0", "none"});
+    s.onClient({"xrandr", "--fb", "3720x1080"});
+    ASSERT_TRUE(s.serverBecomes("3720x1080", 20000ms))
+        << s.onClient({"xrandr", "--listmonitors"}) << s.clientLog();
+    const std::string mons = s.serverMonitors();
+    EXPECT_NE(mons.find("1800/"), std::string::npos) << mons;
+    EXPECT_NE(mons.find("+1800+0"), std::string::npos) << mons;
+    EXPECT_EQ(mons.find("Corvane Display 1 ["), mons.rfind("Corvane Display 1 [")) << mons;
+    EXPECT_EQ(mons.find("Corvane Display 2 ["), mons.rfind("Corvane Display 2 [")) << mons;
+    EXPECT_EQ(s.logCount("arranging the virtual displays failed"), 0);
+    EXPECT_EQ(s.logCount("could not mirror"), 0);
+    EXPECT_EQ(s.logCount("not found"), 0);
+    EXPECT_EQ(s.logCount("could not restart the capture"), 0);
+    ASSERT_TRUE(setRootColour(s.serverDisplay(), "#cc6633"));
+    for (const int x : {600, 2600})
+        EXPECT_TRUE(s.clientShows(0xcc6633, x, 700, 15000ms, 8))
+            << "at x " << x << ": " << std::hex << pixelAt(s.clientDisplay(), x, 700).value_or(0);
+}
+
+// A client that asks for 2x: the desktop keeps the client's full pixel size
+// and programs find the resources of a 2x desktop, until the client leaves.
+// No line of the log speaks of a Mac.
+TEST(LayoutE2E, HidpiClientGetsATwoTimesDesktop) {
+    LayoutSession s("1800x1000x24");
+    ASSERT_TRUE(s.ok());
+    s.onServer({"sh", "-c", "echo 'Xft.dpi: 96' | xrdb -merge"});
+    ASSERT_EQ(s.start(), "");
+    ASSERT_TRUE(s.startClient({"/size:1800x1000", "/scale-desktop:200"}));
+    ASSERT_TRUE(s.serverSays("desktop is 1800x1000 before activating the client", 15000ms))
+        << s.clientLog();
+    EXPECT_EQ(s.serverSize(), "1800x1000");
+    EXPECT_TRUE(s.serverSays("HiDPI: the 1800x1000 desktop runs at 2x", 1000ms));
+    const std::string at2x = s.onServer({"xrdb", "-query"});
+    EXPECT_NE(at2x.find("Xft.dpi:\t192"), std::string::npos) << at2x;
+    EXPECT_NE(at2x.find("Xcursor.size:\t48"), std::string::npos) << at2x;
+    s.client().stop();
+    ASSERT_TRUE(s.serverBecomes("1280x800", 15000ms));
+    const std::string after = s.onServer({"xrdb", "-query"});
+    EXPECT_NE(after.find("Xft.dpi:\t96"), std::string::npos) << after;
+    EXPECT_EQ(after.find("Xcursor.size"), std::string::npos) << after;
+    EXPECT_EQ(s.macLines(), std::vector<std::string>{});
+}
+
+// Mirroring on a desktop whose output is on: the output switches to a mode
+// of the client's size, so the client sees the whole desktop and so does
+// the monitor; the output gets its own mode back when the last client has
+// gone, and at SIGTERM.
+TEST(LayoutE2E, AnActiveOutputShowsTheClientsDesktop) {
+    for (const bool sigterm : {false, true}) {
+        SCOPED_TRACE(sigterm ? "SIGTERM" : "last client gone");
+        LayoutSession s("1400x900x24");
+        ASSERT_EQ(s.start(true), "");
+        ASSERT_TRUE(s.startClient({"/size:1024x768"}));
+        ASSERT_TRUE(s.serverSays("desktop is 1024x768 before activating the client", 15000ms))
+            << s.clientLog();
+        EXPECT_EQ(s.serverSize(), "1024x768");
+        EXPECT_EQ(s.outputMode(), "1024x768");
+        ASSERT_TRUE(s.serverSays("client ready", 10000ms));
+        ASSERT_TRUE(setRootColour(s.serverDisplay(), "#33aa55"));
+        EXPECT_TRUE(s.clientShows(0x33aa55, 1010, 750, 15000ms, 8));
+        if (sigterm) {
+            s.server().signal(SIGTERM);
+            ASSERT_TRUE(s.server().waitExit(10000ms).has_value());
+        } else {
+            s.client().stop();
+            ASSERT_TRUE(s.serverBecomes("1280x800", 15000ms));
+        }
+        EXPECT_EQ(s.serverSize(), "1280x800");
+        EXPECT_EQ(s.outputMode(), "1280x800");
+        EXPECT_EQ(s.onServer({"xrandr"}).find("Corvane"), std::string::npos);
+    }
 }
 
 TEST(LayoutE2E, DynamicResolutionFollowsTheWindow) {

@@ -21,6 +21,8 @@ void mac_shadow_init_rates(macShadowSubsystem* record) {
 }
 
 bool mac_shadow_init_desktop(macShadowSubsystem* record) {
+    // A server that was killed may have left the screen as its client had it.
+    corvane::platform::current().displayConfig().recover();
     corvane::platform::MainDisplayInfo main;
     if (!corvane::platform::current().displays().mainDisplay(main) || main.pixelWidth <= 0 ||
         main.pixelHeight <= 0) {

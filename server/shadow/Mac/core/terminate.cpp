@@ -160,8 +160,9 @@ void wakeBeforeGivingBack() {
         mac_shadow_wake_display();
     if (power.displayAsleep())
         MAC_LOG_FN(WLOG_WARN, "mac_shadow_teardown",
-                   "the Mac's screen is still asleep: removing the virtual displays anyway "
-                   "(they end with the server either way)");
+                   "%s screen is still asleep: removing the virtual displays anyway "
+                   "(they end with the server either way)",
+                   corvane::platform::current().terms().computers);
 }
 
 } // namespace
@@ -174,7 +175,8 @@ extern "C" void mac_shadow_teardown(macShadowSubsystem* record, const char* reas
         SectionLock lock(record->displayLock);
         mac_capture_stop();
         if (record->virtualCount > 0 || record->virtualActive || record->mirroredCount > 0) {
-            MAC_INFO("%s: giving the Mac its own screen back", reason);
+            MAC_INFO("%s: giving %s its own screen back", reason,
+                     corvane::platform::current().terms().computer);
             wakeBeforeGivingBack();
             mac_shadow_destroy_virtual(record);
             mac_sleep_ms(500);

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
+#include <string>
 
 #include <winpr/collections.h>
 
@@ -16,6 +18,7 @@
 #include "core/section_lock.h"
 #include "loop/power.h"
 #include "loop/stats_file.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -25,6 +28,53 @@ constexpr int kConnectWaitSteps = 160; // 8 s
 bool hidpiWish(uint32_t desktopScale, uint32_t deviceScale) {
     return mac_logic_hidpi_wish(desktopScale, deviceScale) != 0;
 }
+
+const corvane::platform::HostTerms& terms() {
+    return corvane::platform::current().terms();
+}
+
+bool oneScaleForAll() {
+    return corvane::platform::current().displayConfig().hiDpiScope() ==
+           corvane::platform::HiDpiScope::wholeScreen;
+}
+
+uint32_t hidpiMonitors(const DesktopPlan& plan) {
+    uint32_t n = 0;
+    for (uint32_t i = 0; i < plan.count; ++i)
+        n += plan.hidpi[i] ? 1 : 0;
+    return n;
+}
+
+// The client as a log line names it: the computer name it sent (made
+// printable) and its address.
+std::string clientName(const rdpShadowClient* c) {
+    char name[64] = "";
+    const rdpSettings* s = c->context.settings;
+    const char* sent = s ? freerdp_settings_get_string(s, FreeRDP_ClientHostname) : nullptr;
+    size_t n = 0;
+    for (const char* p = sent ? sent : ""; *p && n + 1 < sizeof name; ++p, ++n) {
+        const auto byte = static_cast<unsigned char>(*p);
+        name[n] = byte < 0x20 || byte == 0x7f ? '?' : *p;
+    }
+    name[n] = '\0';
+    const freerdp_peer* peer = c->context.peer;
+    char address[sizeof(peer->hostname) + 1] = "";
+    if (peer)
+        std::snprintf(address, sizeof address, "%.*s", static_cast<int>(sizeof(peer->hostname)),
+                      peer->hostname);
+    if (*name && *address)
+        return std::string("\"") + name + "\" at " + address;
+    if (*name)
+        return std::string("\"") + name + "\"";
+    return *address ? std::string("the client at ") + address : std::string("a client");
+}
+
+// The activated clients other than this one, named.
+struct OtherClients {
+    size_t count = 0;
+    std::string names;
+    const char* verb() const { return count == 1 ? "is" : "are"; }
+};
 
 void logLayout(int32_t counter, uint32_t n, const DISPLAY_CONTROL_MONITOR_LAYOUT* monitors) {
     for (uint32_t i = 0; i < n; ++i) {
@@ -94,12 +144,21 @@ int buildRequestedPlan(uint32_t n, const DISPLAY_CONTROL_MONITOR_LAYOUT* m, Desk
         MAC_LOG_FN(WLOG_INFO, "mac_shadow_display_layout",
                    "desktop sizes rounded down to multiples of %d: %dx%d", alignment,
                    plan.totalWidth, plan.totalHeight);
+    const uint32_t hidpi = hidpiMonitors(plan);
     uint32_t pw = 0, ph = 0;
-    if (mac_logic_plan_points(&plan, &pw, &ph))
+    if (oneScaleForAll() && hidpi > 0 && hidpi < plan.count) {
+        for (uint32_t i = 0; i < plan.count; ++i)
+            plan.hidpi[i] = 0;
         MAC_LOG_FN(WLOG_INFO, "mac_shadow_display_layout",
-                   "HiDPI: the %dx%d desktop will be %dx%d points on the Mac (1 remote pixel = 1 "
+                   "HiDPI: %s has one scale for the whole desktop and not every monitor asks for "
+                   "2x: the %dx%d desktop runs at 1x",
+                   terms().system, plan.totalWidth, plan.totalHeight);
+    } else if (!oneScaleForAll() && mac_logic_plan_points(&plan, &pw, &ph)) {
+        MAC_LOG_FN(WLOG_INFO, "mac_shadow_display_layout",
+                   "HiDPI: the %dx%d desktop will be %dx%d points on %s (1 remote pixel = 1 "
                    "physical pixel, text and windows at the size the client's screen is used to)",
-                   plan.totalWidth, plan.totalHeight, pw, ph);
+                   plan.totalWidth, plan.totalHeight, pw, ph, terms().computer);
+    }
     return 0;
 }
 
@@ -117,12 +176,14 @@ void limitPlan(macShadowSubsystem* r, DesktopPlan& plan) {
         MAC_LOG_FN(WLOG_INFO, "mac_shadow_display_layout",
                    "desktop %dx%d is wider than MAC_SHADOW_MAX_WIDTH, scaled to %dx%d", midW, midH,
                    plan.totalWidth, plan.totalHeight);
-    if (mac_logic_plan_hidpi_minimum(&plan) > 0)
+    // The smallest 2x mode is a limit of per-display scales; one scale for
+    // the whole desktop has none.
+    if (!oneScaleForAll() && mac_logic_plan_hidpi_minimum(&plan) > 0)
         MAC_LOG_FN(WLOG_WARN, "mac_shadow_display_layout",
-                   "HiDPI not possible for a monitor under %dx%d pixels (macOS applies no 2x "
+                   "HiDPI not possible for a monitor under %dx%d pixels (%s applies no 2x "
                    "mode): it stays 1x, the client shows it at half size. Make the window bigger "
                    "or turn off \"Optimize for Retina displays\"",
-                   MAC_PLAN_HIDPI_MIN_WIDTH, MAC_PLAN_HIDPI_MIN_HEIGHT);
+                   MAC_PLAN_HIDPI_MIN_WIDTH, MAC_PLAN_HIDPI_MIN_HEIGHT, terms().system);
     int32_t pointsWidth = 0, pointsHeight = 0;
     {
         SectionLock lock(r->subsystemLock);
@@ -131,6 +192,19 @@ void limitPlan(macShadowSubsystem* r, DesktopPlan& plan) {
     }
     mac_logic_plan_choose_virtual(&plan, mac_logic_virtual_mode(mac_env::raw("MAC_SHADOW_VIRTUAL")),
                                   pointsWidth, pointsHeight);
+    // With one scale for everything shown, 2x is the whole desktop's: said
+    // once its size and kind are known.
+    if (oneScaleForAll() && hidpiMonitors(plan) > 0) {
+        if (plan.useVirtual)
+            MAC_LOG_FN(WLOG_INFO, "mac_shadow_display_layout",
+                       "HiDPI: the %dx%d desktop runs at 2x: %s (1 remote pixel = 1 pixel of the "
+                       "desktop)",
+                       plan.totalWidth, plan.totalHeight, terms().drawnAt2x);
+        else
+            MAC_LOG_FN(WLOG_INFO, "mac_shadow_display_layout",
+                       "HiDPI: the real screen is shared at its own scale, fitted into %dx%d",
+                       plan.totalWidth, plan.totalHeight);
+    }
 }
 
 void logClientCore(const rdpSettings* s) {
@@ -154,17 +228,35 @@ void logClientCore(const rdpSettings* s) {
                freerdp_settings_get_uint32(s, FreeRDP_ClientBuild));
 }
 
-size_t otherActivatedClients(rdpShadowServer* server, const rdpShadowClient* client) {
+OtherClients otherActivatedClients(rdpShadowServer* server, const rdpShadowClient* client) {
+    OtherClients others;
     if (!server || !server->clients)
-        return 0;
-    size_t others = 0;
+        return others;
     ArrayList_Lock(server->clients);
     for (size_t i = 0; i < ArrayList_Count(server->clients); ++i) {
         auto* c = static_cast<rdpShadowClient*>(ArrayList_GetItem(server->clients, i));
-        others += (c && c != client && c->activated) ? 1 : 0;
+        if (!c || c == client || !c->activated)
+            continue;
+        others.names += (others.count++ ? ", " : "") + clientName(c);
     }
     ArrayList_Unlock(server->clients);
     return others;
+}
+
+int32_t desktopWidth(const macShadowSubsystem* r) {
+    return __atomic_load_n(&r->desktopWidth, __ATOMIC_ACQUIRE);
+}
+int32_t desktopHeight(const macShadowSubsystem* r) {
+    return __atomic_load_n(&r->desktopHeight, __ATOMIC_ACQUIRE);
+}
+
+// The bounding box of a layout whose monitors start at 0,0.
+void layoutExtent(uint32_t n, const DISPLAY_CONTROL_MONITOR_LAYOUT* m, int64_t& w, int64_t& h) {
+    w = h = 0;
+    for (uint32_t i = 0; i < n; ++i) {
+        w = std::max<int64_t>(w, int64_t{m[i].Left} + m[i].Width);
+        h = std::max<int64_t>(h, int64_t{m[i].Top} + m[i].Height);
+    }
 }
 
 // Waits (without a lock) until the plan of `serial` is applied, at most 8 s.
@@ -175,9 +267,7 @@ void waitForApplied(macShadowSubsystem* r, int32_t serial) {
         mac_sleep_ms(kConnectWaitStepMs);
     }
     MAC_LOG_FN(WLOG_INFO, "mac_shadow_client_connect",
-               "desktop is %dx%d before activating the client",
-               __atomic_load_n(&r->desktopWidth, __ATOMIC_ACQUIRE),
-               __atomic_load_n(&r->desktopHeight, __ATOMIC_ACQUIRE));
+               "desktop is %dx%d before activating the client", desktopWidth(r), desktopHeight(r));
 }
 
 // The monitors the client announced in its core data (TS_UD_CS_MONITOR),
@@ -241,10 +331,14 @@ extern "C" BOOL mac_shadow_display_layout(rdpShadowSubsystem* subsystem, rdpShad
     // Like the connect step: while others watch, one viewer's window does
     // not reshape their desktop.
     if (client) {
-        if (const size_t others = otherActivatedClients(client->server, client)) {
+        if (const OtherClients others = otherActivatedClients(client->server, client);
+            others.count > 0) {
             MAC_LOG_FN(WLOG_INFO, "mac_shadow_display_layout",
-                       "client layout #%d ignored: %zu other client(s) are connected", counter,
-                       others);
+                       "client layout #%d of %s ignored: %s %s watching too, and while two "
+                       "clients watch the desktop keeps its size (%dx%d, the size that fits "
+                       "the first client)",
+                       counter, clientName(client).c_str(), others.names.c_str(), others.verb(),
+                       desktopWidth(r), desktopHeight(r));
             return TRUE;
         }
     }
@@ -291,11 +385,13 @@ extern "C" BOOL mac_shadow_client_connect(rdpShadowSubsystem* subsystem, rdpShad
     const uint32_t height = freerdp_settings_get_uint32(s, FreeRDP_DesktopHeight);
     if (width < MAC_PLAN_MIN_SIZE || height < MAC_PLAN_MIN_SIZE)
         return TRUE;
-    if (const size_t others = otherActivatedClients(client->server, client)) {
+    if (const OtherClients others = otherActivatedClients(client->server, client);
+        others.count > 0) {
         MAC_LOG_FN(WLOG_INFO, "mac_shadow_client_connect",
-                   "client asked for %ux%u, but %zu other client(s) are connected: keeping the "
-                   "current size",
-                   width, height, others);
+                   "client asked for %ux%u, but %s %s watching: keeping the current size "
+                   "(%dx%d, the size that fits the first client)",
+                   width, height, others.names.c_str(), others.verb(), desktopWidth(r),
+                   desktopHeight(r));
         return TRUE;
     }
     const uint32_t scale = freerdp_settings_get_uint32(s, FreeRDP_DesktopScaleFactor);
@@ -310,9 +406,19 @@ extern "C" BOOL mac_shadow_client_connect(rdpShadowSubsystem* subsystem, rdpShad
         layout[0].DesktopScaleFactor = scale ? scale : 100;
         layout[0].DeviceScaleFactor = device ? device : 100;
     }
-    MAC_LOG_FN(WLOG_INFO, "mac_shadow_client_connect",
-               "client asked for %ux%u at %u%% at connect: using that size%s", width, height, scale,
-               hidpiWish(scale, device) ? " as a HiDPI desktop" : "");
+    if (count > 1) {
+        int64_t allW = 0, allH = 0;
+        layoutExtent(count, layout, allW, allH);
+        MAC_LOG_FN(WLOG_INFO, "mac_shadow_client_connect",
+                   "client asked for %ux%u at %u%% at connect: using its %u monitors (%lldx%lld "
+                   "in all)",
+                   width, height, scale, count, static_cast<long long>(allW),
+                   static_cast<long long>(allH));
+    } else {
+        MAC_LOG_FN(WLOG_INFO, "mac_shadow_client_connect",
+                   "client asked for %ux%u at %u%% at connect: using that size%s", width, height,
+                   scale, hidpiWish(scale, device) ? " as a HiDPI desktop" : "");
+    }
     mac_shadow_wake_display();
 
     r->connectingCount.fetch_add(1);

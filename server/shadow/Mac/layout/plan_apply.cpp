@@ -89,9 +89,10 @@ bool putOffWhileAsleep(macShadowSubsystem* r, const DesktopPlan& plan, int32_t s
     if (r->lastDeferredSerial != serial) {
         r->lastDeferredSerial = serial;
         APPLY_LOG(WLOG_WARN,
-                  "the Mac's screen is asleep: keeping the virtual displays until it is on "
+                  "%s screen is asleep: keeping the virtual displays until it is on "
                   "(changing to %dx%d then)",
-                  plan.totalWidth, plan.totalHeight);
+                  corvane::platform::current().terms().computers, plan.totalWidth,
+                  plan.totalHeight);
     }
     return true;
 }

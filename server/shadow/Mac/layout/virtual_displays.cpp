@@ -1,10 +1,14 @@
 #include "virtual_displays.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 
 #include "capture/mac_capture.h"
 #include "base/clock.h"
+#include "core/section_lock.h"
+#include "layout_request.h"
 #include "base/env.h"
 #include "base/log.h"
 #include "platform/platform.h"
@@ -12,6 +16,8 @@
 using corvane::platform::DisplayBounds;
 using corvane::platform::DisplayConfig;
 using corvane::platform::DisplayModeInfo;
+using corvane::platform::DisplaySpace;
+using corvane::platform::HiDpiScope;
 
 namespace {
 
@@ -27,9 +33,14 @@ constexpr int kWatchPassesNeeded = 6;
 constexpr int kMaxRepairs = 3;
 constexpr int kUnmirrorChecks = 40;
 constexpr uint32_t kUnmirrorPauseMs = 50;
+constexpr double kParkingGap = 64;
 
 DisplayConfig& config() {
     return corvane::platform::current().displayConfig();
+}
+
+const corvane::platform::HostTerms& terms() {
+    return corvane::platform::current().terms();
 }
 
 // "display ... mirrors" for one, "displays ... mirror" for several.
@@ -101,9 +112,9 @@ bool createDisplays(macShadowSubsystem* r, DesktopPlan& plan) {
                                           static_cast<int32_t>(plan.hidpi[i]));
         if (id != 0 && plan.hidpi[i] && missedHidpi(id, plan.width[i], plan.height[i])) {
             MAC_LOG_FN(WLOG_WARN, "mac_shadow_apply_resize_locked",
-                       "macOS did not apply the 2x mode to virtual display %d (%dx%d): making it "
+                       "%s did not apply the 2x mode to virtual display %d (%dx%d): making it "
                        "a 1x display instead (the client shows it at half size)",
-                       idx, plan.width[i], plan.height[i]);
+                       terms().system, idx, plan.width[i], plan.height[i]);
             mac_vdisplay_destroy(id);
             mac_sleep_ms(kRecreatePauseMs);
             plan.hidpi[i] = 0;
@@ -127,7 +138,44 @@ struct Arrangement {
     double xOffset = 0;
     double factor = 1;
     std::vector<uint32_t> toMirror;
+    std::vector<std::pair<int32_t, int32_t>> parked; // where each kept display waits
 };
+
+// Points per pixel of the plan in the display space: a display space that
+// counts points gives a desktop of 2x displays half its pixel size.
+double factorFor(const DesktopPlan& plan) {
+    return allHidpi(plan) && config().hiDpiScope() == HiDpiScope::perDisplay ? 0.5 : 1.0;
+}
+
+// Places for the old displays beside the new layout while the new one
+// settles: in a row to its right, then in a row below, within the display
+// space. Nothing when they do not all fit.
+std::optional<std::vector<std::pair<int32_t, int32_t>>>
+parkingPlaces(const DesktopPlan& plan, const Arrangement& a, const KeptDisplays& kept) {
+    const DisplaySpace space = config().maxSpace();
+    const bool limited = space.width > 0 && space.height > 0;
+    const double right = a.xOffset + a.factor * plan.totalWidth;
+    double x = right + kParkingGap, y = 0;
+    double shelfBottom = a.factor * plan.totalHeight;
+    bool firstShelf = true;
+    std::vector<std::pair<int32_t, int32_t>> places;
+    for (uint32_t id : kept.ids) {
+        DisplayBounds b;
+        if (!config().bounds(id, b))
+            b = {};
+        if (limited && x + b.width > space.width && firstShelf) {
+            firstShelf = false;
+            x = 0;
+            y = shelfBottom + kParkingGap;
+        }
+        if (limited && (x + b.width > space.width || y + b.height > space.height))
+            return std::nullopt;
+        places.emplace_back(static_cast<int32_t>(x), static_cast<int32_t>(y));
+        x += b.width + kParkingGap;
+        shelfBottom = std::max(shelfBottom, y + b.height);
+    }
+    return places;
+}
 
 bool placedAsAsked(const macShadowSubsystem* r, const DesktopPlan& plan, const Arrangement& a) {
     for (uint32_t i = 0; i < plan.count; ++i) {
@@ -149,7 +197,7 @@ void arrangeOnce(macShadowSubsystem* r, const DesktopPlan& plan, const Arrangeme
     auto tx = config().begin(error);
     if (!tx) {
         MAC_LOG_FN(WLOG_WARN, "mac_shadow_apply_resize_locked",
-                   "arranging the virtual displays failed (CGError %d)", error);
+                   "arranging the virtual displays failed (%s %d)", terms().errorName, error);
         return;
     }
     bool configuredMirror = false;
@@ -163,16 +211,15 @@ void arrangeOnce(macShadowSubsystem* r, const DesktopPlan& plan, const Arrangeme
     for (uint32_t i = 0; i < plan.count; ++i)
         tx->place(r->virtualIds[i], static_cast<int32_t>(a.xOffset + a.factor * plan.x[i]),
                   static_cast<int32_t>(a.factor * plan.y[i]));
-    for (size_t k = 0; k < kept.ids.size(); ++k)
-        tx->place(kept.ids[k], static_cast<int32_t>(a.xOffset + plan.totalWidth + 64 + 4096.0 * k),
-                  0);
+    for (size_t k = 0; k < kept.ids.size() && k < a.parked.size(); ++k)
+        tx->place(kept.ids[k], a.parked[k].first, a.parked[k].second);
     error = tx->complete();
     if (error != 0) {
         if (configuredMirror)
             r->mirroredCount = 0;
         tx->cancel();
         MAC_LOG_FN(WLOG_WARN, "mac_shadow_apply_resize_locked",
-                   "arranging the virtual displays failed (CGError %d)", error);
+                   "arranging the virtual displays failed (%s %d)", terms().errorName, error);
     }
 }
 
@@ -193,10 +240,11 @@ void arrange(macShadowSubsystem* r, const DesktopPlan& plan, const Arrangement& 
         return;
     if (r->mirroredCount == 0)
         MAC_LOG_FN(WLOG_WARN, "mac_shadow_apply_resize_locked",
-                   "could not mirror the Mac's displays; the remote desktop is an extra screen");
+                   "could not mirror %s displays; the remote desktop is an extra screen",
+                   terms().computers);
     else
         MAC_LOG_FN(WLOG_INFO, "mac_shadow_apply_resize_locked",
-                   "the Mac's display%s now mirror%s the remote desktop (%dx%d%s)",
+                   "%s display%s now mirror%s the remote desktop (%dx%d%s)", terms().computers,
                    nounPlural(r->mirroredCount), verbPlural(r->mirroredCount), plan.width[0],
                    plan.height[0], plan.hidpi[0] ? " HiDPI" : "");
 }
@@ -214,11 +262,11 @@ void report(const macShadowSubsystem* r, const DesktopPlan& plan, DisplayMapping
         mappings[i] = {plan.x[i], plan.y[i], w, h, b.x, b.y, b.width > 0 ? b.width / w : 1.0};
         const auto idx = static_cast<int32_t>(i);
         MAC_LOG_FN(WLOG_INFO, "mac_shadow_apply_resize_locked",
-                   "virtual display %d: id %u, %dx%d%s at desktop %d,%d, Mac position %.0f,%.0f, "
+                   "virtual display %d: id %u, %dx%d%s at desktop %d,%d, %s %.0f,%.0f, "
                    "size %.0fx%.0f points, %zux%zu pixels",
                    idx, r->virtualIds[i], w, h, plan.hidpi[i] ? " HiDPI" : "", plan.x[i], plan.y[i],
-                   b.x, b.y, b.width, b.height, static_cast<size_t>(mode.pixelWidth),
-                   static_cast<size_t>(mode.pixelHeight));
+                   terms().position, b.x, b.y, b.width, b.height,
+                   static_cast<size_t>(mode.pixelWidth), static_cast<size_t>(mode.pixelHeight));
         if (mode.pixelWidth > 0 && (mode.pixelWidth != w || mode.pixelHeight != h))
             MAC_LOG_FN(WLOG_WARN, "mac_shadow_apply_resize_locked",
                        "virtual display %d came up as %zux%zu pixels instead of %dx%d; the "
@@ -226,11 +274,11 @@ void report(const macShadowSubsystem* r, const DesktopPlan& plan, DisplayMapping
                        idx, static_cast<size_t>(mode.pixelWidth),
                        static_cast<size_t>(mode.pixelHeight), w, h);
         else if (mode.pixelWidth > 0 && plan.hidpi[i] &&
-                 std::fabs(2 * b.width - mode.pixelWidth) > 1)
+                 std::fabs(2 * mode.pointsWidth - mode.pixelWidth) > 1)
             MAC_LOG_FN(WLOG_WARN, "mac_shadow_apply_resize_locked",
-                       "virtual display %d is %.0f points wide for %zu pixels: macOS did not "
+                       "virtual display %d is %.0f points wide for %zu pixels: %s did not "
                        "apply the HiDPI mode (the remote picture shows everything at half size)",
-                       idx, b.width, static_cast<size_t>(mode.pixelWidth));
+                       idx, mode.pointsWidth, static_cast<size_t>(mode.pixelWidth), terms().system);
     }
 }
 
@@ -251,7 +299,7 @@ bool mirrorHolds(const macShadowSubsystem* r) {
 
 void repairMirror(const macShadowSubsystem* r) {
     MAC_LOG_FN(WLOG_INFO, "mac_shadow_apply_resize_locked",
-               "macOS dropped the mirroring after the resize: setting it up again");
+               "%s dropped the mirroring after the resize: setting it up again", terms().system);
     int32_t error = 0;
     if (auto tx = config().begin(error)) {
         for (int32_t k = 0; k < r->mirroredCount; ++k)
@@ -270,8 +318,8 @@ void repairMirror(const macShadowSubsystem* r) {
             tx->cancel();
     }
     if (error != 0)
-        MAC_LOG_FN(WLOG_WARN, "mac_shadow_apply_resize_locked",
-                   "mirroring again failed (CGError %d)", error);
+        MAC_LOG_FN(WLOG_WARN, "mac_shadow_apply_resize_locked", "mirroring again failed (%s %d)",
+                   terms().errorName, error);
 }
 
 // The host sometimes drops a fresh mirror set: watch it for a while and set
@@ -293,9 +341,9 @@ void watchMirror(const macShadowSubsystem* r) {
         passes = 0;
     }
     if (passes < kWatchPassesNeeded)
-        MAC_LOG_FN(
-            WLOG_WARN, "mac_shadow_apply_resize_locked",
-            "the Mac's displays may not mirror the remote desktop (macOS keeps dropping it)");
+        MAC_LOG_FN(WLOG_WARN, "mac_shadow_apply_resize_locked",
+                   "%s displays may not mirror the remote desktop (%s keeps dropping it)",
+                   terms().computers, terms().system);
 }
 
 // Displays that moved while the mirror set settled keep their new place.
@@ -306,8 +354,8 @@ void followMoves(const macShadowSubsystem* r, const DesktopPlan& plan, DisplayMa
             continue;
         if (std::fabs(f[0] - mappings[i].macX) > 0.5 || std::fabs(f[1] - mappings[i].macY) > 0.5) {
             MAC_LOG_FN(WLOG_INFO, "mac_shadow_apply_resize_locked",
-                       "virtual display %d is at Mac position %d,%d", static_cast<int32_t>(i), f[0],
-                       f[1]);
+                       "virtual display %d is at %s %d,%d", static_cast<int32_t>(i),
+                       terms().position, f[0], f[1]);
             mappings[i].macX = f[0];
             mappings[i].macY = f[1];
         }
@@ -327,9 +375,22 @@ Arrangement arrangementFor(const macShadowSubsystem* r, const DesktopPlan& plan,
         a.toMirror = kept.mirrored;
     else
         a.toMirror = config().activeDisplays(16);
-    a.factor = allHidpi(plan) ? 0.5 : 1.0;
+    a.factor = factorFor(plan);
     (void)r;
     return a;
+}
+
+// The capture finds every display of the new desktop: a display the display
+// server never placed may not be there to capture at all.
+bool allCapturable(const macShadowSubsystem* r, const DesktopPlan& plan) {
+    for (uint32_t i = 0; i < plan.count; ++i)
+        if (!mac_display_frame(r->virtualIds[i], nullptr, nullptr, nullptr, nullptr)) {
+            MAC_LOG_FN(WLOG_WARN, "mac_shadow_apply_resize_locked",
+                       "virtual display %d (id %u) is not there to capture: %s did not place it",
+                       static_cast<int32_t>(i), r->virtualIds[i], terms().system);
+            return false;
+        }
+    return true;
 }
 
 } // namespace
@@ -347,17 +408,31 @@ KeptDisplays mac_shadow_clear_for_plan(macShadowSubsystem* r, const DesktopPlan&
     return kept;
 }
 
-bool mac_shadow_build_virtual(macShadowSubsystem* r, DesktopPlan& plan, const KeptDisplays& kept,
+bool mac_shadow_build_virtual(macShadowSubsystem* r, DesktopPlan& plan, const KeptDisplays& old,
                               DisplayMapping* mappings) {
     // The arrangement is read before creation: the main display's right
     // edge without the new displays.
-    Arrangement a = arrangementFor(r, plan, kept);
+    Arrangement a = arrangementFor(r, plan, old);
     if (!createDisplays(r, plan)) {
         mac_shadow_destroy_virtual(r);
-        removeKept(kept);
+        removeKept(old);
         return false;
     }
-    a.factor = allHidpi(plan) ? 0.5 : 1.0;
+    a.factor = factorFor(plan);
+    KeptDisplays kept = old;
+    if (auto places = parkingPlaces(plan, a, kept)) {
+        a.parked = std::move(*places);
+    } else {
+        // A display space that cannot hold old and new side by side would
+        // refuse the whole arrangement: the old ones go first.
+        const DisplaySpace space = config().maxSpace();
+        MAC_LOG_FN(WLOG_INFO, "mac_shadow_apply_resize_locked",
+                   "no room for the old virtual displays beside the new ones in a %.0fx%.0f "
+                   "display space: removing them first",
+                   space.width, space.height);
+        removeKept(kept);
+        kept.ids.clear();
+    }
     arrange(r, plan, a, kept);
     report(r, plan, mappings);
     r->virtualActive = true;
@@ -368,6 +443,10 @@ bool mac_shadow_build_virtual(macShadowSubsystem* r, DesktopPlan& plan, const Ke
     if (r->mirroredCount > 0)
         watchMirror(r);
     followMoves(r, plan, mappings);
+    if (!allCapturable(r, plan)) {
+        mac_shadow_destroy_virtual(r);
+        return false;
+    }
     return true;
 }
 
@@ -385,10 +464,9 @@ extern "C" void mac_shadow_destroy_virtual(macShadowSubsystem* r) {
                 tx->cancel();
         }
         if (error != 0) {
-            MAC_LOG_FN(
-                WLOG_WARN, "mac_shadow_unmirror",
-                "could not stop mirroring (CGError %d); removing the virtual display ends it",
-                error);
+            MAC_LOG_FN(WLOG_WARN, "mac_shadow_unmirror",
+                       "could not stop mirroring (%s %d); removing the virtual display ends it",
+                       terms().errorName, error);
         } else {
             for (int i = 0; i < kUnmirrorChecks; ++i) {
                 bool still = false;
@@ -399,7 +477,7 @@ extern "C" void mac_shadow_destroy_virtual(macShadowSubsystem* r) {
                 mac_sleep_ms(kUnmirrorPauseMs);
             }
             MAC_LOG_FN(WLOG_INFO, "mac_shadow_unmirror",
-                       "the Mac's display%s no longer mirror%s the remote desktop",
+                       "%s display%s no longer mirror%s the remote desktop", terms().computers,
                        nounPlural(r->mirroredCount), verbPlural(r->mirroredCount));
         }
         r->mirroredCount = 0;
@@ -409,4 +487,31 @@ extern "C" void mac_shadow_destroy_virtual(macShadowSubsystem* r) {
         r->virtualCount = 0;
         r->virtualActive = false;
     }
+}
+
+bool mac_shadow_fall_back_if_gone(macShadowSubsystem* r) {
+    SectionLock display(r->displayLock);
+    if (r->tearingDown.load() || !r->virtualActive)
+        return false;
+    int32_t gone = -1;
+    for (int32_t i = 0; i < r->virtualCount && gone < 0; ++i)
+        if (!mac_display_frame(r->virtualIds[i], nullptr, nullptr, nullptr, nullptr))
+            gone = i;
+    if (gone < 0)
+        return false;
+    {
+        SectionLock lock(r->subsystemLock);
+        if (r->resizePending)
+            return false; // the plan waiting rebuilds the displays anyway
+        r->lastClientPlanValid = false;
+    }
+    MAC_LOG_FN(WLOG_WARN, "mac_shadow_screen_grab",
+               "virtual display %d (id %u) is gone: the desktop goes back to the real screen", gone,
+               r->virtualIds[gone]);
+    DesktopPlan plan = {};
+    plan.count = 1;
+    plan.width[0] = plan.totalWidth = static_cast<uint32_t>(r->desktopWidth);
+    plan.height[0] = plan.totalHeight = static_cast<uint32_t>(r->desktopHeight);
+    mac_shadow_hand_over_plan(r, plan, 0);
+    return true;
 }

@@ -25,6 +25,13 @@ KeptDisplays mac_shadow_clear_for_plan(macShadowSubsystem* record, const Desktop
 // Creates one virtual display per monitor (2x where asked, falling back to
 // 1x), arranges and mirrors them, and fills `mappings` with where they came
 // up. Hidpi flags of monitors that fell back to 1x are cleared in `plan`.
-// False when a display could not be made: everything is then removed.
+// The kept displays wait beside the new ones where the display space has
+// room, else they are removed first. False when a display could not be made
+// or is not there for the capture to find: everything is then removed.
 bool mac_shadow_build_virtual(macShadowSubsystem* record, DesktopPlan& plan,
                               const KeptDisplays& kept, DisplayMapping* mappings);
+// When a virtual display of the desktop is no longer there for the capture
+// (the display server lost it), hands over a plan for the real screen at the
+// desktop's size, so that the capture does not keep looking for it. True
+// when it did. Runs on the subsystem thread, outside displayLock.
+bool mac_shadow_fall_back_if_gone(macShadowSubsystem* record);

@@ -7,6 +7,7 @@
 #include "base/clock.h"
 #include "core/section_lock.h"
 #include "frames.h"
+#include "layout/virtual_displays.h"
 #include "base/log.h"
 #include "platform/platform.h"
 #include "power.h"
@@ -75,6 +76,9 @@ bool mac_shadow_restart_capture(macShadowSubsystem* record) {
     mac_capture_stop();
     record->stoppedCountSeen = static_cast<uint64_t>(mac_capture_stopped_count());
     record->captureDown = mac_shadow_start_capture(record) != 0;
+    // A virtual display that is gone never comes back to be captured.
+    if (record->captureDown)
+        mac_shadow_fall_back_if_gone(record);
     return !record->captureDown;
 }
 

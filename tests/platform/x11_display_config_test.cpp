@@ -1,0 +1,250 @@
+// The X11 display configuration on a private Xvfb that can grow to
+// 8192 x 4096: the display space and its limit, 2x displays with the root
+// window's resources, an active output that shows a mirrored display and
+// gets its own mode back, and what a process that ended without giving it
+// back left changed.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <optional>
+#include <string>
+
+// After gtest: Xlib defines None and Bool as macros.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/Xrandr.h>
+
+#include "e2e/harness/e2e_harness.h"
+#include "platform/x11/x11_display_config.h"
+#include "platform/x11/x11_power.h"
+#include "platform/x11/x11_resources.h"
+
+using corvane::platform::VirtualDisplayDescriptor;
+using corvane::platform::x11::kX11MainDisplayId;
+using corvane::platform::x11::X11DisplayConfig;
+using corvane::platform::x11::X11Power;
+
+namespace {
+
+struct CrtcState {
+    int width = 0, height = 0;
+    std::string mode;
+};
+
+class X11DisplayConfigTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        xvfb_ = std::make_unique<e2e::Xvfb>(e2e::suites::x11Platform, "8192x4096x24");
+        ASSERT_TRUE(xvfb_->ok());
+        setenv("DISPLAY", xvfb_->name().c_str(), 1);
+        d_ = XOpenDisplay(xvfb_->name().c_str());
+        ASSERT_NE(d_, nullptr);
+    }
+    void TearDown() override {
+        if (d_)
+            XCloseDisplay(d_);
+    }
+    void xrandr(std::vector<std::string> args) {
+        args.insert(args.begin(), "xrandr");
+        e2e::run(args, {}, std::chrono::milliseconds(10000));
+    }
+    // A 1280 x 800 screen with its output switched off (as scripts/run
+    // leaves it) or showing a 1280 x 800 mode.
+    void startAt1280x800(bool outputOn) {
+        xrandr({"--fb", "1280x800"});
+        if (outputOn) {
+            xrandr({"--newmode", "own", "60", "1280", "1281", "1282", "1283", "800", "801", "802",
+                    "803"});
+            xrandr({"--addmode", "screen", "own"});
+            xrandr({"--output", "screen", "--mode", "own"});
+        }
+        ASSERT_EQ(screen(), std::make_pair(1280, 800));
+    }
+    std::pair<int, int> screen() {
+        Window root = 0;
+        int x = 0, y = 0;
+        unsigned w = 0, h = 0, border = 0, depth = 0;
+        XGetGeometry(d_, DefaultRootWindow(d_), &root, &x, &y, &w, &h, &border, &depth);
+        return {static_cast<int>(w), static_cast<int>(h)};
+    }
+    CrtcState crtc() {
+        CrtcState state;
+        XRRScreenResources* res = XRRGetScreenResourcesCurrent(d_, DefaultRootWindow(d_));
+        if (!res || res->ncrtc < 1)
+            return state;
+        XRRCrtcInfo* info = XRRGetCrtcInfo(d_, res, res->crtcs[0]);
+        for (int i = 0; info && i < res->nmode; ++i)
+            if (res->modes[i].id == info->mode) {
+                state = {static_cast<int>(res->modes[i].width),
+                         static_cast<int>(res->modes[i].height),
+                         std::string(res->modes[i].name, res->modes[i].nameLength)};
+            }
+        if (info)
+            XRRFreeCrtcInfo(info);
+        XRRFreeScreenResources(res);
+        return state;
+    }
+    size_t monitorsNamed(const std::string& prefix) {
+        int count = 0;
+        XRRMonitorInfo* monitors = XRRGetMonitors(d_, DefaultRootWindow(d_), False, &count);
+        size_t n = 0;
+        for (int i = 0; monitors && i < count; ++i) {
+            char* name = XGetAtomName(d_, monitors[i].name);
+            n += name && std::string(name).rfind(prefix, 0) == 0;
+            if (name)
+                XFree(name);
+        }
+        if (monitors)
+            XRRFreeMonitors(monitors);
+        return n;
+    }
+    void setResources(const std::string& db) {
+        XChangeProperty(d_, DefaultRootWindow(d_), XA_RESOURCE_MANAGER, XA_STRING, 8,
+                        PropModeReplace, reinterpret_cast<const unsigned char*>(db.data()),
+                        static_cast<int>(db.size()));
+        XSync(d_, False);
+    }
+    size_t modesNamed(const std::string& prefix) {
+        XRRScreenResources* res = XRRGetScreenResourcesCurrent(d_, DefaultRootWindow(d_));
+        size_t n = 0;
+        for (int i = 0; res && i < res->nmode; ++i)
+            n += std::string(res->modes[i].name, res->modes[i].nameLength).rfind(prefix, 0) == 0;
+        if (res)
+            XRRFreeScreenResources(res);
+        return n;
+    }
+    static VirtualDisplayDescriptor descriptor(uint32_t w, uint32_t h, bool hiDPI = false) {
+        VirtualDisplayDescriptor v;
+        v.name = "Corvane Display 1";
+        v.modePointsWide = w;
+        v.modePointsHigh = h;
+        v.widthMillimetres = w * 25.4 / 110;
+        v.heightMillimetres = h * 25.4 / 110;
+        v.hiDPI = hiDPI;
+        return v;
+    }
+    // Places the displays (and lets the main display mirror the first).
+    int32_t arrange(X11DisplayConfig& config,
+                    const std::vector<std::pair<uint32_t, std::pair<int32_t, int32_t>>>& places,
+                    uint32_t mirrorOf = 0) {
+        int32_t error = 0;
+        auto tx = config.begin(error);
+        if (!tx)
+            return error;
+        if (mirrorOf)
+            tx->mirror(kX11MainDisplayId, mirrorOf);
+        for (const auto& [id, at] : places)
+            tx->place(id, at.first, at.second);
+        return tx->complete();
+    }
+
+    std::unique_ptr<e2e::Xvfb> xvfb_;
+    Display* d_ = nullptr;
+    X11Power power_;
+};
+
+// The display space is the screen up to its RandR maximum; a configuration
+// that would reach beyond it changes nothing.
+TEST_F(X11DisplayConfigTest, TheScreenLimitsTheDisplaySpace) {
+    startAt1280x800(false);
+    X11DisplayConfig config(power_);
+    EXPECT_EQ(config.maxSpace().width, 8192);
+    EXPECT_EQ(config.maxSpace().height, 4096);
+    auto a = config.createVirtualDisplay(descriptor(4000, 2000));
+    auto b = config.createVirtualDisplay(descriptor(4000, 2000));
+    ASSERT_TRUE(a && b);
+    EXPECT_NE(arrange(config, {{a->id(), {0, 0}}, {b->id(), {4300, 0}}}, a->id()), 0);
+    EXPECT_EQ(screen(), std::make_pair(1280, 800));
+    EXPECT_EQ(config.mirrorsDisplay(kX11MainDisplayId), 0u);
+    EXPECT_EQ(arrange(config, {{a->id(), {0, 0}}, {b->id(), {4000, 0}}}, a->id()), 0);
+    EXPECT_EQ(screen(), std::make_pair(8000, 2000));
+    b.reset();
+    a.reset();
+    EXPECT_EQ(screen(), std::make_pair(1280, 800));
+}
+
+// A 2x display is its full pixel size, and programs started meanwhile find
+// the resources of a 2x desktop; the ones they replaced come back after.
+TEST_F(X11DisplayConfigTest, TwoTimesDisplayAtFullSizeWithTheResourcesOf2x) {
+    startAt1280x800(false);
+    const std::string own = "Xft.dpi:\t96\nXterm*faceName:\tMono\n";
+    setResources(own);
+    X11DisplayConfig config(power_);
+    EXPECT_EQ(config.hiDpiScope(), corvane::platform::HiDpiScope::wholeScreen);
+    auto v = config.createVirtualDisplay(descriptor(960, 600, true));
+    ASSERT_TRUE(v);
+    ASSERT_EQ(arrange(config, {{v->id(), {0, 0}}}, v->id()), 0);
+    corvane::platform::DisplayModeInfo mode;
+    ASSERT_TRUE(config.currentMode(v->id(), mode));
+    EXPECT_EQ(mode.pixelWidth, 1920);
+    EXPECT_EQ(mode.pointsWidth, 960);
+    EXPECT_EQ(screen(), std::make_pair(1920, 1200));
+    const auto db = corvane::platform::x11::readRootResources(d_).value_or("");
+    EXPECT_EQ(corvane::platform::x11::resourceValue(db, "Xft.dpi"), "192");
+    EXPECT_EQ(corvane::platform::x11::resourceValue(db, "Xcursor.size"), "48");
+    EXPECT_EQ(corvane::platform::x11::resourceValue(db, "Xterm*faceName"), "Mono");
+    v.reset();
+    EXPECT_EQ(corvane::platform::x11::readRootResources(d_), own);
+    EXPECT_EQ(screen(), std::make_pair(1280, 800));
+}
+
+// Mirrored on a screen whose output is on, the output shows the client's
+// desktop in a mode of its size, and gets its own mode back afterwards.
+TEST_F(X11DisplayConfigTest, AnActiveOutputShowsTheMirroredDisplay) {
+    startAt1280x800(true);
+    ASSERT_EQ(crtc().mode, "own");
+    X11DisplayConfig config(power_);
+    auto first = config.createVirtualDisplay(descriptor(1024, 768));
+    ASSERT_TRUE(first);
+    ASSERT_EQ(arrange(config, {{first->id(), {0, 0}}}, first->id()), 0);
+    EXPECT_EQ(crtc().width, 1024);
+    EXPECT_EQ(crtc().height, 768);
+    EXPECT_EQ(screen(), std::make_pair(1024, 768));
+    // A new layout: the output follows the display it now mirrors, and the
+    // mode of the old size goes.
+    auto second = config.createVirtualDisplay(descriptor(1600, 900));
+    ASSERT_TRUE(second);
+    ASSERT_EQ(arrange(config, {{second->id(), {0, 0}}, {first->id(), {1664, 0}}}, second->id()), 0);
+    EXPECT_EQ(crtc().width, 1600);
+    first.reset();
+    EXPECT_EQ(screen(), std::make_pair(1600, 900));
+    EXPECT_EQ(modesNamed("Corvane"), 1u);
+    second.reset();
+    EXPECT_EQ(crtc().mode, "own");
+    EXPECT_EQ(screen(), std::make_pair(1280, 800));
+    EXPECT_EQ(modesNamed("Corvane"), 0u);
+}
+
+// A server killed while a client was connected leaves the screen as the
+// client had it; the next server on the display gives it back first.
+TEST_F(X11DisplayConfigTest, WhatAnEndedProcessLeftChangedIsGivenBack) {
+    startAt1280x800(true);
+    setResources("Xft.dpi:\t96\n");
+    const pid_t child = fork();
+    if (child == 0) {
+        X11DisplayConfig config(power_);
+        auto v = config.createVirtualDisplay(descriptor(960, 600, true));
+        const bool ok = v && arrange(config, {{v->id(), {0, 0}}}, v->id()) == 0;
+        std::fflush(nullptr);
+        _exit(ok ? 0 : 1); // nothing given back
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_EQ(status, 0);
+    ASSERT_EQ(screen(), std::make_pair(1920, 1200));
+    ASSERT_EQ(crtc().width, 1920);
+    ASSERT_EQ(monitorsNamed("Corvane Display"), 1u);
+    X11DisplayConfig config(power_);
+    config.recover();
+    corvane::platform::DisplayBounds main;
+    ASSERT_TRUE(config.bounds(kX11MainDisplayId, main));
+    EXPECT_EQ(main.width, 1280);
+    EXPECT_EQ(screen(), std::make_pair(1280, 800));
+    EXPECT_EQ(crtc().mode, "own");
+    EXPECT_EQ(monitorsNamed("Corvane Display"), 0u);
+    EXPECT_EQ(modesNamed("Corvane"), 0u);
+    EXPECT_EQ(corvane::platform::x11::readRootResources(d_), "Xft.dpi:\t96\n");
+}
+
+} // namespace

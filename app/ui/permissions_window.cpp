@@ -93,6 +93,12 @@ void PermissionsController::show(bool autoContinue, bool repair, Action onReady)
         window_ = std::make_unique<PermissionsWindow>(*this);
     openedInputPane_ = false;
     status_ = perms_->last();
+    // Continuing closes the window: done before showing it, or it would stay
+    // open (and watched) after the continuation.
+    if (autoContinue && status_ && status_->allOK()) {
+        startNow();
+        return;
+    }
     render();
 
     if (!window_->isVisible()) {

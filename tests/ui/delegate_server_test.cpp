@@ -1,0 +1,228 @@
+// The delegate's paths that start and stop the server, with a stand-in
+// server: a script that answers the permission probe from a file and
+// otherwise runs until SIGTERM, noting its arguments.
+#include <gtest/gtest.h>
+
+#include "qt_print.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <algorithm>
+#include <filesystem>
+
+#include "alert_recorder.h"
+#include "app/core/helper_perms.h"
+#include "app/core/spawn.h"
+#include "app/ui/app_delegate.h"
+#include "app/ui/login_store.h"
+#include "app/ui/permissions_window.h"
+#include "app/ui/settings_window.h"
+#include "app/ui/tray_menu.h"
+#include "manual_clock.h"
+#include "platform/platform.h"
+#include "support.h"
+
+using namespace corvane::app;
+using namespace corvane::app::ui;
+using corvane::test::pumpUntil;
+
+namespace {
+
+// The secret store stays out of these tests.
+class NoLogins : public LoginStore {
+  public:
+    std::optional<std::string> load() override { return std::nullopt; }
+    bool save(const std::string&, const std::string&) override { return false; }
+    bool rename(const std::string&) override { return false; }
+    void clear() override {}
+};
+
+class DelegateServer : public corvane::test::AppTest {
+  protected:
+    const std::string server = dir.file("server");
+    corvane::test::ScopedEnv cli{"TALVEN_CLI", server};
+    corvane::test::ScopedEnv platformName{"CORVANE_PLATFORM", "sim"};
+    corvane::test::ScopedEnv privacyDb{"CORVANE_SIM_PRIVACY_DB", dir.file("privacy.db")};
+    corvane::test::ManualClock clock;
+    NoLogins logins;
+    corvane::test::AlertRecorder alerts;
+    std::unique_ptr<AppDelegate> delegate;
+
+    void SetUp() override {
+        corvane::platform::replaceCurrent(corvane::platform::create("sim"));
+        corvane::test::writeFile(server, "#!/bin/sh\n"
+                                         "[ -n \"$MAC_SHADOW_PERMS\" ] && exec cat \"$0.perms\"\n"
+                                         "echo \"$*\" >> \"$0.args\"\n"
+                                         "exec sleep 300\n");
+        std::filesystem::permissions(server, std::filesystem::perms::owner_all);
+        answer("screen=1 input=1");
+        registerSettingDefaults(*defaults);
+        make();
+    }
+    void TearDown() override {
+        if (delegate)
+            delegate->stopServer();
+    }
+    // A new delegate (and permission manager, which reads TALVEN_CLI).
+    void make() {
+        if (delegate)
+            delegate->stopServer();
+        AppDelegate::Services services;
+        services.defaults = defaults;
+        services.helperPerms = HelperPerms::create(defaults, dir.file("no-install"));
+        services.clock = &clock;
+        services.logins = &logins;
+        services.showPresence = false;
+        services.localAddresses = [] { return std::vector<Address>{}; };
+        delegate = std::make_unique<AppDelegate>(services);
+        delegate->buildMenu();
+    }
+    void answer(const std::string& line) { corvane::test::writeFile(server + ".perms", line); }
+    void start() {
+        delegate->startServer();
+        ASSERT_TRUE(pumpUntil([&] { return delegate->running(); }, 10));
+    }
+    int starts() {
+        std::string args = corvane::test::readFile(server + ".args");
+        return static_cast<int>(std::count(args.begin(), args.end(), '\n'));
+    }
+    // Waits for the permissions window's first answer.
+    void windowAnswered() {
+        ASSERT_TRUE(pumpUntil([&] { return delegate->permissions()->status().has_value(); }, 10));
+    }
+    PermissionsWindow& window() { return *delegate->permissions()->window(); }
+    std::string statusLine() { return delegate->menu()->statusLine()->text().toStdString(); }
+};
+
+} // namespace
+
+TEST_F(DelegateServer, RepairPermissionsRestartsTheServerOnlyIfItWasRunning) {
+    for (bool wasRunning : {false, true}) {
+        SCOPED_TRACE(wasRunning ? "running" : "stopped");
+        make();
+        std::shared_ptr<SpawnedProcess> before;
+        if (wasRunning) {
+            start();
+            before = delegate->task();
+        }
+        int startsBefore = starts();
+        delegate->repairPermissions();
+        windowAnswered();
+        if (wasRunning) {
+            ASSERT_TRUE(pumpUntil([&] { return delegate->running() && !before->isRunning(); }, 10));
+            EXPECT_NE(delegate->task(), before);
+            EXPECT_EQ(starts(), startsBefore + 1);
+            EXPECT_FALSE(delegate->permissions()->isVisible()) << "everything allowed: continued";
+        } else {
+            EXPECT_FALSE(delegate->running() || delegate->starting());
+            EXPECT_EQ(starts(), startsBefore);
+            EXPECT_TRUE(delegate->permissions()->isVisible());
+        }
+    }
+}
+
+TEST_F(DelegateServer, CheckPermissionsStartsOnlyWhenAskedAndLeavesARunningServerAlone) {
+    delegate->checkPermissions();
+    windowAnswered();
+    EXPECT_TRUE(delegate->permissions()->isVisible());
+    EXPECT_EQ(window().summary->text(), "Everything is allowed.");
+    EXPECT_FALSE(delegate->running() || delegate->starting());
+    window().startButton->click();
+    ASSERT_TRUE(pumpUntil([&] { return delegate->running(); }, 10));
+    EXPECT_FALSE(delegate->permissions()->isVisible());
+
+    auto running = delegate->task();
+    delegate->checkPermissions();
+    EXPECT_TRUE(delegate->permissions()->isVisible());
+    window().startButton->click();
+    EXPECT_EQ(delegate->task(), running);
+    EXPECT_TRUE(running->isRunning());
+    EXPECT_EQ(starts(), 1);
+}
+
+TEST_F(DelegateServer, SaveAndRestartRestartsOnlyARunningServerWithTheNewPort) {
+    for (bool wasRunning : {false, true}) {
+        SCOPED_TRACE(wasRunning ? "running" : "stopped");
+        make();
+        std::shared_ptr<SpawnedProcess> before;
+        if (wasRunning) {
+            start();
+            before = delegate->task();
+        }
+        int startsBefore = starts();
+        delegate->openSettings();
+        delegate->settingsWindow()->portField->setText(wasRunning ? "3391" : "3392");
+        delegate->settingsWindow()->saveButton->click();
+        if (wasRunning) {
+            ASSERT_TRUE(pumpUntil([&] { return delegate->running() && !before->isRunning(); }, 10));
+            EXPECT_NE(delegate->task(), before);
+            EXPECT_EQ(starts(), startsBefore + 1);
+            EXPECT_NE(corvane::test::readFile(server + ".args").rfind("/port:3391"),
+                      std::string::npos);
+        } else {
+            EXPECT_FALSE(delegate->running() || delegate->starting());
+            EXPECT_EQ(starts(), startsBefore);
+        }
+        EXPECT_EQ(defaults->integer(Key::port), wasRunning ? 3391 : 3392);
+        EXPECT_TRUE(alerts.alerts.empty());
+    }
+}
+
+TEST_F(DelegateServer, StartUpShowsThePermissionsWindowOnlyWhenSomethingIsMissing) {
+    struct Case {
+        bool autoStart;
+        const char* answer;
+        bool window, runs;
+    };
+    for (const Case& c : {Case{false, "screen=0 input=1", true, false},
+                          Case{false, "screen=1 input=1", false, false},
+                          Case{true, "screen=1 input=1", false, true}}) {
+        SCOPED_TRACE(std::string(c.answer) + (c.autoStart ? " autostart" : ""));
+        make();
+        answer(c.answer);
+        defaults->set(Key::autoStart, c.autoStart);
+        const size_t checksBefore = log().size();
+        delegate->applicationDidFinishLaunching();
+        ASSERT_TRUE(pumpUntil(
+            [&] {
+                return log().find("permission check:", checksBefore) != std::string::npos &&
+                       !delegate->starting() && !delegate->permissions()->busy();
+            },
+            10));
+        EXPECT_EQ(delegate->permissions()->isVisible(), c.window);
+        EXPECT_EQ(delegate->running(), c.runs);
+        if (!c.window)
+            continue;
+        // Allowed meanwhile: the window's Start Server starts it.
+        answer("screen=1 input=1");
+        clock.advance(PermissionsController::kWatchSeconds);
+        ASSERT_TRUE(pumpUntil([&] { return window().startButton->isEnabled(); }, 10));
+        EXPECT_FALSE(delegate->running());
+        window().startButton->click();
+        EXPECT_TRUE(pumpUntil([&] { return delegate->running(); }, 10));
+    }
+}
+
+TEST_F(DelegateServer, StartingWithoutAnAnsweringServerSaysWhy) {
+    struct Case {
+        bool present;
+        const char* output;
+        const char* status;
+    };
+    for (const Case& c :
+         {Case{true, "no permission line\n",
+               "Corvane Server did not answer the permission check. See Show Log."},
+          Case{false, "", "Corvane Server was not found next to Corvane. Reinstall Corvane."}}) {
+        SCOPED_TRACE(c.status);
+        if (!c.present)
+            std::filesystem::remove(server);
+        answer(c.output);
+        make();
+        delegate->startServer();
+        ASSERT_TRUE(pumpUntil([&] { return !delegate->starting(); }, 10));
+        EXPECT_EQ(statusLine(), c.status);
+        EXPECT_FALSE(delegate->running());
+    }
+}

@@ -14,6 +14,9 @@ struct HostTerms {
     const char* noVirtual;     // virtual displays cannot be made here at all
     const char* virtualUnmade; // one virtual display could not be made
     const char* drawnAt2x;     // what a desktop at 2x means where one scale serves all
+    const char* captureName;   // what the screen is captured with: "fps from %s"
+    const char* screenAllowed; // what a capture needs: "is the screen on and %s?"
+    const char* account;       // whose password logs in: "with %s name and password"
 };
 
 // The words of a computer whose display system the backend does not name.
@@ -26,6 +29,9 @@ inline constexpr HostTerms kGenericHostTerms = {
     "this desktop cannot make virtual displays",
     "the virtual display could not be made",
     "programs draw text and widgets at twice their size",
+    "the screen capture",
+    "screen access allowed",
+    "a local account",
 };
 
 } // namespace corvane::platform

@@ -49,6 +49,9 @@ const HostTerms& SimPlatform::terms() const {
         "the virtual display classes are not available on this macOS",
         "CGVirtualDisplay could not be created",
         "every display draws at 2x",
+        "ScreenCaptureKit",
+        "Screen Recording allowed",
+        "the Mac account",
     };
     return kMac;
 }

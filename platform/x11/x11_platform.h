@@ -76,6 +76,9 @@ class X11Platform : public Platform {
             "the X screen cannot hold the virtual display (its RandR maximum size)",
             "programs started on it draw text and widgets at 2x (Xft.dpi 192) and the cursor "
             "twice its size",
+            "the X server",
+            "the display readable",
+            "a local account",
         };
         return kX11;
     }

@@ -59,8 +59,10 @@ void startCaptureWithRetries(macShadowSubsystem* record) {
         record->captureDown = mac_shadow_start_capture(record) != 0;
     }
     if (record->captureDown)
-        MAC_ERROR("ScreenCaptureKit capture failed - is the screen on and Screen Recording "
-                  "allowed? Trying again when a client connects");
+        MAC_ERROR("%s capture failed - is the screen on and %s? Trying again when a client "
+                  "connects",
+                  corvane::platform::current().terms().captureName,
+                  corvane::platform::current().terms().screenAllowed);
 }
 
 } // namespace

@@ -102,9 +102,10 @@ extern "C" BOOL mac_shadow_input_mouse_event(rdpShadowSubsystem* subsystem, rdpS
     const mac_input::HostPoint at = mapPoint(record, x, y);
     if ((flags & (PTR_FLAGS_BUTTON1 | PTR_FLAGS_BUTTON2 | PTR_FLAGS_BUTTON3)) &&
         mac_input_trace::take(mac_input_trace::Click))
-        MAC_INFO("click: flags=0x%04x at %u,%u (desktop %dx%d) -> Mac %.0f,%.0f", flags, x, y,
+        MAC_INFO("click: flags=0x%04x at %u,%u (desktop %dx%d) -> %s %.0f,%.0f", flags, x, y,
                  __atomic_load_n(&record->desktopWidth, __ATOMIC_ACQUIRE),
-                 __atomic_load_n(&record->desktopHeight, __ATOMIC_ACQUIRE), at.x, at.y);
+                 __atomic_load_n(&record->desktopHeight, __ATOMIC_ACQUIRE),
+                 corvane::platform::current().terms().position, at.x, at.y);
 
     auto& events = corvane::platform::current().events();
     if (flags & PTR_FLAGS_WHEEL) {

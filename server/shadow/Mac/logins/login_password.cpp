@@ -9,6 +9,7 @@
 #include "capture/mac_capture.h"
 #include "base/log.h"
 #include "logins.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -60,8 +61,8 @@ int refuseNoPassword(rdpShadowClient* client, const char* address, const char* a
     MAC_LOG_FN(WLOG_WARN, kFn,
                "login from %s as '%s': refused, the client sent no password. (Windows App on "
                "Windows: it sends the signed-in Windows account without one; edit the PC > "
-               "Saved credential > Add, with the Mac account name and password)",
-               address, account);
+               "Saved credential > Add, with %s name and password)",
+               address, account, corvane::platform::current().terms().account);
     mac_login::setErrorInfo(client, ERRINFO_SERVER_FRESH_CREDENTIALS_REQUIRED);
     return -1;
 }

@@ -12,6 +12,7 @@
 #include "core/host.h"
 #include "core/section_lock.h"
 #include "base/log.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -105,9 +106,9 @@ void recordStats(uint64_t t0, uint64_t t1, uint64_t t2) {
     const double seconds = static_cast<double>(elapsed) / 1e9;
     const double frames = static_cast<double>(gStats.frames);
     MAC_LOG_FN(WLOG_INFO, "mac_shadow_frame_callback",
-               "capture: %.1f fps from ScreenCaptureKit, copy avg %.1f ms, publish (waiting for "
+               "capture: %.1f fps from %s, copy avg %.1f ms, publish (waiting for "
                "clients) avg %.1f ms max %.1f ms (%.0f s)",
-               frames / seconds, static_cast<double>(gStats.copyUs) / frames / 1000.0,
+               frames / seconds, corvane::platform::current().terms().captureName, static_cast<double>(gStats.copyUs) / frames / 1000.0,
                static_cast<double>(gStats.publishUs) / frames / 1000.0,
                static_cast<double>(gStats.longestPublishUs) / 1000.0, seconds);
     gStats = CaptureStats{};

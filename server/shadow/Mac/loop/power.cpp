@@ -80,7 +80,7 @@ extern "C" int mac_shadow_wake_display(void) {
         mac_shadow_wait_awake(40);
     }
     mac_sleep_ms(300);
-    MAC_INFO("the Mac's screen was asleep: %s",
+    MAC_INFO("%s screen was asleep: %s", corvane::platform::current().terms().computers,
              power().displayAsleep() ? "could not wake it" : "woke it");
     return 1;
 }

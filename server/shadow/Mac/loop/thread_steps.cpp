@@ -89,9 +89,10 @@ void mac_shadow_idle_and_awake(macShadowSubsystem* record, const ClientScan& sca
     if (!recent) {
         if (scan.connected > 0 && !record->idleLogged) {
             MAC_LOG_FN(WLOG_INFO, "mac_shadow_subsystem_thread",
-                       "no remote input for %llu min: the Mac's screen may sleep and lock as "
+                       "no remote input for %llu min: %s screen may sleep and lock as "
                        "usual (the next input wakes it)",
-                       static_cast<unsigned long long>(record->idleAwakeMs / 60000));
+                       static_cast<unsigned long long>(record->idleAwakeMs / 60000),
+                       corvane::platform::current().terms().computers);
             record->idleLogged = true;
         }
         mac_shadow_keep_awake(record, false, scan.connected > 0);
@@ -105,8 +106,9 @@ void mac_shadow_idle_and_awake(macShadowSubsystem* record, const ClientScan& sca
                 MAC_LOG_FN(WLOG_INFO, "mac_shadow_screen_grab", "capture (re)started");
             else
                 MAC_LOG_FN(WLOG_ERROR, "mac_shadow_screen_grab",
-                           "ScreenCaptureKit capture still failed - is the screen on and Screen "
-                           "Recording allowed?");
+                           "%s capture still failed - is the screen on and %s?",
+                           corvane::platform::current().terms().captureName,
+                           corvane::platform::current().terms().screenAllowed);
         }
     }
     mac_shadow_keep_awake(record, true, scan.connected > 0);

@@ -6,6 +6,7 @@
 
 #include "arguments.h"
 #include "cert_folder.h"
+#include "help_text.h"
 #include "server/shadow/ext/changed_region.h"
 #include "server/shadow/ext/cliprdr_channel.h"
 #include "server/shadow/ext/disp_channel.h"
@@ -107,8 +108,16 @@ int runServer(rdpShadowServer* server, int argc, char** argv) {
     if (!applyDefaults(server->settings) || !shadow_ext_attach(server))
         return -1;
     int status = shadow_server_parse_command_line(server, argc, argv, args);
-    if (status < 0)
-        return shadow_server_command_line_status_print(server, argc, argv, status, args);
+    if (status < 0) {
+        const int printed =
+            shadow_server_command_line_status_print(server, argc, argv, status, args);
+        // The library lists the switches; the variables are ours to add.
+        if (status == COMMAND_LINE_STATUS_PRINT_HELP) {
+            std::fflush(stdout);
+            corvane_print_server_environment(stdout);
+        }
+        return printed;
+    }
     shadow_ext_of(server)->serverSideCursor = corvane_argument_enabled(args, "server-side-cursor");
 
     warnWhenOpenToTheNetwork(server, args);

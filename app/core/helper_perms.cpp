@@ -45,8 +45,8 @@ std::shared_ptr<HelperPerms> HelperPerms::create(std::shared_ptr<UserDefaults> d
     return create(std::move(defaults), paths::applicationDirectory());
 }
 
-// The macOS helper bundle's counterpart here is the server executable
-// installed next to the application.
+// The macOS helper bundle's counterpart here is the server executable in the
+// server's folder (next to the application in a build folder).
 HelperPerms::HelperPerms(std::shared_ptr<UserDefaults> defaults,
                          const std::string& applicationDirectory)
     : defaults_(std::move(defaults)) {
@@ -54,7 +54,7 @@ HelperPerms::HelperPerms(std::shared_ptr<UserDefaults> defaults,
     std::string bundled = applicationDirectory + "/../Helpers/Corvane Server.app";
     std::string binaryInBundle = "/Contents/MacOS/freerdp-shadow-cli";
 #else
-    std::string bundled = applicationDirectory + "/freerdp-shadow-cli";
+    std::string bundled = paths::serverDirectoryFor(applicationDirectory) + "/freerdp-shadow-cli";
     std::string binaryInBundle;
 #endif
     if (pathExists(bundled))

@@ -25,8 +25,9 @@ class HelperPerms : public std::enable_shared_from_this<HelperPerms> {
     static constexpr const char* inputURL =
         "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility";
 
-    // `applicationDirectory` is where the server is installed next to the
-    // application; TALVEN_CLI overrides the executable.
+    // The server is looked for in the server's folder of an application in
+    // `applicationDirectory` (paths::serverDirectoryFor); TALVEN_CLI
+    // overrides the executable.
     static std::shared_ptr<HelperPerms> create(std::shared_ptr<UserDefaults> defaults,
                                                const std::string& applicationDirectory);
     static std::shared_ptr<HelperPerms> create(std::shared_ptr<UserDefaults> defaults);

@@ -55,6 +55,20 @@ void setOrRemove(Environment& env, const std::string& name, bool present,
         env.erase(name);
 }
 
+// Single quotes unless every character is one a shell takes literally.
+std::string shellWord(const std::string& word) {
+    const std::string plain = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"
+                              "_-+=/.,:@%";
+    if (!word.empty() && word.find_first_not_of(plain) == std::string::npos)
+        return word;
+    std::string quoted = "'";
+    for (char c : word)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+constexpr const char* kSecretVariable = "MAC_SHADOW_NLA";
+
 } // namespace
 
 LaunchPlan buildLaunchPlan(const ServerSettings& s, const Environment& baseEnvironment) {
@@ -81,6 +95,34 @@ LaunchPlan buildLaunchPlan(const ServerSettings& s, const Environment& baseEnvir
                 s.nlaLogin.value_or(""));
     env["MAC_SHADOW_PARENT_WATCH"] = "1";
     return {launchArguments(s), std::move(env)};
+}
+
+std::string launchPlanCommand(const LaunchPlan& plan, const Environment& base,
+                              const std::string& serverPath) {
+    std::string comment;
+    std::vector<std::string> lines = {"env"};
+    for (const auto& [name, value] : base)
+        if (!plan.environment.contains(name))
+            lines.push_back("-u " + shellWord(name));
+    for (const auto& [name, value] : plan.environment) {
+        auto before = base.find(name);
+        if (before != base.end() && before->second == value)
+            continue;
+        if (name == kSecretVariable) {
+            comment = std::string("# ") + kSecretVariable +
+                      " (the stored Windows login) is left out: it is a secret\n";
+            continue;
+        }
+        lines.push_back(shellWord(name + "=" + value));
+    }
+    std::string command = shellWord(serverPath);
+    for (const std::string& argument : plan.arguments)
+        command += " " + shellWord(argument);
+    lines.push_back(command);
+    std::string text = comment;
+    for (size_t i = 0; i < lines.size(); ++i)
+        text += (i == 0 ? "" : "  ") + lines[i] + (i + 1 < lines.size() ? " \\\n" : "\n");
+    return text;
 }
 
 Environment processEnvironment() {

@@ -20,6 +20,14 @@ inline constexpr int maxConnections = 5;
 
 LaunchPlan buildLaunchPlan(const ServerSettings& settings, const Environment& baseEnvironment);
 
+// The plan as one env(1) command a shell can run: "-u NAME" for each
+// variable the plan takes away from `base`, NAME=value for each it sets or
+// changes, then the server and its arguments, every word quoted for the
+// shell, one per line. The stored Windows login (MAC_SHADOW_NLA) is a secret:
+// it is left out, and a comment line above the command says so.
+std::string launchPlanCommand(const LaunchPlan& plan, const Environment& base,
+                              const std::string& serverPath);
+
 // The environment of this process as a map.
 Environment processEnvironment();
 

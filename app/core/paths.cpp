@@ -134,8 +134,21 @@ std::string applicationDirectory() {
     return self.parent_path().string();
 }
 
+std::string installedServerFolder() {
+    return CORVANE_SERVER_FOLDER_FROM_APP;
+}
+
+std::string serverDirectoryFor(const std::string& applicationDirectory) {
+    std::error_code error;
+    if (std::filesystem::exists(applicationDirectory + "/freerdp-shadow-cli", error))
+        return applicationDirectory;
+    return (std::filesystem::path(applicationDirectory) / installedServerFolder())
+        .lexically_normal()
+        .string();
+}
+
 std::string bundledServerPath() {
-    return applicationDirectory() + "/freerdp-shadow-cli";
+    return serverDirectoryFor(applicationDirectory()) + "/freerdp-shadow-cli";
 }
 
 } // namespace corvane::app::paths

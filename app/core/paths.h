@@ -20,7 +20,13 @@ std::string serverCertDirectory();
 // The directory of the running executable (where the server is installed
 // next to the application).
 std::string applicationDirectory();
-// The path of the server executable in the install layout.
+// The server's folder for an application in `applicationDirectory`: that
+// folder itself when the server lies next to the application (a build
+// folder), else the private folder of an installation, which lies at
+// `installedServerFolder()` relative to the application's folder.
+std::string serverDirectoryFor(const std::string& applicationDirectory);
+std::string installedServerFolder();
+// The path of the server executable for this application.
 std::string bundledServerPath();
 // What `Spawn::stopLeftovers` matches at the end of a process's executable.
 std::string leftoverServerSuffix();

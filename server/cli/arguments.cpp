@@ -87,6 +87,20 @@ const char* corvane_argument_value(COMMAND_LINE_ARGUMENT_A* table, const char* n
     return arg && (arg->Flags & COMMAND_LINE_VALUE_PRESENT) ? arg->Value : nullptr;
 }
 
+std::vector<char*> corvane_server_argv(int argc, char** argv) {
+    static char help[] = "/help";
+    static char version[] = "/version";
+    std::vector<char*> out(argv, argv + argc);
+    for (size_t i = 1; i < out.size(); ++i) {
+        if (std::strcmp(out[i], "--help") == 0)
+            out[i] = help;
+        else if (std::strcmp(out[i], "--version") == 0)
+            out[i] = version;
+    }
+    out.push_back(nullptr);
+    return out;
+}
+
 namespace {
 
 bool isLoopback(std::string address) {

@@ -3,6 +3,8 @@
 #pragma once
 #include <winpr/cmdline.h>
 
+#include <vector>
+
 // The table, terminated by an empty entry. One table per process.
 COMMAND_LINE_ARGUMENT_A* corvane_server_arguments(void);
 // Whether a boolean switch was given as +name.
@@ -13,3 +15,7 @@ const char* corvane_argument_value(COMMAND_LINE_ARGUMENT_A* table, const char* n
 // address unless /bind-address names loopback addresses only (127.0.0.0/8,
 // ::1, "localhost"); a local /ipc-socket is never reachable.
 bool corvane_reachable_from_network(const char* bindAddresses, const char* ipcSocket);
+// The command line with the GNU spellings people type, "--help" and
+// "--version", turned into the library's "/help" and "/version" (the library
+// reads them as unknown switches). The pointers stay valid with argv.
+std::vector<char*> corvane_server_argv(int argc, char** argv);

@@ -6,6 +6,7 @@
 
 #include "arguments.h"
 #include "cert_folder.h"
+#include "help_text.h"
 #include "log_lines.h"
 #include "server/shadow/ext/changed_region.h"
 #include "server/shadow/ext/cliprdr_channel.h"
@@ -107,9 +108,22 @@ int runServer(rdpShadowServer* server, int argc, char** argv) {
     COMMAND_LINE_ARGUMENT_A* args = corvane_server_arguments();
     if (!applyDefaults(server->settings) || !shadow_ext_attach(server))
         return -1;
-    int status = shadow_server_parse_command_line(server, argc, argv, args);
-    if (status < 0)
-        return shadow_server_command_line_status_print(server, argc, argv, status, args);
+    std::vector<char*> line = corvane_server_argv(argc, argv);
+    int status = shadow_server_parse_command_line(server, argc, line.data(), args);
+    if (status < 0) {
+        const int printed =
+            shadow_server_command_line_status_print(server, argc, line.data(), status, args);
+        // The library lists the switches; the variables are ours to add.
+        if (status == COMMAND_LINE_STATUS_PRINT_HELP) {
+            std::fflush(stdout);
+            corvane_print_server_environment(stdout);
+        }
+        // Help, version, build configuration or the monitor list were asked
+        // for and printed: a success.
+        const bool asked =
+            status <= COMMAND_LINE_STATUS_PRINT && status >= COMMAND_LINE_STATUS_PRINT_LAST;
+        return asked ? 0 : printed;
+    }
     shadow_ext_of(server)->serverSideCursor = corvane_argument_enabled(args, "server-side-cursor");
 
     warnWhenOpenToTheNetwork(server, args);

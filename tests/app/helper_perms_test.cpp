@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "app/core/helper_perms.h"
+#include "app/core/paths.h"
 #include "platform/platform.h"
 #include "support.h"
 
@@ -63,6 +64,24 @@ TEST_F(HelperPermsTest, ServerNextToTheApplicationOrFromTalvenCli) {
     ScopedEnv override{"TALVEN_CLI", "/some/where/else"};
     EXPECT_EQ(HelperPerms::create(defaults, dir.file("install"))->helperBinary(),
               "/some/where/else");
+}
+
+// Installed, the application's folder is bin/ and the server lives in the
+// private folder below lib/; one next to the application still comes first.
+TEST_F(HelperPermsTest, InstalledServerInItsPrivateFolder) {
+    const std::string bin = dir.file("usr/bin");
+    const std::string privateFolder =
+        (std::filesystem::path(bin) / paths::installedServerFolder()).lexically_normal().string();
+    ASSERT_EQ(privateFolder.rfind(dir.file("usr/lib/"), 0), 0u) << privateFolder;
+    std::filesystem::create_directories(bin);
+    std::filesystem::create_directories(privateFolder);
+    script((std::filesystem::relative(privateFolder, dir.path()) / "freerdp-shadow-cli").string(),
+           "exit 0\n");
+    EXPECT_EQ(HelperPerms::create(defaults, bin)->helperBinary(),
+              privateFolder + "/freerdp-shadow-cli");
+
+    script("usr/bin/freerdp-shadow-cli", "exit 0\n");
+    EXPECT_EQ(HelperPerms::create(defaults, bin)->helperBinary(), bin + "/freerdp-shadow-cli");
 }
 
 TEST_F(HelperPermsTest, NonExecutableServerAnswersNothingAtOnceWithoutLogging) {

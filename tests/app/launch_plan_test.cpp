@@ -3,6 +3,9 @@
 
 #include <clocale>
 #include <cstdio>
+#include <sstream>
+
+#include <sys/stat.h>
 
 #include "app/core/launch_plan.h"
 #include "support.h"
@@ -157,4 +160,53 @@ TEST(LaunchPlanEnvironment, NumbersIgnoreTheUsersLocale) {
     EXPECT_EQ(var(plan, "MAC_SHADOW_MAX_PIXELS"), "2073600");
     EXPECT_EQ(var(plan, "MAC_SHADOW_BITRATE_MBPS"), "12000");
     EXPECT_EQ(var(plan, "MAC_SHADOW_MAX_WIDTH"), "2560");
+}
+
+// What `corvane --print-launch-plan` prints: only what the plan changes,
+// quoted for the shell, and never the stored login.
+TEST(LaunchPlanCommand, ChangesOnlyQuotedAndWithoutTheLogin) {
+    LaunchPlan plan;
+    plan.arguments = {"/port:3390", "+auth"};
+    plan.environment = {{"KEPT", "same"},
+                        {"CHANGED", "new value"},
+                        {"ADDED", "it's"},
+                        {"MAC_SHADOW_NLA", "alice:0123456789abcdef0123456789abcdef"}};
+    const Environment base = {{"KEPT", "same"}, {"CHANGED", "old"}, {"GONE", "x"}};
+    EXPECT_EQ(launchPlanCommand(plan, base, "/opt/my server/freerdp-shadow-cli"),
+              "# MAC_SHADOW_NLA (the stored Windows login) is left out: it is a secret\n"
+              "env \\\n"
+              "  -u GONE \\\n"
+              "  'ADDED=it'\\''s' \\\n"
+              "  'CHANGED=new value' \\\n"
+              "  '/opt/my server/freerdp-shadow-cli' /port:3390 +auth\n");
+}
+
+// The printed command, run by a shell, gives the server the plan's own
+// arguments and environment.
+TEST(LaunchPlanCommand, AShellRunsItAsPlanned) {
+    ServerSettings settings = withLogin();
+    settings.nlaLogin.reset();
+    settings.scale = 0.5;
+    const Environment base = {{"PATH", "/usr/bin:/bin"}, {"MAC_SHADOW_MAX_WIDTH", "900"}};
+    const LaunchPlan plan = buildLaunchPlan(settings, base);
+    corvane::test::TempDir dir;
+    const std::string fake = dir.file("server with space");
+    corvane::test::writeFile(fake, "#!/bin/sh\nprintf '%s\\n' \"$@\"; env | sort\n");
+    ASSERT_EQ(::chmod(fake.c_str(), 0755), 0);
+    corvane::test::writeFile(dir.file("plan.sh"), launchPlanCommand(plan, base, fake));
+    const auto out = corvane::test::shell("env -i PATH=/usr/bin:/bin MAC_SHADOW_MAX_WIDTH=900 sh " +
+                                          dir.file("plan.sh"));
+    ASSERT_TRUE(out);
+    std::string expected;
+    for (const auto& argument : plan.arguments)
+        expected += argument + "\n";
+    for (const auto& [name, value] : plan.environment)
+        if (name != "PWD" && name != "SHLVL" && name != "_")
+            expected += name + "=" + value + "\n";
+    std::string got;
+    std::istringstream lines(*out);
+    for (std::string line; std::getline(lines, line);)
+        if (line.rfind("PWD=", 0) != 0 && line.rfind("SHLVL=", 0) != 0 && line.rfind("_=", 0) != 0)
+            got += line + "\n";
+    EXPECT_EQ(got, expected);
 }

@@ -83,6 +83,49 @@ TEST(CorvaneApp, StartsItsServerFromItsSettingsAndEndsItOnSigterm) {
     EXPECT_TRUE(e2e::fileContains(logPath, "] [Corvane app] Corvane Server stopped\n"));
 }
 
+// The systemd user unit's mode: the same plan from the settings, no menus,
+// the server's output and the supervisor's lines on standard error.
+TEST(CorvaneServerOnly, ServesTheSettingsPortAndStopsItsServerOnSigterm) {
+    e2e::Slot slot(e2e::suites::supervision);
+    e2e::Xvfb x(slot.display(0), "1024x768x24");
+    ASSERT_TRUE(x.ok());
+    const int port = slot.port();
+    e2e::TempDir dir;
+    auto env = e2e::isolatedServerEnv(dir, x.name());
+    env["XDG_STATE_HOME"] = dir.file("state");
+    env["XDG_DATA_HOME"] = dir.file("data");
+    env["TALVEN_CLI"] = "";
+    env["DBUS_SESSION_BUS_ADDRESS"] = "";
+    std::filesystem::create_directories(dir.file("config"));
+    ASSERT_TRUE(e2e::writeFile(dir.file("config/com.corvane.app.ini"), settingsFile(port, false)));
+
+    e2e::Process app;
+    ASSERT_TRUE(app.start({kApp, "--server-only"}, env, dir.file("out"), dir.file("err")));
+    ASSERT_TRUE(e2e::waitUntil([&] { return e2e::portOpen(port); }, 30000ms))
+        << e2e::readFile(dir.file("err"));
+    const auto children =
+        corvane::test::shell("pgrep -P " + std::to_string(app.pid()) + " -f '^" + kServer + " '");
+    ASSERT_TRUE(children);
+    ASSERT_EQ(std::count(children->begin(), children->end(), '\n'), 1) << *children;
+    const pid_t server = std::atoi(children->c_str());
+    ServerSettings settings;
+    settings.port = port;
+    EXPECT_TRUE(e2e::fileContains(dir.file("err"),
+                                  "[Corvane app] starting Corvane Server: " +
+                                      text::join(buildLaunchPlan(settings, {}).arguments, " ") +
+                                      "\n"));
+    EXPECT_TRUE(e2e::waitUntil(
+        [&] { return e2e::fileContains(dir.file("err"), "Listening on"); }, 10000ms))
+        << "the server's output goes to the same stream";
+
+    app.signal(SIGTERM);
+    EXPECT_EQ(app.waitExit(30000ms), std::optional<int>(0));
+    EXPECT_TRUE(gone(server));
+    EXPECT_FALSE(e2e::portOpen(port));
+    EXPECT_TRUE(e2e::fileContains(dir.file("err"), "[Corvane app] Corvane Server stopped\n"));
+    EXPECT_EQ(e2e::readFile(dir.file("out")), "");
+}
+
 namespace {
 
 class Supervision : public ::testing::Test {

@@ -7,7 +7,7 @@
 // server. (The permission probe's 33895 is the application's own and opens no
 // socket.) The rows stay clear of the benchmarks' displays (:80-:99, and
 // :150 up, where bench/layout_bench.sh takes the first free ones) and ports
-// (24790-24999).
+// (24790-24999), and of scripts/package-test (:470-:471, port 24700).
 #pragma once
 #include <chrono>
 

@@ -112,19 +112,40 @@ uint32_t virtualIdOfMonitor(const char* name) {
     return static_cast<uint32_t>(id);
 }
 
-X11DisplayConfig::X11DisplayConfig(Power& power) : power_(power) {}
+X11DisplayConfig::X11DisplayConfig(Power& power, Connection::ClockFn clock)
+    : power_(power), conn_(std::move(clock)) {}
 
 X11DisplayConfig::~X11DisplayConfig() {
     if (watcher_.joinable()) {
+        quit_.store(true);
         const uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(stopFd_, &one, sizeof one);
+        [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
         watcher_.join();
     }
-    if (stopFd_ >= 0)
-        ::close(stopFd_);
+    if (wakeFd_ >= 0)
+        ::close(wakeFd_);
 }
 
 bool X11DisplayConfig::baselineLocked(Display* d) {
+    if (baselineGeneration_ != conn_.generation()) {
+        // Another connection: the X server went away, and this one (perhaps
+        // of another size) took its place. What we declared went with the
+        // old one, and no event will come for sizes we set there.
+        const bool reconnected = baselineGeneration_ != 0 && haveBaseline_;
+        const std::pair<int32_t, int32_t> before{startWidth_, startHeight_};
+        baselineGeneration_ = conn_.generation();
+        haveBaseline_ = false;
+        declared_.clear();
+        ownSizes_.clear();
+        if (reconnected && baselineLocked(d)) {
+            if (before != std::pair<int32_t, int32_t>{startWidth_, startHeight_})
+                reportPending_.store(true);
+            if (wakeFd_ >= 0) {
+                const uint64_t one = 1;
+                [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
+            }
+        }
+    }
     if (haveBaseline_)
         return true;
     if (!screenSize(d, startWidth_, startHeight_))
@@ -378,32 +399,58 @@ void X11DisplayConfig::setScreenChangeHandler(std::function<void()> handler) {
         std::lock_guard lock(handlerMutex_);
         handler_ = std::move(handler);
     }
+    std::lock_guard lock(conn_.mutex());
     if (watcher_.joinable())
         return;
-    {
-        std::lock_guard lock(conn_.mutex());
-        if (Display* d = conn_.get())
-            baselineLocked(d);
-    }
-    stopFd_ = eventfd(0, EFD_CLOEXEC);
-    if (stopFd_ >= 0)
+    if (Display* d = conn_.get())
+        baselineLocked(d);
+    wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd_ >= 0)
         watcher_ = std::thread([this] { watch(); });
 }
 
+void X11DisplayConfig::report() {
+    std::function<void()> handler;
+    {
+        std::lock_guard lock(handlerMutex_);
+        handler = handler_;
+    }
+    if (handler)
+        handler();
+}
+
 void X11DisplayConfig::watch() {
-    OwnedDisplay owned = openCaptureDisplay();
+    while (!quit_.load()) {
+        OwnedDisplay owned = openCaptureDisplay();
+        if (reportPending_.exchange(false))
+            report();
+        followChanges(owned);
+    }
+}
+
+// Until woken: a lost connection is followed by a wait for the service's
+// own to come back, which wakes us to open a new one.
+void X11DisplayConfig::followChanges(const OwnedDisplay& owned) {
     Display* d = owned.display.get();
     int eventBase = 0, errorBase = 0;
-    if (!d || !XRRQueryExtension(d, &eventBase, &errorBase))
-        return;
-    XRRSelectInput(d, DefaultRootWindow(d), RRScreenChangeNotifyMask);
-    XFlush(d);
+    if (d && XRRQueryExtension(d, &eventBase, &errorBase)) {
+        XRRSelectInput(d, DefaultRootWindow(d), RRScreenChangeNotifyMask);
+        XFlush(d);
+    } else {
+        d = nullptr;
+    }
     for (;;) {
-        pollfd fds[2] = {{ConnectionNumber(d), POLLIN, 0}, {stopFd_, POLLIN, 0}};
+        const bool watching = d && !owned.lost->load();
+        pollfd fds[2] = {{watching ? ConnectionNumber(d) : -1, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
         if (::poll(fds, 2, -1) < 0)
             continue;
-        if (fds[1].revents || owned.lost->load())
+        if (fds[1].revents) {
+            uint64_t count = 0;
+            [[maybe_unused]] ssize_t n = ::read(wakeFd_, &count, sizeof count);
             return;
+        }
+        if (!watching)
+            continue;
         bool outside = false;
         while (!owned.lost->load() && XPending(d) > 0) {
             XEvent event;
@@ -430,15 +477,8 @@ void X11DisplayConfig::watch() {
             startMmHeight_ = change.mheight;
             outside = true;
         }
-        if (outside) {
-            std::function<void()> handler;
-            {
-                std::lock_guard lock(handlerMutex_);
-                handler = handler_;
-            }
-            if (handler)
-                handler();
-        }
+        if (outside)
+            report();
     }
 }
 

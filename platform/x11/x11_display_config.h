@@ -11,7 +11,9 @@
 // refuses the display. When the last virtual display goes, the start-up
 // size returns and our monitors are deleted. A screen size changed from
 // outside (xrandr by the user) becomes the new start-up size and is
-// reported to the screen-change handler.
+// reported to the screen-change handler. So does the screen of an X server
+// that took the place of one that went away: once the connection is open
+// again, the new server's screen is the start-up state.
 #pragma once
 #include <atomic>
 #include <deque>
@@ -23,6 +25,7 @@
 
 #include "../display_config.h"
 #include "../power.h"
+#include "x11_capture.h"
 #include "x11_connection.h"
 
 namespace corvane::platform::x11 {
@@ -36,7 +39,7 @@ uint32_t virtualIdOfMonitor(const char* name);
 
 class X11DisplayConfig : public DisplayConfig {
   public:
-    explicit X11DisplayConfig(Power& power);
+    explicit X11DisplayConfig(Power& power, Connection::ClockFn clock = Backoff::Clock::now);
     ~X11DisplayConfig() override;
 
     bool virtualDisplaysSupported() override;
@@ -67,10 +70,13 @@ class X11DisplayConfig : public DisplayConfig {
     bool baselineLocked(Display* d);
     int32_t realiseLocked(Display* d);
     void watch();
+    void followChanges(const OwnedDisplay& owned);
+    void report();
 
     Power& power_;
     Connection conn_; // guarded by its mutex, which also guards the state below
     bool haveBaseline_ = false;
+    uint64_t baselineGeneration_ = 0; // the connection the baseline was read on
     int32_t startWidth_ = 0, startHeight_ = 0, startMmWidth_ = 0, startMmHeight_ = 0;
     std::map<uint32_t, Virtual> virtual_;
     std::vector<uint32_t> order_;
@@ -82,8 +88,12 @@ class X11DisplayConfig : public DisplayConfig {
 
     std::mutex handlerMutex_;
     std::function<void()> handler_;
+    // The watcher has a connection of its own; it opens a new one when the
+    // service's connection came back after a loss (woken through wakeFd_).
     std::thread watcher_;
-    int stopFd_ = -1;
+    int wakeFd_ = -1;
+    std::atomic<bool> quit_{false};
+    std::atomic<bool> reportPending_{false};
 };
 
 } // namespace corvane::platform::x11

@@ -9,7 +9,6 @@
 #include <freerdp/settings.h>
 
 #include "base/clock.h"
-#include "capture/mac_capture.h"
 #include "server/shadow/Mac/loop/frames.h"
 #include "server/shadow/Mac/core/host.h"
 #include "server/shadow/Mac/core/terminate.h"
@@ -109,9 +108,6 @@ void CoreTest::TearDown() {
     removeClients();
     MessagePipe_Free(record_->common.base.MsgPipe);
     mac_shadow_subsystem_free(&record_->common.base);
-    // The sound's thread lets go of the platform before it is replaced.
-    mac_capture_stop();
-    EXPECT_EQ(mac_capture_sound_settle(5000), 1);
     region16_uninit(&server_->surface->invalidRegion);
     DeleteCriticalSection(&server_->surface->lock);
     std::free(server_->surface->data);

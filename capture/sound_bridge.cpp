@@ -60,8 +60,8 @@ void deliver(const platform::SoundBuffer& buffer) {
 SoundRunner& runner() {
     // Never destroyed: its thread may be waiting for a sound server that
     // does not answer when the process ends, which must not hold up the end.
-    static auto* instance = new SoundRunner(
-        []() -> platform::Sound& { return platform::current().sound(); }, deliver);
+    static auto* instance =
+        new SoundRunner([]() -> platform::Sound& { return platform::current().sound(); }, deliver);
     return *instance;
 }
 

@@ -76,12 +76,12 @@ class SoundRunner {
     bool realClock_ = true;
     bool wanted_ = false;
     bool quit_ = false;
-    bool dirty_ = false;        // something changed since the thread last looked
-    bool idle_ = false;         // the thread waits with nothing due
-    bool outage_ = false;       // sound ended on its own and is not back yet
+    bool dirty_ = false;  // something changed since the thread last looked
+    bool idle_ = false;   // the thread waits with nothing due
+    bool outage_ = false; // sound ended on its own and is not back yet
     bool loggedNoSound_ = false;
-    uint64_t serial_ = 0;       // of the capture started last
-    uint64_t endedSerial_ = 0;  // of the capture that ended on its own last
+    uint64_t serial_ = 0;      // of the capture started last
+    uint64_t endedSerial_ = 0; // of the capture that ended on its own last
     std::string endReason_;
     platform::Backoff retry_{kSoundFirstRetry, kSoundLongestRetry};
     // The sink outlives its capture: declared first, destroyed last.

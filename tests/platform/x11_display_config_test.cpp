@@ -74,9 +74,9 @@ TEST(X11DisplayConfigRestart, TheNewServersScreenIsTheBaselineAndItsChangesAreFo
     ASSERT_TRUE(reports.waitFor(1)) << "the new size was not reported";
 
     // The watcher follows the new server.
-    ASSERT_EQ(e2e::run({"xrandr", "-display", xvfb.name(), "--fb", "720x500"}, {}, 10000ms)
-                  .has_value(),
-              true);
+    ASSERT_EQ(
+        e2e::run({"xrandr", "-display", xvfb.name(), "--fb", "720x500"}, {}, 10000ms).has_value(),
+        true);
     ASSERT_TRUE(reports.waitFor(2)) << "an outside change on the new server went unseen";
     EXPECT_EQ(mainSize(config), std::make_pair(720.0, 500.0));
     config.setScreenChangeHandler({});

@@ -41,8 +41,7 @@ class PulseDaemon {
                         "--load=module-null-sink sink_name=nullsink"},
                        {{"HOME", dir_.path()}, {"XDG_RUNTIME_DIR", dir_.path()}},
                        dir_.file("pulse.log"), dir_.file("pulse.log"));
-        return waitUntil([&] { return pactl({"info"}) == std::optional<int>(0); }, 10000ms,
-                         100ms);
+        return waitUntil([&] { return pactl({"info"}) == std::optional<int>(0); }, 10000ms, 100ms);
     }
 
     TempDir dir_;

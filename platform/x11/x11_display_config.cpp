@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -419,38 +420,46 @@ void X11DisplayConfig::report() {
         handler();
 }
 
+// A lost connection is closed at once; the next one is opened when the
+// service's own connection came back (it wakes us).
 void X11DisplayConfig::watch() {
     while (!quit_.load()) {
-        OwnedDisplay owned = openCaptureDisplay();
-        if (reportPending_.exchange(false))
-            report();
-        followChanges(owned);
+        bool woken = false;
+        {
+            OwnedDisplay owned = openCaptureDisplay();
+            if (reportPending_.exchange(false))
+                report();
+            woken = followChanges(owned);
+        }
+        if (!woken)
+            awaitWake(-1);
     }
 }
 
-// Until woken: a lost connection is followed by a wait for the service's
-// own to come back, which wakes us to open a new one.
-void X11DisplayConfig::followChanges(const OwnedDisplay& owned) {
+bool X11DisplayConfig::awaitWake(int fd) {
+    pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    while (::poll(fds, 2, -1) < 0 && errno == EINTR) {
+    }
+    if (!fds[1].revents)
+        return false;
+    uint64_t count = 0;
+    [[maybe_unused]] ssize_t n = ::read(wakeFd_, &count, sizeof count);
+    return true;
+}
+
+// Until woken (true) or the connection is lost (false).
+bool X11DisplayConfig::followChanges(const OwnedDisplay& owned) {
     Display* d = owned.display.get();
     int eventBase = 0, errorBase = 0;
-    if (d && XRRQueryExtension(d, &eventBase, &errorBase)) {
-        XRRSelectInput(d, DefaultRootWindow(d), RRScreenChangeNotifyMask);
-        XFlush(d);
-    } else {
-        d = nullptr;
-    }
+    if (!d || !XRRQueryExtension(d, &eventBase, &errorBase))
+        return false;
+    XRRSelectInput(d, DefaultRootWindow(d), RRScreenChangeNotifyMask);
+    XFlush(d);
     for (;;) {
-        const bool watching = d && !owned.lost->load();
-        pollfd fds[2] = {{watching ? ConnectionNumber(d) : -1, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0)
-            continue;
-        if (fds[1].revents) {
-            uint64_t count = 0;
-            [[maybe_unused]] ssize_t n = ::read(wakeFd_, &count, sizeof count);
-            return;
-        }
-        if (!watching)
-            continue;
+        if (owned.lost->load())
+            return false;
+        if (awaitWake(ConnectionNumber(d)))
+            return true;
         bool outside = false;
         while (!owned.lost->load() && XPending(d) > 0) {
             XEvent event;

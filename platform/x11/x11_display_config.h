@@ -70,7 +70,8 @@ class X11DisplayConfig : public DisplayConfig {
     bool baselineLocked(Display* d);
     int32_t realiseLocked(Display* d);
     void watch();
-    void followChanges(const OwnedDisplay& owned);
+    bool followChanges(const OwnedDisplay& owned);
+    bool awaitWake(int fd);
     void report();
 
     Power& power_;

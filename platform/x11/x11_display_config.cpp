@@ -424,12 +424,20 @@ void X11DisplayConfig::report() {
 // service's own connection came back (it wakes us).
 void X11DisplayConfig::watch() {
     while (!quit_.load()) {
-        bool woken = false;
+        // Opened and closed under the service's lock, so that this connection
+        // and the service's are never opened or closed at the same moment
+        // (the thread sanitizer saw Xlib crash in XOpenDisplay when they were).
+        OwnedDisplay owned;
         {
-            OwnedDisplay owned = openCaptureDisplay();
-            if (reportPending_.exchange(false))
-                report();
-            woken = followChanges(owned);
+            std::lock_guard lock(conn_.mutex());
+            owned = openCaptureDisplay();
+        }
+        if (reportPending_.exchange(false))
+            report();
+        const bool woken = followChanges(owned);
+        {
+            std::lock_guard lock(conn_.mutex());
+            owned = OwnedDisplay{};
         }
         if (!woken)
             awaitWake(-1);

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <X11/Xlib.h>
+
 #include "e2e/harness/e2e_harness.h"
 #include "platform/x11/x11_display_config.h"
 #include "platform/x11/x11_power.h"
@@ -55,6 +57,9 @@ std::pair<double, double> mainSize(X11DisplayConfig& config) {
 } // namespace
 
 TEST(X11DisplayConfigRestart, TheNewServersScreenIsTheBaselineAndItsChangesAreFollowed) {
+    // The watcher's thread and this one use Xlib at once, as in the
+    // platform, which switches Xlib's locks on first.
+    XInitThreads();
     e2e::Xvfb xvfb(e2e::suites::x11Platform, "640x480x24");
     ASSERT_TRUE(xvfb.ok());
     setenv("DISPLAY", xvfb.name().c_str(), 1);

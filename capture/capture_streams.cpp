@@ -61,24 +61,28 @@ class CaptureEntry {
         timing().wait(*stopped, kStopLimit);
     }
 
-    // The system sound rides on this stream until it is released.
+    // The system sound rides on this stream until it is released. Its
+    // capture starts and stops on the sound runner's thread: a sound server
+    // that does not answer holds up no stream start or stop.
     void startSound() {
-        auto sound = std::make_unique<SoundForward>();
-        sound->start();
-        std::lock_guard lock(mutex_);
-        sound_ = std::move(sound);
+        {
+            std::lock_guard lock(mutex_);
+            carriesSound_ = true;
+        }
+        wantSound(true);
     }
 
     // Drops the sound and the stream, then lets a callback in progress finish.
     void release(std::chrono::milliseconds deliveryLimit) {
-        std::unique_ptr<SoundForward> sound;
+        bool sound = false;
         std::unique_ptr<platform::CaptureStream> stream;
         {
             std::lock_guard lock(mutex_);
-            sound.swap(sound_);
+            std::swap(sound, carriesSound_);
             stream.swap(stream_);
         }
-        sound.reset();
+        if (sound)
+            wantSound(false);
         stream.reset();
         delivery_.close(deliveryLimit);
     }
@@ -87,7 +91,7 @@ class CaptureEntry {
     std::mutex mutex_;
     FrameDelivery delivery_;
     std::unique_ptr<platform::CaptureStream> stream_;
-    std::unique_ptr<SoundForward> sound_;
+    bool carriesSound_ = false;
 };
 
 std::mutex gCapturesLock;

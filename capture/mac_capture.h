@@ -74,8 +74,14 @@ typedef void (*mac_audio_callback)(void* user, const int16_t* samples, intptr_t 
                                    uint32_t timestamp);
 // Installs the sound receiver (null: none). Only streams started afterwards
 // capture sound, and only the first running one; a null callback makes
-// running streams drop their sound.
+// running streams drop their sound. The receiver is called from the sound's
+// own thread; once the stream that carries sound has stopped (or the
+// callback was replaced), it is not called any more.
 void mac_capture_set_audio(mac_audio_callback callback, void* user);
+// The sound's capture starts and stops on a thread of its own, so that a
+// sound server that does not answer holds up no stream. Waits up to `ms`
+// until it runs or is stopped as the streams want; 1 when it is.
+int32_t mac_capture_sound_settle(int32_t ms);
 // Virtual displays: a display of width x height pixels (hidpi: a 2x mode of
 // half as many points) for monitor `index` of a creation round (`toggle`'s
 // lowest bit tells consecutive rounds apart). Returns its id, 0 on failure.

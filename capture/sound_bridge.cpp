@@ -1,25 +1,39 @@
-// System sound: the installed callback, the source format logged once, and
-// each sound-carrying stream's conversion.
+// System sound: the installed callback, the source format logged once, the
+// conversion of every buffer and the process's one sound runner.
 #include "sound_bridge.h"
 
 #include <atomic>
-#include <string>
+#include <mutex>
+#include <vector>
 
 #include "capture_config.h"
 #include "capture_log.h"
 #include "mac_capture.h"
 #include "platform/platform.h"
+#include "sound_convert.h"
+#include "sound_runner.h"
 
 namespace corvane::capture {
 
 namespace {
 
-// Written by the core's start step before any stream runs; read by every
-// buffer on the capture's thread.
-std::atomic<mac_audio_callback> gAudioCB{nullptr};
-std::atomic<void*> gAudioUser{nullptr};
+// What the runner's thread hands buffers to. It lives as long as the
+// process, as the runner does: a capture may still be ending while the
+// process exits, and must find both in place.
+struct SoundOut {
+    std::mutex mutex; // guards the rest; held while the callback runs
+    mac_audio_callback callback = nullptr;
+    void* user = nullptr;
+    SoundConverter converter;
+    std::vector<int16_t> converted;
+};
+
 std::atomic<bool> gLoggedAudioFormat{false};
-std::atomic<bool> gLoggedNoSound{false};
+
+SoundOut& out() {
+    static auto* instance = new SoundOut;
+    return *instance;
+}
 
 void logFormatOnce(const platform::SoundFormat& format) {
     if (gLoggedAudioFormat.exchange(true))
@@ -29,42 +43,63 @@ void logFormatOnce(const platform::SoundFormat& format) {
         format.interleaved ? "interleaved" : "one buffer per channel");
 }
 
-} // namespace
-
-SoundForward::~SoundForward() {
-    capture_.reset();
-}
-
-void SoundForward::start() {
-    std::string error;
-    capture_ = platform::current().sound().start(*this, error);
-    if (!capture_ && !gLoggedNoSound.exchange(true))
-        log("no system sound (%s); sharing the screen without it", error.c_str());
-}
-
-void SoundForward::soundArrived(const platform::SoundBuffer& buffer) {
-    const mac_audio_callback callback = gAudioCB.load();
-    if (!callback || buffer.frames < 1)
+void deliver(const platform::SoundBuffer& buffer) {
+    SoundOut& o = out();
+    std::lock_guard lock(o.mutex);
+    if (!o.callback || buffer.frames < 1)
         return;
     logFormatOnce(buffer.format);
-    if (!converter_.convert(buffer, converted_))
+    if (!o.converter.convert(buffer, o.converted))
         return;
-    const auto frames = static_cast<intptr_t>(converted_.size() / kOutChannels);
+    const auto frames = static_cast<intptr_t>(o.converted.size() / kOutChannels);
     if (frames < 1)
         return;
-    callback(gAudioUser.load(), converted_.data(), frames,
-             soundTimestampMs(buffer.presentationSeconds));
+    o.callback(o.user, o.converted.data(), frames, soundTimestampMs(buffer.presentationSeconds));
 }
 
-void resetSoundLogForTests() {
+SoundRunner& runner() {
+    // Never destroyed: its thread may be waiting for a sound server that
+    // does not answer when the process ends, which must not hold up the end.
+    static auto* instance =
+        new SoundRunner([]() -> platform::Sound& { return platform::current().sound(); }, deliver);
+    return *instance;
+}
+
+} // namespace
+
+void wantSound(bool wanted) {
+    runner().want(wanted);
+}
+
+bool settleSound(std::chrono::milliseconds limit) {
+    return runner().settle(limit);
+}
+
+void setSoundClockForTests(std::function<platform::Backoff::Clock::time_point()> clock) {
+    runner().setClock(std::move(clock));
+}
+
+void wakeSoundForTests() {
+    runner().wake();
+}
+
+void resetSoundForTests() {
     gLoggedAudioFormat = false;
-    gLoggedNoSound = false;
+    runner().resetForTests();
 }
 
 } // namespace corvane::capture
 
 extern "C" void mac_capture_set_audio(mac_audio_callback callback, void* user) {
-    corvane::capture::gAudioUser.store(user);
-    corvane::capture::gAudioCB.store(callback);
+    auto& o = corvane::capture::out();
+    {
+        std::lock_guard lock(o.mutex);
+        o.user = user;
+        o.callback = callback;
+    }
     corvane::capture::setSoundCallbackInstalled(callback != nullptr);
+}
+
+extern "C" int32_t mac_capture_sound_settle(int32_t ms) {
+    return corvane::capture::settleSound(std::chrono::milliseconds(ms < 0 ? 0 : ms)) ? 1 : 0;
 }

@@ -1,35 +1,26 @@
-// The sound half of a capture stream: the stream that carries system sound
-// owns one forwarder, which captures the desktop's sound through the
-// platform, converts every buffer and hands it to the installed callback.
+// The sound half of the capture bridge: the stream that carries system sound
+// wants it while it runs, the sound runner (sound_runner.h) keeps the
+// platform's capture going on its own thread, and every buffer is converted
+// and handed to the installed callback.
 #pragma once
-#include <memory>
-#include <mutex>
-#include <vector>
+#include <chrono>
+#include <functional>
 
-#include "platform/sound.h"
-#include "sound_convert.h"
+#include "platform/backoff.h"
 
 namespace corvane::capture {
 
-class SoundForward : public platform::SoundSink {
-  public:
-    SoundForward() = default;
-    // Stops the capture first, so no buffer arrives at a half-gone object.
-    ~SoundForward() override;
+// Never waits for the sound server; see SoundRunner::want.
+void wantSound(bool wanted);
+// Waits up to `limit` until sound runs or is stopped as wanted.
+bool settleSound(std::chrono::milliseconds limit);
 
-    // Starts capturing; without sound (no sound server) the stream goes on
-    // silent, and the reason is logged once per process.
-    void start();
-    void soundArrived(const platform::SoundBuffer& buffer) override;
-
-  private:
-    // Touched only by the capture's thread, one buffer at a time.
-    SoundConverter converter_;
-    std::vector<int16_t> converted_;
-    std::unique_ptr<platform::SoundCapture> capture_;
-};
-
-// Tests: the once-per-process log lines may be written again.
-void resetSoundLogForTests();
+// Tests: the sound schedule's clock (null restores the real one), and a
+// look at the schedule after the clock moved.
+void setSoundClockForTests(std::function<platform::Backoff::Clock::time_point()> clock);
+void wakeSoundForTests();
+// Tests: past failures are forgotten and the once-per-process log lines may
+// be written again.
+void resetSoundForTests();
 
 } // namespace corvane::capture

@@ -27,6 +27,8 @@ class Backoff {
     // An attempt worked: the next failure starts the schedule afresh.
     void succeeded() { failures_ = 0; }
     int failures() const { return failures_; }
+    // When the next attempt is due; meaningful only after a failure.
+    Clock::time_point nextAttempt() const { return next_; }
 
   private:
     std::chrono::milliseconds first_;

@@ -3,10 +3,15 @@
 //
 // A running capture calls its sink from one thread of the backend, one
 // buffer at a time and in order; sample data is valid only during the call,
-// so the sink copies or converts before it returns. Destroying the capture
-// stops it and waits for a sink call in progress: the sink is never called
-// once the destructor has returned. Destroy it from any thread but the
-// sink's own.
+// so the sink copies or converts before it returns. A capture that ends on
+// its own (the sound server went away, the user chose another output) says
+// so once through soundEnded and delivers nothing more; it is still the
+// owner's to destroy. Destroying the capture stops it and waits for a sink
+// call in progress: the sink is never called once the destructor has
+// returned. Destroy it from any thread but the sink's own.
+//
+// Starting and destroying a capture talk to the sound server and may take
+// seconds when it does not answer: keep them off paths that must not wait.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -63,6 +68,8 @@ class SoundSink {
   public:
     virtual ~SoundSink() = default;
     virtual void soundArrived(const SoundBuffer& buffer) = 0;
+    // The capture ended without being asked to; `reason` says why.
+    virtual void soundEnded(const std::string& reason) = 0;
 };
 
 class SoundCapture {
@@ -73,9 +80,10 @@ class SoundCapture {
 class Sound {
   public:
     virtual ~Sound() = default;
-    // Starts capturing the system sound without this process's own playback.
-    // Null with a reason in `error` when there is no sound to capture (no
-    // sound server, no output device); that is never fatal for the caller.
+    // Starts capturing the system sound of the current default output,
+    // without this process's own playback. Null with a reason in `error`
+    // when there is no sound to capture (no sound server, no output device);
+    // that is never fatal for the caller.
     virtual std::unique_ptr<SoundCapture> start(SoundSink& sink, std::string& error) = 0;
 };
 

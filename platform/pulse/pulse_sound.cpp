@@ -1,6 +1,5 @@
 #include "pulse_sound.h"
 
-#include <cstdio>
 #include <ctime>
 
 #include <pulse/pulseaudio.h>
@@ -10,8 +9,8 @@ namespace corvane::platform::pulse {
 
 namespace {
 
-// A sound server that neither answers nor refuses must not hold up the
-// screen capture that waits for us.
+// A sound server that neither answers nor refuses gives up the start after
+// this long per step, so that whoever starts us can try again later.
 constexpr pa_usec_t kAnswerLimit = 3 * PA_USEC_PER_SEC;
 // Small fragments keep the delay from the desktop to the client low.
 constexpr pa_usec_t kFragment = 10 * PA_USEC_PER_MSEC;
@@ -64,7 +63,7 @@ class PulseCapture : public SoundCapture {
             error = "no PulseAudio context";
             return false;
         }
-        pa_context_set_state_callback(context_, signal, this);
+        pa_context_set_state_callback(context_, contextChanged, this);
         if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
             error = pa_strerror(pa_context_errno(context_));
             return false;
@@ -81,16 +80,31 @@ class PulseCapture : public SoundCapture {
     }
 
   private:
-    static void signal(pa_context*, void* self) {
-        pa_threaded_mainloop_signal(static_cast<PulseCapture*>(self)->loop_, 0);
+    static void contextChanged(pa_context* context, void* self) {
+        auto* me = static_cast<PulseCapture*>(self);
+        if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context)))
+            me->end("the sound server went away");
+        pa_threaded_mainloop_signal(me->loop_, 0);
     }
     static void streamChanged(pa_stream* stream, void* self) {
         auto* me = static_cast<PulseCapture*>(self);
-        if (me->streaming_ && !PA_STREAM_IS_GOOD(pa_stream_get_state(stream))) {
-            me->streaming_ = false;
-            std::fprintf(stderr, "platform: system sound capture ended by the sound server\n");
-        }
+        if (!PA_STREAM_IS_GOOD(pa_stream_get_state(stream)))
+            me->end("the sound server ended the recording");
         pa_threaded_mainloop_signal(me->loop_, 0);
+    }
+    // The user chose another output (or the server changed it): what we
+    // record is no longer what the desktop is heard on.
+    static void serverChanged(pa_context* context, pa_subscription_event_type_t type, uint32_t,
+                              void* self) {
+        if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SERVER)
+            return;
+        if (pa_operation* op = pa_context_get_server_info(context, defaultChecked, self))
+            pa_operation_unref(op);
+    }
+    static void defaultChecked(pa_context*, const pa_server_info* info, void* self) {
+        auto* me = static_cast<PulseCapture*>(self);
+        if (info && info->default_sink_name && me->defaultSink_ != info->default_sink_name)
+            me->end(std::string("the default output is now ") + info->default_sink_name);
     }
     static void timeUp(pa_mainloop_api*, pa_time_event*, const timeval*, void* self) {
         auto* me = static_cast<PulseCapture*>(self);
@@ -114,6 +128,17 @@ class PulseCapture : public SoundCapture {
     }
     static void readable(pa_stream*, size_t, void* self) {
         static_cast<PulseCapture*>(self)->drain();
+    }
+
+    // On the main loop's thread, with its lock held: a running capture that
+    // ends on its own tells the sink once and delivers nothing more.
+    void end(const std::string& reason) {
+        if (!streaming_)
+            return;
+        streaming_ = false;
+        if (stream_)
+            pa_stream_set_read_callback(stream_, nullptr, nullptr);
+        sink_.soundEnded(reason);
     }
 
     // Waits with the main loop locked until `done` holds; false when the
@@ -193,8 +218,12 @@ class PulseCapture : public SoundCapture {
         attr.maxlength = static_cast<uint32_t>(-1);
         attr.tlength = attr.prebuf = attr.minreq = static_cast<uint32_t>(-1);
         attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragment, &spec));
-        if (pa_stream_connect_record(stream_, monitor.c_str(), &attr, PA_STREAM_ADJUST_LATENCY) <
-            0) {
+        // Not moved elsewhere when the monitor goes away: the sound server
+        // would pick any source, a microphone included. The recording ends
+        // instead and is started again on the new default.
+        const auto flags =
+            static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+        if (pa_stream_connect_record(stream_, monitor.c_str(), &attr, flags) < 0) {
             error = pa_strerror(pa_context_errno(context_));
             return false;
         }
@@ -208,6 +237,10 @@ class PulseCapture : public SoundCapture {
             return false;
         }
         streaming_ = true;
+        pa_context_set_subscribe_callback(context_, serverChanged, this);
+        if (pa_operation* op =
+                pa_context_subscribe(context_, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr))
+            pa_operation_unref(op);
         return true;
     }
 
@@ -247,6 +280,7 @@ class PulseCapture : public SoundCapture {
         }
         if (context_) {
             pa_context_set_state_callback(context_, nullptr, nullptr);
+            pa_context_set_subscribe_callback(context_, nullptr, nullptr);
             pa_context_disconnect(context_);
             pa_context_unref(context_);
             context_ = nullptr;

@@ -7,6 +7,11 @@
 // stream of its own, so the monitor holds nothing of ours to leave out; a
 // monitor cannot leave out one program's playback, so that guarantee rests
 // on the process, not on the capture.
+//
+// A capture ends (soundEnded) when the sound server goes away, when the
+// recording is ended on its side (the output device was removed) and when
+// the server reports another default output: a new start then records the
+// new default.
 #pragma once
 #include "../sound.h"
 

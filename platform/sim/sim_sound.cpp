@@ -43,8 +43,10 @@ void storeSample(uint8_t* out, SampleType type, double value) {
 
 class SimSoundCapture : public SoundCapture {
   public:
-    explicit SimSoundCapture(std::shared_ptr<SimSoundState> state) : state_(std::move(state)) {}
+    SimSoundCapture(std::shared_ptr<SimSoundState> state, std::shared_ptr<SimSoundGate> gate)
+        : state_(std::move(state)), gate_(std::move(gate)) {}
     ~SimSoundCapture() override {
+        gate_->pass();
         std::lock_guard lock(state_->mutex_);
         state_->running_ = false;
         state_->sink_ = nullptr;
@@ -52,6 +54,7 @@ class SimSoundCapture : public SoundCapture {
 
   private:
     std::shared_ptr<SimSoundState> state_;
+    std::shared_ptr<SimSoundGate> gate_;
 };
 
 SimSoundBuffer sineBuffer(const SoundFormat& format, int64_t frames, double hz, double amplitude,
@@ -95,8 +98,40 @@ bool SimSoundState::push(const SimSoundBuffer& scripted) {
     return true;
 }
 
-std::unique_ptr<SoundCapture> SimSound::start(SoundSink& sink, std::string& error) {
+bool SimSoundState::end(const std::string& reason) {
     std::lock_guard lock(mutex_);
+    if (!running_ || !sink_)
+        return false;
+    running_ = false;
+    sink_->soundEnded(reason);
+    return true;
+}
+
+void SimSoundGate::setHung(bool hung) {
+    std::lock_guard lock(mutex_);
+    hung_ = hung;
+    cv_.notify_all();
+}
+
+void SimSoundGate::pass() {
+    std::unique_lock lock(mutex_);
+    if (!hung_)
+        return;
+    ++held_;
+    cv_.notify_all();
+    cv_.wait(lock, [&] { return !hung_; });
+    --held_;
+}
+
+bool SimSoundGate::waitHeld(int count, std::chrono::milliseconds limit) {
+    std::unique_lock lock(mutex_);
+    return cv_.wait_for(lock, limit, [&] { return held_ >= count; });
+}
+
+std::unique_ptr<SoundCapture> SimSound::start(SoundSink& sink, std::string& error) {
+    gate_->pass();
+    std::lock_guard lock(mutex_);
+    ++starts_;
     if (!unavailable_.empty()) {
         error = unavailable_;
         return nullptr;
@@ -105,7 +140,12 @@ std::unique_ptr<SoundCapture> SimSound::start(SoundSink& sink, std::string& erro
     state->sink_ = &sink;
     state->running_ = true;
     captures_.push_back(state);
-    return std::make_unique<SimSoundCapture>(std::move(state));
+    return std::make_unique<SimSoundCapture>(std::move(state), gate_);
+}
+
+int SimSound::starts() const {
+    std::lock_guard lock(mutex_);
+    return starts_;
 }
 
 void SimSound::setUnavailable(const std::string& reason) {

@@ -1,7 +1,11 @@
 // Scripted system sound for tests: the test builds buffers in any source
 // format and pushes them into the running capture from its own thread; the
-// sink sees them at once, in push order. A sound server can be made absent.
+// sink sees them at once, in push order. A sound server can be made absent,
+// can end a capture on its own, and can hang: starts and stops then wait
+// until the test lets them go.
 #pragma once
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -31,6 +35,9 @@ class SimSoundState {
     bool running() const;
     // Hands a buffer to the sink; false when the capture no longer runs.
     bool push(const SimSoundBuffer& buffer);
+    // The sound server ends the capture (it went away, another output was
+    // chosen): the sink hears `reason`; false when it no longer ran.
+    bool end(const std::string& reason);
 
   private:
     friend class SimSound;
@@ -40,17 +47,45 @@ class SimSoundState {
     bool running_ = false;
 };
 
+// Holds starts and stops while the sound server hangs; shared with the
+// captures, which may outlive the service.
+class SimSoundGate {
+  public:
+    void setHung(bool hung);
+    // Waits here while hung.
+    void pass();
+    bool waitHeld(int count, std::chrono::milliseconds limit);
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool hung_ = false;
+    int held_ = 0;
+};
+
 class SimSound : public Sound {
   public:
     std::unique_ptr<SoundCapture> start(SoundSink& sink, std::string& error) override;
 
-    // No sound server: start answers null with this reason.
+    // No sound server: start answers null with this reason (empty: there
+    // is one again).
     void setUnavailable(const std::string& reason);
+    // A hung sound server: starts, and destroying captures, wait until it
+    // answers again.
+    void setHung(bool hung) { gate_->setHung(hung); }
+    // Waits (at most `limit`) until `count` calls are held by the hang.
+    bool waitHeld(int count, std::chrono::milliseconds limit) {
+        return gate_->waitHeld(count, limit);
+    }
+    // Starts asked for, including refused ones.
+    int starts() const;
     std::vector<std::shared_ptr<SimSoundState>> captures() const;
 
   private:
+    std::shared_ptr<SimSoundGate> gate_ = std::make_shared<SimSoundGate>();
     mutable std::mutex mutex_;
     std::string unavailable_;
+    int starts_ = 0;
     std::vector<std::shared_ptr<SimSoundState>> captures_;
 };
 

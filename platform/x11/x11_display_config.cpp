@@ -144,19 +144,40 @@ uint32_t virtualIdOfMonitor(const char* name) {
     return static_cast<uint32_t>(id);
 }
 
-X11DisplayConfig::X11DisplayConfig(Power& power) : power_(power) {}
+X11DisplayConfig::X11DisplayConfig(Power& power, Connection::ClockFn clock)
+    : power_(power), conn_(std::move(clock)) {}
 
 X11DisplayConfig::~X11DisplayConfig() {
     if (watcher_.joinable()) {
+        quit_.store(true);
         const uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(stopFd_, &one, sizeof one);
+        [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
         watcher_.join();
     }
-    if (stopFd_ >= 0)
-        ::close(stopFd_);
+    if (wakeFd_ >= 0)
+        ::close(wakeFd_);
 }
 
 bool X11DisplayConfig::baselineLocked(Display* d) {
+    if (baselineGeneration_ != conn_.generation()) {
+        // Another connection: the X server went away, and this one (perhaps
+        // of another size) took its place. What we declared went with the
+        // old one, and no event will come for sizes we set there.
+        const bool reconnected = baselineGeneration_ != 0 && haveBaseline_;
+        const std::pair<int32_t, int32_t> before{startWidth_, startHeight_};
+        baselineGeneration_ = conn_.generation();
+        haveBaseline_ = false;
+        declared_.clear();
+        ownSizes_.clear();
+        if (reconnected && baselineLocked(d)) {
+            if (before != std::pair<int32_t, int32_t>{startWidth_, startHeight_})
+                reportPending_.store(true);
+            if (wakeFd_ >= 0) {
+                const uint64_t one = 1;
+                [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
+            }
+        }
+    }
     if (haveBaseline_)
         return true;
     giveBackLeftoverLocked(d);
@@ -543,32 +564,74 @@ void X11DisplayConfig::setScreenChangeHandler(std::function<void()> handler) {
         std::lock_guard lock(handlerMutex_);
         handler_ = std::move(handler);
     }
+    std::lock_guard lock(conn_.mutex());
     if (watcher_.joinable())
         return;
-    {
-        std::lock_guard lock(conn_.mutex());
-        if (Display* d = conn_.get())
-            baselineLocked(d);
-    }
-    stopFd_ = eventfd(0, EFD_CLOEXEC);
-    if (stopFd_ >= 0)
+    if (Display* d = conn_.get())
+        baselineLocked(d);
+    wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd_ >= 0)
         watcher_ = std::thread([this] { watch(); });
 }
 
+void X11DisplayConfig::report() {
+    std::function<void()> handler;
+    {
+        std::lock_guard lock(handlerMutex_);
+        handler = handler_;
+    }
+    if (handler)
+        handler();
+}
+
+// A lost connection is closed at once; the next one is opened when the
+// service's own connection came back (it wakes us).
 void X11DisplayConfig::watch() {
-    OwnedDisplay owned = openCaptureDisplay();
+    while (!quit_.load()) {
+        // Opened and closed under the service's lock, so that this connection
+        // and the service's are never opened or closed at the same moment
+        // (the thread sanitizer saw Xlib crash in XOpenDisplay when they were).
+        OwnedDisplay owned;
+        {
+            std::lock_guard lock(conn_.mutex());
+            owned = openCaptureDisplay();
+        }
+        if (reportPending_.exchange(false))
+            report();
+        const bool woken = followChanges(owned);
+        {
+            std::lock_guard lock(conn_.mutex());
+            owned = OwnedDisplay{};
+        }
+        if (!woken)
+            awaitWake(-1);
+    }
+}
+
+bool X11DisplayConfig::awaitWake(int fd) {
+    pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    while (::poll(fds, 2, -1) < 0 && errno == EINTR) {
+    }
+    if (!fds[1].revents)
+        return false;
+    uint64_t count = 0;
+    [[maybe_unused]] ssize_t n = ::read(wakeFd_, &count, sizeof count);
+    return true;
+}
+
+// Until woken (true) or the connection is lost (false).
+bool X11DisplayConfig::followChanges(const OwnedDisplay& owned) {
     Display* d = owned.display.get();
     int eventBase = 0, errorBase = 0;
     if (!d || !XRRQueryExtension(d, &eventBase, &errorBase))
-        return;
+        return false;
     XRRSelectInput(d, DefaultRootWindow(d), RRScreenChangeNotifyMask);
     XFlush(d);
     for (;;) {
-        pollfd fds[2] = {{ConnectionNumber(d), POLLIN, 0}, {stopFd_, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0)
-            continue;
-        if (fds[1].revents || owned.lost->load())
-            return;
+        if (owned.lost->load())
+            return false;
+        if (awaitWake(ConnectionNumber(d)))
+            return true;
         bool outside = false;
         while (!owned.lost->load() && XPending(d) > 0) {
             XEvent event;
@@ -595,15 +658,8 @@ void X11DisplayConfig::watch() {
             startMmHeight_ = change.mheight;
             outside = true;
         }
-        if (outside) {
-            std::function<void()> handler;
-            {
-                std::lock_guard lock(handlerMutex_);
-                handler = handler_;
-            }
-            if (handler)
-                handler();
-        }
+        if (outside)
+            report();
     }
 }
 

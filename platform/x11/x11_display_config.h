@@ -24,6 +24,9 @@
 // What is to be given back is also kept on the root window (the property
 // CORVANE_GIVE_BACK, with our process id): a server that finds one left by a
 // process that has ended (killed, crashed) gives it back before it starts.
+//
+// The screen of an X server that took the place of one that went away is,
+// once the connection is open again, the new start-up state.
 #pragma once
 #include <atomic>
 #include <deque>
@@ -35,6 +38,7 @@
 
 #include "../display_config.h"
 #include "../power.h"
+#include "x11_capture.h"
 #include "x11_connection.h"
 #include "x11_outputs.h"
 #include "x11_resources.h"
@@ -50,7 +54,7 @@ uint32_t virtualIdOfMonitor(const char* name);
 
 class X11DisplayConfig : public DisplayConfig {
   public:
-    explicit X11DisplayConfig(Power& power);
+    explicit X11DisplayConfig(Power& power, Connection::ClockFn clock = Backoff::Clock::now);
     ~X11DisplayConfig() override;
 
     bool virtualDisplaysSupported() override;
@@ -90,10 +94,14 @@ class X11DisplayConfig : public DisplayConfig {
     void keepGiveBackLocked(Display* d, bool changed);
     void giveBackLeftoverLocked(Display* d);
     void watch();
+    bool followChanges(const OwnedDisplay& owned);
+    bool awaitWake(int fd);
+    void report();
 
     Power& power_;
     Connection conn_; // guarded by its mutex, which also guards the state below
     bool haveBaseline_ = false;
+    uint64_t baselineGeneration_ = 0; // the connection the baseline was read on
     int32_t startWidth_ = 0, startHeight_ = 0, startMmWidth_ = 0, startMmHeight_ = 0;
     std::map<uint32_t, Virtual> virtual_;
     std::vector<uint32_t> order_;
@@ -107,8 +115,12 @@ class X11DisplayConfig : public DisplayConfig {
 
     std::mutex handlerMutex_;
     std::function<void()> handler_;
+    // The watcher has a connection of its own; it opens a new one when the
+    // service's connection came back after a loss (woken through wakeFd_).
     std::thread watcher_;
-    int stopFd_ = -1;
+    int wakeFd_ = -1;
+    std::atomic<bool> quit_{false};
+    std::atomic<bool> reportPending_{false};
 };
 
 } // namespace corvane::platform::x11

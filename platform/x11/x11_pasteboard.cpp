@@ -8,8 +8,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A worker whose X connection was lost is replaced at most this often.
-constexpr auto kRestartPause = 1s;
+// As the other services' connections: a restarting X server takes a
+// moment, and after that one attempt every few seconds costs nothing.
+constexpr auto kFirstRetry = 250ms;
+constexpr auto kLongestRetry = 4s;
 
 std::vector<uint8_t> latin1ToUtf8(const std::vector<uint8_t>& in) {
     std::vector<uint8_t> out;
@@ -40,7 +42,9 @@ uint32_t maskOf(const std::vector<std::string>& targets) {
 
 } // namespace
 
-X11Pasteboard::X11Pasteboard() : count_(std::make_shared<std::atomic<int64_t>>(1)) {}
+X11Pasteboard::X11Pasteboard(ClockFn clock)
+    : clock_(std::move(clock)), retry_(kFirstRetry, kLongestRetry),
+      count_(std::make_shared<std::atomic<int64_t>>(1)) {}
 
 X11Pasteboard::~X11Pasteboard() = default;
 
@@ -48,15 +52,21 @@ std::shared_ptr<SelectionWorker> X11Pasteboard::worker() {
     std::lock_guard lock(mutex_);
     if (worker_ && worker_->alive())
         return worker_;
-    const auto now = std::chrono::steady_clock::now();
-    if (worker_ && now - lastStart_ < kRestartPause)
+    const auto now = clock_();
+    if (worker_) {
+        // Its connection was lost: the X server went away.
+        worker_.reset();
+        retry_.failed(now);
+    }
+    if (!retry_.due(now))
         return nullptr;
-    lastStart_ = now;
-    worker_.reset();
     auto fresh = std::make_shared<SelectionWorker>(count_);
-    if (!fresh->start())
+    if (!fresh->start()) {
+        retry_.failed(now);
         return nullptr;
-    worker_ = fresh;
+    }
+    retry_.succeeded();
+    worker_ = std::move(fresh);
     return worker_;
 }
 

@@ -5,14 +5,18 @@
 // owner for its contents otherwise (UTF8_STRING or STRING, image/png,
 // image/tiff; INCR replies accepted), and counts ownership changes from
 // XFixes selection events. Callers on other threads hand it jobs and wait a
-// bounded time for the answer. When the X server goes away the thread ends;
-// a later call after a pause starts a new one.
+// bounded time for the answer. When the X server goes away the thread ends,
+// also in the middle of a job, and a later call starts a new one on the
+// display once a retry is due, on the same schedule as the other services'
+// connections: a restarted X server is found again.
 #pragma once
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 
+#include "../backoff.h"
 #include "../pasteboard.h"
 
 namespace corvane::platform::x11 {
@@ -21,7 +25,8 @@ class SelectionWorker;
 
 class X11Pasteboard : public Pasteboard {
   public:
-    X11Pasteboard();
+    using ClockFn = std::function<Backoff::Clock::time_point()>;
+    explicit X11Pasteboard(ClockFn clock = Backoff::Clock::now);
     ~X11Pasteboard() override;
     int64_t changeCount() override;
     uint32_t types() override;
@@ -34,9 +39,10 @@ class X11Pasteboard : public Pasteboard {
     // One conversion at a time: the selection answers one request per
     // requestor window. The change count never waits for it.
     std::mutex operationMutex_;
-    std::mutex mutex_; // guards worker_ and lastStart_
+    std::mutex mutex_; // guards worker_ and retry_
     std::shared_ptr<SelectionWorker> worker_;
-    std::chrono::steady_clock::time_point lastStart_{};
+    ClockFn clock_;
+    Backoff retry_;
     // Counts changes across worker restarts.
     std::shared_ptr<std::atomic<int64_t>> count_;
 };

@@ -125,6 +125,8 @@ SelectionWorker::~SelectionWorker() {
     }
     if (thread_.joinable())
         thread_.join();
+    // A lost connection stays open: Xlib can wait for ever in XCloseDisplay
+    // for a reader the loss interrupted. What it keeps is small.
     if (display_ && !lost_.load())
         XCloseDisplay(display_);
     if (wakeFd_ >= 0)
@@ -487,31 +489,41 @@ void SelectionWorker::expireTransfers() {
     transfers_.remove_if([&](const Transfer& t) { return now - t.lastActivity > 10s; });
 }
 
-// The server's time: the stamp of a property change on our own window.
-Time SelectionWorker::serverTime() {
+// The server's time: the stamp of a property change on our own window;
+// nothing when the server went away or stopped answering. Not XIfEvent: on
+// a lost connection that never returns.
+std::optional<Time> SelectionWorker::serverTime() {
     const Atom stamp = atom("CORVANE_TIMESTAMP");
     XChangeProperty(display_, window_, stamp, XA_STRING, 8, PropModeAppend, nullptr, 0);
     struct Match {
         Window window;
         Atom atom;
     } match{window_, stamp};
+    const auto isStamp = [](Display*, XEvent* e, XPointer arg) -> Bool {
+        const auto* m = reinterpret_cast<Match*>(arg);
+        return e->type == PropertyNotify && e->xproperty.window == m->window &&
+               e->xproperty.atom == m->atom;
+    };
+    const auto giveUp = Clock::now() + kStallLimit;
     XEvent event;
-    XIfEvent(
-        display_, &event,
-        [](Display*, XEvent* e, XPointer arg) -> Bool {
-            const auto* m = reinterpret_cast<Match*>(arg);
-            return e->type == PropertyNotify && e->xproperty.window == m->window &&
-                   e->xproperty.atom == m->atom;
-        },
-        reinterpret_cast<XPointer>(&match));
-    return lost_.load() ? CurrentTime : event.xproperty.time;
+    while (!lost_.load()) {
+        if (XCheckIfEvent(display_, &event, isStamp, reinterpret_cast<XPointer>(&match)))
+            return event.xproperty.time;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(giveUp - Clock::now());
+        if (left.count() <= 0)
+            break;
+        pollfd fd{ConnectionNumber(display_), POLLIN, 0};
+        ::poll(&fd, 1, static_cast<int>(std::min<int64_t>(left.count(), 100)));
+    }
+    return std::nullopt;
 }
 
 bool SelectionWorker::takeOwnership(PasteboardType type, std::vector<uint8_t> data) {
     const Atom clipboard = atom("CLIPBOARD");
-    const Time time = serverTime();
-    if (lost_.load())
+    const std::optional<Time> stamp = serverTime();
+    if (!stamp || lost_.load())
         return false;
+    const Time time = *stamp;
     {
         std::lock_guard lock(ownedMutex_);
         owned_ = Owned{type, std::make_shared<const std::vector<uint8_t>>(std::move(data))};
@@ -539,9 +551,15 @@ bool SelectionWorker::own(PasteboardType type, std::vector<uint8_t> data) {
         const bool ok = takeOwnership(type, std::move(data));
         result->finish(ok ? std::optional<Reply>(std::move(r)) : std::nullopt);
     });
+    // A worker whose connection is lost may never run the job: its end is
+    // the answer too.
+    const auto giveUp = Clock::now() + kJobLimit;
     std::unique_lock lock(result->mutex);
-    if (!result->cv.wait_for(lock, kJobLimit, [&] { return result->done; }))
-        return false;
+    while (!result->done) {
+        result->cv.wait_for(lock, 100ms);
+        if (!result->done && (!alive() || Clock::now() > giveUp))
+            return false;
+    }
     return result->reply.has_value();
 }
 

@@ -40,7 +40,9 @@ class SelectionWorker {
 
     // Opens the connection and starts the thread; false when X is not there.
     bool start();
-    bool alive() const { return running_.load(); }
+    // False from the moment its connection is found lost (by the thread or
+    // by a job it runs).
+    bool alive() const { return running_.load() && !lost_.load(); }
     // Asks the selection's owner for one target; nothing when there is no
     // owner, it refuses, or it stops answering.
     std::optional<Reply> convert(const std::string& target);
@@ -83,7 +85,7 @@ class SelectionWorker {
     void onOwnerChange(XEvent& event);
     bool answerRequest(const XSelectionRequestEvent& request, Atom property);
     bool takeOwnership(PasteboardType type, std::vector<uint8_t> data);
-    Time serverTime();
+    std::optional<Time> serverTime();
     void expireTransfers();
     Atom atom(const char* name);
 

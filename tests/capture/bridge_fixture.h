@@ -19,6 +19,7 @@
 #include "capture/capture_streams.h"
 #include "capture/capture_timing.h"
 #include "capture/mac_capture.h"
+#include "capture/sound_bridge.h"
 #include "platform/sim/sim_platform.h"
 
 namespace corvane::capture::testing {
@@ -115,6 +116,8 @@ class BridgeTest : public ::testing::Test {
     }
     void TearDown() override {
         mac_capture_stop();
+        // The sound's thread lets go of the platform before it is replaced.
+        EXPECT_TRUE(settleSound(5s));
         setSoundCallbackInstalled(false);
         setTimingForTests(nullptr);
         platform::replaceCurrent(std::move(previous_));

@@ -1,7 +1,10 @@
 // System sound through the bridge: every source format arrives as 44100 Hz
 // 16-bit stereo without steps at buffer edges, timestamps, the output
-// capacity, converter rebuilds, and sound that stops or never starts.
+// capacity, converter rebuilds, sound that stops or never starts, sound that
+// comes back after the sound server ended it, and streams that never wait
+// for a sound server that hangs.
 #include <cmath>
+#include <future>
 #include <numbers>
 
 #include "bridge_fixture.h"
@@ -49,16 +52,36 @@ double frequency(const std::vector<int16_t>& x, size_t from) {
     return crossings / 2.0 / (static_cast<double>(x.size() - from) / kOutRate);
 }
 
+// The sound schedule's clock: it moves only when a test moves it.
+std::atomic<platform::Backoff::Clock::rep> gSoundNow{0};
+
 class SoundBridge : public BridgeTest {
   protected:
     void SetUp() override {
         BridgeTest::SetUp();
-        resetSoundLogForTests();
+        gSoundNow = 0;
+        setSoundClockForTests([] {
+            return platform::Backoff::Clock::time_point(
+                platform::Backoff::Clock::duration(gSoundNow.load()));
+        });
+        resetSoundForTests();
         mac_capture_set_audio(&SoundReceiver::callback, &receiver_);
     }
     void TearDown() override {
         mac_capture_set_audio(nullptr, nullptr);
         BridgeTest::TearDown();
+        setSoundClockForTests(nullptr);
+    }
+    // Adds the main display's stream and lets the sound's thread catch up.
+    void addMainWithSound() {
+        ASSERT_EQ(addMain(), 0);
+        ASSERT_TRUE(settleSound(5s));
+    }
+    // Moves the sound's clock on and lets its thread do what is due.
+    void advanceSound(std::chrono::milliseconds by) {
+        gSoundNow += std::chrono::duration_cast<platform::Backoff::Clock::duration>(by).count();
+        wakeSoundForTests();
+        ASSERT_TRUE(settleSound(5s));
     }
     // The capture started last.
     std::shared_ptr<platform::sim::SimSoundState> soundCapture() {
@@ -99,7 +122,7 @@ TEST_F(SoundBridge, EverySourceFormatArrivesAs44100HzStereoWithoutStepsAtBufferE
         SCOPED_TRACE(c.name);
         mac_capture_stop();
         receiver_ = {};
-        ASSERT_EQ(addMain(), 0);
+        addMainWithSound();
         pushTone(c.format, c.bufferFrames, 50); // half a second
         const auto left = receiver_.channel(0);
         const auto right = receiver_.channel(1);
@@ -119,7 +142,7 @@ TEST_F(SoundBridge, TimestampsAreMillisecondsModulo2To32) {
     };
     for (const auto& [seconds, ms] : cases)
         EXPECT_EQ(soundTimestampMs(seconds), ms) << seconds << " s";
-    ASSERT_EQ(addMain(), 0);
+    addMainWithSound();
     ASSERT_TRUE(soundCapture()->push(
         sineBuffer({48000, 2, SampleType::F32, true}, 480, 1000, 0.5, 0, 4294967.296 * 2 + 7.25)));
     EXPECT_EQ(receiver_.timestamps, std::vector<uint32_t>{7250u});
@@ -163,7 +186,7 @@ TEST(SoundConverterRules, SourceFormatChangeRebuildsAndUnusableBuffersAreDropped
 }
 
 TEST_F(SoundBridge, SourceFormatIsLoggedOnceAcrossFormatChanges) {
-    ASSERT_EQ(addMain(), 0);
+    addMainWithSound();
     CaptureStderr();
     pushTone({48000, 2, SampleType::F32, true}, 480, 2);
     pushTone({44100, 1, SampleType::S16, false}, 441, 2);
@@ -175,14 +198,20 @@ TEST_F(SoundBridge, SourceFormatIsLoggedOnceAcrossFormatChanges) {
 }
 
 TEST_F(SoundBridge, SoundStopsWithItsStreamAndWithoutACallback) {
-    ASSERT_EQ(addMain(), 0);
-    ASSERT_EQ(addMain(), 0);
+    addMainWithSound();
+    addMainWithSound();
     ASSERT_EQ(sim_->simSound().captures().size(), 1u) << "only the first stream captures sound";
     mac_capture_set_audio(nullptr, nullptr);
     pushTone({48000, 2, SampleType::F32, true}, 480, 1);
     EXPECT_TRUE(receiver_.samples.empty());
+    // The capture stops on the sound's own thread, but nothing reaches the
+    // receiver from the moment its stream stopped.
+    mac_capture_set_audio(&SoundReceiver::callback, &receiver_);
     auto sound = soundCapture();
     mac_capture_stop();
+    sound->push(sineBuffer({48000, 2, SampleType::F32, true}, 480, 1000, 0.5, 0, 0));
+    EXPECT_TRUE(receiver_.samples.empty());
+    ASSERT_TRUE(settleSound(5s));
     EXPECT_FALSE(sound->running());
     EXPECT_FALSE(sound->push(sineBuffer({48000, 2, SampleType::F32, true}, 480, 1000, 0.5, 0, 0)));
 }
@@ -190,13 +219,108 @@ TEST_F(SoundBridge, SoundStopsWithItsStreamAndWithoutACallback) {
 TEST_F(SoundBridge, NoSoundServerLeavesTheScreenRunningWithOneLogLine) {
     sim_->simSound().setUnavailable("Connection refused");
     CaptureStderr();
-    EXPECT_EQ(addMain(), 0);
+    addMainWithSound();
     mac_capture_stop();
-    EXPECT_EQ(addMain(), 0);
+    addMainWithSound();
+    advanceSound(1s);
     const std::string log = GetCapturedStderr();
+    EXPECT_EQ(sim_->simSound().starts(), 2) << "tried again on the schedule";
     EXPECT_THAT(log, HasSubstr("mac_capture: no system sound (Connection refused)"));
     EXPECT_EQ(log.find("no system sound"), log.rfind("no system sound"));
     EXPECT_EQ(runningStreams(), 1u);
+}
+
+// A sound server that goes away: the capture it ended is started again at
+// once, then after 100 ms, 200, 400, 800 and every second, until one start
+// works; the sound then reaches the receiver again.
+TEST_F(SoundBridge, SoundEndedByTheSoundServerIsStartedAgainOnAGrowingSchedule) {
+    addMainWithSound();
+    auto& sound = sim_->simSound();
+    ASSERT_EQ(sound.starts(), 1);
+    CaptureStderr();
+    sound.setUnavailable("Connection refused");
+    ASSERT_TRUE(soundCapture()->end("the sound server went away"));
+    ASSERT_TRUE(settleSound(5s));
+    EXPECT_EQ(sound.starts(), 2) << "the first new start goes at once";
+    const struct {
+        std::chrono::milliseconds advance;
+        int starts;
+    } steps[] = {{99ms, 2},  {1ms, 3},   {199ms, 3}, {1ms, 4},   {400ms, 5},
+                 {800ms, 6}, {999ms, 6}, {1ms, 7},   {1000ms, 8}};
+    for (const auto& step : steps) {
+        advanceSound(step.advance);
+        EXPECT_EQ(sound.starts(), step.starts) << "after " << step.advance.count() << " ms more";
+    }
+    sound.setUnavailable("");
+    advanceSound(1s);
+    EXPECT_EQ(sound.starts(), 9);
+    ASSERT_TRUE(soundCapture()->running());
+    pushTone({48000, 2, SampleType::F32, true}, 480, 1);
+    EXPECT_FALSE(receiver_.samples.empty());
+    const std::string log = GetCapturedStderr();
+    EXPECT_THAT(log, HasSubstr("mac_capture: system sound stopped (the sound server went away); "
+                               "starting it again\n"));
+    EXPECT_THAT(log, HasSubstr("mac_capture: system sound is back\n"));
+    EXPECT_EQ(log.find("no system sound"), std::string::npos) << "the outage was said once";
+}
+
+// The user picked another output: the new default is recorded without
+// waiting for the clock.
+TEST_F(SoundBridge, AnotherDefaultOutputIsRecordedAtOnce) {
+    addMainWithSound();
+    auto first = soundCapture();
+    ASSERT_TRUE(first->end("the default output is now headphones"));
+    ASSERT_TRUE(settleSound(5s));
+    ASSERT_EQ(sim_->simSound().captures().size(), 2u);
+    EXPECT_FALSE(first->running());
+    pushTone({48000, 2, SampleType::F32, true}, 480, 1);
+    EXPECT_FALSE(receiver_.samples.empty());
+}
+
+// Streams start, stop, and stop and start again (as a layout change does)
+// while the sound server hangs. They run on a helper thread so that one that
+// waits fails the test instead of hanging it. A stop followed at once by a
+// start may leave the running capture alone, so only the first two must
+// reach the hung server.
+TEST_F(SoundBridge, StreamsNeverWaitForAHungSoundServer) {
+    const struct {
+        const char* name;
+        bool soundBefore;
+        std::function<bool()> streams;
+        bool reachesServer;
+        bool soundAfter;
+    } cases[] = {
+        {"start", false, [this] { return addMain() == 0; }, true, true},
+        {"stop", true,
+         [] {
+             mac_capture_stop();
+             return true;
+         },
+         true, false},
+        {"stop and start", true,
+         [this] {
+             mac_capture_stop();
+             return addMain() == 0;
+         },
+         false, true},
+    };
+    auto& sound = sim_->simSound();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        mac_capture_stop();
+        if (c.soundBefore)
+            addMainWithSound();
+        sound.setHung(true);
+        auto streams = std::async(std::launch::async, c.streams);
+        const bool held = !c.reachesServer || sound.waitHeld(1, 5s);
+        const bool prompt = streams.wait_for(5s) == std::future_status::ready;
+        sound.setHung(false);
+        ASSERT_TRUE(held) << "the sound server was never asked";
+        ASSERT_TRUE(prompt) << "a stream waited for the sound server";
+        EXPECT_TRUE(streams.get());
+        ASSERT_TRUE(settleSound(5s));
+        EXPECT_EQ(soundCapture() && soundCapture()->running(), c.soundAfter);
+    }
 }
 
 } // namespace

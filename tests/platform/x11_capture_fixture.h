@@ -62,12 +62,21 @@ class RecordingSink : public CaptureSink {
         std::lock_guard lock(mutex_);
         return frames.size();
     }
-    void releaseHeld() {
+    size_t mostHeld() {
         std::lock_guard lock(mutex_);
-        held.clear();
+        return maxHeld;
+    }
+    // Lets go of the frames held so far and holds no more.
+    void releaseHeld() {
+        std::vector<FrameHandle> released;
+        {
+            std::lock_guard lock(mutex_);
+            holdFrames = false;
+            released.swap(held);
+        }
     }
 
-    bool holdFrames = false;
+    bool holdFrames = false; // set before the stream starts
     std::vector<FrameHandle> held;
     size_t maxHeld = 0;
     std::vector<CopiedFrame> frames;

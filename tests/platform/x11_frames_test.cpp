@@ -1,5 +1,6 @@
 // The X11 frame pool without an X server: the picture is scaled whenever the
-// destination differs from the captured region in either dimension.
+// destination differs from the captured region in either dimension, and no
+// more frames than the queue depth are out at once.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -36,6 +37,41 @@ TEST(FramePoolScaling, DestinationDifferingInOneDimensionOnlyIsScaled) {
         EXPECT_EQ(px[0] & 0xffffff, kRed) << (alongWidth ? "width" : "height");
         EXPECT_EQ(px[alongWidth ? 1 : 2] & 0xffffff, kBlue) << (alongWidth ? "width" : "height");
     }
+}
+
+// While both frames of a pool of two are held there is no third; a buffer
+// that comes back is brought up to date with what changed meanwhile.
+TEST(FramePoolDepth, NoThirdFrameWhileTwoAreHeldAndAReturnedBufferCatchesUp) {
+    constexpr int32_t kWidth = 4;
+    std::vector<uint32_t> mirror(kWidth, 0x000000);
+    CaptureSettings settings;
+    settings.width = kWidth;
+    settings.height = 1;
+    settings.queueDepth = 2;
+    int released = 0;
+    FramePool pool(kWidth, 1, settings, [&] { ++released; });
+    const auto fill = [&](int32_t x, int32_t width) {
+        pixman_region32_t dirty;
+        pixman_region32_init_rect(&dirty, x, 0, unsigned(width), 1);
+        pool.invalidate(dirty);
+        FrameHandle frame =
+            pool.fill(reinterpret_cast<const uint8_t*>(mirror.data()), kWidth * 4, nullptr, dirty);
+        pixman_region32_fini(&dirty);
+        return frame;
+    };
+    FrameHandle first = fill(0, kWidth);
+    FrameHandle second = fill(0, kWidth);
+    ASSERT_TRUE(first && second);
+    EXPECT_FALSE(pool.hasFreeBuffer());
+    mirror[3] = 0xffffff;
+    EXPECT_FALSE(fill(3, 1)) << "a third frame while two are held";
+    first.reset();
+    EXPECT_EQ(released, 1);
+    ASSERT_TRUE(pool.hasFreeBuffer());
+    FrameHandle third = fill(0, 0);
+    ASSERT_TRUE(third);
+    const auto* px = reinterpret_cast<const uint32_t*>(third->pixels);
+    EXPECT_EQ(px[3] & 0xffffff, 0xffffffu) << "the change made while the queue was full was lost";
 }
 
 } // namespace

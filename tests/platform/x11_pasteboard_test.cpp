@@ -1,10 +1,13 @@
 // The X11 pasteboard against another X program (xclip) and against a second
 // pasteboard of its own: text and pictures both ways, values larger than one
-// request (INCR) both ways, and a change count that follows ownership.
+// request (INCR) both ways, a change count that follows ownership, and an X
+// server that dies in the middle of a write.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <string>
@@ -211,4 +214,30 @@ TEST_F(X11PasteboardTest, IncrAskedAgainByTheSameRequestorStartsOver) {
     }
     EXPECT_EQ(whole.size(), big.size());
     EXPECT_TRUE(whole == big);
+}
+
+// The X server stops answering while the pasteboard takes the selection,
+// then dies, and a new one comes up on the display: the write in flight
+// fails, the helper thread ends instead of waiting on the dead connection,
+// and once a retry is due the pasteboard works on the new server with its
+// change count going on.
+TEST_F(X11PasteboardTest, WorksAgainOnAServerThatReplacedOneThatDiedMidWrite) {
+    corvane::platform::Backoff::Clock::time_point now{};
+    X11Pasteboard board([&] { return now; });
+    ASSERT_TRUE(board.write(PasteboardType::Text, Bytes{'a'}));
+    const int64_t count = board.changeCount();
+    const std::string lock = e2e::readFile("/tmp/.X" + xvfb_->name().substr(1) + "-lock");
+    const auto server = static_cast<pid_t>(std::strtol(lock.c_str(), nullptr, 10));
+    ASSERT_GT(server, 0);
+    ASSERT_EQ(::kill(server, SIGSTOP), 0);
+    EXPECT_FALSE(board.write(PasteboardType::Text, Bytes{'x'})) << "a stopped server answered";
+    ASSERT_TRUE(xvfb_->restart());
+    // Each try moves the clock past any retry: only the helper thread's end
+    // is waited for.
+    ASSERT_TRUE(waitFor([&] {
+        now += std::chrono::seconds(5);
+        return board.write(PasteboardType::Text, Bytes{'b'});
+    })) << "the pasteboard did not come back on the new server";
+    EXPECT_EQ(shell("xclip -selection clipboard -o"), "b");
+    EXPECT_GT(board.changeCount(), count);
 }

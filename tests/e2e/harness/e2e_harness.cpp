@@ -174,6 +174,11 @@ bool Xvfb::restart() {
     return ok_ = start();
 }
 
+bool Xvfb::restart(const std::string& geometry) {
+    geometry_ = geometry;
+    return restart();
+}
+
 std::map<std::string, std::string> isolatedServerEnv(const TempDir& dir,
                                                      const std::string& display) {
     return {{"HOME", dir.path()},

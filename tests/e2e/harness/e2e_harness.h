@@ -72,8 +72,9 @@ class Xvfb {
     // Ends the X server at once, as a crash would.
     void kill();
     // A new X server on the same display, as when a session brings back the
-    // one that crashed.
+    // one that crashed; with a geometry, its screen has that size.
     bool restart();
+    bool restart(const std::string& geometry);
 
   private:
     bool start();

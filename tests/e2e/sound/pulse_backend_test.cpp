@@ -1,19 +1,98 @@
 // The PulseAudio backend of the sound service: a missing sound server is a
-// quick, clear refusal. (That the monitor's sound arrives is checked end to
-// end, in sound_e2e_test.cpp.)
+// quick, clear refusal, and a capture ends (telling its sink why) when the
+// user picks another default output or the sound server restarts; a new
+// start then records the new default. (That the monitor's sound reaches a
+// client, also across such changes, is checked end to end in
+// sound_e2e_test.cpp.)
+#include <cmath>
+#include <condition_variable>
 #include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <optional>
 
 #include <gtest/gtest.h>
 
 #include "e2e_harness.h"
 #include "platform/pulse/pulse_sound.h"
+#include "pulse_daemon.h"
 
 using namespace e2e;
+using corvane::platform::SampleType;
+using corvane::platform::SoundBuffer;
 
 namespace {
 struct NoSink : corvane::platform::SoundSink {
-    void soundArrived(const corvane::platform::SoundBuffer&) override {}
+    void soundArrived(const SoundBuffer&) override {}
+    void soundEnded(const std::string&) override {}
 };
+
+// Counts loud frames (16-bit or float samples above a quarter of full
+// scale) and keeps the reasons the capture ended for.
+class RecordingSink : public corvane::platform::SoundSink {
+  public:
+    void soundArrived(const SoundBuffer& b) override {
+        if (!b.planes[0] || !b.format.interleaved)
+            return;
+        int64_t loud = 0;
+        const int64_t samples = b.frames * b.format.channels;
+        for (int64_t i = 0; i < samples; ++i) {
+            double v = 0;
+            if (b.format.type == SampleType::S16) {
+                int16_t s = 0;
+                std::memcpy(&s, b.planes[0] + i * 2, 2);
+                v = s / 32768.0;
+            } else if (b.format.type == SampleType::F32) {
+                float f = 0;
+                std::memcpy(&f, b.planes[0] + i * 4, 4);
+                v = f;
+            }
+            loud += std::abs(v) > 0.25;
+        }
+        std::lock_guard lock(mutex_);
+        loud_ += loud;
+        cv_.notify_all();
+    }
+    void soundEnded(const std::string& reason) override {
+        std::lock_guard lock(mutex_);
+        ends_.push_back(reason);
+        cv_.notify_all();
+    }
+    bool waitLoud(int64_t samples) {
+        std::unique_lock lock(mutex_);
+        return cv_.wait_for(lock, 10s, [&] { return loud_ >= samples; });
+    }
+    std::optional<std::string> waitEnd(size_t n) {
+        std::unique_lock lock(mutex_);
+        if (!cv_.wait_for(lock, 10s, [&] { return ends_.size() >= n; }))
+            return std::nullopt;
+        return ends_[n - 1];
+    }
+    void resetLoud() {
+        std::lock_guard lock(mutex_);
+        loud_ = 0;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    int64_t loud_ = 0;
+    std::vector<std::string> ends_;
+};
+
+// Half a second of a loud square wave into a sink of the daemon.
+bool playInto(PulseDaemon& pulse, const std::string& sink, const TempDir& dir) {
+    std::vector<int16_t> pcm(48000);
+    for (size_t i = 0; i < pcm.size(); ++i)
+        pcm[i] = (i / 24) % 2 ? 20000 : -20000;
+    const std::string path = dir.file("square.raw");
+    if (!writeFile(path, std::string(reinterpret_cast<const char*>(pcm.data()), pcm.size() * 2)))
+        return false;
+    return run({"pacat", "--playback", "-d", sink, "--raw", "--format=s16le", "--rate=48000",
+                "--channels=2", path},
+               pulse.env(), 10000ms) == std::optional<int>(0);
+}
+
 } // namespace
 
 TEST(PulseSoundBackend, MissingSoundServerIsRefusedQuicklyWithAReason) {
@@ -27,4 +106,29 @@ TEST(PulseSoundBackend, MissingSoundServerIsRefusedQuicklyWithAReason) {
     EXPECT_EQ(capture, nullptr);
     EXPECT_FALSE(error.empty());
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 3s);
+}
+
+TEST(PulseSoundBackend, AnotherDefaultOutputOrARestartEndsTheCaptureWithItsReason) {
+    PulseDaemon pulse;
+    ASSERT_TRUE(pulse.ok());
+    TempDir dir;
+    setenv("PULSE_SERVER", pulse.server().c_str(), 1);
+    RecordingSink sink;
+    std::string error;
+    auto capture = corvane::platform::pulse::PulseSound().start(sink, error);
+    ASSERT_NE(capture, nullptr) << error;
+    ASSERT_EQ(pulse.pactl({"load-module", "module-null-sink", "sink_name=other"}), 0);
+    ASSERT_EQ(pulse.pactl({"set-default-sink", "other"}), 0);
+    EXPECT_EQ(sink.waitEnd(1), std::optional<std::string>("the default output is now other"));
+
+    // A new capture records the new default's monitor.
+    capture.reset();
+    capture = corvane::platform::pulse::PulseSound().start(sink, error);
+    ASSERT_NE(capture, nullptr) << error;
+    sink.resetLoud();
+    ASSERT_TRUE(playInto(pulse, "other", dir));
+    EXPECT_TRUE(sink.waitLoud(4800)) << "nothing arrived from the new default output";
+
+    ASSERT_TRUE(pulse.restart());
+    EXPECT_EQ(sink.waitEnd(2), std::optional<std::string>("the sound server went away"));
 }

@@ -1,10 +1,12 @@
 // The desktop's sound reaches the client: a 1 kHz tone played into the
-// server's sound server comes out of the client's, and with MAC_SHADOW_AUDIO
-// off nothing is offered and nothing is sent while the session goes on.
-// Each side has its own PulseAudio daemon with a null sink.
+// server's sound server comes out of the client's, also after that sound
+// server restarted and after the user picked another output, and with
+// MAC_SHADOW_AUDIO off nothing is offered and nothing is sent while the
+// session goes on. Each side has its own PulseAudio daemon with a null sink.
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -96,6 +98,7 @@ class SoundSession : public Session {
         clientPulse_.pactl({"list", "sink-inputs"}, &out);
         return out;
     }
+    PulseDaemon& serverPulse() { return serverPulse_; }
 
   private:
     PulseDaemon serverPulse_, clientPulse_;
@@ -117,6 +120,44 @@ TEST(SoundToClient, ToneOnTheServerIsHeardAt44100HzOnTheClient) {
     ASSERT_LT(loud + 44100 / 2, samples.size()) << "no tone arrived";
     EXPECT_EQ(dominantHz(samples, loud + 2205, 22050, 44100), 1000);
     EXPECT_NE(s.serverLog().find("sound: client plays WAVE_FORMAT_PCM 44100 Hz 2 ch 16 bit"),
+              std::string::npos);
+}
+
+// Where the tone starts in what the client played, when at least half a
+// second of it followed; nothing otherwise.
+std::optional<size_t> toneStart(const std::vector<int16_t>& samples) {
+    size_t loud = 0;
+    while (loud < samples.size() && std::abs(samples[loud]) < 2000)
+        ++loud;
+    if (loud + 44100 / 2 >= samples.size())
+        return std::nullopt;
+    return loud;
+}
+
+// The tone plays for 2 s from the moment the sound server answers again (or
+// the new default is set): half a second of it heard means the sound came
+// back within 1.5 s.
+TEST(SoundToClient, SoundComesBackAfterTheSoundServerRestartsAndFollowsANewDefaultOutput) {
+    SoundSession s;
+    ASSERT_TRUE(s.ready());
+    ASSERT_TRUE(s.start("1"));
+    ASSERT_TRUE(s.serverSays("sound: client plays", 20000ms));
+    ASSERT_TRUE(toneStart(s.recordTone())) << "no tone before any change";
+
+    ASSERT_TRUE(s.serverPulse().restart());
+    auto samples = s.recordTone();
+    auto start = toneStart(samples);
+    ASSERT_TRUE(start) << "no tone after the sound server restarted\n" << s.serverLog();
+    EXPECT_EQ(dominantHz(samples, *start + 2205, 11025, 44100), 1000);
+    EXPECT_NE(s.serverLog().find("system sound is back"), std::string::npos);
+
+    ASSERT_EQ(s.serverPulse().pactl({"load-module", "module-null-sink", "sink_name=other"}), 0);
+    ASSERT_EQ(s.serverPulse().pactl({"set-default-sink", "other"}), 0);
+    samples = s.recordTone(); // played to the default output, now "other"
+    start = toneStart(samples);
+    ASSERT_TRUE(start) << "no tone from the new default output\n" << s.serverLog();
+    EXPECT_EQ(dominantHz(samples, *start + 2205, 11025, 44100), 1000);
+    EXPECT_NE(s.serverLog().find("system sound stopped (the default output is now other)"),
               std::string::npos);
 }
 

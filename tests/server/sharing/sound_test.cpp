@@ -1,7 +1,9 @@
 // Sound to the clients: one message per listening client with what the
 // client must hear, the description and rate lines, Start's format offer and
-// its order before the first capture, and each client's own format list.
+// its order before the first capture, each client's own format list, and
+// layout changes that do not wait for the sound server.
 #include <cstring>
+#include <future>
 
 #include <freerdp/codec/audio.h>
 #include <freerdp/codec/dsp.h>
@@ -9,6 +11,8 @@
 
 #include "capture/mac_capture.h"
 #include "server/core/core_fixture.h"
+#include "server/shadow/Mac/layout/layout_request.h"
+#include "server/shadow/Mac/loop/thread.h"
 #include "server/shadow/Mac/sharing/sound.h"
 #include "server/shadow/ext/sound_formats.h"
 
@@ -179,6 +183,7 @@ TEST_F(SoundToClients, StartOffersOnePcmFormatOrNoneWhenSoundIsOff) {
         else
             unsetenv("MAC_SHADOW_AUDIO");
         mac_capture_stop();
+        ASSERT_EQ(mac_capture_sound_settle(5000), 1);
         mac_shadow_sound_start(record());
         ASSERT_NE(record()->common.base.rdpsndFormats, nullptr)
             << "without a list the library would offer its own";
@@ -187,6 +192,7 @@ TEST_F(SoundToClients, StartOffersOnePcmFormatOrNoneWhenSoundIsOff) {
             EXPECT_TRUE(audio_format_compatible(record()->common.base.rdpsndFormats, &kPcm));
         }
         ASSERT_EQ(mac_capture_add(0, 64, 32, 0, 0, 64, 32, 0, 0, nullptr, nullptr), 0);
+        ASSERT_EQ(mac_capture_sound_settle(5000), 1);
         EXPECT_EQ(sim().simCapture().streams().back()->settings().captureSound, offered == 1);
     }
     EXPECT_EQ(sim().simSound().captures().size(), 3u);
@@ -197,6 +203,7 @@ TEST_F(SoundToClients, StartInstallsTheReceiverBeforeTheFirstCapture) {
     ASSERT_EQ(mac_shadow_subsystem_start(&record()->common.base), 1);
     ASSERT_FALSE(sim().simCapture().streams().empty());
     EXPECT_TRUE(sim().simCapture().streams()[0]->settings().captureSound);
+    ASSERT_EQ(mac_capture_sound_settle(5000), 1);
     ASSERT_EQ(sim().simSound().captures().size(), 1u);
     ASSERT_TRUE(sim().simSound().captures()[0]->push(
         sineBuffer({48000, 2, SampleType::F32, true}, 480, 1000, 0.5, 0, 12.0)));
@@ -227,6 +234,41 @@ TEST_F(SoundToClients, EachClientChannelGetsItsOwnCopyOfTheFormatList) {
     EXPECT_FALSE(shadow_ext_client_own_sound_formats(a));
     EXPECT_EQ(a->rdpsnd->server_formats, nullptr);
     EXPECT_EQ(a->rdpsnd->num_server_formats, 0u);
+}
+
+// Two layout changes while the sound server hangs: the first starts the
+// sound (and meets the hang), the second restarts it. Each change restarts
+// the capture, and neither waits for the sound. They run on a helper thread
+// so that one that waits fails the test instead of hanging it.
+TEST_F(SoundToClients, LayoutChangesNeverWaitForAHungSoundServer) {
+    mac_shadow_sound_start(record());
+    auto& sound = sim().simSound();
+    for (const uint32_t width : {1024u, 800u}) {
+        SCOPED_TRACE(width);
+        advance(2500); // past the pause between two applies
+        sound.setHung(true);
+        const size_t streams = sim().simCapture().streams().size();
+        auto apply = std::async(std::launch::async, [this, width] {
+            DesktopPlan plan = {};
+            plan.count = 1;
+            plan.width[0] = plan.totalWidth = width;
+            plan.height[0] = plan.totalHeight = 600;
+            mac_shadow_hand_over_plan(record(), plan, 0);
+            mac_shadow_plan_handover(record(), now());
+        });
+        // A stop followed at once by a start may leave the running sound
+        // alone: only the first change surely meets the hang.
+        const bool held = width != 1024u || sound.waitHeld(1, std::chrono::seconds(5));
+        const bool prompt = apply.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+        sound.setHung(false);
+        ASSERT_TRUE(held) << "the sound server was never asked";
+        ASSERT_TRUE(prompt) << "the layout change waited for the sound server";
+        EXPECT_EQ(record()->desktopWidth, static_cast<int32_t>(width));
+        EXPECT_GT(sim().simCapture().streams().size(), streams) << "the capture was restarted";
+        ASSERT_EQ(mac_capture_sound_settle(5000), 1);
+        ASSERT_FALSE(sound.captures().empty());
+        EXPECT_TRUE(sound.captures().back()->running());
+    }
 }
 
 } // namespace

@@ -56,6 +56,9 @@ namespace {
 
 // How long Free waits for a frame callback that is still running.
 constexpr int32_t kCallbackEndMs = 5000;
+// How long Free waits for the sound's capture to close its connection to the
+// sound server (one that does not answer is left to the process's end).
+constexpr int32_t kSoundEndMs = 1000;
 
 // No capture callback may run once the record is gone. Streams restarted
 // after the teardown's stop are stopped here (a restart checks tearingDown
@@ -70,6 +73,9 @@ bool captureLetGo(macShadowSubsystem* record, bool haveLocks) {
     } else {
         mac_capture_stop();
     }
+    // The sound no longer reaches the record; its thread lets go of the
+    // platform before the process may end.
+    mac_capture_sound_settle(kSoundEndMs);
     return mac_capture_wait_idle(kCallbackEndMs) == 1;
 }
 

@@ -41,6 +41,7 @@ const CorvaneServerVariable kVariables[] = {
      "check: print \"screen=N input=N\" and exit 0 without opening a socket"},
     {"MAC_SHADOW_EXT_OFF", "Extension hooks to switch off, comma-separated, or all"},
     {"MAC_SHADOW_EXT_TRY", "Extension hooks to run on a FreeRDP they were not verified on"},
+    {"WLOG_APPENDER", "Set: WinPR's own log appenders, repeated library lines unfiltered"},
     {"CORVANE_SIM_MAIN_DISPLAY", "sim backend: the main display as WxH@scale"},
     {"CORVANE_SIM_PRIVACY_DB", "sim backend: a file of \"bundle service granted|denied\" lines"},
     {"CORVANE_SIM_ACCOUNTS", "sim backend: local accounts as user:password,..."},

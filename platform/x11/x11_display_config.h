@@ -67,6 +67,7 @@ class X11DisplayConfig : public DisplayConfig {
         int32_t mmWidth = 0, mmHeight = 0;
         bool placed = false;
     };
+    Display* displayLocked();
     bool baselineLocked(Display* d);
     int32_t realiseLocked(Display* d);
     void watch();

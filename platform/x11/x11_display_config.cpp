@@ -146,14 +146,18 @@ bool X11DisplayConfig::baselineLocked(Display* d) {
         // Another connection: the X server went away, and this one (perhaps
         // of another size) took its place. What we declared went with the
         // old one, and no event will come for sizes we set there.
-        const bool reconnected = baselineGeneration_ != 0 && haveBaseline_;
+        const bool reconnected = baselineGeneration_ != 0;
+        const bool hadBaseline = haveBaseline_;
         const std::pair<int32_t, int32_t> before{startWidth_, startHeight_};
         baselineGeneration_ = conn_.generation();
         haveBaseline_ = false;
         declared_.clear();
         ownSizes_.clear();
-        if (reconnected && baselineLocked(d)) {
-            if (before != std::pair<int32_t, int32_t>{startWidth_, startHeight_})
+        if (reconnected) {
+            // The watcher opens its own connection to the new server once
+            // we let go of the lock, and reports a size that changed.
+            if (baselineLocked(d) && hadBaseline &&
+                before != std::pair<int32_t, int32_t>{startWidth_, startHeight_})
                 reportPending_.store(true);
             if (wakeFd_ >= 0) {
                 const uint64_t one = 1;

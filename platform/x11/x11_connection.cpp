@@ -42,11 +42,6 @@ Connection::Connection(ClockFn clock)
     : clock_(std::move(clock)), retry_(kFirstRetry, kLongestRetry) {}
 
 Display* Connection::get() {
-    // A server that went away shows as the end of the connection: reading
-    // what it sent finds that without a round trip, also for a service
-    // that asks nothing of the server between two uses.
-    if (display_ && !lost_.load())
-        XPending(display_.get());
     if (display_ && lost_.load()) {
         // Xlib keeps a dead connection's memory until it is closed; closing
         // sends nothing, as the connection is marked broken.

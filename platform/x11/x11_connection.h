@@ -1,10 +1,9 @@
 // A private X connection for one platform service. Each service keeps its
 // own so that no two threads share an Xlib connection. A lost connection
 // (the X server ended) never ends the process: the dead connection is closed
-// on the next use, also when nothing was asked of the server since it went,
-// and the display opened again once a retry is due, so a display server
-// that restarts is found again. Until then the service answers as if the
-// display were not there.
+// on the next use and the display opened again once a retry is due, so a
+// display server that restarts is found again. Until then the service
+// answers as if the display were not there.
 #pragma once
 #include <atomic>
 #include <cstdint>

@@ -158,19 +158,37 @@ X11DisplayConfig::~X11DisplayConfig() {
         ::close(wakeFd_);
 }
 
+// Much of what is asked is answered from what we keep, without a request
+// that would find a server gone: reading what the server sent finds the end
+// of the connection, so that a restarted server is connected to (and taken
+// as the baseline) once a retry is due.
+Display* X11DisplayConfig::displayLocked() {
+    Display* d = conn_.get();
+    if (d) {
+        XPending(d);
+        if (conn_.lost())
+            d = conn_.get();
+    }
+    return d;
+}
+
 bool X11DisplayConfig::baselineLocked(Display* d) {
     if (baselineGeneration_ != conn_.generation()) {
         // Another connection: the X server went away, and this one (perhaps
         // of another size) took its place. What we declared went with the
         // old one, and no event will come for sizes we set there.
-        const bool reconnected = baselineGeneration_ != 0 && haveBaseline_;
+        const bool reconnected = baselineGeneration_ != 0;
+        const bool hadBaseline = haveBaseline_;
         const std::pair<int32_t, int32_t> before{startWidth_, startHeight_};
         baselineGeneration_ = conn_.generation();
         haveBaseline_ = false;
         declared_.clear();
         ownSizes_.clear();
-        if (reconnected && baselineLocked(d)) {
-            if (before != std::pair<int32_t, int32_t>{startWidth_, startHeight_})
+        if (reconnected) {
+            // The watcher opens its own connection to the new server once
+            // we let go of the lock, and reports a size that changed.
+            if (baselineLocked(d) && hadBaseline &&
+                before != std::pair<int32_t, int32_t>{startWidth_, startHeight_})
                 reportPending_.store(true);
             if (wakeFd_ >= 0) {
                 const uint64_t one = 1;
@@ -269,7 +287,7 @@ void X11DisplayConfig::recover() {
 
 bool X11DisplayConfig::virtualDisplaysSupported() {
     std::lock_guard lock(conn_.mutex());
-    Display* d = conn_.get();
+    Display* d = displayLocked();
     return d && hasMonitorRequests(d);
 }
 
@@ -286,7 +304,7 @@ DisplaySpace X11DisplayConfig::maxSpace() {
 std::unique_ptr<VirtualDisplay>
 X11DisplayConfig::createVirtualDisplay(const VirtualDisplayDescriptor& descriptor) {
     std::lock_guard lock(conn_.mutex());
-    Display* d = conn_.get();
+    Display* d = displayLocked();
     if (!d || !hasMonitorRequests(d) || !baselineLocked(d))
         return nullptr;
     // A 2x display shows its full pixel size; the screen-wide resources
@@ -322,7 +340,7 @@ void X11DisplayConfig::remove(uint32_t id) {
     order_.erase(std::remove(order_.begin(), order_.end(), id), order_.end());
     if (mainMirrorOf_ == id)
         mainMirrorOf_ = 0;
-    if (Display* d = conn_.get())
+    if (Display* d = displayLocked())
         realiseLocked(d);
 }
 
@@ -458,7 +476,7 @@ std::vector<uint32_t> X11DisplayConfig::onlineDisplays(size_t max) {
 
 bool X11DisplayConfig::bounds(uint32_t display, DisplayBounds& out) {
     std::lock_guard lock(conn_.mutex());
-    Display* d = conn_.get();
+    Display* d = displayLocked();
     if (!d || !baselineLocked(d))
         return false;
     const double scale = configuredScale();
@@ -480,7 +498,7 @@ bool X11DisplayConfig::bounds(uint32_t display, DisplayBounds& out) {
 
 bool X11DisplayConfig::currentMode(uint32_t display, DisplayModeInfo& out) {
     std::lock_guard lock(conn_.mutex());
-    Display* d = conn_.get();
+    Display* d = displayLocked();
     if (!d || !baselineLocked(d))
         return false;
     const double scale = configuredScale();
@@ -509,7 +527,7 @@ bool X11DisplayConfig::asleep(uint32_t display) {
 
 std::unique_ptr<DisplayTransaction> X11DisplayConfig::begin(int32_t& error) {
     std::lock_guard lock(conn_.mutex());
-    if (!conn_.get()) {
+    if (!displayLocked()) {
         error = kX11ConfigError;
         return nullptr;
     }
@@ -521,7 +539,7 @@ int32_t X11DisplayConfig::apply(
     const std::vector<std::pair<uint32_t, uint32_t>>& mirrors,
     const std::vector<std::pair<uint32_t, std::pair<int32_t, int32_t>>>& places) {
     std::lock_guard lock(conn_.mutex());
-    Display* d = conn_.get();
+    Display* d = displayLocked();
     if (!d)
         return kX11ConfigError;
     // Only the main display can show another display's picture: there is
@@ -567,7 +585,7 @@ void X11DisplayConfig::setScreenChangeHandler(std::function<void()> handler) {
     std::lock_guard lock(conn_.mutex());
     if (watcher_.joinable())
         return;
-    if (Display* d = conn_.get())
+    if (Display* d = displayLocked())
         baselineLocked(d);
     wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wakeFd_ >= 0)

@@ -86,6 +86,7 @@ class X11DisplayConfig : public DisplayConfig {
         bool placed = false;
         bool hiDpi = false; // its mode shows points of 2 pixels
     };
+    Display* displayLocked();
     bool baselineLocked(Display* d);
     int32_t realiseLocked(Display* d);
     void setScreenSizeLocked(Display* d, int32_t width, int32_t height);

@@ -310,9 +310,9 @@ TEST(LayoutE2E, ScreenResizedFromOutsideIsFollowed) {
         10000ms, 250ms))
         << s.onServer({"xdotool", "getmouselocation"})
         << s.onClient({"xwininfo", "-root", "-tree"});
-    // The library warns about its own image at start and again at every new
-    // size: within a minute the repeat is only counted.
-    EXPECT_EQ(s.logCount("bmpsize=37893"), 1);
+    // FreeRDP 3.10 warns about its own image at start and again at every new
+    // size (3.15 does not): within a minute the repeat is only counted.
+    EXPECT_LE(s.logCount("bmpsize=37893"), 1);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include "vdisplay.h"
 
+#include "base/await.h"
 #include "capture_log.h"
 #include "mac_capture.h"
 #include "platform/platform.h"
@@ -19,6 +20,10 @@ std::mutex gTableLock;
 // Never destroyed: the table may still be emptied by a termination handler
 // while exit handlers run.
 auto& gTable = *new std::map<uint32_t, std::unique_ptr<platform::VirtualDisplay>>();
+
+// How long a compositor has to make a virtual display (one that answers
+// later is left to drop it: see MacAwaited).
+constexpr uint64_t kCreateLimitMs = 5000;
 
 constexpr double kPointsPerInch = 110.0;
 constexpr double kMillimetresPerInch = 25.4;
@@ -55,10 +60,25 @@ extern "C" uint32_t mac_vdisplay_create(uint32_t width, uint32_t height, int32_t
         corvane::capture::log("mac_vdisplay: %s", platform::current().terms().noVirtual);
         return 0;
     }
-    auto display = config.createVirtualDisplay(
-        corvane::capture::vdisplayDescriptor(width, height, refreshRate, index, toggle, hidpi));
+    using Made = std::pair<std::unique_ptr<platform::VirtualDisplay>, std::string>;
+    MacAwaited<Made> made;
+    config.createVirtualDisplay(
+        corvane::capture::vdisplayDescriptor(width, height, refreshRate, index, toggle, hidpi),
+        [answer = made.answer()](std::unique_ptr<platform::VirtualDisplay> display,
+                                 const std::string& error) {
+            answer(Made{std::move(display), error});
+        });
+    std::optional<Made> result = made.wait(kCreateLimitMs);
+    if (!result) {
+        corvane::capture::log("mac_vdisplay: %s did not make the virtual display within %llu ms",
+                              platform::current().terms().system,
+                              static_cast<unsigned long long>(kCreateLimitMs));
+        return 0;
+    }
+    auto display = std::move(result->first);
     if (!display) {
-        corvane::capture::log("mac_vdisplay: %s", platform::current().terms().virtualUnmade);
+        corvane::capture::log("mac_vdisplay: %s (%s)", platform::current().terms().virtualUnmade,
+                              result->second.c_str());
         return 0;
     }
     const uint32_t id = display->id();

@@ -2,11 +2,14 @@
 // there are and where they lie, mirroring, configuration transactions and
 // display sleep.
 //
-// Threading: every call may come from any thread and returns when the
-// display server has taken it (no completions here); a backend serialises
-// its own state. The screen-change handler runs on a thread of the backend
-// and must not call back into the service while it runs. Display ids are the
-// ones the capture service uses for the same display; 0 never names one.
+// Threading: every call may come from any thread; a backend serialises its
+// own state. Queries return what the display server says now. Making a
+// virtual display and completing a transaction take a completion, because a
+// compositor answers those later: it may run on any thread, before the call
+// returns (x11, sim) or long after, or never (a hung compositor), so callers
+// bound their waits, and whatever a late completion brings is theirs to drop. The screen-change
+// handler runs on a thread of the backend and must not call back into the service while it runs.
+// Display ids are the ones the capture service uses for the same display; 0 never names one.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -63,16 +66,23 @@ struct DisplayModeInfo {
     double pointsWidth = 0, pointsHeight = 0;
 };
 
+// The answer to complete(): an error code, 0 = done.
+using DisplayTransactionDone = std::function<void(int32_t error)>;
+// The answer to createVirtualDisplay(): the display, or null with the reason.
+using VirtualDisplayDone =
+    std::function<void(std::unique_ptr<VirtualDisplay> display, const std::string& error)>;
+
 // One configuration change, applied as a whole by complete(): either all of
-// it takes effect or none of it does. Results are error codes: 0 = done. A transaction that is
-// neither completed nor cancelled is cancelled when it is destroyed.
+// it takes effect or none of it does. Results are error codes: 0 = done. A
+// transaction that is neither completed nor cancelled is cancelled when it is
+// destroyed; destroying it while its completion is outstanding is allowed.
 class DisplayTransaction {
   public:
     virtual ~DisplayTransaction() = default;
     // display shows master's picture; master 0 ends its mirroring.
     virtual int32_t mirror(uint32_t display, uint32_t master) = 0;
     virtual int32_t place(uint32_t display, int32_t x, int32_t y) = 0;
-    virtual int32_t complete() = 0;
+    virtual void complete(DisplayTransactionDone done) = 0;
     virtual void cancel() = 0;
 };
 
@@ -90,9 +100,10 @@ class DisplayConfig {
     // could not give back itself (it was killed); called once at start,
     // before the displays are measured.
     virtual void recover() {}
-    // Null when the display cannot be made.
-    virtual std::unique_ptr<VirtualDisplay>
-    createVirtualDisplay(const VirtualDisplayDescriptor& descriptor) = 0;
+    // Makes a virtual display; done gets null with a reason when it cannot
+    // be made.
+    virtual void createVirtualDisplay(const VirtualDisplayDescriptor& descriptor,
+                                      VirtualDisplayDone done) = 0;
 
     virtual uint32_t mainDisplay() = 0;
     // The displays that show something (up to max), main display first.

@@ -55,6 +55,9 @@ class EventPoster {
     virtual void releaseAll() = 0;
     // Called regularly: gives back temporary changes no longer needed.
     virtual void settle() {}
+    // False when this desktop takes no input from us at all (a session that
+    // only shows the picture); the server then serves every client view-only.
+    virtual bool inputAvailable() const { return true; }
 };
 
 } // namespace corvane::platform

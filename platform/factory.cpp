@@ -1,26 +1,60 @@
-// Chooses the platform backend once per process.
+// Chooses the platform backend once per process (backend_choice.h decides).
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
 
+#include "backend_choice.h"
 #include "platform.h"
 #include "sim/sim_platform.h"
 #ifdef CORVANE_HAVE_X11
 #include "x11/x11_platform.h"
+#endif
+#ifdef CORVANE_HAVE_GNOME
+#include "gnome/gnome_platform.h"
 #endif
 
 namespace corvane::platform {
 
 namespace {
 std::mutex gMutex;
+constexpr const char* kKnownBackends = ""
+#ifdef CORVANE_HAVE_GNOME
+                                       "gnome, "
+#endif
 #ifdef CORVANE_HAVE_X11
-constexpr const char* kKnownBackends = "x11, sim";
+                                       "x11, "
+#endif
+                                       "sim";
+#ifdef CORVANE_HAVE_GNOME
+constexpr bool kGnomeBuilt = true;
 #else
-constexpr const char* kKnownBackends = "sim";
+constexpr bool kGnomeBuilt = false;
 #endif
 // Never destroyed: threads of the server use the platform until the very end
 // of the process, also while exit handlers run.
 std::unique_ptr<Platform>& gCurrent = *new std::unique_ptr<Platform>();
+
+std::string envValue(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+BackendChoice chooseFromEnvironment() {
+    BackendInputs in;
+    in.wanted = envValue("CORVANE_PLATFORM");
+    in.sessionType = envValue("XDG_SESSION_TYPE");
+    in.waylandDisplay = envValue("WAYLAND_DISPLAY");
+    in.x11Display = envValue("DISPLAY");
+    in.gnomeBuilt = kGnomeBuilt;
+    // The bus is asked only where the answer can matter.
+    in.screenCastOnBus = in.wanted.empty() && waylandSession(in) && mutterScreenCastOnSessionBus();
+    return chooseBackend(in);
+}
+
+[[noreturn]] void stopAtStart(const char* message) {
+    std::fprintf(stderr, "platform: %s\n", message);
+    std::exit(2);
+}
 } // namespace
 
 std::unique_ptr<Platform> create(const std::string& name) {
@@ -30,22 +64,27 @@ std::unique_ptr<Platform> create(const std::string& name) {
     if (name == "x11")
         return std::make_unique<x11::X11Platform>();
 #endif
+#ifdef CORVANE_HAVE_GNOME
+    if (name == "gnome")
+        return std::make_unique<gnome::GnomePlatform>();
+#endif
     return nullptr;
 }
 
 Platform& current() {
     std::lock_guard lock(gMutex);
     if (!gCurrent) {
-        const char* wanted = std::getenv("CORVANE_PLATFORM");
-        std::string name = (wanted && *wanted) ? wanted : "x11";
-        gCurrent = create(name);
+        const BackendChoice choice = chooseFromEnvironment();
+        if (choice.name.empty())
+            stopAtStart((choice.why + " (known backends: " + kKnownBackends + ")").c_str());
+        gCurrent = create(choice.name);
         // A misspelt name must not quietly serve the stand-in desktop.
-        if (!gCurrent) {
-            std::fprintf(stderr, "platform: unknown backend '%s' in CORVANE_PLATFORM (known: %s)\n",
-                         name.c_str(), kKnownBackends);
-            std::exit(2);
-        }
-        std::fprintf(stderr, "platform: using the %s backend\n", gCurrent->name().c_str());
+        if (!gCurrent)
+            stopAtStart(("unknown backend '" + choice.name +
+                         "' in CORVANE_PLATFORM (known: " + kKnownBackends + ")")
+                            .c_str());
+        std::fprintf(stderr, "platform: using the %s backend (%s)\n", gCurrent->name().c_str(),
+                     choice.why.c_str());
     }
     return *gCurrent;
 }

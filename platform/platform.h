@@ -1,6 +1,8 @@
 // The platform layer: one object per process giving every service the
 // server and the application need from the operating system. The backend is
-// chosen by CORVANE_PLATFORM ("x11" or "sim"); x11 is the default.
+// chosen by the factory (factory.cpp, backend_choice.h): CORVANE_PLATFORM
+// names it, or the desktop session decides (gnome on GNOME Wayland, x11
+// where DISPLAY is set).
 #pragma once
 #include <memory>
 #include <string>
@@ -16,6 +18,7 @@
 #include "pasteboard.h"
 #include "power.h"
 #include "privacy.h"
+#include "session.h"
 #include "sound.h"
 
 namespace corvane::platform {
@@ -35,6 +38,9 @@ class Platform {
     virtual Pasteboard& pasteboard() = 0;
     virtual Sound& sound() = 0;
     virtual DisplayConfig& displayConfig() = 0;
+    // The session the services above need before they show the desktop or
+    // take input (session.h).
+    virtual DesktopSession& session() = 0;
     // The words log lines use for this computer and its display system.
     virtual const HostTerms& terms() const { return kGenericHostTerms; }
 };

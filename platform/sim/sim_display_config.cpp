@@ -26,7 +26,7 @@ class SimVirtualDisplay : public VirtualDisplay {
 
 class SimTransaction : public DisplayTransaction {
   public:
-    explicit SimTransaction(SimDisplayConfig& owner) : owner_(owner) {}
+    explicit SimTransaction(SimDisplayConfig& owner) : owner_(owner), alive_(owner.alive_) {}
     int32_t mirror(uint32_t display, uint32_t master) override {
         if (done_)
             return kSimConfigError;
@@ -39,16 +39,25 @@ class SimTransaction : public DisplayTransaction {
         places_.push_back({display, {x, y}});
         return 0;
     }
-    int32_t complete() override {
-        if (done_)
-            return kSimConfigError;
+    // A held completion keeps what the transaction asked for: it may run
+    // after the transaction object is gone.
+    void complete(DisplayTransactionDone done) override {
+        if (done_) {
+            done(kSimConfigError);
+            return;
+        }
         done_ = true;
-        return owner_.apply(mirrors_, places_);
+        SimDisplayConfig* owner = &owner_;
+        owner_.answer(
+            [owner, alive = alive_, mirrors = mirrors_, places = places_, done = std::move(done)] {
+                done(alive.expired() ? kSimConfigError : owner->apply(mirrors, places));
+            });
     }
     void cancel() override { done_ = true; }
 
   private:
     SimDisplayConfig& owner_;
+    std::weak_ptr<int> alive_;
     bool done_ = false;
     std::vector<std::pair<uint32_t, uint32_t>> mirrors_;
     std::vector<std::pair<uint32_t, std::pair<int32_t, int32_t>>> places_;
@@ -60,6 +69,46 @@ SimDisplayConfig::SimDisplayConfig(SimDisplays& displays, SimPower& power, SimCa
 bool SimDisplayConfig::virtualDisplaysSupported() {
     std::lock_guard lock(mutex_);
     return supported_;
+}
+
+void SimDisplayConfig::answer(std::function<void()> work) {
+    {
+        std::lock_guard lock(mutex_);
+        if (holding_) {
+            held_.push_back(std::move(work));
+            return;
+        }
+    }
+    work();
+}
+
+void SimDisplayConfig::holdCompletions(bool hold) {
+    std::lock_guard lock(mutex_);
+    holding_ = hold;
+}
+
+void SimDisplayConfig::releaseHeld() {
+    std::vector<std::function<void()>> held;
+    {
+        std::lock_guard lock(mutex_);
+        held.swap(held_);
+    }
+    for (auto& work : held)
+        work();
+}
+
+int32_t SimDisplayConfig::heldCount() {
+    std::lock_guard lock(mutex_);
+    return static_cast<int32_t>(held_.size());
+}
+
+void SimDisplayConfig::createVirtualDisplay(const VirtualDisplayDescriptor& d,
+                                            VirtualDisplayDone done) {
+    answer([this, alive = std::weak_ptr<int>(alive_), d, done = std::move(done)] {
+        auto display = alive.expired() ? nullptr : createVirtualDisplay(d);
+        const bool made = display != nullptr;
+        done(std::move(display), made ? std::string() : "the sim refused the display");
+    });
 }
 
 std::unique_ptr<VirtualDisplay>

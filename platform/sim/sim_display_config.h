@@ -17,7 +17,8 @@
 // the next display coming up at another pixel size, mirroring dropped right
 // after the next n completions that set it up, begins or completions
 // failing, placements ignored, displays that reach the capture only once a
-// configuration placed them (as RandR monitors do).
+// configuration placed them (as RandR monitors do), completions held back
+// (a compositor that answers late, or never) until the test releases them.
 #pragma once
 #include <map>
 #include <mutex>
@@ -41,8 +42,12 @@ class SimDisplayConfig : public DisplayConfig {
     bool virtualDisplaysSupported() override;
     DisplaySpace maxSpace() override;
     HiDpiScope hiDpiScope() override;
+    // Completes before it returns unless completions are held.
+    void createVirtualDisplay(const VirtualDisplayDescriptor& descriptor,
+                              VirtualDisplayDone done) override;
+    // The same, answered directly (null when the display cannot be made).
     std::unique_ptr<VirtualDisplay>
-    createVirtualDisplay(const VirtualDisplayDescriptor& descriptor) override;
+    createVirtualDisplay(const VirtualDisplayDescriptor& descriptor);
     uint32_t mainDisplay() override { return kSimMainDisplayId; }
     std::vector<uint32_t> activeDisplays(size_t max) override;
     std::vector<uint32_t> onlineDisplays(size_t max) override;
@@ -66,6 +71,12 @@ class SimDisplayConfig : public DisplayConfig {
     void failBegins(int32_t count);
     void failCompletes(int32_t count);
     void ignorePlacements(int32_t completions);
+    // While held, creations and transaction completions wait (nothing is
+    // made or applied) until releaseHeld() runs them, on the caller's thread;
+    // never releasing them is a compositor that never answers.
+    void holdCompletions(bool hold);
+    void releaseHeld();
+    int32_t heldCount();
     // The main display changes size by someone else's hand.
     void changeMainFromOutside(int32_t pixelWidth, int32_t pixelHeight, double scale);
 
@@ -76,6 +87,8 @@ class SimDisplayConfig : public DisplayConfig {
 
   private:
     friend class SimTransaction;
+    // Runs `work` now, or keeps it for releaseHeld() while completions are held.
+    void answer(std::function<void()> work);
     friend class SimVirtualDisplay;
     struct Entry {
         DisplayBounds own;
@@ -108,6 +121,8 @@ class SimDisplayConfig : public DisplayConfig {
     int32_t nextWidth_ = 0, nextHeight_ = 0;
     int32_t drops_ = 0, beginFailures_ = 0, completeFailures_ = 0, ignoredPlacements_ = 0;
     int32_t completions_ = 0;
+    bool holding_ = false;
+    std::vector<std::function<void()>> held_;
     std::vector<VirtualDisplayDescriptor> descriptors_;
     std::function<void()> handler_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);

@@ -73,4 +73,14 @@ void SimEvents::setRefusing(bool refusing) {
     refusing_ = refusing;
 }
 
+bool SimEvents::inputAvailable() const {
+    std::lock_guard lock(mutex_);
+    return inputAvailable_;
+}
+
+void SimEvents::setInputAvailable(bool available) {
+    std::lock_guard lock(mutex_);
+    inputAvailable_ = available;
+}
+
 } // namespace corvane::platform::sim

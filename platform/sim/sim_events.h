@@ -31,12 +31,15 @@ class SimEvents : public EventPoster {
     bool postScroll(int32_t verticalLines, int32_t horizontalLines) override;
     // Recorded as a count: the sim keeps no pressed state of its own.
     void releaseAll() override;
+    bool inputAvailable() const override;
 
     std::vector<PostedEvent> posted() const;
     int releaseAllCount() const;
     void clear();
     // While refused, posting fails and records nothing.
     void setRefusing(bool refusing);
+    // A desktop that takes no input at all (a picture-only session).
+    void setInputAvailable(bool available);
 
   private:
     bool record(PostedEvent event);
@@ -44,6 +47,7 @@ class SimEvents : public EventPoster {
     mutable std::mutex mutex_;
     std::vector<PostedEvent> posted_;
     bool refusing_ = false;
+    bool inputAvailable_ = true;
     int releaseAllCount_ = 0;
 };
 

@@ -18,6 +18,7 @@
 #include "sim_pasteboard.h"
 #include "sim_power.h"
 #include "sim_privacy.h"
+#include "sim_session.h"
 #include "sim_sound.h"
 
 namespace corvane::platform::sim {
@@ -63,6 +64,7 @@ class SimPlatform : public Platform {
     Pasteboard& pasteboard() override { return pasteboard_; }
     Sound& sound() override { return sound_; }
     DisplayConfig& displayConfig() override { return displayConfig_; }
+    DesktopSession& session() override { return session_; }
     // The sim stands in for the Mac and speaks of it.
     const HostTerms& terms() const override;
 
@@ -77,6 +79,7 @@ class SimPlatform : public Platform {
     SimPasteboard& simPasteboard() { return pasteboard_; }
     SimSound& simSound() { return sound_; }
     SimDisplayConfig& simDisplayConfig() { return displayConfig_; }
+    SimDesktopSession& simSession() { return session_; }
 
   private:
     SimDisplays displays_;
@@ -90,6 +93,7 @@ class SimPlatform : public Platform {
     SimPasteboard pasteboard_;
     SimSound sound_;
     SimDisplayConfig displayConfig_{displays_, power_, capture_};
+    SimDesktopSession session_;
 };
 
 } // namespace corvane::platform::sim

@@ -116,11 +116,14 @@ class X11Transaction : public DisplayTransaction {
         places_.push_back({display, {x, y}});
         return 0;
     }
-    int32_t complete() override {
-        if (done_)
-            return kX11ConfigError;
+    // RandR applies a configuration before the call returns.
+    void complete(DisplayTransactionDone done) override {
+        if (done_) {
+            done(kX11ConfigError);
+            return;
+        }
         done_ = true;
-        return owner_.apply(mirrors_, places_);
+        done(owner_.apply(mirrors_, places_));
     }
     void cancel() override { done_ = true; }
 
@@ -299,6 +302,13 @@ DisplaySpace X11DisplayConfig::maxSpace() {
         return {};
     const double scale = configuredScale();
     return {maxW / scale, maxH / scale};
+}
+
+void X11DisplayConfig::createVirtualDisplay(const VirtualDisplayDescriptor& descriptor,
+                                            VirtualDisplayDone done) {
+    auto display = createVirtualDisplay(descriptor);
+    const bool made = display != nullptr;
+    done(std::move(display), made ? std::string() : "RandR could not make the monitor");
 }
 
 std::unique_ptr<VirtualDisplay>

@@ -61,8 +61,12 @@ class X11DisplayConfig : public DisplayConfig {
     DisplaySpace maxSpace() override;
     HiDpiScope hiDpiScope() override { return HiDpiScope::wholeScreen; }
     void recover() override;
+    // Completes before it returns.
+    void createVirtualDisplay(const VirtualDisplayDescriptor& descriptor,
+                              VirtualDisplayDone done) override;
+    // The same, answered directly (null when the display cannot be made).
     std::unique_ptr<VirtualDisplay>
-    createVirtualDisplay(const VirtualDisplayDescriptor& descriptor) override;
+    createVirtualDisplay(const VirtualDisplayDescriptor& descriptor);
     uint32_t mainDisplay() override { return kX11MainDisplayId; }
     std::vector<uint32_t> activeDisplays(size_t max) override;
     std::vector<uint32_t> onlineDisplays(size_t max) override;

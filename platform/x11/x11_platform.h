@@ -65,6 +65,8 @@ class X11Platform : public Platform {
     Pasteboard& pasteboard() override { return pasteboard_; }
     Sound& sound() override { return sound_; }
     DisplayConfig& displayConfig() override { return displayConfig_; }
+    // Each X11 service keeps its own connection: there is no session to open.
+    DesktopSession& session() override { return session_; }
     const HostTerms& terms() const override {
         static constexpr HostTerms kX11 = {
             "this computer",
@@ -95,6 +97,7 @@ class X11Platform : public Platform {
     X11Pasteboard pasteboard_;
     pulse::PulseSound sound_;
     X11DisplayConfig displayConfig_{power_};
+    ImmediateDesktopSession session_;
 };
 
 } // namespace corvane::platform::x11

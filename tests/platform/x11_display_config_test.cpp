@@ -136,7 +136,9 @@ class X11DisplayConfigTest : public ::testing::Test {
             tx->mirror(kX11MainDisplayId, mirrorOf);
         for (const auto& [id, at] : places)
             tx->place(id, at.first, at.second);
-        return tx->complete();
+        int32_t result = -1;
+        tx->complete([&](int32_t e) { result = e; });
+        return result; // RandR answers before complete returns
     }
 
     std::unique_ptr<e2e::Xvfb> xvfb_;

@@ -5,12 +5,13 @@
 #include <cstdlib>
 #include <optional>
 
-#include "capture/mac_capture.h"
+#include "base/await.h"
 #include "base/clock.h"
-#include "core/section_lock.h"
-#include "layout_request.h"
 #include "base/env.h"
 #include "base/log.h"
+#include "capture/mac_capture.h"
+#include "core/section_lock.h"
+#include "layout_request.h"
 #include "platform/platform.h"
 
 using corvane::platform::DisplayBounds;
@@ -34,6 +35,10 @@ constexpr int kMaxRepairs = 3;
 constexpr int kUnmirrorChecks = 40;
 constexpr uint32_t kUnmirrorPauseMs = 50;
 constexpr double kParkingGap = 64;
+// How long the display server has to apply one configuration; a later answer
+// is dropped and the round counts as failed.
+constexpr uint64_t kCompleteLimitMs = 3000;
+constexpr int32_t kNoAnswer = -1;
 
 DisplayConfig& config() {
     return corvane::platform::current().displayConfig();
@@ -56,6 +61,20 @@ bool allHidpi(const DesktopPlan& plan) {
         if (!plan.hidpi[i])
             return false;
     return plan.count > 0;
+}
+
+// Completes a transaction and waits for its answer within the limit; a
+// transaction that was not answered in time is cancelled.
+int32_t completeWithin(corvane::platform::DisplayTransaction& tx) {
+    MacAwaited<int32_t> applied;
+    tx.complete(applied.answer());
+    if (const std::optional<int32_t> error = applied.wait(kCompleteLimitMs))
+        return *error;
+    tx.cancel();
+    MAC_LOG_FN(WLOG_WARN, "mac_shadow_apply_resize_locked",
+               "%s did not answer a display configuration within %llu ms", terms().system,
+               static_cast<unsigned long long>(kCompleteLimitMs));
+    return kNoAnswer;
 }
 
 // A whole-number frame, as the display server reports it.
@@ -213,7 +232,7 @@ void arrangeOnce(macShadowSubsystem* r, const DesktopPlan& plan, const Arrangeme
                   static_cast<int32_t>(a.factor * plan.y[i]));
     for (size_t k = 0; k < kept.ids.size() && k < a.parked.size(); ++k)
         tx->place(kept.ids[k], a.parked[k].first, a.parked[k].second);
-    error = tx->complete();
+    error = completeWithin(*tx);
     if (error != 0) {
         if (configuredMirror)
             r->mirroredCount = 0;
@@ -304,7 +323,7 @@ void repairMirror(const macShadowSubsystem* r) {
     if (auto tx = config().begin(error)) {
         for (int32_t k = 0; k < r->mirroredCount; ++k)
             tx->mirror(r->mirroredDisplays[k], 0);
-        if (tx->complete() != 0)
+        if (completeWithin(*tx) != 0)
             tx->cancel();
     }
     mac_sleep_ms(kRecreatePauseMs);
@@ -313,7 +332,7 @@ void repairMirror(const macShadowSubsystem* r) {
         for (int32_t k = 0; k < r->mirroredCount; ++k)
             tx->mirror(r->mirroredDisplays[k], r->virtualIds[0]);
         tx->place(r->virtualIds[0], 0, 0);
-        error = tx->complete();
+        error = completeWithin(*tx);
         if (error != 0)
             tx->cancel();
     }
@@ -459,7 +478,7 @@ extern "C" void mac_shadow_destroy_virtual(macShadowSubsystem* r) {
         if (tx) {
             for (int32_t k = 0; k < r->mirroredCount; ++k)
                 tx->mirror(r->mirroredDisplays[k], 0);
-            error = tx->complete();
+            error = completeWithin(*tx);
             if (error != 0)
                 tx->cancel();
         }

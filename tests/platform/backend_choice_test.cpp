@@ -1,0 +1,72 @@
+// Which backend the factory picks from what the process sees.
+#include <gtest/gtest.h>
+
+#include "platform/backend_choice.h"
+
+using corvane::platform::BackendInputs;
+using corvane::platform::chooseBackend;
+using corvane::platform::waylandSession;
+
+TEST(BackendChoice, FromTheEnvironmentAndTheSessionBus) {
+    struct Case {
+        const char* what;
+        BackendInputs in;
+        const char* name; // "" = an error at start
+        const char* because;
+    };
+    // wanted, XDG_SESSION_TYPE, WAYLAND_DISPLAY, DISPLAY, ScreenCast on the bus, gnome built
+    const Case cases[] = {
+        {"the override wins over a GNOME session",
+         {"x11", "wayland", "wayland-0", ":0", true, true},
+         "x11",
+         "CORVANE_PLATFORM"},
+        {"the override is taken as it stands (the factory checks the name)",
+         {"x1l", "", "", ":0", false, false},
+         "x1l",
+         "CORVANE_PLATFORM"},
+        {"GNOME Wayland by the session type",
+         {"", "wayland", "", ":0", true, true},
+         "gnome",
+         "ScreenCast"},
+        {"GNOME Wayland by the Wayland socket alone",
+         {"", "", "wayland-0", "", true, true},
+         "gnome",
+         "ScreenCast"},
+        {"Wayland without mutter's screen cast (another compositor)",
+         {"", "wayland", "wayland-0", ":0", false, true},
+         "x11",
+         "DISPLAY is :0"},
+        {"the bus name on an X11 session does not count",
+         {"", "x11", "", ":1", true, true},
+         "x11",
+         "DISPLAY is :1"},
+        {"GNOME Wayland, no gnome backend built, Xwayland there",
+         {"", "wayland", "wayland-0", ":0", true, false},
+         "x11",
+         "no gnome backend"},
+        {"GNOME Wayland, no gnome backend built, no DISPLAY",
+         {"", "wayland", "wayland-0", "", true, false},
+         "",
+         "no gnome backend"},
+        {"nothing at all", {"", "tty", "", "", false, true}, "", "DISPLAY is not set"},
+    };
+    for (const Case& c : cases) {
+        const auto choice = chooseBackend(c.in);
+        EXPECT_EQ(choice.name, c.name) << c.what;
+        EXPECT_NE(choice.why.find(c.because), std::string::npos) << c.what << ": " << choice.why;
+    }
+}
+
+TEST(BackendChoice, TheErrorNamesWhatWasLookedFor) {
+    const auto choice = chooseBackend({"", "tty", "", "", false, true});
+    for (const char* looked : {"CORVANE_PLATFORM", "XDG_SESSION_TYPE 'tty'",
+                               "WAYLAND_DISPLAY unset", "org.gnome.Mutter.ScreenCast", "DISPLAY"})
+        EXPECT_NE(choice.why.find(looked), std::string::npos) << looked << " in: " << choice.why;
+}
+
+// The bus is asked only on a Wayland session.
+TEST(BackendChoice, WaylandSessionIsTheTypeOrTheSocket) {
+    EXPECT_TRUE(waylandSession({"", "wayland", "", "", false, false}));
+    EXPECT_TRUE(waylandSession({"", "", "wayland-1", "", false, false}));
+    EXPECT_FALSE(waylandSession({"", "x11", "", ":0", false, false}));
+}

@@ -7,7 +7,9 @@ namespace {
 // Flags are tested on their first character; numbers out of range fall back
 // to their defaults (the header line says so once).
 const CorvaneServerVariable kVariables[] = {
-    {"CORVANE_PLATFORM", "Desktop backend: x11 (default) or sim (a simulated desktop for tests)"},
+    {"CORVANE_PLATFORM",
+     "Desktop backend: gnome, x11 or sim (a simulated desktop for tests); "
+     "default: gnome on a GNOME Wayland session, else x11 where DISPLAY is set"},
     {"CORVANE_X11_SCALE", "Pixels per point on X11, 1-4 (default 1)"},
     {"MAC_SHADOW_FPS", "Capture frame rate, 1-60 (default 30)"},
     {"MAC_SHADOW_ADAPTIVE_FPS", "\"0\": keep the frame rate when little changes (default on)"},
@@ -30,15 +32,15 @@ const CorvaneServerVariable kVariables[] = {
      "\"0\": the client's Ctrl keys stay Ctrl (default: they act as the Super key)"},
     {"MAC_SHADOW_BITRATE_MBPS", "H.264 bit rate in Mbit/s, 1-1000 (default 10)"},
     {"MAC_SHADOW_H264_PROFILE", "H.264 profile: baseline (default), main or high"},
-    {"MAC_SHADOW_H264_GOP_SEC", "Seconds between H.264 key frames, 1-3600 (default: the encoder's)"},
+    {"MAC_SHADOW_H264_GOP_SEC",
+     "Seconds between H.264 key frames, 1-3600 (default: the encoder's)"},
     {"FREERDP_VIDEOTOOLBOX_ENCODER",
      "Read for the hardware encoder setting; changes nothing here (no hardware encoder)"},
     {"MAC_SHADOW_NLA", "Windows (NLA) login as USER:NT-HASH; read once, then removed from the "
                        "environment"},
     {"MAC_SHADOW_STATS_FILE", "File the server writes its statistics to (default none)"},
     {"MAC_SHADOW_PARENT_WATCH", "\"1\": end when the parent process ends"},
-    {"MAC_SHADOW_PERMS",
-     "check: print \"screen=N input=N\" and exit 0 without opening a socket"},
+    {"MAC_SHADOW_PERMS", "check: print \"screen=N input=N\" and exit 0 without opening a socket"},
     {"MAC_SHADOW_EXT_OFF", "Extension hooks to switch off, comma-separated, or all"},
     {"MAC_SHADOW_EXT_TRY", "Extension hooks to run on a FreeRDP they were not verified on"},
     {"WLOG_APPENDER", "Set: WinPR's own log appenders, repeated library lines unfiltered"},

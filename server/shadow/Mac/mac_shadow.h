@@ -8,8 +8,8 @@
 #include <freerdp/server/shadow.h>
 #include <winpr/synch.h>
 
-#include "server/shadow/ext/shadow_ext.h"
 #include "logic/mac_logic.h"
+#include "server/shadow/ext/shadow_ext.h"
 
 extern "C" {
 
@@ -65,6 +65,21 @@ typedef struct macShadowSubsystem {
     // (under displayLock, so that no stream starts after the teardown's
     // stop) by every capture start.
     std::atomic<int32_t> tearingDown;
+
+    // ---- core: the desktop session (core/desktop_session.cpp) ----
+    // Atomic: client threads open the session (under the session component's
+    // lock), the subsystem thread closes it, and the capture start reads it.
+    std::atomic<bool> sessionOpen;
+    // Atomic: which opening of the session this is (counts up), and which
+    // one the compositor ended (set on the backend's thread, acted on by the
+    // subsystem thread; an end of an earlier opening is not acted on).
+    std::atomic<int32_t> sessionGeneration;
+    std::atomic<int32_t> sessionEndedGeneration;
+    // Atomic: set when the session opens, cleared by the next capture start.
+    std::atomic<bool> sessionCaptureDue;
+    // Atomic: set at Start when the desktop takes no input; read by every
+    // input callback.
+    std::atomic<bool> viewOnly;
 
     // ---- loop: capture rate ----
     // Set once at init.

@@ -9,9 +9,10 @@
 #include <freerdp/settings.h>
 
 #include "base/clock.h"
-#include "server/shadow/Mac/loop/frames.h"
+#include "server/shadow/Mac/core/desktop_session.h"
 #include "server/shadow/Mac/core/host.h"
 #include "server/shadow/Mac/core/terminate.h"
+#include "server/shadow/Mac/loop/frames.h"
 #include "server/shadow/Mac/loop/thread.h"
 
 namespace {
@@ -41,7 +42,13 @@ UINT32 fakeInflight(rdpShadowEncoder*) {
 }
 std::atomic<int> gScreenResizes{0};
 BOOL fakeScreenResize(rdpShadowServer* server);
-const MacShadowHost kFakeHost = {fakeFrameUpdate, fakePreferredFps, fakeInflight, fakeScreenResize};
+std::atomic<int> gQuits{0};
+int fakeQuitClients(rdpShadowServer*, int) {
+    ++gQuits;
+    return 1;
+}
+const MacShadowHost kFakeHost = {fakeFrameUpdate, fakePreferredFps, fakeInflight, fakeScreenResize,
+                                 fakeQuitClients};
 
 rdpShadowSurface* newSurface(UINT32 width, UINT32 height) {
     auto* s = static_cast<rdpShadowSurface*>(std::calloc(1, sizeof(rdpShadowSurface)));
@@ -77,6 +84,10 @@ int CoreTest::screenResizes() const {
     return gScreenResizes.load();
 }
 
+int CoreTest::clientQuits() const {
+    return gQuits.load();
+}
+
 void CoreTest::SetUp() {
     SimPlatformTest::SetUp();
     log_capture::install();
@@ -86,6 +97,7 @@ void CoreTest::SetUp() {
     gPreferredFps = 0;
     gInflight = 0;
     gScreenResizes = 0;
+    gQuits = 0;
     mac_set_clock_for_tests(fakeNowMs);
     mac_set_ns_clock_for_tests(fakeNowNs);
     mac_set_sleep_for_tests(fakeSleep);
@@ -129,6 +141,9 @@ rdpShadowClient* CoreTest::addClient(bool activated) {
     c->encoder = reinterpret_cast<rdpShadowEncoder*>(c);
     ArrayList_Append(server_->clients, c);
     clients_.push_back(c);
+    // As its connect step does: an activated client has the desktop session.
+    if (activated)
+        mac_shadow_session_need(record_);
     return c;
 }
 

@@ -40,6 +40,8 @@ class CoreTest : public SimPlatformTest {
     int publications() const;
     // Times the surface was resized to the desktop.
     int screenResizes() const;
+    // Times every client was told to end its session (the library's quit).
+    int clientQuits() const;
     void setPreferredFps(UINT32 fps);
     void setInflight(UINT32 frames);
     bool regionEmpty();

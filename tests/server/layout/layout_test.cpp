@@ -14,8 +14,8 @@
 #include "server/shadow/Mac/input/input.h"
 #include "server/shadow/Mac/layout/layout_request.h"
 #include "server/shadow/Mac/layout/main_display_watch.h"
-#include "server/shadow/Mac/loop/thread.h"
 #include "server/shadow/Mac/layout/virtual_displays.h"
+#include "server/shadow/Mac/loop/thread.h"
 
 namespace {
 
@@ -417,6 +417,13 @@ TEST_F(LayoutTest, FaultsOfTheDisplayServer) {
           {"falling back to the real screen (one monitor)", 1},
           {"could not restart the capture", 0}},
          false},
+        // A compositor that never answers costs the limit, not the server.
+        {"no answer",
+         [](auto& d) { d.holdCompletions(true); },
+         {{0, 0, 1024, 768}},
+         {{"macOS did not make the virtual display within 5000 ms", 1},
+          {"falling back to the real screen (one monitor)", 1}},
+         false},
     };
     // A 2x monitor of the Mac's own shape would otherwise share the real screen.
     setenv("MAC_SHADOW_VIRTUAL", "always", 1);
@@ -435,6 +442,10 @@ TEST_F(LayoutTest, FaultsOfTheDisplayServer) {
         EXPECT_EQ(displays().virtualDisplays().size(), c.virtualActive ? c.mons.size() : 0u);
         EXPECT_EQ(record()->appliedSerial, record()->resizeSerial);
         EXPECT_FALSE(record()->captureDown);
+        // An answer after the wait gave up leaves nothing behind.
+        displays().holdCompletions(false);
+        displays().releaseHeld();
+        EXPECT_EQ(displays().virtualDisplays().size(), c.virtualActive ? c.mons.size() : 0u);
         displays().failCreationsFrom(0);
         displays().setRefuse2x(false);
         displays().dropMirroring(0);

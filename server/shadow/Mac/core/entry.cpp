@@ -7,8 +7,8 @@
 #include "host.h"
 #include "input/input.h"
 #include "input/input_held.h"
-#include "lifecycle.h"
 #include "layout/layout_request.h"
+#include "lifecycle.h"
 #include "logins/logins.h"
 #include "mac_shadow.h"
 #include "server/shadow/ext/shadow_ext.h"
@@ -66,7 +66,8 @@ void mac_shadow_fill_callbacks(macShadowSubsystem* record) {
 
 namespace {
 const MacShadowHost kLibraryHost = {shadow_subsystem_frame_update, shadow_encoder_preferred_fps,
-                                    shadow_encoder_inflight_frames, shadow_ext_screen_resize};
+                                    shadow_encoder_inflight_frames, shadow_ext_screen_resize,
+                                    shadow_client_boardcast_quit};
 std::atomic<const MacShadowHost*> gHost{&kLibraryHost};
 } // namespace
 

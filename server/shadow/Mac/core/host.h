@@ -10,6 +10,9 @@ struct MacShadowHost {
     // Resizes the shadow surface to the whole desktop (the subsystem's
     // virtual screen); FALSE on failure.
     BOOL (*screenResize)(rdpShadowServer* server);
+    // Ends every client's session (each client thread leaves its loop and
+    // disconnects); the library's answer.
+    int (*quitClients)(rdpShadowServer* server, int exitCode);
 };
 
 // The table in force (the library's functions unless a test replaced it).

@@ -3,14 +3,15 @@
 #include <cstdlib>
 #include <new>
 
-#include "server/shadow/ext/peer_guard.h"
-#include "capture/mac_capture.h"
-#include "layout/desktop_size.h"
 #include "base/env.h"
-#include "lifecycle.h"
-#include "section_lock.h"
 #include "base/log.h"
+#include "capture/mac_capture.h"
+#include "desktop_session.h"
+#include "layout/desktop_size.h"
+#include "lifecycle.h"
 #include "platform/platform.h"
+#include "section_lock.h"
+#include "server/shadow/ext/peer_guard.h"
 #include "terminate.h"
 
 namespace {
@@ -89,6 +90,8 @@ extern "C" void mac_shadow_subsystem_free(rdpShadowSubsystem* subsystem) {
     gRecord.compare_exchange_strong(expected, nullptr);
     const bool haveLocks = gLocksOf.load() == record;
     mac_shadow_end_subsystem_thread(record); // when Stop never ran
+    if (haveLocks)
+        mac_shadow_session_close(record, "server ending");
     if (!captureLetGo(record, haveLocks) || mac_shadow_subsystem_thread_running()) {
         // Disowned rather than freed: whatever still runs finds its record
         // and locks intact; the process is ending anyway.

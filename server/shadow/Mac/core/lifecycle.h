@@ -10,6 +10,9 @@ void mac_shadow_init_rates(macShadowSubsystem* record);
 bool mac_shadow_init_desktop(macShadowSubsystem* record);
 // Start's permission report.
 void mac_shadow_log_permissions(void);
+// Start's input check: sets viewOnly (logged once) when the desktop takes no
+// input.
+void mac_shadow_check_input_available(macShadowSubsystem* record);
 // Logs once which accounts can log in with a password.
 void mac_shadow_log_login_accounts(const rdpShadowServer* server);
 // Asks the subsystem thread to end and waits for it (Stop).

@@ -1,17 +1,17 @@
 // Start: report the permissions, install the termination handlers and begin.
 #include <atomic>
 
-#include "capture/mac_capture.h"
 #include "base/clock.h"
-#include "loop/frames.h"
-#include "lifecycle.h"
 #include "base/log.h"
+#include "capture/mac_capture.h"
 #include "layout/main_display_watch.h"
-#include "platform/platform.h"
+#include "lifecycle.h"
+#include "loop/frames.h"
 #include "loop/power.h"
+#include "loop/thread.h"
+#include "platform/platform.h"
 #include "sharing/sound.h"
 #include "terminate.h"
-#include "loop/thread.h"
 
 void mac_shadow_log_permissions(void) {
     if (mac_accessibility_trusted(0))
@@ -40,6 +40,16 @@ void mac_shadow_log_login_accounts(const rdpShadowServer* server) {
                  reach.onlyAccount.c_str(), reach.why.c_str());
 }
 
+// Said once at start: a desktop that takes no input from us makes every
+// client view-only, and its input is dropped without a word per event.
+void mac_shadow_check_input_available(macShadowSubsystem* record) {
+    const bool available = corvane::platform::current().events().inputAvailable();
+    record->viewOnly.store(!available);
+    if (!available)
+        MAC_WARN("input: this desktop takes no keyboard or mouse input from the server: every "
+                 "client is view-only");
+}
+
 namespace {
 
 // The subsystem thread runs until Stop asks it to end; Stop must not return
@@ -48,23 +58,6 @@ HANDLE gSubsystemThread = nullptr;
 // Set when the thread did not end when asked: it may still use the record.
 std::atomic<bool> gThreadLeftRunning{false};
 
-// Starts the capture, trying up to four times with the screen woken between.
-void startCaptureWithRetries(macShadowSubsystem* record) {
-    record->captureDown = true;
-    record->captureDown = mac_shadow_start_capture(record) != 0;
-    for (int retry = 0; retry < 3 && record->captureDown; ++retry) {
-        mac_capture_stop();
-        mac_sleep_ms(1000);
-        mac_shadow_wake_display();
-        record->captureDown = mac_shadow_start_capture(record) != 0;
-    }
-    if (record->captureDown)
-        MAC_ERROR("%s capture failed - is the screen on and %s? Trying again when a client "
-                  "connects",
-                  corvane::platform::current().terms().captureName,
-                  corvane::platform::current().terms().screenAllowed);
-}
-
 } // namespace
 
 extern "C" int mac_shadow_subsystem_start(rdpShadowSubsystem* subsystem) {
@@ -72,6 +65,7 @@ extern "C" int mac_shadow_subsystem_start(rdpShadowSubsystem* subsystem) {
         return -1;
     auto* record = reinterpret_cast<macShadowSubsystem*>(subsystem);
     mac_shadow_log_permissions();
+    mac_shadow_check_input_available(record);
     mac_shadow_log_login_accounts(subsystem->server);
     // Before the first capture: only streams started afterwards carry sound.
     mac_shadow_sound_start(record);
@@ -79,7 +73,8 @@ extern "C" int mac_shadow_subsystem_start(rdpShadowSubsystem* subsystem) {
         MAC_WARN("termination handlers could not be installed");
     mac_shadow_watch_main_display();
     mac_shadow_wake_display();
-    startCaptureWithRetries(record);
+    // The capture starts once the first client has opened the desktop
+    // session (core/desktop_session.h).
     HANDLE thread = CreateThread(nullptr, 0, mac_shadow_subsystem_thread, record, 0, nullptr);
     if (!thread) {
         MAC_ERROR("Failed to create thread");

@@ -13,14 +13,15 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "capture/mac_capture.h"
 #include "base/clock.h"
 #include "base/env.h"
-#include "input/input_held.h"
 #include "base/log.h"
-#include "platform/platform.h"
-#include "loop/power.h"
+#include "capture/mac_capture.h"
+#include "desktop_session.h"
+#include "input/input_held.h"
 #include "layout/virtual_displays.h"
+#include "loop/power.h"
+#include "platform/platform.h"
 #include "section_lock.h"
 
 namespace {
@@ -185,6 +186,8 @@ extern "C" void mac_shadow_teardown(macShadowSubsystem* record, const char* reas
     }
     // XTest presses outlive our connection: nothing may stay pressed.
     mac_shadow_input_release_all(record);
+    // Last: the virtual displays and the input above belong to it.
+    mac_shadow_session_close(record, reason);
 }
 
 void mac_shadow_set_process_exit(MacProcessExit exitFn) {

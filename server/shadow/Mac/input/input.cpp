@@ -4,11 +4,11 @@
 #include <atomic>
 
 #include "base/env.h"
+#include "base/log.h"
 #include "input_held.h"
 #include "input_logic.h"
 #include "input_trace.h"
 #include "keymap.h"
-#include "base/log.h"
 #include "platform/platform.h"
 
 namespace {
@@ -58,6 +58,9 @@ extern "C" BOOL mac_shadow_input_keyboard_event(rdpShadowSubsystem* subsystem,
     record->inputSeen = true;
     if (!client)
         return FALSE;
+    // View-only: the user is there (the screen stays awake), the key is not.
+    if (record->viewOnly.load())
+        return TRUE;
 
     const mac_keymap::KeyLookup key = mac_keymap::lookup(flags, code);
     if (mac_input_trace::take(mac_input_trace::Key))
@@ -84,6 +87,8 @@ extern "C" BOOL mac_shadow_input_unicode_keyboard_event(rdpShadowSubsystem* subs
     if (mac_input_trace::take(mac_input_trace::Unicode))
         MAC_INFO("unicode key: flags=0x%04x code=0x%04x", flags, code);
     recordOf(subsystem)->inputSeen = true;
+    if (recordOf(subsystem)->viewOnly.load())
+        return TRUE;
 
     uint16_t pending = gPendingHigh.load();
     const mac_input::TextStep step = mac_input::unicodeStep(pending, flags, code);

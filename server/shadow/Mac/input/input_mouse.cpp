@@ -1,12 +1,12 @@
 // Mouse input: moves, drags, buttons with click counting, and the wheel.
-#include "capture/mac_capture.h"
 #include "base/clock.h"
+#include "base/log.h"
+#include "capture/mac_capture.h"
 #include "core/section_lock.h"
 #include "input.h"
 #include "input_held.h"
 #include "input_logic.h"
 #include "input_trace.h"
-#include "base/log.h"
 #include "platform/platform.h"
 
 using corvane::platform::MouseEventType;
@@ -98,6 +98,8 @@ extern "C" BOOL mac_shadow_input_mouse_event(rdpShadowSubsystem* subsystem, rdpS
     record->inputSeen = true;
     if (!client)
         return FALSE;
+    if (record->viewOnly.load())
+        return TRUE;
 
     const mac_input::HostPoint at = mapPoint(record, x, y);
     if ((flags & (PTR_FLAGS_BUTTON1 | PTR_FLAGS_BUTTON2 | PTR_FLAGS_BUTTON3)) &&

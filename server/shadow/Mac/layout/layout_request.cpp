@@ -15,6 +15,7 @@
 #include "base/clock.h"
 #include "base/env.h"
 #include "base/log.h"
+#include "core/desktop_session.h"
 #include "core/section_lock.h"
 #include "loop/power.h"
 #include "loop/stats_file.h"
@@ -379,6 +380,11 @@ extern "C" BOOL mac_shadow_client_connect(rdpShadowSubsystem* subsystem, rdpShad
     if (!subsystem || !client || !client->context.settings)
         return TRUE;
     auto* r = reinterpret_cast<macShadowSubsystem*>(subsystem);
+    // The session comes before anything of the desktop: its size, its streams.
+    if (!mac_shadow_session_need(r))
+        return FALSE;
+    if (r->viewOnly.load())
+        client->mayInteract = FALSE;
     const rdpSettings* s = client->context.settings;
     logClientCore(s);
     const uint32_t width = freerdp_settings_get_uint32(s, FreeRDP_DesktopWidth);

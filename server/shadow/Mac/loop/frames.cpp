@@ -5,14 +5,14 @@
 #include <freerdp/codec/color.h>
 #include <freerdp/codec/region.h>
 
-#include "server/shadow/ext/peer_guard.h"
-#include "capture/mac_capture.h"
 #include "base/clock.h"
-#include "frame_rate.h"
+#include "base/log.h"
+#include "capture/mac_capture.h"
 #include "core/host.h"
 #include "core/section_lock.h"
-#include "base/log.h"
+#include "frame_rate.h"
 #include "platform/platform.h"
+#include "server/shadow/ext/peer_guard.h"
 
 namespace {
 
@@ -108,7 +108,8 @@ void recordStats(uint64_t t0, uint64_t t1, uint64_t t2) {
     MAC_LOG_FN(WLOG_INFO, "mac_shadow_frame_callback",
                "capture: %.1f fps from %s, copy avg %.1f ms, publish (waiting for "
                "clients) avg %.1f ms max %.1f ms (%.0f s)",
-               frames / seconds, corvane::platform::current().terms().captureName, static_cast<double>(gStats.copyUs) / frames / 1000.0,
+               frames / seconds, corvane::platform::current().terms().captureName,
+               static_cast<double>(gStats.copyUs) / frames / 1000.0,
                static_cast<double>(gStats.publishUs) / frames / 1000.0,
                static_cast<double>(gStats.longestPublishUs) / 1000.0, seconds);
     gStats = CaptureStats{};
@@ -274,9 +275,16 @@ int startStreams(macShadowSubsystem* record) {
 extern "C" int mac_shadow_start_capture(macShadowSubsystem* record) {
     // Teardown sets tearingDown and then stops the capture under displayLock;
     // checking it under the same lock means no stream (and so no frame
-    // callback on this record) starts after the teardown's stop.
+    // callback on this record) starts after the teardown's stop. Closing the
+    // desktop session does the same with sessionOpen.
     SectionLock lock(record->displayLock);
-    return record->tearingDown.load() ? -1 : startStreams(record);
+    if (record->tearingDown.load())
+        return -1;
+    // Without a session nobody watches: nothing to capture, nothing failed.
+    if (!record->sessionOpen.load())
+        return 0;
+    record->sessionCaptureDue.store(false);
+    return startStreams(record);
 }
 
 void mac_shadow_reset_capture_stats(void) {

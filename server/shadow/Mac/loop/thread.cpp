@@ -5,13 +5,14 @@
 #include <winpr/collections.h>
 #include <winpr/synch.h>
 
-#include "sharing/clipboard.h"
 #include "base/clock.h"
-#include "input/cursor_forward.h"
-#include "frames.h"
 #include "base/log.h"
+#include "core/desktop_session.h"
+#include "frames.h"
+#include "input/cursor_forward.h"
 #include "platform/platform.h"
 #include "repaint.h"
+#include "sharing/clipboard.h"
 #include "stats_file.h"
 
 namespace {
@@ -66,6 +67,7 @@ void mac_shadow_loop_turn(macShadowSubsystem* record, uint64_t now) {
     if (!server || !server->clients)
         return;
     const ClientScan scan = mac_shadow_scan_clients(record);
+    mac_shadow_session_step(record, scan);
     mac_shadow_idle_and_awake(record, scan, now);
     mac_shadow_last_client_check(record, scan, now);
     mac_shadow_clipboard_poll(record, now, scan.newClient);

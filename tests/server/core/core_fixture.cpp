@@ -104,6 +104,8 @@ void CoreTest::SetUp() {
     mac_shadow_set_host_for_tests(&kFakeHost);
     mac_shadow_reset_capture_stats();
     sim().simDisplays().setMain(1280, 800, 1.0);
+    // The main display can be captured once a client opens the session.
+    sim().simCapture().setDisplays({{1, 0, 0, 1280, 800}}, 1);
 
     server_ = static_cast<rdpShadowServer*>(std::calloc(1, sizeof(rdpShadowServer)));
     server_->clients = ArrayList_New(TRUE);

@@ -6,8 +6,8 @@
 #include <cstdlib>
 
 #include "core_fixture.h"
-#include "server/shadow/Mac/loop/power.h"
 #include "server/shadow/Mac/core/terminate.h"
+#include "server/shadow/Mac/loop/power.h"
 
 namespace {
 // The handler may run on the termination thread.

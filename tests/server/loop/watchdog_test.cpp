@@ -1,9 +1,9 @@
 // The capture watchdog and capture restarts, over the sim capture.
-#include <thread>
 #include <gtest/gtest.h>
+#include <thread>
 
-#include "capture/mac_capture.h"
 #include "base/clock.h"
+#include "capture/mac_capture.h"
 #include "server/core/core_fixture.h"
 #include "server/shadow/Mac/loop/frames.h"
 #include "server/shadow/Mac/loop/repaint.h"
@@ -136,9 +136,12 @@ TEST_F(CaptureWatchdog, FramesArriveWhileTheRepaintScheduleRuns) {
 TEST_F(CaptureWatchdog, StartRunsTheThreadAndStopEndsIt) {
     ASSERT_EQ(mac_shadow_subsystem_start(&record()->common.base), 1);
     EXPECT_FALSE(record()->captureDown);
-    EXPECT_EQ(streamsStarted(), 1u);
+    EXPECT_EQ(streamsStarted(), 0u) << "nothing is captured before a client needs the desktop";
     EXPECT_TRUE(waitUntilTrue([&] { return mac_shadow_frame_rate(&record()->common.base) == 16; }))
         << "the thread starts at 16 turns a second";
+    addClient();
+    EXPECT_TRUE(waitUntilTrue([&] { return streamsStarted() == 1; }))
+        << "the thread starts the capture of the client's session";
     ASSERT_EQ(mac_shadow_subsystem_stop(&record()->common.base), 1);
     EXPECT_EQ(LogLines::count("the subsystem thread did not end within 5 s"), 0u);
     EXPECT_EQ(record()->tearingDown.load(), 1);

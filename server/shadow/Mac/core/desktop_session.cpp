@@ -58,6 +58,9 @@ void closeLocked(macShadowSubsystem* record) {
         record->sessionOpen.store(false);
         mac_capture_stop();
     }
+    // What the surface holds is of the session that ended: the next client's
+    // repaints wait for a picture of its own.
+    record->pictureCaptured.store(false);
     session().close();
 }
 

@@ -84,11 +84,11 @@ extern "C" BOOL mac_shadow_input_unicode_keyboard_event(rdpShadowSubsystem* subs
                                                         UINT16 code) {
     if (!subsystem || !client)
         return FALSE;
-    if (mac_input_trace::take(mac_input_trace::Unicode))
-        MAC_INFO("unicode key: flags=0x%04x code=0x%04x", flags, code);
     recordOf(subsystem)->inputSeen = true;
     if (recordOf(subsystem)->viewOnly.load())
         return TRUE;
+    if (mac_input_trace::take(mac_input_trace::Unicode))
+        MAC_INFO("unicode key: flags=0x%04x code=0x%04x", flags, code);
 
     uint16_t pending = gPendingHigh.load();
     const mac_input::TextStep step = mac_input::unicodeStep(pending, flags, code);

@@ -34,17 +34,16 @@ constexpr bool kGnomeBuilt = false;
 // of the process, also while exit handlers run.
 std::unique_ptr<Platform>& gCurrent = *new std::unique_ptr<Platform>();
 
-std::string envValue(const char* name) {
-    const char* value = std::getenv(name);
+std::string orEmpty(const char* value) {
     return value ? value : "";
 }
 
 BackendChoice chooseFromEnvironment() {
     BackendInputs in;
-    in.wanted = envValue("CORVANE_PLATFORM");
-    in.sessionType = envValue("XDG_SESSION_TYPE");
-    in.waylandDisplay = envValue("WAYLAND_DISPLAY");
-    in.x11Display = envValue("DISPLAY");
+    in.wanted = orEmpty(std::getenv("CORVANE_PLATFORM"));
+    in.sessionType = orEmpty(std::getenv("XDG_SESSION_TYPE"));
+    in.waylandDisplay = orEmpty(std::getenv("WAYLAND_DISPLAY"));
+    in.x11Display = orEmpty(std::getenv("DISPLAY"));
     in.gnomeBuilt = kGnomeBuilt;
     // The bus is asked only where the answer can matter.
     in.screenCastOnBus = in.wanted.empty() && waylandSession(in) && mutterScreenCastOnSessionBus();

@@ -10,6 +10,10 @@ const CorvaneServerVariable kVariables[] = {
     {"CORVANE_PLATFORM",
      "Desktop backend: gnome, x11 or sim (a simulated desktop for tests); "
      "default: gnome on a GNOME Wayland session, else x11 where DISPLAY is set"},
+    {"XDG_SESSION_TYPE", "\"wayland\": a Wayland session (with WAYLAND_DISPLAY, for the default "
+                         "backend)"},
+    {"WAYLAND_DISPLAY", "Set on a Wayland session (for the default backend)"},
+    {"DISPLAY", "The X display the x11 backend shares (and the default backend's fall-back)"},
     {"CORVANE_X11_SCALE", "Pixels per point on X11, 1-4 (default 1)"},
     {"MAC_SHADOW_FPS", "Capture frame rate, 1-60 (default 30)"},
     {"MAC_SHADOW_ADAPTIVE_FPS", "\"0\": keep the frame rate when little changes (default on)"},

@@ -199,9 +199,9 @@ TEST_F(SoundToClients, StartOffersOnePcmFormatOrNoneWhenSoundIsOff) {
 }
 
 TEST_F(SoundToClients, StartInstallsTheReceiverBeforeTheFirstCapture) {
-    rdpShadowClient* a = listener(0);
+    rdpShadowClient* a = listener(0); // its session is open: the thread starts the capture
     ASSERT_EQ(mac_shadow_subsystem_start(&record()->common.base), 1);
-    ASSERT_FALSE(sim().simCapture().streams().empty());
+    ASSERT_TRUE(waitUntilTrue([&] { return !sim().simCapture().streams().empty(); }));
     EXPECT_TRUE(sim().simCapture().streams()[0]->settings().captureSound);
     ASSERT_EQ(mac_capture_sound_settle(5000), 1);
     ASSERT_EQ(sim().simSound().captures().size(), 1u);
@@ -242,6 +242,7 @@ TEST_F(SoundToClients, EachClientChannelGetsItsOwnCopyOfTheFormatList) {
 // so that one that waits fails the test instead of hanging it.
 TEST_F(SoundToClients, LayoutChangesNeverWaitForAHungSoundServer) {
     mac_shadow_sound_start(record());
+    addClient(); // the desktop session is open: layout changes restart the capture
     auto& sound = sim().simSound();
     for (const uint32_t width : {1024u, 800u}) {
         SCOPED_TRACE(width);

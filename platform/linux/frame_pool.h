@@ -1,5 +1,5 @@
-// The frames a stream hands out: a pool of queue-depth buffers of the output
-// size. Each buffer remembers what changed since it was last filled, so
+// Shared by the X11 and GNOME capture streams. The frames a stream hands out: a pool of queue-depth
+// buffers of the output size. Each buffer remembers what changed since it was last filled, so
 // filling it copies only those parts from the mirror (scaled into the
 // destination rectangle when its size differs from the region's).
 #pragma once
@@ -12,7 +12,7 @@
 
 #include "../capture.h"
 
-namespace corvane::platform::x11 {
+namespace corvane::platform::linuxos {
 
 // The cursor as drawn into frames: premultiplied ARGB, top-left corner in
 // region pixels.
@@ -61,4 +61,4 @@ class FramePool {
     std::function<void()> released_;
 };
 
-} // namespace corvane::platform::x11
+} // namespace corvane::platform::linuxos

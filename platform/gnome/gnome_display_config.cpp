@@ -10,7 +10,9 @@ namespace {
 constexpr int32_t kNotSupported = 1004;
 } // namespace
 
-uint32_t GnomeDisplayConfig::mainDisplay() { return kGnomeMonitorDisplayId; }
+uint32_t GnomeDisplayConfig::mainDisplay() {
+    return kGnomeMonitorDisplayId;
+}
 
 std::vector<uint32_t> GnomeDisplayConfig::activeDisplays(size_t max) {
     if (max == 0 || !gnomeRecordedMonitor(session_))
@@ -23,8 +25,8 @@ std::vector<uint32_t> GnomeDisplayConfig::onlineDisplays(size_t max) {
 }
 
 bool GnomeDisplayConfig::bounds(uint32_t display, DisplayBounds& out) {
-    const auto stream = display == kGnomeMonitorDisplayId ? gnomeRecordedMonitor(session_)
-                                                          : std::nullopt;
+    const auto stream =
+        display == kGnomeMonitorDisplayId ? gnomeRecordedMonitor(session_) : std::nullopt;
     if (!stream || stream->width <= 0)
         return false;
     out = {double(stream->x), double(stream->y), double(stream->width), double(stream->height)};

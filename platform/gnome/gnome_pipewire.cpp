@@ -28,50 +28,21 @@ void initPipewireOnce() {
     std::call_once(once, [] { pw_init(nullptr, nullptr); });
 }
 
-// Byte positions of R, G, B, A in a 4-byte pixel of the given format.
-bool channelOrder(uint32_t format, int& r, int& g, int& b, int& a) {
-    switch (format) {
-    case SPA_VIDEO_FORMAT_RGBA:
-        r = 0, g = 1, b = 2, a = 3;
-        return true;
-    case SPA_VIDEO_FORMAT_BGRA:
-        b = 0, g = 1, r = 2, a = 3;
-        return true;
-    case SPA_VIDEO_FORMAT_ARGB:
-        a = 0, r = 1, g = 2, b = 3;
-        return true;
-    case SPA_VIDEO_FORMAT_ABGR:
-        a = 0, b = 1, g = 2, r = 3;
-        return true;
-    default:
-        return false;
-    }
-}
-
 } // namespace
 
-std::vector<uint8_t> gnomeCursorToBgra(uint32_t spaFormat, const uint8_t* pixels, int32_t width,
-                                       int32_t height, int32_t stride, bool premultiplied) {
-    int r = 0, g = 0, b = 0, a = 0;
-    if (!pixels || width <= 0 || height <= 0 || stride < width * 4 ||
-        !channelOrder(spaFormat, r, g, b, a))
-        return {};
-    std::vector<uint8_t> out(size_t(width) * height * 4);
-    for (int32_t y = 0; y < height; ++y) {
-        const uint8_t* from = pixels + intptr_t(y) * stride;
-        uint8_t* to = out.data() + size_t(y) * width * 4;
-        for (int32_t x = 0; x < width; ++x, from += 4, to += 4) {
-            const unsigned alpha = from[a];
-            auto scale = [&](uint8_t c) {
-                return premultiplied ? c : uint8_t((c * alpha + 127) / 255);
-            };
-            to[0] = scale(from[b]);
-            to[1] = scale(from[g]);
-            to[2] = scale(from[r]);
-            to[3] = uint8_t(alpha);
-        }
+std::optional<GnomeCursorPixelOrder> gnomeCursorOrder(uint32_t spaVideoFormat) {
+    switch (spaVideoFormat) {
+    case SPA_VIDEO_FORMAT_RGBA:
+        return GnomeCursorPixelOrder::RGBA;
+    case SPA_VIDEO_FORMAT_BGRA:
+        return GnomeCursorPixelOrder::BGRA;
+    case SPA_VIDEO_FORMAT_ARGB:
+        return GnomeCursorPixelOrder::ARGB;
+    case SPA_VIDEO_FORMAT_ABGR:
+        return GnomeCursorPixelOrder::ABGR;
+    default:
+        return std::nullopt;
     }
-    return out;
 }
 
 struct GnomeFrameSource::Impl {
@@ -93,6 +64,7 @@ struct GnomeFrameSource::Impl {
 
     mutable std::mutex cursorMutex;
     GnomeCursorState cursor;
+    GnomeCursorSerial cursorSerial;
 
     std::mutex listenerMutex;
     std::map<uint64_t, GnomeFrameListener> listeners;
@@ -115,6 +87,8 @@ struct GnomeFrameSource::Impl {
 
     void formatChanged(const spa_pod* param);
     void readCursor(spa_buffer* buffer);
+    static std::optional<CursorImage> cursorShape(const spa_meta& region,
+                                                  const spa_meta_cursor& meta);
     bool usablePicture(spa_buffer* buffer);
     void process();
 };
@@ -218,41 +192,61 @@ void GnomeFrameSource::Impl::formatChanged(const spa_pod* param) {
     pw_stream_update_params(stream, params, 4);
 }
 
+// The new shape carried by cursor metadata, if it carries a usable one.
+std::optional<CursorImage> GnomeFrameSource::Impl::cursorShape(const spa_meta& region,
+                                                               const spa_meta_cursor& meta) {
+    if (meta.bitmap_offset < sizeof(spa_meta_cursor) ||
+        meta.bitmap_offset + sizeof(spa_meta_bitmap) > region.size)
+        return std::nullopt;
+    const auto* bitmap = SPA_PTROFF(&meta, meta.bitmap_offset, const spa_meta_bitmap);
+    const auto order = gnomeCursorOrder(bitmap->format);
+    const size_t start = size_t(meta.bitmap_offset) + bitmap->offset;
+    if (!order || bitmap->size.width == 0 || start > region.size)
+        return std::nullopt;
+    GnomeCursorBitmap b;
+    b.order = *order;
+    b.premultiplied = true; // mutter reads the sprite premultiplied
+    b.width = int32_t(bitmap->size.width);
+    b.height = int32_t(bitmap->size.height);
+    b.stride = bitmap->stride;
+    b.hotX = meta.hotspot.x;
+    b.hotY = meta.hotspot.y;
+    b.pixels = SPA_PTROFF(bitmap, bitmap->offset, const uint8_t);
+    b.size = region.size - start;
+    return gnomeCursorImage(b);
+}
+
 void GnomeFrameSource::Impl::readCursor(spa_buffer* buffer) {
-    auto* meta = static_cast<spa_meta_cursor*>(
-        spa_buffer_find_meta_data(buffer, SPA_META_Cursor, sizeof(spa_meta_cursor)));
-    if (!meta)
+    const spa_meta* region = spa_buffer_find_meta(buffer, SPA_META_Cursor);
+    if (!region || region->size < sizeof(spa_meta_cursor))
         return;
+    const auto& meta = *static_cast<const spa_meta_cursor*>(region->data);
+    const bool visible = spa_meta_cursor_is_valid(&meta);
+    std::optional<CursorImage> shape = visible ? cursorShape(*region, meta) : std::nullopt;
     bool changed = false;
     {
         std::lock_guard lock(cursorMutex);
         cursor.known = true;
-        const bool visible = spa_meta_cursor_is_valid(meta);
-        if (visible != cursor.visible || meta->position.x != cursor.x ||
-            meta->position.y != cursor.y) {
+        if (visible != cursor.visible || meta.position.x != cursor.x ||
+            meta.position.y != cursor.y) {
             cursor.visible = visible;
-            cursor.x = meta->position.x;
-            cursor.y = meta->position.y;
+            cursor.x = meta.position.x;
+            cursor.y = meta.position.y;
             changed = true;
         }
-        if (visible && meta->bitmap_offset >= sizeof(spa_meta_cursor)) {
-            auto* bitmap = SPA_PTROFF(meta, meta->bitmap_offset, spa_meta_bitmap);
-            const auto w = int32_t(bitmap->size.width), h = int32_t(bitmap->size.height);
-            if (w > 0 && h > 0 && w <= kMaxCursor && h <= kMaxCursor) {
-                // mutter reads the sprite premultiplied.
-                auto bgra =
-                    gnomeCursorToBgra(bitmap->format, SPA_PTROFF(bitmap, bitmap->offset, uint8_t),
-                                      w, h, bitmap->stride, true);
-                if (!bgra.empty()) {
-                    cursor.bgra = std::move(bgra);
-                    cursor.width = w;
-                    cursor.height = h;
-                    cursor.hotX = meta->hotspot.x;
-                    cursor.hotY = meta->hotspot.y;
-                    ++cursor.shapeSerial;
-                    changed = true;
-                }
-            }
+        if (shape && !shape->representations.empty()) {
+            auto& picture = shape->representations.front();
+            cursor.width = picture.pixelWidth;
+            cursor.height = picture.pixelHeight;
+            cursor.hotX = int32_t(shape->hotX);
+            cursor.hotY = int32_t(shape->hotY);
+            cursor.seed = cursorSerial.note(*shape);
+            cursor.bgra = std::move(picture.bgra);
+            changed = true;
+        } else if (!visible) {
+            cursor.seed = cursorSerial.noteHidden();
+        } else if (cursor.seed < 0 && !cursor.bgra.empty()) {
+            cursor.seed = cursorSerial.seed();
         }
         if (changed)
             ++cursor.moveSerial;

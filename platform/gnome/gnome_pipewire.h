@@ -14,10 +14,12 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "../types.h"
+#include "gnome_cursor_meta.h"
 
 namespace corvane::platform::gnome {
 
@@ -33,7 +35,7 @@ struct GnomeCursorState {
     int32_t width = 0;
     int32_t height = 0;
     std::vector<uint8_t> bgra; // premultiplied, width * 4 per row
-    uint32_t shapeSerial = 0;  // grows with every new shape
+    int32_t seed = -1;         // CursorSource's seed: changes with the shape only
     uint64_t moveSerial = 0;   // grows with every position or shape change
 };
 
@@ -46,11 +48,9 @@ struct GnomeFrameListener {
     std::function<void(const std::string& reason)> stopped;
 };
 
-// Converts a cursor bitmap of a SPA video format (RGBA, BGRA, ARGB, ABGR
-// byte orders) to premultiplied BGRA; empty for an unknown format.
-// `premultiplied` says whether the source already is.
-std::vector<uint8_t> gnomeCursorToBgra(uint32_t spaFormat, const uint8_t* pixels, int32_t width,
-                                       int32_t height, int32_t stride, bool premultiplied);
+// The byte order of a cursor bitmap's SPA video format; nothing for a
+// format that is not one of the four 32-bit RGB orders with alpha.
+std::optional<GnomeCursorPixelOrder> gnomeCursorOrder(uint32_t spaVideoFormat);
 
 class GnomeFrameSource {
   public:

@@ -62,8 +62,8 @@ uint32_t GnomePower::inhibitLocked(uint32_t flags, std::string_view why) {
 
 void GnomePower::releaseLocked(const Held& held) {
     if (held.cookie && bus_)
-        sd_bus_call_method(bus_, kSessionManager, kSessionManagerPath, kSessionManager,
-                           "Uninhibit", nullptr, nullptr, "u", held.cookie);
+        sd_bus_call_method(bus_, kSessionManager, kSessionManagerPath, kSessionManager, "Uninhibit",
+                           nullptr, nullptr, "u", held.cookie);
     if (held.inhibitorFd >= 0)
         ::close(held.inhibitorFd);
 }
@@ -83,10 +83,10 @@ void GnomePower::nudgePointer() {
     const auto stream = session_.stream();
     if (!stream)
         return;
-    session_.callSession("NotifyPointerMotionAbsolute", [path = stream->streamPath](
-                                                            sd_bus_message* m) {
-        return sd_bus_message_append(m, "sdd", path.c_str(), 1.0, 1.0);
-    });
+    session_.callSession("NotifyPointerMotionAbsolute",
+                         [path = stream->streamPath](sd_bus_message* m) {
+                             return sd_bus_message_append(m, "sdd", path.c_str(), 1.0, 1.0);
+                         });
 }
 
 uint32_t GnomePower::createAssertion(AssertionKind kind, std::string_view name) {
@@ -124,6 +124,8 @@ uint32_t GnomePower::declareUserActivity(std::string_view) {
     return 0;
 }
 
-uint32_t GnomePower::declareSystemActivity(std::string_view) { return 0; }
+uint32_t GnomePower::declareSystemActivity(std::string_view) {
+    return 0;
+}
 
 } // namespace corvane::platform::gnome

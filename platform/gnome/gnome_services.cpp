@@ -19,9 +19,9 @@ bool nameOnBus(const char* name) {
         return false;
     sd_bus_set_method_call_timeout(bus, 2'000'000);
     sd_bus_message* reply = nullptr;
-    const bool there = sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                          "org.freedesktop.DBus", "GetNameOwner", nullptr, &reply,
-                                          "s", name) >= 0;
+    const bool there =
+        sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                           "org.freedesktop.DBus", "GetNameOwner", nullptr, &reply, "s", name) >= 0;
     sd_bus_message_unref(reply);
     sd_bus_flush_close_unref(bus);
     return there;
@@ -58,7 +58,9 @@ bool GnomeDisplays::mainDisplay(MainDisplayInfo& out) {
     return true;
 }
 
-bool GnomePrivacy::screenAccess(bool) { return nameOnBus("org.gnome.Mutter.ScreenCast"); }
+bool GnomePrivacy::screenAccess(bool) {
+    return nameOnBus("org.gnome.Mutter.ScreenCast");
+}
 
 bool GnomePrivacy::accessibilityTrusted(bool) {
     return nameOnBus("org.gnome.Mutter.RemoteDesktop");
@@ -96,16 +98,9 @@ double GnomeInputPrefs::doubleClickSeconds() {
     return ms > 0 && ms <= 5000 ? double(ms) / 1000.0 : kDefaultDoubleClickSeconds;
 }
 
-int32_t gnomeCursorSeed(const GnomeCursorState& cursor) {
-    if (!cursor.known)
-        return -1;
-    const bool shown = cursor.visible && !cursor.bgra.empty();
-    return int32_t(((uint64_t(cursor.shapeSerial) << 1) | (shown ? 1 : 0)) & 0x7fffffff);
-}
-
 int32_t GnomeCursor::seed() {
     auto source = capture_.runningSource();
-    return source ? gnomeCursorSeed(source->cursor()) : -1;
+    return source ? source->cursor().seed : -1;
 }
 
 bool GnomeCursor::current(CursorImage& out) {

@@ -46,7 +46,8 @@ class GnomeInputPrefs : public InputPrefs {
 };
 
 // The cursor from the session stream's metadata. The seed changes with the
-// shape and with showing or hiding it; -1 while no stream runs.
+// shape and with showing or hiding it (GnomeCursorSerial); -1 while no
+// stream runs or before its first shape.
 class GnomeCursor : public CursorSource {
   public:
     explicit GnomeCursor(GnomeCapture& capture) : capture_(capture) {}
@@ -56,8 +57,5 @@ class GnomeCursor : public CursorSource {
   private:
     GnomeCapture& capture_;
 };
-
-// The seed for a cursor state (pure; exposed for tests).
-int32_t gnomeCursorSeed(const GnomeCursorState& cursor);
 
 } // namespace corvane::platform::gnome

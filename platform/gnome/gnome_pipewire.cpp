@@ -223,6 +223,12 @@ void GnomeFrameSource::Impl::readCursor(spa_buffer* buffer) {
     const auto& meta = *static_cast<const spa_meta_cursor*>(region->data);
     const bool visible = spa_meta_cursor_is_valid(&meta);
     std::optional<CursorImage> shape = visible ? cursorShape(*region, meta) : std::nullopt;
+    // A bitmap of no size: the pointer is there but has no sprite to show
+    // (mutter without a cursor set, as headless with no client).
+    const bool noSprite =
+        visible && meta.bitmap_offset >= sizeof(spa_meta_cursor) &&
+        meta.bitmap_offset + sizeof(spa_meta_bitmap) <= region->size &&
+        SPA_PTROFF(&meta, meta.bitmap_offset, const spa_meta_bitmap)->size.width == 0;
     bool changed = false;
     {
         std::lock_guard lock(cursorMutex);
@@ -243,10 +249,11 @@ void GnomeFrameSource::Impl::readCursor(spa_buffer* buffer) {
             cursor.seed = cursorSerial.note(*shape);
             cursor.bgra = std::move(picture.bgra);
             changed = true;
-        } else if (!visible) {
+        } else if (!visible || noSprite) {
+            changed = changed || !cursor.bgra.empty();
+            cursor.bgra.clear();
+            cursor.width = cursor.height = 0;
             cursor.seed = cursorSerial.noteHidden();
-        } else if (cursor.seed < 0 && !cursor.bgra.empty()) {
-            cursor.seed = cursorSerial.seed();
         }
         if (changed)
             ++cursor.moveSerial;

@@ -60,6 +60,13 @@ class HeadlessGnome {
         mutter_.waitExit(5s);
     }
     std::string log() const { return e2e::readFile(dir_.file("mutter.err")); }
+    // Starts a Wayland client of this desktop.
+    bool startClient(e2e::Process& client, const std::vector<std::string>& argv) {
+        e2e::Env env = env_;
+        env["WAYLAND_DISPLAY"] = "wayland-0";
+        env["QT_QPA_PLATFORM"] = "wayland";
+        return client.start(argv, env, dir_.file("client.out"), dir_.file("client.err"));
+    }
 
   private:
     bool startCompositor(const std::string& monitor) {

@@ -8,12 +8,17 @@
 #ifdef CORVANE_HAVE_X11
 #include "x11/x11_platform.h"
 #endif
+#ifdef CORVANE_HAVE_GNOME
+#include "gnome/gnome_platform.h"
+#endif
 
 namespace corvane::platform {
 
 namespace {
 std::mutex gMutex;
-#ifdef CORVANE_HAVE_X11
+#if defined(CORVANE_HAVE_X11) && defined(CORVANE_HAVE_GNOME)
+constexpr const char* kKnownBackends = "gnome, x11, sim";
+#elif defined(CORVANE_HAVE_X11)
 constexpr const char* kKnownBackends = "x11, sim";
 #else
 constexpr const char* kKnownBackends = "sim";
@@ -29,6 +34,10 @@ std::unique_ptr<Platform> create(const std::string& name) {
 #ifdef CORVANE_HAVE_X11
     if (name == "x11")
         return std::make_unique<x11::X11Platform>();
+#endif
+#ifdef CORVANE_HAVE_GNOME
+    if (name == "gnome")
+        return std::make_unique<gnome::GnomePlatform>();
 #endif
     return nullptr;
 }

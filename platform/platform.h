@@ -1,6 +1,6 @@
 // The platform layer: one object per process giving every service the
 // server and the application need from the operating system. The backend is
-// chosen by CORVANE_PLATFORM ("x11" or "sim"); x11 is the default.
+// chosen by CORVANE_PLATFORM ("gnome", "x11" or "sim"); x11 is the default.
 #pragma once
 #include <memory>
 #include <string>

@@ -60,12 +60,17 @@ class HeadlessGnome {
         mutter_.waitExit(5s);
     }
     std::string log() const { return e2e::readFile(dir_.file("mutter.err")); }
-    // Starts a Wayland client of this desktop.
-    bool startClient(e2e::Process& client, const std::vector<std::string>& argv) {
+    // The environment of a Wayland client of this desktop.
+    e2e::Env clientEnv() const {
         e2e::Env env = env_;
         env["WAYLAND_DISPLAY"] = "wayland-0";
         env["QT_QPA_PLATFORM"] = "wayland";
-        return client.start(argv, env, dir_.file("client.out"), dir_.file("client.err"));
+        return env;
+    }
+    bool startClient(e2e::Process& client, const std::vector<std::string>& argv) {
+        const std::string name = std::to_string(++clients_);
+        return client.start(argv, clientEnv(), dir_.file("client" + name + ".out"),
+                            dir_.file("client" + name + ".err"));
     }
 
   private:
@@ -85,6 +90,7 @@ class HeadlessGnome {
     e2e::Env env_;
     e2e::Process bus_, pipewire_, wireplumber_, mutter_;
     bool ok_ = false;
+    int clients_ = 0;
 };
 
 } // namespace corvane::platform::gnome::testing

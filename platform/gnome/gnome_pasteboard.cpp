@@ -93,9 +93,9 @@ void writeAll(int fd, const std::vector<uint8_t>& data) {
     }
 }
 
-// Reads the "mime-types" list ((as) from mutter, as from others) and
-// "session-is-owner" out of SelectionOwnerChanged's dictionary.
-void readOwnerChange(sd_bus_message* m, std::vector<std::string>& mimes, bool& ours) {
+} // namespace
+
+void gnomeReadOwnerChange(sd_bus_message* m, std::vector<std::string>& mimes, bool& ours) {
     if (sd_bus_message_enter_container(m, 'a', "{sv}") < 0)
         return;
     while (sd_bus_message_enter_container(m, 'e', "sv") > 0) {
@@ -133,8 +133,6 @@ void readOwnerChange(sd_bus_message* m, std::vector<std::string>& mimes, bool& o
     sd_bus_message_exit_container(m);
 }
 
-} // namespace
-
 struct GnomePasteboard::State {
     std::mutex enabling; // one caller switches the clipboard on
     std::mutex mutex;
@@ -167,7 +165,7 @@ bool GnomePasteboard::enabled() {
     session_.subscribe("SelectionOwnerChanged", [weak](sd_bus_message* m) {
         std::vector<std::string> mimes;
         bool ours = false;
-        readOwnerChange(m, mimes, ours);
+        gnomeReadOwnerChange(m, mimes, ours);
         auto state = weak.lock();
         if (!state || ours)
             return; // our own SetSelection, already counted

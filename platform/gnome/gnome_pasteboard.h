@@ -17,6 +17,10 @@
 
 namespace corvane::platform::gnome {
 
+// Reads SelectionOwnerChanged's dictionary: the "mime-types" list (mutter
+// wraps it in a tuple, (as); a bare as is taken too) and "session-is-owner".
+void gnomeReadOwnerChange(sd_bus_message* m, std::vector<std::string>& mimes, bool& ours);
+
 class GnomePasteboard : public Pasteboard {
   public:
     explicit GnomePasteboard(GnomeSession& session);

@@ -24,9 +24,9 @@ std::string readObjectPath(sd_bus_message* reply) {
     return path;
 }
 
-// Reads "position" and "size" (both (ii)) from a Parameters dictionary held
-// in a variant; other entries are skipped.
-bool readStreamGeometry(sd_bus_message* m, GnomeStreamInfo& info) {
+} // namespace
+
+bool gnomeReadStreamGeometry(sd_bus_message* m, GnomeStreamInfo& info) {
     if (sd_bus_message_enter_container(m, 'v', "a{sv}") < 0 ||
         sd_bus_message_enter_container(m, 'a', "{sv}") < 0)
         return false;
@@ -54,8 +54,6 @@ bool readStreamGeometry(sd_bus_message* m, GnomeStreamInfo& info) {
     }
     return sized;
 }
-
-} // namespace
 
 GnomeSession::~GnomeSession() {
     close();
@@ -368,7 +366,7 @@ void GnomeSession::readStreamParameters(sd_bus* bus) {
             GnomeStreamInfo geometry;
             // Without its geometry the stream still runs; the size then
             // comes from the negotiated format.
-            if (reply && readStreamGeometry(reply, geometry)) {
+            if (reply && gnomeReadStreamGeometry(reply, geometry)) {
                 std::lock_guard lock(mutex_);
                 if (stream_) {
                     stream_->x = geometry.x;

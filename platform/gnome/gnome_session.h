@@ -40,6 +40,11 @@ struct GnomeStreamInfo {
     int32_t height = 0;
 };
 
+// Reads "position" and "size" (both (ii)) from a stream's Parameters
+// property (a variant holding a{sv}); other entries are skipped. False when
+// the message is not that or has no size.
+bool gnomeReadStreamGeometry(sd_bus_message* m, GnomeStreamInfo& info);
+
 class GnomeSession : public DesktopSession {
   public:
     explicit GnomeSession(GnomeSessionLimits limits = {}) : limits_(limits) {}

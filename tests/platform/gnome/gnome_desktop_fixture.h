@@ -4,6 +4,7 @@
 // environment (the backend finds both as any client does). Readiness is
 // polled; everything started is ended with the fixture.
 #pragma once
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <cstdlib>

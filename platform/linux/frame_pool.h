@@ -1,7 +1,8 @@
-// Shared by the X11 and GNOME capture streams. The frames a stream hands out: a pool of queue-depth
-// buffers of the output size. Each buffer remembers what changed since it was last filled, so
-// filling it copies only those parts from the mirror (scaled into the
-// destination rectangle when its size differs from the region's).
+// The frames a capture stream hands out (X11 and GNOME alike): a pool of
+// queue-depth buffers of the output size. Each buffer remembers what changed
+// since it was last filled, so filling it copies only those parts from the
+// mirror (scaled into the destination rectangle when its size differs from
+// the region's).
 #pragma once
 #include <atomic>
 #include <functional>

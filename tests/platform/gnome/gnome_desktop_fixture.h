@@ -60,6 +60,11 @@ class HeadlessGnome {
         mutter_.signal(SIGKILL);
         mutter_.waitExit(5s);
     }
+    // Ends the session bus at once.
+    void killBus() {
+        bus_.signal(SIGKILL);
+        bus_.waitExit(5s);
+    }
     std::string log() const { return e2e::readFile(dir_.file("mutter.err")); }
     // The environment of a Wayland client of this desktop.
     e2e::Env clientEnv() const {

@@ -198,6 +198,20 @@ TEST_F(GnomeSessionTest, CompositorGoingAwayEndsSessionAndStream) {
     EXPECT_TRUE(sink_.waitUntil([&] { return !sink_.stops.empty(); }));
 }
 
+TEST_F(GnomeSessionTest, TheSessionBusGoingAwayEndsTheSession) {
+    Answer<std::string> ended;
+    session_->setEndedHandler([&](const std::string& reason) { ended.set(reason); });
+    Answer<std::string> opened;
+    session_->open([&](bool ok, const std::string& e) { opened.set(ok ? "" : e); });
+    ASSERT_TRUE(opened.wait());
+    ASSERT_EQ(*opened.value, "");
+    desktop_->killBus();
+    ASSERT_TRUE(ended.wait());
+    EXPECT_NE(ended.value->find("connection was lost"), std::string::npos) << *ended.value;
+    EXPECT_FALSE(session_->running());
+    EXPECT_FALSE(session_->callSession("NotifyPointerMotionRelative", {}));
+}
+
 TEST_F(GnomeSessionTest, CloseStopsTheSessionWithoutReportingAnEnd) {
     bool endedCalled = false;
     session_->setEndedHandler([&](const std::string&) { endedCalled = true; });

@@ -159,8 +159,11 @@ void runStream(std::shared_ptr<GnomeCaptureStream::Core> core) {
             frame.reset();
             lock.lock();
         } else if (producer.firstFrame) {
-            // No picture yet: wait for the consumer's first.
-            core->wake.wait(lock);
+            // No picture yet: wait for the consumer's first (it may have
+            // come while this thread looked).
+            core->wake.wait(lock, [&] {
+                return !core->pending.empty() || core->stopWanted || !core->endReason.empty();
+            });
         }
     }
     if (core->source)

@@ -177,11 +177,18 @@ TEST_F(GnomeSessionTest, AWindowAppearingArrivesAsAChangedFrame) {
     ASSERT_TRUE(sink_.waitUntil([&] { return !sink_.frames.empty(); })) << desktop_->log();
     e2e::Process window;
     ASSERT_TRUE(desktop_->startClient(window, {CORVANE_PROBE_WINDOW, "--colour", "2040c0"}));
-    EXPECT_TRUE(sink_.waitUntil([&] {
-        const Frame& last = sink_.frames.back();
-        return sink_.frames.size() > 1 && (last.pixels[400 * 1280 + 640] & 0xffffff) == 0x2040c0 &&
-               covers(last, 640, 400);
-    })) << desktop_->log();
+    const bool seen = sink_.waitUntil(
+        [&] {
+            const Frame& last = sink_.frames.back();
+            return sink_.frames.size() > 1 &&
+                   (last.pixels[400 * 1280 + 640] & 0xffffff) == 0x2040c0 && covers(last, 640, 400);
+        },
+        30s);
+    std::lock_guard lock(sink_.mutex_);
+    EXPECT_TRUE(seen) << sink_.frames.size() << " frames, the last with " << std::hex
+                      << (sink_.frames.back().pixels[400 * 1280 + 640] & 0xffffff) << std::dec
+                      << " at the centre and " << sink_.frames.back().dirty.size()
+                      << " changed rectangles; " << desktop_->clientLog();
     EXPECT_GT(capture_->runningSource()->picturesCompared(), 0u);
     window.stop();
 }

@@ -27,7 +27,7 @@
 #include <X11/Xlib.h>
 #include <pixman.h>
 
-#include "platform/x11/x11_capture_frames.h"
+#include "platform/linux/frame_pool.h"
 #include "platform/x11/x11_capture_reader.h"
 
 namespace {
@@ -71,8 +71,9 @@ struct Figures {
     double read, fill, copy;
 };
 
-Figures measure(Display* display, x11::ShmReader& reader, x11::FramePool& pool,
-                const platform::Rect& area, int iterations) {
+Figures measure(Display* display, x11::ShmReader& reader,
+                corvane::platform::linuxos::FramePool& pool, const platform::Rect& area,
+                int iterations) {
     const int width = DisplayWidth(display, DefaultScreen(display));
     std::vector<uint32_t> from(size_t(width) * DisplayHeight(display, DefaultScreen(display)), 1);
     std::vector<uint32_t> to(from.size(), 0);
@@ -126,7 +127,7 @@ int main(int argc, char** argv) {
         platform::CaptureSettings settings;
         settings.width = width;
         settings.height = height;
-        x11::FramePool pool(width, height, settings, [] {});
+        corvane::platform::linuxos::FramePool pool(width, height, settings, [] {});
         const platform::Rect areas[] = {{0, 0, width, height},
                                         {0, 0, width / 2, height / 2},
                                         {100, 100, 256, 256},

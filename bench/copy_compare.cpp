@@ -23,7 +23,7 @@
 #include <freerdp/codec/color.h>
 #include <pixman.h>
 
-#include "platform/x11/x11_capture_frames.h"
+#include "platform/linux/frame_pool.h"
 #include "platform/x11/x11_capture_reader.h"
 
 namespace {
@@ -66,7 +66,7 @@ int measure(Display* display, int iterations) {
     settings.height = height;
     settings.queueDepth = 3;
     settings.showCursor = false;
-    x11::FramePool pool(width, height, settings, [] {});
+    corvane::platform::linuxos::FramePool pool(width, height, settings, [] {});
     pixman_region32_t whole;
     pixman_region32_init_rect(&whole, 0, 0, unsigned(width), unsigned(height));
 

@@ -4,9 +4,11 @@
 #pragma once
 #include <X11/Xlib.h>
 
-#include "x11_capture_frames.h"
+#include "../linux/frame_pool.h"
 
 namespace corvane::platform::x11 {
+
+using linuxos::CursorPicture;
 
 class CursorTracker {
   public:

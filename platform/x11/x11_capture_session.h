@@ -10,12 +10,14 @@
 
 #include <X11/extensions/Xdamage.h>
 
+#include "../linux/frame_pool.h"
 #include "x11_capture.h"
 #include "x11_capture_cursor.h"
-#include "x11_capture_frames.h"
 #include "x11_capture_reader.h"
 
 namespace corvane::platform::x11 {
+
+using linuxos::FramePool;
 
 struct SessionHooks {
     std::function<std::chrono::nanoseconds()> interval;

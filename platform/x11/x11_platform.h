@@ -1,8 +1,8 @@
 // The X11 backend: the real desktop on Linux.
 #pragma once
+#include "../linux/pam_accounts.h"
 #include "../platform.h"
 #include "../pulse/pulse_sound.h"
-#include "x11_accounts.h"
 #include "x11_capture.h"
 #include "x11_connection.h"
 #include "x11_cursor.h"
@@ -88,7 +88,7 @@ class X11Platform : public Platform {
   private:
     X11Displays displays_;
     X11Privacy privacy_;
-    PamAccounts accounts_;
+    linuxos::PamAccounts accounts_;
     X11InputPrefs inputPrefs_;
     X11Events events_;
     X11Cursor cursor_;

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "../backoff.h"
+#include "../linux/logind_inhibit.h"
 #include "../power.h"
 #include "x11_connection.h"
 
@@ -22,7 +23,7 @@ namespace corvane::platform::x11 {
 // Takes a logind inhibitor lock; its descriptor, or -1 when logind cannot
 // be reached.
 using Inhibitor = std::function<int(const char* what, std::string_view why)>;
-int logindInhibit(const char* what, std::string_view why);
+using linuxos::logindInhibit;
 
 class X11Power : public Power {
   public:

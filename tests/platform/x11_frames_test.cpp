@@ -5,9 +5,9 @@
 
 #include <vector>
 
-#include "platform/x11/x11_capture_frames.h"
+#include "platform/linux/frame_pool.h"
 
-namespace corvane::platform::x11 {
+namespace corvane::platform::linuxos {
 namespace {
 
 TEST(FramePoolScaling, DestinationDifferingInOneDimensionOnlyIsScaled) {
@@ -75,4 +75,4 @@ TEST(FramePoolDepth, NoThirdFrameWhileTwoAreHeldAndAReturnedBufferCatchesUp) {
 }
 
 } // namespace
-} // namespace corvane::platform::x11
+} // namespace corvane::platform::linuxos

@@ -9,8 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "capture/mac_capture.h"
+#include "platform/linux/pam_accounts.h"
 #include "platform/sim/sim_accounts.h"
-#include "platform/x11/x11_accounts.h"
 #include "server/core/sim_fixture.h"
 
 using corvane::platform::AccountCheck;
@@ -69,7 +69,7 @@ bool runRetrying(const std::string& command) {
 // The real check goes through pam_unix and libcrypt (which a sanitizer build
 // has to have loaded up front).
 TEST(PamAccounts, RightWrongAndUnknown) {
-    corvane::platform::x11::PamAccounts pam;
+    corvane::platform::linuxos::PamAccounts pam;
     const auto unknown = pam.verify("corvane-no-such-user-4711", "whatever");
     EXPECT_EQ(unknown.check, AccountCheck::Wrong)
         << "PAM " << unknown.errorDomain << " " << unknown.errorCode;
@@ -92,7 +92,7 @@ TEST(PamAccounts, RightWrongAndUnknown) {
 // PAM's pam_unix checks other accounts only for root: a server running as
 // an ordinary user can let in nobody but that user.
 TEST(PamAccountsReach, RootReachesEveryAccountAnOrdinaryUserOnlyItself) {
-    const corvane::platform::x11::PamAccounts pam;
+    const corvane::platform::linuxos::PamAccounts pam;
     const uid_t ordinary = geteuid() == 0 ? 65534 : geteuid();
     const passwd* entry = getpwuid(ordinary);
     ASSERT_TRUE(entry);

@@ -1,4 +1,4 @@
-#include "x11_accounts.h"
+#include "pam_accounts.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -7,7 +7,7 @@
 #include <security/pam_appl.h>
 #include <unistd.h>
 
-namespace corvane::platform::x11 {
+namespace corvane::platform::linuxos {
 
 namespace {
 
@@ -104,4 +104,4 @@ AccountReach PamAccounts::reach() const {
     return {false, "uid " + std::to_string(uid), why};
 }
 
-} // namespace corvane::platform::x11
+} // namespace corvane::platform::linuxos

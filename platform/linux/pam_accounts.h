@@ -4,7 +4,7 @@
 #pragma once
 #include "../accounts.h"
 
-namespace corvane::platform::x11 {
+namespace corvane::platform::linuxos {
 
 class PamAccounts : public Accounts {
   public:
@@ -16,4 +16,4 @@ class PamAccounts : public Accounts {
     std::string service_;
 };
 
-} // namespace corvane::platform::x11
+} // namespace corvane::platform::linuxos

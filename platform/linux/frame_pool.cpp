@@ -1,10 +1,10 @@
-#include "x11_capture_frames.h"
+#include "frame_pool.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
-namespace corvane::platform::x11 {
+namespace corvane::platform::linuxos {
 
 struct FramePool::Buffer {
     std::vector<uint32_t> pixels;
@@ -210,4 +210,4 @@ FrameHandle FramePool::fill(const uint8_t* mirror, intptr_t mirrorStride,
     });
 }
 
-} // namespace corvane::platform::x11
+} // namespace corvane::platform::linuxos

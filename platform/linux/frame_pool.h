@@ -1,7 +1,8 @@
-// The frames a stream hands out: a pool of queue-depth buffers of the output
-// size. Each buffer remembers what changed since it was last filled, so
-// filling it copies only those parts from the mirror (scaled into the
-// destination rectangle when its size differs from the region's).
+// The frames a capture stream hands out (X11 and GNOME alike): a pool of
+// queue-depth buffers of the output size. Each buffer remembers what changed
+// since it was last filled, so filling it copies only those parts from the
+// mirror (scaled into the destination rectangle when its size differs from
+// the region's).
 #pragma once
 #include <atomic>
 #include <functional>
@@ -12,7 +13,7 @@
 
 #include "../capture.h"
 
-namespace corvane::platform::x11 {
+namespace corvane::platform::linuxos {
 
 // The cursor as drawn into frames: premultiplied ARGB, top-left corner in
 // region pixels.
@@ -61,4 +62,4 @@ class FramePool {
     std::function<void()> released_;
 };
 
-} // namespace corvane::platform::x11
+} // namespace corvane::platform::linuxos

@@ -5,9 +5,9 @@
 
 #include <systemd/sd-bus.h>
 
-#include "x11_power.h"
+#include "logind_inhibit.h"
 
-namespace corvane::platform::x11 {
+namespace corvane::platform::linuxos {
 
 int logindInhibit(const char* what, std::string_view why) {
     sd_bus* bus = nullptr;
@@ -30,4 +30,4 @@ int logindInhibit(const char* what, std::string_view why) {
     return fd;
 }
 
-} // namespace corvane::platform::x11
+} // namespace corvane::platform::linuxos

@@ -1,0 +1,130 @@
+// Reading what mutter sends: the stream's Parameters and the clipboard's
+// owner changes, from messages built as mutter builds them.
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <functional>
+
+#include "platform/gnome/gnome_pasteboard.h"
+#include "platform/gnome/gnome_session.h"
+
+namespace corvane::platform::gnome {
+namespace {
+
+// A message filled by `fill`, sealed and rewound for reading. sd-bus makes
+// messages only on a started bus: one over a socket pair nobody answers.
+class Message {
+  public:
+    explicit Message(const std::function<int(sd_bus_message*)>& fill) {
+        if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds_) < 0)
+            return;
+        if (sd_bus_new(&bus_) < 0 || sd_bus_set_fd(bus_, fds_[0], fds_[0]) < 0 ||
+            sd_bus_start(bus_) < 0 || sd_bus_message_new_signal(bus_, &m_, "/t", "t.T", "S") < 0)
+            return;
+        ok_ = fill(m_) >= 0 && sd_bus_message_seal(m_, 1, 0) >= 0 &&
+              sd_bus_message_rewind(m_, 1) >= 0;
+    }
+    ~Message() {
+        sd_bus_message_unref(m_);
+        sd_bus_close_unref(bus_); // closes fds_[0]
+        if (fds_[1] >= 0)
+            ::close(fds_[1]);
+    }
+    sd_bus_message* get() const { return ok_ ? m_ : nullptr; }
+
+  private:
+    int fds_[2] = {-1, -1};
+    sd_bus* bus_ = nullptr;
+    sd_bus_message* m_ = nullptr;
+    bool ok_ = false;
+};
+
+TEST(GnomeStreamParameters, PositionAndSizeAreReadAndOtherEntriesSkipped) {
+    struct Case {
+        const char* name;
+        std::function<int(sd_bus_message*)> fill;
+        bool ok;
+        GnomeStreamInfo expected;
+    };
+    const std::vector<Case> cases = {
+        {"position and size",
+         [](sd_bus_message* m) {
+             return sd_bus_message_append(m, "v", "a{sv}", 2, "position", "(ii)", 1280, 0, "size",
+                                          "(ii)", 1024, 768);
+         },
+         true,
+         {"", 0, 1280, 0, 1024, 768}},
+        {"mapping-id and an unknown entry first (mutter 45 and later)",
+         [](sd_bus_message* m) {
+             return sd_bus_message_append(m, "v", "a{sv}", 3, "mapping-id", "s", "abc", "scale",
+                                          "d", 2.0, "size", "(ii)", 800, 600);
+         },
+         true,
+         {"", 0, 0, 0, 800, 600}},
+        {"no size",
+         [](sd_bus_message* m) {
+             return sd_bus_message_append(m, "v", "a{sv}", 1, "position", "(ii)", 5, 6);
+         },
+         false,
+         {"", 0, 5, 6, 0, 0}},
+        {"not a dictionary",
+         [](sd_bus_message* m) { return sd_bus_message_append(m, "v", "s", "size"); },
+         false,
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Message message(c.fill);
+        ASSERT_NE(message.get(), nullptr);
+        GnomeStreamInfo info;
+        EXPECT_EQ(gnomeReadStreamGeometry(message.get(), info), c.ok);
+        EXPECT_EQ(info.x, c.expected.x);
+        EXPECT_EQ(info.y, c.expected.y);
+        EXPECT_EQ(info.width, c.expected.width);
+        EXPECT_EQ(info.height, c.expected.height);
+    }
+}
+
+TEST(GnomeClipboardOwner, MimeListInATupleOrBareAndTheOwnerFlag) {
+    struct Case {
+        const char* name;
+        std::function<int(sd_bus_message*)> fill;
+        std::vector<std::string> mimes;
+        bool ours;
+    };
+    const std::vector<Case> cases = {
+        {"mutter's tuple, someone else's selection",
+         [](sd_bus_message* m) {
+             return sd_bus_message_append(m, "a{sv}", 2, "mime-types", "(as)", 2, "text/plain",
+                                          "image/png", "session-is-owner", "b", 0);
+         },
+         {"text/plain", "image/png"},
+         false},
+        {"a bare list, our own selection",
+         [](sd_bus_message* m) {
+             return sd_bus_message_append(m, "a{sv}", 2, "session-is-owner", "b", 1, "mime-types",
+                                          "as", 1, "UTF8_STRING");
+         },
+         {"UTF8_STRING"},
+         true},
+        {"an unknown entry and no list (the selection went away)",
+         [](sd_bus_message* m) { return sd_bus_message_append(m, "a{sv}", 1, "other", "u", 7u); },
+         {},
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Message message(c.fill);
+        ASSERT_NE(message.get(), nullptr);
+        std::vector<std::string> mimes;
+        bool ours = false;
+        gnomeReadOwnerChange(message.get(), mimes, ours);
+        EXPECT_EQ(mimes, c.mimes);
+        EXPECT_EQ(ours, c.ours);
+    }
+}
+
+} // namespace
+} // namespace corvane::platform::gnome

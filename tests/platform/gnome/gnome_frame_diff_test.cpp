@@ -1,0 +1,102 @@
+// Changed rectangles from comparing two pictures, and the byte order of
+// cursor bitmaps.
+#include <gtest/gtest.h>
+
+#include <spa/param/video/raw.h>
+
+#include "platform/gnome/gnome_frame_diff.h"
+#include "platform/gnome/gnome_pipewire.h"
+
+namespace corvane::platform::gnome {
+namespace {
+
+struct Picture {
+    int32_t width, height;
+    std::vector<uint32_t> pixels;
+    Picture(int32_t w, int32_t h) : width(w), height(h), pixels(size_t(w) * h, 0xff000000u) {}
+    void set(int32_t x, int32_t y) { pixels[size_t(y) * width + x] ^= 0x00ffffffu; }
+    const uint8_t* bytes() const { return reinterpret_cast<const uint8_t*>(pixels.data()); }
+};
+
+std::vector<Rect> diff(const Picture& before, const Picture& after, int32_t tile) {
+    return gnomeChangedRects(before.bytes(), before.width * 4, after.bytes(), after.width * 4,
+                             before.width, before.height, tile);
+}
+
+TEST(GnomeFrameDiff, ChangedPixelsBecomeMergedTileRectangles) {
+    struct Case {
+        const char* name;
+        int32_t width, height, tile;
+        std::vector<std::pair<int, int>> changed;
+        std::vector<Rect> expected;
+    };
+    const std::vector<Case> cases = {
+        {"nothing changed", 256, 128, 64, {}, {}},
+        {"one pixel", 256, 128, 64, {{70, 10}}, {{64, 0, 64, 64}}},
+        {"last pixel of a ragged edge", 100, 70, 64, {{99, 69}}, {{64, 64, 36, 6}}},
+        {"neighbours on a row merge", 256, 64, 64, {{10, 5}, {70, 5}}, {{0, 0, 128, 64}}},
+        {"a gap keeps them apart",
+         256,
+         64,
+         64,
+         {{10, 5}, {200, 5}},
+         {{0, 0, 64, 64}, {192, 0, 64, 64}}},
+        {"same columns below merge", 128, 192, 64, {{5, 5}, {5, 70}, {5, 150}}, {{0, 0, 64, 192}}},
+        {"a different span below starts anew",
+         128,
+         128,
+         64,
+         {{5, 5}, {5, 70}, {70, 70}},
+         {{0, 0, 64, 64}, {0, 64, 128, 64}}},
+        {"a whole-frame change is one rectangle",
+         128,
+         128,
+         64,
+         {{0, 0}, {64, 0}, {0, 64}, {64, 64}},
+         {{0, 0, 128, 128}}},
+        {"small tiles", 8, 8, 2, {{3, 3}}, {{2, 2, 2, 2}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Picture before(c.width, c.height), after(c.width, c.height);
+        for (auto [x, y] : c.changed)
+            after.set(x, y);
+        EXPECT_EQ(diff(before, after, c.tile), c.expected);
+    }
+}
+
+// The comparison looks at every byte: a change of one channel counts, and
+// the stride's padding does not.
+TEST(GnomeFrameDiff, OneChannelCountsAndStridePaddingDoesNot) {
+    const int32_t w = 64, h = 2, stride = w * 4 + 16;
+    std::vector<uint8_t> before(size_t(stride) * h, 0), after(size_t(stride) * h, 0);
+    after[size_t(stride) - 1] = 0x55; // padding of row 0
+    EXPECT_TRUE(gnomeChangedRects(before.data(), stride, after.data(), stride, w, h, 64).empty());
+    after[size_t(stride) + 4 * 63 + 2] = 1; // the red byte of the last pixel of row 1
+    EXPECT_EQ(gnomeChangedRects(before.data(), stride, after.data(), stride, w, h, 64),
+              (std::vector<Rect>{{0, 0, 64, 2}}));
+}
+
+// The SPA formats of cursor bitmaps map onto the byte orders the cursor
+// translation takes; formats without alpha are not cursors.
+TEST(GnomeCursorBitmap, SpaFormatsNameTheirByteOrder) {
+    struct Case {
+        uint32_t format;
+        std::optional<GnomeCursorPixelOrder> order;
+    };
+    const std::vector<Case> cases = {
+        {SPA_VIDEO_FORMAT_RGBA, GnomeCursorPixelOrder::RGBA},
+        {SPA_VIDEO_FORMAT_BGRA, GnomeCursorPixelOrder::BGRA},
+        {SPA_VIDEO_FORMAT_ARGB, GnomeCursorPixelOrder::ARGB},
+        {SPA_VIDEO_FORMAT_ABGR, GnomeCursorPixelOrder::ABGR},
+        {SPA_VIDEO_FORMAT_BGRx, std::nullopt},
+        {SPA_VIDEO_FORMAT_RGB, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.format);
+        EXPECT_EQ(gnomeCursorOrder(c.format), c.order);
+    }
+}
+
+} // namespace
+} // namespace corvane::platform::gnome

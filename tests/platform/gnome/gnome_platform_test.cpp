@@ -1,0 +1,154 @@
+// The gnome platform's services against a private headless mutter: what the
+// small services answer, input posted through the session reaching a real
+// Wayland window, and the clipboard both ways with wl-clipboard.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <mutex>
+
+#include "gnome_desktop_fixture.h"
+#include "platform/gnome/gnome_platform.h"
+
+namespace corvane::platform::gnome::testing {
+namespace {
+
+class NullSink : public CaptureSink {
+  public:
+    void frameArrived(FrameHandle) override {}
+    void streamStopped(const std::string&) override {}
+};
+
+class GnomePlatformTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        desktop_ = std::make_unique<HeadlessGnome>();
+        ASSERT_TRUE(desktop_->ok()) << desktop_->log();
+        platform_ = std::make_unique<GnomePlatform>();
+    }
+    void TearDown() override {
+        stream_.reset();
+        platform_.reset();
+        desktop_.reset();
+    }
+    // Pointer motion counts only once the stream runs.
+    void startStream() {
+        CaptureSettings settings;
+        settings.width = 1280;
+        settings.height = 800;
+        std::string error;
+        stream_ = platform_->capture().createStream({kGnomeMonitorDisplayId, 0, 0, 1280, 800},
+                                                    settings, sink_, error);
+        ASSERT_NE(stream_, nullptr) << error;
+        std::mutex m;
+        std::condition_variable cv;
+        std::optional<std::string> result;
+        stream_->start([&](bool ok, const std::string& e) {
+            std::lock_guard lock(m);
+            result = ok ? "" : e;
+            cv.notify_all();
+        });
+        std::unique_lock lock(m);
+        ASSERT_TRUE(cv.wait_for(lock, 20s, [&] { return result.has_value(); }));
+        ASSERT_EQ(*result, "");
+    }
+    void startWindow() {
+        log_ = logDir_.file("probe.log");
+        ASSERT_TRUE(desktop_->startClient(window_, {CORVANE_PROBE_WINDOW, "--log", log_}));
+        ASSERT_TRUE(e2e::waitUntil([&] { return e2e::fileContains(log_, "mapped"); }, 20s));
+    }
+    bool logged(const std::string& text, std::chrono::milliseconds limit = 10s) {
+        return e2e::waitUntil([&] { return e2e::fileContains(log_, text); }, limit);
+    }
+
+    std::unique_ptr<HeadlessGnome> desktop_;
+    std::unique_ptr<GnomePlatform> platform_;
+    std::unique_ptr<CaptureStream> stream_;
+    NullSink sink_;
+    e2e::TempDir logDir_;
+    e2e::Process window_;
+    std::string log_;
+};
+
+TEST_F(GnomePlatformTest, ServicesDescribeTheRecordedMonitorAndTheDesktop) {
+    EXPECT_EQ(platform_->name(), "gnome");
+    MainDisplayInfo main;
+    ASSERT_TRUE(platform_->displays().mainDisplay(main));
+    EXPECT_EQ(main, (MainDisplayInfo{1280, 800, 1280, 800}));
+    DisplayConfig& config = platform_->displayConfig();
+    EXPECT_EQ(config.activeDisplays(4), (std::vector<uint32_t>{kGnomeMonitorDisplayId}));
+    DisplayBounds bounds;
+    ASSERT_TRUE(config.bounds(kGnomeMonitorDisplayId, bounds));
+    EXPECT_EQ(bounds.width, 1280);
+    EXPECT_EQ(bounds.height, 800);
+    EXPECT_FALSE(config.bounds(7, bounds));
+    EXPECT_FALSE(config.asleep(kGnomeMonitorDisplayId));
+    EXPECT_TRUE(platform_->privacy().screenAccess(false));
+    EXPECT_TRUE(platform_->privacy().accessibilityTrusted(false));
+    EXPECT_DOUBLE_EQ(platform_->inputPrefs().doubleClickSeconds(), 0.4);
+    EXPECT_STREQ(platform_->terms().system, "GNOME's compositor (mutter)");
+}
+
+TEST_F(GnomePlatformTest, KeysClicksAndTheWheelReachAWaylandWindow) {
+    // mutter 43 makes the session's keyboard with its first key, and a
+    // Wayland client learns of a keyboard only when it exists as it joins.
+    startStream();
+    EventPoster& events = platform_->events();
+    ASSERT_TRUE(events.postKey(0x38, true, 0)); // shift
+    ASSERT_TRUE(events.postKey(0x38, false, 0));
+    startWindow();
+    // Motion before the stream runs is dropped: move until the window sees it.
+    ASSERT_TRUE(e2e::waitUntil(
+        [&] {
+            events.postMouse(MouseEventType::Moved, {640, 400}, 0, 0);
+            return e2e::fileContains(log_, "mouse move x=640 y=400");
+        },
+        15s, 200ms))
+        << e2e::readFile(log_);
+    EXPECT_TRUE(events.postMouse(MouseEventType::LeftDown, {640, 400}, 0, 1));
+    EXPECT_TRUE(events.postMouse(MouseEventType::LeftUp, {640, 400}, 0, 1));
+    EXPECT_TRUE(logged("mouse release button=1 x=640 y=400")) << e2e::readFile(log_);
+    EXPECT_TRUE(events.postKey(0x00, true, 0)); // "a"
+    EXPECT_TRUE(events.postKey(0x00, false, 0));
+    EXPECT_TRUE(logged("text=a")) << e2e::readFile(log_);
+    // Shift from the flags alone gives the capital.
+    EXPECT_TRUE(events.postKey(0x0B, true, kFlagShift)); // "b"
+    EXPECT_TRUE(events.postKey(0x0B, false, kFlagShift));
+    EXPECT_TRUE(logged("text=B")) << e2e::readFile(log_);
+    events.releaseAll();
+    EXPECT_TRUE(events.postScroll(1, 0));
+    EXPECT_TRUE(logged("wheel dx=0 dy=120")) << e2e::readFile(log_);
+}
+
+TEST_F(GnomePlatformTest, ClipboardTextBothWays) {
+    // wl-clipboard needs a seat with a keyboard: the session's, made with
+    // its first key.
+    startStream();
+    ASSERT_TRUE(platform_->events().postKey(0x38, true, 0)); // shift
+    ASSERT_TRUE(platform_->events().postKey(0x38, false, 0));
+    startWindow();
+    Pasteboard& pasteboard = platform_->pasteboard();
+    const int64_t before = pasteboard.changeCount();
+    ASSERT_TRUE(pasteboard.write(PasteboardType::Text, {'f', 'r', 'o', 'm', ' ', 'u', 's'}));
+    EXPECT_EQ(pasteboard.changeCount(), before + 1);
+    std::string pasted;
+    EXPECT_TRUE(e2e::waitUntil(
+        [&] {
+            pasted.clear();
+            return e2e::run({"wl-paste", "--no-newline"}, desktop_->clientEnv(), 10s, &pasted) ==
+                       0 &&
+                   pasted == "from us";
+        },
+        15s, 300ms))
+        << pasted;
+    e2e::Process copier;
+    ASSERT_TRUE(desktop_->startClient(copier, {"wl-copy", "from the desktop"}));
+    ASSERT_TRUE(e2e::waitUntil([&] { return pasteboard.changeCount() > before + 1; }, 15s));
+    EXPECT_EQ(pasteboard.types(), uint32_t(PasteboardType::Text));
+    const auto text = pasteboard.read(PasteboardType::Text);
+    ASSERT_TRUE(text.has_value());
+    EXPECT_EQ(std::string(text->begin(), text->end()), "from the desktop");
+    EXPECT_FALSE(pasteboard.read(PasteboardType::Png).has_value());
+}
+
+} // namespace
+} // namespace corvane::platform::gnome::testing

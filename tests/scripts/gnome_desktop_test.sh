@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# scripts/gnome-desktop brings up a headless GNOME desktop, runs the command
+# in it, passes its exit status on, and leaves nothing behind (also when it
+# is stopped by a signal).
+set -u
+script=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# 1. The command sees the desktop: its variables, the bus names, the sound
+#    server, a private runtime folder; its exit status comes back.
+cat >"$work/probe.sh" <<'PROBE'
+set -u
+for v in WAYLAND_DISPLAY XDG_RUNTIME_DIR DBUS_SESSION_BUS_ADDRESS PULSE_SERVER; do
+  [ -n "${!v:-}" ] || { echo "no $v"; exit 1; }
+done
+[ -S "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" ] || { echo "no Wayland socket"; exit 1; }
+[ "$(stat -c %a "$XDG_RUNTIME_DIR")" = 700 ] || { echo "runtime folder not 0700"; exit 1; }
+[ -z "${DISPLAY:-}" ] || { echo "DISPLAY leaked in"; exit 1; }
+for name in org.gnome.Mutter.ScreenCast org.gnome.Mutter.RemoteDesktop; do
+  gdbus introspect --session --dest "$name" --object-path "/${name//.//}" >/dev/null ||
+    { echo "$name missing"; exit 1; }
+done
+pactl info >/dev/null || { echo "no PulseAudio service"; exit 1; }
+echo "$XDG_RUNTIME_DIR $HOME" >"$OUT"
+exit 7
+PROBE
+OUT="$work/seen" DISPLAY=:99 timeout 120 "$script" --size 800x600 -- bash "$work/probe.sh"
+status=$?
+[ "$status" = 7 ] || fail "exit status $status, want the command's 7"
+if [ -s "$work/seen" ]; then
+  read -r runtime home <"$work/seen"
+  [ ! -e "$runtime" ] || fail "runtime folder $runtime left behind"
+  [ ! -e "$home" ] || fail "HOME $home left behind"
+else
+  fail "the command did not run"
+fi
+
+# 2. A signal stops the command and the desktop; the env file tells where
+#    the desktop is, and the given folders are kept.
+mkdir -p "$work/run" "$work/home"
+timeout 120 "$script" --runtime-dir "$work/run" --home "$work/home" --env-file "$work/env" \
+  -- sleep 300 &
+pid=$!
+for _ in $(seq 300); do [ -s "$work/env" ] && break; sleep 0.1; done
+if [ -s "$work/env" ]; then
+  grep -q "^XDG_RUNTIME_DIR=$work/run$" "$work/env" || fail "env file: wrong runtime folder"
+  grep -q '^WAYLAND_DISPLAY=wayland-' "$work/env" || fail "env file: no WAYLAND_DISPLAY"
+  inner=$(cat "$work/run/gnome-desktop.pid")
+  children=$(pgrep -P "$inner" | tr '\n' ' ')
+  kill -TERM "$pid"
+  wait "$pid"
+  status=$?
+  [ "$status" = 143 ] || fail "stopped by SIGTERM: status $status, want 143"
+  for c in $children; do
+    kill -0 "$c" 2>/dev/null && fail "process $c ($(ps -o args= -p "$c")) still runs"
+  done
+  [ -d "$work/run" ] && [ -d "$work/home" ] || fail "given folders were removed"
+  [ ! -S "$work/run/wayland-0" ] || fail "mutter's socket is still there"
+else
+  fail "the desktop did not become ready"
+  kill -TERM "$pid" 2>/dev/null
+  wait "$pid"
+fi
+
+[ "$failures" -eq 0 ] && echo "gnome-desktop: all cases pass"
+exit "$failures"

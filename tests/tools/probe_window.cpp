@@ -1,0 +1,216 @@
+// corvane-probe-window: a window for end-to-end tests on a Wayland (or X)
+// desktop. It fills itself with one colour and writes every key and pointer
+// event it receives, one line each, flushed at once, so that a test can see
+// what a client's keys and clicks did to a real window of the desktop.
+//
+//   corvane-probe-window [--colour RRGGBB] [--log FILE] [--windowed WxH]
+//
+// Full screen unless --windowed. Lines written:
+//   mapped W H                         the window is on screen (its size)
+//   key press|release key=0xQTKEY scan=N text=TEXT   (scan: the native code,
+//                                      on Wayland the XKB key code = evdev + 8)
+//   mouse press|release button=N x=X y=Y
+//   mouse move x=X y=Y
+//   wheel dx=DX dy=DY                  Qt's angle delta (120 per notch,
+//                                      positive = away from the user / left)
+//   colour RRGGBB                      after a colour change was painted
+// Commands on standard input, one a line: "colour RRGGBB" repaints the
+// window in another colour; "quit" ends the program.
+#include <QApplication>
+#include <QFile>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QSocketNotifier>
+#include <QTextStream>
+#include <QWheelEvent>
+#include <QWidget>
+#include <QWindow>
+
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace {
+
+// Where the event lines go; flushed after each line.
+class EventLog {
+  public:
+    explicit EventLog(FILE* out) : out_(out) {}
+    void line(const QString& text) {
+        const QByteArray bytes = text.toUtf8();
+        std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), out_);
+        std::fputc('\n', out_);
+        std::fflush(out_);
+    }
+
+  private:
+    FILE* out_;
+};
+
+// Text of a key event with control characters written as \uXXXX, so that a
+// line stays one line.
+QString printable(const QString& text) {
+    QString out;
+    for (QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F || c == QLatin1Char('\\'))
+            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
+QString colourName(const QColor& c) {
+    return c.name(QColor::HexRgb).mid(1).toUpper();
+}
+
+class ProbeWindow : public QWidget {
+  public:
+    ProbeWindow(QColor colour, EventLog& log) : colour_(colour), log_(log) {
+        setMouseTracking(true);
+        setFocusPolicy(Qt::StrongFocus);
+        setCursor(Qt::ArrowCursor);
+    }
+
+    void setColour(QColor colour) {
+        colour_ = colour;
+        announceColour_ = true;
+        update();
+    }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter(this).fillRect(rect(), colour_);
+        if (announceColour_) {
+            announceColour_ = false;
+            log_.line(QStringLiteral("colour ") + colourName(colour_));
+        }
+    }
+    void showEvent(QShowEvent*) override { activateWindow(); }
+    // The platform window, not the widget, hears that it went on screen.
+    bool eventFilter(QObject* watched, QEvent* e) override {
+        if (e->type() == QEvent::Expose && !mapped_ && windowHandle() &&
+            windowHandle()->isExposed()) {
+            mapped_ = true;
+            log_.line(QStringLiteral("mapped %1 %2").arg(width()).arg(height()));
+        }
+        return QWidget::eventFilter(watched, e);
+    }
+    void keyPressEvent(QKeyEvent* e) override { key("press", e); }
+    void keyReleaseEvent(QKeyEvent* e) override { key("release", e); }
+    void mousePressEvent(QMouseEvent* e) override { mouse("press", e); }
+    void mouseReleaseEvent(QMouseEvent* e) override { mouse("release", e); }
+    void mouseDoubleClickEvent(QMouseEvent* e) override { mouse("press", e); }
+    void mouseMoveEvent(QMouseEvent* e) override {
+        const QPoint p = e->position().toPoint();
+        log_.line(QStringLiteral("mouse move x=%1 y=%2").arg(p.x()).arg(p.y()));
+    }
+    void wheelEvent(QWheelEvent* e) override {
+        log_.line(
+            QStringLiteral("wheel dx=%1 dy=%2").arg(e->angleDelta().x()).arg(e->angleDelta().y()));
+    }
+
+  private:
+    void key(const char* what, QKeyEvent* e) {
+        log_.line(QStringLiteral("key %1 key=0x%2 scan=%3 text=%4")
+                      .arg(QLatin1String(what))
+                      .arg(e->key(), 0, 16)
+                      .arg(e->nativeScanCode())
+                      .arg(printable(e->text())));
+    }
+    void mouse(const char* what, QMouseEvent* e) {
+        const QPoint p = e->position().toPoint();
+        log_.line(QStringLiteral("mouse %1 button=%2 x=%3 y=%4")
+                      .arg(QLatin1String(what))
+                      .arg(static_cast<int>(e->button()))
+                      .arg(p.x())
+                      .arg(p.y()));
+    }
+
+    QColor colour_;
+    EventLog& log_;
+    bool mapped_ = false;
+    bool announceColour_ = false;
+};
+
+QColor parseColour(const QString& text) {
+    bool ok = false;
+    const uint rgb = text.toUInt(&ok, 16);
+    if (!ok || text.size() != 6)
+        return {};
+    return QColor::fromRgb(rgb);
+}
+
+int usage(const char* why) {
+    std::fprintf(stderr,
+                 "corvane-probe-window: %s\n"
+                 "usage: corvane-probe-window [--colour RRGGBB] [--log FILE] [--windowed WxH]\n",
+                 why);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QColor colour = QColor::fromRgb(0x2080C0);
+    QString logPath;
+    QSize windowed;
+    const QStringList args = app.arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        const bool hasValue = i + 1 < args.size();
+        if (args[i] == QLatin1String("--colour") && hasValue) {
+            colour = parseColour(args[++i]);
+            if (!colour.isValid())
+                return usage("--colour wants six hex digits (RRGGBB)");
+        } else if (args[i] == QLatin1String("--log") && hasValue) {
+            logPath = args[++i];
+        } else if (args[i] == QLatin1String("--windowed") && hasValue) {
+            const QStringList wh = args[++i].split(QLatin1Char('x'));
+            windowed = wh.size() == 2 ? QSize(wh[0].toInt(), wh[1].toInt()) : QSize();
+            if (windowed.isEmpty())
+                return usage("--windowed wants WxH");
+        } else {
+            return usage(qPrintable(QStringLiteral("unknown argument ") + args[i]));
+        }
+    }
+    FILE* out = stdout;
+    if (!logPath.isEmpty()) {
+        out = std::fopen(QFile::encodeName(logPath).constData(), "a");
+        if (!out)
+            return usage("cannot open the log file");
+    }
+    EventLog log(out);
+    ProbeWindow window(colour, log);
+    window.setWindowTitle(QStringLiteral("corvane probe window"));
+
+    QSocketNotifier commands(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&commands, &QSocketNotifier::activated, [&] {
+        char line[256];
+        const ssize_t n = read(STDIN_FILENO, line, sizeof(line) - 1);
+        if (n <= 0) {
+            commands.setEnabled(false); // no more commands; the window stays
+            return;
+        }
+        line[n] = '\0';
+        for (const QString& cmd : QString::fromUtf8(line).split(QLatin1Char('\n'))) {
+            const QString c = cmd.trimmed();
+            if (c == QLatin1String("quit"))
+                app.quit();
+            else if (c.startsWith(QLatin1String("colour ")))
+                if (QColor next = parseColour(c.mid(7)); next.isValid())
+                    window.setColour(next);
+        }
+    });
+
+    window.winId(); // creates the platform window, to be watched from its start
+    window.windowHandle()->installEventFilter(&window);
+    if (windowed.isEmpty()) {
+        window.showFullScreen();
+    } else {
+        window.resize(windowed);
+        window.show();
+    }
+    return app.exec();
+}

@@ -14,8 +14,8 @@
 #include "server/shadow/Mac/input/input.h"
 #include "server/shadow/Mac/layout/layout_request.h"
 #include "server/shadow/Mac/layout/main_display_watch.h"
-#include "server/shadow/Mac/loop/thread.h"
 #include "server/shadow/Mac/layout/virtual_displays.h"
+#include "server/shadow/Mac/loop/thread.h"
 
 namespace {
 
@@ -415,6 +415,8 @@ TEST_F(LayoutTest, FaultsOfTheDisplayServer) {
          {{"virtual display 0 (id", 1},
           {"is not there to capture: macOS did not place it", 1},
           {"falling back to the real screen (one monitor)", 1},
+          {"could not mirror the Mac's displays", 1},
+          {"the remote desktop is an extra screen", 0},
           {"could not restart the capture", 0}},
          false},
     };

@@ -113,7 +113,8 @@ bool OutputMirror::saveActive(Display* d) {
     return true;
 }
 
-RRMode OutputMirror::modeFor(Display* d, const Saved& s, uint32_t width, uint32_t height) {
+RRMode OutputMirror::findListedMode(Display* d, const Saved& s, uint32_t width,
+                                    uint32_t height) const {
     ResourcesPtr res = resources(d);
     if (!res)
         return None;
@@ -130,8 +131,29 @@ RRMode OutputMirror::modeFor(Display* d, const Saved& s, uint32_t width, uint32_
                         [&](const OutputPtr& o) { return lists(o.get(), m.id); }))
             return m.id;
     }
-    if (!std::all_of(s.outputs.begin(), s.outputs.end(),
-                     [&](RROutput id) { return takesAnySize(d, id); }))
+    return None;
+}
+
+OutputFacts OutputMirror::factsOf(Display* d, const Saved& s, int32_t width, int32_t height) const {
+    OutputFacts facts;
+    facts.sideways = sideways(s.rotation);
+    if (ResourcesPtr res = resources(d))
+        for (int i = 0; i < res->nmode; ++i)
+            if (res->modes[i].id == s.mode) {
+                facts.modeWidth = res->modes[i].width;
+                facts.modeHeight = res->modes[i].height;
+            }
+    const auto w = static_cast<uint32_t>(facts.sideways ? height : width);
+    const auto h = static_cast<uint32_t>(facts.sideways ? width : height);
+    facts.listsSize = findListedMode(d, s, w, h) != None;
+    facts.takesAnySize = std::all_of(s.outputs.begin(), s.outputs.end(),
+                                     [&](RROutput id) { return takesAnySize(d, id); });
+    return facts;
+}
+
+RRMode OutputMirror::addMode(Display* d, const Saved& s, uint32_t width, uint32_t height) {
+    ResourcesPtr res = resources(d);
+    if (!res)
         return None;
     const std::string name = "Corvane " + std::to_string(width) + "x" + std::to_string(height);
     RRMode mode = None;
@@ -176,15 +198,29 @@ RRMode OutputMirror::modeFor(Display* d, const Saved& s, uint32_t width, uint32_
     return mode;
 }
 
-bool OutputMirror::scaleOnto(Display* d, Saved& s, int32_t x, int32_t y, int32_t width,
-                             int32_t height) {
-    const uint32_t ownW = sideways(s.rotation) ? s.height : s.width;
-    const uint32_t ownH = sideways(s.rotation) ? s.width : s.height;
-    if (ownW == 0 || ownH == 0)
+// A mode of the area's size, shown without a transform.
+bool OutputMirror::switchMode(Display* d, Saved& s, int32_t x, int32_t y, const OutputStep& step) {
+    const RRMode mode = step.way == OutputWay::listedMode
+                            ? findListedMode(d, s, step.modeWidth, step.modeHeight)
+                            : addMode(d, s, step.modeWidth, step.modeHeight);
+    if (mode == None)
         return false;
+    if (s.transformed || !sameTransform(s.transform, identity())) {
+        XTransform plain = identity();
+        XRRSetCrtcTransform(d, s.crtc, &plain, "nearest", nullptr, 0);
+        s.transformed = true;
+    }
+    return setCrtc(d, s.crtc, x, y, mode, s.rotation, s.outputs);
+}
+
+// The output's own mode, scaled onto the area: taken when the server keeps
+// the transform and the CRTC then covers the area exactly (a server without
+// transforms, such as Xvfb, refuses the request).
+bool OutputMirror::scaleOnto(Display* d, Saved& s, int32_t x, int32_t y, int32_t width,
+                             int32_t height, const OutputStep& step) {
     XTransform t = identity();
-    t.matrix[0][0] = XDoubleToFixed(static_cast<double>(width) / ownW);
-    t.matrix[1][1] = XDoubleToFixed(static_cast<double>(height) / ownH);
+    t.matrix[0][0] = XDoubleToFixed(step.scaleX);
+    t.matrix[1][1] = XDoubleToFixed(step.scaleY);
     XRRSetCrtcTransform(d, s.crtc, &t, "bilinear", nullptr, 0);
     s.transformed = true;
     if (!setCrtc(d, s.crtc, x, y, s.mode, s.rotation, s.outputs))
@@ -193,23 +229,24 @@ bool OutputMirror::scaleOnto(Display* d, Saved& s, int32_t x, int32_t y, int32_t
     if (!XRRGetCrtcTransform(d, s.crtc, &raw) || !raw)
         return false;
     TransformPtr attributes(raw);
-    return sameTransform(attributes->currentTransform, t);
+    if (!sameTransform(attributes->currentTransform, t))
+        return false;
+    ResourcesPtr res = resources(d);
+    CrtcPtr info(res ? XRRGetCrtcInfo(d, res.get(), s.crtc) : nullptr);
+    return info && info->x == x && info->y == y && static_cast<int32_t>(info->width) == width &&
+           static_cast<int32_t>(info->height) == height;
 }
 
 bool OutputMirror::showOne(Display* d, Saved& s, int32_t x, int32_t y, int32_t width,
                            int32_t height) {
-    const auto w = static_cast<uint32_t>(sideways(s.rotation) ? height : width);
-    const auto h = static_cast<uint32_t>(sideways(s.rotation) ? width : height);
-    if (const RRMode mode = modeFor(d, s, w, h); mode != None) {
-        if (s.transformed) {
-            XTransform plain = identity();
-            XRRSetCrtcTransform(d, s.crtc, &plain, "nearest", nullptr, 0);
-            s.transformed = false;
-        }
-        if (setCrtc(d, s.crtc, x, y, mode, s.rotation, s.outputs))
+    for (const OutputStep& step : outputSteps(factsOf(d, s, width, height), width, height)) {
+        const bool shown = step.way == OutputWay::scaled
+                               ? scaleOnto(d, s, x, y, width, height, step)
+                               : switchMode(d, s, x, y, step);
+        if (shown)
             return true;
     }
-    return scaleOnto(d, s, x, y, width, height);
+    return false;
 }
 
 bool OutputMirror::show(Display* d, int32_t x, int32_t y, int32_t width, int32_t height) {

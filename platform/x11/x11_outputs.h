@@ -3,8 +3,9 @@
 // area. An output takes a mode of the area's size that it lists, or one we
 // add where it drives no monitor of its own (no EDID: Xvfb's, a dummy or
 // remote output, which shows any size); else its own mode is scaled onto the
-// area with a RandR transform. Afterwards every output gets its own mode, place and
-// transform back, and the modes we added are removed.
+// area with a RandR transform (x11_output_steps.h chooses). Afterwards every
+// output gets its own mode, place and transform back, and the modes we added
+// are removed.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -13,6 +14,8 @@
 
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
+
+#include "x11_output_steps.h"
 
 namespace corvane::platform::x11 {
 
@@ -46,7 +49,7 @@ class OutputMirror {
         std::vector<RROutput> outputs;
         XTransform transform{};
         std::string filter;
-        bool transformed = false;
+        bool transformed = false; // we changed its transform
     };
     struct Added {
         RRMode mode = 0;
@@ -54,8 +57,12 @@ class OutputMirror {
     };
     bool saveActive(Display* d);
     bool showOne(Display* d, Saved& s, int32_t x, int32_t y, int32_t width, int32_t height);
-    RRMode modeFor(Display* d, const Saved& s, uint32_t width, uint32_t height);
-    bool scaleOnto(Display* d, Saved& s, int32_t x, int32_t y, int32_t width, int32_t height);
+    OutputFacts factsOf(Display* d, const Saved& s, int32_t width, int32_t height) const;
+    RRMode findListedMode(Display* d, const Saved& s, uint32_t width, uint32_t height) const;
+    RRMode addMode(Display* d, const Saved& s, uint32_t width, uint32_t height);
+    bool switchMode(Display* d, Saved& s, int32_t x, int32_t y, const OutputStep& step);
+    bool scaleOnto(Display* d, Saved& s, int32_t x, int32_t y, int32_t width, int32_t height,
+                   const OutputStep& step);
     void dropAddedModes(Display* d, RRMode keep);
 
     std::vector<Saved> saved_;

@@ -1,8 +1,8 @@
 // The X11 display configuration on a private Xvfb that can grow to
 // 8192 x 4096: the display space and its limit, 2x displays with the root
-// window's resources, an active output that shows a mirrored display and
-// gets its own mode back, and what a process that ended without giving it
-// back left changed.
+// window's resources, an active output (with and without a monitor's EDID)
+// that shows a mirrored display and gets its own mode back, and what a
+// process that ended without giving it back left changed.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,9 +28,15 @@ using corvane::platform::x11::X11Power;
 namespace {
 
 struct CrtcState {
-    int width = 0, height = 0;
+    int width = 0, height = 0; // of its mode
     std::string mode;
+    int scanWidth = 0, scanHeight = 0; // what it covers of the screen
+    XFixed scaleX = 0, scaleY = 0;     // the diagonal of its transform
 };
+
+int ignoreErrors(Display*, XErrorEvent*) {
+    return 0;
+}
 
 class X11DisplayConfigTest : public ::testing::Test {
   protected:
@@ -76,14 +82,76 @@ class X11DisplayConfigTest : public ::testing::Test {
         XRRCrtcInfo* info = XRRGetCrtcInfo(d_, res, res->crtcs[0]);
         for (int i = 0; info && i < res->nmode; ++i)
             if (res->modes[i].id == info->mode) {
-                state = {static_cast<int>(res->modes[i].width),
-                         static_cast<int>(res->modes[i].height),
-                         std::string(res->modes[i].name, res->modes[i].nameLength)};
+                state.width = static_cast<int>(res->modes[i].width);
+                state.height = static_cast<int>(res->modes[i].height);
+                state.mode = std::string(res->modes[i].name, res->modes[i].nameLength);
             }
-        if (info)
+        if (info) {
+            state.scanWidth = static_cast<int>(info->width);
+            state.scanHeight = static_cast<int>(info->height);
             XRRFreeCrtcInfo(info);
+        }
+        XRRCrtcTransformAttributes* transform = nullptr;
+        if (XRRGetCrtcTransform(d_, res->crtcs[0], &transform) && transform) {
+            state.scaleX = transform->currentTransform.matrix[0][0];
+            state.scaleY = transform->currentTransform.matrix[1][1];
+            XFree(transform);
+        }
         XRRFreeScreenResources(res);
         return state;
+    }
+    // Gives the output an EDID, as a real monitor has: it then takes only
+    // the modes it lists.
+    void plugMonitor() {
+        XRRScreenResources* res = XRRGetScreenResourcesCurrent(d_, DefaultRootWindow(d_));
+        ASSERT_TRUE(res && res->noutput > 0);
+        unsigned char edid[128] = {0x00, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x00};
+        XRRChangeOutputProperty(d_, res->outputs[0], XInternAtom(d_, "EDID", False), XA_INTEGER, 8,
+                                PropModeReplace, edid, sizeof edid);
+        XRRFreeScreenResources(res);
+        XSync(d_, False);
+    }
+    // Whether the X server keeps a transform on the output's CRTC (Xvfb
+    // refuses every one); the CRTC shows nothing of the probe.
+    bool takesTransforms() {
+        XRRScreenResources* res = XRRGetScreenResourcesCurrent(d_, DefaultRootWindow(d_));
+        if (!res || res->ncrtc < 1)
+            return false;
+        const RRCrtc crtc = res->crtcs[0];
+        XRRFreeScreenResources(res);
+        XSync(d_, False);
+        auto* previous = XSetErrorHandler(ignoreErrors);
+        XTransform t{};
+        t.matrix[0][0] = t.matrix[1][1] = XDoubleToFixed(2);
+        t.matrix[2][2] = XDoubleToFixed(1);
+        XRRSetCrtcTransform(d_, crtc, &t, "nearest", nullptr, 0);
+        XRRCrtcTransformAttributes* attributes = nullptr;
+        const bool kept = XRRGetCrtcTransform(d_, crtc, &attributes) && attributes &&
+                          attributes->pendingTransform.matrix[0][0] == t.matrix[0][0];
+        if (attributes)
+            XFree(attributes);
+        t.matrix[0][0] = t.matrix[1][1] = XDoubleToFixed(1);
+        XRRSetCrtcTransform(d_, crtc, &t, "nearest", nullptr, 0);
+        XSync(d_, False);
+        XSetErrorHandler(previous);
+        return kept;
+    }
+    std::optional<std::string> giveBack() {
+        Atom type = 0;
+        int format = 0;
+        unsigned long items = 0, after = 0;
+        unsigned char* data = nullptr;
+        const Atom name = XInternAtom(d_, "CORVANE_GIVE_BACK", False);
+        if (XGetWindowProperty(d_, DefaultRootWindow(d_), name, 0, 1 << 16, False, XA_STRING, &type,
+                               &format, &items, &after, &data) != Success ||
+            type == 0 || !data) {
+            if (data)
+                XFree(data);
+            return std::nullopt;
+        }
+        std::string text(reinterpret_cast<const char*>(data), items);
+        XFree(data);
+        return text;
     }
     size_t monitorsNamed(const std::string& prefix) {
         int count = 0;
@@ -216,6 +284,99 @@ TEST_F(X11DisplayConfigTest, AnActiveOutputShowsTheMirroredDisplay) {
     EXPECT_EQ(crtc().mode, "own");
     EXPECT_EQ(screen(), std::make_pair(1280, 800));
     EXPECT_EQ(modesNamed("Corvane"), 0u);
+}
+
+// A monitor (an output with an EDID) takes only the modes it lists: a
+// listed mode of the client's size shows the desktop and stays listed after.
+TEST_F(X11DisplayConfigTest, AMonitorShowsTheMirroredDisplayInAModeItLists) {
+    startAt1280x800(true);
+    xrandr(
+        {"--newmode", "listed", "60", "1024", "1025", "1026", "1027", "768", "769", "770", "771"});
+    xrandr({"--addmode", "screen", "listed"});
+    plugMonitor();
+    X11DisplayConfig config(power_);
+    auto v = config.createVirtualDisplay(descriptor(1024, 768));
+    ASSERT_TRUE(v);
+    ASSERT_EQ(arrange(config, {{v->id(), {0, 0}}}, v->id()), 0);
+    EXPECT_EQ(crtc().mode, "listed");
+    EXPECT_EQ(screen(), std::make_pair(1024, 768));
+    EXPECT_EQ(modesNamed("Corvane"), 0u);
+    v.reset();
+    EXPECT_EQ(crtc().mode, "own");
+    EXPECT_EQ(screen(), std::make_pair(1280, 800));
+    EXPECT_EQ(modesNamed("listed"), 1u);
+}
+
+// Without a listed mode of the client's size a monitor keeps its own mode,
+// scaled onto the desktop where the X server keeps transforms. Where it does
+// not (Xvfb) the mirroring fails and leaves the screen as it was: the server
+// then shares the real screen, letterboxed (tests/e2e/layout). Either way the
+// monitor has its own mode and no transform once the display goes.
+TEST_F(X11DisplayConfigTest, AMonitorWithoutTheSizeIsScaledOrLeftAsItWas) {
+    startAt1280x800(true);
+    plugMonitor();
+    const bool transforms = takesTransforms();
+    X11DisplayConfig config(power_);
+    auto v = config.createVirtualDisplay(descriptor(1024, 768));
+    ASSERT_TRUE(v);
+    const int32_t error = arrange(config, {{v->id(), {0, 0}}}, v->id());
+    const CrtcState during = crtc();
+    EXPECT_EQ(during.mode, "own");
+    if (transforms) {
+        ASSERT_EQ(error, 0);
+        EXPECT_EQ(during.scaleX, XDoubleToFixed(0.8));
+        EXPECT_EQ(during.scaleY, XDoubleToFixed(0.96));
+        EXPECT_EQ(std::make_pair(during.scanWidth, during.scanHeight), std::make_pair(1024, 768));
+        EXPECT_EQ(screen(), std::make_pair(1024, 768));
+        EXPECT_EQ(config.mirrorsDisplay(kX11MainDisplayId), v->id());
+    } else {
+        EXPECT_NE(error, 0);
+        EXPECT_EQ(during.scaleX, XDoubleToFixed(1));
+        EXPECT_EQ(screen(), std::make_pair(1280, 800));
+        EXPECT_EQ(config.mirrorsDisplay(kX11MainDisplayId), 0u);
+        EXPECT_EQ(monitorsNamed("Corvane Display"), 0u);
+        EXPECT_EQ(giveBack(), std::nullopt);
+    }
+    EXPECT_EQ(modesNamed("Corvane"), 0u);
+    v.reset();
+    const CrtcState after = crtc();
+    EXPECT_EQ(after.mode, "own");
+    EXPECT_EQ(std::make_pair(after.scaleX, after.scaleY),
+              std::make_pair(XDoubleToFixed(1), XDoubleToFixed(1)));
+    EXPECT_EQ(std::make_pair(after.scanWidth, after.scanHeight), std::make_pair(1280, 800));
+    EXPECT_EQ(screen(), std::make_pair(1280, 800));
+    EXPECT_EQ(giveBack(), std::nullopt);
+}
+
+// A server killed while a monitor was scaled onto the client's desktop: the
+// next server on the display gives the monitor its own mode and transform
+// back.
+TEST_F(X11DisplayConfigTest, AScaledMonitorLeftByAnEndedProcessIsGivenBack) {
+    startAt1280x800(true);
+    plugMonitor();
+    if (!takesTransforms())
+        GTEST_SKIP() << "this X server keeps no transform on its output (Xvfb)";
+    const pid_t child = fork();
+    if (child == 0) {
+        X11DisplayConfig config(power_);
+        auto v = config.createVirtualDisplay(descriptor(1024, 768));
+        const bool ok = v && arrange(config, {{v->id(), {0, 0}}}, v->id()) == 0;
+        std::fflush(nullptr);
+        _exit(ok ? 0 : 1); // nothing given back
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_EQ(status, 0);
+    ASSERT_EQ(crtc().scaleX, XDoubleToFixed(0.8));
+    ASSERT_EQ(screen(), std::make_pair(1024, 768));
+    X11DisplayConfig config(power_);
+    config.recover();
+    const CrtcState after = crtc();
+    EXPECT_EQ(after.mode, "own");
+    EXPECT_EQ(std::make_pair(after.scaleX, after.scaleY),
+              std::make_pair(XDoubleToFixed(1), XDoubleToFixed(1)));
+    EXPECT_EQ(screen(), std::make_pair(1280, 800));
+    EXPECT_EQ(giveBack(), std::nullopt);
 }
 
 // A server killed while a client was connected leaves the screen as the

@@ -1,9 +1,9 @@
 // The desktop fits the client: connect size, window resizes, two monitors
-// and their re-layout, a HiDPI client, a desktop whose output is on, the
-// screen given back after the last client and at SIGTERM, and a screen
-// resized from outside. Server desktop: an Xvfb with room to grow
-// (8192 x 4096), set to 1280 x 800 at start as scripts/run does, with its
-// output switched off or, where a case says so, showing a 1280 x 800 mode.
+// and their re-layout, a HiDPI client, a desktop whose output is on (and one
+// whose monitor cannot take the client's size), the screen given back after
+// the last client and at SIGTERM, and a screen resized from outside. Server desktop: an Xvfb with
+// room to grow (8192 x 4096), set to 1280 x 800 at start as scripts/run does, with its output
+// switched off or, where a case says so, showing a 1280 x 800 mode.
 #include <csignal>
 #include <cstdio>
 #include <sstream>
@@ -237,6 +237,40 @@ TEST(LayoutE2E, AnActiveOutputShowsTheClientsDesktop) {
         EXPECT_EQ(s.outputMode(), "1280x800");
         EXPECT_EQ(s.onServer({"xrandr"}).find("Corvane"), std::string::npos);
     }
+}
+
+// Mirroring onto a monitor (Xvfb's output given an EDID) that lists no mode
+// of the client's size, on an X server that keeps no transform (Xvfb): the
+// client gets the real screen fitted into its desktop, with black bars, and
+// the monitor keeps its mode and shows no Corvane mode, before and after.
+TEST(LayoutE2E, AMonitorThatCannotShowTheClientsSizeLeavesTheRealScreenLetterboxed) {
+    LayoutSession s("1400x900x24");
+    ASSERT_TRUE(s.ok());
+    ASSERT_TRUE(plugMonitor(s.serverDisplay()));
+    ASSERT_EQ(s.start(true), "");
+    ASSERT_TRUE(s.startClient({"/size:1024x768"}));
+    ASSERT_TRUE(s.serverSays("falling back to the real screen (one monitor)", 20000ms))
+        << s.clientLog();
+    EXPECT_EQ(s.serverSize(), "1280x800");
+    EXPECT_EQ(s.outputMode(), "1280x800");
+    EXPECT_EQ(s.onServer({"xrandr"}).find("Corvane"), std::string::npos);
+    EXPECT_EQ(s.logCount("the remote desktop is an extra screen"), 0);
+    ASSERT_TRUE(s.serverSays("client ready", 10000ms));
+    ASSERT_TRUE(setRootColour(s.serverDisplay(), "#33aa55"));
+    // 1280 x 800 fitted into 1024 x 768 is 1024 x 640 from row 64: black
+    // above and below it.
+    for (const auto& [x, y] : {std::pair{512, 384}, {1010, 90}, {10, 690}})
+        EXPECT_TRUE(s.clientShows(0x33aa55, x, y, 15000ms, 8))
+            << x << "," << y << ": " << std::hex << pixelAt(s.clientDisplay(), x, y).value_or(0);
+    for (const auto& [x, y] : {std::pair{512, 30}, {512, 740}})
+        EXPECT_TRUE(s.clientShows(0x000000, x, y, 5000ms, 8))
+            << x << "," << y << ": " << std::hex << pixelAt(s.clientDisplay(), x, y).value_or(0);
+    s.server().signal(SIGTERM);
+    ASSERT_TRUE(s.server().waitExit(10000ms).has_value());
+    EXPECT_EQ(s.serverSize(), "1280x800");
+    EXPECT_EQ(s.outputMode(), "1280x800");
+    EXPECT_EQ(s.onServer({"xrandr"}).find("Corvane"), std::string::npos);
+    EXPECT_EQ(s.logCount("could not restart the capture"), 0);
 }
 
 TEST(LayoutE2E, DynamicResolutionFollowsTheWindow) {

@@ -422,6 +422,8 @@ TEST_F(LayoutTest, FaultsOfTheDisplayServer) {
          {{"virtual display 0 (id", 1},
           {"is not there to capture: macOS did not place it", 1},
           {"falling back to the real screen (one monitor)", 1},
+          {"could not mirror the Mac's displays", 1},
+          {"the remote desktop is an extra screen", 0},
           {"could not restart the capture", 0}},
          false},
     };

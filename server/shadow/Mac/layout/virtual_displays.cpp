@@ -255,13 +255,7 @@ void arrange(macShadowSubsystem* r, const DesktopPlan& plan, const Arrangement& 
                    "the virtual displays are not arranged as asked yet%s",
                    round < kRounds ? ", trying again" : "");
     }
-    if (!a.mirror)
-        return;
-    if (r->mirroredCount == 0)
-        MAC_LOG_FN(WLOG_WARN, "mac_shadow_apply_resize_locked",
-                   "could not mirror %s displays; the remote desktop is an extra screen",
-                   terms().computers);
-    else
+    if (a.mirror && r->mirroredCount > 0)
         MAC_LOG_FN(WLOG_INFO, "mac_shadow_apply_resize_locked",
                    "%s display%s now mirror%s the remote desktop (%dx%d%s)", terms().computers,
                    nounPlural(r->mirroredCount), verbPlural(r->mirroredCount), plan.width[0],
@@ -462,7 +456,15 @@ bool mac_shadow_build_virtual(macShadowSubsystem* r, DesktopPlan& plan, const Ke
     if (r->mirroredCount > 0)
         watchMirror(r);
     followMoves(r, plan, mappings);
-    if (!allCapturable(r, plan)) {
+    const bool capturable = allCapturable(r, plan);
+    // What the client gets instead is known only now: the displays beside
+    // the real screen, or (where the display server placed none of them, as
+    // X11 does not when an output cannot show the client's size) the real
+    // screen itself.
+    if (a.mirror && r->mirroredCount == 0)
+        MAC_LOG_FN(WLOG_WARN, "mac_shadow_apply_resize_locked", "could not mirror %s displays%s",
+                   terms().computers, capturable ? "; the remote desktop is an extra screen" : "");
+    if (!capturable) {
         mac_shadow_destroy_virtual(r);
         return false;
     }

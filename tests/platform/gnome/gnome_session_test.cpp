@@ -108,6 +108,21 @@ class GnomeSessionTest : public ::testing::Test {
                ", " + std::to_string(c.width) + "x" + std::to_string(c.height) + ", seed " +
                std::to_string(c.seed) + ")";
     }
+    // What the consumer's newest picture holds at the centre, and how many
+    // pictures it compared.
+    std::string mirrorCentre() {
+        auto source = capture_->runningSource();
+        if (!source)
+            return "no consumer; ";
+        uint32_t centre = 0;
+        source->withPicture([&](const uint8_t* p, intptr_t stride, int32_t w, int32_t h) {
+            std::memcpy(&centre, p + (h / 2) * stride + (w / 2) * 4, 4);
+        });
+        char text[96];
+        std::snprintf(text, sizeof text, "the consumer holds %06x after %llu comparisons; ",
+                      centre & 0xffffff, (unsigned long long)source->picturesCompared());
+        return text;
+    }
     void startStream() {
         CaptureSettings settings;
         settings.width = 1280;
@@ -188,7 +203,7 @@ TEST_F(GnomeSessionTest, AWindowAppearingArrivesAsAChangedFrame) {
     EXPECT_TRUE(seen) << sink_.frames.size() << " frames, the last with " << std::hex
                       << (sink_.frames.back().pixels[400 * 1280 + 640] & 0xffffff) << std::dec
                       << " at the centre and " << sink_.frames.back().dirty.size()
-                      << " changed rectangles; " << desktop_->clientLog();
+                      << " changed rectangles; " << mirrorCentre() << desktop_->clientLog();
     EXPECT_GT(capture_->runningSource()->picturesCompared(), 0u);
     window.stop();
 }

@@ -186,17 +186,31 @@ TEST_F(GnomeSessionTest, FramesOfTheMonitorAndPointerMotionInTheCursorMetadata) 
 }
 
 // mutter 43 sends no damage: the consumer's own comparison finds the window
-// that appeared, and the frame with it says where it changed.
+// that appeared, and the frame with it says where it changed. (The window's
+// exact colour is not waited for: under load mutter 43 was seen to send no
+// picture after a step of the window's appearance, which no consumer can
+// make up for.)
 TEST_F(GnomeSessionTest, AWindowAppearingArrivesAsAChangedFrame) {
     startStream();
     ASSERT_TRUE(sink_.waitUntil([&] { return !sink_.frames.empty(); })) << desktop_->log();
+    uint32_t before = 0;
+    {
+        std::lock_guard lock(sink_.mutex_);
+        before = sink_.frames[0].pixels[400 * 1280 + 640] & 0xffffff;
+    }
+    ASSERT_NE(before, 0x2040c0u);
     e2e::Process window;
     ASSERT_TRUE(desktop_->startClient(window, {CORVANE_PROBE_WINDOW, "--colour", "2040c0"}));
+    // Blue well above red and green: the window, whole or fading in.
+    auto windowShown = [](uint32_t rgb) {
+        const int r = int(rgb >> 16) & 0xff, g = int(rgb >> 8) & 0xff, b = int(rgb) & 0xff;
+        return b > 0x80 && b > r + 0x40 && b > g + 0x40;
+    };
     const bool seen = sink_.waitUntil(
         [&] {
             const Frame& last = sink_.frames.back();
-            return sink_.frames.size() > 1 &&
-                   (last.pixels[400 * 1280 + 640] & 0xffffff) == 0x2040c0 && covers(last, 640, 400);
+            const uint32_t centre = last.pixels[400 * 1280 + 640] & 0xffffff;
+            return sink_.frames.size() > 1 && windowShown(centre) && covers(last, 640, 400);
         },
         30s);
     std::lock_guard lock(sink_.mutex_);

@@ -90,6 +90,7 @@ struct GnomeFrameSource::Impl {
     static std::optional<CursorImage> cursorShape(const spa_meta& region,
                                                   const spa_meta_cursor& meta);
     bool usablePicture(spa_buffer* buffer);
+    bool readDamage(spa_buffer* buffer, std::vector<Rect>& out) const;
     void process();
 };
 
@@ -275,14 +276,45 @@ bool GnomeFrameSource::Impl::usablePicture(spa_buffer* buffer) {
     return d.chunk && d.chunk->size > 0 && !(d.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED);
 }
 
+// Adds a picture's damage (clipped to the picture); false when it carries no
+// damage metadata.
+bool GnomeFrameSource::Impl::readDamage(spa_buffer* buffer, std::vector<Rect>& out) const {
+    const spa_meta* damage = spa_buffer_find_meta(buffer, SPA_META_VideoDamage);
+    if (!damage)
+        return false;
+    spa_meta_region* region = nullptr;
+    spa_meta_for_each(region, damage) {
+        if (!spa_meta_region_is_valid(region))
+            break;
+        const auto& r = region->region;
+        const int32_t x = std::clamp(r.position.x, 0, formatWidth);
+        const int32_t y = std::clamp(r.position.y, 0, formatHeight);
+        const int32_t w = std::min<int32_t>(int32_t(r.size.width), formatWidth - x);
+        const int32_t h = std::min<int32_t>(int32_t(r.size.height), formatHeight - y);
+        if (w > 0 && h > 0)
+            out.push_back({x, y, w, h});
+    }
+    return true;
+}
+
 void GnomeFrameSource::Impl::process() {
     pw_buffer* newest = nullptr;
     pw_buffer* next = nullptr;
     std::vector<Rect> changed;
-    // Cursor metadata counts from every buffer waiting; the picture only
-    // from the newest.
+    // Cursor metadata counts from every buffer waiting; the picture from the
+    // newest that carries one: mutter also sends buffers without a picture
+    // (cursor-only, flagged corrupted), and one of those coming last must
+    // not hide the picture before it.
+    // The damage of every picture taken together, when each carried some.
+    std::vector<Rect> damage;
+    bool damageKnown = true;
     while ((next = pw_stream_dequeue_buffer(stream))) {
         readCursor(next->buffer);
+        if (!usablePicture(next->buffer)) {
+            pw_stream_queue_buffer(stream, next);
+            continue;
+        }
+        damageKnown = damageKnown && readDamage(next->buffer, damage);
         if (newest)
             pw_stream_queue_buffer(stream, newest);
         newest = next;
@@ -292,16 +324,13 @@ void GnomeFrameSource::Impl::process() {
     spa_buffer* buffer = newest->buffer;
     const spa_data& d = buffer->datas[0];
     const uint8_t* pixels = nullptr;
-    if (usablePicture(buffer)) {
-        if (d.type == SPA_DATA_MemFd && newest->user_data)
-            pixels = static_cast<const uint8_t*>(newest->user_data) + d.mapoffset;
-        else if (d.type == SPA_DATA_MemPtr)
-            pixels = static_cast<const uint8_t*>(d.data);
-    }
+    if (d.type == SPA_DATA_MemFd && newest->user_data)
+        pixels = static_cast<const uint8_t*>(newest->user_data) + d.mapoffset;
+    else if (d.type == SPA_DATA_MemPtr)
+        pixels = static_cast<const uint8_t*>(d.data);
     if (pixels && formatWidth > 0 && formatHeight > 0) {
         pixels += d.chunk->offset;
         const intptr_t stride = d.chunk->stride > 0 ? d.chunk->stride : intptr_t(formatWidth) * 4;
-        const spa_meta* damage = spa_buffer_find_meta(buffer, SPA_META_VideoDamage);
         std::lock_guard lock(pictureMutex);
         const bool resized = width != formatWidth || height != formatHeight;
         if (resized) {
@@ -309,19 +338,8 @@ void GnomeFrameSource::Impl::process() {
             height = formatHeight;
             mirror.assign(size_t(width) * height * 4, 0);
             changed.push_back({0, 0, width, height});
-        } else if (damage) {
-            spa_meta_region* region = nullptr;
-            spa_meta_for_each(region, damage) {
-                if (!spa_meta_region_is_valid(region))
-                    break;
-                const auto& r = region->region;
-                const int32_t x = std::clamp(r.position.x, 0, width);
-                const int32_t y = std::clamp(r.position.y, 0, height);
-                const int32_t w = std::min<int32_t>(int32_t(r.size.width), width - x);
-                const int32_t h = std::min<int32_t>(int32_t(r.size.height), height - y);
-                if (w > 0 && h > 0)
-                    changed.push_back({x, y, w, h});
-            }
+        } else if (damageKnown) {
+            changed = std::move(damage);
         } else {
             owner->compared_.fetch_add(1);
             changed = gnomeChangedRects(mirror.data(), intptr_t(width) * 4, pixels, stride, width,

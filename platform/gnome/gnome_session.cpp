@@ -375,8 +375,30 @@ void GnomeSession::readStreamParameters(sd_bus* bus) {
                     stream_->height = geometry.height;
                 }
             }
+            announceDevices(bus);
             apply(bus, state_.streamAdded(Clock::now()));
         });
+}
+
+// mutter 43 makes the session's virtual keyboard and pointer with their first
+// event, and a Wayland client started while the seat has no keyboard never
+// gets one (a headless desktop has no other). An event that does nothing
+// (key code 0 is no key; a motion by nothing) makes both exist at open.
+void GnomeSession::announceDevices(sd_bus* bus) {
+    const std::string path = [&] {
+        std::lock_guard lock(mutex_);
+        return remoteDesktopPath_;
+    }();
+    auto ignore = [](sd_bus_message*, const std::string&) {};
+    for (int down : {1, 0})
+        GnomeBus::call(
+            bus, kRemoteDesktopService, path.c_str(), kRemoteDesktopSessionInterface,
+            "NotifyKeyboardKeycode",
+            [down](sd_bus_message* m) { return sd_bus_message_append(m, "ub", 0u, down); }, ignore);
+    GnomeBus::call(
+        bus, kRemoteDesktopService, path.c_str(), kRemoteDesktopSessionInterface,
+        "NotifyPointerMotionRelative",
+        [](sd_bus_message* m) { return sd_bus_message_append(m, "dd", 0.0, 0.0); }, ignore);
 }
 
 bool GnomeSession::callSession(const char* member, BusAppender args, BusReply reply) {

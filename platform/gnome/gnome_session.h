@@ -82,6 +82,7 @@ class GnomeSession : public DesktopSession {
     void createScreenCast(sd_bus* bus);
     void recordMonitor(sd_bus* bus);
     void readStreamParameters(sd_bus* bus);
+    void announceDevices(sd_bus* bus);
     void watchCompositor(sd_bus* bus);
     void report(const GnomeSessionEffect& effect);
     void dropSlots();

@@ -8,6 +8,11 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+# Running, not a zombie waiting to be reaped (by an init that may never).
+alive() {
+  local state
+  state=$(ps -o stat= -p "$1" 2>/dev/null) && [[ "$state" != Z* ]]
+}
 
 # 1. The command sees the desktop: its variables, the bus names, the sound
 #    server, a private runtime folder; its exit status comes back.
@@ -55,14 +60,38 @@ if [ -s "$work/env" ]; then
   status=$?
   [ "$status" = 143 ] || fail "stopped by SIGTERM: status $status, want 143"
   for c in $children; do
-    kill -0 "$c" 2>/dev/null && fail "process $c ($(ps -o args= -p "$c")) still runs"
+    alive "$c" && fail "process $c ($(ps -o args= -p "$c")) still runs"
   done
-  [ -d "$work/run" ] && [ -d "$work/home" ] || fail "given folders were removed"
+  if [ ! -d "$work/run" ] || [ ! -d "$work/home" ]; then fail "given folders were removed"; fi
   [ ! -S "$work/run/wayland-0" ] || fail "mutter's socket is still there"
 else
   fail "the desktop did not become ready"
   kill -TERM "$pid" 2>/dev/null
   wait "$pid"
+fi
+
+# 3. Killed outright (as a test harness kills what a dying test started), the
+#    script leaves nothing running either.
+rm -f "$work/env"
+mkdir -p "$work/run3"
+"$script" --runtime-dir "$work/run3" --env-file "$work/env" -- sleep 300 &
+pid=$!
+for _ in $(seq 300); do [ -s "$work/env" ] && break; sleep 0.1; done
+if [ -s "$work/env" ]; then
+  inner=$(cat "$work/run3/gnome-desktop.pid")
+  children=$(pgrep -P "$inner" | tr '\n' ' ')
+  kill -KILL "$pid"
+  wait "$pid" 2>/dev/null
+  for _ in $(seq 100); do
+    left=""
+    for c in $inner $children; do alive "$c" && left="$left $c"; done
+    [ -z "$left" ] && break
+    sleep 0.1
+  done
+  [ -z "$left" ] || fail "after SIGKILL, still running:$(for c in $left; do echo -n " $(ps -o args= -p "$c")"; done)"
+else
+  fail "the desktop did not become ready (third start)"
+  kill -KILL "$pid"
 fi
 
 [ "$failures" -eq 0 ] && echo "gnome-desktop: all cases pass"

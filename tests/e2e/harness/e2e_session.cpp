@@ -32,14 +32,28 @@ Session::Session(const Suite& suite, const std::string& serverGeometry,
         clientX_ = std::make_unique<Xvfb>(slot_.display(1), clientGeometry);
 }
 
+Session::Session(const Suite& suite, const OnGnome& desktop, const std::string& clientGeometry)
+    : slot_(suite), failuresBefore_(failuresSoFar()) {
+    if (!slot_.ok())
+        return;
+    gnome_ = std::make_unique<GnomeDesktop>(dir_, desktop.size);
+    if (!clientGeometry.empty())
+        clientX_ = std::make_unique<Xvfb>(slot_.display(1), clientGeometry);
+}
+
 Session::~Session() {
     const bool clientWasRunning = client_.running();
     client_.stop();
     server_.stop();
+    // The desktop goes after the server that shares it.
+    const std::string desktopLog = gnome_ ? gnome_->logTail() : "";
+    gnome_.reset();
     if (failuresSoFar() <= failuresBefore_)
         return;
-    std::fprintf(stderr, "---- server log (port %d, display %s) ----\n%s---- end ----\n",
-                 port(), serverDisplay().c_str(), serverLog().c_str());
+    if (!desktopLog.empty())
+        std::fprintf(stderr, "---- GNOME desktop logs ----\n%s---- end ----\n", desktopLog.c_str());
+    std::fprintf(stderr, "---- server log (port %d, display %s) ----\n%s---- end ----\n", port(),
+                 serverDisplay().c_str(), serverLog().c_str());
     // The client's last lines: a client that left on its own says why there.
     const std::string client = clientLog();
     const size_t from = client.size() > 6000 ? client.size() - 6000 : 0;
@@ -48,7 +62,8 @@ Session::~Session() {
 }
 
 bool Session::ok() const {
-    return slot_.ok() && (!serverX_ || serverX_->ok()) && (!clientX_ || clientX_->ok());
+    return slot_.ok() && (!serverX_ || serverX_->ok()) && (!clientX_ || clientX_->ok()) &&
+           (!gnome_ || gnome_->ok());
 }
 
 std::string Session::serverDisplay() const {
@@ -56,7 +71,17 @@ std::string Session::serverDisplay() const {
 }
 
 bool Session::startServer(const std::vector<std::string>& args, const Env& env) {
-    const Env all = merged(isolatedServerEnv(dir_, serverDisplay()), env);
+    Env base = isolatedServerEnv(dir_, serverDisplay());
+    if (gnome_) {
+        // The desktop's runtime folder (PipeWire's and mutter's sockets), bus
+        // and sound server; HOME and the configuration stay the session's.
+        Env desktop = gnome_->env();
+        for (const char* own :
+             {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"})
+            desktop.erase(own);
+        base = merged(merged(base, desktop), {{"CORVANE_PLATFORM", "gnome"}});
+    }
+    const Env all = merged(base, env);
     std::vector<std::string> argv = {kServerBin, "/port:" + std::to_string(port())};
     argv.insert(argv.end(), args.begin(), args.end());
     if (!server_.start(argv, all, dir_.file("server.log"), dir_.file("server.log")))

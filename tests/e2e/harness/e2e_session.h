@@ -1,5 +1,6 @@
 // One end-to-end session: a slot of the suite's displays and port, a private
-// Xvfb for the server (and one for the client), our server with an isolated
+// Xvfb (or a headless GNOME desktop) for the server and an Xvfb for the
+// client, our server with an isolated
 // environment, and the real FreeRDP client on 127.0.0.1. Readiness is polled
 // within bounds. Everything it started ends with it, and the server's log is
 // printed when the test failed meanwhile.
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "e2e_gnome.h"
 #include "e2e_harness.h"
 #include "e2e_suites.h"
 #include "x11_probe.h"
@@ -29,11 +31,20 @@ inline const std::vector<std::string> kPlanarOnly = {"-gfx-progressive", "-gfx-r
 // status was mended; -1 when the client's version cannot be read.
 int nlaAcceptedStatus();
 
+// The server's desktop as a headless GNOME compositor with a virtual monitor
+// of this size ("WxH") instead of an Xvfb.
+struct OnGnome {
+    std::string size = "1280x800";
+};
+
 class Session {
   public:
     // No X server for the server or the client when its geometry is empty.
     Session(const Suite& suite, const std::string& serverGeometry,
             const std::string& clientGeometry = "");
+    // The server shares a private headless GNOME desktop through the gnome
+    // backend (CORVANE_PLATFORM=gnome); the client has its own Xvfb.
+    Session(const Suite& suite, const OnGnome& desktop, const std::string& clientGeometry);
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
@@ -44,6 +55,9 @@ class Session {
     std::string serverDisplay() const;
     std::string clientDisplay() const { return clientX_ ? clientX_->name() : serverDisplay(); }
     Xvfb& serverX() { return *serverX_; }
+    // The GNOME desktop's environment for programs of the test's own (its
+    // Wayland display, session bus and sound server); empty without one.
+    Env desktopEnv() const { return gnome_ ? gnome_->env() : Env{}; }
     const TempDir& dir() const { return dir_; }
     Process& server() { return server_; }
     Process& client() { return client_; }
@@ -77,6 +91,7 @@ class Session {
     Slot slot_;
     TempDir dir_;
     std::unique_ptr<Xvfb> serverX_, clientX_;
+    std::unique_ptr<GnomeDesktop> gnome_;
     Process server_, client_;
     int failuresBefore_;
 };

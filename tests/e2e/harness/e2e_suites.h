@@ -32,10 +32,13 @@ inline constexpr Suite sound{270, 277, 24470, 24473};
 inline constexpr Suite layout{280, 289, 24480, 24484};
 inline constexpr Suite codec{290, 297, 24490, 24493};
 inline constexpr Suite contracts{300, 307, 24500, 24503};
+// tests/e2e/gnome: the server's desktop is GNOME; the displays are the
+// client's.
+inline constexpr Suite gnome{310, 317, 24510, 24513};
 
-inline constexpr const Suite* all[] = {&x11Platform, &supervision, &foundation, &screen,
-                                       &logins,      &input,       &abuse,      &clipboard,
-                                       &sound,       &layout,      &codec,      &contracts};
+inline constexpr const Suite* all[] = {&x11Platform, &supervision, &foundation, &screen, &logins,
+                                       &input,       &abuse,       &clipboard,  &sound,  &layout,
+                                       &codec,       &contracts,   &gnome};
 
 constexpr bool apart(int a0, int a1, int b0, int b1) {
     return a1 < a0 || b1 < b0 || a1 < b0 || b1 < a0;

@@ -108,6 +108,21 @@ class GnomeSessionTest : public ::testing::Test {
                ", " + std::to_string(c.width) + "x" + std::to_string(c.height) + ", seed " +
                std::to_string(c.seed) + ")";
     }
+    // What the consumer's newest picture holds at the centre, and how many
+    // pictures it compared.
+    std::string mirrorCentre() {
+        auto source = capture_->runningSource();
+        if (!source)
+            return "no consumer; ";
+        uint32_t centre = 0;
+        source->withPicture([&](const uint8_t* p, intptr_t stride, int32_t w, int32_t h) {
+            std::memcpy(&centre, p + (h / 2) * stride + (w / 2) * 4, 4);
+        });
+        char text[96];
+        std::snprintf(text, sizeof text, "the consumer holds %06x after %llu comparisons; ",
+                      centre & 0xffffff, (unsigned long long)source->picturesCompared());
+        return text;
+    }
     void startStream() {
         CaptureSettings settings;
         settings.width = 1280;
@@ -171,24 +186,38 @@ TEST_F(GnomeSessionTest, FramesOfTheMonitorAndPointerMotionInTheCursorMetadata) 
 }
 
 // mutter 43 sends no damage: the consumer's own comparison finds the window
-// that appeared, and the frame with it says where it changed.
+// that appeared, and the frame with it says where it changed. (The window's
+// exact colour is not waited for: under load mutter 43 was seen to send no
+// picture after a step of the window's appearance, which no consumer can
+// make up for.)
 TEST_F(GnomeSessionTest, AWindowAppearingArrivesAsAChangedFrame) {
     startStream();
     ASSERT_TRUE(sink_.waitUntil([&] { return !sink_.frames.empty(); })) << desktop_->log();
+    uint32_t before = 0;
+    {
+        std::lock_guard lock(sink_.mutex_);
+        before = sink_.frames[0].pixels[400 * 1280 + 640] & 0xffffff;
+    }
+    ASSERT_NE(before, 0x2040c0u);
     e2e::Process window;
     ASSERT_TRUE(desktop_->startClient(window, {CORVANE_PROBE_WINDOW, "--colour", "2040c0"}));
+    // Blue well above red and green: the window, whole or fading in.
+    auto windowShown = [](uint32_t rgb) {
+        const int r = int(rgb >> 16) & 0xff, g = int(rgb >> 8) & 0xff, b = int(rgb) & 0xff;
+        return b > 0x80 && b > r + 0x40 && b > g + 0x40;
+    };
     const bool seen = sink_.waitUntil(
         [&] {
             const Frame& last = sink_.frames.back();
-            return sink_.frames.size() > 1 &&
-                   (last.pixels[400 * 1280 + 640] & 0xffffff) == 0x2040c0 && covers(last, 640, 400);
+            const uint32_t centre = last.pixels[400 * 1280 + 640] & 0xffffff;
+            return sink_.frames.size() > 1 && windowShown(centre) && covers(last, 640, 400);
         },
         30s);
     std::lock_guard lock(sink_.mutex_);
     EXPECT_TRUE(seen) << sink_.frames.size() << " frames, the last with " << std::hex
                       << (sink_.frames.back().pixels[400 * 1280 + 640] & 0xffffff) << std::dec
                       << " at the centre and " << sink_.frames.back().dirty.size()
-                      << " changed rectangles; " << desktop_->clientLog();
+                      << " changed rectangles; " << mirrorCentre() << desktop_->clientLog();
     EXPECT_GT(capture_->runningSource()->picturesCompared(), 0u);
     window.stop();
 }

@@ -110,12 +110,11 @@ TEST(CorvaneServerOnly, ServesTheSettingsPortAndStopsItsServerOnSigterm) {
     const pid_t server = std::atoi(children->c_str());
     ServerSettings settings;
     settings.port = port;
-    EXPECT_TRUE(e2e::fileContains(dir.file("err"),
-                                  "[Corvane app] starting Corvane Server: " +
-                                      text::join(buildLaunchPlan(settings, {}).arguments, " ") +
-                                      "\n"));
-    EXPECT_TRUE(e2e::waitUntil(
-        [&] { return e2e::fileContains(dir.file("err"), "Listening on"); }, 10000ms))
+    EXPECT_TRUE(e2e::fileContains(
+        dir.file("err"), "[Corvane app] starting Corvane Server: " +
+                             text::join(buildLaunchPlan(settings, {}).arguments, " ") + "\n"));
+    EXPECT_TRUE(
+        e2e::waitUntil([&] { return e2e::fileContains(dir.file("err"), "Listening on"); }, 10000ms))
         << "the server's output goes to the same stream";
 
     app.signal(SIGTERM);
@@ -170,14 +169,14 @@ class Supervision : public ::testing::Test {
             delegate->stopServer();
     }
     std::string log() { return corvane::test::readFile(dir.file("state/Corvane/Corvane.log")); }
-    // Waits until a new server runs and captures (so it has its signal
+    // Waits until a new server runs and has started (so it has its signal
     // handlers); its pid.
     pid_t awaitServer() {
         size_t seen = log().size();
         EXPECT_TRUE(pumpUntil(
             [&] {
                 return delegate->running() && e2e::portOpen(slot.port()) &&
-                       log().find("[mac_shadow_frame_callback]", seen) != std::string::npos;
+                       log().find("[mac_shadow_subsystem_start]", seen) != std::string::npos;
             },
             30));
         return delegate->task() ? delegate->task()->pid() : -1;

@@ -81,6 +81,7 @@ extern "C" int mac_shadow_subsystem_start(rdpShadowSubsystem* subsystem) {
         return -1;
     }
     gSubsystemThread = thread;
+    MAC_INFO("started: the desktop is captured once the first client connects");
     return 1;
 }
 

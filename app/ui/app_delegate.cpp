@@ -40,7 +40,8 @@ bool isExecutableFile(const std::string& path) {
 
 } // namespace
 
-AppDelegate::AppDelegate(Services services) : services_(std::move(services)) {
+AppDelegate::AppDelegate(Services services)
+    : services_(std::move(services)), keeper_(services_.clock) {
     if (!services_.clock)
         services_.clock = &systemClock();
     if (!services_.logins)
@@ -52,11 +53,11 @@ AppDelegate::AppDelegate(Services services) : services_(std::move(services)) {
 AppDelegate::~AppDelegate() = default;
 
 bool AppDelegate::running() const {
-    return task_ && task_->isRunning();
+    return keeper_.process() && keeper_.process()->isRunning();
 }
 
 bool AppDelegate::restartPending() const {
-    return restartTimer_ && restartTimer_->isActive();
+    return keeper_.restartPending();
 }
 
 std::optional<std::string> AppDelegate::cliPath() const {
@@ -180,8 +181,7 @@ void AppDelegate::launchServer(const std::string& path) {
             if (weak)
                 weak->serverEnded(ended);
         });
-        task_ = process;
-        serverStartedAt_ = services_.clock->now();
+        keeper_.adopt(process);
     } catch (const std::exception& error) {
         lastError_ = error.what();
     }
@@ -192,9 +192,8 @@ void AppDelegate::launchServer(const std::string& path) {
 
 void AppDelegate::serverEnded(const std::shared_ptr<SpawnedProcess>& process) {
     // stopServer() lets go of the process before ending it: not an end here.
-    if (task_ != process)
+    if (!keeper_.release(process))
         return;
-    task_.reset();
     int code = process->exitCode();
     HelperPerms::log("Corvane Server ended (code " + std::to_string(code) + ")");
     if (code == 0) {
@@ -202,27 +201,17 @@ void AppDelegate::serverEnded(const std::shared_ptr<SpawnedProcess>& process) {
         return;
     }
     lastError_ = "Stopped unexpectedly (code " + std::to_string(code) + ")";
-    unexpectedEnds_ =
-        unexpectedEndsAfter(unexpectedEnds_, services_.clock->now() - serverStartedAt_);
-    double delay = serverRestartDelay(unexpectedEnds_);
-    HelperPerms::log(restartLogLine(delay, unexpectedEnds_));
     QPointer<AppDelegate> weak(this);
-    restartTimer_ = services_.clock->makeTimer();
-    restartTimer_->start(delay, false, [weak] {
-        // The spent one-shot timer stays until the next schedule replaces it.
+    HelperPerms::log(keeper_.scheduleRestart([weak] {
         if (weak)
             weak->startServer();
-    });
+    }));
     updateUI();
 }
 
 void AppDelegate::stopServer() {
-    restartTimer_.reset();
-    if (!task_)
+    if (!keeper_.stop())
         return;
-    std::shared_ptr<SpawnedProcess> process = std::move(task_);
-    task_.reset();
-    process->terminate();
     HelperPerms::log("Corvane Server stopped");
     updateUI();
 }

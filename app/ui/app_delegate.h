@@ -12,6 +12,7 @@
 #include "app/core/net_info.h"
 #include "app/core/settings.h"
 #include "app/core/user_defaults.h"
+#include "app/ui/server_keeper.h"
 
 namespace corvane::app {
 class HelperPerms;
@@ -77,9 +78,9 @@ class AppDelegate : public QObject {
     bool running() const;
     bool starting() const { return starting_; }
     const std::optional<std::string>& lastError() const { return lastError_; }
-    int unexpectedEnds() const { return unexpectedEnds_; }
+    int unexpectedEnds() const { return keeper_.unexpectedEnds(); }
     bool restartPending() const;
-    std::shared_ptr<SpawnedProcess> task() const { return task_; }
+    std::shared_ptr<SpawnedProcess> task() const { return keeper_.process(); }
     std::optional<std::string> cliPath() const;
     ServerSettings currentSettings() const;
     MenuState menuState() const;
@@ -98,11 +99,8 @@ class AppDelegate : public QObject {
     std::unique_ptr<TrayMenu> menu_;
     std::unique_ptr<TrayPresence> presence_;
     std::unique_ptr<SettingsWindow> settings_;
-    std::shared_ptr<SpawnedProcess> task_;
+    ServerKeeper keeper_;
     bool starting_ = false;
-    double serverStartedAt_ = -1e18;
-    int unexpectedEnds_ = 0;
-    std::unique_ptr<Timer> restartTimer_;
     std::unique_ptr<Timer> usageTimer_;
     std::unique_ptr<Timer> statusLineTimer_;
     std::optional<std::string> lastError_;

@@ -11,7 +11,8 @@
 
 namespace corvane::app::ui {
 
-ServerOnly::ServerOnly(Services services) : services_(std::move(services)) {}
+ServerOnly::ServerOnly(Services services)
+    : services_(std::move(services)), keeper_(services_.clock) {}
 
 ServerOnly::~ServerOnly() {
     stop();
@@ -20,13 +21,13 @@ ServerOnly::~ServerOnly() {
 void ServerOnly::start() {
     // A spent restart timer stays until the next schedule replaces it: this
     // may run inside its tick.
-    if (task_ || finished_)
+    if (keeper_.process() || finished_)
         return;
     if (services_.serverPath.empty() || ::access(services_.serverPath.c_str(), X_OK) != 0) {
-        services_.log("Corvane Server not found" +
-                      (services_.serverPath.empty() ? std::string()
-                                                    : " at " + services_.serverPath) +
-                      ". Reinstall Corvane.");
+        services_.log(
+            "Corvane Server not found" +
+            (services_.serverPath.empty() ? std::string() : " at " + services_.serverPath) +
+            ". Reinstall Corvane.");
         finish(1);
         return;
     }
@@ -37,16 +38,15 @@ void ServerOnly::start() {
                       "one (clients will ask to trust it once)");
     services_.log("starting Corvane Server: " + text::join(plan.arguments, " "));
     try {
-        task_ = Spawn::start(services_.serverPath, plan.arguments, plan.environment,
-                             services_.outputFd, services_.outputFd, false);
+        keeper_.adopt(Spawn::start(services_.serverPath, plan.arguments, plan.environment,
+                                   services_.outputFd, services_.outputFd, false));
     } catch (const std::exception& error) {
         services_.log(std::string("Corvane Server could not start: ") + error.what());
         finish(1);
         return;
     }
-    startedAt_ = services_.clock->now();
     QPointer<ServerOnly> weak(this);
-    task_->setOnExit([weak](const std::shared_ptr<SpawnedProcess>& ended) {
+    keeper_.process()->setOnExit([weak](const std::shared_ptr<SpawnedProcess>& ended) {
         if (weak)
             weak->serverEnded(ended);
     });
@@ -54,34 +54,24 @@ void ServerOnly::start() {
 
 void ServerOnly::serverEnded(const std::shared_ptr<SpawnedProcess>& process) {
     // stop() lets go of the process before ending it: not an end here.
-    if (task_ != process)
+    if (!keeper_.release(process))
         return;
-    task_.reset();
     const int code = process->exitCode();
     services_.log("Corvane Server ended (code " + std::to_string(code) + ")");
     if (code == 0) {
         finish(0);
         return;
     }
-    unexpectedEnds_ = unexpectedEndsAfter(unexpectedEnds_, services_.clock->now() - startedAt_);
-    const double delay = serverRestartDelay(unexpectedEnds_);
-    services_.log(restartLogLine(delay, unexpectedEnds_));
     QPointer<ServerOnly> weak(this);
-    restartTimer_ = services_.clock->makeTimer();
-    restartTimer_->start(delay, false, [weak] {
+    services_.log(keeper_.scheduleRestart([weak] {
         if (weak)
             weak->start();
-    });
+    }));
 }
 
 void ServerOnly::stop() {
-    restartTimer_.reset();
-    if (!task_)
-        return;
-    std::shared_ptr<SpawnedProcess> process = std::move(task_);
-    task_.reset();
-    process->terminate();
-    services_.log("Corvane Server stopped");
+    if (keeper_.stop())
+        services_.log("Corvane Server stopped");
 }
 
 void ServerOnly::finish(int status) {

@@ -13,6 +13,7 @@
 #include "app/core/spawn.h"
 #include "app/core/user_defaults.h"
 #include "app/ui/clock.h"
+#include "app/ui/server_keeper.h"
 
 namespace corvane::app::ui {
 
@@ -41,19 +42,16 @@ class ServerOnly : public QObject {
     // Ends the server in order and cancels a pending restart.
     void stop();
 
-    const std::shared_ptr<SpawnedProcess>& task() const { return task_; }
-    bool restartPending() const { return restartTimer_ && restartTimer_->isActive(); }
-    int unexpectedEnds() const { return unexpectedEnds_; }
+    const std::shared_ptr<SpawnedProcess>& task() const { return keeper_.process(); }
+    bool restartPending() const { return keeper_.restartPending(); }
+    int unexpectedEnds() const { return keeper_.unexpectedEnds(); }
 
   private:
     void serverEnded(const std::shared_ptr<SpawnedProcess>& process);
     void finish(int status);
 
     Services services_;
-    std::shared_ptr<SpawnedProcess> task_;
-    std::unique_ptr<Timer> restartTimer_;
-    double startedAt_ = 0;
-    int unexpectedEnds_ = 0;
+    ServerKeeper keeper_;
     bool finished_ = false;
 };
 

@@ -88,6 +88,15 @@ Platform& current() {
     return *gCurrent;
 }
 
+std::string backendName() {
+    {
+        std::lock_guard lock(gMutex);
+        if (gCurrent)
+            return gCurrent->name();
+    }
+    return chooseFromEnvironment().name;
+}
+
 std::unique_ptr<Platform> replaceCurrent(std::unique_ptr<Platform> next) {
     std::lock_guard lock(gMutex);
     std::swap(gCurrent, next);

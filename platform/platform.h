@@ -49,6 +49,9 @@ class Platform {
 Platform& current();
 // Replaces the process-wide platform (tests); returns the previous one.
 std::unique_ptr<Platform> replaceCurrent(std::unique_ptr<Platform> next);
+// The name of the backend this process uses, or would use, without creating
+// it: for words that differ between desktops. Empty when none fits.
+std::string backendName();
 // Creates a backend by name; null for an unknown or unavailable name.
 std::unique_ptr<Platform> create(const std::string& name);
 

@@ -1,10 +1,48 @@
 // The application's words on Linux: this computer, a local account, the
-// desktop session, the X server.
-#include "app/core/words.h"
+// desktop session, and what the server goes through to share it (the X
+// server, or GNOME's screen-cast and remote-desktop interfaces).
+#include "app/core/words/words_linux.h"
+
+#include "platform/platform.h"
 
 namespace corvane::app {
 
+namespace {
+
+// The texts that name what the server shares the desktop through.
+const char* gnomeWords(Words w) {
+    switch (w) {
+    case Words::permissionsIntro:
+        return "Corvane's server records this desktop and sends it the remote keyboard and mouse "
+               "through GNOME's screen-cast and remote-desktop interfaces.  This window updates "
+               "by itself.";
+    case Words::screenAccessHint:
+        return "GNOME's screen-cast interface: the server sees your screen and hears your sound.";
+    case Words::inputAccessHint:
+        return "GNOME's remote-desktop interface: remote keyboard and mouse.";
+    case Words::repairing:
+        return "Checking again that Corvane Server can record the desktop and send input\u2026";
+    case Words::screenMissing:
+        return "GNOME's screen-cast interface is not on the session bus";
+    case Words::inputMissing:
+        return "GNOME's remote-desktop interface takes no input";
+    default:
+        return nullptr;
+    }
+}
+
+} // namespace
+
 const char* words(Words w) {
+    static const LinuxDesktop desktop =
+        platform::backendName() == "gnome" ? LinuxDesktop::gnome : LinuxDesktop::x11;
+    return linuxWords(w, desktop);
+}
+
+const char* linuxWords(Words w, LinuxDesktop desktop) {
+    if (desktop == LinuxDesktop::gnome)
+        if (const char* text = gnomeWords(w))
+            return text;
     switch (w) {
     case Words::mirrorTitle:
         return "Mirror this computer (recommended)";

@@ -339,6 +339,7 @@ void GnomeFrameSource::Impl::process() {
             mirror.assign(size_t(width) * height * 4, 0);
             changed.push_back({0, 0, width, height});
         } else if (damageKnown) {
+            owner->damaged_.fetch_add(1);
             changed = std::move(damage);
         } else {
             owner->compared_.fetch_add(1);

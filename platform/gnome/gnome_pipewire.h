@@ -76,6 +76,8 @@ class GnomeFrameSource {
     GnomeCursorState cursor() const;
     // Counts what the consumer did (for tests and the log).
     uint64_t picturesCompared() const { return compared_.load(); }
+    // Pictures whose changes the compositor's damage metadata named.
+    uint64_t picturesWithDamage() const { return damaged_.load(); }
 
     struct Impl;
 
@@ -83,6 +85,7 @@ class GnomeFrameSource {
     std::unique_ptr<Impl> impl_;
     std::atomic<bool> running_{false};
     std::atomic<uint64_t> compared_{0};
+    std::atomic<uint64_t> damaged_{0};
 };
 
 } // namespace corvane::platform::gnome

@@ -437,6 +437,20 @@ bool GnomeFrameSource::start(uint32_t nodeId, std::string& error,
     return true;
 }
 
+bool GnomeFrameSource::resize(GnomeVideoSize size) {
+    Impl& p = *impl_;
+    if (!p.loop || !running_.load())
+        return false;
+    pw_thread_loop_lock(p.loop);
+    uint8_t storage[512];
+    spa_pod_builder b{};
+    spa_pod_builder_init(&b, storage, sizeof storage);
+    const spa_pod* params[1] = {enumFormat(b, size)};
+    const int r = p.stream ? pw_stream_update_params(p.stream, params, 1) : -1;
+    pw_thread_loop_unlock(p.loop);
+    return r >= 0;
+}
+
 void GnomeFrameSource::stop() {
     Impl& p = *impl_;
     running_.store(false);

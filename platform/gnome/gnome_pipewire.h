@@ -72,6 +72,9 @@ class GnomeFrameSource {
     // environment, as every client finds it). With a size, only that size
     // is offered (a virtual monitor takes the size its consumer asks for).
     bool start(uint32_t nodeId, std::string& error, std::optional<GnomeVideoSize> size = {});
+    // Offers only this size from now on (a virtual monitor changes its mode
+    // to it); the new format arrives as `negotiated`. False when not running.
+    bool resize(GnomeVideoSize size);
     // Disconnects; listeners hear nothing more. Not from a listener.
     void stop();
     bool running() const { return running_.load(); }

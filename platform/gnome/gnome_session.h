@@ -81,12 +81,6 @@ class GnomeSession : public DesktopSession {
     using VirtualAdded =
         std::function<void(const std::string& path, uint32_t node, const std::string& error)>;
     bool recordVirtual(VirtualAdded added);
-    // Stops a stream this session recorded (its virtual monitor goes away).
-    void stopStream(const std::string& path);
-    // Reads a stream's Parameters (place and size); `read` runs on the bus
-    // thread, with nothing when the stream has none or no session runs.
-    bool readGeometry(const std::string& path,
-                      std::function<void(std::optional<GnomeStreamInfo>)> read);
     // Internal services (capture) hear of every end, also close().
     uint64_t addEndListener(std::function<void(const std::string& reason)> listener);
     void removeEndListener(uint64_t id);

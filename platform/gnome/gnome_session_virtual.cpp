@@ -1,6 +1,7 @@
 // The session's virtual monitors: RecordVirtual on the linked screen-cast
-// session, the stream's node from PipeWireStreamAdded, and Stream.Stop to
-// take a monitor away again. All of it on the session's bus thread.
+// session and the stream's node from PipeWireStreamAdded, on the session's
+// bus thread. mutter 43's streams have no Stop: a monitor lasts as long as
+// the session.
 #include "gnome_session.h"
 
 namespace corvane::platform::gnome {
@@ -54,41 +55,6 @@ bool GnomeSession::recordVirtual(VirtualAdded added) {
                                    if (!started)
                                        added({}, 0, "the virtual stream did not start: " + why);
                                });
-            });
-    });
-}
-
-void GnomeSession::stopStream(const std::string& path) {
-    std::lock_guard lock(mutex_);
-    if (!running_ || !bus_)
-        return;
-    bus_->post([this, path](sd_bus* bus) {
-        if (auto it = virtualSlots_.find(path); it != virtualSlots_.end()) {
-            sd_bus_slot_unref(it->second);
-            virtualSlots_.erase(it);
-        }
-        GnomeBus::call(bus, kScreenCastService, path.c_str(), kScreenCastStreamInterface, "Stop",
-                       {}, [](sd_bus_message*, const std::string&) {});
-    });
-}
-
-bool GnomeSession::readGeometry(const std::string& path,
-                                std::function<void(std::optional<GnomeStreamInfo>)> read) {
-    std::lock_guard lock(mutex_);
-    if (!running_ || !bus_)
-        return false;
-    return bus_->post([path, read = std::move(read)](sd_bus* bus) {
-        GnomeBus::call(
-            bus, kScreenCastService, path.c_str(), kProperties, "Get",
-            [](sd_bus_message* m) {
-                return sd_bus_message_append(m, "ss", kScreenCastStreamInterface, "Parameters");
-            },
-            [path, read](sd_bus_message* reply, const std::string&) {
-                GnomeStreamInfo info{path};
-                if (reply && gnomeReadStreamGeometry(reply, info))
-                    read(info);
-                else
-                    read(std::nullopt);
             });
     });
 }

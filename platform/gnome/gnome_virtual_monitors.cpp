@@ -1,6 +1,7 @@
 #include "gnome_virtual_monitors.h"
 
 #include <condition_variable>
+#include <set>
 #include <thread>
 
 namespace corvane::platform::gnome {
@@ -9,13 +10,19 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// mutter makes the monitor after the format is agreed and reports it in the
-// stream's Parameters a moment later: read them until they show the size.
-constexpr int kPlaceReads = 40;
-constexpr auto kPlaceReadPause = 50ms;
-constexpr auto kReadLimit = 1000ms;
-// A place read for bounds() must not hold the layout up for long.
-constexpr auto kQuickReadLimit = 300ms;
+// mutter makes the monitor after the format is agreed and puts it into its
+// layout a moment later: read the layout until a new monitor of the size is
+// in it.
+constexpr int kLayoutReads = 60;
+constexpr auto kLayoutReadPause = 50ms;
+
+std::set<std::string> connectorsNow() {
+    std::set<std::string> names;
+    if (auto layout = gnomeMonitorLayout())
+        for (const auto& m : *layout)
+            names.insert(m.connector);
+    return names;
+}
 
 class GnomeVirtualDisplay : public VirtualDisplay {
   public:
@@ -39,6 +46,8 @@ struct GnomeVirtualMonitors::Pending {
     int32_t width = 0, height = 0;
     std::string path;
     uint32_t node = 0;
+    std::set<std::string> connectorsBefore;
+    std::string connector; // a kept monitor given a new size
     std::shared_ptr<GnomeFrameSource> source;
     bool negotiated = false;
 
@@ -48,28 +57,6 @@ struct GnomeVirtualMonitors::Pending {
         return std::move(done);
     }
 };
-
-std::optional<GnomeStreamInfo> gnomeReadGeometryWithin(GnomeSession& session,
-                                                       const std::string& path,
-                                                       std::chrono::milliseconds limit) {
-    struct Wait {
-        std::mutex mutex;
-        std::condition_variable cv;
-        bool done = false;
-        std::optional<GnomeStreamInfo> info;
-    };
-    auto wait = std::make_shared<Wait>();
-    if (!session.readGeometry(path, [wait](std::optional<GnomeStreamInfo> info) {
-            std::lock_guard lock(wait->mutex);
-            wait->info = std::move(info);
-            wait->done = true;
-            wait->cv.notify_all();
-        }))
-        return std::nullopt;
-    std::unique_lock lock(wait->mutex);
-    wait->cv.wait_for(lock, limit, [&] { return wait->done; });
-    return wait->info;
-}
 
 GnomeVirtualMonitors::GnomeVirtualMonitors(GnomeSession& session) : session_(session) {
     // The monitors belong to the session: mutter removes them with it.
@@ -83,11 +70,15 @@ GnomeVirtualMonitors::~GnomeVirtualMonitors() {
 
 void GnomeVirtualMonitors::dropAll() {
     std::map<uint32_t, GnomeVirtualMonitor> gone;
+    std::vector<GnomeVirtualMonitor> spares;
     {
         std::lock_guard lock(mutex_);
         gone.swap(monitors_);
+        spares.swap(spares_);
     }
     for (auto& [id, m] : gone)
+        m.source->stop();
+    for (auto& m : spares)
         m.source->stop();
 }
 
@@ -105,6 +96,7 @@ void GnomeVirtualMonitors::create(const VirtualDisplayDescriptor& descriptor,
         pending->take()(nullptr, "the virtual monitor has no size");
         return;
     }
+    pending->connectorsBefore = connectorsNow();
     std::weak_ptr<Pending> weak = pending;
     pending->endListener = session_.addEndListener([weak](const std::string& reason) {
         if (auto p = weak.lock())
@@ -119,6 +111,8 @@ void GnomeVirtualMonitors::create(const VirtualDisplayDescriptor& descriptor,
     session_.open([this, pending, fail](bool ok, const std::string& error) {
         if (!ok)
             return fail(error.empty() ? "the GNOME session could not be opened" : error);
+        if (reuseSpare(pending))
+            return;
         const bool asked = session_.recordVirtual(
             [this, pending, fail](const std::string& path, uint32_t node, const std::string& why) {
                 if (path.empty())
@@ -145,7 +139,6 @@ void GnomeVirtualMonitors::create(const VirtualDisplayDescriptor& descriptor,
                     if (auto p = weak.lock())
                         if (auto d = p->take()) {
                             session_.removeEndListener(p->endListener);
-                            session_.stopStream(p->path);
                             d(nullptr, reason);
                         }
                 };
@@ -157,31 +150,53 @@ void GnomeVirtualMonitors::create(const VirtualDisplayDescriptor& descriptor,
                     pending->source = source;
                 }
                 std::string error;
-                if (!source->start(node, error, GnomeVideoSize{pending->width, pending->height})) {
-                    session_.stopStream(path);
+                if (!source->start(node, error, GnomeVideoSize{pending->width, pending->height}))
                     fail(error);
-                }
             });
         if (!asked)
             fail("the GNOME session is not running");
     });
 }
 
+// The monitor that appeared for this stream: a connector that was not there
+// before and is nobody else's, at the size asked for.
+std::optional<GnomeLayoutMonitor> GnomeVirtualMonitors::appeared(const Pending& pending) const {
+    const auto layout = gnomeMonitorLayout();
+    if (!layout)
+        return std::nullopt;
+    std::lock_guard lock(mutex_);
+    for (const GnomeLayoutMonitor& m : *layout) {
+        if (!pending.connector.empty()) {
+            if (m.connector == pending.connector && m.width == pending.width &&
+                m.height == pending.height)
+                return m;
+            continue;
+        }
+        bool taken = pending.connectorsBefore.count(m.connector) > 0;
+        for (const auto& [id, known] : monitors_)
+            taken = taken || known.connector == m.connector;
+        for (const auto& spare : spares_)
+            taken = taken || spare.connector == m.connector;
+        if (!taken && m.width == pending.width && m.height == pending.height)
+            return m;
+    }
+    return std::nullopt;
+}
+
 void GnomeVirtualMonitors::finishCreate(const std::shared_ptr<Pending>& pending) {
-    std::optional<GnomeStreamInfo> place;
-    for (int i = 0; i < kPlaceReads; ++i) {
-        place = gnomeReadGeometryWithin(session_, pending->path, kReadLimit);
-        if (place && place->width == pending->width && place->height == pending->height)
-            break;
-        place.reset();
-        std::this_thread::sleep_for(kPlaceReadPause);
+    std::optional<GnomeLayoutMonitor> monitor;
+    for (int i = 0; i < kLayoutReads && !monitor && session_.running(); ++i) {
+        monitor = appeared(*pending);
+        if (!monitor)
+            std::this_thread::sleep_for(kLayoutReadPause);
     }
     session_.removeEndListener(pending->endListener);
     VirtualDisplayDone done = pending->take();
-    if (!done || !place || !session_.running()) {
+    if (!done || !monitor || !session_.running()) {
         // Given up already (session ended, stream failed) or never made.
+        // A monitor mutter made anyway stays until the session ends (43 has
+        // no way to take one away).
         pending->source->stop();
-        session_.stopStream(pending->path);
         if (done)
             done(nullptr, "mutter did not make a " + std::to_string(pending->width) + "x" +
                               std::to_string(pending->height) + " virtual monitor");
@@ -190,25 +205,57 @@ void GnomeVirtualMonitors::finishCreate(const std::shared_ptr<Pending>& pending)
     const uint32_t id = nextId_.fetch_add(1);
     {
         std::lock_guard lock(mutex_);
-        place->nodeId = pending->node;
-        monitors_[id] = GnomeVirtualMonitor{id, *place, pending->source};
+        GnomeStreamInfo stream{pending->path, pending->node,  monitor->x,
+                               monitor->y,    monitor->width, monitor->height};
+        monitors_[id] = GnomeVirtualMonitor{id, monitor->connector, stream, pending->source};
     }
     done(std::make_unique<GnomeVirtualDisplay>(*this, id), {});
 }
 
+// mutter 43 cannot take one virtual monitor away (its streams have no Stop
+// and the monitor outlives its consumer): the monitor is kept, unlisted, for
+// the next display asked for, which gets it at its own size.
 void GnomeVirtualMonitors::remove(uint32_t id) {
-    std::optional<GnomeVirtualMonitor> gone;
+    std::shared_ptr<GnomeFrameSource> dead;
     {
         std::lock_guard lock(mutex_);
-        if (auto it = monitors_.find(id); it != monitors_.end()) {
-            gone = std::move(it->second);
-            monitors_.erase(it);
+        auto it = monitors_.find(id);
+        if (it == monitors_.end())
+            return;
+        if (it->second.source->running())
+            spares_.push_back(std::move(it->second));
+        else
+            dead = it->second.source;
+        monitors_.erase(it);
+    }
+    if (dead)
+        dead->stop();
+}
+
+// Gives a kept monitor the size asked for, by offering its consumer only that
+// size: mutter changes the monitor's mode. False when no spare is running.
+bool GnomeVirtualMonitors::reuseSpare(const std::shared_ptr<Pending>& pending) {
+    std::optional<GnomeVirtualMonitor> spare;
+    {
+        std::lock_guard lock(mutex_);
+        while (!spares_.empty() && !spare) {
+            GnomeVirtualMonitor next = std::move(spares_.back());
+            spares_.pop_back();
+            if (next.source->running())
+                spare = std::move(next);
         }
     }
-    if (!gone)
-        return;
-    gone->source->stop();
-    session_.stopStream(gone->stream.streamPath);
+    if (!spare || !spare->source->resize({pending->width, pending->height}))
+        return false;
+    {
+        std::lock_guard lock(pending->mutex);
+        pending->path = spare->stream.streamPath;
+        pending->node = spare->stream.nodeId;
+        pending->connector = spare->connector;
+        pending->source = spare->source;
+    }
+    std::thread([this, pending] { finishCreate(pending); }).detach();
+    return true;
 }
 
 std::vector<GnomeVirtualMonitor> GnomeVirtualMonitors::list() const {
@@ -232,13 +279,24 @@ std::optional<GnomeStreamInfo> GnomeVirtualMonitors::place(uint32_t id) {
     const auto known = find(id);
     if (!known)
         return std::nullopt;
-    auto now = gnomeReadGeometryWithin(session_, known->stream.streamPath, kQuickReadLimit);
-    if (!now)
-        return known->stream;
-    std::lock_guard lock(mutex_);
-    if (auto it = monitors_.find(id); it != monitors_.end())
-        it->second.stream = *now;
-    return now;
+    const auto layout = gnomeMonitorLayout();
+    if (!layout)
+        return known->stream; // mutter did not answer: the last place known
+    for (const GnomeLayoutMonitor& m : *layout) {
+        if (m.connector != known->connector)
+            continue;
+        std::lock_guard lock(mutex_);
+        auto it = monitors_.find(id);
+        if (it == monitors_.end())
+            return std::nullopt;
+        auto& s = it->second.stream;
+        s.x = m.x;
+        s.y = m.y;
+        s.width = m.width;
+        s.height = m.height;
+        return s;
+    }
+    return std::nullopt; // no longer in mutter's layout
 }
 
 } // namespace corvane::platform::gnome

@@ -26,7 +26,8 @@ std::string hex(uint32_t rgb) {
 
 class GnomeSession : public Session {
   public:
-    GnomeSession() : Session(suites::gnome, OnGnome{"1024x768"}, "1280x900x24") {}
+    explicit GnomeSession(const std::string& desktop = "1024x768")
+        : Session(suites::gnome, OnGnome{desktop}, "1280x900x24") {}
 
     bool startServer() {
         std::vector<std::string> args = {"-auth", "/sec:tls"};
@@ -62,6 +63,16 @@ class GnomeSession : public Session {
             30000ms, 300ms);
     }
     bool clientDo(const std::vector<std::string>& args) { return xdotool(clientEnv(), args); }
+    // The client window's size, "WxH".
+    std::string clientWindowSize() {
+        std::string out;
+        xdotool(clientEnv(), {"getwindowgeometry", window_}, &out);
+        const auto at = out.find("Geometry: ");
+        return at == std::string::npos ? out : out.substr(at + 10, out.find('\n', at) - at - 10);
+    }
+    void movePointer(int x, int y) {
+        clientDo({"mousemove", "--window", window_, std::to_string(x), std::to_string(y)});
+    }
     bool windowLogs(const std::string& log, const std::string& text, Duration limit = 10000ms) {
         return waitUntil([&] { return fileContains(dir().file(log), text); }, limit);
     }
@@ -127,4 +138,22 @@ TEST(GnomeInput, KeysClicksAndTheWheelReachTheWindow) {
     EXPECT_TRUE(s.windowLogs("window.log", "wheel dx=0 dy=120"));
     ASSERT_TRUE(s.clientDo({"click", "5"}));
     EXPECT_TRUE(s.windowLogs("window.log", "wheel dx=0 dy=-120"));
+}
+
+// A client smaller than the real monitor gets a virtual monitor of its own
+// size beside it (mutter cannot mirror), and sees a window opened there.
+TEST(GnomeLayout, TheClientGetsAVirtualMonitorOfItsSize) {
+    GnomeSession s("1280x800");
+    ASSERT_NO_FATAL_FAILURE(connect(s));
+    ASSERT_TRUE(s.serverSays("desktop is 1024x768 before activating the client", 30000ms))
+        << s.serverLog();
+    EXPECT_EQ(s.clientWindowSize(), "1024x768");
+    // mutter opens a window on the monitor under the pointer: the client's.
+    for (int i = 0; i < 5; ++i)
+        s.movePointer(500 + i, 400);
+    Process window;
+    ASSERT_TRUE(s.showWindow(window, 0x2E8B57, "window.log"));
+    EXPECT_TRUE(s.clientShows(0x2E8B57, 512, 384, 30000ms, 4)) << s.serverLog();
+    EXPECT_TRUE(s.clientShows(0x2E8B57, 1000, 740, 5000ms, 4));
+    EXPECT_EQ(s.logCount("could not create virtual display"), 0);
 }

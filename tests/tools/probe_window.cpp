@@ -17,8 +17,6 @@
 //   colour RRGGBB                      after a colour change was painted
 // Commands on standard input, one a line: "colour RRGGBB" repaints the
 // window in another colour; "quit" ends the program.
-#include <optional>
-
 #include <QApplication>
 #include <QFile>
 #include <QKeyEvent>
@@ -34,6 +32,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <optional>
 
 namespace {
 

@@ -5,6 +5,8 @@
 // and pointer events that reach it.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "e2e_session.h"
 
 using namespace e2e;
@@ -26,8 +28,9 @@ std::string hex(uint32_t rgb) {
 
 class GnomeSession : public Session {
   public:
-    explicit GnomeSession(const std::string& desktop = "1024x768")
-        : Session(suites::gnome, OnGnome{desktop}, "1280x900x24") {}
+    explicit GnomeSession(const std::string& desktop = "1024x768",
+                          const std::string& client = "1280x900x24")
+        : Session(suites::gnome, OnGnome{desktop}, client) {}
 
     bool startServer() {
         std::vector<std::string> args = {"-auth", "/sec:tls"};
@@ -35,9 +38,10 @@ class GnomeSession : public Session {
         return Session::startServer(args, {{"MAC_SHADOW_AUDIO", "0"}});
     }
     // True once the client's window shows.
-    bool startClient() {
-        return Session::startClient(
-                   {"/sec:tls", "/u:x", "/p:x", "/size:1024x768", "-decorations"}) &&
+    bool startClient(const std::vector<std::string>& shape = {"/size:1024x768"}) {
+        std::vector<std::string> args = {"/sec:tls", "/u:x", "/p:x", "-decorations"};
+        args.insert(args.end(), shape.begin(), shape.end());
+        return Session::startClient(args) &&
                waitUntil([&] { return findClientWindow(); }, 20000ms, 200ms);
     }
     // A full-screen window of that colour on the desktop, logging to `log`;
@@ -157,4 +161,28 @@ TEST(GnomeLayout, TheClientGetsAVirtualMonitorOfItsSize) {
     EXPECT_TRUE(s.clientShows(0x2E8B57, 512, 384, 30000ms, 4)) << s.serverLog();
     EXPECT_TRUE(s.clientShows(0x2E8B57, 1000, 740, 5000ms, 4));
     EXPECT_EQ(s.logCount("could not create virtual display"), 0);
+}
+
+// Two client monitors get a virtual monitor each; mutter puts them in a row
+// right of the real one, and a window on each shows on its client monitor.
+TEST(GnomeLayout, TwoClientMonitorsGetAVirtualMonitorEach) {
+    GnomeSession s("1280x800", "2560x1024x24");
+    ASSERT_TRUE(s.ok());
+    for (const char* cmd : {"--fb 2560x1024", "--setmonitor left 1280/338x1024/270+0+0 none",
+                            "--setmonitor right 1280/338x1024/270+1280+0 none"}) {
+        std::vector<std::string> argv = {"xrandr"};
+        std::istringstream in(cmd);
+        for (std::string w; in >> w;)
+            argv.push_back(w);
+        run(argv, s.clientEnv(), 5000ms);
+    }
+    ASSERT_TRUE(s.startServer());
+    ASSERT_TRUE(s.startClient({"/multimon", "/monitors:0,1"}));
+    ASSERT_TRUE(s.serverSays("virtual display 1: id", 30000ms)) << s.serverLog();
+    ASSERT_TRUE(s.serverSays("mutter's layout position 2560,0", 5000ms)) << s.serverLog();
+    Process left, right;
+    ASSERT_TRUE(s.showWindow(left, 0x2E8B57, "left.log", {"--screen-at", "1300,10"}));
+    ASSERT_TRUE(s.showWindow(right, 0xC04020, "right.log", {"--screen-at", "2600,10"}));
+    EXPECT_TRUE(s.clientShows(0x2E8B57, 600, 700, 30000ms, 4)) << s.serverLog();
+    EXPECT_TRUE(s.clientShows(0xC04020, 1900, 700, 30000ms, 4));
 }

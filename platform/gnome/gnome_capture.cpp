@@ -4,7 +4,8 @@
 
 namespace corvane::platform::gnome {
 
-GnomeCapture::GnomeCapture(GnomeSession& session) : session_(session) {
+GnomeCapture::GnomeCapture(GnomeSession& session, GnomeVirtualMonitors& monitors)
+    : session_(session), monitors_(monitors) {
     // The consumer belongs to one session's stream: it goes with it.
     endListener_ = session_.addEndListener([this](const std::string&) {
         std::shared_ptr<GnomeFrameSource> old;
@@ -39,6 +40,9 @@ void GnomeCapture::shareableContent(ContentReply reply) {
         ShareableContent content;
         content.displays.push_back({kGnomeMonitorDisplayId, double(stream->x), double(stream->y),
                                     double(stream->width), double(stream->height)});
+        for (const GnomeVirtualMonitor& m : monitors_.list())
+            content.displays.push_back({m.id, double(m.stream.x), double(m.stream.y),
+                                        double(m.stream.width), double(m.stream.height)});
         content.mainDisplayId = kGnomeMonitorDisplayId;
         reply(std::move(content), {});
     });
@@ -51,14 +55,20 @@ std::unique_ptr<CaptureStream> GnomeCapture::createStream(const CaptureDisplay& 
         error = "the frame size or queue depth is not usable";
         return nullptr;
     }
-    if (display.id != kGnomeMonitorDisplayId) {
+    if (display.id != kGnomeMonitorDisplayId && !monitors_.find(display.id)) {
         error = "display " + std::to_string(display.id) + " is not recorded by the GNOME session";
         return nullptr;
     }
-    return std::make_unique<GnomeCaptureStream>(*this, session_, settings, sink);
+    return std::make_unique<GnomeCaptureStream>(*this, session_, display.id, settings, sink);
 }
 
-std::shared_ptr<GnomeFrameSource> GnomeCapture::source(std::string& error) {
+std::shared_ptr<GnomeFrameSource> GnomeCapture::source(uint32_t displayId, std::string& error) {
+    if (displayId != kGnomeMonitorDisplayId) {
+        const auto monitor = monitors_.find(displayId);
+        if (!monitor)
+            error = "virtual monitor " + std::to_string(displayId) + " is gone";
+        return monitor ? monitor->source : nullptr;
+    }
     const auto stream = session_.stream();
     if (!stream || !stream->nodeId) {
         error = "the GNOME session has no PipeWire stream";

@@ -1,5 +1,6 @@
 // Screen capture on GNOME: the monitor the remote-desktop session records
-// (display id 1), from the session's PipeWire stream. Streams share one
+// (display id 1), from the session's PipeWire stream, and the session's
+// virtual monitors (ids from 100), each from its own consumer. Streams share one
 // consumer of that stream; each has its own frame pool and thread, pacing
 // frames to its minimum interval: changes that come sooner are gathered
 // into the next frame, never queued. A stream opens the session when it
@@ -11,6 +12,7 @@
 #include "../capture.h"
 #include "gnome_pipewire.h"
 #include "gnome_session.h"
+#include "gnome_virtual_monitors.h"
 
 namespace corvane::platform::gnome {
 
@@ -18,7 +20,7 @@ inline constexpr uint32_t kGnomeMonitorDisplayId = 1;
 
 class GnomeCapture : public Capture {
   public:
-    explicit GnomeCapture(GnomeSession& session);
+    GnomeCapture(GnomeSession& session, GnomeVirtualMonitors& monitors);
     ~GnomeCapture() override;
 
     void shareableContent(ContentReply reply) override;
@@ -26,14 +28,16 @@ class GnomeCapture : public Capture {
                                                 const CaptureSettings& settings, CaptureSink& sink,
                                                 std::string& error) override;
 
-    // The consumer of the session's stream, connected on first use (after
-    // the session opened); null with a reason when it cannot connect.
-    std::shared_ptr<GnomeFrameSource> source(std::string& error);
+    // The consumer of a display's stream: the recorded monitor's, connected
+    // on first use (after the session opened), or a virtual monitor's own;
+    // null with a reason when there is none.
+    std::shared_ptr<GnomeFrameSource> source(uint32_t displayId, std::string& error);
     // The consumer if one runs (for the cursor service).
     std::shared_ptr<GnomeFrameSource> runningSource() const;
 
   private:
     GnomeSession& session_;
+    GnomeVirtualMonitors& monitors_;
     uint64_t endListener_ = 0;
     mutable std::mutex mutex_;
     std::shared_ptr<GnomeFrameSource> source_;

@@ -40,6 +40,7 @@ CursorPicture cursorPicture(const GnomeCursorState& c) {
 struct GnomeCaptureStream::Core {
     GnomeCapture* capture = nullptr;
     GnomeSession* session = nullptr;
+    uint32_t displayId = 0;
     CaptureSettings settings;
     std::atomic<int64_t> intervalNs{0};
 
@@ -188,8 +189,10 @@ void runStream(std::shared_ptr<GnomeCaptureStream::Core> core) {
 } // namespace
 
 GnomeCaptureStream::GnomeCaptureStream(GnomeCapture& capture, GnomeSession& session,
-                                       const CaptureSettings& settings, CaptureSink& sink)
+                                       uint32_t displayId, const CaptureSettings& settings,
+                                       CaptureSink& sink)
     : core_(std::make_shared<Core>()) {
+    core_->displayId = displayId;
     core_->capture = &capture;
     core_->session = &session;
     core_->settings = settings;
@@ -231,7 +234,7 @@ void GnomeCaptureStream::start(CaptureCompletion done) {
             stopped = core->stopWanted;
         }
         if (ok && !stopped)
-            source = core->capture->source(why);
+            source = core->capture->source(core->displayId, why);
         if (!source) {
             std::function<void()> stopDone;
             {

@@ -14,7 +14,7 @@ class GnomeSession;
 
 class GnomeCaptureStream : public CaptureStream {
   public:
-    GnomeCaptureStream(GnomeCapture& capture, GnomeSession& session,
+    GnomeCaptureStream(GnomeCapture& capture, GnomeSession& session, uint32_t displayId,
                        const CaptureSettings& settings, CaptureSink& sink);
     ~GnomeCaptureStream() override;
 

@@ -1,5 +1,7 @@
 #include "gnome_display_config.h"
 
+#include <cmath>
+
 #include "gnome_capture.h"
 #include "gnome_services.h"
 
@@ -8,16 +10,62 @@ namespace corvane::platform::gnome {
 namespace {
 // The error code of a configuration the backend cannot make.
 constexpr int32_t kNotSupported = 1004;
+// A display asked to lie where mutter did not put it.
+constexpr int32_t kNotPlaced = 1001;
+
+struct Wanted {
+    uint32_t display;
+    int32_t x, y;
+};
+
+class GnomeDisplayTransaction : public DisplayTransaction {
+  public:
+    explicit GnomeDisplayTransaction(GnomeDisplayConfig& config) : config_(config) {}
+    // Nothing mirrors on GNOME, so ending a mirror is done already.
+    int32_t mirror(uint32_t, uint32_t master) override { return master == 0 ? 0 : kNotSupported; }
+    int32_t place(uint32_t display, int32_t x, int32_t y) override {
+        DisplayBounds b;
+        if (!config_.bounds(display, b))
+            return kNotPlaced;
+        wanted_.push_back({display, x, y});
+        return 0;
+    }
+    void complete(DisplayTransactionDone done) override {
+        int32_t error = 0;
+        for (const Wanted& w : wanted_) {
+            DisplayBounds b;
+            if (!config_.bounds(w.display, b) || std::abs(b.x - w.x) > 1 || std::abs(b.y - w.y) > 1)
+                error = kNotPlaced;
+        }
+        wanted_.clear();
+        done(error);
+    }
+    void cancel() override { wanted_.clear(); }
+
+  private:
+    GnomeDisplayConfig& config_;
+    std::vector<Wanted> wanted_;
+};
+
 } // namespace
+
+bool GnomeDisplayConfig::virtualDisplaysSupported() {
+    return session_.running() || gnomeNameOnBus("org.gnome.Mutter.ScreenCast");
+}
 
 uint32_t GnomeDisplayConfig::mainDisplay() {
     return kGnomeMonitorDisplayId;
 }
 
 std::vector<uint32_t> GnomeDisplayConfig::activeDisplays(size_t max) {
-    if (max == 0 || !gnomeRecordedMonitor(session_))
-        return {};
-    return {kGnomeMonitorDisplayId};
+    std::vector<uint32_t> ids;
+    if (gnomeRecordedMonitor(session_))
+        ids.push_back(kGnomeMonitorDisplayId);
+    for (const GnomeVirtualMonitor& m : monitors_.list())
+        ids.push_back(m.id);
+    if (ids.size() > max)
+        ids.resize(max);
+    return ids;
 }
 
 std::vector<uint32_t> GnomeDisplayConfig::onlineDisplays(size_t max) {
@@ -25,8 +73,8 @@ std::vector<uint32_t> GnomeDisplayConfig::onlineDisplays(size_t max) {
 }
 
 bool GnomeDisplayConfig::bounds(uint32_t display, DisplayBounds& out) {
-    const auto stream =
-        display == kGnomeMonitorDisplayId ? gnomeRecordedMonitor(session_) : std::nullopt;
+    const auto stream = display == kGnomeMonitorDisplayId ? gnomeRecordedMonitor(session_)
+                                                          : monitors_.place(display);
     if (!stream || stream->width <= 0)
         return false;
     out = {double(stream->x), double(stream->y), double(stream->width), double(stream->height)};
@@ -46,8 +94,8 @@ bool GnomeDisplayConfig::asleep(uint32_t display) {
 }
 
 std::unique_ptr<DisplayTransaction> GnomeDisplayConfig::begin(int32_t& error) {
-    error = kNotSupported;
-    return nullptr;
+    error = 0;
+    return std::make_unique<GnomeDisplayTransaction>(*this);
 }
 
 void GnomeDisplayConfig::setScreenChangeHandler(std::function<void()> handler) {

@@ -1,25 +1,32 @@
-// Display configuration on GNOME, as far as this backend goes today: the one
-// recorded monitor (id 1) with its place and size, its sleep from mutter's
-// power-save mode. Virtual monitors (RecordVirtual) and layout changes are
-// not made yet: virtualDisplaysSupported() says no and begin() refuses, so
-// the subsystem shares the monitor as it is.
+// Display configuration on GNOME: the recorded monitor (id 1) with its place
+// and size and its sleep from mutter's power-save mode, and the session's
+// virtual monitors (GnomeVirtualMonitors, ids from 100). A transaction
+// cannot change what mutter decides: mirroring is refused (virtual monitors
+// extend the desktop), and places are answered by what mutter did: complete()
+// says done only when every display asked for already lies where it was
+// asked to, and an error otherwise. A 2x mode is never given (1x, pixels =
+// points).
 #pragma once
 #include <mutex>
 
 #include "../display_config.h"
 #include "gnome_power.h"
 #include "gnome_session.h"
+#include "gnome_virtual_monitors.h"
 
 namespace corvane::platform::gnome {
 
 class GnomeDisplayConfig : public DisplayConfig {
   public:
-    GnomeDisplayConfig(GnomeSession& session, GnomePower& power)
-        : session_(session), power_(power) {}
+    GnomeDisplayConfig(GnomeSession& session, GnomePower& power, GnomeVirtualMonitors& monitors)
+        : session_(session), power_(power), monitors_(monitors) {}
 
-    bool virtualDisplaysSupported() override { return false; }
-    void createVirtualDisplay(const VirtualDisplayDescriptor&, VirtualDisplayDone done) override {
-        done(nullptr, "virtual monitors are not made on GNOME yet");
+    // While a session runs or mutter's screen-cast interface is there to
+    // open one.
+    bool virtualDisplaysSupported() override;
+    void createVirtualDisplay(const VirtualDisplayDescriptor& descriptor,
+                              VirtualDisplayDone done) override {
+        monitors_.create(descriptor, std::move(done));
     }
     uint32_t mainDisplay() override;
     std::vector<uint32_t> activeDisplays(size_t max) override;
@@ -36,6 +43,7 @@ class GnomeDisplayConfig : public DisplayConfig {
   private:
     GnomeSession& session_;
     GnomePower& power_;
+    GnomeVirtualMonitors& monitors_;
     std::mutex mutex_;
     std::function<void()> handler_;
 };

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "gnome_keycodes.h"
+#include "gnome_stream_map.h"
 #include "gnome_wheel.h"
 
 namespace corvane::platform::gnome {
@@ -77,17 +78,21 @@ bool GnomeEvents::pointerButton(int32_t evdev, bool down) {
 }
 
 // Positions arrive in the global display space; mutter takes them in the
-// stream's own coordinates.
+// own coordinates of the stream under the pointer.
 bool GnomeEvents::motion(PointF at) {
-    const auto stream = session_.stream();
-    if (!stream)
+    std::vector<GnomeStreamPlace> places;
+    if (const auto stream = session_.stream())
+        places.push_back({stream->streamPath, stream->x, stream->y, stream->width, stream->height});
+    for (const GnomeVirtualMonitor& m : monitors_.list())
+        places.push_back(
+            {m.stream.streamPath, m.stream.x, m.stream.y, m.stream.width, m.stream.height});
+    const auto target = gnomeStreamAt(places, at);
+    if (!target)
         return false;
-    const double x = at.x - stream->x;
-    const double y = at.y - stream->y;
-    return session_.callSession("NotifyPointerMotionAbsolute",
-                                [path = stream->streamPath, x, y](sd_bus_message* m) {
-                                    return sd_bus_message_append(m, "sdd", path.c_str(), x, y);
-                                });
+    return session_.callSession(
+        "NotifyPointerMotionAbsolute", [target = *target](sd_bus_message* m) {
+            return sd_bus_message_append(m, "sdd", target.streamPath.c_str(), target.x, target.y);
+        });
 }
 
 // A key event carries its modifiers as flags; mutter only knows held keys.

@@ -1,10 +1,9 @@
 // Event posting into GNOME through the remote-desktop session: keys as evdev
-// codes, text as keysyms, absolute pointer motion in the recorded stream's
-// coordinates, evdev buttons and discrete wheel steps. Modifier flags become
-// presses of the matching left modifier key, as on X11. The calls have no
-// useful reply and are not waited for; mutter drops motion sent before the
-// stream runs, which is not an error. A call fails (false) only when no
-// session is open.
+// codes, text as keysyms, absolute pointer motion in the coordinates of the
+// stream under the pointer (the recorded monitor or a virtual one), evdev buttons and discrete
+// wheel steps. Modifier flags become presses of the matching left modifier key, as on X11. The
+// calls have no useful reply and are not waited for; mutter drops motion sent before the stream
+// runs, which is not an error. A call fails (false) only when no session is open.
 #pragma once
 #include <array>
 #include <cstdint>
@@ -13,12 +12,14 @@
 
 #include "../events.h"
 #include "gnome_session.h"
+#include "gnome_virtual_monitors.h"
 
 namespace corvane::platform::gnome {
 
 class GnomeEvents : public EventPoster {
   public:
-    explicit GnomeEvents(GnomeSession& session) : session_(session) {}
+    GnomeEvents(GnomeSession& session, GnomeVirtualMonitors& monitors)
+        : session_(session), monitors_(monitors) {}
     bool postKey(uint16_t macKeyCode, bool down, uint64_t flags) override;
     bool postUnicode(const char16_t* units, size_t count, bool down) override;
     bool postMouse(MouseEventType type, PointF at, int32_t button, int64_t clickState) override;
@@ -33,6 +34,7 @@ class GnomeEvents : public EventPoster {
     void syncModifiers(uint64_t flags);
 
     GnomeSession& session_;
+    GnomeVirtualMonitors& monitors_;
     std::mutex mutex_; // guards what is held
     std::set<uint32_t> keys_;
     std::set<uint32_t> keysyms_;

@@ -191,6 +191,9 @@ void GnomeFrameSource::Impl::formatChanged(const spa_pod* param) {
                                  int32_t(sizeof(spa_meta_region)),
                                  int32_t(sizeof(spa_meta_region) * kMaxDamageRegions))));
     pw_stream_update_params(stream, params, 4);
+    for (auto& l : listenersNow())
+        if (l.negotiated)
+            l.negotiated(formatWidth, formatHeight);
 }
 
 // The new shape carried by cursor metadata, if it carries a usable one.
@@ -366,7 +369,36 @@ GnomeFrameSource::~GnomeFrameSource() {
     stop();
 }
 
-bool GnomeFrameSource::start(uint32_t nodeId, std::string& error) {
+namespace {
+
+// BGRx or BGRA; at one fixed size when asked (a virtual monitor), with the
+// frame rate left to the compositor up to 60.
+const spa_pod* enumFormat(spa_pod_builder& b, std::optional<GnomeVideoSize> size) {
+    spa_pod_frame f{};
+    spa_pod_builder_push_object(&b, &f, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat);
+    spa_pod_builder_add(&b, SPA_FORMAT_mediaType, SPA_POD_Id(SPA_MEDIA_TYPE_video),
+                        SPA_FORMAT_mediaSubtype, SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw),
+                        SPA_FORMAT_VIDEO_format,
+                        SPA_POD_CHOICE_ENUM_Id(3, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx,
+                                               SPA_VIDEO_FORMAT_BGRA),
+                        0);
+    if (size) {
+        const spa_rectangle rect = SPA_RECTANGLE(uint32_t(size->width), uint32_t(size->height));
+        const spa_fraction none = SPA_FRACTION(0, 1);
+        const spa_fraction max = SPA_FRACTION(60, 1);
+        const spa_fraction min = SPA_FRACTION(1, 1);
+        spa_pod_builder_add(&b, SPA_FORMAT_VIDEO_size, SPA_POD_Rectangle(&rect),
+                            SPA_FORMAT_VIDEO_framerate, SPA_POD_Fraction(&none),
+                            SPA_FORMAT_VIDEO_maxFramerate,
+                            SPA_POD_CHOICE_RANGE_Fraction(&max, &min, &max), 0);
+    }
+    return static_cast<const spa_pod*>(spa_pod_builder_pop(&b, &f));
+}
+
+} // namespace
+
+bool GnomeFrameSource::start(uint32_t nodeId, std::string& error,
+                             std::optional<GnomeVideoSize> size) {
     stop();
     initPipewireOnce();
     Impl& p = *impl_;
@@ -393,13 +425,7 @@ bool GnomeFrameSource::start(uint32_t nodeId, std::string& error) {
     uint8_t storage[512];
     spa_pod_builder b{};
     spa_pod_builder_init(&b, storage, sizeof storage);
-    const spa_pod* params[1];
-    params[0] = static_cast<const spa_pod*>(spa_pod_builder_add_object(
-        &b, SPA_TYPE_OBJECT_Format, SPA_PARAM_EnumFormat, SPA_FORMAT_mediaType,
-        SPA_POD_Id(SPA_MEDIA_TYPE_video), SPA_FORMAT_mediaSubtype,
-        SPA_POD_Id(SPA_MEDIA_SUBTYPE_raw), SPA_FORMAT_VIDEO_format,
-        SPA_POD_CHOICE_ENUM_Id(3, SPA_VIDEO_FORMAT_BGRx, SPA_VIDEO_FORMAT_BGRx,
-                               SPA_VIDEO_FORMAT_BGRA)));
+    const spa_pod* params[1] = {enumFormat(b, size)};
     const int r = pw_stream_connect(p.stream, PW_DIRECTION_INPUT, nodeId,
                                     pw_stream_flags(PW_STREAM_FLAG_AUTOCONNECT), params, 1);
     pw_thread_loop_unlock(p.loop);
@@ -410,6 +436,20 @@ bool GnomeFrameSource::start(uint32_t nodeId, std::string& error) {
     }
     running_.store(true);
     return true;
+}
+
+bool GnomeFrameSource::resize(GnomeVideoSize size) {
+    Impl& p = *impl_;
+    if (!p.loop || !running_.load())
+        return false;
+    pw_thread_loop_lock(p.loop);
+    uint8_t storage[512];
+    spa_pod_builder b{};
+    spa_pod_builder_init(&b, storage, sizeof storage);
+    const spa_pod* params[1] = {enumFormat(b, size)};
+    const int r = p.stream ? pw_stream_update_params(p.stream, params, 1) : -1;
+    pw_thread_loop_unlock(p.loop);
+    return r >= 0;
 }
 
 void GnomeFrameSource::stop() {

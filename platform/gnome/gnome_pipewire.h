@@ -46,6 +46,15 @@ struct GnomeFrameListener {
     std::function<void()> cursorChanged;
     // The stream ended (compositor gone, stream removed, PipeWire error).
     std::function<void(const std::string& reason)> stopped;
+    // The format was agreed (stream pixels); for a virtual monitor, mutter
+    // makes the monitor with it.
+    std::function<void(int32_t width, int32_t height)> negotiated;
+};
+
+// A picture size the consumer asks for: a virtual monitor's mode.
+struct GnomeVideoSize {
+    int32_t width = 0;
+    int32_t height = 0;
 };
 
 // The byte order of a cursor bitmap's SPA video format; nothing for a
@@ -60,8 +69,12 @@ class GnomeFrameSource {
     GnomeFrameSource& operator=(const GnomeFrameSource&) = delete;
 
     // Connects to the compositor's node (the PipeWire daemon from the
-    // environment, as every client finds it).
-    bool start(uint32_t nodeId, std::string& error);
+    // environment, as every client finds it). With a size, only that size
+    // is offered (a virtual monitor takes the size its consumer asks for).
+    bool start(uint32_t nodeId, std::string& error, std::optional<GnomeVideoSize> size = {});
+    // Offers only this size from now on (a virtual monitor changes its mode
+    // to it); the new format arrives as `negotiated`. False when not running.
+    bool resize(GnomeVideoSize size);
     // Disconnects; listeners hear nothing more. Not from a listener.
     void stop();
     bool running() const { return running_.load(); }

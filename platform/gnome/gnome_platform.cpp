@@ -8,8 +8,9 @@ const HostTerms& GnomePlatform::terms() const {
         "this computer's",
         "GNOME's compositor (mutter)",
         "error",
-        "screen position",
-        "this GNOME session does not make virtual monitors yet",
+        "mutter's layout position",
+        "this GNOME session cannot make virtual monitors (mutter's screen-cast interface is "
+        "not on the session bus)",
         "mutter could not make the virtual monitor",
         "GNOME draws the desktop at twice its size (200 % scale)",
         "mutter's screen cast",

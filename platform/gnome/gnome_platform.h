@@ -15,6 +15,7 @@
 #include "gnome_power.h"
 #include "gnome_services.h"
 #include "gnome_session.h"
+#include "gnome_virtual_monitors.h"
 
 namespace corvane::platform::gnome {
 
@@ -39,17 +40,18 @@ class GnomePlatform : public Platform {
   private:
     // The session first: every service below holds a reference to it.
     GnomeSession session_;
-    GnomeCapture capture_{session_};
+    GnomeVirtualMonitors virtualMonitors_{session_};
+    GnomeCapture capture_{session_, virtualMonitors_};
     GnomeDisplays displays_{session_};
     GnomePrivacy privacy_;
     linuxos::PamAccounts accounts_;
     GnomeInputPrefs inputPrefs_;
-    GnomeEvents events_{session_};
+    GnomeEvents events_{session_, virtualMonitors_};
     GnomeCursor cursor_{capture_};
     GnomePower power_{session_};
     GnomePasteboard pasteboard_{session_};
     pulse::PulseSound sound_;
-    GnomeDisplayConfig displayConfig_{session_, power_};
+    GnomeDisplayConfig displayConfig_{session_, power_, virtualMonitors_};
 };
 
 } // namespace corvane::platform::gnome

@@ -13,7 +13,9 @@ namespace {
 constexpr double kDefaultDoubleClickSeconds = 0.4;
 constexpr auto kOpenWait = std::chrono::seconds(10);
 
-bool nameOnBus(const char* name) {
+} // namespace
+
+bool gnomeNameOnBus(const char* name) {
     sd_bus* bus = nullptr;
     if (sd_bus_open_user(&bus) < 0)
         return false;
@@ -26,8 +28,6 @@ bool nameOnBus(const char* name) {
     sd_bus_flush_close_unref(bus);
     return there;
 }
-
-} // namespace
 
 std::optional<GnomeStreamInfo> gnomeRecordedMonitor(GnomeSession& session) {
     if (auto stream = session.stream())
@@ -59,11 +59,11 @@ bool GnomeDisplays::mainDisplay(MainDisplayInfo& out) {
 }
 
 bool GnomePrivacy::screenAccess(bool) {
-    return nameOnBus("org.gnome.Mutter.ScreenCast");
+    return gnomeNameOnBus("org.gnome.Mutter.ScreenCast");
 }
 
 bool GnomePrivacy::accessibilityTrusted(bool) {
-    return nameOnBus("org.gnome.Mutter.RemoteDesktop");
+    return gnomeNameOnBus("org.gnome.Mutter.RemoteDesktop");
 }
 
 bool GnomePrivacy::reset(std::string_view, std::string_view, std::string& message) {

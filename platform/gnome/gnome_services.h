@@ -22,6 +22,9 @@ class GnomeDisplays : public Displays {
     GnomeSession& session_;
 };
 
+// Whether a name has an owner on the session bus (bounded).
+bool gnomeNameOnBus(const char* name);
+
 // Recorded monitor geometry, opening the session and waiting within a bound
 // when it is not open yet.
 std::optional<GnomeStreamInfo> gnomeRecordedMonitor(GnomeSession& session);

@@ -8,14 +8,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kRemoteDesktopPath = "/org/gnome/Mutter/RemoteDesktop";
 constexpr const char* kRemoteDesktopInterface = "org.gnome.Mutter.RemoteDesktop";
-constexpr const char* kScreenCastService = "org.gnome.Mutter.ScreenCast";
 constexpr const char* kScreenCastPath = "/org/gnome/Mutter/ScreenCast";
 constexpr const char* kScreenCastInterface = "org.gnome.Mutter.ScreenCast";
-constexpr const char* kScreenCastSessionInterface = "org.gnome.Mutter.ScreenCast.Session";
-constexpr const char* kScreenCastStreamInterface = "org.gnome.Mutter.ScreenCast.Stream";
-constexpr const char* kProperties = "org.freedesktop.DBus.Properties";
-// Cursor shape and position beside the picture, not drawn into it.
-constexpr uint32_t kCursorModeMetadata = 2;
 
 std::string readObjectPath(sd_bus_message* reply) {
     const char* path = nullptr;
@@ -209,6 +203,9 @@ void GnomeSession::dropSlots() {
     for (auto& [id, slot] : subscribed_)
         sd_bus_slot_unref(slot);
     subscribed_.clear();
+    for (auto& [path, slot] : virtualSlots_)
+        sd_bus_slot_unref(slot);
+    virtualSlots_.clear();
 }
 
 void GnomeSession::answer(sd_bus* bus, bool ok, const std::string& error) {

@@ -28,6 +28,12 @@ namespace corvane::platform::gnome {
 inline constexpr const char* kRemoteDesktopService = "org.gnome.Mutter.RemoteDesktop";
 inline constexpr const char* kRemoteDesktopSessionInterface =
     "org.gnome.Mutter.RemoteDesktop.Session";
+inline constexpr const char* kScreenCastService = "org.gnome.Mutter.ScreenCast";
+inline constexpr const char* kScreenCastSessionInterface = "org.gnome.Mutter.ScreenCast.Session";
+inline constexpr const char* kScreenCastStreamInterface = "org.gnome.Mutter.ScreenCast.Stream";
+inline constexpr const char* kProperties = "org.freedesktop.DBus.Properties";
+// Cursor shape and position beside the picture, not drawn into it.
+inline constexpr uint32_t kCursorModeMetadata = 2;
 
 // The recorded monitor: its stream object, PipeWire node and place in the
 // compositor's layout (logical pixels).
@@ -68,6 +74,13 @@ class GnomeSession : public DesktopSession {
     // the session runs; an id for unsubscribe(), 0 when none is running.
     uint64_t subscribe(const char* member, BusSignal handler);
     void unsubscribe(uint64_t id);
+    // Records a virtual monitor on the running session (RecordVirtual, and
+    // Stream.Start, the session being started already). `added` runs once on
+    // the bus thread with the stream's object path and PipeWire node, or with
+    // an error (empty path). False when no session is running.
+    using VirtualAdded =
+        std::function<void(const std::string& path, uint32_t node, const std::string& error)>;
+    bool recordVirtual(VirtualAdded added);
     // Internal services (capture) hear of every end, also close().
     uint64_t addEndListener(std::function<void(const std::string& reason)> listener);
     void removeEndListener(uint64_t id);
@@ -95,6 +108,7 @@ class GnomeSession : public DesktopSession {
     std::string screenCastPath_;
     std::vector<sd_bus_slot*> ownSlots_;
     std::map<uint64_t, sd_bus_slot*> subscribed_;
+    std::map<std::string, sd_bus_slot*> virtualSlots_; // by stream path
 
     mutable std::mutex mutex_; // guards everything below
     std::condition_variable finishedCv_;

@@ -3,9 +3,10 @@
 // event it receives, one line each, flushed at once, so that a test can see
 // what a client's keys and clicks did to a real window of the desktop.
 //
-//   corvane-probe-window [--colour RRGGBB] [--log FILE] [--windowed WxH]
+//   corvane-probe-window [--colour RRGGBB] [--log FILE] [--windowed WxH] [--screen-at X,Y]
 //
-// Full screen unless --windowed. Lines written:
+// Full screen unless --windowed, on the screen holding X,Y with --screen-at
+// (a Wayland client cannot place itself; it can ask for a monitor). Lines written:
 //   mapped W H                         the window is on screen (its size)
 //   key press|release key=0xQTKEY scan=N text=TEXT   (scan: the native code,
 //                                      on Wayland the XKB key code = evdev + 8)
@@ -21,6 +22,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QSocketNotifier>
 #include <QTextStream>
 #include <QWheelEvent>
@@ -30,6 +32,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -157,6 +160,7 @@ int main(int argc, char** argv) {
     QColor colour = QColor::fromRgb(0x2080C0);
     QString logPath;
     QSize windowed;
+    std::optional<QPoint> screenAt;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         const bool hasValue = i + 1 < args.size();
@@ -171,6 +175,11 @@ int main(int argc, char** argv) {
             windowed = wh.size() == 2 ? QSize(wh[0].toInt(), wh[1].toInt()) : QSize();
             if (windowed.isEmpty())
                 return usage("--windowed wants WxH");
+        } else if (args[i] == QLatin1String("--screen-at") && hasValue) {
+            const QStringList xy = args[++i].split(QLatin1Char(','));
+            if (xy.size() != 2)
+                return usage("--screen-at wants X,Y");
+            screenAt = QPoint(xy[0].toInt(), xy[1].toInt());
         } else {
             return usage(qPrintable(QStringLiteral("unknown argument ") + args[i]));
         }
@@ -206,6 +215,16 @@ int main(int argc, char** argv) {
 
     window.winId(); // creates the platform window, to be watched from its start
     window.windowHandle()->installEventFilter(&window);
+    if (screenAt) {
+        // Screens can arrive after start-up: wait briefly for the one asked.
+        for (int i = 0; i < 50 && !QGuiApplication::screenAt(*screenAt); ++i)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+        QScreen* screen = QGuiApplication::screenAt(*screenAt);
+        if (!screen)
+            return usage("no screen holds the point given to --screen-at");
+        window.windowHandle()->setScreen(screen);
+        window.setGeometry(screen->geometry());
+    }
     if (windowed.isEmpty()) {
         window.showFullScreen();
     } else {

@@ -5,6 +5,8 @@
 // and pointer events that reach it.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "e2e_session.h"
 
 using namespace e2e;
@@ -26,7 +28,9 @@ std::string hex(uint32_t rgb) {
 
 class GnomeSession : public Session {
   public:
-    GnomeSession() : Session(suites::gnome, OnGnome{"1024x768"}, "1280x900x24") {}
+    explicit GnomeSession(const std::string& desktop = "1024x768",
+                          const std::string& client = "1280x900x24")
+        : Session(suites::gnome, OnGnome{desktop}, client) {}
 
     bool startServer() {
         std::vector<std::string> args = {"-auth", "/sec:tls"};
@@ -34,19 +38,23 @@ class GnomeSession : public Session {
         return Session::startServer(args, {{"MAC_SHADOW_AUDIO", "0"}});
     }
     // True once the client's window shows.
-    bool startClient() {
-        return Session::startClient(
-                   {"/sec:tls", "/u:x", "/p:x", "/size:1024x768", "-decorations"}) &&
+    bool startClient(const std::vector<std::string>& shape = {"/size:1024x768"}) {
+        std::vector<std::string> args = {"/sec:tls", "/u:x", "/p:x", "-decorations"};
+        args.insert(args.end(), shape.begin(), shape.end());
+        return Session::startClient(args) &&
                waitUntil([&] { return findClientWindow(); }, 20000ms, 200ms);
     }
     // A full-screen window of that colour on the desktop, logging to `log`;
     // true once the compositor showed it. Started after the client
     // connected: a Wayland client learns of the remote keyboard only when it
     // exists as it joins.
-    bool showWindow(Process& window, uint32_t rgb, const std::string& log) {
+    bool showWindow(Process& window, uint32_t rgb, const std::string& log,
+                    const std::vector<std::string>& more = {}) {
         const Env env = merged(desktopEnv(), {{"QT_QPA_PLATFORM", "wayland"}});
-        return window.start({kProbeWindow, "--colour", hex(rgb), "--log", dir().file(log)}, env,
-                            dir().file(log + ".out"), dir().file(log + ".err")) &&
+        std::vector<std::string> argv = {kProbeWindow, "--colour", hex(rgb), "--log",
+                                         dir().file(log)};
+        argv.insert(argv.end(), more.begin(), more.end());
+        return window.start(argv, env, dir().file(log + ".out"), dir().file(log + ".err")) &&
                waitUntil([&] { return fileContains(dir().file(log), "mapped "); }, 20000ms);
     }
     // Moves the client's pointer until the window logs a move: the picture
@@ -62,6 +70,14 @@ class GnomeSession : public Session {
             30000ms, 300ms);
     }
     bool clientDo(const std::vector<std::string>& args) { return xdotool(clientEnv(), args); }
+    // The client window's size, "WxH".
+    std::string clientWindowSize() {
+        std::string out;
+        xdotool(clientEnv(), {"getwindowgeometry", window_}, &out);
+        const auto at = out.find("Geometry: ");
+        return at == std::string::npos ? out : out.substr(at + 10, out.find('\n', at) - at - 10);
+    }
+
     bool windowLogs(const std::string& log, const std::string& text, Duration limit = 10000ms) {
         return waitUntil([&] { return fileContains(dir().file(log), text); }, limit);
     }
@@ -131,4 +147,46 @@ TEST(GnomeInput, KeysClicksAndTheWheelReachTheWindow) {
     EXPECT_TRUE(s.windowLogs("window.log", "wheel dx=0 dy=120"));
     ASSERT_TRUE(s.clientDo({"click", "5"}));
     EXPECT_TRUE(s.windowLogs("window.log", "wheel dx=0 dy=-120"));
+}
+
+// A client smaller than the real monitor gets a virtual monitor of its own
+// size beside it (mutter cannot mirror), and sees a window opened there.
+TEST(GnomeLayout, TheClientGetsAVirtualMonitorOfItsSize) {
+    GnomeSession s("1280x800");
+    ASSERT_NO_FATAL_FAILURE(connect(s));
+    ASSERT_TRUE(s.serverSays("desktop is 1024x768 before activating the client", 30000ms))
+        << s.serverLog();
+    EXPECT_EQ(s.clientWindowSize(), "1024x768");
+    // mutter puts the virtual monitor to the right of the real one; the
+    // window asks for it.
+    ASSERT_TRUE(s.serverSays("mutter's layout position 1280,0", 5000ms)) << s.serverLog();
+    Process window;
+    ASSERT_TRUE(s.showWindow(window, 0x2E8B57, "window.log", {"--screen-at", "1300,10"}));
+    EXPECT_TRUE(s.clientShows(0x2E8B57, 512, 384, 30000ms, 4)) << s.serverLog();
+    EXPECT_TRUE(s.clientShows(0x2E8B57, 1000, 740, 5000ms, 4));
+    EXPECT_EQ(s.logCount("could not create virtual display"), 0);
+}
+
+// Two client monitors get a virtual monitor each; mutter puts them in a row
+// right of the real one, and a window on each shows on its client monitor.
+TEST(GnomeLayout, TwoClientMonitorsGetAVirtualMonitorEach) {
+    GnomeSession s("1280x800", "2560x1024x24");
+    ASSERT_TRUE(s.ok());
+    for (const char* cmd : {"--fb 2560x1024", "--setmonitor left 1280/338x1024/270+0+0 none",
+                            "--setmonitor right 1280/338x1024/270+1280+0 none"}) {
+        std::vector<std::string> argv = {"xrandr"};
+        std::istringstream in(cmd);
+        for (std::string w; in >> w;)
+            argv.push_back(w);
+        run(argv, s.clientEnv(), 5000ms);
+    }
+    ASSERT_TRUE(s.startServer());
+    ASSERT_TRUE(s.startClient({"/multimon", "/monitors:0,1"}));
+    ASSERT_TRUE(s.serverSays("virtual display 1: id", 30000ms)) << s.serverLog();
+    ASSERT_TRUE(s.serverSays("mutter's layout position 2560,0", 5000ms)) << s.serverLog();
+    Process left, right;
+    ASSERT_TRUE(s.showWindow(left, 0x2E8B57, "left.log", {"--screen-at", "1300,10"}));
+    ASSERT_TRUE(s.showWindow(right, 0xC04020, "right.log", {"--screen-at", "2600,10"}));
+    EXPECT_TRUE(s.clientShows(0x2E8B57, 600, 700, 30000ms, 4)) << s.serverLog();
+    EXPECT_TRUE(s.clientShows(0xC04020, 1900, 700, 30000ms, 4));
 }

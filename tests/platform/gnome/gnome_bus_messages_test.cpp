@@ -1,5 +1,5 @@
-// Reading what mutter sends: the stream's Parameters and the clipboard's
-// owner changes, from messages built as mutter builds them.
+// Reading what mutter sends: the stream's Parameters, its monitor layout and
+// the clipboard's owner changes, from messages built as mutter builds them.
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
@@ -7,6 +7,7 @@
 
 #include <functional>
 
+#include "platform/gnome/gnome_monitor_layout.h"
 #include "platform/gnome/gnome_pasteboard.h"
 #include "platform/gnome/gnome_session.h"
 
@@ -124,6 +125,55 @@ TEST(GnomeClipboardOwner, MimeListInATupleOrBareAndTheOwnerFlag) {
         EXPECT_EQ(mimes, c.mimes);
         EXPECT_EQ(ours, c.ours);
     }
+}
+
+// One monitor of GetCurrentState: its connector and modes (the current one
+// flagged), in one logical monitor at x,y.
+int appendMonitor(sd_bus_message* m, const char* connector, int w, int h, bool currentFirst) {
+    int r = sd_bus_message_open_container(m, 'r', "(ssss)a(siiddada{sv})a{sv}");
+    r = r < 0 ? r : sd_bus_message_append(m, "(ssss)", connector, "MetaVendor", "Virtual", "0");
+    r = r < 0 ? r : sd_bus_message_open_container(m, 'a', "(siiddada{sv})");
+    // A mode that is not current, then the current one (or the other way).
+    for (int i = 0; i < 2 && r >= 0; ++i) {
+        const bool current = (i == 0) == currentFirst;
+        r = sd_bus_message_append(m, "(siiddada{sv})", "mode", current ? w : 640, current ? h : 480,
+                                  60.0, 1.0, 1, 1.0, current ? 2 : 1, "is-current", "b", current,
+                                  "is-preferred", "b", 0);
+    }
+    r = r < 0 ? r : sd_bus_message_close_container(m);
+    r = r < 0 ? r : sd_bus_message_append(m, "a{sv}", 1, "is-builtin", "b", 0);
+    return r < 0 ? r : sd_bus_message_close_container(m);
+}
+
+TEST(GnomeMonitorLayout, MonitorsWithTheirPlaceAndCurrentMode) {
+    Message state([](sd_bus_message* m) {
+        int r = sd_bus_message_append(m, "u", 7u);
+        r = r < 0 ? r : sd_bus_message_open_container(m, 'a', "((ssss)a(siiddada{sv})a{sv})");
+        r = r < 0 ? r : appendMonitor(m, "Meta-0", 1280, 800, true);
+        r = r < 0 ? r : appendMonitor(m, "Meta-1", 1024, 768, false);
+        r = r < 0 ? r : sd_bus_message_close_container(m);
+        r = r < 0 ? r
+                  : sd_bus_message_append(m, "a(iiduba(ssss)a{sv})", 2, 0, 0, 1.0, 0u, 1, 1,
+                                          "Meta-0", "MetaVendor", "Virtual", "0", 0, 1280, 0, 1.0,
+                                          0u, 0, 1, "Meta-1", "MetaVendor", "Virtual", "0", 0);
+        return r < 0 ? r : sd_bus_message_append(m, "a{sv}", 1, "layout-mode", "u", 1u);
+    });
+    std::vector<GnomeLayoutMonitor> monitors;
+    ASSERT_TRUE(gnomeReadMonitorLayout(state.get(), monitors));
+    ASSERT_EQ(monitors.size(), 2u);
+    EXPECT_EQ(monitors[0].connector, "Meta-0");
+    EXPECT_EQ(monitors[0].x, 0);
+    EXPECT_EQ(monitors[0].width, 1280);
+    EXPECT_EQ(monitors[0].height, 800);
+    EXPECT_EQ(monitors[1].connector, "Meta-1");
+    EXPECT_EQ(monitors[1].x, 1280);
+    EXPECT_EQ(monitors[1].y, 0);
+    EXPECT_EQ(monitors[1].width, 1024) << "the current mode, not the first listed";
+    EXPECT_EQ(monitors[1].height, 768);
+
+    Message other([](sd_bus_message* m) { return sd_bus_message_append(m, "s", "no"); });
+    monitors.clear();
+    EXPECT_FALSE(gnomeReadMonitorLayout(other.get(), monitors));
 }
 
 } // namespace

@@ -82,6 +82,7 @@ class GnomeSessionTest : public ::testing::Test {
     void TearDown() override {
         stream_.reset();
         capture_.reset();
+        monitors_.reset();
         session_.reset();
         desktop_.reset();
     }
@@ -140,7 +141,9 @@ class GnomeSessionTest : public ::testing::Test {
 
     std::unique_ptr<HeadlessGnome> desktop_;
     std::unique_ptr<GnomeSession> session_ = std::make_unique<GnomeSession>();
-    std::unique_ptr<GnomeCapture> capture_ = std::make_unique<GnomeCapture>(*session_);
+    std::unique_ptr<GnomeVirtualMonitors> monitors_ =
+        std::make_unique<GnomeVirtualMonitors>(*session_);
+    std::unique_ptr<GnomeCapture> capture_ = std::make_unique<GnomeCapture>(*session_, *monitors_);
     std::unique_ptr<CaptureStream> stream_;
     Sink sink_;
 };

@@ -1,0 +1,62 @@
+// The session's virtual monitors: RecordVirtual on the linked screen-cast
+// session and the stream's node from PipeWireStreamAdded, on the session's
+// bus thread. mutter 43's streams have no Stop: a monitor lasts as long as
+// the session.
+#include "gnome_session.h"
+
+namespace corvane::platform::gnome {
+
+namespace {
+
+std::string objectPath(sd_bus_message* reply) {
+    const char* path = nullptr;
+    if (!reply || sd_bus_message_read(reply, "o", &path) < 0 || !path)
+        return {};
+    return path;
+}
+
+} // namespace
+
+bool GnomeSession::recordVirtual(VirtualAdded added) {
+    std::lock_guard lock(mutex_);
+    if (!running_ || !bus_)
+        return false;
+    return bus_->post([this, added = std::move(added)](sd_bus* bus) {
+        GnomeBus::call(
+            bus, kScreenCastService, screenCastPath_.c_str(), kScreenCastSessionInterface,
+            "RecordVirtual",
+            [](sd_bus_message* m) {
+                return sd_bus_message_append(m, "a{sv}", 2, "cursor-mode", "u", kCursorModeMetadata,
+                                             "is-platform", "b", 1);
+            },
+            [this, bus, added](sd_bus_message* reply, const std::string& error) {
+                const std::string path = objectPath(reply);
+                if (path.empty()) {
+                    added({}, 0, error.empty() ? "RecordVirtual gave no stream" : error);
+                    return;
+                }
+                sd_bus_slot* slot =
+                    GnomeBus::match(bus, nullptr, path.c_str(), kScreenCastStreamInterface,
+                                    "PipeWireStreamAdded", [added, path](sd_bus_message* m) {
+                                        uint32_t node = 0;
+                                        if (sd_bus_message_read(m, "u", &node) >= 0)
+                                            added(path, node, {});
+                                    });
+                if (!slot) {
+                    added({}, 0, "cannot watch the virtual stream");
+                    return;
+                }
+                virtualSlots_[path] = slot;
+                // Recorded after the session started: the stream starts on
+                // its own call.
+                GnomeBus::call(bus, kScreenCastService, path.c_str(), kScreenCastStreamInterface,
+                               "Start", {},
+                               [added](sd_bus_message* started, const std::string& why) {
+                                   if (!started)
+                                       added({}, 0, "the virtual stream did not start: " + why);
+                               });
+            });
+    });
+}
+
+} // namespace corvane::platform::gnome

@@ -1,0 +1,302 @@
+#include "gnome_virtual_monitors.h"
+
+#include <condition_variable>
+#include <set>
+#include <thread>
+
+namespace corvane::platform::gnome {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// mutter makes the monitor after the format is agreed and puts it into its
+// layout a moment later: read the layout until a new monitor of the size is
+// in it.
+constexpr int kLayoutReads = 60;
+constexpr auto kLayoutReadPause = 50ms;
+
+std::set<std::string> connectorsNow() {
+    std::set<std::string> names;
+    if (auto layout = gnomeMonitorLayout())
+        for (const auto& m : *layout)
+            names.insert(m.connector);
+    return names;
+}
+
+class GnomeVirtualDisplay : public VirtualDisplay {
+  public:
+    GnomeVirtualDisplay(GnomeVirtualMonitors& owner, uint32_t id) : owner_(owner), id_(id) {}
+    ~GnomeVirtualDisplay() override { owner_.remove(id_); }
+    uint32_t id() const override { return id_; }
+
+  private:
+    GnomeVirtualMonitors& owner_;
+    uint32_t id_;
+};
+
+} // namespace
+
+// One creation in progress; it completes once, whichever comes first: the
+// monitor made, a failure, or the session's end.
+struct GnomeVirtualMonitors::Pending {
+    std::mutex mutex;
+    VirtualDisplayDone done;
+    uint64_t endListener = 0;
+    int32_t width = 0, height = 0;
+    std::string path;
+    uint32_t node = 0;
+    std::set<std::string> connectorsBefore;
+    std::string connector; // a kept monitor given a new size
+    std::shared_ptr<GnomeFrameSource> source;
+    bool negotiated = false;
+
+    // Takes the completion, once.
+    VirtualDisplayDone take() {
+        std::lock_guard lock(mutex);
+        return std::move(done);
+    }
+};
+
+GnomeVirtualMonitors::GnomeVirtualMonitors(GnomeSession& session) : session_(session) {
+    // The monitors belong to the session: mutter removes them with it.
+    endListener_ = session_.addEndListener([this](const std::string&) { dropAll(); });
+}
+
+GnomeVirtualMonitors::~GnomeVirtualMonitors() {
+    session_.removeEndListener(endListener_);
+    dropAll();
+}
+
+void GnomeVirtualMonitors::dropAll() {
+    std::map<uint32_t, GnomeVirtualMonitor> gone;
+    std::vector<GnomeVirtualMonitor> spares;
+    {
+        std::lock_guard lock(mutex_);
+        gone.swap(monitors_);
+        spares.swap(spares_);
+    }
+    for (auto& [id, m] : gone)
+        m.source->stop();
+    for (auto& m : spares)
+        m.source->stop();
+}
+
+void GnomeVirtualMonitors::create(const VirtualDisplayDescriptor& descriptor,
+                                  VirtualDisplayDone done) {
+    auto pending = std::make_shared<Pending>();
+    pending->done = std::move(done);
+    // The pixel size: a 2x mode is not given (mutter 43 has no scale for a
+    // virtual monitor), so the monitor shows that many points at 1x.
+    pending->width =
+        int32_t(descriptor.maxPixelsWide ? descriptor.maxPixelsWide : descriptor.modePointsWide);
+    pending->height =
+        int32_t(descriptor.maxPixelsHigh ? descriptor.maxPixelsHigh : descriptor.modePointsHigh);
+    if (pending->width <= 0 || pending->height <= 0) {
+        pending->take()(nullptr, "the virtual monitor has no size");
+        return;
+    }
+    pending->connectorsBefore = connectorsNow();
+    std::weak_ptr<Pending> weak = pending;
+    pending->endListener = session_.addEndListener([weak](const std::string& reason) {
+        if (auto p = weak.lock())
+            if (auto d = p->take())
+                d(nullptr, "the GNOME session ended: " + reason);
+    });
+    auto fail = [this, pending](const std::string& why) {
+        session_.removeEndListener(pending->endListener);
+        if (auto d = pending->take())
+            d(nullptr, why);
+    };
+    session_.open([this, pending, fail](bool ok, const std::string& error) {
+        if (!ok)
+            return fail(error.empty() ? "the GNOME session could not be opened" : error);
+        if (reuseSpare(pending))
+            return;
+        const bool asked = session_.recordVirtual(
+            [this, pending, fail](const std::string& path, uint32_t node, const std::string& why) {
+                if (path.empty())
+                    return fail(why);
+                auto source = std::make_shared<GnomeFrameSource>();
+                GnomeFrameListener listener;
+                // The consumer's listener holds the creation weakly: the
+                // creation holds the consumer.
+                std::weak_ptr<Pending> weak = pending;
+                listener.negotiated = [this, weak](int32_t, int32_t) {
+                    auto pending = weak.lock();
+                    if (!pending)
+                        return;
+                    {
+                        std::lock_guard lock(pending->mutex);
+                        if (pending->negotiated)
+                            return; // a later renegotiation
+                        pending->negotiated = true;
+                    }
+                    // Off the PipeWire thread: waiting for mutter's place.
+                    std::thread([this, pending] { finishCreate(pending); }).detach();
+                };
+                listener.stopped = [this, weak](const std::string& reason) {
+                    if (auto p = weak.lock())
+                        if (auto d = p->take()) {
+                            session_.removeEndListener(p->endListener);
+                            d(nullptr, reason);
+                        }
+                };
+                source->addListener(listener);
+                {
+                    std::lock_guard lock(pending->mutex);
+                    pending->path = path;
+                    pending->node = node;
+                    pending->source = source;
+                }
+                std::string error;
+                if (!source->start(node, error, GnomeVideoSize{pending->width, pending->height}))
+                    fail(error);
+            });
+        if (!asked)
+            fail("the GNOME session is not running");
+    });
+}
+
+// The monitor that appeared for this stream: a connector that was not there
+// before and is nobody else's, at the size asked for.
+std::optional<GnomeLayoutMonitor> GnomeVirtualMonitors::appeared(const Pending& pending) const {
+    const auto layout = gnomeMonitorLayout();
+    if (!layout)
+        return std::nullopt;
+    std::lock_guard lock(mutex_);
+    for (const GnomeLayoutMonitor& m : *layout) {
+        if (!pending.connector.empty()) {
+            if (m.connector == pending.connector && m.width == pending.width &&
+                m.height == pending.height)
+                return m;
+            continue;
+        }
+        bool taken = pending.connectorsBefore.count(m.connector) > 0;
+        for (const auto& [id, known] : monitors_)
+            taken = taken || known.connector == m.connector;
+        for (const auto& spare : spares_)
+            taken = taken || spare.connector == m.connector;
+        if (!taken && m.width == pending.width && m.height == pending.height)
+            return m;
+    }
+    return std::nullopt;
+}
+
+void GnomeVirtualMonitors::finishCreate(const std::shared_ptr<Pending>& pending) {
+    std::optional<GnomeLayoutMonitor> monitor;
+    for (int i = 0; i < kLayoutReads && !monitor && session_.running(); ++i) {
+        monitor = appeared(*pending);
+        if (!monitor)
+            std::this_thread::sleep_for(kLayoutReadPause);
+    }
+    session_.removeEndListener(pending->endListener);
+    VirtualDisplayDone done = pending->take();
+    if (!done || !monitor || !session_.running()) {
+        // Given up already (session ended, stream failed) or never made.
+        // A monitor mutter made anyway stays until the session ends (43 has
+        // no way to take one away).
+        pending->source->stop();
+        if (done)
+            done(nullptr, "mutter did not make a " + std::to_string(pending->width) + "x" +
+                              std::to_string(pending->height) + " virtual monitor");
+        return;
+    }
+    const uint32_t id = nextId_.fetch_add(1);
+    {
+        std::lock_guard lock(mutex_);
+        GnomeStreamInfo stream{pending->path, pending->node,  monitor->x,
+                               monitor->y,    monitor->width, monitor->height};
+        monitors_[id] = GnomeVirtualMonitor{id, monitor->connector, stream, pending->source};
+    }
+    done(std::make_unique<GnomeVirtualDisplay>(*this, id), {});
+}
+
+// mutter 43 cannot take one virtual monitor away (its streams have no Stop
+// and the monitor outlives its consumer): the monitor is kept, unlisted, for
+// the next display asked for, which gets it at its own size.
+void GnomeVirtualMonitors::remove(uint32_t id) {
+    std::shared_ptr<GnomeFrameSource> dead;
+    {
+        std::lock_guard lock(mutex_);
+        auto it = monitors_.find(id);
+        if (it == monitors_.end())
+            return;
+        if (it->second.source->running())
+            spares_.push_back(std::move(it->second));
+        else
+            dead = it->second.source;
+        monitors_.erase(it);
+    }
+    if (dead)
+        dead->stop();
+}
+
+// Gives a kept monitor the size asked for, by offering its consumer only that
+// size: mutter changes the monitor's mode. False when no spare is running.
+bool GnomeVirtualMonitors::reuseSpare(const std::shared_ptr<Pending>& pending) {
+    std::optional<GnomeVirtualMonitor> spare;
+    {
+        std::lock_guard lock(mutex_);
+        while (!spares_.empty() && !spare) {
+            GnomeVirtualMonitor next = std::move(spares_.back());
+            spares_.pop_back();
+            if (next.source->running())
+                spare = std::move(next);
+        }
+    }
+    if (!spare || !spare->source->resize({pending->width, pending->height}))
+        return false;
+    {
+        std::lock_guard lock(pending->mutex);
+        pending->path = spare->stream.streamPath;
+        pending->node = spare->stream.nodeId;
+        pending->connector = spare->connector;
+        pending->source = spare->source;
+    }
+    std::thread([this, pending] { finishCreate(pending); }).detach();
+    return true;
+}
+
+std::vector<GnomeVirtualMonitor> GnomeVirtualMonitors::list() const {
+    std::lock_guard lock(mutex_);
+    std::vector<GnomeVirtualMonitor> all;
+    for (const auto& [id, m] : monitors_)
+        if (m.source->running())
+            all.push_back(m);
+    return all;
+}
+
+std::optional<GnomeVirtualMonitor> GnomeVirtualMonitors::find(uint32_t id) const {
+    std::lock_guard lock(mutex_);
+    auto it = monitors_.find(id);
+    if (it == monitors_.end() || !it->second.source->running())
+        return std::nullopt;
+    return it->second;
+}
+
+std::optional<GnomeStreamInfo> GnomeVirtualMonitors::place(uint32_t id) {
+    const auto known = find(id);
+    if (!known)
+        return std::nullopt;
+    const auto layout = gnomeMonitorLayout();
+    if (!layout)
+        return known->stream; // mutter did not answer: the last place known
+    for (const GnomeLayoutMonitor& m : *layout) {
+        if (m.connector != known->connector)
+            continue;
+        std::lock_guard lock(mutex_);
+        auto it = monitors_.find(id);
+        if (it == monitors_.end())
+            return std::nullopt;
+        auto& s = it->second.stream;
+        s.x = m.x;
+        s.y = m.y;
+        s.width = m.width;
+        s.height = m.height;
+        return s;
+    }
+    return std::nullopt; // no longer in mutter's layout
+}
+
+} // namespace corvane::platform::gnome

@@ -4,8 +4,10 @@
 // what a client's keys and clicks did to a real window of the desktop.
 //
 //   corvane-probe-window [--colour RRGGBB] [--log FILE] [--windowed WxH]
+//                        [--cursor arrow|cross|hand|ibeam|wait]
 //
-// Full screen unless --windowed. Lines written:
+// Full screen unless --windowed; the pointer over it has the --cursor shape
+// (the arrow by default). Lines written:
 //   mapped W H                         the window is on screen (its size)
 //   key press|release key=0xQTKEY scan=N text=TEXT   (scan: the native code,
 //                                      on Wayland the XKB key code = evdev + 8)
@@ -30,6 +32,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -67,10 +71,10 @@ QString colourName(const QColor& c) {
 
 class ProbeWindow : public QWidget {
   public:
-    ProbeWindow(QColor colour, EventLog& log) : colour_(colour), log_(log) {
+    ProbeWindow(QColor colour, Qt::CursorShape shape, EventLog& log) : colour_(colour), log_(log) {
         setMouseTracking(true);
         setFocusPolicy(Qt::StrongFocus);
-        setCursor(Qt::ArrowCursor);
+        setCursor(shape);
     }
 
     void setColour(QColor colour) {
@@ -142,10 +146,24 @@ QColor parseColour(const QString& text) {
     return QColor::fromRgb(rgb);
 }
 
+std::optional<Qt::CursorShape> parseCursor(const QString& name) {
+    static const std::pair<const char*, Qt::CursorShape> shapes[] = {
+        {"arrow", Qt::ArrowCursor},
+        {"cross", Qt::CrossCursor},
+        {"hand", Qt::PointingHandCursor},
+        {"ibeam", Qt::IBeamCursor},
+        {"wait", Qt::WaitCursor}};
+    for (const auto& [text, shape] : shapes)
+        if (name == QLatin1String(text))
+            return shape;
+    return std::nullopt;
+}
+
 int usage(const char* why) {
     std::fprintf(stderr,
                  "corvane-probe-window: %s\n"
-                 "usage: corvane-probe-window [--colour RRGGBB] [--log FILE] [--windowed WxH]\n",
+                 "usage: corvane-probe-window [--colour RRGGBB] [--log FILE] [--windowed WxH]\n"
+                 "                            [--cursor arrow|cross|hand|ibeam|wait]\n",
                  why);
     return 2;
 }
@@ -157,6 +175,7 @@ int main(int argc, char** argv) {
     QColor colour = QColor::fromRgb(0x2080C0);
     QString logPath;
     QSize windowed;
+    Qt::CursorShape cursor = Qt::ArrowCursor;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         const bool hasValue = i + 1 < args.size();
@@ -171,6 +190,11 @@ int main(int argc, char** argv) {
             windowed = wh.size() == 2 ? QSize(wh[0].toInt(), wh[1].toInt()) : QSize();
             if (windowed.isEmpty())
                 return usage("--windowed wants WxH");
+        } else if (args[i] == QLatin1String("--cursor") && hasValue) {
+            const auto shape = parseCursor(args[++i]);
+            if (!shape)
+                return usage("--cursor wants arrow, cross, hand, ibeam or wait");
+            cursor = *shape;
         } else {
             return usage(qPrintable(QStringLiteral("unknown argument ") + args[i]));
         }
@@ -182,7 +206,7 @@ int main(int argc, char** argv) {
             return usage("cannot open the log file");
     }
     EventLog log(out);
-    ProbeWindow window(colour, log);
+    ProbeWindow window(colour, cursor, log);
     window.setWindowTitle(QStringLiteral("corvane probe window"));
 
     QSocketNotifier commands(STDIN_FILENO, QSocketNotifier::Read);

@@ -30,9 +30,10 @@ class GnomeSession : public Session {
 
     // Planar only, so the client's pixels equal the desktop's; sound off
     // unless `env` switches it on.
-    bool startServer(const Env& env = {}) {
+    bool startServer(const Env& env = {}, const std::vector<std::string>& extra = {}) {
         std::vector<std::string> args = {"-auth", "/sec:tls"};
         args.insert(args.end(), kPlanarOnly.begin(), kPlanarOnly.end());
+        args.insert(args.end(), extra.begin(), extra.end());
         return Session::startServer(args, merged({{"MAC_SHADOW_AUDIO", "0"}}, env));
     }
     // True once the client's window shows.
@@ -47,10 +48,12 @@ class GnomeSession : public Session {
     // true once the compositor showed it. Started after the client
     // connected: a Wayland client learns of the remote keyboard only when it
     // exists as it joins.
-    bool showWindow(Process& window, uint32_t rgb, const std::string& log) {
+    bool showWindow(Process& window, uint32_t rgb, const std::string& log,
+                    const std::string& cursor = "arrow") {
         const Env env = merged(desktopEnv(), {{"QT_QPA_PLATFORM", "wayland"}});
-        return window.start({kProbeWindow, "--colour", hex(rgb), "--log", dir().file(log)}, env,
-                            dir().file(log + ".out"), dir().file(log + ".err")) &&
+        return window.start({kProbeWindow, "--colour", hex(rgb), "--log", dir().file(log),
+                             "--cursor", cursor},
+                            env, dir().file(log + ".out"), dir().file(log + ".err")) &&
                waitUntil([&] { return fileContains(dir().file(log), "mapped "); }, 20000ms);
     }
     // Moves the client's pointer until the window logs a move: the picture

@@ -3,8 +3,12 @@
 // its own Xvfb. A full-screen Wayland window of the test's own
 // (corvane-probe-window) gives the desktop known colours and logs the keys
 // and pointer events that reach it.
+#include <cstdlib>
+#include <memory>
+
 #include <gtest/gtest.h>
 
+#include "../input/cursor_probe.h"
 #include "gnome_e2e_session.h"
 
 using namespace e2e;
@@ -50,4 +54,61 @@ TEST(GnomeInput, KeysClicksAndTheWheelReachTheWindow) {
     EXPECT_TRUE(s.windowLogs("window.log", "wheel dx=0 dy=120"));
     ASSERT_TRUE(s.clientDo({"click", "5"}));
     EXPECT_TRUE(s.windowLogs("window.log", "wheel dx=0 dy=-120"));
+}
+
+namespace {
+
+bool centred(const ShownCursor& c) {
+    return c.width > 8 && std::abs(c.xhot - c.width / 2) <= 2 &&
+           std::abs(c.yhot - c.height / 2) <= 2;
+}
+bool topLeft(const ShownCursor& c) {
+    return c.width > 8 && c.xhot < c.width / 3 && c.yhot < c.height / 3;
+}
+std::string describe(const std::optional<ShownCursor>& c) {
+    if (!c)
+        return "no cursor";
+    return std::to_string(c->width) + "x" + std::to_string(c->height) + " hot " +
+           std::to_string(c->xhot) + "," + std::to_string(c->yhot);
+}
+
+} // namespace
+
+// The shape a Wayland window sets for the pointer (mutter sends it beside
+// the picture) becomes the client's pointer: the cross of one window with
+// its hot spot in the middle, then the arrow of a window above it. Neither
+// is the cursor the client's display showed before (Xvfb's X, also
+// centred).
+TEST(GnomeCursor, TheClientShowsTheShapeTheWindowUnderThePointerSets) {
+    GnomeSession s;
+    ASSERT_TRUE(s.ok());
+    const auto before = shownCursor(s.clientDisplay());
+    ASSERT_TRUE(before);
+    ASSERT_TRUE(s.startServer({}, {"+server-side-cursor"}));
+    ASSERT_TRUE(s.startClient());
+    struct Case {
+        const char* shape;
+        uint32_t colour;
+        bool (*expected)(const ShownCursor&);
+    };
+    const Case cases[] = {{"cross", 0x3366CC, centred}, {"arrow", 0xC04020, topLeft}};
+    std::vector<std::unique_ptr<Process>> windows;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shape);
+        windows.push_back(std::make_unique<Process>());
+        const std::string log = std::string(c.shape) + ".log";
+        ASSERT_TRUE(s.showWindow(*windows.back(), c.colour, log, c.shape));
+        ASSERT_TRUE(s.clientShows(c.colour, 512, 384, 30000ms, 4));
+        std::optional<ShownCursor> shown;
+        int step = 0;
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                s.clientDo({"mousemove", "--window", s.clientWindow(),
+                            std::to_string(400 + step++ % 40), "300"});
+                shown = shownCursor(s.clientDisplay());
+                return shown && !sameCursor(*shown, *before, 0) && c.expected(*shown);
+            },
+            20000ms, 300ms))
+            << "the client shows " << describe(shown) << " (before: " << describe(before) << ")";
+    }
 }

@@ -4,9 +4,11 @@
 // what a client's keys and clicks did to a real window of the desktop.
 //
 //   corvane-probe-window [--colour RRGGBB] [--log FILE] [--windowed WxH] [--screen-at X,Y]
+//                        [--cursor arrow|cross|hand|ibeam|wait]
 //
 // Full screen unless --windowed, on the screen holding X,Y with --screen-at
-// (a Wayland client cannot place itself; it can ask for a monitor). Lines written:
+// (a Wayland client cannot place itself; it can ask for a monitor); the
+// pointer over it has the --cursor shape (the arrow by default). Lines written:
 //   mapped W H                         the window is on screen (its size)
 //   key press|release key=0xQTKEY scan=N text=TEXT   (scan: the native code,
 //                                      on Wayland the XKB key code = evdev + 8)
@@ -33,6 +35,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -70,10 +73,10 @@ QString colourName(const QColor& c) {
 
 class ProbeWindow : public QWidget {
   public:
-    ProbeWindow(QColor colour, EventLog& log) : colour_(colour), log_(log) {
+    ProbeWindow(QColor colour, Qt::CursorShape shape, EventLog& log) : colour_(colour), log_(log) {
         setMouseTracking(true);
         setFocusPolicy(Qt::StrongFocus);
-        setCursor(Qt::ArrowCursor);
+        setCursor(shape);
     }
 
     void setColour(QColor colour) {
@@ -145,10 +148,24 @@ QColor parseColour(const QString& text) {
     return QColor::fromRgb(rgb);
 }
 
+std::optional<Qt::CursorShape> parseCursor(const QString& name) {
+    static const std::pair<const char*, Qt::CursorShape> shapes[] = {
+        {"arrow", Qt::ArrowCursor},
+        {"cross", Qt::CrossCursor},
+        {"hand", Qt::PointingHandCursor},
+        {"ibeam", Qt::IBeamCursor},
+        {"wait", Qt::WaitCursor}};
+    for (const auto& [text, shape] : shapes)
+        if (name == QLatin1String(text))
+            return shape;
+    return std::nullopt;
+}
+
 int usage(const char* why) {
     std::fprintf(stderr,
                  "corvane-probe-window: %s\n"
-                 "usage: corvane-probe-window [--colour RRGGBB] [--log FILE] [--windowed WxH]\n",
+                 "usage: corvane-probe-window [--colour RRGGBB] [--log FILE] [--windowed WxH]\n"
+                 "                            [--cursor arrow|cross|hand|ibeam|wait]\n",
                  why);
     return 2;
 }
@@ -161,6 +178,7 @@ int main(int argc, char** argv) {
     QString logPath;
     QSize windowed;
     std::optional<QPoint> screenAt;
+    Qt::CursorShape cursor = Qt::ArrowCursor;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         const bool hasValue = i + 1 < args.size();
@@ -180,6 +198,11 @@ int main(int argc, char** argv) {
             if (xy.size() != 2)
                 return usage("--screen-at wants X,Y");
             screenAt = QPoint(xy[0].toInt(), xy[1].toInt());
+        } else if (args[i] == QLatin1String("--cursor") && hasValue) {
+            const auto shape = parseCursor(args[++i]);
+            if (!shape)
+                return usage("--cursor wants arrow, cross, hand, ibeam or wait");
+            cursor = *shape;
         } else {
             return usage(qPrintable(QStringLiteral("unknown argument ") + args[i]));
         }
@@ -191,7 +214,7 @@ int main(int argc, char** argv) {
             return usage("cannot open the log file");
     }
     EventLog log(out);
-    ProbeWindow window(colour, log);
+    ProbeWindow window(colour, cursor, log);
     window.setWindowTitle(QStringLiteral("corvane probe window"));
 
     QSocketNotifier commands(STDIN_FILENO, QSocketNotifier::Read);

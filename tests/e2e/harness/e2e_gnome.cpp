@@ -1,6 +1,7 @@
 #include "e2e_gnome.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <sys/stat.h>
@@ -79,7 +80,52 @@ std::string GnomeDesktop::logTail() const {
     return out;
 }
 
+pid_t GnomeDesktop::programPid(const std::string& name) const {
+    const std::string text = readFile(base_ + "/run/" + name + ".pid");
+    const long pid = std::strtol(text.c_str(), nullptr, 10);
+    return pid > 0 ? static_cast<pid_t>(pid) : -1;
+}
+
+bool GnomeDesktop::compositorOnBus() const {
+    for (const char* name : {"org.gnome.Mutter.ScreenCast", "org.gnome.Mutter.RemoteDesktop"}) {
+        std::string out;
+        if (run({"gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
+                 "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.NameHasOwner", name},
+                env(), 3000ms, &out) != std::optional<int>(0) ||
+            out.find("true") == std::string::npos)
+            return false;
+    }
+    return true;
+}
+
+bool GnomeDesktop::killCompositor(Duration limit) {
+    if (compositor_.running()) {
+        compositor_.signal(SIGKILL);
+        compositor_.waitExit(limit);
+    } else {
+        const pid_t pid = programPid("mutter");
+        if (pid <= 0 || ::kill(pid, SIGKILL) != 0)
+            return false;
+    }
+    return waitUntil([&] { return !compositorOnBus(); }, limit, 100ms);
+}
+
+bool GnomeDesktop::restartCompositor(const std::string& size, Duration limit) {
+    if (env_.empty() || compositor_.running())
+        return false;
+    // The killed compositor's Wayland socket is taken over: its lock went
+    // with it, so the name in env() stays right.
+    if (!compositor_.start(
+            {"mutter", "--headless", "--wayland", "--no-x11", "--virtual-monitor", size}, env(),
+            base_ + "/logs/mutter-again.log", base_ + "/logs/mutter-again.log"))
+        return false;
+    return waitUntil([&] { return !compositor_.running() || compositorOnBus(); }, limit, 200ms) &&
+           compositor_.running() &&
+           std::filesystem::exists(base_ + "/run/" + env_.at("WAYLAND_DISPLAY"));
+}
+
 void GnomeDesktop::stop() {
+    compositor_.stop();
     if (!process_.running())
         return;
     // The script stops the command, mutter and PipeWire in order; only if it

@@ -5,6 +5,7 @@
 #pragma once
 #include <memory>
 #include <string>
+#include <sys/types.h>
 
 #include "e2e_harness.h"
 
@@ -29,9 +30,22 @@ class GnomeDesktop {
     // Ends the desktop: what it started first ends in order.
     void stop();
 
+    // Takes the compositor away at once (SIGKILL, as a crash does); true
+    // once it is gone from the bus.
+    bool killCompositor(Duration limit = 10000ms);
+    // Starts the compositor again on the same bus and runtime folder with a
+    // virtual monitor of `size`; true once its interfaces are on the bus.
+    bool restartCompositor(const std::string& size, Duration limit = 30000ms);
+    // The process id the desktop's program of that name (mutter, pipewire,
+    // pipewire-pulse...) runs as, or -1.
+    pid_t programPid(const std::string& name) const;
+
   private:
+    bool compositorOnBus() const;
+
     std::string base_;
     Process process_;
+    Process compositor_; // mutter started again by the test
     Env env_;
 };
 

@@ -58,6 +58,8 @@ class Session {
     // The GNOME desktop's environment for programs of the test's own (its
     // Wayland display, session bus and sound server); empty without one.
     Env desktopEnv() const { return gnome_ ? gnome_->env() : Env{}; }
+    // The headless GNOME desktop; only for a session made with OnGnome.
+    GnomeDesktop& gnome() { return *gnome_; }
     const TempDir& dir() const { return dir_; }
     Process& server() { return server_; }
     Process& client() { return client_; }

@@ -1,0 +1,113 @@
+// The session every gnome end-to-end case starts from: a headless GNOME
+// desktop shared by our server through the gnome backend, the real FreeRDP
+// client on an Xvfb of its own, and full-screen Wayland windows of the
+// test's own (corvane-probe-window) that log what reaches them.
+#pragma once
+#include <algorithm>
+#include <cstdio>
+
+#include <gtest/gtest.h>
+
+#include "e2e_session.h"
+
+namespace e2e {
+
+inline const std::string kProbeWindow = CORVANE_PROBE_WINDOW_BIN;
+
+inline bool xdotool(const Env& env, std::vector<std::string> args, std::string* out = nullptr) {
+    args.insert(args.begin(), "xdotool");
+    return run(args, env, 5000ms, out) == std::optional<int>(0);
+}
+
+inline std::string hex(uint32_t rgb) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%06X", rgb & 0xFFFFFF);
+    return text;
+}
+
+class GnomeSession : public Session {
+  public:
+    explicit GnomeSession(const std::string& desktop = "1024x768",
+                          const std::string& client = "1280x900x24")
+        : Session(suites::gnome, OnGnome{desktop}, client) {}
+
+    // Planar only, so the client's pixels equal the desktop's; sound off
+    // unless `env` switches it on.
+    bool startServer(const Env& env = {}, const std::vector<std::string>& extra = {}) {
+        std::vector<std::string> args = {"-auth", "/sec:tls"};
+        args.insert(args.end(), kPlanarOnly.begin(), kPlanarOnly.end());
+        args.insert(args.end(), extra.begin(), extra.end());
+        return Session::startServer(args, merged({{"MAC_SHADOW_AUDIO", "0"}}, env));
+    }
+    // True once the client's window shows; 1024x768 unless `extra` gives a
+    // size or asks for the client's monitors.
+    bool startClient(const std::vector<std::string>& extra = {}, const Env& env = {}) {
+        std::vector<std::string> args = {"/sec:tls", "/u:x", "/p:x", "-decorations"};
+        const bool shaped = std::any_of(extra.begin(), extra.end(), [](const std::string& a) {
+            return a.rfind("/size:", 0) == 0 || a == "/multimon";
+        });
+        if (!shaped)
+            args.push_back("/size:1024x768");
+        args.insert(args.end(), extra.begin(), extra.end());
+        return Session::startClient(args, env) &&
+               waitUntil([&] { return findClientWindow(); }, 20000ms, 200ms);
+    }
+    // A full-screen window of that colour on the desktop, logging to `log`;
+    // true once the compositor showed it. Started after the client
+    // connected: a Wayland client learns of the remote keyboard only when it
+    // exists as it joins.
+    // `more` goes to the window: "--cursor SHAPE", "--screen-at X,Y".
+    bool showWindow(Process& window, uint32_t rgb, const std::string& log,
+                    const std::vector<std::string>& more = {}) {
+        const Env env = merged(desktopEnv(), {{"QT_QPA_PLATFORM", "wayland"}});
+        std::vector<std::string> argv = {kProbeWindow, "--colour", hex(rgb), "--log",
+                                         dir().file(log)};
+        argv.insert(argv.end(), more.begin(), more.end());
+        return window.start(argv, env, dir().file(log + ".out"), dir().file(log + ".err")) &&
+               waitUntil([&] { return fileContains(dir().file(log), "mapped "); }, 20000ms);
+    }
+    // Moves the client's pointer until the window logs a move: the picture
+    // runs and the input path is open.
+    bool waitForPointerPath(const std::string& log) {
+        int step = 0;
+        return waitUntil(
+            [&] {
+                const int x = 300 + (step++ % 40);
+                clientDo({"mousemove", "--window", window_, std::to_string(x), "300"});
+                return fileContains(dir().file(log), "mouse move ");
+            },
+            30000ms, 300ms);
+    }
+    bool clientDo(const std::vector<std::string>& args) { return xdotool(clientEnv(), args); }
+    // The client window's size, "WxH".
+    std::string clientWindowSize() {
+        std::string out;
+        xdotool(clientEnv(), {"getwindowgeometry", window_}, &out);
+        const auto at = out.find("Geometry: ");
+        return at == std::string::npos ? out : out.substr(at + 10, out.find('\n', at) - at - 10);
+    }
+    bool windowLogs(const std::string& log, const std::string& text, Duration limit = 10000ms) {
+        return waitUntil([&] { return fileContains(dir().file(log), text); }, limit);
+    }
+    const std::string& clientWindow() const { return window_; }
+
+  private:
+    bool findClientWindow() {
+        std::string out;
+        if (!xdotool(clientEnv(), {"search", "--onlyvisible", "--class", "xfreerdp"}, &out) ||
+            out.empty())
+            return false;
+        window_ = out.substr(0, out.find('\n'));
+        return true;
+    }
+    std::string window_;
+};
+
+inline void connect(GnomeSession& s, const Env& serverEnv = {},
+                    const std::vector<std::string>& clientArgs = {}, const Env& clientEnv = {}) {
+    ASSERT_TRUE(s.ok()) << "the headless GNOME desktop or the client's Xvfb did not start";
+    ASSERT_TRUE(s.startServer(serverEnv));
+    ASSERT_TRUE(s.startClient(clientArgs, clientEnv));
+}
+
+} // namespace e2e

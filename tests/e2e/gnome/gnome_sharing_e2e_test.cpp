@@ -1,0 +1,240 @@
+// What the gnome backend shares besides the picture, end to end: the
+// clipboard both ways (text and a PNG picture; wl-copy/wl-paste on the
+// desktop, xclip on the client's display) and the desktop's sound (a tone
+// played through PipeWire's PulseAudio service, heard on the client's own
+// PulseAudio daemon).
+#include <cmath>
+#include <cstring>
+#include <numbers>
+
+#include <gtest/gtest.h>
+
+#include "../sound/pulse_daemon.h"
+#include "gnome_e2e_session.h"
+
+using namespace e2e;
+
+namespace {
+
+// The client display's clipboard in the given type, or nothing.
+std::optional<std::string> clientPaste(const GnomeSession& s, const std::string& type) {
+    std::string out;
+    if (run({"xclip", "-selection", "clipboard", "-t", type, "-o"},
+            {{"DISPLAY", s.clientDisplay()}}, 3000ms, &out) != std::optional<int>(0))
+        return std::nullopt;
+    return out;
+}
+// Serves a file on the client's clipboard until another program takes it.
+bool clientCopy(Process& holder, const GnomeSession& s, const std::string& file,
+                const std::string& type) {
+    return holder.start({"xclip", "-quiet", "-selection", "clipboard", "-t", type, "-i", file},
+                        {{"DISPLAY", s.clientDisplay()}}, s.dir().file("xclip.log"),
+                        s.dir().file("xclip.log"));
+}
+// The desktop's clipboard in the given type, or nothing.
+std::optional<std::string> desktopPaste(const GnomeSession& s, const std::string& type) {
+    std::string out;
+    if (run({"wl-paste", "--no-newline", "--type", type}, s.desktopEnv(), 5000ms, &out) !=
+        std::optional<int>(0))
+        return std::nullopt;
+    return out;
+}
+// Serves a file on the desktop's clipboard (wl-copy in the foreground holds
+// it until another program takes the clipboard).
+bool desktopCopy(Process& holder, const GnomeSession& s, const std::string& file,
+                 const std::string& type) {
+    return holder.start(
+        {"sh", "-c", "exec wl-copy --foreground --type \"$0\" < \"$1\"", type, file},
+        s.desktopEnv(), s.dir().file("wl-copy.log"), s.dir().file("wl-copy.log"));
+}
+
+bool makePicture(const std::vector<std::string>& args, const std::string& out) {
+    std::vector<std::string> argv = {"/usr/bin/convert"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    argv.push_back(out);
+    return run(argv, {}, 20000ms) == std::optional<int>(0);
+}
+// The number of pixels that differ between two pictures, as compare says.
+std::string differingPixels(const std::string& a, const std::string& b) {
+    std::string metric;
+    run({"/usr/bin/compare", "-metric", "AE", a, b, "null:"}, {}, 10000ms, &metric);
+    return metric;
+}
+bool isPng(const std::optional<std::string>& data) {
+    return data && data->size() > 8 && data->compare(1, 3, "PNG") == 0;
+}
+
+struct TextCase {
+    const char* name;
+    bool fromDesktop;
+    const char* text;
+};
+
+} // namespace
+
+// Text both ways, with characters outside ASCII; each direction is its own
+// copy on one side and paste on the other.
+TEST(GnomeClipboard, TextReachesTheOtherSideBothWays) {
+    GnomeSession s;
+    ASSERT_NO_FATAL_FAILURE(connect(s, {{"MAC_SHADOW_CLIPBOARD", "1"}}, {"+clipboard"}));
+    E2E_SKIP_IF_HOOK_UNVERIFIED(s, "clipboard");
+    ASSERT_TRUE(s.serverSays("client ready", 30000ms));
+    const TextCase cases[] = {
+        {"desktop to client", true, "Grüße vom Wayland-Schreibtisch ✓ – 東京"},
+        {"client to desktop", false, "Ça va? ½ € — Привет"},
+        {"desktop to client again", true, "second copy on the desktop"},
+    };
+    for (const TextCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string file = s.dir().file("text.txt");
+        ASSERT_TRUE(writeFile(file, c.text));
+        Process holder;
+        if (c.fromDesktop) {
+            ASSERT_TRUE(desktopCopy(holder, s, file, "text/plain;charset=utf-8"));
+            EXPECT_TRUE(
+                waitUntil([&] { return clientPaste(s, "UTF8_STRING") == c.text; }, 15000ms, 300ms))
+                << "the client pastes '" << clientPaste(s, "UTF8_STRING").value_or("(nothing)")
+                << "'";
+        } else {
+            ASSERT_TRUE(clientCopy(holder, s, file, "UTF8_STRING"));
+            EXPECT_TRUE(
+                waitUntil([&] { return desktopPaste(s, "text/plain;charset=utf-8") == c.text; },
+                          15000ms, 300ms))
+                << "the desktop pastes '"
+                << desktopPaste(s, "text/plain;charset=utf-8").value_or("(nothing)") << "'";
+        }
+    }
+}
+
+// A PNG picture both ways, pixel for pixel. The FreeRDP client takes
+// pictures from X programs only as BMP (it announces them as CF_DIB), so on
+// the client's side the picture is copied in that form.
+TEST(GnomeClipboard, APictureReachesTheOtherSideBothWays) {
+    GnomeSession s;
+    ASSERT_NO_FATAL_FAILURE(connect(s, {{"MAC_SHADOW_CLIPBOARD", "1"}}, {"+clipboard"}));
+    E2E_SKIP_IF_HOOK_UNVERIFIED(s, "clipboard");
+    ASSERT_TRUE(s.serverSays("client ready", 30000ms));
+    const std::string sent = s.dir().file("sent.png");
+    ASSERT_TRUE(makePicture({"-size", "67x41", "gradient:#ff2000-#0030c0", "-depth", "8"},
+                            "PNG24:" + sent));
+
+    {
+        SCOPED_TRACE("client to desktop");
+        ASSERT_TRUE(makePicture({sent}, "BMP3:" + s.dir().file("sent.bmp")));
+        Process holder;
+        ASSERT_TRUE(clientCopy(holder, s, s.dir().file("sent.bmp"), "image/bmp"));
+        const std::string got = s.dir().file("on-desktop.png");
+        std::optional<std::string> png;
+        EXPECT_TRUE(waitUntil(
+            [&] { return isPng(png = desktopPaste(s, "image/png")) && writeFile(got, *png); },
+            15000ms, 300ms));
+        EXPECT_EQ(differingPixels(sent, got), "0");
+    }
+    {
+        SCOPED_TRACE("desktop to client");
+        Process holder;
+        ASSERT_TRUE(desktopCopy(holder, s, sent, "image/png"));
+        const std::string got = s.dir().file("on-client.png");
+        // The client offers what arrived as BMP to X programs; ask for
+        // whatever picture type it lists and compare the pixels.
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                for (const char* type : {"image/png", "image/bmp"}) {
+                    const auto data = clientPaste(s, type);
+                    if (data && data->size() > 54 && writeFile(got, *data))
+                        return true;
+                }
+                return false;
+            },
+            15000ms, 300ms));
+        EXPECT_EQ(differingPixels(sent, got), "0");
+    }
+}
+
+namespace {
+
+// Two seconds of a 1 kHz sine at 48 kHz, 16-bit stereo, raw.
+bool writeTone(const std::string& path) {
+    constexpr uint32_t rate = 48000, frames = 2 * rate;
+    std::vector<int16_t> pcm(frames * 2);
+    for (uint32_t i = 0; i < frames; ++i)
+        pcm[2 * i] = pcm[2 * i + 1] =
+            static_cast<int16_t>(12000 * std::sin(2 * std::numbers::pi * 1000 * i / rate));
+    return writeFile(path, std::string(reinterpret_cast<const char*>(pcm.data()), pcm.size() * 2));
+}
+
+std::vector<int16_t> readSamples(const std::string& path) {
+    const std::string bytes = readFile(path);
+    std::vector<int16_t> samples(bytes.size() / 2);
+    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+    return samples;
+}
+
+// Goertzel power of one frequency over a stretch of samples.
+double power(const std::vector<int16_t>& x, size_t from, size_t count, double hz, double rate) {
+    const double c = 2 * std::cos(2 * std::numbers::pi * hz / rate);
+    double s1 = 0, s2 = 0;
+    for (size_t i = from; i < from + count; ++i) {
+        const double s0 = x[i] + c * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    return s1 * s1 + s2 * s2 - c * s1 * s2;
+}
+
+double dominantHz(const std::vector<int16_t>& x, size_t from, size_t count, double rate) {
+    double best = 0, bestPower = -1;
+    for (double hz = 100; hz <= 5000; hz += 10) {
+        const double p = power(x, from, count, hz, rate);
+        if (p > bestPower)
+            bestPower = p, best = hz;
+    }
+    return best;
+}
+
+} // namespace
+
+// A tone played on the desktop through PipeWire's PulseAudio service (the
+// PULSE_SERVER the desktop gives its programs, which the server inherits)
+// comes out of the client's sound server.
+TEST(GnomeSound, AToneOnTheDesktopIsHeardOnTheClient) {
+    PulseDaemon clientPulse;
+    ASSERT_TRUE(clientPulse.ok());
+    GnomeSession s;
+    ASSERT_TRUE(s.ok());
+    // Headless PipeWire has no output device: a null sink stands in for the
+    // speakers, as on a machine without sound hardware.
+    ASSERT_EQ(run({"pactl", "load-module", "module-null-sink", "sink_name=speakers"},
+                  s.desktopEnv(), 10000ms),
+              std::optional<int>(0));
+    ASSERT_EQ(run({"pactl", "set-default-sink", "speakers"}, s.desktopEnv(), 10000ms),
+              std::optional<int>(0));
+    ASSERT_NO_FATAL_FAILURE(
+        connect(s, {{"MAC_SHADOW_AUDIO", "1"}}, {"/sound:sys:pulse"}, clientPulse.env()));
+    ASSERT_TRUE(s.serverSays("sound: client plays", 30000ms));
+
+    const std::string tone = s.dir().file("tone.raw");
+    const std::string recording = s.dir().file("client.raw");
+    ASSERT_TRUE(writeTone(tone));
+    Process parec;
+    ASSERT_TRUE(parec.start({"parec", "-d", "nullsink.monitor", "--rate=44100", "--channels=1",
+                             "--format=s16le", "--raw", recording},
+                            clientPulse.env(), s.dir().file("parec.log"),
+                            s.dir().file("parec.log")));
+    waitUntil([&] { return readFile(recording).size() > 8820; }, 5000ms);
+    EXPECT_EQ(run({"pacat", "--playback", "--raw", "--format=s16le", "--rate=48000", "--channels=2",
+                   tone},
+                  s.desktopEnv(), 15000ms),
+              std::optional<int>(0));
+    // The tail of the tone crosses the network and the client's buffers.
+    const size_t atEnd = readFile(recording).size();
+    waitUntil([&] { return readFile(recording).size() > atEnd + 44100; }, 5000ms);
+    parec.stop();
+
+    const auto samples = readSamples(recording);
+    size_t loud = 0;
+    while (loud < samples.size() && std::abs(samples[loud]) < 2000)
+        ++loud;
+    ASSERT_LT(loud + 44100 / 2, samples.size()) << "no tone arrived";
+    EXPECT_EQ(dominantHz(samples, loud + 2205, 22050, 44100), 1000);
+}

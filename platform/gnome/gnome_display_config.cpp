@@ -1,6 +1,9 @@
 #include "gnome_display_config.h"
 
 #include <cmath>
+#include <string_view>
+
+#include <pipewire/pipewire.h>
 
 #include "gnome_capture.h"
 #include "gnome_services.h"
@@ -49,8 +52,20 @@ class GnomeDisplayTransaction : public DisplayTransaction {
 
 } // namespace
 
+namespace {
+// Virtual monitors were verified with mutter 43, which Debian ships with
+// PipeWire 0.3; mutter 48 (with PipeWire 1.x) places and drops them its own
+// way, and there they stay off until verified: the desktop is then shared as
+// it is.
+bool virtualMonitorsVerifiedHere() {
+    static const bool verified = std::string_view(pw_get_library_version()).rfind("0.3.", 0) == 0;
+    return verified;
+}
+} // namespace
+
 bool GnomeDisplayConfig::virtualDisplaysSupported() {
-    return session_.running() || gnomeNameOnBus("org.gnome.Mutter.ScreenCast");
+    return virtualMonitorsVerifiedHere() &&
+           (session_.running() || gnomeNameOnBus("org.gnome.Mutter.ScreenCast"));
 }
 
 uint32_t GnomeDisplayConfig::mainDisplay() {

@@ -9,8 +9,8 @@ const HostTerms& GnomePlatform::terms() const {
         "GNOME's compositor (mutter)",
         "error",
         "mutter's layout position",
-        "this GNOME session cannot make virtual monitors (mutter's screen-cast interface is "
-        "not on the session bus)",
+        "this GNOME session makes no virtual monitors (mutter's screen-cast interface is not on "
+        "the session bus, or virtual monitors are not verified with this mutter yet)",
         "mutter could not make the virtual monitor",
         "GNOME draws the desktop at twice its size (200 % scale)",
         "mutter's screen cast",

@@ -113,11 +113,18 @@ TEST(GnomeCursor, TheClientShowsTheShapeTheWindowUnderThePointerSets) {
     }
 }
 
+// The server says at connect when this mutter gets no virtual monitors.
+bool virtualMonitorsOff(GnomeSession& s) {
+    return s.serverSays("makes no virtual monitors", 5000ms);
+}
+
 // A client smaller than the real monitor gets a virtual monitor of its own
 // size beside it (mutter cannot mirror), and sees a window opened there.
 TEST(GnomeLayout, TheClientGetsAVirtualMonitorOfItsSize) {
     GnomeSession s("1280x800");
     ASSERT_NO_FATAL_FAILURE(connect(s));
+    if (virtualMonitorsOff(s))
+        GTEST_SKIP() << "virtual monitors are off with this mutter (verified with 43 only)";
     ASSERT_TRUE(s.serverSays("desktop is 1024x768 before activating the client", 30000ms))
         << s.serverLog();
     EXPECT_EQ(s.clientWindowSize(), "1024x768");
@@ -146,6 +153,8 @@ TEST(GnomeLayout, TwoClientMonitorsGetAVirtualMonitorEach) {
     }
     ASSERT_TRUE(s.startServer());
     ASSERT_TRUE(s.startClient({"/multimon", "/monitors:0,1"}));
+    if (virtualMonitorsOff(s))
+        GTEST_SKIP() << "virtual monitors are off with this mutter (verified with 43 only)";
     ASSERT_TRUE(s.serverSays("virtual display 1: id", 30000ms)) << s.serverLog();
     ASSERT_TRUE(s.serverSays("mutter's layout position 2560,0", 5000ms)) << s.serverLog();
     Process left, right;

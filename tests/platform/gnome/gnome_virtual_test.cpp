@@ -167,8 +167,9 @@ class GnomeVirtualTest : public ::testing::Test {
     std::vector<std::unique_ptr<CaptureStream>> streams_;
 };
 
+// The monitors are made here also where the server leaves them off (with a
+// mutter they were not verified with): this is how they are verified.
 TEST_F(GnomeVirtualTest, MonitorsOfTheAskedSizeStreamSideBySideAndGoWhenDropped) {
-    ASSERT_TRUE(platform_->displayConfig().virtualDisplaysSupported());
     const int before = monitorsInLayout();
     const uint32_t first = make(1024, 768);
     ASSERT_NE(first, 0u);

@@ -12,49 +12,11 @@
 
 #include "e2e_session.h"
 #include "pulse_daemon.h"
+#include "tone.h"
 
 using namespace e2e;
 
 namespace {
-
-// Two seconds of a 1 kHz sine at 48 kHz, 16-bit stereo, raw.
-bool writeTone(const std::string& path) {
-    constexpr uint32_t rate = 48000, frames = 2 * rate;
-    std::vector<int16_t> pcm(frames * 2);
-    for (uint32_t i = 0; i < frames; ++i)
-        pcm[2 * i] = pcm[2 * i + 1] =
-            static_cast<int16_t>(12000 * std::sin(2 * std::numbers::pi * 1000 * i / rate));
-    return writeFile(path, std::string(reinterpret_cast<const char*>(pcm.data()), pcm.size() * 2));
-}
-
-std::vector<int16_t> readSamples(const std::string& path) {
-    const std::string bytes = readFile(path);
-    std::vector<int16_t> samples(bytes.size() / 2);
-    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
-    return samples;
-}
-
-// Goertzel power of one frequency over a stretch of samples.
-double power(const std::vector<int16_t>& x, size_t from, size_t count, double hz, double rate) {
-    const double c = 2 * std::cos(2 * std::numbers::pi * hz / rate);
-    double s1 = 0, s2 = 0;
-    for (size_t i = from; i < from + count; ++i) {
-        const double s0 = x[i] + c * s1 - s2;
-        s2 = s1;
-        s1 = s0;
-    }
-    return s1 * s1 + s2 * s2 - c * s1 * s2;
-}
-
-double dominantHz(const std::vector<int16_t>& x, size_t from, size_t count, double rate) {
-    double best = 0, bestPower = -1;
-    for (double hz = 100; hz <= 5000; hz += 10) {
-        const double p = power(x, from, count, hz, rate);
-        if (p > bestPower)
-            bestPower = p, best = hz;
-    }
-    return best;
-}
 
 // Each side's sound server, next to a session whose server plays planar
 // only (the client's pixels then equal the server's).

@@ -102,6 +102,14 @@ Env Session::clientEnv() const {
     return {{"DISPLAY", clientDisplay()}, {"HOME", dir_.path()}, {"XDG_RUNTIME_DIR", dir_.path()}};
 }
 
+std::string Session::clientWindowId() const {
+    std::string out;
+    if (run({"xdotool", "search", "--onlyvisible", "--class", "xfreerdp"}, clientEnv(), 5000ms,
+            &out) != std::optional<int>(0))
+        return {};
+    return out.substr(0, out.find('\n'));
+}
+
 bool Session::startClient(const std::vector<std::string>& args, const Env& env) {
     return client_.start(clientCommand(args), merged(clientEnv(), env), dir_.file("client.log"),
                          dir_.file("client.log"));

@@ -72,6 +72,9 @@ class Session {
     // session's HOME), for clients the test runs itself.
     std::vector<std::string> clientCommand(const std::vector<std::string>& args) const;
     Env clientEnv() const;
+    // The id of the FreeRDP client's visible window on the client display;
+    // empty while there is none.
+    std::string clientWindowId() const;
     // Starts the session's client with the arguments, environment plus `env`.
     bool startClient(const std::vector<std::string>& args, const Env& env = {});
 

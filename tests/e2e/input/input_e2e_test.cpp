@@ -77,12 +77,8 @@ class InputSession : public Session {
 
   private:
     bool findClientWindow() {
-        std::string out;
-        if (!xdotool(clientEnv(), {"search", "--onlyvisible", "--class", "xfreerdp"}, &out) ||
-            out.empty())
-            return false;
-        window_ = out.substr(0, out.find('\n'));
-        return true;
+        window_ = clientWindowId();
+        return !window_.empty();
     }
 
     std::string window_;

@@ -93,6 +93,14 @@ class DelegateServer : public corvane::test::AppTest {
         ASSERT_TRUE(pumpUntil([&] { return delegate->permissions()->status().has_value(); }, 10));
     }
     PermissionsWindow& window() { return *delegate->permissions()->window(); }
+    // A fresh delegate, its server started when `running`; that server (or
+    // none).
+    std::shared_ptr<SpawnedProcess> makeWithServer(bool running) {
+        make();
+        if (running)
+            start();
+        return delegate->task();
+    }
     std::string statusLine() { return delegate->menu()->statusLine()->text().toStdString(); }
 };
 
@@ -101,12 +109,7 @@ class DelegateServer : public corvane::test::AppTest {
 TEST_F(DelegateServer, RepairPermissionsRestartsTheServerOnlyIfItWasRunning) {
     for (bool wasRunning : {false, true}) {
         SCOPED_TRACE(wasRunning ? "running" : "stopped");
-        make();
-        std::shared_ptr<SpawnedProcess> before;
-        if (wasRunning) {
-            start();
-            before = delegate->task();
-        }
+        std::shared_ptr<SpawnedProcess> before = makeWithServer(wasRunning);
         int startsBefore = starts();
         delegate->repairPermissions();
         windowAnswered();
@@ -145,12 +148,7 @@ TEST_F(DelegateServer, CheckPermissionsStartsOnlyWhenAskedAndLeavesARunningServe
 TEST_F(DelegateServer, SaveAndRestartRestartsOnlyARunningServerWithTheNewPort) {
     for (bool wasRunning : {false, true}) {
         SCOPED_TRACE(wasRunning ? "running" : "stopped");
-        make();
-        std::shared_ptr<SpawnedProcess> before;
-        if (wasRunning) {
-            start();
-            before = delegate->task();
-        }
+        std::shared_ptr<SpawnedProcess> before = makeWithServer(wasRunning);
         int startsBefore = starts();
         delegate->openSettings();
         delegate->settingsWindow()->portField->setText(wasRunning ? "3391" : "3392");

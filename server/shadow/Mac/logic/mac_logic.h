@@ -331,6 +331,24 @@ MAC_LOGIC_API int32_t mac_logic_ack_due(MacAckWatch* w, uint64_t now) MAC_LOGIC_
 MAC_LOGIC_API int32_t mac_logic_ack_verdict(MacAckWatch* w, uint32_t maxInflight,
                                             uint64_t now) MAC_LOGIC_NOEXCEPT;
 
+/* ---- Sound between sounds --------------------------------------------- */
+
+/* Silence is sent for a quarter of a second after the last sound, so that
+ * a client plays a sound's tail out, and then not at all until sound comes
+ * back: a still desktop costs no buffers, messages or bytes per client. */
+#define MAC_SILENCE_HOLD_FRAMES 11025u /* 250 ms at 44100 Hz */
+
+typedef struct MacSilenceGate {
+    uint64_t silentFrames; /* frames of exact silence since the last sound */
+} MacSilenceGate;
+
+/* 1 when the buffer of `frames` frames (`count` samples, interleaved) is to
+ * be sent: it holds sound, or the silence after a sound has not yet lasted
+ * MAC_SILENCE_HOLD_FRAMES with it; else 0. A zeroed gate starts as right
+ * after a sound. Null samples count as silence. */
+MAC_LOGIC_API int32_t mac_logic_silence_send(MacSilenceGate* g, const int16_t* samples,
+                                             size_t count, size_t frames) MAC_LOGIC_NOEXCEPT;
+
 #ifdef __cplusplus
 }
 #endif

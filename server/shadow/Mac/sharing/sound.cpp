@@ -32,6 +32,7 @@ bool gFlipSign = false;
 // Only the capture thread that carries sound calls the receiver.
 uint64_t gRateWindowStart = 0;
 uint64_t gRateFrames = 0;
+MacSilenceGate gSilence = {};
 // The sound contexts that received the previous buffer. A context is
 // described when it starts receiving, not each time the receiving context
 // changes: with two clients listening that would be every buffer.
@@ -145,6 +146,9 @@ extern "C" void mac_shadow_audio_callback(void* user, const int16_t* samples, in
     if (!server || !server->clients)
         return;
     noteRate(frames);
+    if (!mac_logic_silence_send(&gSilence, samples, static_cast<size_t>(frames) * 2,
+                                static_cast<size_t>(frames)))
+        return;
     uintptr_t now[kMaxListeners] = {};
     size_t nowCount = 0;
     wArrayList* clients = server->clients;
@@ -200,5 +204,6 @@ void mac_shadow_sound_start(macShadowSubsystem* record) {
 void mac_shadow_reset_sound_rate(void) {
     gRateWindowStart = 0;
     gRateFrames = 0;
+    gSilence = {};
     gListeningCount = 0;
 }

@@ -68,7 +68,7 @@ std::string describe(const macShadowSubsystem* record, bool* missingGroup) {
 
 void mac_shadow_allow_configure(macShadowSubsystem* record) {
     auto& accounts = corvane::platform::current().accounts();
-    const char* rule = std::getenv(kRuleVariable);
+    const char* rule = std::getenv("MAC_SHADOW_ALLOWED_USERS");
     const char* group = std::getenv("MAC_SHADOW_ADMIN_GROUP");
     record->allowedRuleBroken = false;
     copyInto(record->ownerAccount, sizeof record->ownerAccount, accounts.ownAccount());

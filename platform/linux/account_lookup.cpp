@@ -36,7 +36,7 @@ bool groupNamed(const std::string& group) {
     if (group.empty())
         return false;
     std::vector<char> buffer(bufferSize());
-    struct group entry{};
+    struct group entry {};
     struct group* found = nullptr;
     int error = 0;
     while ((error = getgrnam_r(group.c_str(), &entry, buffer.data(), buffer.size(), &found)) ==

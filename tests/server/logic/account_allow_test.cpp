@@ -12,7 +12,7 @@ struct Case {
     const char* account;
     const char* groups; // the account's groups, one per line
     int32_t expected;
-    const char* entry;  // what admitted it
+    const char* entry; // what admitted it
 };
 
 // The owner is "root", the administrators group "sudo".

@@ -85,7 +85,7 @@ void writeLine(json line) {
         return;
     line["time"] = isoTime(wallNowMs());
     const std::string bytes = line.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
-    struct stat info{};
+    struct stat info {};
     if (stat(gPath.c_str(), &info) == 0 && info.st_size > 0 &&
         info.st_size + static_cast<off_t>(bytes.size()) > kRotateBytes)
         rotate(gPath);
@@ -140,9 +140,8 @@ extern "C" void mac_connection_log_set_wall_clock_for_tests(int64_t (*nowMs)(voi
     gWallClock.store(nowMs);
 }
 
-extern "C" void mac_connection_log_login(const char* account, const char* address,
-                                         const char* kind, const char* result,
-                                         uint64_t lockoutSeconds) {
+extern "C" void mac_connection_log_login(const char* account, const char* address, const char* kind,
+                                         const char* result, uint64_t lockoutSeconds) {
     log({{"event", "login"},
          {"account", text(account)},
          {"address", text(address)},
@@ -159,8 +158,7 @@ extern "C" void mac_connection_log_session_begin(const void* client, const char*
     gSessions[client] = {text(account), text(address), text(kind), mac_now_ms()};
 }
 
-extern "C" void mac_connection_log_session_end(const void* client, int64_t frames,
-                                               int64_t bytes) {
+extern "C" void mac_connection_log_session_end(const void* client, int64_t frames, int64_t bytes) {
     std::lock_guard lock(gMutex);
     const auto found = gSessions.find(client);
     if (found == gSessions.end())
@@ -188,8 +186,8 @@ extern "C" void mac_connection_log_prompt(const char* account, const char* addre
          {"by", text(by)}});
 }
 
-extern "C" void mac_connection_log_mode(const char* account, const char* address,
-                                        const char* mode, const char* by) {
+extern "C" void mac_connection_log_mode(const char* account, const char* address, const char* mode,
+                                        const char* by) {
     log({{"event", "mode"},
          {"account", text(account)},
          {"address", text(address)},

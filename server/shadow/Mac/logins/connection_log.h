@@ -33,8 +33,8 @@ void mac_connection_log_login(const char* account, const char* address, const ch
 // rdpShadowClient) and ends with its connection, logged with its duration
 // and, where known (>= 0), the frames and bytes sent to it. An end without
 // a begin writes nothing.
-void mac_connection_log_session_begin(const void* client, const char* account,
-                                      const char* address, const char* kind);
+void mac_connection_log_session_begin(const void* client, const char* account, const char* address,
+                                      const char* kind);
 void mac_connection_log_session_end(const void* client, int64_t frames, int64_t bytes);
 
 // Hooks for the person at the desktop's decisions (the application answers

@@ -93,9 +93,8 @@ void mac_shadow_allow_configure(macShadowSubsystem* record) {
                   kRuleVariable, sizeof record->allowedRule - 1, MAC_ACCOUNT_SIZE - 1);
     }
     bool missingGroup = false;
-    const std::string text = record->allowedRuleBroken
-                                 ? std::string("a rule too long to read")
-                                 : describe(record, &missingGroup);
+    const std::string text = record->allowedRuleBroken ? std::string("a rule too long to read")
+                                                       : describe(record, &missingGroup);
     copyInto(record->allowedRuleText, sizeof record->allowedRuleText, text);
 }
 

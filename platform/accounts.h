@@ -1,6 +1,9 @@
-// Local account passwords: the check behind password logins.
+// Local accounts: the password check behind password logins, and who the
+// accounts are (the process's own, group memberships) for the rule of which
+// accounts may log in.
 #pragma once
 #include <string>
+#include <vector>
 
 namespace corvane::platform {
 
@@ -33,6 +36,15 @@ class Accounts {
     // Checks the password of a local account. Blocks for as long as the
     // service takes (a failed check may be delayed on purpose by it).
     virtual AccountVerdict verify(const std::string& account, const std::string& password) = 0;
+
+    // The account the process runs as; empty when it has no name.
+    virtual std::string ownAccount() const = 0;
+    // The system's administrators group by its usual name here.
+    virtual std::string administratorsGroup() const = 0;
+    // The groups the account is a member of (its primary group included);
+    // empty for an account that does not exist or cannot be looked up.
+    virtual std::vector<std::string> groupsOf(const std::string& account) const = 0;
+    virtual bool groupExists(const std::string& group) const = 0;
 };
 
 } // namespace corvane::platform

@@ -93,6 +93,10 @@ LaunchPlan buildLaunchPlan(const ServerSettings& s, const Environment& baseEnvir
     env["MAC_SHADOW_SIZE_ALIGN"] = sizeAlignment(s.sizeAlign);
     setOrRemove(env, "MAC_SHADOW_NLA", s.requireLogin && s.nlaLogin.has_value(),
                 s.nlaLogin.value_or(""));
+    env["MAC_SHADOW_ALLOWED_USERS"] = s.allowedAccounts;
+    setOrRemove(env, "MAC_SHADOW_ADMIN_GROUP", !s.adminGroup.empty(), s.adminGroup);
+    setOrRemove(env, "MAC_SHADOW_CONNECTION_LOG", s.connectionLog.has_value(),
+                s.connectionLog.value_or(""));
     env["MAC_SHADOW_PARENT_WATCH"] = "1";
     return {launchArguments(s), std::move(env)};
 }

@@ -83,6 +83,10 @@ std::string serverCertDirectory() {
     return homeDirectory() + "/.config/freerdp/shadow";
 }
 
+std::string connectionLogPath() {
+    return homeDirectory() + "/Library/Logs/Corvane Connections.jsonl";
+}
+
 std::string leftoverServerSuffix() {
     return "/Corvane Server.app/Contents/MacOS/freerdp-shadow-cli";
 }
@@ -100,6 +104,10 @@ std::string statsPath() {
     std::string directory = xdgDirectory("XDG_DATA_HOME", "/.local/share") + "/Corvane";
     makeDirectories(directory);
     return directory + "/server-stats.json";
+}
+
+std::string connectionLogPath() {
+    return xdgDirectory("XDG_STATE_HOME", "/.local/state") + "/Corvane/connections.jsonl";
 }
 
 // FreeRDP places its configuration under the XDG configuration directory.

@@ -14,6 +14,9 @@ std::string logPath();
 // The server's statistics file; its directory is created on every call
 // (a failure to create it is ignored: the reader then finds nothing).
 std::string statsPath();
+// The server's connection log (connections.jsonl beside the log file; the
+// server makes its folder).
+std::string connectionLogPath();
 // FreeRDP's shadow server keeps its TLS certificate and key here.
 std::string serverCertDirectory();
 

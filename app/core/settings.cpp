@@ -135,6 +135,9 @@ ServerSettings currentSettings(const UserDefaults& d, const LoginLoader& loadLog
     s.bitrateMbps = clampedInt(d.integer(Key::bitrate));
     s.maxWidth = clampedInt(d.integer(Key::maxWidth));
     s.statsFile = paths::statsPath();
+    s.allowedAccounts = d.string(Key::allowedAccounts).value_or("");
+    s.adminGroup = d.string(Key::adminGroup).value_or("");
+    s.connectionLog = paths::connectionLogPath();
     s.h264Profile = d.string(Key::h264Profile).value_or("baseline");
     s.h264GopSec = clampedInt(d.integer(Key::h264GopSec));
     s.sizeAlign = d.contains(Key::sizeAlign) ? clampedInt(d.integer(Key::sizeAlign)) : 2;

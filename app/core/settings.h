@@ -33,6 +33,8 @@ inline constexpr const char* h264Profile = "h264Profile";
 inline constexpr const char* h264GopSec = "h264GopSec";
 inline constexpr const char* sizeAlign = "sizeAlign";
 inline constexpr const char* usagePing = "usagePing";
+inline constexpr const char* allowedAccounts = "allowedAccounts";
+inline constexpr const char* adminGroup = "administratorsGroup";
 } // namespace Key
 
 // How the remote desktop relates to this computer's own screens.
@@ -66,6 +68,12 @@ struct ServerSettings {
     int bitrateMbps = 10;
     int maxWidth = 0;
     std::optional<std::string> statsFile;
+    // Who may log in with a password: names and @groups, comma-separated;
+    // empty = the owner and the administrators group (adminGroup, empty =
+    // the system's usual one).
+    std::string allowedAccounts;
+    std::string adminGroup;
+    std::optional<std::string> connectionLog;
     std::string h264Profile = "baseline";
     int h264GopSec = 0;
     int sizeAlign = 2;

@@ -5,6 +5,8 @@
 #include <QDesktopServices>
 #include <QPointer>
 #include <QUrl>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "app/core/app_log.h"
@@ -46,6 +48,7 @@ void AppDelegate::buildMenu() {
         call(&AppDelegate::repairPermissions),
         call(&AppDelegate::testConnection),
         call(&AppDelegate::showLog),
+        call(&AppDelegate::showConnectionLog),
         call(&AppDelegate::copyDiagnostics),
         call(&AppDelegate::quit),
     };
@@ -113,6 +116,20 @@ void AppDelegate::toggleLogin() {
 
 void AppDelegate::showLog() {
     std::string path = paths::logPath();
+    if (services_.openFile)
+        services_.openFile(path);
+    else
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+}
+
+// The server makes the file at its first connection: an empty one opens in
+// its place until then.
+void AppDelegate::showConnectionLog() {
+    const std::string path = paths::connectionLogPath();
+    std::error_code error;
+    if (!std::filesystem::exists(path, error) &&
+        paths::makePrivateDirectories(std::filesystem::path(path).parent_path().string()))
+        std::ofstream(path, std::ios::app).flush();
     if (services_.openFile)
         services_.openFile(path);
     else

@@ -67,6 +67,7 @@ class AppDelegate : public QObject {
     void toggleUsagePing();
     void toggleLogin();
     void showLog();
+    void showConnectionLog();
     void quit();
     void openSettings();
     void checkPermissions();

@@ -129,6 +129,15 @@ void SettingsWindow::build() {
     clipboard->setToolTip(QString::fromUtf8(words(Words::clipboardTip)));
     hwenc = check(words(Words::hardwareEncoder), 160);
 
+    QLabel* allowedLabel = label("Allowed accounts", 120, 24);
+    allowedLabel->setToolTip(QStringLiteral(
+        "Who may log in with a password: account names and @group entries, comma-separated. "
+        "Empty: your own account and the administrators."));
+    allowedAccounts = new QLineEdit(this);
+    allowedAccounts->setPlaceholderText(QStringLiteral("you and the administrators"));
+    allowedAccounts->setToolTip(allowedLabel->toolTip());
+    place(allowedAccounts, 180, 120, 320, 24);
+
     restartNote = new QLabel(q(NetInfo::afterRestartNote(true)), this);
     restartNote->setWordWrap(true);
     restartNote->setFont(smallSystemFont());
@@ -171,6 +180,7 @@ void SettingsWindow::fill() {
     audio->setChecked(d.boolean(Key::audio));
     clipboard->setChecked(d.boolean(Key::clipboard));
     hwenc->setChecked(d.boolean(Key::hwenc));
+    allowedAccounts->setText(q(d.string(Key::allowedAccounts).value_or("")));
 
     std::optional<std::string> user = NLALogin::user(logins_.load());
     nlaUser->setText(user ? q(*user) : QString());
@@ -262,6 +272,7 @@ bool SettingsWindow::saveSettings() {
     d.set(Key::audio, audio->isChecked());
     d.set(Key::clipboard, clipboard->isChecked());
     d.set(Key::hwenc, hwenc->isChecked());
+    d.set(Key::allowedAccounts, q(trimSpacesAndTabs(allowedAccounts->text().toStdString())));
     d.set(Key::bitrate, SettingsValues::bitrateValue(bitrate->currentIndex()));
     d.set(Key::maxWidth, SettingsValues::maxWidthValue(maxWidthPop->currentIndex()));
     d.sync();

@@ -42,6 +42,7 @@ class SettingsWindow : public QDialog {
     QComboBox *fps, *bitrate, *maxSize, *maxWidthPop, *vmode;
     QCheckBox *cursor, *auth, *ctrl, *avc, *audio, *clipboard, *hwenc;
     QLineEdit *nlaUser, *nlaPass;
+    QLineEdit* allowedAccounts;
     QLabel* nlaStatus;
     QLabel* restartNote;
     QPushButton *cancelButton, *saveButton;

@@ -30,6 +30,7 @@ TrayMenu::TrayMenu(MenuHandlers handlers) : handlers_(std::move(handlers)) {
     add("Repair Permissions", h.repairPermissions);
     add("Test Connection\u2026", h.testConnection);
     add("Show Log", h.showLog);
+    add("Show Connection Log\u2026", h.showConnectionLog);
     add("Copy Diagnostics", h.copyDiagnostics);
     menu_.addSeparator();
     QAction* quit = add("Quit Corvane", h.quit);

@@ -9,7 +9,7 @@ namespace corvane::app::ui {
 
 struct MenuHandlers {
     std::function<void()> toggleServer, openSettings, toggleAutoStart, toggleUsagePing, toggleLogin,
-        checkPermissions, repairPermissions, testConnection, showLog, copyDiagnostics, quit;
+        checkPermissions, repairPermissions, testConnection, showLog, showConnectionLog, copyDiagnostics, quit;
 };
 
 struct MenuState {

@@ -1,5 +1,7 @@
 #include "pam_accounts.h"
 
+#include "account_lookup.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -102,6 +104,22 @@ AccountReach PamAccounts::reach() const {
     if (getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found)
         return {false, found->pw_name, why};
     return {false, "uid " + std::to_string(uid), why};
+}
+
+std::string PamAccounts::ownAccount() const {
+    return accountName(geteuid());
+}
+
+std::string PamAccounts::administratorsGroup() const {
+    return administratorsGroupName();
+}
+
+std::vector<std::string> PamAccounts::groupsOf(const std::string& account) const {
+    return accountGroups(account);
+}
+
+bool PamAccounts::groupExists(const std::string& group) const {
+    return groupNamed(group);
 }
 
 } // namespace corvane::platform::linuxos

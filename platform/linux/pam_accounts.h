@@ -11,6 +11,10 @@ class PamAccounts : public Accounts {
     explicit PamAccounts(std::string service = "corvane") : service_(std::move(service)) {}
     AccountVerdict verify(const std::string& account, const std::string& password) override;
     AccountReach reach() const override;
+    std::string ownAccount() const override;
+    std::string administratorsGroup() const override;
+    std::vector<std::string> groupsOf(const std::string& account) const override;
+    bool groupExists(const std::string& group) const override;
 
   private:
     std::string service_;

@@ -5,6 +5,7 @@
 namespace corvane::platform::sim {
 
 SimAccounts::SimAccounts() {
+    groups_["admin"] = {};
     if (const char* list = std::getenv("CORVANE_SIM_ACCOUNTS"))
         loadList(list);
 }
@@ -55,6 +56,39 @@ void SimAccounts::setAvailable(bool available) {
 int SimAccounts::checks() {
     std::lock_guard lock(mutex_);
     return checks_;
+}
+
+std::string SimAccounts::ownAccount() const {
+    std::lock_guard lock(mutex_);
+    return owner_;
+}
+
+std::string SimAccounts::administratorsGroup() const {
+    return "admin";
+}
+
+std::vector<std::string> SimAccounts::groupsOf(const std::string& account) const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> names;
+    for (const auto& [group, members] : groups_)
+        if (members.contains(account))
+            names.push_back(group);
+    return names;
+}
+
+bool SimAccounts::groupExists(const std::string& group) const {
+    std::lock_guard lock(mutex_);
+    return groups_.contains(group);
+}
+
+void SimAccounts::setOwner(const std::string& account) {
+    std::lock_guard lock(mutex_);
+    owner_ = account;
+}
+
+void SimAccounts::setGroup(const std::string& group, const std::set<std::string>& members) {
+    std::lock_guard lock(mutex_);
+    groups_[group] = members;
 }
 
 } // namespace corvane::platform::sim

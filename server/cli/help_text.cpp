@@ -42,6 +42,15 @@ const CorvaneServerVariable kVariables[] = {
      "Read for the hardware encoder setting; changes nothing here (no hardware encoder)"},
     {"MAC_SHADOW_NLA", "Windows (NLA) login as USER:NT-HASH; read once, then removed from the "
                        "environment"},
+    {"MAC_SHADOW_ALLOWED_USERS", "Accounts that may log in with a password: names and @groups, "
+                                 "comma-separated (default: the server's own and the "
+                                 "administrators)"},
+    {"MAC_SHADOW_ADMIN_GROUP", "The administrators group of the default rule (default sudo, "
+                               "else wheel)"},
+    {"MAC_SHADOW_CONNECTION_LOG", "Connection log file (JSON lines; default "
+                                  "~/.local/state/Corvane/connections.jsonl; empty: none)"},
+    {"XDG_STATE_HOME", "The state folder of the default connection log (default ~/.local/state)"},
+    {"HOME", "The home folder of the default connection log"},
     {"MAC_SHADOW_STATS_FILE", "File the server writes its statistics to (default none)"},
     {"MAC_SHADOW_PARENT_WATCH", "\"1\": end when the parent process ends"},
     {"MAC_SHADOW_PERMS", "check: print \"screen=N input=N\" and exit 0 without opening a socket"},

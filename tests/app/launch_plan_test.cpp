@@ -19,6 +19,7 @@ ServerSettings withLogin() {
     ServerSettings s;
     s.nlaLogin = "alice:0123456789abcdef0123456789abcdef";
     s.statsFile = "/home/u/stats.json";
+    s.connectionLog = "/home/u/connections.jsonl";
     return s;
 }
 
@@ -83,6 +84,8 @@ TEST(LaunchPlanEnvironment, DefaultsProduceEveryVariable) {
         {"MAC_SHADOW_H264_PROFILE", "baseline"},
         {"MAC_SHADOW_SIZE_ALIGN", "2"},
         {"MAC_SHADOW_NLA", "alice:0123456789abcdef0123456789abcdef"},
+        {"MAC_SHADOW_ALLOWED_USERS", ""},
+        {"MAC_SHADOW_CONNECTION_LOG", "/home/u/connections.jsonl"},
         {"MAC_SHADOW_PARENT_WATCH", "1"},
     };
     EXPECT_EQ(plan.environment, expected);
@@ -102,6 +105,20 @@ TEST(LaunchPlanEnvironment, InheritedVariablesAreKeptReplacedOrRemovedPerVariabl
     EXPECT_EQ(var(plan, "MAC_SHADOW_STATS_FILE"), std::nullopt);
     EXPECT_EQ(var(plan, "MAC_SHADOW_FPS"), "30");
     EXPECT_EQ(var(plan, "MAC_SHADOW_PERMS"), "check") << "the plan never touches the probe";
+    EXPECT_EQ(var(buildLaunchPlan(s, {{"MAC_SHADOW_ALLOWED_USERS", "eve"},
+                                      {"MAC_SHADOW_ADMIN_GROUP", "wheel"}}),
+                  "MAC_SHADOW_ALLOWED_USERS"),
+              "")
+        << "an inherited rule never widens the stored one";
+    EXPECT_EQ(var(buildLaunchPlan(s, {{"MAC_SHADOW_ADMIN_GROUP", "wheel"}}),
+                  "MAC_SHADOW_ADMIN_GROUP"),
+              std::nullopt);
+    s.allowedAccounts = "bob, @ops";
+    s.adminGroup = "wheel";
+    EXPECT_EQ(var(buildLaunchPlan(s, {}), "MAC_SHADOW_ALLOWED_USERS"), "bob, @ops");
+    EXPECT_EQ(var(buildLaunchPlan(s, {}), "MAC_SHADOW_ADMIN_GROUP"), "wheel");
+    s.allowedAccounts.clear();
+    s.adminGroup.clear();
 
     s.maxWidth = 2560;
     s.h264GopSec = 2;

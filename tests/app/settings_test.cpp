@@ -20,6 +20,7 @@ namespace {
 class SettingsTest : public corvane::test::AppTest {
   protected:
     ScopedEnv data{"XDG_DATA_HOME", dir.file("data")};
+    ScopedEnv state{"XDG_STATE_HOME", dir.file("state")};
     QString file = QString::fromStdString(dir.file("own.ini"));
 
     UserDefaults fresh() { return fresh(file); }
@@ -48,6 +49,7 @@ TEST_F(SettingsTest, UnsetKeysGiveTheRegisteredDefaultsWithoutWritingThem) {
     ServerSettings s = read(d);
     ServerSettings expected;
     expected.statsFile = dir.file("data/Corvane/server-stats.json");
+    expected.connectionLog = dir.file("state/Corvane/connections.jsonl");
     EXPECT_EQ(s, expected);
     EXPECT_TRUE(corvane::test::fileExists(dir.file("data/Corvane")));
     EXPECT_TRUE(d.boolean(Key::autoStart));
@@ -68,6 +70,7 @@ TEST_F(SettingsTest, StoredValuesSurviveAReopenOfTheFile) {
         d.set(Key::h264Profile, "high");
         d.set(Key::sizeAlign, 8);
         d.set(Key::h264GopSec, 3);
+        d.set(Key::allowedAccounts, "bob, @ops");
         d.sync();
     }
     ServerSettings s = read(fresh(), "alice:0123456789abcdef0123456789abcdef");
@@ -79,6 +82,7 @@ TEST_F(SettingsTest, StoredValuesSurviveAReopenOfTheFile) {
     EXPECT_EQ(s.h264Profile, "high");
     EXPECT_EQ(s.sizeAlign, 8);
     EXPECT_EQ(s.h264GopSec, 3);
+    EXPECT_EQ(s.allowedAccounts, "bob, @ops");
     EXPECT_EQ(s.nlaLogin, "alice:0123456789abcdef0123456789abcdef");
 }
 

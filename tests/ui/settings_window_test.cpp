@@ -68,6 +68,7 @@ TEST_F(SettingsWindowTest, FilledFromStoredValuesAndSavedBack) {
     defaults->set("remoteScreen", "extend");
     defaults->set("cursorInVideo", true);
     defaults->set("audio", false);
+    defaults->set("allowedAccounts", "anna, @ops");
     logins.entry = "anna:" + std::string(32, 'c');
     window->open();
 
@@ -83,6 +84,7 @@ TEST_F(SettingsWindowTest, FilledFromStoredValuesAndSavedBack) {
     EXPECT_FALSE(window->audio->isChecked());
     EXPECT_TRUE(window->auth->isChecked());
     EXPECT_EQ(window->nlaUser->text(), "anna");
+    EXPECT_EQ(window->allowedAccounts->text(), "anna, @ops");
     EXPECT_EQ(window->nlaPass->placeholderText(), "unchanged");
     EXPECT_EQ(window->nlaStatus->text(),
               "Set. Clear the user name to remove it; type a password to change it.");
@@ -91,6 +93,7 @@ TEST_F(SettingsWindowTest, FilledFromStoredValuesAndSavedBack) {
     window->nlaUser->setText(" \tbert ");
     window->bitrate->setCurrentIndex(0);
     window->ctrl->setChecked(false);
+    window->allowedAccounts->setText("  bert,@ops\t");
     QTest::keyClick(window.get(), Qt::Key_Return); // Return saves
     EXPECT_EQ(saved, 1);
     EXPECT_FALSE(window->isVisible());
@@ -102,6 +105,7 @@ TEST_F(SettingsWindowTest, FilledFromStoredValuesAndSavedBack) {
     EXPECT_EQ(defaults->string("remoteScreen"), "extend");
     EXPECT_FALSE(defaults->boolean("ctrlAsCmd"));
     EXPECT_TRUE(defaults->boolean("cursorInVideo"));
+    EXPECT_EQ(defaults->string("allowedAccounts"), "bert,@ops");
     EXPECT_EQ(log().find("port changed"), std::string::npos);
 }
 

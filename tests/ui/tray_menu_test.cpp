@@ -34,7 +34,7 @@ TEST(TrayMenu, EntriesInOrderWithKeysAndTargets) {
         QStringList({"Stopped", "Start Server", "--", "Settings\u2026",
                      "Start Server When Corvane Opens", "Send Usage Pings", "Open Corvane at Login",
                      "--", "Check Permissions\u2026", "Repair Permissions", "Test Connection\u2026",
-                     "Show Log", "Copy Diagnostics", "--", "Quit Corvane"}));
+                     "Show Log", "Show Connection Log\u2026", "Copy Diagnostics", "--", "Quit Corvane"}));
     EXPECT_FALSE(tray.statusLine()->isEnabled());
     int withKeys = 0;
     for (QAction* action : tray.menu()->actions())

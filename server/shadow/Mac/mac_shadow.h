@@ -207,6 +207,16 @@ typedef struct macShadowSubsystem {
     bool nlaConfigured;
     char nlaUser[128];
     uint8_t nlaHash[16];
+    // Set once at init, read by client threads: who may log in with a
+    // password (logins/login_allow.cpp). The rule of MAC_SHADOW_ALLOWED_USERS
+    // (empty = the default rule), the server's own account, the
+    // administrators group, and the rule as refusal lines name it.
+    char allowedRule[1024];
+    char ownerAccount[MAC_ACCOUNT_SIZE];
+    char adminGroup[MAC_ACCOUNT_SIZE];
+    char allowedRuleText[1280];
+    // The rule could not be read: every password login is refused.
+    bool allowedRuleBroken;
 
     // ---- sharing ----
     // Atomic: client threads (the clipboard channel) and the subsystem

@@ -77,7 +77,9 @@ TEST(PermissionProbe, CertificateKeyAndItsFolderArePrivate) {
 
 TEST(ServerStart, SaysWhoCanGetIn) {
     const char* const openWarning = "NO AUTHENTICATION (-auth) on a network address";
-    const char* const everyAccount = "password logins: every local account can log in";
+    const char* const everyAccount =
+        "password logins: allowed for the server's own account 'owner' and the members of group "
+        "'admin'";
     const struct {
         std::vector<std::string> args;
         bool warned;

@@ -33,14 +33,32 @@ bool runRetrying(const std::vector<std::string>& argv) {
 
 // A local account with kPassword, unique to this process, removed again at
 // the end. Needs root.
+// groups: extra groups, comma-separated.
 struct TestAccount {
-    explicit TestAccount(const std::string& tag)
+    explicit TestAccount(const std::string& tag, const std::string& groups = "")
         : name("corv" + tag + std::to_string(getpid() % 100000)) {
-        ok = runRetrying({"/usr/sbin/useradd", "-M", "-s", "/usr/sbin/nologin", name}) &&
+        std::vector<std::string> add = {"/usr/sbin/useradd", "-M", "-s", "/usr/sbin/nologin"};
+        if (!groups.empty())
+            add.insert(add.end(), {"-G", groups});
+        add.push_back(name);
+        ok = runRetrying(add) &&
              runRetrying({"sh", "-c", "printf '%s:%s\\n' \"$0\" \"$1\" | /usr/sbin/chpasswd", name,
                           kPassword});
     }
     ~TestAccount() { runRetrying({"/usr/sbin/userdel", name}); }
+    std::string name;
+    bool ok = false;
+};
+
+// A local group unique to this process, removed again at the end. Tests use
+// one of their own as the administrators group rather than add an account
+// to the real one.
+struct TestGroup {
+    explicit TestGroup(const std::string& tag)
+        : name("corv" + tag + std::to_string(getpid() % 100000)) {
+        ok = runRetrying({"/usr/sbin/groupadd", name});
+    }
+    ~TestGroup() { runRetrying({"/usr/sbin/groupdel", name}); }
     std::string name;
     bool ok = false;
 };
@@ -111,7 +129,8 @@ TEST(TlsLogins, RightWrongAndLockedOut) {
     LoginSession server;
     TestAccount account("ok");
     ASSERT_TRUE(server.ok() && account.ok);
-    ASSERT_TRUE(server.startServer({"+auth", "/sec:tls"}));
+    ASSERT_TRUE(server.startServer({"+auth", "/sec:tls"},
+                                   {{"MAC_SHADOW_ALLOWED_USERS", account.name}}));
     E2E_SKIP_IF_HOOK_UNVERIFIED(server, "peer-hooks");
     const std::string& name = account.name;
     EXPECT_EQ(server.tlsLogin(name, kPassword, name), Outcome::LoggedIn);
@@ -153,11 +172,62 @@ TEST(NlaLogins, MalformedValueRefusesNlaWhilePasswordLoginsWork) {
     LoginSession server;
     TestAccount account("mf");
     ASSERT_TRUE(server.ok() && account.ok);
-    ASSERT_TRUE(server.startServer(
-        {"+auth", "+sec-nla"}, {{"MAC_SHADOW_NLA", "corvnla:0123456789abcdef0123456789abcdeX"}}));
+    ASSERT_TRUE(server.startServer({"+auth", "+sec-nla"},
+                                   {{"MAC_SHADOW_NLA", "corvnla:0123456789abcdef0123456789abcdeX"},
+                                    {"MAC_SHADOW_ALLOWED_USERS", account.name}}));
     EXPECT_TRUE(server.serverSays(
         "MAC_SHADOW_NLA is malformed (want user:32 hex digits): NLA logins will be refused"));
     EXPECT_EQ(server.nlaLogin("corvnla", "anything"), kNlaRefused);
     EXPECT_TRUE(server.serverSays("refused, no Corvane login is set"));
     EXPECT_EQ(server.tlsLogin(account.name, kPassword, account.name), Outcome::LoggedIn);
+}
+
+// Only allowed accounts get in: by default the owner and the administrators,
+// with a rule its accounts and groups; any other account, and the members of
+// a group that does not exist, get the answer of a wrong password.
+TEST(TlsLogins, OnlyAllowedAccountsGetIn) {
+    REQUIRE_ROOT();
+    TestGroup admins("adm"), team("grp");
+    ASSERT_TRUE(admins.ok && team.ok);
+    TestAccount plain("pl"), admin("ad", admins.name), member("gm", team.name);
+    ASSERT_TRUE(plain.ok && admin.ok && member.ok);
+    const std::string missing = "corvnone" + std::to_string(getpid() % 100000);
+    const std::string notAllowed = "': refused, not an allowed account (password logins are for ";
+    {
+        LoginSession server;
+        ASSERT_TRUE(server.ok());
+        const std::string connections = server.dir().file("state/connections.jsonl");
+        ASSERT_TRUE(server.startServer({"+auth", "/sec:tls"},
+                                       {{"MAC_SHADOW_ADMIN_GROUP", admins.name},
+                                        {"MAC_SHADOW_CONNECTION_LOG", connections}}));
+        E2E_SKIP_IF_HOOK_UNVERIFIED(server, "peer-hooks");
+        EXPECT_TRUE(server.serverSays("password logins: allowed for the server's own account "
+                                      "'root' and the members of group '" +
+                                      admins.name + "'"));
+        EXPECT_EQ(server.tlsLogin(plain.name, kPassword, plain.name), Outcome::Refused);
+        EXPECT_EQ(server.logCount("as '" + plain.name + notAllowed), 1);
+        EXPECT_EQ(server.tlsLogin(admin.name, "wrong-1", admin.name), Outcome::Refused);
+        EXPECT_EQ(server.logCount("as '" + admin.name + "': wrong password (2)"), 1)
+            << "the refused account counted as the first wrong password of the address";
+        EXPECT_EQ(server.tlsLogin(admin.name, kPassword, admin.name), Outcome::LoggedIn);
+        EXPECT_TRUE(server.serverSays("as '" + admin.name + "': ok (allowed as '" + admins.name));
+
+        const std::string log = readFile(connections);
+        EXPECT_NE(log.find("\"result\":\"not-allowed\""), std::string::npos) << log;
+        EXPECT_EQ(log.find(kPassword), std::string::npos) << "the password is never logged";
+    }
+    {
+        LoginSession server;
+        ASSERT_TRUE(server.ok());
+        ASSERT_TRUE(server.startServer(
+            {"+auth", "/sec:tls"},
+            {{"MAC_SHADOW_ALLOWED_USERS", plain.name + ", @" + team.name + ", @" + missing}}));
+        EXPECT_TRUE(server.serverSays("MAC_SHADOW_ALLOWED_USERS: a named group does not exist"));
+        EXPECT_TRUE(server.serverSays("the members of group '" + missing + "' (no such group)"));
+        EXPECT_EQ(server.tlsLogin(member.name, kPassword, member.name), Outcome::LoggedIn);
+        EXPECT_TRUE(server.serverSays("(allowed as '@" + team.name + "')"));
+        EXPECT_EQ(server.tlsLogin(admin.name, kPassword, admin.name), Outcome::Refused)
+            << "a rule replaces the default one";
+        EXPECT_EQ(server.tlsLogin(plain.name, kPassword, plain.name), Outcome::LoggedIn);
+    }
 }

@@ -139,8 +139,13 @@ void LoginTest::SetUp() {
     unsetenv("MAC_SHADOW_NLA");
     unsetenv("MAC_SHADOW_PERMS");
     unsetenv("CORVANE_SIM_ACCOUNTS");
+    unsetenv("MAC_SHADOW_ALLOWED_USERS");
+    unsetenv("MAC_SHADOW_ADMIN_GROUP");
     auto sim = std::make_unique<corvane::platform::sim::SimPlatform>();
     sim_ = sim.get();
+    // The default rule lets the owner and the administrators in.
+    sim_->simAccounts().setOwner("alice");
+    sim_->simAccounts().setGroup("admin", {"bob"});
     previousPlatform_ = corvane::platform::replaceCurrent(std::move(sim));
 
     setNow(10'000'000);
@@ -192,6 +197,7 @@ void LoginTest::TearDown() {
     mac_login_set_error_info_for_tests(nullptr);
     mac_shadow_subsystem_free(base_);
     unsetenv("MAC_SHADOW_NLA");
+    unsetenv("MAC_SHADOW_ALLOWED_USERS");
     corvane::platform::replaceCurrent(std::move(previousPlatform_));
 }
 
@@ -235,6 +241,15 @@ void LoginTest::configureNla(const char* value) {
     else
         unsetenv("MAC_SHADOW_NLA");
     mac_shadow_nla_configure(record_);
+    LogCapture::clear();
+}
+
+void LoginTest::configureAllowed(const char* rule) {
+    if (rule)
+        setenv("MAC_SHADOW_ALLOWED_USERS", rule, 1);
+    else
+        unsetenv("MAC_SHADOW_ALLOWED_USERS");
+    mac_shadow_allow_configure(record_);
     LogCapture::clear();
 }
 

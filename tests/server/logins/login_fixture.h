@@ -87,6 +87,8 @@ class LoginTest : public ::testing::Test {
 
     // Sets MAC_SHADOW_NLA (null unsets) and reads it as Init does.
     void configureNla(const char* value);
+    // Sets MAC_SHADOW_ALLOWED_USERS (null unsets) and reads it as Init does.
+    void configureAllowed(const char* rule);
 
     rdpShadowServer server_{};
     freerdp_listener listener_{};

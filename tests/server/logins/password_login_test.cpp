@@ -205,3 +205,47 @@ TEST_F(PasswordLogin, AFullLockoutTableRefusesNewAddressesAsLocked) {
                                 "so a new address counts as locked for another 3601 s"))
         << LogCapture::all();
 }
+
+// Accounts the rule does not allow get the wait, answer and count of a wrong
+// password, without their password being checked; the log names the rule.
+TEST_F(PasswordLogin, AccountsTheRuleRefusesReadAsWrongPasswords) {
+    accounts().set("bob", "bob-pw");
+    accounts().set("carol", "carol-pw");
+    accounts().set("dave", "dave-pw");
+    accounts().setGroup("ops", {"carol"});
+    const struct {
+        const char* rule;
+        const char* user;
+        const char* password;
+        const char* line; // "" = logged in
+    } cases[] = {
+        {nullptr, "alice", "right-pw", "as 'alice': ok (allowed as 'alice')"},
+        {nullptr, "bob", "bob-pw", "as 'bob': ok (allowed as 'admin')"},
+        {nullptr, "carol", "carol-pw",
+         "as 'carol': refused, not an allowed account (password logins are for the server's own "
+         "account 'alice' and the members of group 'admin') (1 in a row)"},
+        {"dave, @ops", "carol", "carol-pw", "as 'carol': ok (allowed as '@ops')"},
+        {"dave, @ops", "dave", "dave-pw", "as 'dave': ok (allowed as 'dave')"},
+        {"dave, @ops", "alice", "right-pw",
+         "as 'alice': refused, not an allowed account (password logins are for 'dave', the "
+         "members of group 'ops') (1 in a row)"},
+        {"@gone", "carol", "carol-pw",
+         "refused, not an allowed account (password logins are for the members of group 'gone' "
+         "(no such group))"},
+    };
+    for (const auto& c : cases) {
+        configureAllowed(c.rule);
+        mac_logic_lockout_clear(&record()->lockoutTable, kAddress);
+        const int waitsBefore = waits();
+        const int checksBefore = accounts().checks();
+        const bool admitted = std::string(c.line).find(": ok") != std::string::npos;
+        EXPECT_EQ(login(c.user, c.password), admitted ? 1 : -1) << c.user;
+        EXPECT_TRUE(LogCapture::has(c.line)) << c.user << ": " << LogCapture::all();
+        if (admitted)
+            continue;
+        EXPECT_EQ(waits(), waitsBefore + 1) << c.user;
+        EXPECT_EQ(errorInfo(conn_), kWrongInfo) << c.user;
+        EXPECT_EQ(failures(), 1) << c.user << " counts towards the lockout";
+        EXPECT_EQ(accounts().checks(), checksBefore) << c.user << "'s password is not checked";
+    }
+}

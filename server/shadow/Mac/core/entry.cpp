@@ -9,6 +9,7 @@
 #include "input/input_held.h"
 #include "layout/layout_request.h"
 #include "lifecycle.h"
+#include "logins/connection_log.h"
 #include "logins/logins.h"
 #include "mac_shadow.h"
 #include "server/shadow/ext/shadow_ext.h"
@@ -47,10 +48,12 @@ extern "C" void mac_shadow_message_free(UINT32 id, SHADOW_MSG_OUT* message) {
 
 namespace {
 // Every end of a connection: what it holds pressed goes up, then the login
-// bookkeeping of a failed NLA attempt.
+// bookkeeping of a failed NLA attempt, then the connection log's line.
 void peerEnd(rdpShadowSubsystem* subsystem, rdpShadowClient* client) {
     mac_shadow_input_client_ended(subsystem, client);
     mac_shadow_peer_end(subsystem, client);
+    // The library counts neither frames nor bytes per client for us.
+    mac_connection_log_session_end(client, -1, -1);
 }
 } // namespace
 

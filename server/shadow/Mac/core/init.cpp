@@ -64,6 +64,7 @@ extern "C" int mac_shadow_subsystem_init(rdpShadowSubsystem* subsystem) {
     // Published only once its locks exist: a signal may reach it any time.
     mac_shadow_set_record(record);
     mac_shadow_nla_configure(record);
+    mac_shadow_allow_configure(record);
     mac_shadow_init_rates(record);
     record->clipboardChangeCount.store(mac_clipboard_change_count());
     return mac_shadow_init_desktop(record) ? 1 : -1;

@@ -6,6 +6,7 @@
 #include "capture/mac_capture.h"
 #include "layout/main_display_watch.h"
 #include "lifecycle.h"
+#include "logins/connection_log.h"
 #include "loop/frames.h"
 #include "loop/power.h"
 #include "loop/thread.h"
@@ -24,20 +25,6 @@ void mac_shadow_log_permissions(void) {
     else
         MAC_WARN("Screen Recording permission: NOT granted - use Repair Permissions in the "
                  "Corvane menu and switch on Corvane Server");
-}
-
-// Said once at start: an account the service cannot check reads as a wrong
-// password, and three of those lock the client's address out.
-void mac_shadow_log_login_accounts(const rdpShadowServer* server) {
-    if (!server || !server->authentication)
-        return;
-    const auto reach = corvane::platform::current().accounts().reach();
-    if (reach.everyAccount)
-        MAC_INFO("password logins: every local account can log in with its own password");
-    else
-        MAC_WARN("password logins: only the account '%s' can log in (%s); any other account "
-                 "reads as a wrong password",
-                 reach.onlyAccount.c_str(), reach.why.c_str());
 }
 
 // Said once at start: a desktop that takes no input from us makes every
@@ -66,7 +53,8 @@ extern "C" int mac_shadow_subsystem_start(rdpShadowSubsystem* subsystem) {
     auto* record = reinterpret_cast<macShadowSubsystem*>(subsystem);
     mac_shadow_log_permissions();
     mac_shadow_check_input_available(record);
-    mac_shadow_log_login_accounts(subsystem->server);
+    mac_shadow_log_login_accounts(record, subsystem->server);
+    mac_connection_log_open();
     // Before the first capture: only streams started afterwards carry sound.
     mac_shadow_sound_start(record);
     if (!mac_shadow_install_termination())

@@ -252,6 +252,38 @@ MAC_LOGIC_API int32_t mac_logic_nla_user_matches(const char* account,
 MAC_LOGIC_API int32_t mac_logic_nla_parse(const char* value, char* userOut, size_t userOutSize,
                                           uint8_t* hashOut) MAC_LOGIC_NOEXCEPT;
 
+/* ---- Allowed accounts ------------------------------------------------- */
+
+/* The rule of MAC_SHADOW_ALLOWED_USERS: account names and "@group" entries,
+ * comma-separated, blanks around an entry ignored. A rule without entries is
+ * the default rule: the account the server runs as (the owner) and the
+ * members of the administrators group. */
+
+/* Which rule admitted an account (mac_logic_account_allowed). */
+#define MAC_ALLOW_REFUSED 0
+#define MAC_ALLOW_OWNER 1 /* default rule: the server's own account */
+#define MAC_ALLOW_ADMIN 2 /* default rule: a member of the administrators group */
+#define MAC_ALLOW_NAMED 3 /* the rule names the account */
+#define MAC_ALLOW_GROUP 4 /* the account is a member of a group the rule names */
+
+/* The entry at index (0-based) of the rule, blanks trimmed and with its "@"
+ * kept; empty entries are skipped. 1 = found, 0 = no such entry or it does
+ * not fit (out is then empty when it has room for anything). */
+MAC_LOGIC_API int32_t mac_logic_allowed_entry(const char* rule, uint32_t index, char* out,
+                                              size_t outSize) MAC_LOGIC_NOEXCEPT;
+
+/* Whether account may log in with a password. groups lists the groups the
+ * account is a member of, one per line ("\n"-separated; no group or account
+ * name holds a line break); a group that does not exist has no members, so
+ * naming one admits nobody. Names compare exactly. Returns a MAC_ALLOW_*;
+ * entry (may be null) receives the rule entry that admitted the account, or
+ * the administrators group, else it is emptied. An empty account, owner or
+ * administrators group matches nothing. */
+MAC_LOGIC_API int32_t mac_logic_account_allowed(const char* rule, const char* account,
+                                                const char* owner, const char* adminGroup,
+                                                const char* groups, char* entry,
+                                                size_t entrySize) MAC_LOGIC_NOEXCEPT;
+
 /* ---- Repaint schedule and acknowledgement watch ----------------------- */
 
 #define MAC_REPAINT_STEPS 7

@@ -1,6 +1,7 @@
 // Password logins: lockout checks (the address's, then the account's), the
 // account check, one-second waits on refusal and the lockouts that grow with
 // wrong passwords.
+#include <cstdio>
 #include <cstring>
 
 #include <freerdp/error.h>
@@ -8,6 +9,7 @@
 
 #include "capture/mac_capture.h"
 #include "base/log.h"
+#include "connection_log.h"
 #include "logins.h"
 #include "platform/platform.h"
 
@@ -91,12 +93,29 @@ void countAgainstAccount(macShadowSubsystem* record, const char* account, const 
                    static_cast<unsigned long long>(lock / 1000));
 }
 
+// A wrong password, or an account the rule does not allow (notAllowed): the
+// same wait, answer and count, so the client cannot tell them apart.
 int refuseWrong(macShadowSubsystem* record, rdpShadowClient* client, const char* address,
-                const char* account, const char* shownAccount, int result) {
+                const char* account, const char* shownAccount, int result,
+                bool notAllowed = false) {
     mac_login::refusalWait();
     int32_t failures = 0;
     const uint64_t lockout = mac_login::countFailure(record, address, &failures);
-    if (result < 0)
+    mac_connection_log_login(account, address, "password",
+                             notAllowed     ? "not-allowed"
+                             : result < 0   ? "service-unavailable"
+                                            : "wrong-password",
+                             lockout / 1000);
+    if (notAllowed) {
+        char locked[64] = "";
+        if (lockout > 0)
+            std::snprintf(locked, sizeof locked, ": locked out for %llu s",
+                          static_cast<unsigned long long>(lockout / 1000));
+        MAC_LOG_FN(WLOG_WARN, kFn,
+                   "login from %s as '%s': refused, not an allowed account (password logins are "
+                   "for %s) (%d in a row)%s",
+                   address, shownAccount, record->allowedRuleText, failures, locked);
+    } else if (result < 0)
         MAC_LOG_FN(WLOG_ERROR, kFn, "login from %s as '%s': could not ask the directory service",
                    address, shownAccount);
     else if (lockout > 0)
@@ -125,23 +144,43 @@ int authenticate(macShadowSubsystem* record, rdpShadowClient* client, const char
     char shownAccount[kLogText];
     printable(account, shownAccount, sizeof shownAccount);
 
+    auto audit = [&](const char* result, uint64_t lockMs) {
+        mac_connection_log_login(account, address, "password", result,
+                                 mac_logic_seconds_up(lockMs));
+    };
     bool hasFailures = false;
     const uint64_t remaining = lockRemaining(record, address, &hasFailures);
-    if (remaining > 0)
+    if (remaining > 0) {
+        audit("locked", remaining);
         return refuseLocked(client, address, remaining, !hasFailures);
+    }
 
     logAttempt(client, address, user, domain, password);
-    if (!password || !password[0])
+    if (!password || !password[0]) {
+        audit("no-password", 0);
         return refuseNoPassword(client, address, shownAccount);
+    }
 
     const uint64_t accountRemaining = accountLockRemaining(record, account, address);
-    if (accountRemaining > 0)
+    if (accountRemaining > 0) {
+        audit("locked", accountRemaining);
         return refuseAccountLocked(client, address, shownAccount, accountRemaining);
+    }
+    // Before the password check: an account that may not log in never
+    // learns whether its password was right.
+    char admittedBy[MAC_ACCOUNT_SIZE + 1];
+    if (usable && !accountAllowed(record, account, admittedBy, sizeof admittedBy))
+        return refuseWrong(record, client, address, account, shownAccount, 0, true);
     const int result = usable ? mac_auth_verify(account, password) : 0;
     if (result != 1)
         return refuseWrong(record, client, address, account, shownAccount, result);
     clearFailures(record, address, account);
-    MAC_LOG_FN(WLOG_INFO, kFn, "login from %s as '%s': ok", address, shownAccount);
+    audit("ok", 0);
+    mac_connection_log_session_begin(client, account, address, "password");
+    char shownBy[kLogText];
+    printable(admittedBy, shownBy, sizeof shownBy);
+    MAC_LOG_FN(WLOG_INFO, kFn, "login from %s as '%s': ok (allowed as '%s')", address,
+               shownAccount, shownBy);
     return 1;
 }
 

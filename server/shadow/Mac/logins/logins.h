@@ -53,6 +53,11 @@ void printable(const char* text, char* out, size_t outSize);
 void resetRateWarning();
 void setErrorInfo(rdpShadowClient* client, UINT32 code);
 
+// Whether the account may log in with a password (login_allow.cpp); by
+// receives the rule entry that admitted it.
+bool accountAllowed(const macShadowSubsystem* record, const char* account, char* by,
+                    size_t bySize);
+
 // One connection counted against the per-address limit (under the lock).
 BOOL connectionAllowed(macShadowSubsystem* record, const char* address);
 // Peer init for an address: the limit and its throttled warning.

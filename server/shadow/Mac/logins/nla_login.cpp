@@ -11,6 +11,7 @@
 
 #include "server/shadow/ext/peer_hooks.h"
 #include "base/log.h"
+#include "connection_log.h"
 #include "logins.h"
 
 namespace {
@@ -154,6 +155,8 @@ extern "C" BOOL mac_shadow_peer_logon(freerdp_peer* peer, const SEC_WINNT_AUTH_I
             mac_login::clientAddress(client, address, sizeof address);
             mac_login::clearFailures(record, address, mac_login::kNlaAccount);
             MAC_INFO("nla login from %s as '%s': ok", address, record->nlaUser);
+            mac_connection_log_login(record->nlaUser, address, "nla", "ok", 0);
+            mac_connection_log_session_begin(client, record->nlaUser, address, "nla");
         }
     }
     const psPeerLogon previous = gPreviousLogon.load();
@@ -187,6 +190,7 @@ extern "C" void mac_shadow_peer_end(rdpShadowSubsystem* subsystem, rdpShadowClie
                  "are refused for %llu s, except from addresses that logged in before",
                  MAC_ACCOUNT_FAILURES, MAC_ACCOUNT_WINDOW_MS / 60000,
                  static_cast<unsigned long long>(accountLock / 1000));
+    mac_connection_log_login(record->nlaUser, address, "nla", "wrong-password", lockout / 1000);
     if (lockout > 0)
         MAC_WARN("nla login from %s: wrong password (%d in a row): locked out for %llu s", address,
                  failures, static_cast<unsigned long long>(lockout / 1000));

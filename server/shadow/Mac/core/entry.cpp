@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "control/control_sessions.h"
 #include "host.h"
 #include "input/input.h"
 #include "input/input_held.h"
@@ -50,7 +51,16 @@ namespace {
 // bookkeeping of a failed NLA attempt.
 void peerEnd(rdpShadowSubsystem* subsystem, rdpShadowClient* client) {
     mac_shadow_input_client_ended(subsystem, client);
+    mac_control::clientEnded(client);
     mac_shadow_peer_end(subsystem, client);
+}
+// The login is done and the client is about to be activated: the control
+// channel learns of it here.
+BOOL clientConnect(rdpShadowSubsystem* subsystem, rdpShadowClient* client) {
+    if (!mac_shadow_client_connect(subsystem, client))
+        return FALSE;
+    mac_control::clientConnecting(reinterpret_cast<macShadowSubsystem*>(subsystem), client);
+    return TRUE;
 }
 } // namespace
 
@@ -60,7 +70,7 @@ void mac_shadow_fill_callbacks(macShadowSubsystem* record) {
     record->common.PeerInit = mac_shadow_peer_init;
     record->common.PeerEnd = peerEnd;
     mac_shadow_clipboard_fill_callbacks(record);
-    record->common.base.ClientConnect = mac_shadow_client_connect;
+    record->common.base.ClientConnect = clientConnect;
     record->common.DisplayLayout = mac_shadow_display_layout;
 }
 

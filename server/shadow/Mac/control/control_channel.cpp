@@ -162,38 +162,47 @@ struct Channel::State {
         queue(r, Queued{std::move(reply), false});
     }
 
-    void readFrom(Reader& r) {
-        char buf[16384];
-        for (;;) {
-            const ssize_t n = read(r.fd, buf, sizeof buf);
-            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-                r.closing = true;
-                return;
-            }
-            if (n < 0)
-                return;
-            size_t start = 0;
-            for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
-                if (buf[i] != '\n')
-                    continue;
+    // Room for a reply: a reader whose replies back up is not read further,
+    // so that a fast writer cannot overrun its own queue.
+    bool room(const Reader& r) {
+        std::lock_guard lock(mutex);
+        return r.out.size() + 1 < kMaxQueued && !r.closing;
+    }
+
+    // Answers the complete lines read so far, while replies have room.
+    void processLines(Reader& r) {
+        while (room(r)) {
+            const size_t nl = r.in.find('\n');
+            if (nl == std::string::npos) {
                 if (r.discarding) {
-                    r.discarding = false;
-                } else {
-                    r.in.append(buf + start, i - start);
-                    answer(r, r.in);
+                    r.in.clear();
+                } else if (r.in.size() > kMaxLine) {
+                    r.in.clear();
+                    r.discarding = true;
+                    std::lock_guard lock(mutex);
+                    queue(r, Queued{errorReply("", "line longer than 64 KiB"), false});
                 }
-                r.in.clear();
-                start = i + 1;
+                return;
             }
-            if (!r.discarding)
-                r.in.append(buf + start, static_cast<size_t>(n) - start);
-            if (r.in.size() > kMaxLine) {
-                r.in.clear();
-                r.discarding = true;
-                std::lock_guard lock(mutex);
-                queue(r, Queued{errorReply("", "line longer than 64 KiB"), false});
-            }
+            if (r.discarding)
+                r.discarding = false;
+            else
+                answer(r, std::string_view(r.in).substr(0, nl));
+            r.in.erase(0, nl + 1);
         }
+    }
+
+    void readFrom(Reader& r) {
+        if (r.in.find('\n') != std::string::npos || !room(r))
+            return; // what was read is not answered yet
+        char buf[16384];
+        const ssize_t n = read(r.fd, buf, sizeof buf);
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+            r.closing = true;
+            return;
+        }
+        if (n > 0)
+            r.in.append(buf, static_cast<size_t>(n));
     }
 
     void writeTo(Reader& r) {
@@ -222,7 +231,11 @@ struct Channel::State {
             {
                 std::lock_guard lock(mutex);
                 for (auto& r : readers) {
-                    fds.push_back({r->fd, static_cast<short>(POLLIN | (r->out.empty() ? 0 : POLLOUT)), 0});
+                    const bool readable =
+                        r->in.find('\n') == std::string::npos && r->out.size() + 1 < kMaxQueued;
+                    const short events = static_cast<short>((readable ? POLLIN : 0) |
+                                                            (r->out.empty() ? 0 : POLLOUT));
+                    fds.push_back({r->fd, events, 0});
                     order.push_back(r.get());
                 }
             }
@@ -239,7 +252,9 @@ struct Channel::State {
                 const short ev = fds[i + 2].revents;
                 if (ev & (POLLIN | POLLHUP | POLLERR))
                     readFrom(*order[i]);
+                processLines(*order[i]);
                 writeTo(*order[i]);
+                processLines(*order[i]);
             }
             std::lock_guard lock(mutex);
             std::erase_if(readers, [](const std::unique_ptr<Reader>& r) {

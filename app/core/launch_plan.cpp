@@ -98,7 +98,19 @@ LaunchPlan buildLaunchPlan(const ServerSettings& s, const Environment& baseEnvir
     setOrRemove(env, "MAC_SHADOW_CONNECTION_LOG", s.connectionLog.has_value(),
                 s.connectionLog.value_or(""));
     env["MAC_SHADOW_PARENT_WATCH"] = "1";
+    const std::string control = controlSocketPath(baseEnvironment);
+    setOrRemove(env, "MAC_SHADOW_CONTROL", !control.empty(), control);
     return {launchArguments(s), std::move(env)};
+}
+
+std::string controlSocketPath(const Environment& environment) {
+    if (auto it = environment.find("MAC_SHADOW_CONTROL");
+        it != environment.end() && !it->second.empty())
+        return it->second;
+    auto runtime = environment.find("XDG_RUNTIME_DIR");
+    if (runtime == environment.end() || runtime->second.empty() || runtime->second[0] != '/')
+        return {};
+    return runtime->second + "/corvane/control";
 }
 
 std::string launchPlanCommand(const LaunchPlan& plan, const Environment& base,

@@ -20,6 +20,12 @@ inline constexpr int maxConnections = 5;
 
 LaunchPlan buildLaunchPlan(const ServerSettings& settings, const Environment& baseEnvironment);
 
+// Where the server's control channel listens (MAC_SHADOW_CONTROL): the
+// environment's own value, else $XDG_RUNTIME_DIR/corvane/control; empty when
+// there is no runtime folder. The plan passes it, so the application knows
+// where to connect.
+std::string controlSocketPath(const Environment& environment);
+
 // The plan as one env(1) command a shell can run: "-u NAME" for each
 // variable the plan takes away from `base`, NAME=value for each it sets or
 // changes, then the server and its arguments, every word quoted for the

@@ -182,6 +182,8 @@ void AppDelegate::launchServer(const std::string& path) {
                 weak->serverEnded(ended);
         });
         keeper_.adopt(process);
+        // A new server, a new channel: connected once the server has made it.
+        control_.connectTo(controlSocketPath(plan.environment));
     } catch (const std::exception& error) {
         lastError_ = error.what();
     }
@@ -210,6 +212,7 @@ void AppDelegate::serverEnded(const std::shared_ptr<SpawnedProcess>& process) {
 }
 
 void AppDelegate::stopServer() {
+    control_.stop();
     if (!keeper_.stop())
         return;
     HelperPerms::log("Corvane Server stopped");

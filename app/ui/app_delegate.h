@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/core/control_client.h"
 #include "app/core/net_info.h"
 #include "app/core/settings.h"
 #include "app/core/user_defaults.h"
@@ -80,6 +81,8 @@ class AppDelegate : public QObject {
     bool starting() const { return starting_; }
     const std::optional<std::string>& lastError() const { return lastError_; }
     int unexpectedEnds() const { return keeper_.unexpectedEnds(); }
+    // The server's clients as its control channel tells them.
+    ControlClient& control() { return control_; }
     bool restartPending() const;
     std::shared_ptr<SpawnedProcess> task() const { return keeper_.process(); }
     std::optional<std::string> cliPath() const;
@@ -101,6 +104,7 @@ class AppDelegate : public QObject {
     std::unique_ptr<TrayPresence> presence_;
     std::unique_ptr<SettingsWindow> settings_;
     ServerKeeper keeper_;
+    ControlClient control_;
     bool starting_ = false;
     std::unique_ptr<Timer> usageTimer_;
     std::unique_ptr<Timer> statusLineTimer_;

@@ -52,6 +52,9 @@ const CorvaneServerVariable kVariables[] = {
     {"XDG_STATE_HOME", "The state folder of the default connection log (default ~/.local/state)"},
     {"HOME", "The home folder of the default connection log"},
     {"MAC_SHADOW_STATS_FILE", "File the server writes its statistics to (default none)"},
+    {"MAC_SHADOW_CONTROL", "Socket of the control channel for the application (default "
+                           "$XDG_RUNTIME_DIR/corvane/control)"},
+    {"XDG_RUNTIME_DIR", "The user's runtime folder: where the control channel's socket is made"},
     {"MAC_SHADOW_PARENT_WATCH", "\"1\": end when the parent process ends"},
     {"MAC_SHADOW_PERMS", "check: print \"screen=N input=N\" and exit 0 without opening a socket"},
     {"MAC_SHADOW_EXT_OFF", "Extension hooks to switch off, comma-separated, or all"},

@@ -227,3 +227,17 @@ TEST(LaunchPlanCommand, AShellRunsItAsPlanned) {
             got += line + "\n";
     EXPECT_EQ(got, expected);
 }
+
+TEST(LaunchPlanEnvironment, ControlSocketFollowsTheRuntimeFolderUnlessSet) {
+    const struct {
+        Environment base;
+        std::optional<std::string> control;
+    } cases[] = {
+        {{{"XDG_RUNTIME_DIR", "/run/user/1000"}}, "/run/user/1000/corvane/control"},
+        {{{"XDG_RUNTIME_DIR", "/run/user/1000"}, {"MAC_SHADOW_CONTROL", "/tmp/t/c"}}, "/tmp/t/c"},
+        {{{"XDG_RUNTIME_DIR", "relative"}}, std::nullopt},
+        {{}, std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(var(buildLaunchPlan(ServerSettings{}, c.base), "MAC_SHADOW_CONTROL"), c.control);
+}

@@ -48,7 +48,10 @@ typedef struct {
 // displayLock is taken again, recursively, inside the apply step and the
 // teardown (capture start, keep awake). loginLock and the input lock
 // (mac_input_held::lock()) are leaves: never taken under another of these
-// locks, and none is taken under them.
+// locks, and none is taken under them; the one exception is the control
+// channel's session lock (control/control_sessions.h), which a mode switch
+// holds while it takes the input lock and the clipboard channel's lock, and
+// which the subsystem thread takes under the server's client list.
 //
 typedef struct macShadowSubsystem {
     // The library's record and our extension slots: the library reads the

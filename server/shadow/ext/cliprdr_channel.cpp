@@ -17,6 +17,7 @@
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "cliprdr_formats.h"
 #include "shadow_ext.h"
@@ -136,8 +137,9 @@ class ClipChannel {
     // client asks for it.
     void offerHostFormats() {
         std::vector<ClipFormat> formats;
-        const UINT32 available =
-            subsystem_->ClipboardAvailable ? subsystem_->ClipboardAvailable(&subsystem_->base) : 0;
+        const UINT32 available = !allowed_.load()              ? 0
+                                 : subsystem_->ClipboardAvailable ? subsystem_->ClipboardAvailable(&subsystem_->base)
+                                                                  : 0;
         if (available & 1)
             formats.push_back({kCfUnicodeText, ""});
         if (available & 2)
@@ -157,6 +159,8 @@ class ClipChannel {
             return;
         }
         send(kFormatListResponse, kResponseOk, {});
+        if (!allowed_.load())
+            return;
         uint32_t text = 0, png = 0, dib = 0;
         for (const auto& f : *formats) {
             if (f.id == kCfUnicodeText)
@@ -184,7 +188,9 @@ class ClipChannel {
         std::memcpy(&id, pdu.body.data(), 4);
         std::vector<uint8_t> data;
         bool ok = false;
-        if (id == kCfUnicodeText && subsystem_->ClipboardGetText) {
+        if (!allowed_.load()) {
+            // nothing of the desktop's clipboard for a view-only client
+        } else if (id == kCfUnicodeText && subsystem_->ClipboardGetText) {
             char* text = nullptr;
             if (subsystem_->ClipboardGetText(&subsystem_->base, &text) && text) {
                 data = utf8ToUtf16(text);
@@ -210,7 +216,7 @@ class ClipChannel {
     void onDataResponse(const Pdu& pdu) {
         const uint32_t id = requested_;
         requested_ = 0;
-        if (id == 0 || (pdu.flags & kResponseFail))
+        if (id == 0 || (pdu.flags & kResponseFail) || !allowed_.load())
             return;
         if (id == kCfUnicodeText) {
             auto text = utf16ToUtf8(pdu.body.data(), pdu.body.size());
@@ -237,6 +243,11 @@ class ClipChannel {
                                           picture->height);
     }
 
+  public:
+    // Set by the control channel's thread, read by the channel's thread.
+    std::atomic<bool> allowed_{true};
+
+  private:
     rdpShadowSubsystemExt* subsystem_;
     HANDLE channel_;
     HANDLE channelEvent_;
@@ -256,6 +267,10 @@ std::mutex gMutex;
 std::unordered_map<rdpShadowClient*, std::unique_ptr<ClipChannel>>& channels() {
     static auto* table = new std::unordered_map<rdpShadowClient*, std::unique_ptr<ClipChannel>>();
     return *table;
+}
+std::unordered_set<rdpShadowClient*>& denied() { // under gMutex
+    static auto* set = new std::unordered_set<rdpShadowClient*>();
+    return *set;
 }
 std::atomic<uint64_t> gNotices{0};
 std::atomic<pfnShadowClientConnect> gNextConnect{nullptr};
@@ -287,6 +302,7 @@ void openChannel(rdpShadowSubsystem* subsystem, rdpShadowClient* client) {
         return;
     }
     std::lock_guard lock(gMutex);
+    clip->allowed_.store(denied().count(client) == 0);
     channels()[client] = std::move(clip);
 }
 
@@ -313,6 +329,10 @@ BOOL connectWithClipboard(rdpShadowSubsystem* subsystem, rdpShadowClient* client
 
 void disconnectWithClipboard(rdpShadowSubsystem* subsystem, rdpShadowClient* client) {
     closeChannel(client);
+    {
+        std::lock_guard lock(gMutex);
+        denied().erase(client);
+    }
     if (const pfnShadowClientDisconnect next = gNextDisconnect.load())
         next(subsystem, client);
 }
@@ -341,6 +361,20 @@ extern "C" void shadow_server_cliprdr_notify_host_change(rdpShadowServer* server
     std::lock_guard lock(gMutex);
     for (auto& [client, clip] : channels())
         clip->notifyHostChange();
+}
+
+extern "C" void shadow_ext_cliprdr_set_allowed(rdpShadowClient* client, BOOL allowed) {
+    std::lock_guard lock(gMutex);
+    if (allowed)
+        denied().erase(client);
+    else
+        denied().insert(client);
+    auto it = channels().find(client);
+    if (it == channels().end())
+        return;
+    it->second->allowed_.store(allowed != FALSE);
+    // The client's copy of the desktop's clipboard goes (or comes back).
+    it->second->notifyHostChange();
 }
 
 extern "C" size_t shadow_ext_cliprdr_channels(void) {

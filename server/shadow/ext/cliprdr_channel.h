@@ -23,6 +23,11 @@ BOOL shadow_ext_install_cliprdr(rdpShadowServer* server);
 // Offers the desktop's clipboard anew to every client with a channel.
 void shadow_server_cliprdr_notify_host_change(rdpShadowServer* server);
 
+// A view-only client's clipboard: nothing crosses in either direction while
+// it is off (the client is offered an empty clipboard, what it copies is not
+// fetched, its requests fail). Kept for a client whose channel opens later.
+void shadow_ext_cliprdr_set_allowed(rdpShadowClient* client, BOOL allowed);
+
 // Channels open right now (tests check nothing is left behind).
 size_t shadow_ext_cliprdr_channels(void);
 // Host-change notices given since the process started.

@@ -28,6 +28,7 @@ namespace shadow_ext {
 namespace {
 
 std::atomic<uint64_t (*)(void)> gClock{nullptr};
+std::atomic<uint64_t> gPublications{0};
 std::atomic<uint64_t> gPublishingSince{0};
 std::atomic<bool> gStopping{false};
 std::atomic<pTransportRWFkt> gLibraryWrite{nullptr};
@@ -56,7 +57,10 @@ int watchedWrite(rdpTransport* transport, wStream* s) {
         return write(transport, s);
     if (watch->writes.fetch_add(1) == 0)
         watch->writingSince.store(stamp());
+    const size_t length = s ? Stream_GetPosition(s) : 0;
     const int status = write(transport, s);
+    if (status >= 0)
+        watch->bytesSent.fetch_add(length, std::memory_order_relaxed);
     if (watch->writes.fetch_sub(1) == 1)
         watch->writingSince.store(0);
     return status;
@@ -278,11 +282,16 @@ extern "C" size_t shadow_ext_guard_sweep(void) {
 }
 
 extern "C" void shadow_ext_publish_begin(void) {
+    gPublications.fetch_add(1, std::memory_order_relaxed);
     gPublishingSince.store(stamp());
 }
 
 extern "C" void shadow_ext_publish_end(void) {
     gPublishingSince.store(0);
+}
+
+extern "C" uint64_t shadow_ext_publications(void) {
+    return gPublications.load(std::memory_order_relaxed);
 }
 
 extern "C" void shadow_ext_peers_stopping(void) {

@@ -82,6 +82,8 @@ extern "C" {
 void shadow_ext_set_clock(uint64_t (*nowMs)(void));
 uint64_t shadow_ext_now_ms(void);
 
+// Frames handed to the library for publication since the process started.
+uint64_t shadow_ext_publications(void);
 // Starts the guard's watchdog thread once (the server executable does; tests
 // run single sweeps instead).
 BOOL shadow_ext_guard_start(void);

@@ -285,3 +285,13 @@ extern "C" BOOL shadow_ext_peer_set_hooks(rdpShadowClient* client,
     peer->SspiNtlmHashCallback = copy.NlaHash ? nlaHashBridge : nullptr;
     return TRUE;
 }
+
+extern "C" UINT64 shadow_ext_client_bytes_sent(rdpShadowClient* client) {
+    const auto watch = client ? shadow_ext::peerWatch(client->context.peer) : nullptr;
+    return watch ? watch->bytesSent.load(std::memory_order_relaxed) : 0;
+}
+
+extern "C" BOOL shadow_ext_client_close(rdpShadowClient* client) {
+    const auto watch = client ? shadow_ext::peerWatch(client->context.peer) : nullptr;
+    return watch && shadow_ext::closeOnce(*watch) ? TRUE : FALSE;
+}

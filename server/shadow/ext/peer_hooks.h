@@ -60,6 +60,13 @@ BOOL shadow_ext_peer_set_hooks(rdpShadowClient* client, const rdpShadowExtPeerHo
 INT32 shadow_ext_client_nla_attempt(rdpShadowClient* client);
 BOOL shadow_ext_client_set_nla_attempt(rdpShadowClient* client, INT32 value);
 
+// Bytes written to the client so far; 0 for a connection not tracked.
+UINT64 shadow_ext_client_bytes_sent(rdpShadowClient* client);
+// Ends the client's connection from any thread (its socket is shut down;
+// the library's thread then ends the session as for a dropped connection).
+// FALSE when the connection is not tracked or was closed already.
+BOOL shadow_ext_client_close(rdpShadowClient* client);
+
 // Connections tracked right now (tests check nothing is left behind).
 size_t shadow_ext_tracked_peers(void);
 

@@ -32,6 +32,9 @@ struct PeerWatch {
     // its channels, queued messages), 0 while it waits for work or handles a
     // frame. A thread that stays there cannot take the next frame.
     std::atomic<uint64_t> busySince{0};
+    // Bytes the library has written to the client (the control channel's
+    // kbit/s).
+    std::atomic<uint64_t> bytesSent{0};
     // Set once, by whoever closes the connection first (guard or handshake).
     std::atomic<bool> closed{false};
     pTransportRWFkt libraryWrite = nullptr;

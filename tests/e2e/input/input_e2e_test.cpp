@@ -6,6 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
 #include "cursor_probe.h"
 #include "e2e_session.h"
 #include "xev_log.h"
@@ -37,12 +43,13 @@ class InputSession : public Session {
             },
             10000ms);
     }
-    bool startServer(const std::vector<std::string>& extraArgs = {}) {
+    bool startServer(const std::vector<std::string>& extraArgs = {}, Env env = {}) {
         std::vector<std::string> args{"-auth", "/sec:tls"};
         args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-        return Session::startServer(args, {{"CORVANE_PLATFORM", "x11"},
-                                           {"MAC_SHADOW_AUDIO", "0"},
-                                           {"MAC_SHADOW_CTRL_AS_CMD", ""}});
+        env.insert({{"CORVANE_PLATFORM", "x11"},
+                    {"MAC_SHADOW_AUDIO", "0"},
+                    {"MAC_SHADOW_CTRL_AS_CMD", ""}});
+        return Session::startServer(args, env);
     }
     // True once the client's window shows.
     bool startClient(const std::vector<std::string>& extraArgs = {}) {
@@ -107,6 +114,54 @@ void connect(InputSession& s, const std::vector<std::string>& clientArgs = {}) {
     ASSERT_TRUE(s.startClient(clientArgs));
     ASSERT_TRUE(s.waitForInputPath());
 }
+
+// The application's side of the server's control channel, as a test drives it.
+class ControlPeer {
+  public:
+    ~ControlPeer() {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    bool connect(const std::string& path) {
+        if (fd_ < 0)
+            fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+        return ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    }
+    bool send(const nlohmann::json& request) {
+        const std::string line = request.dump() + "\n";
+        return ::send(fd_, line.data(), line.size(), MSG_NOSIGNAL) ==
+               static_cast<ssize_t>(line.size());
+    }
+    // The first line not yet taken whose type is `type` (for client `id`
+    // when not 0), within the limit.
+    std::optional<nlohmann::json> next(const std::string& type, uint64_t id, Duration limit) {
+        std::optional<nlohmann::json> found;
+        waitUntil(
+            [&] {
+                char buf[4096];
+                for (ssize_t n; (n = read(fd_, buf, sizeof buf)) > 0;)
+                    pending_.append(buf, static_cast<size_t>(n));
+                for (size_t nl; (nl = pending_.find('\n')) != std::string::npos;) {
+                    auto j = nlohmann::json::parse(pending_.substr(0, nl));
+                    pending_.erase(0, nl + 1);
+                    if (j.value("type", "") == type && (id == 0 || j.value("id", 0ull) == id)) {
+                        found = j;
+                        return true;
+                    }
+                }
+                return false;
+            },
+            limit);
+        return found;
+    }
+
+  private:
+    int fd_ = -1;
+    std::string pending_;
+};
 
 } // namespace
 
@@ -251,4 +306,58 @@ TEST(RemoteCursor, ClientDrawsTheCursorTheServerShows) {
     // A client loaded with the first seconds' full frames may take as long
     // as for the first cursor.
     EXPECT_TRUE(waitUntil(clientShowsServerCursor, 20000ms, 200ms));
+}
+
+// The application learns of the client over the control channel, makes it
+// view-only (its keys then reach nothing on the desktop; what arrives after
+// control comes back shows the order) and ends its session.
+TEST(RemoteInput, ViewOnlyAndDisconnectFromTheControlChannel) {
+    InputSession s;
+    ASSERT_TRUE(s.ok());
+    ASSERT_TRUE(s.startRecorder());
+    const std::string path = s.dir().file("run/control");
+    ASSERT_TRUE(s.startServer({}, {{"MAC_SHADOW_CONTROL", path}}));
+    ControlPeer app;
+    ASSERT_TRUE(waitUntil([&] { return app.connect(path); }, 10000ms));
+    ASSERT_TRUE(s.startClient());
+    ASSERT_TRUE(s.waitForInputPath());
+
+    auto connecting = app.next("client-connecting", 0, 10000ms);
+    ASSERT_TRUE(connecting);
+    const uint64_t id = (*connecting)["id"];
+    EXPECT_EQ((*connecting)["account"], "x");
+    EXPECT_EQ((*connecting)["login"], "none") << "the server runs with -auth";
+    ASSERT_TRUE(app.next("client-ready", id, 10000ms));
+    auto stats = app.next("stats", id, 10000ms);
+    ASSERT_TRUE(stats);
+    EXPECT_EQ((*stats)["width"], 1024);
+    EXPECT_FALSE((*stats)["codec"].get<std::string>().empty());
+
+    auto request = [&](const char* type, nlohmann::json extra = nlohmann::json::object()) {
+        extra["v"] = 1;
+        extra["type"] = type;
+        extra["id"] = id;
+        return app.send(extra);
+    };
+    ASSERT_TRUE(request("set-mode", {{"mode", "view"}}));
+    ASSERT_TRUE(app.next("ok", 0, 10000ms));
+    ASSERT_TRUE(s.onClientDo({"type", "--delay", "40", "qq"}));
+    ASSERT_TRUE(s.onClientDo({"click", "3"}));
+    // The server's input trace shows the keys and the click arrived (and
+    // were dropped) before control comes back.
+    ASSERT_TRUE(waitUntil(
+        [&] { return s.logCount("scancode=0x10 vk") >= 4 && s.logCount("click: flags=") >= 2; },
+        10000ms));
+    ASSERT_TRUE(request("set-mode", {{"mode", "control"}}));
+    ASSERT_TRUE(app.next("ok", 0, 10000ms));
+    ASSERT_TRUE(s.onClientDo({"type", "w"}));
+    ASSERT_TRUE(waitUntil([&] { return pressOf(s.events(), "w") != nullptr; }, 10000ms));
+    EXPECT_EQ(pressOf(s.events(), "q"), nullptr) << "keys of a view-only client reach nothing";
+    EXPECT_TRUE(of(s.events(), "ButtonPress").empty()) << "nor do its clicks";
+
+    ASSERT_TRUE(request("disconnect"));
+    auto left = app.next("client-left", id, 10000ms);
+    ASSERT_TRUE(left);
+    EXPECT_EQ((*left)["reason"], "disconnected by the host");
+    EXPECT_TRUE(s.client().waitExit(10000ms).has_value()) << "the client's session ended";
 }

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "control/control_sessions.h"
 #include "host.h"
 #include "input/input.h"
 #include "input/input_held.h"
@@ -51,9 +52,18 @@ namespace {
 // bookkeeping of a failed NLA attempt, then the connection log's line.
 void peerEnd(rdpShadowSubsystem* subsystem, rdpShadowClient* client) {
     mac_shadow_input_client_ended(subsystem, client);
+    mac_control::clientEnded(client);
     mac_shadow_peer_end(subsystem, client);
     // The library counts neither frames nor bytes per client for us.
     mac_connection_log_session_end(client, -1, -1);
+}
+// The login is done and the client is about to be activated: the control
+// channel learns of it here.
+BOOL clientConnect(rdpShadowSubsystem* subsystem, rdpShadowClient* client) {
+    if (!mac_shadow_client_connect(subsystem, client))
+        return FALSE;
+    mac_control::clientConnecting(reinterpret_cast<macShadowSubsystem*>(subsystem), client);
+    return TRUE;
 }
 } // namespace
 
@@ -63,7 +73,7 @@ void mac_shadow_fill_callbacks(macShadowSubsystem* record) {
     record->common.PeerInit = mac_shadow_peer_init;
     record->common.PeerEnd = peerEnd;
     mac_shadow_clipboard_fill_callbacks(record);
-    record->common.base.ClientConnect = mac_shadow_client_connect;
+    record->common.base.ClientConnect = clientConnect;
     record->common.DisplayLayout = mac_shadow_display_layout;
 }
 

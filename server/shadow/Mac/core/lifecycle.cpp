@@ -6,6 +6,7 @@
 #include "base/env.h"
 #include "base/log.h"
 #include "capture/mac_capture.h"
+#include "control/control_sessions.h"
 #include "desktop_session.h"
 #include "layout/desktop_size.h"
 #include "lifecycle.h"
@@ -119,6 +120,7 @@ extern "C" int mac_shadow_subsystem_stop(rdpShadowSubsystem* subsystem) {
     shadow_ext_peers_stopping();
     mac_shadow_teardown(record, "server stopping");
     mac_shadow_end_subsystem_thread(record);
+    mac_control::stopChannel();
     return 1;
 }
 

@@ -4,6 +4,7 @@
 #include "base/clock.h"
 #include "base/log.h"
 #include "capture/mac_capture.h"
+#include "control/control_sessions.h"
 #include "layout/main_display_watch.h"
 #include "lifecycle.h"
 #include "logins/connection_log.h"
@@ -61,6 +62,7 @@ extern "C" int mac_shadow_subsystem_start(rdpShadowSubsystem* subsystem) {
         MAC_WARN("termination handlers could not be installed");
     mac_shadow_watch_main_display();
     mac_shadow_wake_display();
+    mac_control::startChannel(record);
     // The capture starts once the first client has opened the desktop
     // session (core/desktop_session.h).
     HANDLE thread = CreateThread(nullptr, 0, mac_shadow_subsystem_thread, record, 0, nullptr);

@@ -72,6 +72,8 @@ extern "C" BOOL mac_shadow_input_keyboard_event(rdpShadowSubsystem* subsystem,
 
     const bool down = (flags & mac_keymap::kKeyRelease) == 0;
     std::lock_guard lock(mac_input_held::lock());
+    if (mac_input_held::viewOnly(client))
+        return TRUE;
     record->modifierState = mac_keymap::updateModifiers(record->modifierState, mac, down);
     mac_input_held::noteKey(client, mac, down);
     corvane::platform::current().events().postKey(static_cast<uint16_t>(mac), down,
@@ -90,6 +92,9 @@ extern "C" BOOL mac_shadow_input_unicode_keyboard_event(rdpShadowSubsystem* subs
     if (mac_input_trace::take(mac_input_trace::Unicode))
         MAC_INFO("unicode key: flags=0x%04x code=0x%04x", flags, code);
 
+    std::lock_guard lock(mac_input_held::lock());
+    if (mac_input_held::viewOnly(client))
+        return TRUE;
     uint16_t pending = gPendingHigh.load();
     const mac_input::TextStep step = mac_input::unicodeStep(pending, flags, code);
     gPendingHigh.store(pending);

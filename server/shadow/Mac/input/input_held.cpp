@@ -21,6 +21,7 @@ struct Held {
 
 std::mutex gLock;
 std::map<const rdpShadowClient*, Held> gHeld; // only clients holding something
+std::set<const rdpShadowClient*> gViewOnly;    // clients switched to view-only
 double gLastX = 0, gLastY = 0;                // where the pointer was last posted
 
 constexpr MouseEventType kUp[3] = {MouseEventType::LeftUp, MouseEventType::RightUp,
@@ -84,6 +85,10 @@ void noteKey(const rdpShadowClient* client, uint32_t mac, bool down) {
         gHeld.erase(it);
 }
 
+bool viewOnly(const rdpShadowClient* client) {
+    return gViewOnly.count(client) != 0;
+}
+
 void notePoint(double x, double y) {
     gLastX = x;
     gLastY = y;
@@ -112,6 +117,7 @@ size_t holders() {
 void forget() {
     std::lock_guard guard(gLock);
     gHeld.clear();
+    gViewOnly.clear();
 }
 
 } // namespace mac_input_held
@@ -122,6 +128,7 @@ extern "C" void mac_shadow_input_client_ended(rdpShadowSubsystem* subsystem,
         return;
     auto* record = reinterpret_cast<macShadowSubsystem*>(subsystem);
     std::lock_guard guard(gLock);
+    gViewOnly.erase(client);
     std::pair<int, int> released{0, 0};
     if (auto it = gHeld.find(client); it != gHeld.end()) {
         const Held held = std::move(it->second);
@@ -134,6 +141,30 @@ extern "C" void mac_shadow_input_client_ended(rdpShadowSubsystem* subsystem,
         MAC_LOG_FN(WLOG_INFO, "mac_shadow_peer_end",
                    "client ended: let go of %d keys and %d mouse buttons it held", released.first,
                    released.second);
+}
+
+extern "C" void mac_shadow_input_set_view_only(rdpShadowSubsystem* subsystem,
+                                               rdpShadowClient* client, BOOL viewOnly) {
+    if (!subsystem || !client)
+        return;
+    auto* record = reinterpret_cast<macShadowSubsystem*>(subsystem);
+    std::lock_guard guard(gLock);
+    if (!viewOnly) {
+        gViewOnly.erase(client);
+        return;
+    }
+    gViewOnly.insert(client);
+    std::pair<int, int> released{0, 0};
+    if (auto it = gHeld.find(client); it != gHeld.end()) {
+        const Held held = std::move(it->second);
+        gHeld.erase(it);
+        released = release(record, held);
+    }
+    if (gHeld.empty())
+        startAfresh(record);
+    if (released.first > 0 || released.second > 0)
+        MAC_INFO("view only: let go of %d keys and %d mouse buttons the client held",
+                 released.first, released.second);
 }
 
 extern "C" void mac_shadow_input_release_all(macShadowSubsystem* record) {

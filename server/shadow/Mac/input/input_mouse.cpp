@@ -110,11 +110,13 @@ extern "C" BOOL mac_shadow_input_mouse_event(rdpShadowSubsystem* subsystem, rdpS
                  corvane::platform::current().terms().position, at.x, at.y);
 
     auto& events = corvane::platform::current().events();
+    std::lock_guard lock(mac_input_held::lock());
+    if (mac_input_held::viewOnly(client))
+        return TRUE;
     if (flags & PTR_FLAGS_WHEEL) {
         events.postScroll(mac_input::wheelLines(flags), 0);
         return TRUE;
     }
-    std::lock_guard lock(mac_input_held::lock());
     mac_input_held::notePoint(at.x, at.y);
     if (flags & PTR_FLAGS_MOVE)
         events.postMouse(moveType(record), PointF{at.x, at.y}, 0, 0);

@@ -7,6 +7,7 @@
 
 #include "base/clock.h"
 #include "base/log.h"
+#include "control/control_sessions.h"
 #include "core/desktop_session.h"
 #include "frames.h"
 #include "input/cursor_forward.h"
@@ -82,6 +83,7 @@ void mac_shadow_loop_turn(macShadowSubsystem* record, uint64_t now) {
         mac_shadow_ack_check(record, now);
     }
     mac_shadow_stats_file_tick(record, now);
+    mac_control::tick(record, now);
     corvane::platform::current().events().settle();
 }
 

@@ -1,0 +1,189 @@
+#include "app/core/control_client.h"
+
+#include <algorithm>
+
+#include <nlohmann/json.hpp>
+
+namespace corvane::app {
+
+namespace {
+
+using nlohmann::json;
+
+constexpr int kVersion = 1;
+constexpr int kRetryMs = 500;
+// A line the server would never send: dropped, the connection goes on.
+constexpr size_t kMaxLine = 64 * 1024;
+
+std::string text(const json& j, const char* key) {
+    auto it = j.find(key);
+    return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+template <class T> T number(const json& j, const char* key) {
+    auto it = j.find(key);
+    return it != j.end() && it->is_number() ? it->get<T>() : T{};
+}
+
+std::string request(const char* type, uint64_t id) {
+    return json{{"v", kVersion}, {"type", type}, {"id", id}}.dump();
+}
+
+} // namespace
+
+const ControlSession* ControlSessions::find(uint64_t id) const {
+    auto it = std::find_if(sessions_.begin(), sessions_.end(),
+                           [id](const ControlSession& s) { return s.id == id; });
+    return it == sessions_.end() ? nullptr : &*it;
+}
+
+bool ControlSessions::apply(std::string_view line) {
+    const json j = json::parse(line.begin(), line.end(), nullptr, false);
+    if (!j.is_object() || number<int64_t>(j, "v") != kVersion)
+        return false;
+    auto idIt = j.find("id");
+    if (idIt == j.end() || !idIt->is_number_unsigned())
+        return false;
+    const uint64_t id = idIt->get<uint64_t>();
+    const std::string type = text(j, "type");
+    auto it = std::find_if(sessions_.begin(), sessions_.end(),
+                           [id](const ControlSession& s) { return s.id == id; });
+    if (type == "client-connecting") {
+        if (it != sessions_.end())
+            return false;
+        ControlSession s;
+        s.id = id;
+        s.address = text(j, "address");
+        s.account = text(j, "account");
+        s.login = text(j, "login");
+        sessions_.push_back(std::move(s));
+        return true;
+    }
+    if (it == sessions_.end())
+        return false;
+    if (type == "client-ready" || type == "mode") {
+        it->ready = it->ready || type == "client-ready";
+        it->viewOnly = text(j, "mode") == "view";
+    } else if (type == "stats") {
+        SessionStats s;
+        s.codec = text(j, "codec");
+        s.width = number<uint32_t>(j, "width");
+        s.height = number<uint32_t>(j, "height");
+        s.fps = number<double>(j, "fps");
+        s.kbps = number<double>(j, "kbps");
+        if (auto rtt = j.find("rtt_ms"); rtt != j.end() && rtt->is_number_unsigned())
+            s.roundTripMs = rtt->get<uint32_t>();
+        s.framesWaiting = number<uint32_t>(j, "waiting");
+        it->stats = s;
+    } else if (type == "client-left") {
+        sessions_.erase(it);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+std::string setModeRequest(uint64_t id, bool viewOnly) {
+    json j = json::parse(request("set-mode", id));
+    j["mode"] = viewOnly ? "view" : "control";
+    return j.dump();
+}
+
+std::string disconnectRequest(uint64_t id) {
+    return request("disconnect", id);
+}
+
+ControlClient::ControlClient() {
+    retry_.setSingleShot(true);
+    QObject::connect(&retry_, &QTimer::timeout, [this] { tryConnect(); });
+    QObject::connect(&socket_, &QLocalSocket::readyRead, [this] { readLines(); });
+    // Not there yet, refused, or gone: tried again while a path is set.
+    QObject::connect(&socket_, &QLocalSocket::stateChanged, [this](QLocalSocket::LocalSocketState state) {
+        if (state == QLocalSocket::UnconnectedState && !path_.empty())
+            retry_.start(kRetryMs);
+    });
+    QObject::connect(&socket_, &QLocalSocket::disconnected, [this] {
+        // The server went (a restart, or a stop): its sessions went with it.
+        if (!model_.sessions().empty()) {
+            model_.clear();
+            changed();
+        }
+    });
+}
+
+void ControlClient::connectTo(const std::string& path) {
+    stop();
+    path_ = path;
+    if (!path_.empty())
+        tryConnect();
+}
+
+void ControlClient::stop() {
+    path_.clear();
+    retry_.stop();
+    socket_.abort();
+    pending_.clear();
+    if (!model_.sessions().empty()) {
+        model_.clear();
+        changed();
+    }
+}
+
+bool ControlClient::connected() const {
+    return socket_.state() == QLocalSocket::ConnectedState;
+}
+
+void ControlClient::tryConnect() {
+    if (path_.empty() || socket_.state() != QLocalSocket::UnconnectedState)
+        return;
+    pending_.clear();
+    // A new connection: the server first tells the sessions it has now.
+    if (!model_.sessions().empty()) {
+        model_.clear();
+        changed();
+    }
+    socket_.connectToServer(QString::fromStdString(path_));
+}
+
+void ControlClient::readLines() {
+    pending_ += socket_.readAll().toStdString();
+    bool any = false;
+    for (size_t nl; (nl = pending_.find('\n')) != std::string::npos; pending_.erase(0, nl + 1)) {
+        const std::string_view line(pending_.data(), nl);
+        if (model_.apply(line)) {
+            any = true;
+            continue;
+        }
+        const json j = json::parse(line.begin(), line.end(), nullptr, false);
+        const std::string type = j.is_object() ? text(j, "type") : std::string();
+        if ((type == "ok" || type == "error") && onReply)
+            onReply(type == "ok", text(j, "request"), text(j, "message"));
+    }
+    if (pending_.size() > kMaxLine)
+        pending_.clear();
+    if (any)
+        changed();
+}
+
+void ControlClient::changed() {
+    if (onSessionsChanged)
+        onSessionsChanged();
+}
+
+bool ControlClient::send(const std::string& line) {
+    if (!connected())
+        return false;
+    const std::string out = line + "\n";
+    return socket_.write(out.data(), static_cast<qint64>(out.size())) ==
+           static_cast<qint64>(out.size());
+}
+
+bool ControlClient::setMode(uint64_t id, bool viewOnly) {
+    return send(setModeRequest(id, viewOnly));
+}
+
+bool ControlClient::disconnectClient(uint64_t id) {
+    return send(disconnectRequest(id));
+}
+
+} // namespace corvane::app

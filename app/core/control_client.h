@@ -1,0 +1,94 @@
+// The application's end of the server's control channel: a local socket to
+// the server (its path from the launch plan), one JSON object per line. The
+// client connects once the server is started, tries again while the server
+// is still making its socket, and connects anew after the server restarts.
+// What the server tells goes into a model of the sessions the windows show:
+// each client with its login, its mode and its latest figures.
+//
+// The server's side of the wire is server/shadow/Mac/control/
+// control_protocol.h; the two keep the same version and type names.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <QLocalSocket>
+#include <QTimer>
+
+namespace corvane::app {
+
+struct SessionStats {
+    std::string codec;
+    uint32_t width = 0, height = 0;
+    double fps = 0;
+    double kbps = 0;
+    std::optional<uint32_t> roundTripMs;
+    uint32_t framesWaiting = 0;
+};
+
+struct ControlSession {
+    uint64_t id = 0;
+    std::string address, account, login;
+    bool viewOnly = false;
+    bool ready = false;
+    std::optional<SessionStats> stats; // the latest, once one came
+};
+
+// The sessions as the server's events describe them. Pure: a line in, the
+// model changed (true) or the line ignored (false: not an event of this
+// version, or for a client it never announced).
+class ControlSessions {
+  public:
+    bool apply(std::string_view line);
+    void clear() { sessions_.clear(); }
+    const std::vector<ControlSession>& sessions() const { return sessions_; }
+    const ControlSession* find(uint64_t id) const;
+
+  private:
+    std::vector<ControlSession> sessions_;
+};
+
+// Request lines for the server.
+std::string setModeRequest(uint64_t id, bool viewOnly);
+std::string disconnectRequest(uint64_t id);
+
+class ControlClient {
+  public:
+    ControlClient();
+    ControlClient(const ControlClient&) = delete;
+    ControlClient& operator=(const ControlClient&) = delete;
+
+    // Connects to the server's channel at `path` (again: a restarted server),
+    // trying until it answers or stop() is called.
+    void connectTo(const std::string& path);
+    void stop();
+    bool connected() const;
+
+    // False when there is no connection to send it on.
+    bool setMode(uint64_t id, bool viewOnly);
+    bool disconnectClient(uint64_t id);
+
+    const ControlSessions& model() const { return model_; }
+
+    // Called on the main loop when the sessions changed, and with the
+    // server's reply to each request (ok, or an error with its message).
+    std::function<void()> onSessionsChanged;
+    std::function<void(bool ok, const std::string& request, const std::string& message)> onReply;
+
+  private:
+    void tryConnect();
+    void changed();
+    void readLines();
+    bool send(const std::string& line);
+
+    QLocalSocket socket_;
+    QTimer retry_;
+    std::string path_;
+    std::string pending_;
+    ControlSessions model_;
+};
+
+} // namespace corvane::app

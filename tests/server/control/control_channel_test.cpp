@@ -1,0 +1,185 @@
+// The control channel's listener: who may connect, bad input, slow readers.
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <random>
+#include <string>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+#include "server/shadow/Mac/control/control_channel.h"
+#include "server/shadow/Mac/control/control_protocol.h"
+
+using mac_control::Channel;
+
+namespace {
+
+// Polls for a state another thread brings about, within a bound.
+bool eventually(const std::function<bool()>& done) {
+    for (int i = 0; i < 500; ++i) {
+        if (done())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return done();
+}
+
+class ControlChannel : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/corvane-control-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        ASSERT_EQ(chmod(tmpl, 0711), 0); // another user's peer may pass through
+        path_ = dir_ + "/run/control";
+        ASSERT_TRUE(channel_.start(path_));
+    }
+    void TearDown() override {
+        channel_.stop();
+        std::string cmd = "rm -rf '" + dir_ + "'";
+        (void)std::system(cmd.c_str());
+    }
+    int connectPeer() {
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path_.c_str());
+        if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+            close(fd);
+            return -1;
+        }
+        timeval tv{10, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        return fd;
+    }
+    static void sendAll(int fd, const std::string& data) {
+        size_t done = 0;
+        while (done < data.size()) {
+            const ssize_t n = send(fd, data.data() + done, data.size() - done, MSG_NOSIGNAL);
+            ASSERT_GT(n, 0);
+            done += static_cast<size_t>(n);
+        }
+    }
+    // Reads until `count` lines have come (or the peer closed); returns them.
+    static std::vector<std::string> readLines(int fd, size_t count) {
+        std::vector<std::string> lines;
+        std::string buf;
+        char chunk[4096];
+        while (lines.size() < count) {
+            const ssize_t n = read(fd, chunk, sizeof chunk);
+            if (n <= 0)
+                break;
+            buf.append(chunk, static_cast<size_t>(n));
+            for (size_t nl; (nl = buf.find('\n')) != std::string::npos; buf.erase(0, nl + 1))
+                lines.push_back(buf.substr(0, nl));
+        }
+        return lines;
+    }
+
+    std::string dir_, path_;
+    // The handler names the request type it read, or the error.
+    Channel channel_{[](std::string_view line) {
+                         const auto parsed = mac_control::parseRequest(line);
+                         if (auto* e = std::get_if<mac_control::ParseError>(&parsed))
+                             return mac_control::errorReply(e->type, e->message);
+                         const auto& r = std::get<mac_control::Request>(parsed);
+                         return mac_control::okReply(mac_control::requestType(r),
+                                                     mac_control::requestClient(r));
+                     },
+                     [] { return std::vector<std::string>{"{\"hello\":1}\n"}; }};
+};
+
+} // namespace
+
+TEST_F(ControlChannel, FolderAndSocketAreTheUsersAlone) {
+    struct stat folder {}, sock {};
+    ASSERT_EQ(stat((dir_ + "/run").c_str(), &folder), 0);
+    ASSERT_EQ(stat(path_.c_str(), &sock), 0);
+    EXPECT_EQ(folder.st_mode & 0777, 0700u);
+    EXPECT_EQ(sock.st_mode & 0777, 0600u);
+}
+
+TEST_F(ControlChannel, APeerOfAnotherUserIsClosedWithoutAWord) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to run a peer as another user";
+    // Opened up on purpose: the peer check must hold even then.
+    ASSERT_EQ(chmod((dir_ + "/run").c_str(), 0777), 0);
+    ASSERT_EQ(chmod(path_.c_str(), 0777), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)
+            _exit(2);
+        const int fd = connectPeer();
+        if (fd < 0)
+            _exit(3);
+        const std::string line = "{\"v\":1,\"type\":\"disconnect\",\"id\":1}\n";
+        (void)!send(fd, line.data(), line.size(), MSG_NOSIGNAL);
+        char c;
+        const ssize_t n = read(fd, &c, 1); // closed (a reset: our line was unread)
+        _exit(n == 0 || (n < 0 && errno == ECONNRESET) ? 0 : 4);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+
+    const int own = connectPeer();
+    ASSERT_GE(own, 0);
+    EXPECT_EQ(readLines(own, 1), std::vector<std::string>{"{\"hello\":1}"});
+    close(own);
+}
+
+TEST_F(ControlChannel, ABurstOfGarbageGetsErrorsAndTheChannelGoesOnAnswering) {
+    const int fd = connectPeer();
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(readLines(fd, 1).size(), 1u);
+    std::mt19937 rng(7);
+    const std::string valid = R"({"v":1,"type":"set-mode","id":3,"mode":"view"})";
+    std::string burst;
+    for (int i = 0; i < 1000; ++i) {
+        std::string l = valid.substr(0, rng() % valid.size()); // truncated
+        if (i % 3 == 0) // random bytes
+            for (char& c : l)
+                c = static_cast<char>(rng() % 255 + 1);
+        for (char& c : l)
+            if (c == '\n')
+                c = ' ';
+        burst += l + "\n";
+    }
+    burst += std::string(mac_control::kMaxLine + 10, 'x') + "\n"; // oversized
+    burst += valid + "\n";
+    std::thread writer([&] { sendAll(fd, burst); });
+    const auto replies = readLines(fd, 1002);
+    writer.join();
+    ASSERT_EQ(replies.size(), 1002u);
+    for (size_t i = 0; i + 1 < replies.size(); ++i)
+        EXPECT_NE(replies[i].find("\"type\":\"error\""), std::string::npos) << replies[i];
+    EXPECT_NE(replies.back().find("\"type\":\"ok\""), std::string::npos) << replies.back();
+    close(fd);
+}
+
+TEST_F(ControlChannel, AReaderThatStopsReadingStaysWithinItsQueue) {
+    const int stalled = connectPeer();
+    ASSERT_GE(stalled, 0);
+    ASSERT_TRUE(eventually([&] { return channel_.readers() == 1; }));
+    const std::string stats = mac_control::statsEvent(1, {"h264", 1920, 1080, 30, 5000, 4, 0});
+    for (int i = 0; i < 20000; ++i)
+        channel_.publish(stats, true);
+    EXPECT_LE(channel_.longestQueue(), Channel::kMaxQueued);
+    EXPECT_EQ(channel_.readers(), 1u) << "dropping stats keeps the reader";
+
+    // Events it can no longer be told about close it.
+    for (size_t i = 0; i < 2 * Channel::kMaxQueued + 4096; ++i)
+        channel_.publish(mac_control::leftEvent(1, "x"), false);
+    EXPECT_TRUE(eventually([&] { return channel_.readers() == 0; }));
+    close(stalled);
+}

@@ -11,7 +11,6 @@
 #include <utility>
 
 #include <dlfcn.h>
-#include <link.h>
 
 #include <freerdp/codec/planar.h>
 #include <freerdp/codec/progressive.h>
@@ -23,6 +22,7 @@
 
 #include "callback_slot.h"
 #include "planar_check.h"
+#include "shadow_library_text.h"
 #include "solid_tiles.h"
 
 #define TAG SERVER_TAG("shadow.ext.region")
@@ -81,39 +81,10 @@ struct ThreadState {
 };
 thread_local ThreadState tState;
 
-struct TextRange {
-    uintptr_t begin = 0;
-    uintptr_t end = 0;
-};
-
-int findShadowLibrary(dl_phdr_info* info, size_t, void* data) {
-    if (!info->dlpi_name || !std::strstr(info->dlpi_name, "libfreerdp-shadow3.so"))
-        return 0;
-    auto* range = static_cast<TextRange*>(data);
-    for (ElfW(Half) i = 0; i < info->dlpi_phnum; ++i) {
-        const ElfW(Phdr)& segment = info->dlpi_phdr[i];
-        if (segment.p_type != PT_LOAD || !(segment.p_flags & PF_X))
-            continue;
-        const uintptr_t begin = info->dlpi_addr + segment.p_vaddr;
-        const uintptr_t end = begin + segment.p_memsz;
-        range->begin = range->begin ? std::min(range->begin, begin) : begin;
-        range->end = std::max(range->end, end);
-    }
-    return 1;
-}
-
 // Only the shadow library's own calls are steered, once the encoding is on;
 // everyone else's, ours included, go straight through.
 bool calledByShadowLibrary(const void* returnAddress) {
-    if (!gServer.load(std::memory_order_relaxed))
-        return false;
-    static const TextRange range = [] {
-        TextRange found;
-        dl_iterate_phdr(findShadowLibrary, &found);
-        return found;
-    }();
-    const auto address = reinterpret_cast<uintptr_t>(returnAddress);
-    return address >= range.begin && address < range.end;
+    return gServer.load(std::memory_order_relaxed) && shadow_ext_in_shadow_library(returnAddress);
 }
 
 UINT32 surfaceFormat() {

@@ -279,6 +279,18 @@ std::vector<RECTANGLE_16> shadow_ext_clip_rects(const RECTANGLE_16* rects, size_
     return {box};
 }
 
+void shadow_ext_widen_planar_rects(std::vector<RECTANGLE_16>* rects, UINT32 width) {
+    const UINT32 right = std::min<UINT32>(width, UINT16_MAX);
+    if (!rects || right < kShadowExtPlanarMinWidth)
+        return;
+    for (RECTANGLE_16& r : *rects) {
+        if (r.right - r.left >= kShadowExtPlanarMinWidth)
+            continue;
+        r.right = static_cast<UINT16>(std::min<UINT32>(r.left + kShadowExtPlanarMinWidth, right));
+        r.left = static_cast<UINT16>(r.right - kShadowExtPlanarMinWidth);
+    }
+}
+
 extern "C" BOOL shadow_ext_install_changed_region(rdpShadowServer* server) {
     if (!server || !server->subsystem)
         return FALSE;
@@ -409,6 +421,7 @@ extern "C" BYTE* freerdp_bitmap_compress_planar(BITMAP_PLANAR_CONTEXT* context, 
     DeferredPlanar image;
     const std::vector<RECTANGLE_16> rest = takeSolids(clipped, data, scanline, format);
     image.rects = shadow_ext_clip_rects(rest.data(), rest.size(), width, height, kMaxPlanarRects);
+    shadow_ext_widen_planar_rects(&image.rects, width);
     // The library sends what we return as one command: nothing, which our
     // frame command replaces with the changed rectangles.
     image.data = data;

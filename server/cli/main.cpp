@@ -11,6 +11,7 @@
 #include "server/shadow/ext/changed_region.h"
 #include "server/shadow/ext/cliprdr_channel.h"
 #include "server/shadow/ext/disp_channel.h"
+#include "server/shadow/ext/frame_pacing.h"
 #include "server/shadow/ext/gfx_codec.h"
 #include "server/shadow/ext/h264_tuning.h"
 #include "server/shadow/ext/hook_gate.h"
@@ -85,6 +86,10 @@ bool installExtensions(rdpShadowServer* server) {
         // tiles as fills.
         {SHADOW_EXT_CHANGED_REGION, shadow_ext_install_changed_region,
          "Failed to install the changed-region encoding."},
+        // At most a few unacknowledged frames per client; its changes wait
+        // and go out together.
+        {SHADOW_EXT_FRAME_PACING, shadow_ext_install_frame_pacing,
+         "Failed to install the frame pacing."},
     };
     shadow_ext_hooks_decide();
     // Bit rate and frame rate are the library's own settings; profile and

@@ -11,7 +11,6 @@
 #include <utility>
 
 #include <dlfcn.h>
-#include <link.h>
 
 #include <freerdp/codec/planar.h>
 #include <freerdp/codec/progressive.h>
@@ -23,6 +22,7 @@
 
 #include "callback_slot.h"
 #include "planar_check.h"
+#include "shadow_library_text.h"
 #include "solid_tiles.h"
 
 #define TAG SERVER_TAG("shadow.ext.region")
@@ -81,39 +81,10 @@ struct ThreadState {
 };
 thread_local ThreadState tState;
 
-struct TextRange {
-    uintptr_t begin = 0;
-    uintptr_t end = 0;
-};
-
-int findShadowLibrary(dl_phdr_info* info, size_t, void* data) {
-    if (!info->dlpi_name || !std::strstr(info->dlpi_name, "libfreerdp-shadow3.so"))
-        return 0;
-    auto* range = static_cast<TextRange*>(data);
-    for (ElfW(Half) i = 0; i < info->dlpi_phnum; ++i) {
-        const ElfW(Phdr)& segment = info->dlpi_phdr[i];
-        if (segment.p_type != PT_LOAD || !(segment.p_flags & PF_X))
-            continue;
-        const uintptr_t begin = info->dlpi_addr + segment.p_vaddr;
-        const uintptr_t end = begin + segment.p_memsz;
-        range->begin = range->begin ? std::min(range->begin, begin) : begin;
-        range->end = std::max(range->end, end);
-    }
-    return 1;
-}
-
 // Only the shadow library's own calls are steered, once the encoding is on;
 // everyone else's, ours included, go straight through.
 bool calledByShadowLibrary(const void* returnAddress) {
-    if (!gServer.load(std::memory_order_relaxed))
-        return false;
-    static const TextRange range = [] {
-        TextRange found;
-        dl_iterate_phdr(findShadowLibrary, &found);
-        return found;
-    }();
-    const auto address = reinterpret_cast<uintptr_t>(returnAddress);
-    return address >= range.begin && address < range.end;
+    return gServer.load(std::memory_order_relaxed) && shadow_ext_in_shadow_library(returnAddress);
 }
 
 UINT32 surfaceFormat() {
@@ -308,6 +279,18 @@ std::vector<RECTANGLE_16> shadow_ext_clip_rects(const RECTANGLE_16* rects, size_
     return {box};
 }
 
+void shadow_ext_widen_planar_rects(std::vector<RECTANGLE_16>* rects, UINT32 width) {
+    const UINT32 right = std::min<UINT32>(width, UINT16_MAX);
+    if (!rects || right < kShadowExtPlanarMinWidth)
+        return;
+    for (RECTANGLE_16& r : *rects) {
+        if (r.right - r.left >= kShadowExtPlanarMinWidth)
+            continue;
+        r.right = static_cast<UINT16>(std::min<UINT32>(r.left + kShadowExtPlanarMinWidth, right));
+        r.left = static_cast<UINT16>(r.right - kShadowExtPlanarMinWidth);
+    }
+}
+
 extern "C" BOOL shadow_ext_install_changed_region(rdpShadowServer* server) {
     if (!server || !server->subsystem)
         return FALSE;
@@ -438,6 +421,7 @@ extern "C" BYTE* freerdp_bitmap_compress_planar(BITMAP_PLANAR_CONTEXT* context, 
     DeferredPlanar image;
     const std::vector<RECTANGLE_16> rest = takeSolids(clipped, data, scanline, format);
     image.rects = shadow_ext_clip_rects(rest.data(), rest.size(), width, height, kMaxPlanarRects);
+    shadow_ext_widen_planar_rects(&image.rects, width);
     // The library sends what we return as one command: nothing, which our
     // frame command replaces with the changed rectangles.
     image.data = data;

@@ -19,6 +19,12 @@
 std::vector<RECTANGLE_16> shadow_ext_clip_rects(const RECTANGLE_16* rects, size_t count,
                                                   UINT32 width, UINT32 height, size_t maxRects);
 
+// Planar rectangles narrower than this are widened (to the right, or to the
+// left at the surface's edge): FreeRDP 3.10's client rejects the planar
+// bitmaps its encoder makes 1 or 2 pixels wide, and closes the channel.
+constexpr UINT16 kShadowExtPlanarMinWidth = 4;
+void shadow_ext_widen_planar_rects(std::vector<RECTANGLE_16>* rects, UINT32 width);
+
 extern "C" {
 #endif
 

@@ -26,6 +26,7 @@ typedef enum {
     SHADOW_EXT_CHANGED_REGION,   // frames of only the changed region, flat tiles as fills
     SHADOW_EXT_SCREEN_RESIZE,    // the surface sized to every monitor
     SHADOW_EXT_PLANAR_CHECK,     // planar bitmaps checked where the encoder errs
+    SHADOW_EXT_FRAME_PACING,     // frames paced by each client's acknowledgements
     SHADOW_EXT_HOOK_COUNT
 } ShadowExtHook;
 

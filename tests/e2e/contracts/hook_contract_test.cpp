@@ -11,9 +11,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <numbers>
 #include <random>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -158,6 +160,47 @@ TEST(HookContract, ASmallChangeTravelsInFewBytes) {
                     static_cast<unsigned long long>(*cost));
     }
     EXPECT_LT(*small * 10, *whole);
+}
+
+// frame-pacing: a client that stops reading (SIGSTOP) in the middle of a
+// burst of small changes is sent about two frames of them, not one frame per
+// change; once it runs again, the changes it missed reach it together. The
+// library alone sends it every change.
+TEST(HookContract, ABehindClientGetsItsChangesInFewFrames) {
+    constexpr int kWidth = 1024, kHeight = 768, kChanges = 20;
+    Session s(suites::contracts, "1024x768x24", "1024x768x24");
+    ASSERT_TRUE(s.ok());
+    ASSERT_TRUE(drawNoise(s.serverDisplay(), 0, 0, kWidth, kHeight, 1));
+    std::vector<std::string> args = {"-auth", "/sec:tls"};
+    args.insert(args.end(), kPlanarOnly.begin(), kPlanarOnly.end());
+    ASSERT_TRUE(s.startServer(args));
+    E2E_SKIP_IF_HOOK_UNVERIFIED(s, "frame-pacing");
+    ASSERT_TRUE(s.startClient({"/sec:tls", "/u:x", "/p:x", "/size:1024x768"}));
+    ASSERT_TRUE(waitUntil([&] { return clientMatches(s, 0, 0, kWidth, kHeight); }, 30000ms, 200ms))
+        << s.clientLog();
+    ASSERT_TRUE(s.serverSays("scheduled repaint 3 after the client connected", 30000ms));
+    const auto one = costOf(
+        s, [&] { return drawNoise(s.serverDisplay(), 40, 40, 32, 32, 2); }, 40, 40, 32, 32);
+    ASSERT_TRUE(one.has_value()) << "a small change arrived";
+
+    const auto before = settledBytes(s.port(), 1000ms);
+    ASSERT_TRUE(before.has_value());
+    s.client().signal(SIGSTOP);
+    // Within the pacing's patience (2 s) for a client that stops acknowledging.
+    for (int i = 0; i < kChanges; ++i) {
+        ASSERT_TRUE(drawNoise(s.serverDisplay(), 100 + 40 * i, 100 + 20 * i, 32, 32, 10 + i));
+        std::this_thread::sleep_for(50ms);
+    }
+    std::this_thread::sleep_for(200ms);
+    const auto during = clientBytesReceived(s.port());
+    s.client().signal(SIGCONT);
+    ASSERT_TRUE(during.has_value());
+    std::printf("figures: one change cost %llu bytes; %d changes to a stopped client %llu\n",
+                static_cast<unsigned long long>(*one), kChanges,
+                static_cast<unsigned long long>(*during - *before));
+    EXPECT_LT(*during - *before, *one * 6) << "about two frames, not one per change";
+    EXPECT_TRUE(waitUntil([&] { return clientMatches(s, 0, 0, kWidth, kHeight); }, 10000ms, 20ms))
+        << "the changes it missed reach it";
 }
 
 namespace {

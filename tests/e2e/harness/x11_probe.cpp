@@ -84,6 +84,18 @@ bool setRootColour(const std::string& display, const std::string& colour) {
            std::optional<int>(0);
 }
 
+bool fillRect(const std::string& display, int x, int y, int w, int h, uint32_t rgb) {
+    Connection c(display);
+    if (!c.d)
+        return false;
+    const GC gc = DefaultGC(c.d, DefaultScreen(c.d));
+    XSetForeground(c.d, gc, rgb);
+    XFillRectangle(c.d, DefaultRootWindow(c.d), gc, x, y, static_cast<unsigned>(w),
+                   static_cast<unsigned>(h));
+    XSync(c.d, False);
+    return true;
+}
+
 bool plugMonitor(const std::string& display) {
     Connection c(display);
     if (!c.d)

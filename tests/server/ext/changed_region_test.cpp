@@ -35,4 +35,16 @@ TEST(ChangedRegion, RectanglesAreClippedToTheSurfaceAndManyBecomeTheirBox) {
     }
 }
 
+// Planar bitmaps 1 or 2 pixels wide do not decode on FreeRDP 3.10's client.
+TEST(ChangedRegion, NarrowPlanarRectanglesAreWidenedWithinTheSurface) {
+    std::vector<RECTANGLE_16> rects = {
+        {10, 5, 11, 9}, {100, 0, 102, 1}, {20, 7, 60, 8}, {638, 3, 640, 90}};
+    shadow_ext_widen_planar_rects(&rects, 640);
+    const std::vector<RECTANGLE_16> widened = {
+        {10, 5, 14, 9}, {100, 0, 104, 1}, {20, 7, 60, 8}, {636, 3, 640, 90}};
+    ASSERT_EQ(rects.size(), widened.size());
+    for (size_t i = 0; i < rects.size(); ++i)
+        EXPECT_TRUE(rects[i] == widened[i]) << "#" << i;
+}
+
 } // namespace

@@ -179,7 +179,9 @@ extern "C" void mac_shadow_frame_callback(void* user, int32_t ox, int32_t oy, co
     adaptRateAndUnlock(record, frame, rects, count, width, height, mac_now_ms());
 }
 
-extern "C" void mac_shadow_publish(macShadowSubsystem* record) {
+namespace {
+
+void publish(macShadowSubsystem* record, bool evenUnchanged) {
     rdpShadowServer* server = record->common.base.server;
     rdpShadowSurface* surface = server ? server->surface : nullptr;
     if (!surface)
@@ -189,7 +191,7 @@ extern "C" void mac_shadow_publish(macShadowSubsystem* record) {
         SectionLock surfaceLock(surface->lock);
         empty = region16_is_empty(&surface->invalidRegion);
     }
-    if (empty)
+    if (empty && !evenUnchanged)
         return;
     record->publishingCount.fetch_add(1);
     if (record->connectingCount.load() >= 1) {
@@ -222,6 +224,20 @@ extern "C" void mac_shadow_publish(macShadowSubsystem* record) {
 
     SectionLock surfaceLock(surface->lock);
     region16_clear(&surface->invalidRegion);
+}
+
+} // namespace
+
+extern "C" void mac_shadow_publish(macShadowSubsystem* record) {
+    publish(record, false);
+}
+
+extern "C" void mac_shadow_publish_held_changes(macShadowSubsystem* record) {
+    rdpShadowServer* server = record->common.base.server;
+    if (!server || !server->surface || !server->clients || clientListEmpty(server))
+        return;
+    SectionLock frame(record->frameLock);
+    publish(record, true);
 }
 
 extern "C" void mac_shadow_push_last_frame(macShadowSubsystem* record) {

@@ -11,6 +11,9 @@ void mac_shadow_frame_callback(void* user, int32_t origin_x, int32_t origin_y,
                                int32_t height, const int32_t* rects, int32_t rect_count);
 // Hands the surface's invalid region to the shadow server (under frameLock).
 void mac_shadow_publish(macShadowSubsystem* record);
+// Publishes even when the screen has no new changes: the clients whose
+// changes were held for their acknowledgements send them.
+void mac_shadow_publish_held_changes(macShadowSubsystem* record);
 // Sends the whole surface again.
 void mac_shadow_push_last_frame(macShadowSubsystem* record);
 // Starts the capture streams for the current layout: 0 = started.

@@ -8,6 +8,7 @@
 #include "base/clock.h"
 #include "base/log.h"
 #include "control/control_sessions.h"
+#include "server/shadow/ext/frame_pacing.h"
 #include "core/desktop_session.h"
 #include "frames.h"
 #include "input/cursor_forward.h"
@@ -53,6 +54,8 @@ extern "C" bool mac_shadow_subsystem_process_message(macShadowSubsystem* record,
         return false;
     if (message->id == SHADOW_MSG_IN_REFRESH_REQUEST_ID)
         mac_shadow_push_last_frame(record);
+    else if (message->id == SHADOW_EXT_MSG_HELD_CHANGES_ID)
+        mac_shadow_publish_held_changes(record);
     else
         MAC_LOG_FN(WLOG_ERROR, "mac_shadow_subsystem_process_message", "Unknown message id: %u",
                    message->id);

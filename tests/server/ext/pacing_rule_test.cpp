@@ -1,0 +1,224 @@
+// Frames paced by acknowledgements, on a simulated clock: the server
+// publishes changes every 16 ms, each client acknowledges each frame a fixed
+// time after it went out (or never), and a release publishes again at once.
+#include <algorithm>
+#include <deque>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "server/shadow/ext/pacing_rule.h"
+
+namespace {
+
+constexpr uint64_t kPublishEveryMs = 16;
+
+// One client: its rule, the changes waiting for it (the library's invalid
+// region, as change numbers) and what it has been sent.
+struct Client {
+    explicit Client(uint32_t limit, uint64_t ackAfterMs, bool acks = true)
+        : ackAfter(ackAfterMs), acknowledges(acks) {
+        rule.limit = limit;
+    }
+    ShadowExtPacingRule rule;
+    uint64_t ackAfter;
+    bool acknowledges;
+    uint32_t nextId = 100;
+    std::set<int> waiting;
+    std::deque<std::pair<uint64_t, uint32_t>> unacked; // (ack time, frame id)
+    int frames = 0;
+    uint32_t mostInflight = 0;
+    std::set<int> delivered;
+    int deliveredTwice = 0;
+    int newestDelivered = -1;
+
+    void update(uint64_t now, int change) {
+        if (change >= 0)
+            waiting.insert(change);
+        if (waiting.empty() || shadow_ext_pacing_rule_offer(&rule, now) == SHADOW_EXT_PACING_HOLD)
+            return;
+        for (int c : waiting)
+            deliveredTwice += delivered.insert(c).second ? 0 : 1;
+        newestDelivered = std::max(newestDelivered, *waiting.rbegin());
+        waiting.clear();
+        frames += 1;
+        shadow_ext_pacing_rule_sent(&rule, nextId, now);
+        if (acknowledges)
+            unacked.emplace_back(now + ackAfter, nextId);
+        nextId += 1;
+        mostInflight = std::max(mostInflight, shadow_ext_pacing_rule_inflight(&rule));
+    }
+    // Acknowledgements due by `now`; true when held changes are to go.
+    bool acknowledge(uint64_t now) {
+        bool release = false;
+        while (!unacked.empty() && unacked.front().first <= now) {
+            release |= shadow_ext_pacing_rule_acked(&rule, unacked.front().second, false, now);
+            unacked.pop_front();
+        }
+        return release;
+    }
+};
+
+// Publishes a change every 16 ms for `changesMs`, then runs on quiet for a
+// second so that whatever waits can go out.
+void run(std::vector<Client*> clients, uint64_t changesMs) {
+    int change = 0;
+    for (uint64_t now = 0; now < changesMs + 1000; ++now) {
+        bool publish = false;
+        for (Client* c : clients)
+            publish |= c->acknowledge(now);
+        const bool changed = now < changesMs && now % kPublishEveryMs == 0;
+        if (changed || publish) {
+            for (Client* c : clients)
+                c->update(now, changed ? change : -1);
+            change += changed ? 1 : 0;
+        }
+    }
+}
+
+int changesIn(uint64_t ms) {
+    return static_cast<int>((ms + kPublishEveryMs - 1) / kPublishEveryMs);
+}
+
+} // namespace
+
+// Whatever the client's speed and the limit, it never has more frames in
+// flight than the limit, every change reaches it exactly once, and the last
+// picture it gets is the newest.
+TEST(PacingRule, InFlightStaysWithinTheLimitAndEveryChangeArrivesOnce) {
+    struct Case {
+        uint32_t limit;
+        uint64_t ackAfterMs;
+        int fewestFrames, mostFrames; // of the 2 s burst's 125 changes
+    };
+    const Case cases[] = {
+        {2, 5, 125, 125},  // faster than the changes: every one is a frame
+        {2, 40, 95, 105},  // two per round trip of 40 ms: one each 20 ms
+        {1, 40, 45, 55},   // one frame per round trip
+        {2, 100, 38, 45},  // two per round trip of 100 ms
+        {3, 100, 58, 65},
+        {2, 500, 8, 10},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "limit " << c.limit << ", ack after " << c.ackAfterMs);
+        Client client(c.limit, c.ackAfterMs);
+        run({&client}, 2000);
+        EXPECT_LE(client.mostInflight, c.limit);
+        EXPECT_EQ(client.delivered.size(), size_t(changesIn(2000)));
+        EXPECT_EQ(client.deliveredTwice, 0);
+        EXPECT_EQ(client.newestDelivered, changesIn(2000) - 1);
+        EXPECT_TRUE(client.waiting.empty());
+        EXPECT_GE(client.frames, c.fewestFrames);
+        EXPECT_LE(client.frames, c.mostFrames);
+    }
+}
+
+// Changes held while the client is at its limit go out in one frame on the
+// late acknowledgement that makes room, and only once.
+TEST(PacingRule, ALateAcknowledgementSendsTheHeldChangesOnce) {
+    ShadowExtPacingRule rule;
+    shadow_ext_pacing_rule_sent(&rule, 1, 0);
+    EXPECT_FALSE(shadow_ext_pacing_rule_acked(&rule, 1, false, 10)); // nothing held
+    shadow_ext_pacing_rule_sent(&rule, 2, 20);
+    shadow_ext_pacing_rule_sent(&rule, 3, 30);
+    EXPECT_EQ(shadow_ext_pacing_rule_offer(&rule, 40), SHADOW_EXT_PACING_HOLD);
+    EXPECT_EQ(shadow_ext_pacing_rule_offer(&rule, 56), SHADOW_EXT_PACING_HOLD);
+    EXPECT_TRUE(shadow_ext_pacing_rule_acked(&rule, 2, false, 900));
+    EXPECT_FALSE(shadow_ext_pacing_rule_acked(&rule, 3, false, 901)) << "released once";
+    EXPECT_EQ(shadow_ext_pacing_rule_offer(&rule, 902), SHADOW_EXT_PACING_SEND);
+
+    // After a silence past the patience frames flow unpaced; acknowledgements
+    // that leave the client at its limit then free nothing.
+    ShadowExtPacingRule lapsed;
+    shadow_ext_pacing_rule_sent(&lapsed, 1, 0);
+    shadow_ext_pacing_rule_sent(&lapsed, 2, 1);
+    EXPECT_EQ(shadow_ext_pacing_rule_offer(&lapsed, 2), SHADOW_EXT_PACING_HOLD) << "from the start";
+    EXPECT_EQ(shadow_ext_pacing_rule_offer(&lapsed, 1 + kShadowExtPacingPatienceMs),
+              SHADOW_EXT_PACING_SEND);
+    shadow_ext_pacing_rule_sent(&lapsed, 3, 1 + kShadowExtPacingPatienceMs);
+    shadow_ext_pacing_rule_sent(&lapsed, 4, 2 + kShadowExtPacingPatienceMs);
+    EXPECT_FALSE(shadow_ext_pacing_rule_acked(&lapsed, 1, false, 3000));
+    EXPECT_EQ(shadow_ext_pacing_rule_offer(&lapsed, 3001), SHADOW_EXT_PACING_HOLD);
+    EXPECT_FALSE(shadow_ext_pacing_rule_acked(&lapsed, 2, false, 3002));
+    EXPECT_TRUE(shadow_ext_pacing_rule_acked(&lapsed, 3, false, 3003));
+}
+
+// Two clients on the same publications: each gets frames at its own rate,
+// and the fast one exactly as many as it gets alone.
+TEST(PacingRule, TwoClientsAtDifferentSpeedsEachGetTheirOwnRate) {
+    Client fastAlone(2, 10);
+    run({&fastAlone}, 3000);
+    Client fast(2, 10), slow(2, 200);
+    run({&fast, &slow}, 3000);
+    EXPECT_EQ(fast.frames, fastAlone.frames);
+    EXPECT_EQ(fast.frames, changesIn(3000));
+    EXPECT_LE(slow.frames, 2 * 3000 / 200 + 2);
+    EXPECT_GE(slow.frames, 3000 / 200);
+    EXPECT_LE(slow.mostInflight, 2u);
+    EXPECT_EQ(slow.delivered.size(), size_t(changesIn(3000)));
+}
+
+// Clients that do not acknowledge frames get every one: those that said
+// they stop at once, those that never did or went silent after the patience.
+TEST(PacingRule, ClientsThatDoNotAcknowledgeGetEveryFrame) {
+    // Held for the patience once, then every frame.
+    Client never(2, 0, false);
+    run({&never}, 5000);
+    const int heldOnce = static_cast<int>(kShadowExtPacingPatienceMs / kPublishEveryMs);
+    EXPECT_GE(never.frames, changesIn(5000) - heldOnce - 1);
+    EXPECT_EQ(never.delivered.size(), size_t(changesIn(5000)));
+
+    ShadowExtPacingRule stopped;
+    shadow_ext_pacing_rule_sent(&stopped, 1, 0);
+    shadow_ext_pacing_rule_acked(&stopped, 1, false, 5);
+    shadow_ext_pacing_rule_sent(&stopped, 2, 10);
+    shadow_ext_pacing_rule_sent(&stopped, 3, 20);
+    ASSERT_EQ(shadow_ext_pacing_rule_offer(&stopped, 30), SHADOW_EXT_PACING_HOLD);
+    EXPECT_TRUE(shadow_ext_pacing_rule_acked(&stopped, 3, true, 40)) << "held changes go";
+    for (uint32_t id = 4; id < 10; ++id) {
+        EXPECT_EQ(shadow_ext_pacing_rule_offer(&stopped, 40 + id), SHADOW_EXT_PACING_SEND);
+        shadow_ext_pacing_rule_sent(&stopped, id, 40 + id);
+    }
+
+    ShadowExtPacingRule silent;
+    shadow_ext_pacing_rule_sent(&silent, 1, 0);
+    shadow_ext_pacing_rule_acked(&silent, 1, false, 5);
+    shadow_ext_pacing_rule_sent(&silent, 2, 10);
+    shadow_ext_pacing_rule_sent(&silent, 3, 20);
+    EXPECT_EQ(shadow_ext_pacing_rule_offer(&silent, 20 + kShadowExtPacingPatienceMs - 1),
+              SHADOW_EXT_PACING_HOLD);
+    EXPECT_EQ(shadow_ext_pacing_rule_offer(&silent, 20 + kShadowExtPacingPatienceMs),
+              SHADOW_EXT_PACING_SEND);
+    shadow_ext_pacing_rule_sent(&silent, 4, 20 + kShadowExtPacingPatienceMs);
+    EXPECT_EQ(shadow_ext_pacing_rule_offer(&silent, 30 + kShadowExtPacingPatienceMs),
+              SHADOW_EXT_PACING_SEND);
+    // Its next acknowledgement paces it again.
+    shadow_ext_pacing_rule_acked(&silent, 2, false, 40 + kShadowExtPacingPatienceMs);
+    EXPECT_EQ(shadow_ext_pacing_rule_offer(&silent, 50 + kShadowExtPacingPatienceMs),
+              SHADOW_EXT_PACING_HOLD);
+}
+
+// Frame ids that wrap past 2^32, and a library that numbers afresh (a new
+// encoder after a resize), neither stall nor unpace the client.
+TEST(PacingRule, FrameIdsThatWrapOrStartAgain) {
+    ShadowExtPacingRule rule;
+    shadow_ext_pacing_rule_sent(&rule, 0xFFFFFFFE, 0);
+    shadow_ext_pacing_rule_acked(&rule, 0xFFFFFFFE, false, 1);
+    shadow_ext_pacing_rule_sent(&rule, 0xFFFFFFFF, 2);
+    shadow_ext_pacing_rule_sent(&rule, 0, 3);
+    EXPECT_EQ(shadow_ext_pacing_rule_inflight(&rule), 2u);
+    EXPECT_EQ(shadow_ext_pacing_rule_offer(&rule, 4), SHADOW_EXT_PACING_HOLD);
+    EXPECT_TRUE(shadow_ext_pacing_rule_acked(&rule, 0xFFFFFFFF, false, 5));
+
+    ShadowExtPacingRule renumbered;
+    shadow_ext_pacing_rule_sent(&renumbered, 5000, 0);
+    shadow_ext_pacing_rule_acked(&renumbered, 5000, false, 1);
+    shadow_ext_pacing_rule_sent(&renumbered, 5001, 2);
+    shadow_ext_pacing_rule_sent(&renumbered, 5002, 3);
+    ASSERT_EQ(shadow_ext_pacing_rule_offer(&renumbered, 4), SHADOW_EXT_PACING_HOLD);
+    shadow_ext_pacing_rule_sent(&renumbered, 1, 5); // a new encoder numbers afresh
+    EXPECT_EQ(shadow_ext_pacing_rule_inflight(&renumbered), 1u);
+    EXPECT_EQ(shadow_ext_pacing_rule_offer(&renumbered, 6), SHADOW_EXT_PACING_SEND);
+    EXPECT_FALSE(shadow_ext_pacing_rule_acked(&renumbered, 5002, false, 7)) << "an old id";
+    EXPECT_EQ(shadow_ext_pacing_rule_inflight(&renumbered), 1u);
+}

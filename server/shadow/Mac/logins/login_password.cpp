@@ -3,6 +3,8 @@
 // wrong passwords.
 #include <cstdio>
 #include <cstring>
+#include <random>
+#include <string>
 
 #include <freerdp/error.h>
 #include <freerdp/settings.h>
@@ -17,6 +19,15 @@ namespace {
 
 constexpr const char* kFn = "mac_shadow_authenticate";
 constexpr size_t kLogText = 256; // client texts are cut to this in log lines
+
+// A password no account has: fresh random bytes for every check.
+std::string unguessablePassword() {
+    std::random_device random;
+    std::string password;
+    for (int i = 0; i < 4; ++i)
+        password += std::to_string(random());
+    return password;
+}
 
 size_t lengthOf(const char* text) {
     return text ? std::strlen(text) : 0;
@@ -167,10 +178,14 @@ int authenticate(macShadowSubsystem* record, rdpShadowClient* client, const char
         return refuseAccountLocked(client, address, shownAccount, accountRemaining);
     }
     // Before the password check: an account that may not log in never
-    // learns whether its password was right.
+    // learns whether its password was right. It still waits for a check
+    // that fails, so that the answer takes as long as a wrong password's
+    // and the time does not tell which accounts are allowed.
     char admittedBy[MAC_ACCOUNT_SIZE + 1];
-    if (usable && !accountAllowed(record, account, admittedBy, sizeof admittedBy))
+    if (usable && !accountAllowed(record, account, admittedBy, sizeof admittedBy)) {
+        mac_auth_verify(account, unguessablePassword().c_str());
         return refuseWrong(record, client, address, account, shownAccount, 0, true);
+    }
     const int result = usable ? mac_auth_verify(account, password) : 0;
     if (result != 1)
         return refuseWrong(record, client, address, account, shownAccount, result);

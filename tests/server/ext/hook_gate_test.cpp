@@ -2,6 +2,7 @@
 // version, and the two variables that switch hooks off or try them.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 
 #include "server/shadow/ext/hook_gate.h"
@@ -59,9 +60,15 @@ TEST(HookGate, VerdictsFollowTheVersionTableAndTheVariables) {
 // A misspelt hook in the version table would leave the real hook with no
 // verified version at all.
 TEST(HookGate, EveryHookHasVerifiedVersionsUnderItsOwnName) {
+    // Hooks kept off everywhere on purpose; any other hook without versions
+    // is listed under a name the gate does not know.
+    const std::set<std::string> offEverywhere = {"frame-pacing"};
     for (int h = 0; h < SHADOW_EXT_HOOK_COUNT; ++h) {
         const auto hook = static_cast<ShadowExtHook>(h);
-        EXPECT_NE(std::string(shadow_ext_hook_verified_on(hook)), "") << shadow_ext_hook_name(hook);
+        const std::string name = shadow_ext_hook_name(hook);
+        EXPECT_EQ(std::string(shadow_ext_hook_verified_on(hook)).empty(),
+                  offEverywhere.count(name) == 1)
+            << name;
     }
     EXPECT_STREQ(shadow_ext_hook_name(SHADOW_EXT_HOOK_COUNT), "unknown");
 }

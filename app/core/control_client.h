@@ -34,15 +34,17 @@ struct ControlSession {
     std::string address, account, login;
     bool viewOnly = false;
     bool ready = false;
+    int64_t connectedAt = 0;           // seconds since 1970 when the login was told
     std::optional<SessionStats> stats; // the latest, once one came
 };
 
-// The sessions as the server's events describe them. Pure: a line in, the
-// model changed (true) or the line ignored (false: not an event of this
-// version, or for a client it never announced).
+// The sessions as the server's events describe them. Pure: a line in (and
+// the time it came, in seconds since 1970), the model changed (true) or the
+// line ignored (false: not an event of this version, or for a client it
+// never announced).
 class ControlSessions {
   public:
-    bool apply(std::string_view line);
+    bool apply(std::string_view line, int64_t now = 0);
     void clear() { sessions_.clear(); }
     const std::vector<ControlSession>& sessions() const { return sessions_; }
     const ControlSession* find(uint64_t id) const;

@@ -1,0 +1,154 @@
+#include "app/ui/sessions_window.h"
+
+#include <QDateTime>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+
+namespace corvane::app::ui {
+
+namespace {
+
+const QChar kNone(0x2014);
+
+QString loginName(const std::string& login) {
+    if (login == "password")
+        return QStringLiteral("Password");
+    if (login == "nla")
+        return QStringLiteral("NLA");
+    return QString::fromStdString(login);
+}
+
+QString modeName(const ControlSession& s) {
+    if (!s.ready)
+        return QStringLiteral("Waiting");
+    return s.viewOnly ? QStringLiteral("View only") : QStringLiteral("Control");
+}
+
+// The figures in the C locale's digits, whatever the desktop's language.
+QStringList rowTexts(const ControlSession& s) {
+    QStringList texts(SessionsWindow::columns, QString(kNone));
+    texts[SessionsWindow::account] = QString::fromStdString(s.account);
+    texts[SessionsWindow::address] = QString::fromStdString(s.address);
+    texts[SessionsWindow::login] = loginName(s.login);
+    if (s.connectedAt > 0)
+        texts[SessionsWindow::since] =
+            QDateTime::fromSecsSinceEpoch(s.connectedAt).toString(QStringLiteral("HH:mm:ss"));
+    texts[SessionsWindow::mode] = modeName(s);
+    if (!s.stats)
+        return texts;
+    const SessionStats& f = *s.stats;
+    if (!f.codec.empty())
+        texts[SessionsWindow::codec] = QString::fromStdString(f.codec);
+    if (f.width && f.height)
+        texts[SessionsWindow::desktop] =
+            QString::number(f.width) + QChar(0x00d7) + QString::number(f.height);
+    texts[SessionsWindow::fps] = QString::number(f.fps, 'f', 1);
+    texts[SessionsWindow::kbps] = QString::number(f.kbps, 'f', 0);
+    if (f.roundTripMs)
+        texts[SessionsWindow::roundTrip] = QString::number(*f.roundTripMs) + QStringLiteral(" ms");
+    return texts;
+}
+
+} // namespace
+
+SessionsWindow::SessionsWindow(SessionsActions actions) : actions_(std::move(actions)) {
+    setWindowTitle(QStringLiteral("Sessions"));
+    auto* layout = new QVBoxLayout(this);
+    table = new QTableWidget(0, columns, this);
+    table->setHorizontalHeaderLabels({"Account", "Address", "Login", "Connected since", "Mode",
+                                      "Codec", "Desktop", "Frames/s", "kbit/s", "Round trip"});
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->verticalHeader()->hide();
+    table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    layout->addWidget(table);
+    note = new QLabel(this);
+    note->setWordWrap(true);
+    layout->addWidget(note);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    modeButton = new QPushButton(QStringLiteral("View only"), this);
+    disconnectButton = new QPushButton(QStringLiteral("Disconnect"), this);
+    buttons->addWidget(modeButton);
+    buttons->addWidget(disconnectButton);
+    layout->addLayout(buttons);
+    resize(820, 260);
+    connect(table, &QTableWidget::itemSelectionChanged, this, [this] { selectionChanged(); });
+    connect(modeButton, &QPushButton::clicked, this, [this] { toggleMode(); });
+    connect(disconnectButton, &QPushButton::clicked, this, [this] { disconnectSelected(); });
+    update({});
+}
+
+std::optional<uint64_t> SessionsWindow::selected() const {
+    const int row = table->currentRow();
+    if (row < 0 || row >= static_cast<int>(sessions_.size()) ||
+        table->selectionModel()->selectedRows().isEmpty())
+        return std::nullopt;
+    return sessions_[static_cast<size_t>(row)].id;
+}
+
+void SessionsWindow::update(const std::vector<ControlSession>& sessions) {
+    const std::optional<uint64_t> keep = selected();
+    sessions_ = sessions;
+    const QSignalBlocker quiet(table);
+    table->clearSelection();
+    table->setRowCount(static_cast<int>(sessions_.size()));
+    for (int row = 0; row < table->rowCount(); ++row) {
+        const QStringList texts = rowTexts(sessions_[static_cast<size_t>(row)]);
+        for (int column = 0; column < columns; ++column) {
+            QTableWidgetItem* item = table->item(row, column);
+            if (!item)
+                table->setItem(row, column, item = new QTableWidgetItem);
+            item->setText(texts[column]);
+        }
+        if (keep && sessions_[static_cast<size_t>(row)].id == *keep)
+            table->selectRow(row);
+    }
+    if (sessions_.empty())
+        note->setText(QStringLiteral("No clients are connected."));
+    else if (note->text() == QStringLiteral("No clients are connected."))
+        note->clear();
+    selectionChanged();
+}
+
+void SessionsWindow::selectionChanged() {
+    const std::optional<uint64_t> id = selected();
+    auto it = std::find_if(sessions_.begin(), sessions_.end(),
+                           [&](const ControlSession& s) { return id && s.id == *id; });
+    const bool any = it != sessions_.end();
+    disconnectButton->setEnabled(any);
+    // A client at the prompt has no mode to switch yet.
+    modeButton->setEnabled(any && it->ready);
+    modeButton->setText(any && it->viewOnly ? QStringLiteral("Allow control")
+                                            : QStringLiteral("View only"));
+}
+
+void SessionsWindow::showError(const std::string& message) {
+    note->setText(QString::fromStdString(message));
+}
+
+void SessionsWindow::toggleMode() {
+    const std::optional<uint64_t> id = selected();
+    auto it = std::find_if(sessions_.begin(), sessions_.end(),
+                           [&](const ControlSession& s) { return id && s.id == *id; });
+    if (it == sessions_.end() || !actions_.setMode)
+        return;
+    if (!actions_.setMode(it->id, !it->viewOnly))
+        showError("Corvane Server is not reachable; nothing was changed.");
+}
+
+void SessionsWindow::disconnectSelected() {
+    const std::optional<uint64_t> id = selected();
+    if (!id || !actions_.disconnect)
+        return;
+    if (!actions_.disconnect(*id))
+        showError("Corvane Server is not reachable; nothing was changed.");
+}
+
+} // namespace corvane::app::ui

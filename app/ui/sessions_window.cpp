@@ -97,8 +97,11 @@ void SessionsWindow::update(const std::vector<ControlSession>& sessions) {
     const std::optional<uint64_t> keep = selected();
     sessions_ = sessions;
     const QSignalBlocker quiet(table);
-    table->clearSelection();
     table->setRowCount(static_cast<int>(sessions_.size()));
+    // Removing rows moves the current row to a neighbour: a client that
+    // left must not hand its selection to another.
+    table->clearSelection();
+    table->selectionModel()->clearCurrentIndex();
     for (int row = 0; row < table->rowCount(); ++row) {
         const QStringList texts = rowTexts(sessions_[static_cast<size_t>(row)]);
         for (int column = 0; column < columns; ++column) {

@@ -11,6 +11,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPushButton>
+#include <QTableWidget>
 #include <algorithm>
 #include <filesystem>
 
@@ -20,6 +21,7 @@
 #include "app/ui/app_delegate.h"
 #include "app/ui/login_store.h"
 #include "app/ui/permissions_window.h"
+#include "app/ui/sessions_window.h"
 #include "app/ui/settings_window.h"
 #include "app/ui/tray_menu.h"
 #include "manual_clock.h"
@@ -276,4 +278,45 @@ TEST_F(DelegateServer, ConnectedClientsShowInTheMenuAndAreAnnounced) {
                                     "bob from 192.0.2.8 is connected to this computer's desktop.",
                                     "alice from 192.0.2.7 left this computer's desktop.",
                                     "bob from 192.0.2.8 left this computer's desktop."}));
+}
+
+// "Sessions…" shows the channel's clients; its buttons reach the server and
+// the server's refusal comes back to the window.
+TEST_F(DelegateServer, SessionsWindowSendsItsRequestsOverTheChannel) {
+    const std::string path = dir.file("control");
+    corvane::test::ScopedEnv control{"MAC_SHADOW_CONTROL", path};
+    QLocalServer channel;
+    ASSERT_TRUE(channel.listen(QString::fromStdString(path)));
+    start();
+    ASSERT_TRUE(pumpUntil([&] { return channel.hasPendingConnections(); }, 10));
+    QLocalSocket* peer = channel.nextPendingConnection();
+    delegate->openSessions();
+    SessionsWindow& w = *delegate->sessionsWindow();
+    EXPECT_TRUE(w.isVisible());
+    peer->write(
+        R"({"v":1,"type":"client-connecting","id":5,"address":"192.0.2.7","account":"alice","login":"password"})"
+        "\n"
+        R"({"v":1,"type":"client-ready","id":5,"mode":"control"})"
+        "\n");
+    ASSERT_TRUE(pumpUntil([&] { return w.table->rowCount() == 1; }, 10));
+    w.table->selectRow(0);
+    w.modeButton->click();
+    w.disconnectButton->click();
+    std::string received;
+    ASSERT_TRUE(pumpUntil(
+        [&] {
+            received += peer->readAll().toStdString();
+            return std::count(received.begin(), received.end(), '\n') == 2;
+        },
+        10));
+    EXPECT_NE(received.find(R"({"id":5,"mode":"view","type":"set-mode","v":1})"), std::string::npos)
+        << received;
+    EXPECT_NE(received.find(R"({"id":5,"type":"disconnect","v":1})"), std::string::npos)
+        << received;
+    peer->write(R"({"v":1,"type":"error","request":"disconnect","message":"no such client"})"
+                "\n");
+    ASSERT_TRUE(pumpUntil([&] { return w.note->text() == "no such client"; }, 10));
+    peer->write(R"({"v":1,"type":"client-left","id":5,"reason":"disconnected by the host"})"
+                "\n");
+    EXPECT_TRUE(pumpUntil([&] { return w.table->rowCount() == 0; }, 10));
 }

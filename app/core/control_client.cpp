@@ -77,6 +77,9 @@ bool ControlSessions::apply(std::string_view line, int64_t now) {
             s.roundTripMs = rtt->get<uint32_t>();
         s.framesWaiting = number<uint32_t>(j, "waiting");
         it->stats = s;
+        it->history.push_back({now, s.fps, s.kbps});
+        while (it->history.front().at < now - kStatsHistorySeconds)
+            it->history.pop_front();
     } else if (type == "client-left") {
         sessions_.erase(it);
     } else {

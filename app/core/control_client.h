@@ -9,6 +9,7 @@
 // control_protocol.h; the two keep the same version and type names.
 #pragma once
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <string>
@@ -29,6 +30,14 @@ struct SessionStats {
     uint32_t framesWaiting = 0;
 };
 
+// One stats event's figures, at the second it came.
+struct StatsSample {
+    int64_t at = 0;
+    double fps = 0, kbps = 0;
+};
+// How far back a session's figures are kept (the Sessions window's plot).
+inline constexpr int64_t kStatsHistorySeconds = 120;
+
 struct ControlSession {
     uint64_t id = 0;
     std::string address, account, login;
@@ -36,6 +45,7 @@ struct ControlSession {
     bool ready = false;
     int64_t connectedAt = 0;           // seconds since 1970 when the login was told
     std::optional<SessionStats> stats; // the latest, once one came
+    std::deque<StatsSample> history;   // oldest first
 };
 
 // The sessions as the server's events describe them. Pure: a line in (and

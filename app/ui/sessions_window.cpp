@@ -1,12 +1,16 @@
 #include "app/ui/sessions_window.h"
 
+#include <QChart>
+#include <QChartView>
 #include <QDateTime>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineSeries>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <QValueAxis>
 #include <algorithm>
 
 namespace corvane::app::ui {
@@ -68,6 +72,32 @@ SessionsWindow::SessionsWindow(SessionsActions actions) : actions_(std::move(act
     table->verticalHeader()->hide();
     table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     layout->addWidget(table);
+    auto* chart = new QChart;
+    chart->legend()->setAlignment(Qt::AlignBottom);
+    fpsSeries = new QLineSeries(chart);
+    fpsSeries->setName(QStringLiteral("Frames/s"));
+    kbpsSeries = new QLineSeries(chart);
+    kbpsSeries->setName(QStringLiteral("kbit/s"));
+    chart->addSeries(fpsSeries);
+    chart->addSeries(kbpsSeries);
+    auto* time = new QValueAxis(chart);
+    time->setRange(-double(kStatsHistorySeconds), 0);
+    time->setLabelFormat(QStringLiteral("%d s"));
+    fpsAxis_ = new QValueAxis(chart);
+    fpsAxis_->setTitleText(QStringLiteral("Frames/s"));
+    kbpsAxis_ = new QValueAxis(chart);
+    kbpsAxis_->setTitleText(QStringLiteral("kbit/s"));
+    chart->addAxis(time, Qt::AlignBottom);
+    chart->addAxis(fpsAxis_, Qt::AlignLeft);
+    chart->addAxis(kbpsAxis_, Qt::AlignRight);
+    for (QLineSeries* series : {fpsSeries, kbpsSeries})
+        series->attachAxis(time);
+    fpsSeries->attachAxis(fpsAxis_);
+    kbpsSeries->attachAxis(kbpsAxis_);
+    plot = new QChartView(chart, this);
+    plot->setRenderHint(QPainter::Antialiasing);
+    plot->setMinimumHeight(220);
+    layout->addWidget(plot, 1);
     note = new QLabel(this);
     note->setWordWrap(true);
     layout->addWidget(note);
@@ -78,7 +108,7 @@ SessionsWindow::SessionsWindow(SessionsActions actions) : actions_(std::move(act
     buttons->addWidget(modeButton);
     buttons->addWidget(disconnectButton);
     layout->addLayout(buttons);
-    resize(820, 260);
+    resize(860, 520);
     connect(table, &QTableWidget::itemSelectionChanged, this, [this] { selectionChanged(); });
     connect(modeButton, &QPushButton::clicked, this, [this] { toggleMode(); });
     connect(disconnectButton, &QPushButton::clicked, this, [this] { disconnectSelected(); });
@@ -130,6 +160,35 @@ void SessionsWindow::selectionChanged() {
     modeButton->setEnabled(any && it->ready);
     modeButton->setText(any && it->viewOnly ? QStringLiteral("Allow control")
                                             : QStringLiteral("View only"));
+    replot();
+}
+
+void SessionsWindow::replot() {
+    const std::optional<uint64_t> id = selected();
+    auto it = std::find_if(sessions_.begin(), sessions_.end(),
+                           [&](const ControlSession& s) { return id && s.id == *id; });
+    if (it == sessions_.end() && !sessions_.empty())
+        it = sessions_.begin();
+    QList<QPointF> fps, kbps;
+    // Scales that do not jump at every wiggle: at least 30 frames/s, 100 kbit/s.
+    double fpsTop = 30, kbpsTop = 100;
+    QString title;
+    if (it != sessions_.end()) {
+        title = QString::fromStdString(it->account + " \u00b7 " + it->address);
+        const int64_t latest = it->history.empty() ? 0 : it->history.back().at;
+        for (const StatsSample& sample : it->history) {
+            const double x = double(sample.at - latest);
+            fps.append({x, sample.fps});
+            kbps.append({x, sample.kbps});
+            fpsTop = std::max(fpsTop, sample.fps * 1.1);
+            kbpsTop = std::max(kbpsTop, sample.kbps * 1.1);
+        }
+    }
+    fpsSeries->replace(fps);
+    kbpsSeries->replace(kbps);
+    fpsAxis_->setRange(0, fpsTop);
+    kbpsAxis_->setRange(0, kbpsTop);
+    plot->chart()->setTitle(title);
 }
 
 void SessionsWindow::showError(const std::string& message) {

@@ -1,8 +1,9 @@
 // "Sessions": every client of the server with its login, its mode and its
-// latest figures, and what the person at the desktop can do about one: end
-// its session, or switch it between watching and control. It shows the
-// control channel's model and sends requests through `SessionsActions`; the
-// server's events, not the click, change what it shows.
+// latest figures, a plot of the last two minutes of one client's frames/s
+// and kbit/s (the selected one, else the first), and what the person at the desktop can do about
+// one: end its session, or switch it between watching and control. It shows the control channel's
+// model and sends requests through `SessionsActions`; the server's events, not the click, change
+// what it shows.
 #pragma once
 #include <QWidget>
 #include <cstdint>
@@ -13,9 +14,12 @@
 
 #include "app/core/control_client.h"
 
+class QChartView;
 class QLabel;
+class QLineSeries;
 class QPushButton;
 class QTableWidget;
+class QValueAxis;
 
 namespace corvane::app::ui {
 
@@ -51,16 +55,20 @@ class SessionsWindow : public QWidget {
     std::optional<uint64_t> selected() const;
 
     QTableWidget* table;
+    QChartView* plot;
+    QLineSeries *fpsSeries, *kbpsSeries; // x: seconds before the latest figures
     QPushButton* disconnectButton;
     QPushButton* modeButton;
     QLabel* note;
 
   private:
     void selectionChanged();
+    void replot();
     void toggleMode();
     void disconnectSelected();
 
     SessionsActions actions_;
+    QValueAxis *fpsAxis_, *kbpsAxis_;
     std::vector<ControlSession> sessions_;
 };
 

@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QLabel>
+#include <QLineSeries>
 #include <QPushButton>
 #include <QTableWidget>
 
@@ -94,4 +95,30 @@ TEST(SessionsWindow, RowsFollowTheModelAndButtonsAskForTheSelectedClient) {
     EXPECT_EQ(w.table->item(0, 0)->text(), "alice");
     EXPECT_EQ(w.selected(), std::nullopt) << "the selected client left";
     EXPECT_FALSE(w.disconnectButton->isEnabled());
+}
+
+// The plot: the selected client's figures (the first client's without a
+// selection), two minutes of them, the newest at 0.
+TEST(SessionsWindow, PlotShowsTheLastTwoMinutesOfOneClient) {
+    SessionsWindow w({});
+    ControlSessions m;
+    ASSERT_TRUE(m.apply(
+        R"({"v":1,"type":"client-connecting","id":1,"address":"a","account":"x","login":"nla"})"));
+    ASSERT_TRUE(m.apply(
+        R"({"v":1,"type":"client-connecting","id":2,"address":"b","account":"y","login":"nla"})"));
+    auto stats = [&](int id, double fps, int64_t at) {
+        const std::string line = "{\"v\":1,\"type\":\"stats\",\"id\":" + std::to_string(id) +
+                                 ",\"fps\":" + std::to_string(fps) +
+                                 ",\"kbps\":" + std::to_string(fps * 100) + "}";
+        ASSERT_TRUE(m.apply(line, at));
+    };
+    stats(1, 10, 1000); // dropped: more than two minutes before the newest
+    stats(1, 20, 1010);
+    stats(1, 30, 1130);
+    stats(2, 50, 1130);
+    w.update(m.sessions());
+    EXPECT_EQ(w.fpsSeries->points(), QList<QPointF>({{-120, 20}, {0, 30}}));
+    EXPECT_EQ(w.kbpsSeries->points(), QList<QPointF>({{-120, 2000}, {0, 3000}}));
+    w.table->selectRow(1);
+    EXPECT_EQ(w.fpsSeries->points(), QList<QPointF>({{0, 50}}));
 }

@@ -24,6 +24,8 @@ QString loginName(const std::string& login) {
         return QStringLiteral("Password");
     if (login == "nla")
         return QStringLiteral("NLA");
+    if (login == "none")
+        return QStringLiteral("None");
     return QString::fromStdString(login);
 }
 
@@ -85,8 +87,10 @@ SessionsWindow::SessionsWindow(SessionsActions actions) : actions_(std::move(act
     time->setLabelFormat(QStringLiteral("%d s"));
     fpsAxis_ = new QValueAxis(chart);
     fpsAxis_->setTitleText(QStringLiteral("Frames/s"));
+    fpsAxis_->setLabelFormat(QStringLiteral("%.0f"));
     kbpsAxis_ = new QValueAxis(chart);
     kbpsAxis_->setTitleText(QStringLiteral("kbit/s"));
+    kbpsAxis_->setLabelFormat(QStringLiteral("%.0f"));
     chart->addAxis(time, Qt::AlignBottom);
     chart->addAxis(fpsAxis_, Qt::AlignLeft);
     chart->addAxis(kbpsAxis_, Qt::AlignRight);
@@ -188,6 +192,8 @@ void SessionsWindow::replot() {
     kbpsSeries->replace(kbps);
     fpsAxis_->setRange(0, fpsTop);
     kbpsAxis_->setRange(0, kbpsTop);
+    fpsAxis_->applyNiceNumbers();
+    kbpsAxis_->applyNiceNumbers();
     plot->chart()->setTitle(title);
 }
 

@@ -60,14 +60,21 @@ void AppDelegate::buildMenu() {
 }
 
 void AppDelegate::sessionsChanged() {
+    const std::vector<ControlSession>& sessions = control_.model().sessions();
     Notifier* notifier = services_.notifier ? services_.notifier.get() : presence_.get();
-    for (const std::string& notice : clientWatch_.update(control_.model().sessions())) {
+    for (const std::string& notice : clientWatch_.update(sessions)) {
         HelperPerms::log(notice);
         if (notifier)
             notifier->notify(notice);
     }
     if (sessions_)
-        sessions_->update(control_.model().sessions());
+        sessions_->update(sessions);
+    // Most changes are a client's figures, once a second: the menu only
+    // when what it says about the clients changed.
+    std::optional<std::string> line = clientsLine(sessions);
+    if (line == shownClients_)
+        return;
+    shownClients_ = std::move(line);
     updateUI();
 }
 

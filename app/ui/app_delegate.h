@@ -116,6 +116,7 @@ class AppDelegate : public QObject {
     ServerKeeper keeper_;
     ControlClient control_;
     ClientWatch clientWatch_;
+    std::optional<std::string> shownClients_; // the clients' line the menu last got
     bool starting_ = false;
     std::unique_ptr<Timer> usageTimer_;
     std::unique_ptr<Timer> statusLineTimer_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <QDateTime>
 #include <nlohmann/json.hpp>
 
 namespace corvane::app {
@@ -37,7 +38,7 @@ const ControlSession* ControlSessions::find(uint64_t id) const {
     return it == sessions_.end() ? nullptr : &*it;
 }
 
-bool ControlSessions::apply(std::string_view line) {
+bool ControlSessions::apply(std::string_view line, int64_t now) {
     const json j = json::parse(line.begin(), line.end(), nullptr, false);
     if (!j.is_object() || number<int64_t>(j, "v") != kVersion)
         return false;
@@ -56,6 +57,7 @@ bool ControlSessions::apply(std::string_view line) {
         s.address = text(j, "address");
         s.account = text(j, "account");
         s.login = text(j, "login");
+        s.connectedAt = now;
         sessions_.push_back(std::move(s));
         return true;
     }
@@ -75,6 +77,9 @@ bool ControlSessions::apply(std::string_view line) {
             s.roundTripMs = rtt->get<uint32_t>();
         s.framesWaiting = number<uint32_t>(j, "waiting");
         it->stats = s;
+        it->history.push_back({now, s.fps, s.kbps});
+        while (it->history.front().at < now - kStatsHistorySeconds)
+            it->history.pop_front();
     } else if (type == "client-left") {
         sessions_.erase(it);
     } else {
@@ -150,7 +155,7 @@ void ControlClient::readLines() {
     bool any = false;
     for (size_t nl; (nl = pending_.find('\n')) != std::string::npos; pending_.erase(0, nl + 1)) {
         const std::string_view line(pending_.data(), nl);
-        if (model_.apply(line)) {
+        if (model_.apply(line, QDateTime::currentSecsSinceEpoch())) {
             any = true;
             continue;
         }

@@ -9,6 +9,7 @@
 // control_protocol.h; the two keep the same version and type names.
 #pragma once
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <optional>
 #include <string>
@@ -29,20 +30,31 @@ struct SessionStats {
     uint32_t framesWaiting = 0;
 };
 
+// One stats event's figures, at the second it came.
+struct StatsSample {
+    int64_t at = 0;
+    double fps = 0, kbps = 0;
+};
+// How far back a session's figures are kept (the Sessions window's plot).
+inline constexpr int64_t kStatsHistorySeconds = 120;
+
 struct ControlSession {
     uint64_t id = 0;
     std::string address, account, login;
     bool viewOnly = false;
     bool ready = false;
+    int64_t connectedAt = 0;           // seconds since 1970 when the login was told
     std::optional<SessionStats> stats; // the latest, once one came
+    std::deque<StatsSample> history;   // oldest first
 };
 
-// The sessions as the server's events describe them. Pure: a line in, the
-// model changed (true) or the line ignored (false: not an event of this
-// version, or for a client it never announced).
+// The sessions as the server's events describe them. Pure: a line in (and
+// the time it came, in seconds since 1970), the model changed (true) or the
+// line ignored (false: not an event of this version, or for a client it
+// never announced).
 class ControlSessions {
   public:
-    bool apply(std::string_view line);
+    bool apply(std::string_view line, int64_t now = 0);
     void clear() { sessions_.clear(); }
     const std::vector<ControlSession>& sessions() const { return sessions_; }
     const ControlSession* find(uint64_t id) const;

@@ -37,6 +37,10 @@ enum class Words {
     inputMissing,      // the input permission is missing (summary)
     permissionsForgotten, // after an update the system forgot them: {list}
     switchOn,          // how to give what is missing: {list}
+    oneClientConnected, // status line: the one client, "{account} from {address} connected"
+    clientsConnected,  // status line: "{count} clients connected"
+    clientCame,        // notification: {account} from {address} got the desktop
+    clientWent,        // notification: {account} from {address} left
     systemName,        // the system's name before its version in a report
 };
 

@@ -1,13 +1,16 @@
-// Renders the tray menu, the settings window, the permissions window and the
-// Test Connection alert on a real X display (xcb) and saves each as a PNG:
+// Renders the tray menu, the settings window, the permissions window, the
+// Test Connection alert and the Sessions window with two clients on a real X
+// display (xcb) and saves each as a PNG:
 //   corvane_screenshots <output folder>
 // scripts/screenshots runs it on a private Xvfb.
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +22,7 @@
 #include "app/ui/clock.h"
 #include "app/ui/login_store.h"
 #include "app/ui/permissions_window.h"
+#include "app/ui/sessions_window.h"
 #include "app/ui/settings_window.h"
 #include "app/ui/tray_menu.h"
 
@@ -67,7 +71,7 @@ int main(int argc, char** argv) {
 
     // The menu while the server runs.
     TrayMenu tray({});
-    tray.apply({"Running \u00b7 192.168.1.20:3389", "Stop Server", true, true, false});
+    tray.apply({"2 clients connected", "Stop Server", true, true, false, true});
     tray.menu()->popup(QPoint(10, 10));
     ok &= save(tray.menu(), out.filePath(QStringLiteral("menu.png")));
     tray.menu()->hide();
@@ -114,5 +118,36 @@ int main(int argc, char** argv) {
     box->show();
     ok &= save(box, out.filePath(QStringLiteral("test-connection.png")));
     delete box;
+
+    // The Sessions window with two clients, two minutes of figures each.
+    ControlSessions sessions;
+    const int64_t start = QDateTime::currentSecsSinceEpoch() - 600;
+    sessions.apply(R"({"v":1,"type":"client-connecting","id":1,"address":"192.168.1.31",)"
+                   R"("account":"alice","login":"password"})",
+                   start);
+    sessions.apply(R"({"v":1,"type":"client-ready","id":1,"mode":"control"})", start);
+    sessions.apply(R"({"v":1,"type":"client-connecting","id":2,"address":"192.168.1.47",)"
+                   R"("account":"bob","login":"nla"})",
+                   start + 240);
+    sessions.apply(R"({"v":1,"type":"client-ready","id":2,"mode":"view"})", start + 240);
+    for (int64_t t = 0; t <= 120; ++t) {
+        // A burst of work at the first client, a still screen at the second.
+        const double busy = t > 40 && t < 80 ? 1.0 : 0.2;
+        const std::string a = "{\"v\":1,\"type\":\"stats\",\"id\":1,\"codec\":\"h264\","
+                              "\"width\":1920,\"height\":1080,\"fps\":" +
+                              std::to_string(int(30 * busy)) +
+                              ",\"kbps\":" + std::to_string(int(3500 * busy + (t % 7) * 40)) +
+                              ",\"rtt_ms\":12}";
+        const std::string b = "{\"v\":1,\"type\":\"stats\",\"id\":2,\"codec\":\"gfx\","
+                              "\"width\":1440,\"height\":900,\"fps\":2,\"kbps\":" +
+                              std::to_string(60 + (t % 5) * 8) + ",\"rtt_ms\":31}";
+        sessions.apply(a, start + 480 + t);
+        sessions.apply(b, start + 480 + t);
+    }
+    SessionsWindow window({});
+    window.update(sessions.sessions());
+    window.table->selectRow(0);
+    window.show();
+    ok &= save(&window, out.filePath(QStringLiteral("sessions.png")));
     return ok ? 0 : 1;
 }

@@ -23,6 +23,7 @@
 #include "app/ui/clock.h"
 #include "app/ui/login_item.h"
 #include "app/ui/permissions_window.h"
+#include "app/ui/sessions_window.h"
 #include "app/ui/settings_window.h"
 #include "app/ui/supervision.h"
 #include "app/ui/tray_menu.h"
@@ -40,6 +41,7 @@ void AppDelegate::buildMenu() {
     };
     MenuHandlers handlers{
         call(&AppDelegate::toggleServer),
+        call(&AppDelegate::openSessions),
         call(&AppDelegate::openSettings),
         call(&AppDelegate::toggleAutoStart),
         call(&AppDelegate::toggleUsagePing),
@@ -57,20 +59,61 @@ void AppDelegate::buildMenu() {
         presence_ = std::make_unique<TrayPresence>(menu_->menu(), true);
 }
 
+void AppDelegate::sessionsChanged() {
+    const std::vector<ControlSession>& sessions = control_.model().sessions();
+    Notifier* notifier = services_.notifier ? services_.notifier.get() : presence_.get();
+    for (const std::string& notice : clientWatch_.update(sessions)) {
+        HelperPerms::log(notice);
+        if (notifier)
+            notifier->notify(notice);
+    }
+    if (sessions_)
+        sessions_->update(sessions);
+    // Most changes are a client's figures, once a second: the menu only
+    // when what it says about the clients changed.
+    std::optional<std::string> line = clientsLine(sessions);
+    if (line == shownClients_)
+        return;
+    shownClients_ = std::move(line);
+    updateUI();
+}
+
+void AppDelegate::openSessions() {
+    if (!sessions_) {
+        QPointer<AppDelegate> weak(this);
+        SessionsActions actions;
+        actions.setMode = [weak](uint64_t id, bool viewOnly) {
+            return weak && weak->control_.setMode(id, viewOnly);
+        };
+        actions.disconnect = [weak](uint64_t id) {
+            return weak && weak->control_.disconnectClient(id);
+        };
+        sessions_ = std::make_unique<SessionsWindow>(std::move(actions));
+        sessions_->update(control_.model().sessions());
+    }
+    sessions_->show();
+    sessions_->raise();
+    sessions_->activateWindow();
+}
+
 MenuState AppDelegate::menuState() const {
     ServerView view;
     view.running = running();
     view.starting = starting_;
     view.lastError = lastError_;
     view.port = services_.defaults->integer(Key::port);
-    if (view.running)
+    const std::vector<ControlSession>& sessions = control_.model().sessions();
+    if (view.running) {
         view.addresses = services_.localAddresses();
+        view.clients = clientsLine(sessions);
+    }
     MenuState state;
     state.statusLine = statusLineText(view);
     state.toggleTitle = toggleTitle(view);
     state.autoStart = services_.defaults->boolean(Key::autoStart);
     state.usagePing = services_.defaults->boolean(Key::usagePing);
     state.loginItem = services_.loginItem && services_.loginItem->enabled();
+    state.clients = !sessions.empty();
     return state;
 }
 
@@ -80,7 +123,7 @@ void AppDelegate::updateUI() {
     MenuState state = menuState();
     menu_->apply(state);
     if (presence_)
-        presence_->setState(running(), QString::fromStdString(state.statusLine));
+        presence_->setState(running(), state.clients, QString::fromStdString(state.statusLine));
 }
 
 void AppDelegate::toggleServer() {
@@ -230,7 +273,8 @@ void AppDelegate::copyDiagnostics() {
             self.menu_->setStatusLine("Diagnostics copied. Paste them into your email.");
         if (self.presence_)
             self.presence_->setState(
-                self.running(), QStringLiteral("Diagnostics copied. Paste them into your email."));
+                self.running(), !self.control_.model().sessions().empty(),
+                QStringLiteral("Diagnostics copied. Paste them into your email."));
         self.statusLineTimer_ = self.services_.clock->makeTimer();
         self.statusLineTimer_->start(4.0, false, [weak] {
             if (weak)

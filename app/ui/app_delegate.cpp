@@ -23,6 +23,7 @@
 #include "app/ui/login_item.h"
 #include "app/ui/login_store.h"
 #include "app/ui/permissions_window.h"
+#include "app/ui/sessions_window.h"
 #include "app/ui/settings_window.h"
 #include "app/ui/supervision.h"
 #include "app/ui/tray_menu.h"
@@ -48,6 +49,14 @@ AppDelegate::AppDelegate(Services services)
         services_.logins = &systemLoginStore();
     if (!services_.localAddresses)
         services_.localAddresses = [] { return NetInfo::localAddresses(); };
+    control_.onSessionsChanged = [this] { sessionsChanged(); };
+    control_.onReply = [this](bool ok, const std::string& request, const std::string& message) {
+        if (ok)
+            return;
+        HelperPerms::log("Corvane Server refused " + request + ": " + message);
+        if (sessions_)
+            sessions_->showError(message);
+    };
 }
 
 AppDelegate::~AppDelegate() = default;

@@ -13,6 +13,7 @@
 #include "app/core/net_info.h"
 #include "app/core/settings.h"
 #include "app/core/user_defaults.h"
+#include "app/ui/client_presence.h"
 #include "app/ui/server_keeper.h"
 
 namespace corvane::app {
@@ -27,6 +28,7 @@ class Clock;
 class LoginItem;
 class LoginStore;
 class PermissionsController;
+class SessionsWindow;
 class SettingsWindow;
 class Timer;
 class TrayMenu;
@@ -45,6 +47,9 @@ class AppDelegate : public QObject {
         LoginStore* logins = nullptr;
         std::function<std::vector<Address>()> localAddresses;
         std::function<void(const std::string& path)> openFile;
+        // Where a client's coming and going is told; null: the tray's
+        // notifications.
+        std::shared_ptr<Notifier> notifier;
         // Show the menu in the tray (or the small window); off in tests.
         bool showPresence = true;
     };
@@ -64,6 +69,7 @@ class AppDelegate : public QObject {
 
     // The menu's commands.
     void toggleServer();
+    void openSessions();
     void toggleAutoStart();
     void toggleUsagePing();
     void toggleLogin();
@@ -91,20 +97,26 @@ class AppDelegate : public QObject {
 
     TrayMenu* menu() const { return menu_.get(); }
     SettingsWindow* settingsWindow() const { return settings_.get(); }
+    SessionsWindow* sessionsWindow() const { return sessions_.get(); }
     PermissionsController* permissions();
 
   private:
     void launchServer(const std::string& path);
     void serverEnded(const std::shared_ptr<SpawnedProcess>& process);
     void afterSettingsSaved();
+    // The control channel's model changed: notices, then the menu and icon.
+    void sessionsChanged();
 
     Services services_;
     std::unique_ptr<PermissionsController> perms_;
     std::unique_ptr<TrayMenu> menu_;
     std::unique_ptr<TrayPresence> presence_;
     std::unique_ptr<SettingsWindow> settings_;
+    std::unique_ptr<SessionsWindow> sessions_;
     ServerKeeper keeper_;
     ControlClient control_;
+    ClientWatch clientWatch_;
+    std::optional<std::string> shownClients_; // the clients' line the menu last got
     bool starting_ = false;
     std::unique_ptr<Timer> usageTimer_;
     std::unique_ptr<Timer> statusLineTimer_;

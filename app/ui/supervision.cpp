@@ -22,6 +22,8 @@ std::string restartLogLine(double delay, int inARow) {
 std::string statusLineText(const ServerView& view) {
     const std::string port = std::to_string(view.port);
     if (view.running) {
+        if (view.clients)
+            return *view.clients;
         if (view.addresses.empty())
             return "Running on port " + port + " (no network)";
         return "Running \u00b7 " + view.addresses.front().ip + ":" + port;

@@ -26,6 +26,9 @@ struct ServerView {
     std::optional<std::string> lastError;
     long long port = 3389;
     std::vector<Address> addresses;
+    // While running: the line about connected clients, which then says more
+    // than the address (see clientsLine).
+    std::optional<std::string> clients;
 };
 
 std::string statusLineText(const ServerView& view);

@@ -4,12 +4,13 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPalette>
+#include <QPen>
 #include <QPixmap>
 #include <QSvgRenderer>
 
 namespace corvane::app::ui {
 
-QIcon trayIconIn(const QColor& color) {
+QIcon trayIconIn(const QColor& color, bool badge) {
     QFile file(QStringLiteral(":/corvane/icons/corvane.svg"));
     if (!file.open(QIODevice::ReadOnly))
         return {};
@@ -24,15 +25,23 @@ QIcon trayIconIn(const QColor& color) {
         pixmap.fill(Qt::transparent);
         QPainter painter(&pixmap);
         renderer.render(&painter);
+        if (badge) {
+            // Large enough to see at 16 pixels, ringed so it stands out on the symbol.
+            const qreal d = size * 0.5;
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(QPen(Qt::white, size / 16.0));
+            painter.setBrush(kSystemOrange);
+            painter.drawEllipse(QRectF(size - d, size - d, d, d).adjusted(0.5, 0.5, -0.5, -0.5));
+        }
         painter.end();
         icon.addPixmap(pixmap);
     }
     return icon;
 }
 
-QIcon trayIcon(bool running) {
-    return trayIconIn(running ? kSystemGreen
-                              : QGuiApplication::palette().color(QPalette::WindowText));
+QIcon trayIcon(bool running, bool clients) {
+    return trayIconIn(
+        running ? kSystemGreen : QGuiApplication::palette().color(QPalette::WindowText), clients);
 }
 
 } // namespace corvane::app::ui

@@ -16,6 +16,7 @@ TrayMenu::TrayMenu(MenuHandlers handlers) : handlers_(std::move(handlers)) {
     statusLine_ = menu_.addAction(QStringLiteral("Stopped"));
     statusLine_->setEnabled(false);
     toggle_ = add("Start Server", h.toggleServer);
+    add("Sessions\u2026", h.openSessions);
     menu_.addSeparator();
     QAction* settings = add("Settings\u2026", h.openSettings);
     settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));

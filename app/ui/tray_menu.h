@@ -8,7 +8,7 @@
 namespace corvane::app::ui {
 
 struct MenuHandlers {
-    std::function<void()> toggleServer, openSettings, toggleAutoStart, toggleUsagePing, toggleLogin,
+    std::function<void()> toggleServer, openSessions, openSettings, toggleAutoStart, toggleUsagePing, toggleLogin,
         checkPermissions, repairPermissions, testConnection, showLog, showConnectionLog, copyDiagnostics, quit;
 };
 
@@ -18,6 +18,7 @@ struct MenuState {
     bool autoStart = false;
     bool usagePing = false;
     bool loginItem = false;
+    bool clients = false; // any client connected
 };
 
 class TrayMenu {

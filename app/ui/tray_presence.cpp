@@ -28,8 +28,8 @@ FallbackWindow::FallbackWindow(QMenu* menu) {
     addActions(menu->actions());
 }
 
-void FallbackWindow::setState(bool running, const QString& statusLine) {
-    icon_->setPixmap(trayIcon(running).pixmap(32, 32));
+void FallbackWindow::setState(bool running, bool clients, const QString& statusLine) {
+    icon_->setPixmap(trayIcon(running, clients).pixmap(32, 32));
     status_->setText(statusLine);
 }
 
@@ -66,15 +66,22 @@ TrayPresence::TrayPresence(QMenu* menu, bool useTray) {
 
 TrayPresence::~TrayPresence() = default;
 
-void TrayPresence::setState(bool running, const QString& statusLine) {
+void TrayPresence::setState(bool running, bool clients, const QString& statusLine) {
+    const int look = int(running) | int(clients) << 1;
     if (window_)
-        window_->setState(running, statusLine);
+        window_->setState(running, clients, statusLine);
     if (tray_) {
-        if (tint_ != int(running))
-            tray_->setIcon(trayIcon(running));
+        if (look_ != look)
+            tray_->setIcon(trayIcon(running, clients));
         tray_->setToolTip(QStringLiteral("Corvane: ") + statusLine);
     }
-    tint_ = int(running);
+    look_ = look;
+}
+
+void TrayPresence::notify(const std::string& text) {
+    if (tray_)
+        tray_->showMessage(QStringLiteral("Corvane"), QString::fromStdString(text),
+                           QSystemTrayIcon::Information);
 }
 
 } // namespace corvane::app::ui

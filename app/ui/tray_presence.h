@@ -6,6 +6,8 @@
 #include <QWidget>
 #include <memory>
 
+#include "app/ui/client_presence.h"
+
 class QLabel;
 class QMenu;
 class QSystemTrayIcon;
@@ -16,7 +18,7 @@ namespace corvane::app::ui {
 class FallbackWindow : public QWidget {
   public:
     explicit FallbackWindow(QMenu* menu);
-    void setState(bool running, const QString& statusLine);
+    void setState(bool running, bool clients, const QString& statusLine);
 
   protected:
     // The user's close would leave the application without a face: it
@@ -28,20 +30,26 @@ class FallbackWindow : public QWidget {
     QLabel* status_;
 };
 
-class TrayPresence {
+// Also the desktop's notifications: QSystemTrayIcon's messages, which go
+// through the freedesktop Notifications service on Linux.
+class TrayPresence : public Notifier {
   public:
     // `useTray` false forces the window (a desktop without tray, tests).
     TrayPresence(QMenu* menu, bool useTray);
-    ~TrayPresence();
+    ~TrayPresence() override;
 
-    void setState(bool running, const QString& statusLine);
+    // `clients`: any client connected (the badge).
+    void setState(bool running, bool clients, const QString& statusLine);
+    // Without a tray there is nowhere to show it: the small window's status
+    // line says it instead.
+    void notify(const std::string& text) override;
     bool inTray() const { return tray_ != nullptr; }
     FallbackWindow* window() const { return window_.get(); }
 
   private:
     std::unique_ptr<QSystemTrayIcon> tray_;
     std::unique_ptr<FallbackWindow> window_;
-    int tint_ = -1;
+    int look_ = -1; // running and badge, as last drawn
 };
 
 } // namespace corvane::app::ui

@@ -8,7 +8,10 @@
 #include <QAction>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QPushButton>
+#include <QTableWidget>
 #include <algorithm>
 #include <filesystem>
 
@@ -18,6 +21,7 @@
 #include "app/ui/app_delegate.h"
 #include "app/ui/login_store.h"
 #include "app/ui/permissions_window.h"
+#include "app/ui/sessions_window.h"
 #include "app/ui/settings_window.h"
 #include "app/ui/tray_menu.h"
 #include "manual_clock.h"
@@ -39,6 +43,12 @@ class NoLogins : public LoginStore {
     void clear() override {}
 };
 
+class NoticeRecorder : public Notifier {
+  public:
+    void notify(const std::string& text) override { notices.push_back(text); }
+    std::vector<std::string> notices;
+};
+
 class DelegateServer : public corvane::test::AppTest {
   protected:
     const std::string server = dir.file("server");
@@ -48,6 +58,7 @@ class DelegateServer : public corvane::test::AppTest {
     corvane::test::ManualClock clock;
     NoLogins logins;
     corvane::test::AlertRecorder alerts;
+    std::shared_ptr<NoticeRecorder> notices = std::make_shared<NoticeRecorder>();
     std::unique_ptr<AppDelegate> delegate;
 
     void SetUp() override {
@@ -75,6 +86,7 @@ class DelegateServer : public corvane::test::AppTest {
         services.clock = &clock;
         services.logins = &logins;
         services.showPresence = false;
+        services.notifier = notices;
         services.localAddresses = [] { return std::vector<Address>{}; };
         delegate = std::make_unique<AppDelegate>(services);
         delegate->buildMenu();
@@ -223,4 +235,88 @@ TEST_F(DelegateServer, StartingWithoutAnAnsweringServerSaysWhy) {
         EXPECT_EQ(statusLine(), c.status);
         EXPECT_FALSE(delegate->running());
     }
+}
+
+// The server's channel (a stand-in socket) tells of clients: the menu shows
+// them and each one's coming and going is announced, up to the server's stop.
+TEST_F(DelegateServer, ConnectedClientsShowInTheMenuAndAreAnnounced) {
+    const std::string path = dir.file("control");
+    corvane::test::ScopedEnv control{"MAC_SHADOW_CONTROL", path};
+    QLocalServer channel;
+    ASSERT_TRUE(channel.listen(QString::fromStdString(path)));
+    start();
+    ASSERT_TRUE(pumpUntil([&] { return channel.hasPendingConnections(); }, 10));
+    QLocalSocket* peer = channel.nextPendingConnection();
+    const struct {
+        const char* line;
+        const char* status;
+        size_t notices;
+    } steps[] = {
+        {R"({"v":1,"type":"client-connecting","id":1,"address":"192.0.2.7","account":"alice","login":"password"})",
+         "alice from 192.0.2.7 connected", 0},
+        {R"({"v":1,"type":"client-ready","id":1,"mode":"control"})",
+         "alice from 192.0.2.7 connected", 1},
+        {R"({"v":1,"type":"client-connecting","id":2,"address":"192.0.2.8","account":"bob","login":"nla"})",
+         "2 clients connected", 1},
+        {R"({"v":1,"type":"client-ready","id":2,"mode":"view"})", "2 clients connected", 2},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.line);
+        peer->write((std::string(step.line) + "\n").c_str());
+        ASSERT_TRUE(pumpUntil(
+            [&] { return statusLine() == step.status && notices->notices.size() == step.notices; },
+            10))
+            << statusLine() << " / " << notices->notices.size();
+        EXPECT_TRUE(delegate->menuState().clients);
+    }
+    EXPECT_EQ(notices->notices[1], "bob from 192.0.2.8 is connected to this computer's desktop.");
+    delegate->stopServer();
+    EXPECT_EQ(statusLine(), "Stopped");
+    EXPECT_FALSE(delegate->menuState().clients);
+    EXPECT_EQ(notices->notices, (std::vector<std::string>{
+                                    "alice from 192.0.2.7 is connected to this computer's desktop.",
+                                    "bob from 192.0.2.8 is connected to this computer's desktop.",
+                                    "alice from 192.0.2.7 left this computer's desktop.",
+                                    "bob from 192.0.2.8 left this computer's desktop."}));
+}
+
+// "Sessions…" shows the channel's clients; its buttons reach the server and
+// the server's refusal comes back to the window.
+TEST_F(DelegateServer, SessionsWindowSendsItsRequestsOverTheChannel) {
+    const std::string path = dir.file("control");
+    corvane::test::ScopedEnv control{"MAC_SHADOW_CONTROL", path};
+    QLocalServer channel;
+    ASSERT_TRUE(channel.listen(QString::fromStdString(path)));
+    start();
+    ASSERT_TRUE(pumpUntil([&] { return channel.hasPendingConnections(); }, 10));
+    QLocalSocket* peer = channel.nextPendingConnection();
+    delegate->openSessions();
+    SessionsWindow& w = *delegate->sessionsWindow();
+    EXPECT_TRUE(w.isVisible());
+    peer->write(
+        R"({"v":1,"type":"client-connecting","id":5,"address":"192.0.2.7","account":"alice","login":"password"})"
+        "\n"
+        R"({"v":1,"type":"client-ready","id":5,"mode":"control"})"
+        "\n");
+    ASSERT_TRUE(pumpUntil([&] { return w.table->rowCount() == 1; }, 10));
+    w.table->selectRow(0);
+    w.modeButton->click();
+    w.disconnectButton->click();
+    std::string received;
+    ASSERT_TRUE(pumpUntil(
+        [&] {
+            received += peer->readAll().toStdString();
+            return std::count(received.begin(), received.end(), '\n') == 2;
+        },
+        10));
+    EXPECT_NE(received.find(R"({"id":5,"mode":"view","type":"set-mode","v":1})"), std::string::npos)
+        << received;
+    EXPECT_NE(received.find(R"({"id":5,"type":"disconnect","v":1})"), std::string::npos)
+        << received;
+    peer->write(R"({"v":1,"type":"error","request":"disconnect","message":"no such client"})"
+                "\n");
+    ASSERT_TRUE(pumpUntil([&] { return w.note->text() == "no such client"; }, 10));
+    peer->write(R"({"v":1,"type":"client-left","id":5,"reason":"disconnected by the host"})"
+                "\n");
+    EXPECT_TRUE(pumpUntil([&] { return w.table->rowCount() == 0; }, 10));
 }

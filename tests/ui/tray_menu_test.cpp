@@ -31,7 +31,7 @@ TEST(TrayMenu, EntriesInOrderWithKeysAndTargets) {
     TrayMenu tray(handlers);
     EXPECT_EQ(
         entryTexts(tray.menu()),
-        QStringList({"Stopped", "Start Server", "--", "Settings\u2026",
+        QStringList({"Stopped", "Start Server", "Sessions\u2026", "--", "Settings\u2026",
                      "Start Server When Corvane Opens", "Send Usage Pings", "Open Corvane at Login",
                      "--", "Check Permissions\u2026", "Repair Permissions", "Test Connection\u2026",
                      "Show Log", "Show Connection Log\u2026", "Copy Diagnostics", "--", "Quit Corvane"}));
@@ -40,7 +40,7 @@ TEST(TrayMenu, EntriesInOrderWithKeysAndTargets) {
     for (QAction* action : tray.menu()->actions())
         withKeys += !action->shortcut().isEmpty();
     EXPECT_EQ(withKeys, 2);
-    QAction* settingsItem = tray.menu()->actions()[3];
+    QAction* settingsItem = tray.menu()->actions()[4];
     QAction* quitItem = tray.menu()->actions().back();
     EXPECT_EQ(settingsItem->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Comma));
     EXPECT_EQ(quitItem->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -59,25 +59,25 @@ TEST(TrayMenu, StatusLineAndToggleInEachServerState) {
         const char* toggle;
     };
     const Case cases[] = {
-        {"stopped", {false, false, std::nullopt, 3389, {}}, "Stopped", "Start Server"},
+        {"stopped", {false, false, std::nullopt, 3389, {}, {}}, "Stopped", "Start Server"},
         {"starting",
-         {false, true, std::nullopt, 3389, {}},
+         {false, true, std::nullopt, 3389, {}, {}},
          "Checking permissions\u2026",
          "Start Server"},
         {"running",
-         {true, false, std::nullopt, 3390, lan},
+         {true, false, std::nullopt, 3390, lan, {}},
          "Running \u00b7 192.168.1.5:3390",
          "Stop Server"},
         {"running offline",
-         {true, false, std::nullopt, 3389, {}},
+         {true, false, std::nullopt, 3389, {}, {}},
          "Running on port 3389 (no network)",
          "Stop Server"},
         {"failed",
-         {false, false, "Stopped unexpectedly (code 137)", 3389, {}},
+         {false, false, "Stopped unexpectedly (code 137)", 3389, {}, {}},
          "Stopped unexpectedly (code 137)",
          "Start Server"},
         {"starting beats an old error",
-         {false, true, "Stopped unexpectedly (code 1)", 3389, {}},
+         {false, true, "Stopped unexpectedly (code 1)", 3389, {}, {}},
          "Checking permissions\u2026",
          "Start Server"},
     };
@@ -93,7 +93,7 @@ TEST(TrayMenu, StatusLineAndToggleInEachServerState) {
     }
     // Check marks follow the stored values, whatever a click did to them.
     tray.pingItem()->trigger();
-    tray.apply({"Stopped", "Start Server", true, false, true});
+    tray.apply({"Stopped", "Start Server", true, false, true, false});
     EXPECT_TRUE(tray.autoItem()->isChecked());
     EXPECT_FALSE(tray.pingItem()->isChecked());
     EXPECT_TRUE(tray.loginItem()->isChecked());

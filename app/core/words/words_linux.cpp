@@ -114,6 +114,14 @@ const char* linuxWords(Words w, LinuxDesktop desktop) {
     case Words::switchOn:
         return "Corvane Server cannot work here: {list}.  Start Corvane inside your desktop "
                "session; this window updates by itself.";
+    case Words::oneClientConnected:
+        return "{account} from {address} connected";
+    case Words::clientsConnected:
+        return "{count} clients connected";
+    case Words::clientCame:
+        return "{account} from {address} is connected to this computer's desktop.";
+    case Words::clientWent:
+        return "{account} from {address} left this computer's desktop.";
     case Words::systemName:
         return "Linux";
     }

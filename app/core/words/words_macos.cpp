@@ -79,6 +79,14 @@ const char* words(Words w) {
                "this window updates by itself.";
     case Words::switchOn:
         return "Switch on {list} in the list that opens; this window updates by itself.";
+    case Words::oneClientConnected:
+        return "{account} from {address} connected";
+    case Words::clientsConnected:
+        return "{count} clients connected";
+    case Words::clientCame:
+        return "{account} from {address} is connected to this Mac's screen.";
+    case Words::clientWent:
+        return "{account} from {address} left this Mac's screen.";
     case Words::systemName:
         return "macOS";
     }

@@ -64,6 +64,20 @@ void startAfresh(macShadowSubsystem* record) {
     corvane::platform::current().events().releaseAll();
 }
 
+// With gLock held: lets go of what one client holds, and starts afresh once
+// nobody holds anything. Returns the keys and buttons let go of.
+std::pair<int, int> releaseClient(macShadowSubsystem* record, rdpShadowClient* client) {
+    std::pair<int, int> released{0, 0};
+    if (auto it = gHeld.find(client); it != gHeld.end()) {
+        const Held held = std::move(it->second);
+        gHeld.erase(it);
+        released = release(record, held);
+    }
+    if (gHeld.empty())
+        startAfresh(record);
+    return released;
+}
+
 } // namespace
 
 namespace mac_input_held {
@@ -129,14 +143,7 @@ extern "C" void mac_shadow_input_client_ended(rdpShadowSubsystem* subsystem,
     auto* record = reinterpret_cast<macShadowSubsystem*>(subsystem);
     std::lock_guard guard(gLock);
     gViewOnly.erase(client);
-    std::pair<int, int> released{0, 0};
-    if (auto it = gHeld.find(client); it != gHeld.end()) {
-        const Held held = std::move(it->second);
-        gHeld.erase(it);
-        released = release(record, held);
-    }
-    if (gHeld.empty())
-        startAfresh(record);
+    const std::pair<int, int> released = releaseClient(record, client);
     if (released.first > 0 || released.second > 0)
         MAC_LOG_FN(WLOG_INFO, "mac_shadow_peer_end",
                    "client ended: let go of %d keys and %d mouse buttons it held", released.first,
@@ -154,14 +161,7 @@ extern "C" void mac_shadow_input_set_view_only(rdpShadowSubsystem* subsystem,
         return;
     }
     gViewOnly.insert(client);
-    std::pair<int, int> released{0, 0};
-    if (auto it = gHeld.find(client); it != gHeld.end()) {
-        const Held held = std::move(it->second);
-        gHeld.erase(it);
-        released = release(record, held);
-    }
-    if (gHeld.empty())
-        startAfresh(record);
+    const std::pair<int, int> released = releaseClient(record, client);
     if (released.first > 0 || released.second > 0)
         MAC_INFO("view only: let go of %d keys and %d mouse buttons the client held",
                  released.first, released.second);

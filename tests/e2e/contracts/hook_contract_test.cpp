@@ -120,25 +120,36 @@ std::optional<uint64_t> costOf(Session& s, const std::function<bool()>& change, 
     return after ? std::optional<uint64_t>(*after - *before) : std::nullopt;
 }
 
+// The desktop both contract tests start from: noise all over, shared by a
+// planar server.
+constexpr int kWidth = 1024, kHeight = 768;
+void startOnNoise(Session& s) {
+    ASSERT_TRUE(s.ok());
+    ASSERT_TRUE(drawNoise(s.serverDisplay(), 0, 0, kWidth, kHeight, 1));
+    std::vector<std::string> args = {"-auth", "/sec:tls"};
+    args.insert(args.end(), kPlanarOnly.begin(), kPlanarOnly.end());
+    ASSERT_TRUE(s.startServer(args));
+}
+
+// The client shows the desktop, and the repaints that follow a connect are
+// over (the next is 50 s away).
+void connectSettled(Session& s) {
+    ASSERT_TRUE(s.startClient({"/sec:tls", "/u:x", "/p:x", "/size:1024x768"}));
+    ASSERT_TRUE(waitUntil([&] { return clientMatches(s, 0, 0, kWidth, kHeight); }, 30000ms, 200ms))
+        << s.clientLog();
+    ASSERT_TRUE(s.serverSays("scheduled repaint 3 after the client connected", 30000ms));
+}
+
 } // namespace
 
 // changed-region: after a whole desktop of noise changed, a 16 x 16 change
 // costs the client a small fraction of it (the library alone encodes the
 // whole desktop for either).
 TEST(HookContract, ASmallChangeTravelsInFewBytes) {
-    constexpr int kWidth = 1024, kHeight = 768;
     Session s(suites::contracts, "1024x768x24", "1024x768x24");
-    ASSERT_TRUE(s.ok());
-    ASSERT_TRUE(drawNoise(s.serverDisplay(), 0, 0, kWidth, kHeight, 1));
-    std::vector<std::string> args = {"-auth", "/sec:tls"};
-    args.insert(args.end(), kPlanarOnly.begin(), kPlanarOnly.end());
-    ASSERT_TRUE(s.startServer(args));
+    ASSERT_NO_FATAL_FAILURE(startOnNoise(s));
     E2E_SKIP_IF_HOOK_UNVERIFIED(s, "changed-region");
-    ASSERT_TRUE(s.startClient({"/sec:tls", "/u:x", "/p:x", "/size:1024x768"}));
-    ASSERT_TRUE(waitUntil([&] { return clientMatches(s, 0, 0, kWidth, kHeight); }, 30000ms, 200ms))
-        << s.clientLog();
-    // The repaints that follow a connect are over (the next is 50 s away).
-    ASSERT_TRUE(s.serverSays("scheduled repaint 3 after the client connected", 30000ms));
+    ASSERT_NO_FATAL_FAILURE(connectSettled(s));
 
     const auto whole = costOf(
         s, [&] { return drawNoise(s.serverDisplay(), 0, 0, kWidth, kHeight, 2); }, 0, 0, kWidth,
@@ -167,18 +178,11 @@ TEST(HookContract, ASmallChangeTravelsInFewBytes) {
 // change; once it runs again, the changes it missed reach it together. The
 // library alone sends it every change.
 TEST(HookContract, ABehindClientGetsItsChangesInFewFrames) {
-    constexpr int kWidth = 1024, kHeight = 768, kChanges = 20;
+    constexpr int kChanges = 20;
     Session s(suites::contracts, "1024x768x24", "1024x768x24");
-    ASSERT_TRUE(s.ok());
-    ASSERT_TRUE(drawNoise(s.serverDisplay(), 0, 0, kWidth, kHeight, 1));
-    std::vector<std::string> args = {"-auth", "/sec:tls"};
-    args.insert(args.end(), kPlanarOnly.begin(), kPlanarOnly.end());
-    ASSERT_TRUE(s.startServer(args));
+    ASSERT_NO_FATAL_FAILURE(startOnNoise(s));
     E2E_SKIP_IF_HOOK_UNVERIFIED(s, "frame-pacing");
-    ASSERT_TRUE(s.startClient({"/sec:tls", "/u:x", "/p:x", "/size:1024x768"}));
-    ASSERT_TRUE(waitUntil([&] { return clientMatches(s, 0, 0, kWidth, kHeight); }, 30000ms, 200ms))
-        << s.clientLog();
-    ASSERT_TRUE(s.serverSays("scheduled repaint 3 after the client connected", 30000ms));
+    ASSERT_NO_FATAL_FAILURE(connectSettled(s));
     const auto one = costOf(
         s, [&] { return drawNoise(s.serverDisplay(), 40, 40, 32, 32, 2); }, 40, 40, 32, 32);
     ASSERT_TRUE(one.has_value()) << "a small change arrived";

@@ -93,13 +93,26 @@ class PulseCapture : public SoundCapture {
         pa_threaded_mainloop_signal(me->loop_, 0);
     }
     // The user chose another output (or the server changed it): what we
-    // record is no longer what the desktop is heard on.
+    // record is no longer what the desktop is heard on. A stream that starts,
+    // stops or pauses may change whether anything plays.
     static void serverChanged(pa_context* context, pa_subscription_event_type_t type, uint32_t,
                               void* self) {
-        if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SERVER)
+        const auto facility = type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK;
+        if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT) {
+            static_cast<PulseCapture*>(self)->checkPlaying();
+            return;
+        }
+        if (facility != PA_SUBSCRIPTION_EVENT_SERVER)
             return;
         if (pa_operation* op = pa_context_get_server_info(context, defaultChecked, self))
             pa_operation_unref(op);
+    }
+    static void playingListed(pa_context*, const pa_sink_input_info* info, int last, void* self) {
+        auto* me = static_cast<PulseCapture*>(self);
+        if (info && info->sink == me->sinkIndex_ && !info->corked)
+            me->seenPlaying_ = true;
+        if (last)
+            me->playingChecked();
     }
     static void defaultChecked(pa_context*, const pa_server_info* info, void* self) {
         auto* me = static_cast<PulseCapture*>(self);
@@ -120,8 +133,10 @@ class PulseCapture : public SoundCapture {
     }
     static void sourceInfo(pa_context*, const pa_source_info* info, int last, void* self) {
         auto* me = static_cast<PulseCapture*>(self);
-        if (info)
+        if (info) {
             me->sourceSpec_ = info->sample_spec;
+            me->sinkIndex_ = info->monitor_of_sink;
+        }
         if (last)
             me->answered_ = true;
         pa_threaded_mainloop_signal(me->loop_, 0);
@@ -238,10 +253,42 @@ class PulseCapture : public SoundCapture {
         }
         streaming_ = true;
         pa_context_set_subscribe_callback(context_, serverChanged, this);
-        if (pa_operation* op =
-                pa_context_subscribe(context_, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr))
+        const auto mask = static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SERVER |
+                                                              PA_SUBSCRIPTION_MASK_SINK_INPUT);
+        if (pa_operation* op = pa_context_subscribe(context_, mask, nullptr, nullptr))
             pa_operation_unref(op);
+        checkPlaying();
         return true;
+    }
+
+    // A monitor delivers silence every few milliseconds while nothing plays;
+    // the recording is paused (corked) then, so that an idle desktop costs
+    // no wake-ups. One listing at a time, on the main loop's thread with its
+    // lock held; a change during a listing asks for another.
+    void checkPlaying() {
+        if (listing_) {
+            listAgain_ = true;
+            return;
+        }
+        seenPlaying_ = false;
+        pa_operation* op = pa_context_get_sink_input_info_list(context_, playingListed, this);
+        if (!op)
+            return;
+        listing_ = true;
+        pa_operation_unref(op);
+    }
+    void playingChecked() {
+        listing_ = false;
+        if (listAgain_) {
+            listAgain_ = false;
+            checkPlaying();
+            return;
+        }
+        if (stream_ && streaming_ && seenPlaying_ == corked_) {
+            corked_ = !seenPlaying_;
+            if (pa_operation* op = pa_stream_cork(stream_, corked_ ? 1 : 0, nullptr, nullptr))
+                pa_operation_unref(op);
+        }
     }
 
     // On the main loop's thread, with its lock held.
@@ -300,6 +347,13 @@ class PulseCapture : public SoundCapture {
     bool streaming_ = false;
     bool answered_ = false;
     bool timedOut_ = false;
+    // Whether anything plays into the recorded output, and the recording's
+    // pause that follows it.
+    uint32_t sinkIndex_ = PA_INVALID_INDEX;
+    bool listing_ = false;
+    bool listAgain_ = false;
+    bool seenPlaying_ = false;
+    bool corked_ = false;
     std::string defaultSink_;
     pa_sample_spec sourceSpec_{};
     SoundFormat format_;

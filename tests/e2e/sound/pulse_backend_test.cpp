@@ -93,6 +93,17 @@ bool playInto(PulseDaemon& pulse, const std::string& sink, const TempDir& dir) {
                pulse.env(), 10000ms) == std::optional<int>(0);
 }
 
+// Whether the daemon's one recording (ours) is paused: "yes", "no", or
+// empty when there is none.
+std::string recordingCorked(PulseDaemon& pulse) {
+    std::string out;
+    if (pulse.pactl({"list", "source-outputs"}, &out) != std::optional<int>(0))
+        return {};
+    const size_t at = out.find("Corked: ");
+    return at == std::string::npos ? std::string()
+                                   : out.substr(at + 8, out.find('\n', at) - at - 8);
+}
+
 } // namespace
 
 TEST(PulseSoundBackend, MissingSoundServerIsRefusedQuicklyWithAReason) {
@@ -108,15 +119,25 @@ TEST(PulseSoundBackend, MissingSoundServerIsRefusedQuicklyWithAReason) {
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 3s);
 }
 
-TEST(PulseSoundBackend, AnotherDefaultOutputOrARestartEndsTheCaptureWithItsReason) {
+// A capture of a private sound daemon's default output.
+class PulseCapture : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(pulse.ok());
+        // Each test runs in a process of its own: the variable needs no undoing.
+        setenv("PULSE_SERVER", pulse.server().c_str(), 1);
+        std::string error;
+        capture = corvane::platform::pulse::PulseSound().start(sink, error);
+        ASSERT_NE(capture, nullptr) << error;
+    }
     PulseDaemon pulse;
-    ASSERT_TRUE(pulse.ok());
     TempDir dir;
-    setenv("PULSE_SERVER", pulse.server().c_str(), 1);
     RecordingSink sink;
+    std::unique_ptr<corvane::platform::SoundCapture> capture;
+};
+
+TEST_F(PulseCapture, AnotherDefaultOutputOrARestartEndsTheCaptureWithItsReason) {
     std::string error;
-    auto capture = corvane::platform::pulse::PulseSound().start(sink, error);
-    ASSERT_NE(capture, nullptr) << error;
     ASSERT_EQ(pulse.pactl({"load-module", "module-null-sink", "sink_name=other"}), 0);
     ASSERT_EQ(pulse.pactl({"set-default-sink", "other"}), 0);
     EXPECT_EQ(sink.waitEnd(1), std::optional<std::string>("the default output is now other"));
@@ -131,4 +152,17 @@ TEST(PulseSoundBackend, AnotherDefaultOutputOrARestartEndsTheCaptureWithItsReaso
 
     ASSERT_TRUE(pulse.restart());
     EXPECT_EQ(sink.waitEnd(2), std::optional<std::string>("the sound server went away"));
+}
+
+// An idle desktop's monitor would wake the capture every fragment with
+// silence: the recording is paused while nothing plays, and a sound resumes
+// it soon enough to be heard.
+TEST_F(PulseCapture, TheRecordingPausesWhileNothingPlaysAndResumesForASound) {
+    EXPECT_TRUE(waitUntil([&] { return recordingCorked(pulse) == "yes"; }, 10s))
+        << recordingCorked(pulse);
+
+    ASSERT_TRUE(playInto(pulse, "@DEFAULT_SINK@", dir));
+    EXPECT_TRUE(sink.waitLoud(4800)) << "the sound played while paused did not arrive";
+    EXPECT_TRUE(waitUntil([&] { return recordingCorked(pulse) == "yes"; }, 10s))
+        << "still recording after the sound ended";
 }

@@ -8,13 +8,14 @@
 #include "base/clock.h"
 #include "base/log.h"
 #include "control/control_sessions.h"
-#include "server/shadow/ext/frame_pacing.h"
 #include "core/desktop_session.h"
 #include "frames.h"
 #include "input/cursor_forward.h"
 #include "platform/platform.h"
 #include "repaint.h"
+#include "server/shadow/ext/frame_pacing.h"
 #include "sharing/clipboard.h"
+#include "sharing/sound.h"
 #include "stats_file.h"
 
 namespace {
@@ -75,6 +76,7 @@ void mac_shadow_loop_turn(macShadowSubsystem* record, uint64_t now) {
     mac_shadow_idle_and_awake(record, scan, now);
     mac_shadow_last_client_check(record, scan, now);
     mac_shadow_clipboard_poll(record, now, scan.newClient);
+    mac_shadow_sound_describe_listeners(record);
     if (scan.active > 0 && shadow_ext_server_side_cursor(server))
         mac_shadow_cursor_update(record, now, scan.pointerSizeClass);
     if (scan.newClient)

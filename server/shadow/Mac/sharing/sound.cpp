@@ -11,10 +11,10 @@
 #include <freerdp/codec/dsp.h>
 #include <winpr/stream.h>
 
-#include "capture/mac_capture.h"
 #include "base/clock.h"
 #include "base/env.h"
 #include "base/log.h"
+#include "capture/mac_capture.h"
 
 namespace {
 
@@ -33,9 +33,10 @@ bool gFlipSign = false;
 uint64_t gRateWindowStart = 0;
 uint64_t gRateFrames = 0;
 MacSilenceGate gSilence = {};
-// The sound contexts that received the previous buffer. A context is
-// described when it starts receiving, not each time the receiving context
-// changes: with two clients listening that would be every buffer.
+// The sound contexts that listened at the previous look (the subsystem
+// thread's alone). A context is described when it starts listening, whether
+// or not anything plays: the capture reads nothing while the desktop is
+// silent.
 constexpr size_t kMaxListeners = 64;
 uintptr_t gListening[kMaxListeners] = {};
 size_t gListeningCount = 0;
@@ -149,13 +150,27 @@ extern "C" void mac_shadow_audio_callback(void* user, const int16_t* samples, in
     if (!mac_logic_silence_send(&gSilence, samples, static_cast<size_t>(frames) * 2,
                                 static_cast<size_t>(frames)))
         return;
-    uintptr_t now[kMaxListeners] = {};
-    size_t nowCount = 0;
     wArrayList* clients = server->clients;
     ArrayList_Lock(clients);
     const size_t count = ArrayList_Count(clients);
     for (size_t i = 0; i < count; ++i) {
         auto* client = static_cast<rdpShadowClient*>(ArrayList_GetItem(clients, i));
+        if (listening(client))
+            post(client, samples, frames, timestamp);
+    }
+    ArrayList_Unlock(clients);
+}
+
+void mac_shadow_sound_describe_listeners(macShadowSubsystem* record) {
+    rdpShadowServer* server = record ? record->common.base.server : nullptr;
+    if (!server || !server->clients)
+        return;
+    uintptr_t now[kMaxListeners] = {};
+    size_t nowCount = 0;
+    ArrayList_Lock(server->clients);
+    const size_t count = ArrayList_Count(server->clients);
+    for (size_t i = 0; i < count; ++i) {
+        auto* client = static_cast<rdpShadowClient*>(ArrayList_GetItem(server->clients, i));
         if (!listening(client))
             continue;
         const auto context = reinterpret_cast<uintptr_t>(client->rdpsnd);
@@ -165,9 +180,8 @@ extern "C" void mac_shadow_audio_callback(void* user, const int16_t* samples, in
         }
         if (nowCount < kMaxListeners)
             now[nowCount++] = context;
-        post(client, samples, frames, timestamp);
     }
-    ArrayList_Unlock(clients);
+    ArrayList_Unlock(server->clients);
     std::memcpy(gListening, now, sizeof now);
     gListeningCount = nowCount;
 }

@@ -354,7 +354,8 @@ TEST_F(ControlHold, TheLastClientToLeaveLocksAsTheSettingSays) {
     }
     // A client that never got the desktop locks nothing as it goes.
     ask(MAC_ASK_ASK, MAC_LOCK_ON);
-    rdpShadowClient* held = connect();
+    rdpShadowClient* held = connect("dave"); // not back from a drop: asked
+    ASSERT_TRUE(mac_control::heldNow(id(held)));
     answer(id(held), "refuse");
     leave(held);
     EXPECT_EQ(sim_->simPresence().locks(), before);

@@ -17,6 +17,7 @@
 #include "input_prefs.h"
 #include "pasteboard.h"
 #include "power.h"
+#include "presence.h"
 #include "privacy.h"
 #include "session.h"
 #include "sound.h"
@@ -35,6 +36,7 @@ class Platform {
     virtual CursorSource& cursor() = 0;
     virtual Capture& capture() = 0;
     virtual Power& power() = 0;
+    virtual Presence& presence() = 0;
     virtual Pasteboard& pasteboard() = 0;
     virtual Sound& sound() = 0;
     virtual DisplayConfig& displayConfig() = 0;

@@ -5,6 +5,7 @@
 // through it. Sound comes from PipeWire's PulseAudio service, passwords from
 // PAM, as on X11.
 #pragma once
+#include "../linux/logind_session.h"
 #include "../linux/pam_accounts.h"
 #include "../platform.h"
 #include "../pulse/pulse_sound.h"
@@ -31,6 +32,8 @@ class GnomePlatform : public Platform {
     CursorSource& cursor() override { return cursor_; }
     Capture& capture() override { return capture_; }
     Power& power() override { return power_; }
+    // GNOME declares idleness and the lock to logind.
+    Presence& presence() override { return presence_; }
     Pasteboard& pasteboard() override { return pasteboard_; }
     Sound& sound() override { return sound_; }
     DisplayConfig& displayConfig() override { return displayConfig_; }
@@ -49,6 +52,7 @@ class GnomePlatform : public Platform {
     GnomeEvents events_{session_, virtualMonitors_};
     GnomeCursor cursor_{capture_};
     GnomePower power_{session_};
+    linuxos::LogindPresence presence_;
     GnomePasteboard pasteboard_{session_};
     pulse::PulseSound sound_;
     GnomeDisplayConfig displayConfig_{session_, power_, virtualMonitors_};

@@ -17,6 +17,7 @@
 #include "sim_events.h"
 #include "sim_pasteboard.h"
 #include "sim_power.h"
+#include "sim_presence.h"
 #include "sim_privacy.h"
 #include "sim_session.h"
 #include "sim_sound.h"
@@ -61,6 +62,7 @@ class SimPlatform : public Platform {
     CursorSource& cursor() override { return cursor_; }
     Capture& capture() override { return capture_; }
     Power& power() override { return power_; }
+    Presence& presence() override { return presence_; }
     Pasteboard& pasteboard() override { return pasteboard_; }
     Sound& sound() override { return sound_; }
     DisplayConfig& displayConfig() override { return displayConfig_; }
@@ -76,6 +78,7 @@ class SimPlatform : public Platform {
     SimCursor& simCursor() { return cursor_; }
     SimCapture& simCapture() { return capture_; }
     SimPower& simPower() { return power_; }
+    SimPresence& simPresence() { return presence_; }
     SimPasteboard& simPasteboard() { return pasteboard_; }
     SimSound& simSound() { return sound_; }
     SimDisplayConfig& simDisplayConfig() { return displayConfig_; }
@@ -90,6 +93,7 @@ class SimPlatform : public Platform {
     SimCursor cursor_;
     SimCapture capture_;
     SimPower power_;
+    SimPresence presence_;
     SimPasteboard pasteboard_;
     SimSound sound_;
     SimDisplayConfig displayConfig_{displays_, power_, capture_};

@@ -10,6 +10,7 @@
 #include "x11_events.h"
 #include "x11_pasteboard.h"
 #include "x11_power.h"
+#include "x11_presence.h"
 
 namespace corvane::platform::x11 {
 
@@ -62,6 +63,7 @@ class X11Platform : public Platform {
     CursorSource& cursor() override { return cursor_; }
     Capture& capture() override { return capture_; }
     Power& power() override { return power_; }
+    Presence& presence() override { return presence_; }
     Pasteboard& pasteboard() override { return pasteboard_; }
     Sound& sound() override { return sound_; }
     DisplayConfig& displayConfig() override { return displayConfig_; }
@@ -94,6 +96,7 @@ class X11Platform : public Platform {
     X11Cursor cursor_;
     X11Capture capture_;
     X11Power power_;
+    X11Presence presence_;
     X11Pasteboard pasteboard_;
     pulse::PulseSound sound_;
     X11DisplayConfig displayConfig_{power_};

@@ -3,6 +3,7 @@
 #include "peer_guard.h"
 #include "peer_admission.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdarg>
@@ -160,7 +161,10 @@ GuardVerdict guardVerdict(const GuardFacts& facts, uint64_t now, uint64_t publis
     if (!facts.activated) {
         if (stopping)
             return GuardVerdict::ServerStopping;
-        if (now >= facts.acceptedAt && now - facts.acceptedAt >= kLoginGraceMs)
+        if (facts.held)
+            return GuardVerdict::Keep;
+        const uint64_t since = std::max(facts.acceptedAt, facts.releasedAt);
+        if (now >= since && now - since >= kLoginGraceMs)
             return GuardVerdict::LoginTooSlow;
         return GuardVerdict::Keep;
     }
@@ -269,6 +273,8 @@ extern "C" size_t shadow_ext_guard_sweep(void) {
         facts.activated = watch->activated.load();
         facts.writingSince = watch->writingSince.load();
         facts.busySince = watch->busySince.load();
+        facts.held = watch->held.load();
+        facts.releasedAt = watch->releasedAt.load();
         const GuardVerdict verdict = guardVerdict(facts, now, publishing, stopping);
         if (verdict == GuardVerdict::Keep || !closeOnce(*watch))
             return;
@@ -312,7 +318,9 @@ extern "C" size_t shadow_ext_unfinished_logins(void) {
 extern "C" size_t shadow_ext_unfinished_logins_from(const char* host) {
     size_t n = 0;
     forEachPeer([&n, host](freerdp_peer*, PeerState& state) {
-        if (state.watch && !state.watch->activated.load() && (!host || state.watch->host == host))
+        // A held client has logged in: it is no unfinished login.
+        if (state.watch && !state.watch->activated.load() && !state.watch->held.load() &&
+            (!host || state.watch->host == host))
             n += 1;
     });
     return n;

@@ -52,6 +52,8 @@ struct GuardFacts {
     bool activated = false;
     uint64_t writingSince = 0; // in a write to the client
     uint64_t busySince = 0;    // in the part of a loop turn after the frame step
+    bool held = false;         // logged in, waiting for the host's answer
+    uint64_t releasedAt = 0;   // when the host let a held client go on
 };
 
 // What the guard decides for one connection at `now`. `publishingSince` is

@@ -14,6 +14,7 @@
 #include <winpr/synch.h>
 
 #include "peer_guard.h"
+#include "peer_hold.h"
 #include "peer_state.h"
 
 namespace shadow_ext {
@@ -57,25 +58,37 @@ HandshakeEnd driveHandshake(freerdp_peer* peer, rdpShadowClient* client, uint64_
     const std::shared_ptr<PeerWatch> watch = peerWatch(peer);
     wMessageQueue* queue = client->MsgQueue;
     for (;;) {
-        if (client->activated)
-            return HandshakeEnd::Activated;
         if (watch && watch->closed.load())
             return HandshakeEnd::Failed;
+        if (watch)
+            ResetEvent(watch->wake);
+        if (!activateIfReleased(peer))
+            return HandshakeEnd::Failed;
+        if (client->activated)
+            return HandshakeEnd::Activated;
+        // A held client waits for the host's answer, not the login deadline;
+        // once released it has the whole login grace again to finish.
+        const bool held = watch && watch->held.load();
+        const uint64_t released = watch ? watch->releasedAt.load() : 0;
+        const uint64_t until = released ? std::max(deadline, released + kLoginGraceMs) : deadline;
         const uint64_t now = shadow_ext_now_ms();
-        if (now >= deadline)
+        if (!held && now >= until)
             return HandshakeEnd::TimedOut;
 
         HANDLE events[MAXIMUM_WAIT_OBJECTS] = {};
-        DWORD count = peer->GetEventHandles(peer, events, MAXIMUM_WAIT_OBJECTS - 1);
+        DWORD count = peer->GetEventHandles(peer, events, MAXIMUM_WAIT_OBJECTS - 2);
         if (count == 0)
             return HandshakeEnd::Failed;
         if (queue)
             events[count++] = MessageQueue_Event(queue);
-        const DWORD wait = static_cast<DWORD>(std::min(deadline - now, kTurnMs));
+        if (watch && watch->wake)
+            events[count++] = watch->wake;
+        const DWORD wait =
+            static_cast<DWORD>(held || now >= until ? kTurnMs : std::min(until - now, kTurnMs));
         const DWORD status = WaitForMultipleObjects(count, events, FALSE, wait);
         if (status == WAIT_FAILED)
             return HandshakeEnd::Failed;
-        if (status == WAIT_TIMEOUT)
+        if (status == WAIT_TIMEOUT || (watch && watch->wake && status == WAIT_OBJECT_0 + count - 1))
             continue;
         // TLS, NLA, the password check and ClientConnect run inside this call.
         if (!peer->CheckFileDescriptor(peer))

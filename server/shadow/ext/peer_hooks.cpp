@@ -9,6 +9,7 @@
 #include "peer_admission.h"
 #include "peer_guard.h"
 #include "peer_handshake.h"
+#include "peer_hold.h"
 #include "peer_hooks.h"
 #include "peer_state.h"
 #include "shadow_ext.h"
@@ -127,6 +128,7 @@ BOOL wrappedInitialize(freerdp_peer* peer) {
         return TRUE;
     if (state.hooks.HookLogon)
         state.hooks.HookLogon(peer);
+    shadow_ext::wrapActivate(peer);
     auto* client = reinterpret_cast<rdpShadowClient*>(peer->context);
     shadow_ext::PeerWatch& watch = *state.watch;
     if (client)
@@ -148,7 +150,8 @@ BOOL wrappedInitialize(freerdp_peer* peer) {
     else if (end == shadow_ext::HandshakeEnd::Stopping)
         shadow_ext::logLine(WLOG_INFO, "closing the connection from %s: the server is stopping",
                             watch.host.c_str());
-    else if (!client || shadow_ext_client_nla_attempt(client) != kNlaLoggedOn)
+    else if (!watch.everHeld.load() &&
+             (!client || shadow_ext_client_nla_attempt(client) != kNlaLoggedOn))
         shadow_ext::noteLoginFailure(watch.host.c_str(), shadow_ext_now_ms());
     return TRUE;
 }

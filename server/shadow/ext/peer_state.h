@@ -11,6 +11,8 @@
 #include <string>
 
 #include <freerdp/transport_io.h>
+#include <winpr/handle.h>
+#include <winpr/synch.h>
 
 #include "peer_hooks.h"
 
@@ -18,6 +20,14 @@ namespace shadow_ext {
 
 // What the connection guard knows about one connection.
 struct PeerWatch {
+    PeerWatch() : wake(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+    ~PeerWatch() {
+        if (wake)
+            CloseHandle(wake);
+    }
+    PeerWatch(const PeerWatch&) = delete;
+    PeerWatch& operator=(const PeerWatch&) = delete;
+
     uint64_t acceptedAt = 0; // ms, the extension layer's clock
     int sockfd = -1;
     std::string host;
@@ -37,6 +47,16 @@ struct PeerWatch {
     std::atomic<uint64_t> bytesSent{0};
     // Set once, by whoever closes the connection first (guard or handshake).
     std::atomic<bool> closed{false};
+    // Logged in and held before activation until the host answers
+    // (peer_hold.h): no login deadline runs meanwhile. Its activation, when
+    // the client asked for it while held, waits in activationDeferred; the
+    // login deadline starts again from releasedAt.
+    std::atomic<bool> held{false};
+    std::atomic<bool> everHeld{false};
+    std::atomic<bool> activationDeferred{false};
+    std::atomic<uint64_t> releasedAt{0};
+    // Set to wake the handshake loop (a release); reset by the loop.
+    HANDLE wake = nullptr;
     pTransportRWFkt libraryWrite = nullptr;
     psPeerGetEventHandles libraryEventHandles = nullptr;
     psPeerCheckFileDescriptor libraryCheck = nullptr;

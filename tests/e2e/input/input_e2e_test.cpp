@@ -14,6 +14,7 @@
 
 #include "cursor_probe.h"
 #include "e2e_session.h"
+#include "x11_probe.h"
 #include "xev_log.h"
 
 using namespace e2e;
@@ -360,4 +361,59 @@ TEST(RemoteInput, ViewOnlyAndDisconnectFromTheControlChannel) {
     ASSERT_TRUE(left);
     EXPECT_EQ((*left)["reason"], "disconnected by the host");
     EXPECT_TRUE(s.client().waitExit(10000ms).has_value()) << "the client's session ended";
+}
+
+// With MAC_SHADOW_ASK=ask a client that has logged in sees nothing of the
+// desktop until the test answers the prompt over the control channel; Allow
+// gives it the picture, and a second client's Refuse ends its connection.
+TEST(AskBeforeConnect, NothingUntilAllowedAndRefuseEndsTheConnection) {
+    InputSession s;
+    ASSERT_TRUE(s.ok());
+    ASSERT_TRUE(setRootColour(s.serverDisplay(), "#3366cc"));
+    const std::string path = s.dir().file("run/control");
+    ASSERT_TRUE(s.startServer({}, {{"MAC_SHADOW_CONTROL", path}, {"MAC_SHADOW_ASK", "ask"}}));
+    ControlPeer app;
+    ASSERT_TRUE(waitUntil([&] { return app.connect(path); }, 10000ms));
+    ASSERT_TRUE(s.startClient());
+
+    auto prompt = app.next("prompt", 0, 15000ms);
+    ASSERT_TRUE(prompt);
+    const uint64_t id = (*prompt)["id"];
+    EXPECT_EQ((*prompt)["account"], "x");
+    EXPECT_EQ((*prompt)["on_timeout"], "refuse");
+    EXPECT_EQ((*prompt)["timeout_s"], 30);
+    // Held: the desktop's colour does not reach the client while the host
+    // has not answered (the client shows it within a second once let in).
+    EXPECT_FALSE(s.clientShows(0x3366cc, 512, 384, 4000ms));
+    EXPECT_FALSE(app.next("client-ready", id, 100ms));
+
+    auto answer = [&](uint64_t client, const char* what) {
+        return app.send({{"v", 1}, {"type", "answer"}, {"id", client}, {"answer", what}});
+    };
+    ASSERT_TRUE(answer(id, "allow"));
+    ASSERT_TRUE(app.next("ok", 0, 10000ms));
+    auto closed = app.next("prompt-closed", id, 10000ms);
+    ASSERT_TRUE(closed);
+    EXPECT_EQ((*closed)["answer"], "allow");
+    EXPECT_EQ((*closed)["by"], "host");
+    EXPECT_TRUE(s.clientShows(0x3366cc, 512, 384, 15000ms));
+    EXPECT_TRUE(app.next("client-ready", id, 10000ms));
+
+    Process second;
+    ASSERT_TRUE(second.start(s.clientCommand({"/sec:tls", "/u:x", "/p:x", "/size:800x600"}),
+                             s.clientEnv(), s.dir().file("client2.log"),
+                             s.dir().file("client2.log")));
+    auto secondPrompt = app.next("prompt", 0, 15000ms);
+    ASSERT_TRUE(secondPrompt);
+    const uint64_t secondId = (*secondPrompt)["id"];
+    ASSERT_NE(secondId, id);
+    ASSERT_TRUE(answer(secondId, "refuse"));
+    auto left = app.next("client-left", secondId, 10000ms);
+    ASSERT_TRUE(left);
+    EXPECT_EQ((*left)["reason"], "refused by the host");
+    EXPECT_TRUE(second.waitExit(10000ms).has_value()) << "the refused client's session ended";
+    EXPECT_TRUE(s.serverSays("refused by the host"));
+    // The first client goes on as before.
+    ASSERT_TRUE(setRootColour(s.serverDisplay(), "#cc3322"));
+    EXPECT_TRUE(s.clientShows(0xcc3322, 512, 384, 10000ms));
 }

@@ -28,7 +28,7 @@ class ControlMode : public input_test::SimRecordTest {
         gEvents.clear();
         for (auto* c : {&viewer_, &other_}) {
             c->context.settings = freerdp_settings_new(0);
-            mac_control::clientConnecting(record_, c);
+            mac_control::clientConnecting(record_, c, 0);
         }
         viewerId_ = mac_control::sessionIdOf(&viewer_);
     }

@@ -120,6 +120,35 @@ std::string leftEvent(uint64_t client, std::string_view reason) {
     return line(e);
 }
 
+const char* answerName(Answer answer) {
+    switch (answer) {
+    case Answer::Allow:
+        return "allow";
+    case Answer::ViewOnly:
+        return "view-only";
+    default:
+        return "refuse";
+    }
+}
+
+std::string promptEvent(uint64_t client, std::string_view account, std::string_view address,
+                        std::string_view login, uint32_t timeoutSeconds, Answer onTimeout) {
+    json e = event("prompt", client);
+    e["account"] = account;
+    e["address"] = address;
+    e["login"] = login;
+    e["timeout_s"] = timeoutSeconds;
+    e["on_timeout"] = answerName(onTimeout);
+    return line(e);
+}
+
+std::string promptClosedEvent(uint64_t client, Answer answer, std::string_view by) {
+    json e = event("prompt-closed", client);
+    e["answer"] = answerName(answer);
+    e["by"] = by;
+    return line(e);
+}
+
 std::string statsEvent(uint64_t client, const ClientStats& s) {
     json e = event("stats", client);
     e["codec"] = s.codec;
@@ -138,7 +167,8 @@ std::string okReply(std::string_view request, uint64_t client) {
 }
 
 std::string errorReply(std::string_view request, std::string_view message) {
-    return line(json{{"v", kVersion}, {"type", "error"}, {"request", request}, {"message", message}});
+    return line(
+        json{{"v", kVersion}, {"type", "error"}, {"request", request}, {"message", message}});
 }
 
 } // namespace mac_control

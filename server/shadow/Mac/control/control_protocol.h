@@ -1,7 +1,8 @@
 // The control channel's wire format, server side: one JSON object per line,
 // each with "v" (the protocol version) and "type". The application sends
 // requests (set-mode, disconnect, answer); the server sends events
-// (client-connecting, client-ready, mode, client-left, stats) and one reply
+// (client-connecting, prompt, prompt-closed, client-ready, mode, client-left,
+// stats) and one reply
 // per request ("ok" or "error"). Parsing is pure: a line in, a request or an
 // error out, nothing else touched.
 #pragma once
@@ -52,6 +53,13 @@ std::string connectingEvent(uint64_t client, std::string_view address, std::stri
 std::string readyEvent(uint64_t client, ClientMode mode);
 std::string modeEvent(uint64_t client, ClientMode mode);
 std::string leftEvent(uint64_t client, std::string_view reason);
+const char* answerName(Answer answer);
+// The host is asked about a held client; `onTimeout` is what the server
+// answers when the countdown ends.
+std::string promptEvent(uint64_t client, std::string_view account, std::string_view address,
+                        std::string_view login, uint32_t timeoutSeconds, Answer onTimeout);
+// by: "host", "timeout" or "gone".
+std::string promptClosedEvent(uint64_t client, Answer answer, std::string_view by);
 
 struct ClientStats {
     std::string codec;

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "base/clock.h"
 #include "control/control_sessions.h"
 #include "host.h"
 #include "input/input.h"
@@ -58,11 +59,12 @@ void peerEnd(rdpShadowSubsystem* subsystem, rdpShadowClient* client) {
     mac_connection_log_session_end(client, -1, -1);
 }
 // The login is done and the client is about to be activated: the control
-// channel learns of it here.
+// channel learns of it here, and holds it when the host is to be asked.
 BOOL clientConnect(rdpShadowSubsystem* subsystem, rdpShadowClient* client) {
     if (!mac_shadow_client_connect(subsystem, client))
         return FALSE;
-    mac_control::clientConnecting(reinterpret_cast<macShadowSubsystem*>(subsystem), client);
+    mac_control::clientConnecting(reinterpret_cast<macShadowSubsystem*>(subsystem), client,
+                                  mac_now_ms());
     return TRUE;
 }
 } // namespace

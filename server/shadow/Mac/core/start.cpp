@@ -55,6 +55,7 @@ extern "C" int mac_shadow_subsystem_start(rdpShadowSubsystem* subsystem) {
     mac_shadow_log_permissions();
     mac_shadow_check_input_available(record);
     mac_shadow_log_login_accounts(record, subsystem->server);
+    mac_control::logAskSettings();
     mac_connection_log_open();
     // Before the first capture: only streams started afterwards carry sound.
     mac_shadow_sound_start(record);

@@ -158,7 +158,7 @@ typedef struct MacLockoutTable {
 } MacLockoutTable;
 
 typedef struct MacAccountEntry {
-    char account[MAC_ACCOUNT_SIZE]; /* empty = free */
+    char account[MAC_ACCOUNT_SIZE];              /* empty = free */
     uint64_t failureTicks[MAC_ACCOUNT_FAILURES]; /* the last ones, a ring */
     int32_t nextFailure;
     int32_t locks; /* locks in a row: each one doubles the next */
@@ -380,6 +380,88 @@ typedef struct MacSilenceGate {
  * after a sound. Null samples count as silence. */
 MAC_LOGIC_API int32_t mac_logic_silence_send(MacSilenceGate* g, const int16_t* samples,
                                              size_t count, size_t frames) MAC_LOGIC_NOEXCEPT;
+
+/* ---- Asking the person at the desktop --------------------------------- */
+
+/* MAC_SHADOW_ASK: what happens when a client has logged in. */
+#define MAC_ASK_ALLOW 0       /* let it in */
+#define MAC_ASK_ASK 1         /* ask the host */
+#define MAC_ASK_UNLESS_AWAY 2 /* ask, but let it in when nobody is at the desktop */
+
+/* MAC_SHADOW_LOCK_ON_LEAVE. */
+#define MAC_LOCK_AUTO 0
+#define MAC_LOCK_ON 1
+#define MAC_LOCK_OFF 2
+
+#define MAC_ASK_TIMEOUT_DEFAULT_S 30u
+#define MAC_ASK_TIMEOUT_MIN_S 5u
+#define MAC_ASK_TIMEOUT_MAX_S 600u
+#define MAC_AWAY_IDLE_DEFAULT_S 300u
+#define MAC_AWAY_IDLE_MIN_S 1u
+#define MAC_AWAY_IDLE_MAX_S 86400u
+/* A client back this soon after its connection dropped is let in again. */
+#define MAC_RECONNECT_GRACE_MS 60000u
+
+/* Each reader answers 1 for a value it takes (unset or empty is the
+ * default and taken) and 0 for one it refuses; *out is then the default. */
+MAC_LOGIC_API int32_t mac_logic_ask_mode(const char* value, int32_t* out) MAC_LOGIC_NOEXCEPT;
+MAC_LOGIC_API int32_t mac_logic_lock_on_leave_mode(const char* value,
+                                                   int32_t* out) MAC_LOGIC_NOEXCEPT;
+/* Whole seconds in [min, max], digits only. */
+MAC_LOGIC_API int32_t mac_logic_seconds_value(const char* value, uint32_t min, uint32_t max,
+                                              uint32_t fallback, uint32_t* out) MAC_LOGIC_NOEXCEPT;
+
+/* What the platform could tell about the person at the desktop; a fact it
+ * could not learn is marked unknown and counts for nothing. */
+typedef struct MacPresence {
+    int32_t lockedKnown;
+    int32_t locked; /* the session is locked or its screen saver runs */
+    int32_t idleKnown;
+    uint64_t idleMs; /* since the last local input */
+} MacPresence;
+
+/* 1 when nobody is at the desktop: locked, or idle for at least
+ * awayIdleMs; 0 otherwise (also when nothing is known). */
+MAC_LOGIC_API int32_t mac_logic_nobody_at_desktop(const MacPresence* p,
+                                                  uint64_t awayIdleMs) MAC_LOGIC_NOEXCEPT;
+
+/* What becomes of a client that has logged in. */
+#define MAC_ARRIVAL_LET_IN 0           /* the setting lets everyone in */
+#define MAC_ARRIVAL_GRACE 1            /* back after a drop: its old mode, no question */
+#define MAC_ARRIVAL_AWAY 2             /* nobody at the desktop, and the setting allows it */
+#define MAC_ARRIVAL_PROMPT 3           /* held until the host answers */
+#define MAC_ARRIVAL_REFUSE_NO_READER 4 /* nobody could be asked */
+MAC_LOGIC_API int32_t mac_logic_arrival(int32_t askMode, int32_t reconnectGrace,
+                                        int32_t nobodyThere,
+                                        int32_t readerConnected) MAC_LOGIC_NOEXCEPT;
+
+/* The answer a prompt gets when its time is up: 1 allow, 0 refuse. */
+MAC_LOGIC_API int32_t mac_logic_timeout_allows(int32_t askMode,
+                                               int32_t nobodyThere) MAC_LOGIC_NOEXCEPT;
+
+/* How a connection ended, for the reconnect grace. */
+#define MAC_END_DROPPED 0 /* the connection ended by itself */
+#define MAC_END_REFUSED 1 /* the host (or a timeout) refused it */
+#define MAC_END_HOST 2    /* the host disconnected it */
+
+typedef struct MacLeaving {
+    char account[256];
+    char address[64];
+    uint64_t at; /* when it ended */
+    int32_t end; /* MAC_END_* */
+    int32_t viewOnly;
+} MacLeaving;
+
+/* 1 when a client of `account` from `address` logging in at `now` comes back
+ * from the connection `l` describes: the same account and address, a drop
+ * (not a refusal or a host disconnect) at most MAC_RECONNECT_GRACE_MS ago. */
+MAC_LOGIC_API int32_t mac_logic_reconnect_grace(const MacLeaving* l, const char* account,
+                                                const char* address,
+                                                uint64_t now) MAC_LOGIC_NOEXCEPT;
+
+/* 1 when the session is to be locked as the last client leaves. */
+MAC_LOGIC_API int32_t mac_logic_lock_on_leave(int32_t setting,
+                                              int32_t nobodyWhenFirstCame) MAC_LOGIC_NOEXCEPT;
 
 #ifdef __cplusplus
 }

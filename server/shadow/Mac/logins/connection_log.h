@@ -39,8 +39,8 @@ void mac_connection_log_session_end(const void* client, int64_t frames, int64_t 
 
 // Hooks for the person at the desktop's decisions (the application answers
 // through the server):
-// a prompt's answer: answer "allow", "view-only", "refuse"; by "host" or
-// "timeout".
+// a prompt's answer: answer "allow", "view-only", "refuse"; by "host",
+// "timeout" or "gone" (the client left while held).
 void mac_connection_log_prompt(const char* account, const char* address, const char* answer,
                                const char* by);
 // A session's mode changed: mode "view" or "control"; by "host" or "server".

@@ -1,0 +1,364 @@
+// Asking the host before a client gets the desktop, over the control
+// channel's seams: the hold, each answer, the countdown on an injected
+// clock, nobody at the desktop, several clients, no reader, a client that
+// leaves while held, the reconnect grace and the lock when the last leaves.
+#include <cstdio>
+#include <fstream>
+#include <set>
+
+#include <freerdp/settings.h>
+
+#include <nlohmann/json.hpp>
+
+#include "base/clock.h"
+#include "mac_logic.h"
+#include "server/input/input_fixture.h"
+#include "server/shadow/Mac/control/control_sessions.h"
+#include "server/shadow/Mac/input/input.h"
+#include "server/shadow/Mac/input/input_held.h"
+#include "server/shadow/Mac/logins/connection_log.h"
+
+using nlohmann::json;
+
+namespace {
+
+std::vector<json> gEvents;
+void sink(const std::string& line, bool) {
+    gEvents.push_back(json::parse(line));
+}
+
+// What the stand-in for the extension layer was asked to do.
+std::vector<const rdpShadowClient*> gHeld, gReleased, gClosed;
+BOOL hold(rdpShadowClient* c) {
+    gHeld.push_back(c);
+    return TRUE;
+}
+BOOL release(rdpShadowClient* c) {
+    gReleased.push_back(c);
+    return TRUE;
+}
+BOOL closeClient(rdpShadowClient* c) {
+    gClosed.push_back(c);
+    return TRUE;
+}
+BOOL cannotHold(rdpShadowClient*) {
+    return FALSE;
+}
+const mac_control::HoldPort kPort = {hold, release, closeClient};
+
+uint64_t gNow = 0;
+uint64_t now() {
+    return gNow;
+}
+
+class ControlHold : public input_test::SimRecordTest {
+  protected:
+    void SetUp() override {
+        SimRecordTest::SetUp();
+        mac_shadow_input_reset_process_state();
+        mac_control::resetForTests();
+        mac_control::setEventSinkForTests(sink);
+        mac_control::setHoldPortForTests(&kPort);
+        mac_set_clock_for_tests(now);
+        gNow = 1000000;
+        gEvents.clear();
+        gHeld.clear();
+        gReleased.clear();
+        gClosed.clear();
+        logPath_ = testing::TempDir() + "control_hold_connections.jsonl";
+        std::remove(logPath_.c_str());
+        mac_connection_log_set_path(logPath_.c_str());
+        ask(MAC_ASK_ASK);
+    }
+    void TearDown() override {
+        for (auto& c : clients_) {
+            mac_shadow_input_client_ended(subsystem(), c.get());
+            mac_control::clientEnded(c.get());
+            freerdp_settings_free(c->context.settings);
+        }
+        mac_connection_log_set_path(nullptr);
+        mac_set_clock_for_tests(nullptr);
+        mac_control::resetForTests();
+        mac_shadow_input_reset_process_state();
+        SimRecordTest::TearDown();
+    }
+    void ask(int32_t mode, int32_t lock = MAC_LOCK_OFF) {
+        mac_control::AskSettings s;
+        s.mode = mode;
+        s.timeoutSeconds = 30;
+        s.awayIdleSeconds = 300;
+        s.lockOnLeave = lock;
+        mac_control::setAskSettingsForTests(s);
+    }
+    void presence(bool locked, uint64_t idleMs) {
+        corvane::platform::PresenceReading r;
+        r.lockedKnown = r.idleKnown = true;
+        r.locked = locked;
+        r.idleMs = idleMs;
+        sim_->simPresence().set(r);
+    }
+    rdpShadowClient* connect(const char* account = "alice") {
+        clients_.push_back(std::make_unique<rdpShadowClient>());
+        rdpShadowClient* c = clients_.back().get();
+        c->context.settings = freerdp_settings_new(0);
+        freerdp_settings_set_string(c->context.settings, FreeRDP_Username, account);
+        mac_control::clientConnecting(record_, c, gNow);
+        return c;
+    }
+    void leave(rdpShadowClient* c) {
+        mac_shadow_input_client_ended(subsystem(), c);
+        mac_control::clientEnded(c);
+    }
+    uint64_t id(const rdpShadowClient* c) { return mac_control::sessionIdOf(c); }
+    json answer(uint64_t client, const char* what) {
+        return json::parse(mac_control::handleLine(R"({"v":1,"type":"answer","id":)" +
+                                                   std::to_string(client) + R"(,"answer":")" +
+                                                   what + R"("})"));
+    }
+    std::vector<json> eventsOf(const char* type) {
+        std::vector<json> out;
+        for (const json& e : gEvents)
+            if (e["type"] == type)
+                out.push_back(e);
+        return out;
+    }
+    // Whether a key from the client reaches the desktop.
+    bool reaches(rdpShadowClient* c) {
+        sim_->simEvents().clear();
+        mac_shadow_input_keyboard_event(subsystem(), c, 0, 0x1E);
+        mac_shadow_input_keyboard_event(subsystem(), c, 0x8000, 0x1E);
+        return !posted().empty();
+    }
+    std::vector<json> logLines() {
+        std::vector<json> out;
+        std::ifstream in(logPath_);
+        for (std::string line; std::getline(in, line);)
+            out.push_back(json::parse(line));
+        return out;
+    }
+    mac_control::ClientMode mode(rdpShadowClient* c) {
+        mac_control::ClientMode m{};
+        EXPECT_TRUE(mac_control::modeOf(id(c), &m));
+        return m;
+    }
+
+    std::vector<std::unique_ptr<rdpShadowClient>> clients_;
+    std::string logPath_;
+};
+
+TEST_F(ControlHold, EachAnswerEndsTheHoldItsOwnWay) {
+    struct Case {
+        const char* answer;
+        bool released;
+        bool input;
+        mac_control::ClientMode mode;
+    };
+    for (const Case& c : {Case{"allow", true, true, mac_control::ClientMode::Control},
+                          Case{"view-only", true, false, mac_control::ClientMode::View},
+                          Case{"refuse", false, false, mac_control::ClientMode::Control}}) {
+        SCOPED_TRACE(c.answer);
+        gEvents.clear();
+        gReleased.clear();
+        gClosed.clear();
+        rdpShadowClient* client = connect();
+        ASSERT_TRUE(mac_control::heldNow(id(client)));
+        ASSERT_EQ(gHeld.back(), client);
+        const auto prompts = eventsOf("prompt");
+        ASSERT_EQ(prompts.size(), 1u);
+        EXPECT_EQ(prompts[0]["id"], id(client));
+        EXPECT_EQ(prompts[0]["account"], "alice");
+        EXPECT_EQ(prompts[0]["timeout_s"], 30);
+        EXPECT_EQ(prompts[0]["on_timeout"], "refuse");
+        EXPECT_EQ(gEvents.front()["type"], "client-connecting") << "the prompt follows it";
+        EXPECT_FALSE(reaches(client)) << "a held client's input reaches nothing";
+
+        EXPECT_EQ(answer(id(client), c.answer)["type"], "ok");
+        EXPECT_FALSE(mac_control::heldNow(id(client)));
+        EXPECT_EQ(gReleased.size(), c.released ? 1u : 0u);
+        EXPECT_EQ(gClosed.size(), c.released ? 0u : 1u);
+        const auto closed = eventsOf("prompt-closed");
+        ASSERT_EQ(closed.size(), 1u);
+        EXPECT_EQ(closed[0]["answer"], c.answer);
+        EXPECT_EQ(closed[0]["by"], "host");
+        EXPECT_EQ(reaches(client), c.input);
+        EXPECT_EQ(mode(client), c.mode);
+        EXPECT_EQ(answer(id(client), "allow")["message"], "no prompt is pending for this client");
+
+        const json line = logLines().back();
+        EXPECT_EQ(line["event"], "prompt");
+        EXPECT_EQ(line["answer"], c.answer);
+        EXPECT_EQ(line["by"], "host");
+    }
+    leave(clients_[2].get());
+    EXPECT_EQ(eventsOf("client-left").back()["reason"], "refused by the host");
+}
+
+TEST_F(ControlHold, TheCountdownRunsOnTheInjectedClock) {
+    rdpShadowClient* client = connect();
+    const uint64_t start = gNow;
+    mac_control::tick(record_, start + 29999);
+    EXPECT_TRUE(mac_control::heldNow(id(client)));
+    mac_control::tick(record_, start + 30000);
+    EXPECT_FALSE(mac_control::heldNow(id(client)));
+    ASSERT_EQ(gClosed.size(), 1u);
+    const auto closed = eventsOf("prompt-closed");
+    ASSERT_EQ(closed.size(), 1u);
+    EXPECT_EQ(closed[0]["answer"], "refuse");
+    EXPECT_EQ(closed[0]["by"], "timeout");
+    EXPECT_EQ(logLines().back()["by"], "timeout");
+    EXPECT_EQ(answer(id(client), "allow")["type"], "error") << "too late";
+}
+
+TEST_F(ControlHold, NobodyAtTheDesktopLetsInOrAllowsOnTimeout) {
+    ask(MAC_ASK_UNLESS_AWAY);
+    presence(true, 0);
+    rdpShadowClient* away = connect();
+    EXPECT_TRUE(gHeld.empty()) << "locked: let in without a prompt";
+    EXPECT_TRUE(eventsOf("prompt").empty());
+    EXPECT_TRUE(reaches(away));
+
+    presence(false, 1000);
+    rdpShadowClient* asked = connect("bob");
+    ASSERT_TRUE(mac_control::heldNow(id(asked)));
+    // The person at the desktop walks away and the screen locks.
+    presence(true, 20000);
+    mac_control::tick(record_, gNow + 30000);
+    ASSERT_EQ(gReleased.size(), 1u);
+    EXPECT_EQ(eventsOf("prompt-closed")[0]["answer"], "allow");
+    EXPECT_EQ(eventsOf("prompt-closed")[0]["by"], "timeout");
+
+    // In plain ask mode a locked desktop changes nothing: ask, then refuse.
+    ask(MAC_ASK_ASK);
+    rdpShadowClient* plain = connect("carol");
+    ASSERT_TRUE(mac_control::heldNow(id(plain)));
+    mac_control::tick(record_, gNow + 30000);
+    EXPECT_EQ(gClosed.size(), 1u);
+}
+
+TEST_F(ControlHold, SeveralClientsEachGetTheirOwnPromptInOrder) {
+    rdpShadowClient* a = connect("alice");
+    gNow += 10000;
+    rdpShadowClient* b = connect("bob");
+    rdpShadowClient* c = connect("carol");
+    const auto prompts = eventsOf("prompt");
+    ASSERT_EQ(prompts.size(), 3u);
+    EXPECT_EQ(prompts[0]["account"], "alice");
+    EXPECT_EQ(prompts[1]["account"], "bob");
+    EXPECT_EQ(prompts[2]["account"], "carol");
+
+    EXPECT_EQ(answer(id(c), "view-only")["type"], "ok");
+    mac_control::tick(record_, gNow + 20000); // alice's time is up, not bob's
+    EXPECT_FALSE(mac_control::heldNow(id(a)));
+    EXPECT_TRUE(mac_control::heldNow(id(b)));
+    EXPECT_EQ(answer(id(b), "allow")["type"], "ok");
+    EXPECT_EQ(gReleased, (std::vector<const rdpShadowClient*>{c, b}));
+    EXPECT_EQ(gClosed, (std::vector<const rdpShadowClient*>{a}));
+}
+
+TEST_F(ControlHold, WithoutAReaderAskRefusesAtOnce) {
+    mac_control::setReadersForTests(0);
+    rdpShadowClient* client = connect();
+    EXPECT_TRUE(gHeld.empty());
+    EXPECT_EQ(gClosed.size(), 1u);
+    EXPECT_TRUE(eventsOf("prompt").empty());
+    leave(client);
+    EXPECT_NE(eventsOf("client-left").back()["reason"].get<std::string>().find("control channel"),
+              std::string::npos);
+
+    // Away mode with nobody there needs no reader.
+    ask(MAC_ASK_UNLESS_AWAY);
+    presence(false, 301000);
+    rdpShadowClient* idle = connect("bob");
+    EXPECT_EQ(gClosed.size(), 1u);
+    EXPECT_TRUE(reaches(idle));
+
+    // A client the extension layer cannot hold is refused, never let through.
+    ask(MAC_ASK_ASK);
+    mac_control::setReadersForTests(1);
+    const mac_control::HoldPort noHold = {cannotHold, release, closeClient};
+    mac_control::setHoldPortForTests(&noHold);
+    connect("carol");
+    EXPECT_EQ(gClosed.size(), 2u);
+    EXPECT_TRUE(eventsOf("prompt").empty());
+}
+
+TEST_F(ControlHold, AClientThatLeavesWhileHeldClosesItsPrompt) {
+    rdpShadowClient* client = connect();
+    const uint64_t gone = id(client);
+    leave(client);
+    const auto closed = eventsOf("prompt-closed");
+    ASSERT_EQ(closed.size(), 1u);
+    EXPECT_EQ(closed[0]["by"], "gone");
+    EXPECT_EQ(gEvents.back()["type"], "client-left");
+    EXPECT_EQ(answer(gone, "allow")["message"], "no such client");
+    mac_control::tick(record_, gNow + 60000);
+    EXPECT_TRUE(gClosed.empty()) << "no countdown left behind";
+    EXPECT_EQ(logLines().back()["by"], "gone");
+}
+
+TEST_F(ControlHold, ADroppedClientComesBackWithoutAskingWithinAMinute) {
+    rdpShadowClient* first = connect();
+    ASSERT_EQ(answer(id(first), "view-only")["type"], "ok");
+    leave(first); // the network dropped it
+    gNow += MAC_RECONNECT_GRACE_MS;
+    rdpShadowClient* back = connect();
+    EXPECT_FALSE(mac_control::heldNow(id(back)));
+    EXPECT_EQ(mode(back), mac_control::ClientMode::View) << "its previous mode";
+    EXPECT_FALSE(reaches(back));
+
+    // The grace is used up, and it is not for another account or a late one.
+    leave(back);
+    gNow += MAC_RECONNECT_GRACE_MS + 1;
+    EXPECT_TRUE(mac_control::heldNow(id(connect())));
+    rdpShadowClient* third = connect("bob");
+    EXPECT_TRUE(mac_control::heldNow(id(third)));
+}
+
+TEST_F(ControlHold, NoGraceAfterARefusalOrAHostDisconnect) {
+    rdpShadowClient* refused = connect();
+    answer(id(refused), "refuse");
+    leave(refused);
+    EXPECT_TRUE(mac_control::heldNow(id(connect()))) << "refused: asked again";
+
+    rdpShadowClient* thrownOut = connect("bob");
+    answer(id(thrownOut), "allow");
+    json reply = json::parse(mac_control::handleLine(R"({"v":1,"type":"disconnect","id":)" +
+                                                     std::to_string(id(thrownOut)) + "}"));
+    ASSERT_EQ(reply["type"], "ok");
+    leave(thrownOut);
+    EXPECT_TRUE(mac_control::heldNow(id(connect("bob")))) << "disconnected by the host: asked";
+}
+
+TEST_F(ControlHold, TheLastClientToLeaveLocksAsTheSettingSays) {
+    struct Case {
+        const char* what;
+        int32_t setting;
+        bool lockedWhenFirstCame;
+        int locks;
+    };
+    int before = 0;
+    for (const Case& c : {Case{"on", MAC_LOCK_ON, false, 1}, Case{"off", MAC_LOCK_OFF, true, 0},
+                          Case{"auto, someone was there", MAC_LOCK_AUTO, false, 0},
+                          Case{"auto, it was locked", MAC_LOCK_AUTO, true, 1}}) {
+        SCOPED_TRACE(c.what);
+        ask(MAC_ASK_ALLOW, c.setting);
+        presence(c.lockedWhenFirstCame, 0);
+        rdpShadowClient* a = connect();
+        presence(false, 0); // the host unlocked meanwhile: the first arrival counts
+        rdpShadowClient* b = connect("bob");
+        leave(a);
+        EXPECT_EQ(sim_->simPresence().locks(), before) << "one client is still there";
+        leave(b);
+        EXPECT_EQ(sim_->simPresence().locks(), before + c.locks);
+        before = sim_->simPresence().locks();
+    }
+    // A client that never got the desktop locks nothing as it goes.
+    ask(MAC_ASK_ASK, MAC_LOCK_ON);
+    rdpShadowClient* held = connect("dave"); // not back from a drop: asked
+    ASSERT_TRUE(mac_control::heldNow(id(held)));
+    answer(id(held), "refuse");
+    leave(held);
+    EXPECT_EQ(sim_->simPresence().locks(), before);
+}
+
+} // namespace

@@ -136,6 +136,9 @@ void ConnectPrompt::answer(PromptAnswer answer) {
 }
 
 void ConnectPrompt::present() {
+    // A window that waited in the queue shows the time left now, not at its
+    // last tick.
+    tick();
     adjustSize();
     if (QScreen* screen = QApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());

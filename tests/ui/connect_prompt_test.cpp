@@ -151,7 +151,7 @@ TEST(PromptQueue, OneWindowAtATimeInTheOrderTheyCameEachClosedByItsEvent) {
     EXPECT_EQ(first->login->text(), "the account's password");
     EXPECT_EQ(queue.size(), 2u);
 
-    clock.advance(5);
+    clock.advance(5.5); // between two ticks of the second's countdown
     apply(closedLine(3));
     EXPECT_FALSE(first->isVisible());
     ConnectPrompt* second = queue.shown();
@@ -159,7 +159,8 @@ TEST(PromptQueue, OneWindowAtATimeInTheOrderTheyCameEachClosedByItsEvent) {
     EXPECT_EQ(second->id(), 8u);
     EXPECT_TRUE(second->isVisible());
     EXPECT_EQ(second->login->text(), "the Windows login (NLA)");
-    EXPECT_EQ(second->countdown->text(), "Refused in 25 s if you do not answer.");
+    EXPECT_EQ(second->countdown->text(), "Refused in 25 s if you do not answer.")
+        << "24.5 s left: the second under way still counts";
 
     queue.update(model.prompts());
     EXPECT_EQ(arrived.size(), 2u) << "each prompt announced once";

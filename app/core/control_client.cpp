@@ -30,7 +30,53 @@ std::string request(const char* type, uint64_t id) {
     return json{{"v", kVersion}, {"type", type}, {"id", id}}.dump();
 }
 
+// A prompt's events: a new one joins the end of the list (told again, as
+// after a reconnect, it keeps its place and its start); a closed one leaves.
+bool applyPromptEvent(std::vector<ControlPrompt>& prompts, const std::string& type, uint64_t id,
+                      const json& j) {
+    auto it = std::find_if(prompts.begin(), prompts.end(),
+                           [id](const ControlPrompt& p) { return p.id == id; });
+    if (type == "prompt-closed") {
+        if (it == prompts.end())
+            return false;
+        prompts.erase(it);
+        return true;
+    }
+    if (it != prompts.end())
+        return false;
+    ControlPrompt p;
+    p.id = id;
+    p.account = text(j, "account");
+    p.address = text(j, "address");
+    p.login = text(j, "login");
+    // A prompt with odd figures is still shown: the host can answer it, and
+    // without a countdown it claims nothing about the server's.
+    p.timeoutSeconds = std::max(0, number<int>(j, "timeout_s"));
+    p.onTimeout = promptAnswerFromName(text(j, "on_timeout")).value_or(PromptAnswer::refuse);
+    prompts.push_back(std::move(p));
+    return true;
+}
+
 } // namespace
+
+std::string promptAnswerName(PromptAnswer answer) {
+    switch (answer) {
+    case PromptAnswer::allow:
+        return "allow";
+    case PromptAnswer::viewOnly:
+        return "view-only";
+    case PromptAnswer::refuse:
+        return "refuse";
+    }
+    return "refuse";
+}
+
+std::optional<PromptAnswer> promptAnswerFromName(std::string_view name) {
+    for (PromptAnswer answer : {PromptAnswer::allow, PromptAnswer::viewOnly, PromptAnswer::refuse})
+        if (promptAnswerName(answer) == name)
+            return answer;
+    return std::nullopt;
+}
 
 const ControlSession* ControlSessions::find(uint64_t id) const {
     auto it = std::find_if(sessions_.begin(), sessions_.end(),
@@ -47,6 +93,8 @@ bool ControlSessions::apply(std::string_view line, int64_t now) {
         return false;
     const uint64_t id = idIt->get<uint64_t>();
     const std::string type = text(j, "type");
+    if (type == "prompt" || type == "prompt-closed")
+        return applyPromptEvent(prompts_, type, id, j);
     auto it = std::find_if(sessions_.begin(), sessions_.end(),
                            [id](const ControlSession& s) { return s.id == id; });
     if (type == "client-connecting") {
@@ -82,6 +130,9 @@ bool ControlSessions::apply(std::string_view line, int64_t now) {
             it->history.pop_front();
     } else if (type == "client-left") {
         sessions_.erase(it);
+        // The server closes a left client's prompt itself; this only keeps
+        // a window from outliving its client should that event be lost.
+        std::erase_if(prompts_, [id](const ControlPrompt& p) { return p.id == id; });
     } else {
         return false;
     }
@@ -98,6 +149,12 @@ std::string disconnectRequest(uint64_t id) {
     return request("disconnect", id);
 }
 
+std::string answerRequest(uint64_t id, PromptAnswer answer) {
+    json j = json::parse(request("answer", id));
+    j["answer"] = promptAnswerName(answer);
+    return j.dump();
+}
+
 ControlClient::ControlClient() {
     retry_.setSingleShot(true);
     QObject::connect(&retry_, &QTimer::timeout, [this] { tryConnect(); });
@@ -109,7 +166,7 @@ ControlClient::ControlClient() {
     });
     QObject::connect(&socket_, &QLocalSocket::disconnected, [this] {
         // The server went (a restart, or a stop): its sessions went with it.
-        if (!model_.sessions().empty()) {
+        if (!model_.empty()) {
             model_.clear();
             changed();
         }
@@ -128,7 +185,7 @@ void ControlClient::stop() {
     retry_.stop();
     socket_.abort();
     pending_.clear();
-    if (!model_.sessions().empty()) {
+    if (!model_.empty()) {
         model_.clear();
         changed();
     }
@@ -143,7 +200,7 @@ void ControlClient::tryConnect() {
         return;
     pending_.clear();
     // A new connection: the server first tells the sessions it has now.
-    if (!model_.sessions().empty()) {
+    if (!model_.empty()) {
         model_.clear();
         changed();
     }
@@ -189,6 +246,10 @@ bool ControlClient::setMode(uint64_t id, bool viewOnly) {
 
 bool ControlClient::disconnectClient(uint64_t id) {
     return send(disconnectRequest(id));
+}
+
+bool ControlClient::answer(uint64_t id, PromptAnswer answer) {
+    return send(answerRequest(id, answer));
 }
 
 } // namespace corvane::app

@@ -3,7 +3,8 @@
 // client connects once the server is started, tries again while the server
 // is still making its socket, and connects anew after the server restarts.
 // What the server tells goes into a model of the sessions the windows show:
-// each client with its login, its mode and its latest figures.
+// each client with its login, its mode and its latest figures, and the
+// prompts the host is to answer.
 //
 // The server's side of the wire is server/shadow/Mac/control/
 // control_protocol.h; the two keep the same version and type names.
@@ -48,6 +49,22 @@ struct ControlSession {
     std::deque<StatsSample> history;   // oldest first
 };
 
+// The host's answer to a prompt.
+enum class PromptAnswer { allow, viewOnly, refuse };
+// "allow", "view-only", "refuse": the wire's words.
+std::string promptAnswerName(PromptAnswer answer);
+std::optional<PromptAnswer> promptAnswerFromName(std::string_view name);
+
+// A held client the host is asked about (the server's `prompt` event).
+struct ControlPrompt {
+    uint64_t id = 0;
+    std::string account, address, login;
+    int timeoutSeconds = 0;                        // the server's countdown as told; 0: none told
+    PromptAnswer onTimeout = PromptAnswer::refuse; // what the server does when it ends
+
+    bool operator==(const ControlPrompt&) const = default;
+};
+
 // The sessions as the server's events describe them. Pure: a line in (and
 // the time it came, in seconds since 1970), the model changed (true) or the
 // line ignored (false: not an event of this version, or for a client it
@@ -55,17 +72,27 @@ struct ControlSession {
 class ControlSessions {
   public:
     bool apply(std::string_view line, int64_t now = 0);
-    void clear() { sessions_.clear(); }
+    void clear() {
+        sessions_.clear();
+        prompts_.clear();
+    }
+    bool empty() const { return sessions_.empty() && prompts_.empty(); }
     const std::vector<ControlSession>& sessions() const { return sessions_; }
     const ControlSession* find(uint64_t id) const;
+    // The prompts still open, in the order they came. A prompt stands on its
+    // own (it names its client) and ends with its `prompt-closed`, or with
+    // its client's `client-left`.
+    const std::vector<ControlPrompt>& prompts() const { return prompts_; }
 
   private:
     std::vector<ControlSession> sessions_;
+    std::vector<ControlPrompt> prompts_;
 };
 
 // Request lines for the server.
 std::string setModeRequest(uint64_t id, bool viewOnly);
 std::string disconnectRequest(uint64_t id);
+std::string answerRequest(uint64_t id, PromptAnswer answer);
 
 class ControlClient {
   public:
@@ -82,6 +109,7 @@ class ControlClient {
     // False when there is no connection to send it on.
     bool setMode(uint64_t id, bool viewOnly);
     bool disconnectClient(uint64_t id);
+    bool answer(uint64_t id, PromptAnswer answer);
 
     const ControlSessions& model() const { return model_; }
 

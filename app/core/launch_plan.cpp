@@ -1,5 +1,6 @@
 #include "app/core/launch_plan.h"
 
+#include <algorithm>
 #include <charconv>
 
 extern char** environ;
@@ -45,6 +46,18 @@ std::string sizeAlignment(int align) {
     if (align == 4 || align == 8 || align == 16)
         return std::to_string(align);
     return "2";
+}
+
+// The server accepts 5...600 s; a value from outside the window is brought
+// into that range rather than dropped (which would mean the server's 30 s).
+std::string promptSeconds(int seconds) {
+    return std::to_string(std::clamp(seconds, 5, 600));
+}
+
+// Minutes in the settings, seconds for the server; at least one minute, at
+// most a day.
+std::string awayIdleSeconds(int minutes) {
+    return std::to_string(std::clamp(minutes, 1, 24 * 60) * 60);
 }
 
 void setOrRemove(Environment& env, const std::string& name, bool present,
@@ -97,6 +110,10 @@ LaunchPlan buildLaunchPlan(const ServerSettings& s, const Environment& baseEnvir
     setOrRemove(env, "MAC_SHADOW_ADMIN_GROUP", !s.adminGroup.empty(), s.adminGroup);
     setOrRemove(env, "MAC_SHADOW_CONNECTION_LOG", s.connectionLog.has_value(),
                 s.connectionLog.value_or(""));
+    env["MAC_SHADOW_ASK"] = connect_policy::rawValue(s.whenClientConnects);
+    env["MAC_SHADOW_ASK_TIMEOUT"] = promptSeconds(s.promptSeconds);
+    env["MAC_SHADOW_AWAY_IDLE"] = awayIdleSeconds(s.awayIdleMinutes);
+    env["MAC_SHADOW_LOCK_ON_LEAVE"] = lock_on_leave::rawValue(s.lockOnLeave);
     env["MAC_SHADOW_PARENT_WATCH"] = "1";
     const std::string control = controlSocketPath(baseEnvironment);
     setOrRemove(env, "MAC_SHADOW_CONTROL", !control.empty(), control);

@@ -64,6 +64,94 @@ RemoteScreen from(const std::optional<std::string>& stored,
 
 } // namespace remote_screen
 
+namespace connect_policy {
+
+const std::vector<ConnectPolicy>& allCases() {
+    static const std::vector<ConnectPolicy> cases{ConnectPolicy::allow, ConnectPolicy::ask,
+                                                  ConnectPolicy::askUnlessAway};
+    return cases;
+}
+
+std::string rawValue(ConnectPolicy policy) {
+    switch (policy) {
+    case ConnectPolicy::allow:
+        return "allow";
+    case ConnectPolicy::ask:
+        return "ask";
+    case ConnectPolicy::askUnlessAway:
+        return "ask-unless-away";
+    }
+    return "allow";
+}
+
+std::string title(ConnectPolicy policy) {
+    switch (policy) {
+    case ConnectPolicy::allow:
+        return "Let it in";
+    case ConnectPolicy::ask:
+        return "Ask me";
+    case ConnectPolicy::askUnlessAway:
+        return "Ask me; let it in when nobody is at the desktop";
+    }
+    return {};
+}
+
+std::optional<ConnectPolicy> fromRaw(const std::string& raw) {
+    for (ConnectPolicy policy : allCases())
+        if (rawValue(policy) == raw)
+            return policy;
+    return std::nullopt;
+}
+
+ConnectPolicy from(const std::optional<std::string>& stored) {
+    if (!stored)
+        return ConnectPolicy::allow;
+    return fromRaw(*stored).value_or(ConnectPolicy::ask);
+}
+
+} // namespace connect_policy
+
+namespace lock_on_leave {
+
+const std::vector<LockOnLeave>& allCases() {
+    static const std::vector<LockOnLeave> cases{LockOnLeave::automatic, LockOnLeave::always,
+                                                LockOnLeave::never};
+    return cases;
+}
+
+std::string rawValue(LockOnLeave mode) {
+    switch (mode) {
+    case LockOnLeave::automatic:
+        return "auto";
+    case LockOnLeave::always:
+        return "on";
+    case LockOnLeave::never:
+        return "off";
+    }
+    return "auto";
+}
+
+std::string title(LockOnLeave mode) {
+    switch (mode) {
+    case LockOnLeave::automatic:
+        return "Automatic";
+    case LockOnLeave::always:
+        return "Always";
+    case LockOnLeave::never:
+        return "Never";
+    }
+    return {};
+}
+
+std::optional<LockOnLeave> fromRaw(const std::string& raw) {
+    for (LockOnLeave mode : allCases())
+        if (rawValue(mode) == raw)
+            return mode;
+    return std::nullopt;
+}
+
+} // namespace lock_on_leave
+
 std::optional<int> settingsPort(long long value) {
     if (value >= 1024 && value <= 65535)
         return static_cast<int>(value);
@@ -88,7 +176,18 @@ void registerSettingDefaults(UserDefaults& defaults) {
         {Key::hwenc, true},
         {Key::bitrate, 10},
         {Key::maxWidth, 0},
+        {Key::awayIdleMinutes, 5},
+        {Key::promptSeconds, 30},
     });
+}
+
+bool storeNewFileDefaults(UserDefaults& defaults) {
+    if (defaults.hasStoredValues())
+        return false;
+    defaults.set(Key::whenClientConnects,
+                 QString::fromStdString(connect_policy::rawValue(ConnectPolicy::ask)));
+    defaults.sync();
+    return true;
 }
 
 bool removeLegacySecuritySetting(UserDefaults& defaults) {
@@ -141,6 +240,11 @@ ServerSettings currentSettings(const UserDefaults& d, const LoginLoader& loadLog
     s.h264Profile = d.string(Key::h264Profile).value_or("baseline");
     s.h264GopSec = clampedInt(d.integer(Key::h264GopSec));
     s.sizeAlign = d.contains(Key::sizeAlign) ? clampedInt(d.integer(Key::sizeAlign)) : 2;
+    s.whenClientConnects = connect_policy::from(d.string(Key::whenClientConnects));
+    s.awayIdleMinutes = clampedInt(d.integer(Key::awayIdleMinutes));
+    s.promptSeconds = clampedInt(d.integer(Key::promptSeconds));
+    s.lockOnLeave = lock_on_leave::fromRaw(d.string(Key::lockOnLeave).value_or(""))
+                        .value_or(LockOnLeave::automatic);
     s.nlaLogin = loadLogin ? loadLogin() : std::nullopt;
     return s;
 }

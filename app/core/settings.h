@@ -35,6 +35,10 @@ inline constexpr const char* sizeAlign = "sizeAlign";
 inline constexpr const char* usagePing = "usagePing";
 inline constexpr const char* allowedAccounts = "allowedAccounts";
 inline constexpr const char* adminGroup = "administratorsGroup";
+inline constexpr const char* whenClientConnects = "whenClientConnects";
+inline constexpr const char* awayIdleMinutes = "awayIdleMinutes";
+inline constexpr const char* promptSeconds = "promptSeconds";
+inline constexpr const char* lockOnLeave = "lockOnLeave";
 } // namespace Key
 
 // How the remote desktop relates to this computer's own screens.
@@ -49,6 +53,33 @@ std::optional<RemoteScreen> fromRaw(const std::string& raw);
 RemoteScreen from(const std::optional<std::string>& stored,
                   const std::optional<std::string>& legacyVirtual);
 } // namespace remote_screen
+
+// What happens when a client has logged in: it gets the desktop at once, or
+// the person at the desktop is asked first (and, in the third mode, only
+// while someone is there).
+enum class ConnectPolicy { allow, ask, askUnlessAway };
+
+namespace connect_policy {
+const std::vector<ConnectPolicy>& allCases();
+// The stored value, which is also the server's (MAC_SHADOW_ASK).
+std::string rawValue(ConnectPolicy policy);
+std::string title(ConnectPolicy policy);
+std::optional<ConnectPolicy> fromRaw(const std::string& raw);
+// The stored choice: none is "Let it in" (files from before the question);
+// one this version cannot read asks, the side that gives nothing away.
+ConnectPolicy from(const std::optional<std::string>& stored);
+} // namespace connect_policy
+
+// "Lock the screen when the last client leaves".
+enum class LockOnLeave { automatic, always, never };
+
+namespace lock_on_leave {
+const std::vector<LockOnLeave>& allCases();
+// The stored value, which is also the server's (MAC_SHADOW_LOCK_ON_LEAVE).
+std::string rawValue(LockOnLeave mode);
+std::string title(LockOnLeave mode);
+std::optional<LockOnLeave> fromRaw(const std::string& raw);
+} // namespace lock_on_leave
 
 struct ServerSettings {
     int port = 3389;
@@ -77,6 +108,12 @@ struct ServerSettings {
     std::string h264Profile = "baseline";
     int h264GopSec = 0;
     int sizeAlign = 2;
+    // A settings file from before the question existed has no choice stored
+    // and keeps letting clients in; a new one is given "ask" at start.
+    ConnectPolicy whenClientConnects = ConnectPolicy::allow;
+    int awayIdleMinutes = 5;
+    int promptSeconds = 30;
+    LockOnLeave lockOnLeave = LockOnLeave::automatic;
 
     bool operator==(const ServerSettings&) const = default;
 };
@@ -86,6 +123,10 @@ std::optional<int> settingsPort(long long value);
 
 // Registers the defaults every read falls back to (never written to disk).
 void registerSettingDefaults(UserDefaults& defaults);
+// A settings file with nothing in it yet (the first start) gets the choices
+// new users start with: "Ask me" when a client connects. Returns whether it
+// stored them; an existing file is left as it is.
+bool storeNewFileDefaults(UserDefaults& defaults);
 // Drops the removed "security" setting, logging when it had asked for the
 // legacy RDP security layer. Returns whether a log line was written.
 bool removeLegacySecuritySetting(UserDefaults& defaults);

@@ -56,6 +56,10 @@ bool UserDefaults::contains(const QString& key) const {
     return settings_->contains(key);
 }
 
+bool UserDefaults::hasStoredValues() const {
+    return !settings_->allKeys().isEmpty();
+}
+
 QVariant UserDefaults::value(const QString& key) const {
     if (settings_->contains(key))
         return settings_->value(key);

@@ -24,6 +24,8 @@ class UserDefaults {
     void registerDefaults(const QVariantMap& defaults);
 
     bool contains(const QString& key) const;
+    // Whether the file holds anything (false for a file not yet written).
+    bool hasStoredValues() const;
     // Stored value, else registered default, else an invalid QVariant.
     QVariant value(const QString& key) const;
     // Typed reads; absent keys read as 0, 0.0, false. Text written from

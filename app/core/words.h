@@ -41,6 +41,7 @@ enum class Words {
     clientsConnected,  // status line: "{count} clients connected"
     clientCame,        // notification: {account} from {address} got the desktop
     clientWent,        // notification: {account} from {address} left
+    clientAsks,        // notification: {account} from {address} waits for an answer
     systemName,        // the system's name before its version in a report
 };
 

@@ -1,6 +1,7 @@
 // Renders the tray menu, the settings window, the permissions window, the
-// Test Connection alert and the Sessions window with two clients on a real X
-// display (xcb) and saves each as a PNG:
+// Test Connection alert, the Sessions window with two clients and the
+// question about a client that logged in on a real X display (xcb) and
+// saves each as a PNG:
 //   corvane_screenshots <output folder>
 // scripts/screenshots runs it on a private Xvfb.
 #include <QApplication>
@@ -20,6 +21,7 @@
 #include "app/core/settings.h"
 #include "app/ui/alerts.h"
 #include "app/ui/clock.h"
+#include "app/ui/connect_prompt.h"
 #include "app/ui/login_store.h"
 #include "app/ui/permissions_window.h"
 #include "app/ui/sessions_window.h"
@@ -76,9 +78,10 @@ int main(int argc, char** argv) {
     ok &= save(tray.menu(), out.filePath(QStringLiteral("menu.png")));
     tray.menu()->hide();
 
-    // The settings window with the registered defaults.
+    // The settings window as a new user first sees it.
     auto defaults = std::make_shared<UserDefaults>(scratch.filePath(QStringLiteral("s.ini")));
     registerSettingDefaults(*defaults);
+    storeNewFileDefaults(*defaults);
     NoLogins logins;
     SettingsWindow settings(defaults, logins, {});
     settings.open();
@@ -149,5 +152,12 @@ int main(int argc, char** argv) {
     window.table->selectRow(0);
     window.show();
     ok &= save(&window, out.filePath(QStringLiteral("sessions.png")));
+    window.hide();
+
+    // The question when a client has logged in and waits.
+    const ControlPrompt asking{3, "alice", "192.168.1.31", "password", 30, PromptAnswer::refuse};
+    ConnectPrompt prompt(asking, systemClock(), {});
+    prompt.present();
+    ok &= save(&prompt, out.filePath(QStringLiteral("prompt.png")));
     return ok ? 0 : 1;
 }

@@ -21,6 +21,7 @@
 #include "app/ui/alerts.h"
 #include "app/ui/app_delegate.h"
 #include "app/ui/clock.h"
+#include "app/ui/connect_prompt.h"
 #include "app/ui/login_item.h"
 #include "app/ui/permissions_window.h"
 #include "app/ui/sessions_window.h"
@@ -61,12 +62,9 @@ void AppDelegate::buildMenu() {
 
 void AppDelegate::sessionsChanged() {
     const std::vector<ControlSession>& sessions = control_.model().sessions();
-    Notifier* notifier = services_.notifier ? services_.notifier.get() : presence_.get();
-    for (const std::string& notice : clientWatch_.update(sessions)) {
-        HelperPerms::log(notice);
-        if (notifier)
-            notifier->notify(notice);
-    }
+    prompts_->update(control_.model().prompts());
+    for (const std::string& notice : clientWatch_.update(sessions))
+        notify(notice);
     if (sessions_)
         sessions_->update(sessions);
     // Most changes are a client's figures, once a second: the menu only
@@ -76,6 +74,13 @@ void AppDelegate::sessionsChanged() {
         return;
     shownClients_ = std::move(line);
     updateUI();
+}
+
+void AppDelegate::notify(const std::string& notice) {
+    HelperPerms::log(notice);
+    Notifier* notifier = services_.notifier ? services_.notifier.get() : presence_.get();
+    if (notifier)
+        notifier->notify(notice);
 }
 
 void AppDelegate::openSessions() {

@@ -20,6 +20,7 @@
 #include "app/core/usage_ping.h"
 #include "app/core/words.h"
 #include "app/ui/clock.h"
+#include "app/ui/connect_prompt.h"
 #include "app/ui/login_item.h"
 #include "app/ui/login_store.h"
 #include "app/ui/permissions_window.h"
@@ -49,6 +50,10 @@ AppDelegate::AppDelegate(Services services)
         services_.logins = &systemLoginStore();
     if (!services_.localAddresses)
         services_.localAddresses = [] { return NetInfo::localAddresses(); };
+    prompts_ = std::make_unique<PromptQueue>(
+        *services_.clock,
+        [this](uint64_t id, PromptAnswer answer) { return control_.answer(id, answer); },
+        [this](const ControlPrompt& prompt) { notify(promptNotice(prompt)); });
     control_.onSessionsChanged = [this] { sessionsChanged(); };
     control_.onReply = [this](bool ok, const std::string& request, const std::string& message) {
         if (ok)
@@ -87,6 +92,11 @@ PermissionsController* AppDelegate::permissions() {
 void AppDelegate::applicationDidFinishLaunching() {
     // An accessory application: nothing but the tray (or its small window).
     registerSettingDefaults(*services_.defaults);
+    // The tray's first start: someone is at the desktop to answer, so a new
+    // user is asked before a client gets it. (The server-only mode has
+    // nobody to ask and leaves the file alone.)
+    if (storeNewFileDefaults(*services_.defaults))
+        HelperPerms::log("new settings: Corvane asks before a client gets the desktop");
     removeLegacySecuritySetting(*services_.defaults);
     buildMenu();
     usage_ = UsagePing::create(machineIdentifier(), appVersion());

@@ -28,6 +28,7 @@ class Clock;
 class LoginItem;
 class LoginStore;
 class PermissionsController;
+class PromptQueue;
 class SessionsWindow;
 class SettingsWindow;
 class Timer;
@@ -98,14 +99,18 @@ class AppDelegate : public QObject {
     TrayMenu* menu() const { return menu_.get(); }
     SettingsWindow* settingsWindow() const { return settings_.get(); }
     SessionsWindow* sessionsWindow() const { return sessions_.get(); }
+    // The windows asking about held clients.
+    PromptQueue& prompts() { return *prompts_; }
     PermissionsController* permissions();
 
   private:
     void launchServer(const std::string& path);
     void serverEnded(const std::shared_ptr<SpawnedProcess>& process);
     void afterSettingsSaved();
-    // The control channel's model changed: notices, then the menu and icon.
+    // The control channel's model changed: prompts, notices, then the menu
+    // and icon.
     void sessionsChanged();
+    void notify(const std::string& notice);
 
     Services services_;
     std::unique_ptr<PermissionsController> perms_;
@@ -113,6 +118,7 @@ class AppDelegate : public QObject {
     std::unique_ptr<TrayPresence> presence_;
     std::unique_ptr<SettingsWindow> settings_;
     std::unique_ptr<SessionsWindow> sessions_;
+    std::unique_ptr<PromptQueue> prompts_;
     ServerKeeper keeper_;
     ControlClient control_;
     ClientWatch clientWatch_;

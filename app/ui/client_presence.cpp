@@ -23,6 +23,10 @@ std::optional<std::string> clientsLine(const std::vector<ControlSession>& sessio
     return fillWords(words(Words::clientsConnected), "count", std::to_string(sessions.size()));
 }
 
+std::string promptNotice(const ControlPrompt& prompt) {
+    return aboutClient(Words::clientAsks, prompt.account, prompt.address);
+}
+
 std::vector<std::string> ClientWatch::update(const std::vector<ControlSession>& sessions) {
     std::vector<std::string> notices;
     auto present = [&](uint64_t id) {

@@ -15,6 +15,10 @@ namespace corvane::app::ui {
 // clients. Every logged-in client counts, held at a prompt or not.
 std::optional<std::string> clientsLine(const std::vector<ControlSession>& sessions);
 
+// The notification for a prompt: "{account} from {address} asks to connect
+// to this computer's desktop."
+std::string promptNotice(const ControlPrompt& prompt);
+
 // Compares the sessions with the last look. A client is announced once it
 // has the desktop (ready); its leaving is announced only then, so that one
 // turned away before it saw anything is not reported as having been in.

@@ -11,6 +11,16 @@
 
 namespace corvane::app::ui {
 
+namespace {
+
+// The server asks over its channel and, with nobody there to answer, refuses.
+constexpr const char* kNobodyToAsk =
+    "\"When a client connects\" asks first, and without the tray application nobody is asked: "
+    "clients are refused (with \"Ask me; let it in when nobody is at the desktop\", let in "
+    "only while nobody is). Choose \"Let it in\" in Settings to serve clients without asking.";
+
+} // namespace
+
 ServerOnly::ServerOnly(Services services)
     : services_(std::move(services)), keeper_(services_.clock) {}
 
@@ -31,8 +41,10 @@ void ServerOnly::start() {
         finish(1);
         return;
     }
-    LaunchPlan plan = buildLaunchPlan(currentSettings(*services_.defaults, services_.loadLogin),
-                                      processEnvironment());
+    const ServerSettings settings = currentSettings(*services_.defaults, services_.loadLogin);
+    if (settings.whenClientConnects != ConnectPolicy::allow)
+        services_.log(kNobodyToAsk);
+    LaunchPlan plan = buildLaunchPlan(settings, processEnvironment());
     if (ServerCert::removeIfNameless())
         services_.log("removed the server certificate without a name; the server makes a new "
                       "one (clients will ask to trust it once)");

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSlider>
+#include <QSpinBox>
 
 #include "app/core/app_log.h"
 #include "app/core/words.h"
@@ -77,66 +78,68 @@ void SettingsWindow::build() {
         return box;
     };
 
-    label("Port", 662, 24);
+    label("Port", 770, 24);
     portField = new QLineEdit(QStringLiteral("3389"), this);
-    place(portField, 180, 662, 80, 24);
+    place(portField, 180, 770, 80, 24);
 
-    label("Resolution", 622, 24);
+    label("Resolution", 730, 24);
     scale = new QSlider(Qt::Horizontal, this);
     scale->setRange(25, 100);
     scale->setValue(75);
-    place(scale, 180, 622, 220, 24);
+    place(scale, 180, 730, 220, 24);
     scaleLabel = new QLabel(QStringLiteral("75%"), this);
-    place(scaleLabel, 410, 622, 60, 24);
+    place(scaleLabel, 410, 730, 60, 24);
     connect(scale, &QSlider::valueChanged, this, [this] { scaleChanged(); });
 
-    label("Frame rate", 582, 26);
-    fps = popup(SettingsValues::fpsTitles, 582, 100);
-    label("Video bitrate", 542, 26);
-    bitrate = popup(SettingsValues::bitrateTitles, 542, 140);
-    label("Size per monitor", 502, 26);
-    maxSize = popup(SettingsValues::maxSizeTitles, 502, 260);
-    label("Widest desktop", 462, 26);
-    maxWidthPop = popup(SettingsValues::maxWidthTitles, 462, 260);
-    label("Remote screen", 422, 26);
+    label("Frame rate", 690, 26);
+    fps = popup(SettingsValues::fpsTitles, 690, 100);
+    label("Video bitrate", 650, 26);
+    bitrate = popup(SettingsValues::bitrateTitles, 650, 140);
+    label("Size per monitor", 610, 26);
+    maxSize = popup(SettingsValues::maxSizeTitles, 610, 260);
+    label("Widest desktop", 570, 26);
+    maxWidthPop = popup(SettingsValues::maxWidthTitles, 570, 260);
+    label("Remote screen", 530, 26);
     std::vector<std::string> modes;
     for (RemoteScreen mode : remote_screen::allCases())
         modes.push_back(remote_screen::title(mode));
-    vmode = popup(modes, 422, 260);
+    vmode = popup(modes, 530, 260);
     vmode->setToolTip(QString::fromUtf8(words(Words::remoteScreenTip)));
 
-    cursor = check(words(Words::cursorInVideo), 382);
-    auth = check(words(Words::requirePassword), 354);
+    cursor = check(words(Words::cursorInVideo), 490);
+    auth = check(words(Words::requirePassword), 462);
 
-    QLabel* nlaLabel = label("Windows login (NLA)", 322, 24);
+    QLabel* nlaLabel = label("Windows login (NLA)", 430, 24);
     nlaLabel->setToolTip(QString::fromUtf8(words(Words::loginTip)));
     nlaUser = new QLineEdit(this);
     nlaUser->setPlaceholderText(QStringLiteral("user name"));
-    place(nlaUser, 180, 322, 140, 24);
+    place(nlaUser, 180, 430, 140, 24);
     nlaPass = new QLineEdit(this);
     nlaPass->setEchoMode(QLineEdit::Password);
     nlaPass->setPlaceholderText(QStringLiteral("password"));
-    place(nlaPass, 330, 322, 170, 24);
+    place(nlaPass, 330, 430, 170, 24);
     nlaStatus = new QLabel(this);
     nlaStatus->setFont(smallSystemFont());
     setTextColor(nlaStatus, secondaryLabelColor());
-    place(nlaStatus, 180, 300, 330, 18);
+    place(nlaStatus, 180, 408, 330, 18);
 
-    ctrl = check(words(Words::ctrlAsCmd), 272);
-    avc = check("Sharper 4:4:4 video (blank in the Windows App)", 244);
-    audio = check(words(Words::sendSound), 216);
-    clipboard = check("Share the clipboard with the remote session", 188);
+    ctrl = check(words(Words::ctrlAsCmd), 380);
+    avc = check("Sharper 4:4:4 video (blank in the Windows App)", 352);
+    audio = check(words(Words::sendSound), 324);
+    clipboard = check("Share the clipboard with the remote session", 296);
     clipboard->setToolTip(QString::fromUtf8(words(Words::clipboardTip)));
-    hwenc = check(words(Words::hardwareEncoder), 160);
+    hwenc = check(words(Words::hardwareEncoder), 268);
 
-    QLabel* allowedLabel = label("Allowed accounts", 120, 24);
+    QLabel* allowedLabel = label("Allowed accounts", 228, 24);
     allowedLabel->setToolTip(QStringLiteral(
         "Who may log in with a password: account names and @group entries, comma-separated. "
         "Empty: your own account and the administrators."));
     allowedAccounts = new QLineEdit(this);
     allowedAccounts->setPlaceholderText(QStringLiteral("you and the administrators"));
     allowedAccounts->setToolTip(allowedLabel->toolTip());
-    place(allowedAccounts, 180, 120, 320, 24);
+    place(allowedAccounts, 180, 228, 320, 24);
+
+    buildConnectRows(label, popup);
 
     restartNote = new QLabel(q(NetInfo::afterRestartNote(true)), this);
     restartNote->setWordWrap(true);
@@ -152,6 +155,57 @@ void SettingsWindow::build() {
     saveButton->setDefault(true);
     place(saveButton, 370, 16, 130, 30);
     connect(saveButton, &QPushButton::clicked, this, [this] { saveSettings(); });
+}
+
+// What happens when a client has logged in: the question, when nobody
+// counts as being at the desktop, how long the question waits, and the lock
+// when the last client goes.
+void SettingsWindow::buildConnectRows(const RowLabel& label, const RowPopup& popup) {
+    auto place = [this](QWidget* widget, int x, int y, int width, int height) {
+        widget->setGeometry(fromBottomLeft(x, y, width, height, kHeight));
+    };
+    std::vector<std::string> policies;
+    for (ConnectPolicy policy : connect_policy::allCases())
+        policies.push_back(connect_policy::title(policy));
+    QLabel* asking = label("When a client connects", 192, 26);
+    fitText(asking);
+    whenConnects = popup(policies, 192, 320);
+    whenConnects->setToolTip(QStringLiteral(
+        "Ask me: a client that logged in sees nothing until you answer the question that "
+        "appears here (Allow, View only or Refuse); without an answer it is refused. The "
+        "third choice lets it in without asking while nobody is at the desktop (the screen "
+        "is locked, or nobody used it for the time below)."));
+    asking->setToolTip(whenConnects->toolTip());
+
+    fitText(label("Nobody at the desktop after", 156, 24));
+    awayMinutes = new QSpinBox(this);
+    awayMinutes->setRange(1, 24 * 60);
+    awayMinutes->setSuffix(QStringLiteral(" min"));
+    place(awayMinutes, 180, 156, 90, 24);
+    auto* countdownLabel = new QLabel(QStringLiteral("Answer within"), this);
+    countdownLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    place(countdownLabel, 280, 156, 130, 24);
+    promptSeconds = new QSpinBox(this);
+    promptSeconds->setRange(5, 600);
+    promptSeconds->setSuffix(QStringLiteral(" s"));
+    place(promptSeconds, 420, 156, 80, 24);
+    promptSeconds->setToolTip(QStringLiteral("How long the question waits for your answer."));
+    countdownLabel->setToolTip(promptSeconds->toolTip());
+
+    auto* lockLabel =
+        new QLabel(QStringLiteral("Lock the screen when the last client leaves"), this);
+    lockLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    place(lockLabel, 20, 120, 300, 26);
+    fitText(lockLabel);
+    std::vector<std::string> locks;
+    for (LockOnLeave mode : lock_on_leave::allCases())
+        locks.push_back(lock_on_leave::title(mode));
+    lockOnLeave = popup(locks, 120, 170);
+    lockOnLeave->move(330, lockOnLeave->y());
+    lockOnLeave->setToolTip(QStringLiteral(
+        "Automatic: lock it only when it was locked, or nobody was at the desktop, when the "
+        "client came."));
+    lockLabel->setToolTip(lockOnLeave->toolTip());
 }
 
 void SettingsWindow::scaleChanged() {
@@ -181,6 +235,16 @@ void SettingsWindow::fill() {
     clipboard->setChecked(d.boolean(Key::clipboard));
     hwenc->setChecked(d.boolean(Key::hwenc));
     allowedAccounts->setText(q(d.string(Key::allowedAccounts).value_or("")));
+    const auto& policies = connect_policy::allCases();
+    const ConnectPolicy policy = connect_policy::from(d.string(Key::whenClientConnects));
+    whenConnects->setCurrentIndex(
+        int(std::find(policies.begin(), policies.end(), policy) - policies.begin()));
+    awayMinutes->setValue(int(std::clamp(d.integer(Key::awayIdleMinutes), 1LL, 24LL * 60)));
+    promptSeconds->setValue(int(std::clamp(d.integer(Key::promptSeconds), 5LL, 600LL)));
+    const auto& locks = lock_on_leave::allCases();
+    const LockOnLeave lock = lock_on_leave::fromRaw(d.string(Key::lockOnLeave).value_or(""))
+                                 .value_or(LockOnLeave::automatic);
+    lockOnLeave->setCurrentIndex(int(std::find(locks.begin(), locks.end(), lock) - locks.begin()));
 
     std::optional<std::string> user = NLALogin::user(logins_.load());
     nlaUser->setText(user ? q(*user) : QString());
@@ -273,6 +337,16 @@ bool SettingsWindow::saveSettings() {
     d.set(Key::clipboard, clipboard->isChecked());
     d.set(Key::hwenc, hwenc->isChecked());
     d.set(Key::allowedAccounts, q(trimSpacesAndTabs(allowedAccounts->text().toStdString())));
+    const auto& policies = connect_policy::allCases();
+    d.set(Key::whenClientConnects,
+          q(connect_policy::rawValue(policies[size_t(
+              std::clamp(whenConnects->currentIndex(), 0, int(policies.size()) - 1))])));
+    d.set(Key::awayIdleMinutes, awayMinutes->value());
+    d.set(Key::promptSeconds, promptSeconds->value());
+    const auto& locks = lock_on_leave::allCases();
+    d.set(Key::lockOnLeave,
+          q(lock_on_leave::rawValue(
+              locks[size_t(std::clamp(lockOnLeave->currentIndex(), 0, int(locks.size()) - 1))])));
     d.set(Key::bitrate, SettingsValues::bitrateValue(bitrate->currentIndex()));
     d.set(Key::maxWidth, SettingsValues::maxWidthValue(maxWidthPop->currentIndex()));
     d.sync();

@@ -6,6 +6,8 @@
 #include <QDialog>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/core/user_defaults.h"
 
@@ -15,6 +17,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSlider;
+class QSpinBox;
 
 namespace corvane::app::ui {
 
@@ -23,7 +26,7 @@ class LoginStore;
 class SettingsWindow : public QDialog {
   public:
     static constexpr int kWidth = 520;
-    static constexpr int kHeight = 712;
+    static constexpr int kHeight = 820;
 
     SettingsWindow(std::shared_ptr<UserDefaults> defaults, LoginStore& logins,
                    std::function<void()> onSaved);
@@ -43,6 +46,8 @@ class SettingsWindow : public QDialog {
     QCheckBox *cursor, *auth, *ctrl, *avc, *audio, *clipboard, *hwenc;
     QLineEdit *nlaUser, *nlaPass;
     QLineEdit* allowedAccounts;
+    QComboBox *whenConnects, *lockOnLeave;
+    QSpinBox *awayMinutes, *promptSeconds;
     QLabel* nlaStatus;
     QLabel* restartNote;
     QPushButton *cancelButton, *saveButton;
@@ -52,6 +57,10 @@ class SettingsWindow : public QDialog {
 
   private:
     void build();
+    using RowLabel = std::function<QLabel*(const char* text, int y, int height)>;
+    using RowPopup =
+        std::function<QComboBox*(const std::vector<std::string>& titles, int y, int width)>;
+    void buildConnectRows(const RowLabel& label, const RowPopup& popup);
     void fill();
     void scaleChanged();
     bool saveLogin();

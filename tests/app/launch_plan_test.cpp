@@ -86,6 +86,10 @@ TEST(LaunchPlanEnvironment, DefaultsProduceEveryVariable) {
         {"MAC_SHADOW_NLA", "alice:0123456789abcdef0123456789abcdef"},
         {"MAC_SHADOW_ALLOWED_USERS", ""},
         {"MAC_SHADOW_CONNECTION_LOG", "/home/u/connections.jsonl"},
+        {"MAC_SHADOW_ASK", "allow"},
+        {"MAC_SHADOW_ASK_TIMEOUT", "30"},
+        {"MAC_SHADOW_AWAY_IDLE", "300"},
+        {"MAC_SHADOW_LOCK_ON_LEAVE", "auto"},
         {"MAC_SHADOW_PARENT_WATCH", "1"},
     };
     EXPECT_EQ(plan.environment, expected);
@@ -110,6 +114,10 @@ TEST(LaunchPlanEnvironment, InheritedVariablesAreKeptReplacedOrRemovedPerVariabl
                   "MAC_SHADOW_ALLOWED_USERS"),
               "")
         << "an inherited rule never widens the stored one";
+    ServerSettings asking;
+    asking.whenClientConnects = ConnectPolicy::ask;
+    EXPECT_EQ(var(buildLaunchPlan(asking, {{"MAC_SHADOW_ASK", "allow"}}), "MAC_SHADOW_ASK"), "ask")
+        << "an inherited answer never skips the stored question";
     EXPECT_EQ(var(buildLaunchPlan(s, {{"MAC_SHADOW_ADMIN_GROUP", "wheel"}}),
                   "MAC_SHADOW_ADMIN_GROUP"),
               std::nullopt);
@@ -149,6 +157,29 @@ TEST(LaunchPlanEnvironment, ValuesAreNormalised) {
     EXPECT_EQ(
         env([](ServerSettings& s) { s.videoEncoder = false; }, "FREERDP_VIDEOTOOLBOX_ENCODER"),
         "0");
+    const struct {
+        void (*change)(ServerSettings&);
+        const char* name;
+        const char* value;
+    } asking[] = {
+        {[](ServerSettings& s) { s.whenClientConnects = ConnectPolicy::ask; }, "MAC_SHADOW_ASK",
+         "ask"},
+        {[](ServerSettings& s) { s.whenClientConnects = ConnectPolicy::askUnlessAway; },
+         "MAC_SHADOW_ASK", "ask-unless-away"},
+        {[](ServerSettings& s) { s.promptSeconds = 2; }, "MAC_SHADOW_ASK_TIMEOUT", "5"},
+        {[](ServerSettings& s) { s.promptSeconds = 45; }, "MAC_SHADOW_ASK_TIMEOUT", "45"},
+        {[](ServerSettings& s) { s.promptSeconds = 6000; }, "MAC_SHADOW_ASK_TIMEOUT", "600"},
+        {[](ServerSettings& s) { s.awayIdleMinutes = 0; }, "MAC_SHADOW_AWAY_IDLE", "60"},
+        {[](ServerSettings& s) { s.awayIdleMinutes = 12; }, "MAC_SHADOW_AWAY_IDLE", "720"},
+        {[](ServerSettings& s) { s.awayIdleMinutes = 1 << 30; }, "MAC_SHADOW_AWAY_IDLE",
+         "86400"},
+        {[](ServerSettings& s) { s.lockOnLeave = LockOnLeave::always; },
+         "MAC_SHADOW_LOCK_ON_LEAVE", "on"},
+        {[](ServerSettings& s) { s.lockOnLeave = LockOnLeave::never; },
+         "MAC_SHADOW_LOCK_ON_LEAVE", "off"},
+    };
+    for (const auto& a : asking)
+        EXPECT_EQ(env(a.change, a.name), a.value) << a.name;
     for (int align : {0, 1, 2, 3, 4, 8, 16, 32, -4})
         EXPECT_EQ(env([align](ServerSettings& s) { s.sizeAlign = align; }, "MAC_SHADOW_SIZE_ALIGN"),
                   align == 4 || align == 8 || align == 16 ? std::to_string(align) : "2")

@@ -71,6 +71,10 @@ TEST_F(SettingsTest, StoredValuesSurviveAReopenOfTheFile) {
         d.set(Key::sizeAlign, 8);
         d.set(Key::h264GopSec, 3);
         d.set(Key::allowedAccounts, "bob, @ops");
+        d.set(Key::whenClientConnects, "ask-unless-away");
+        d.set(Key::awayIdleMinutes, 12);
+        d.set(Key::promptSeconds, 45);
+        d.set(Key::lockOnLeave, "off");
         d.sync();
     }
     ServerSettings s = read(fresh(), "alice:0123456789abcdef0123456789abcdef");
@@ -83,6 +87,10 @@ TEST_F(SettingsTest, StoredValuesSurviveAReopenOfTheFile) {
     EXPECT_EQ(s.sizeAlign, 8);
     EXPECT_EQ(s.h264GopSec, 3);
     EXPECT_EQ(s.allowedAccounts, "bob, @ops");
+    EXPECT_EQ(s.whenClientConnects, ConnectPolicy::askUnlessAway);
+    EXPECT_EQ(s.awayIdleMinutes, 12);
+    EXPECT_EQ(s.promptSeconds, 45);
+    EXPECT_EQ(s.lockOnLeave, LockOnLeave::never);
     EXPECT_EQ(s.nlaLogin, "alice:0123456789abcdef0123456789abcdef");
 }
 
@@ -135,6 +143,55 @@ TEST_F(SettingsTest, NumbersBeyondTheIntegerRangeAreClampedBeforeConversion) {
     UserDefaults d = fresh();
     d.set(Key::fps, 1e300); // a number stored as a double, not as text
     EXPECT_EQ(read(d).fps, INT_MAX);
+}
+
+// "Ask me" is where new users start; whoever set Corvane up before the
+// question existed keeps clients coming in as they did.
+TEST_F(SettingsTest, ANewSettingsFileAsksAndAnOlderOneKeepsLettingClientsIn) {
+    const struct {
+        const char* lines; // nullptr: no file yet
+        bool stored;
+        ConnectPolicy policy;
+    } cases[] = {
+        {nullptr, true, ConnectPolicy::ask},
+        {"", true, ConnectPolicy::ask},
+        {"port=4000\n", false, ConnectPolicy::allow},
+        {"whenClientConnects=allow\n", false, ConnectPolicy::allow},
+        {"whenClientConnects=ask-unless-away\n", false, ConnectPolicy::askUnlessAway},
+        {"whenClientConnects=Ask\n", false, ConnectPolicy::ask},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.lines ? c.lines : "(no file)");
+        const std::string path = dir.file("start" + std::to_string(++outsideFiles) + ".ini");
+        if (c.lines)
+            corvane::test::writeFile(path, std::string("[General]\n") + c.lines);
+        {
+            UserDefaults d = fresh(QString::fromStdString(path));
+            EXPECT_EQ(storeNewFileDefaults(d), c.stored);
+            EXPECT_FALSE(storeNewFileDefaults(d)) << "only the first start of a file";
+        }
+        EXPECT_EQ(read(fresh(QString::fromStdString(path))).whenClientConnects, c.policy);
+    }
+}
+
+TEST(ConnectChoices, RawValuesAreTheServersAndReadBack) {
+    const std::pair<ConnectPolicy, const char*> policies[] = {
+        {ConnectPolicy::allow, "allow"},
+        {ConnectPolicy::ask, "ask"},
+        {ConnectPolicy::askUnlessAway, "ask-unless-away"}};
+    for (auto [policy, raw] : policies) {
+        EXPECT_EQ(connect_policy::rawValue(policy), raw);
+        EXPECT_EQ(connect_policy::fromRaw(raw), policy);
+    }
+    const std::pair<LockOnLeave, const char*> locks[] = {
+        {LockOnLeave::automatic, "auto"}, {LockOnLeave::always, "on"}, {LockOnLeave::never, "off"}};
+    for (auto [mode, raw] : locks) {
+        EXPECT_EQ(lock_on_leave::rawValue(mode), raw);
+        EXPECT_EQ(lock_on_leave::fromRaw(raw), mode);
+    }
+    EXPECT_EQ(connect_policy::from(std::nullopt), ConnectPolicy::allow);
+    EXPECT_EQ(connect_policy::from(""), ConnectPolicy::ask);
+    EXPECT_EQ(lock_on_leave::fromRaw("always"), std::nullopt) << "the title is not the value";
 }
 
 TEST(RemoteScreenTest, StoredModeWinsOverTheLegacyKey) {

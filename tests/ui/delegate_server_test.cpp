@@ -19,6 +19,7 @@
 #include "app/core/helper_perms.h"
 #include "app/core/spawn.h"
 #include "app/ui/app_delegate.h"
+#include "app/ui/connect_prompt.h"
 #include "app/ui/login_store.h"
 #include "app/ui/permissions_window.h"
 #include "app/ui/sessions_window.h"
@@ -319,4 +320,45 @@ TEST_F(DelegateServer, SessionsWindowSendsItsRequestsOverTheChannel) {
     peer->write(R"({"v":1,"type":"client-left","id":5,"reason":"disconnected by the host"})"
                 "\n");
     EXPECT_TRUE(pumpUntil([&] { return w.table->rowCount() == 0; }, 10));
+}
+
+// A held client's prompt: announced, shown, answered over the channel, and
+// closed by the server's prompt-closed.
+TEST_F(DelegateServer, APromptIsAnnouncedShownAnsweredAndClosedByTheServer) {
+    const std::string path = dir.file("control");
+    corvane::test::ScopedEnv control{"MAC_SHADOW_CONTROL", path};
+    QLocalServer channel;
+    ASSERT_TRUE(channel.listen(QString::fromStdString(path)));
+    start();
+    ASSERT_TRUE(pumpUntil([&] { return channel.hasPendingConnections(); }, 10));
+    QLocalSocket* peer = channel.nextPendingConnection();
+    peer->write(
+        R"({"v":1,"type":"client-connecting","id":5,"address":"192.0.2.7","account":"alice","login":"password"})"
+        "\n"
+        R"({"v":1,"type":"prompt","id":5,"account":"alice","address":"192.0.2.7","login":"password","timeout_s":30,"on_timeout":"refuse"})"
+        "\n");
+    ASSERT_TRUE(pumpUntil([&] { return delegate->prompts().shown() != nullptr; }, 10));
+    ConnectPrompt* window = delegate->prompts().shown();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(notices->notices,
+              std::vector<std::string>{
+                  "alice from 192.0.2.7 asks to connect to this computer's desktop."});
+    EXPECT_EQ(statusLine(), "alice from 192.0.2.7 connected") << "held, but there";
+    EXPECT_TRUE(delegate->menuState().clients) << "the badge while it waits";
+
+    window->viewOnlyButton->click();
+    std::string received;
+    ASSERT_TRUE(pumpUntil(
+        [&] {
+            received += peer->readAll().toStdString();
+            return received.find('\n') != std::string::npos;
+        },
+        10));
+    EXPECT_EQ(received, R"({"answer":"view-only","id":5,"type":"answer","v":1})"
+                        "\n");
+    EXPECT_TRUE(window->isVisible()) << "until the server says the prompt is over";
+    peer->write(R"({"v":1,"type":"prompt-closed","id":5,"answer":"view-only","by":"host"})"
+                "\n");
+    EXPECT_TRUE(pumpUntil([&] { return delegate->prompts().shown() == nullptr; }, 10));
+    EXPECT_NE(log().find("alice from 192.0.2.7 asks to connect"), std::string::npos);
 }

@@ -107,6 +107,24 @@ TEST_F(ServerOnlyTest, RestartsOnTheTraysScheduleWithFreshSettingsUntilACleanEnd
     EXPECT_EQ(finished, std::optional<int>(0));
 }
 
+// With "Ask me" stored, a server without the tray refuses every client: the
+// run says so at each start; "Let it in" (a file from before asking) does not.
+TEST_F(ServerOnlyTest, AskingWithNobodyToAnswerIsLoggedAtStart) {
+    for (const char* policy : {"", "allow", "ask", "ask-unless-away"}) {
+        SCOPED_TRACE(policy);
+        lines.clear();
+        if (*policy)
+            defaults->set("whenClientConnects", policy);
+        start(dir.file("server"));
+        ASSERT_TRUE(awaitEnd());
+        const bool warned = std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+            return line.find("nobody is asked: clients are refused") != std::string::npos;
+        });
+        EXPECT_EQ(warned, std::string(policy).rfind("ask", 0) == 0);
+        supervisor.reset();
+    }
+}
+
 TEST_F(ServerOnlyTest, ALongRunStartsTheCountAfresh) {
     writeFile(dir.file("wait.2"), "");
     start(dir.file("server"));

@@ -10,9 +10,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTest>
 
 #include "alert_recorder.h"
+#include "app/core/launch_plan.h"
 #include "app/core/settings.h"
 #include "app/ui/login_store.h"
 #include "app/ui/settings_window.h"
@@ -69,6 +71,10 @@ TEST_F(SettingsWindowTest, FilledFromStoredValuesAndSavedBack) {
     defaults->set("cursorInVideo", true);
     defaults->set("audio", false);
     defaults->set("allowedAccounts", "anna, @ops");
+    defaults->set("whenClientConnects", "ask-unless-away");
+    defaults->set("awayIdleMinutes", 12);
+    defaults->set("promptSeconds", 45);
+    defaults->set("lockOnLeave", "off");
     logins.entry = "anna:" + std::string(32, 'c');
     window->open();
 
@@ -85,6 +91,11 @@ TEST_F(SettingsWindowTest, FilledFromStoredValuesAndSavedBack) {
     EXPECT_TRUE(window->auth->isChecked());
     EXPECT_EQ(window->nlaUser->text(), "anna");
     EXPECT_EQ(window->allowedAccounts->text(), "anna, @ops");
+    EXPECT_EQ(window->whenConnects->currentText(),
+              "Ask me; let it in when nobody is at the desktop");
+    EXPECT_EQ(window->awayMinutes->value(), 12);
+    EXPECT_EQ(window->promptSeconds->value(), 45);
+    EXPECT_EQ(window->lockOnLeave->currentText(), "Never");
     EXPECT_EQ(window->nlaPass->placeholderText(), "unchanged");
     EXPECT_EQ(window->nlaStatus->text(),
               "Set. Clear the user name to remove it; type a password to change it.");
@@ -94,6 +105,10 @@ TEST_F(SettingsWindowTest, FilledFromStoredValuesAndSavedBack) {
     window->bitrate->setCurrentIndex(0);
     window->ctrl->setChecked(false);
     window->allowedAccounts->setText("  bert,@ops\t");
+    window->whenConnects->setCurrentText("Ask me");
+    window->awayMinutes->setValue(7);
+    window->promptSeconds->setValue(20);
+    window->lockOnLeave->setCurrentText("Always");
     QTest::keyClick(window.get(), Qt::Key_Return); // Return saves
     EXPECT_EQ(saved, 1);
     EXPECT_FALSE(window->isVisible());
@@ -107,12 +122,25 @@ TEST_F(SettingsWindowTest, FilledFromStoredValuesAndSavedBack) {
     EXPECT_TRUE(defaults->boolean("cursorInVideo"));
     EXPECT_EQ(defaults->string("allowedAccounts"), "bert,@ops");
     EXPECT_EQ(log().find("port changed"), std::string::npos);
+    // What was saved is what the next server start is given.
+    const Environment env =
+        buildLaunchPlan(currentSettings(*defaults, [] { return std::nullopt; }), {}).environment;
+    EXPECT_EQ(env.at("MAC_SHADOW_ASK"), "ask");
+    EXPECT_EQ(env.at("MAC_SHADOW_AWAY_IDLE"), "420");
+    EXPECT_EQ(env.at("MAC_SHADOW_ASK_TIMEOUT"), "20");
+    EXPECT_EQ(env.at("MAC_SHADOW_LOCK_ON_LEAVE"), "on");
 }
 
 TEST_F(SettingsWindowTest, OutsideValuesMapToTheNearestChoice) {
     defaults->set("fps", 25);
     defaults->set("maxPixels", 5000000);
+    defaults->set("promptSeconds", 2);
+    defaults->set("awayIdleMinutes", 0);
     window->open();
+    EXPECT_EQ(window->whenConnects->currentText(), "Let it in") << "a file from before asking";
+    EXPECT_EQ(window->lockOnLeave->currentText(), "Automatic");
+    EXPECT_EQ(window->promptSeconds->value(), 5);
+    EXPECT_EQ(window->awayMinutes->value(), 1);
     EXPECT_EQ(window->fps->currentIndex(), -1);
     EXPECT_EQ(window->maxSize->currentText(), "1440p");
     window->scale->setValue(100);
@@ -120,6 +148,9 @@ TEST_F(SettingsWindowTest, OutsideValuesMapToTheNearestChoice) {
     ASSERT_TRUE(window->saveSettings());
     EXPECT_EQ(defaults->integer("fps"), 30);
     EXPECT_EQ(defaults->integer("maxPixels"), 3686400);
+    EXPECT_EQ(defaults->string("whenClientConnects"), "allow");
+    EXPECT_EQ(defaults->integer("promptSeconds"), 5);
+    EXPECT_EQ(defaults->string("lockOnLeave"), "auto");
     EXPECT_EQ(defaults->value("scale").toDouble(), 1.0);
     EXPECT_NE(log().find("[Corvane app] port changed in Settings: 3389 -> 3391"),
               std::string::npos);

@@ -122,6 +122,8 @@ const char* linuxWords(Words w, LinuxDesktop desktop) {
         return "{account} from {address} is connected to this computer's desktop.";
     case Words::clientWent:
         return "{account} from {address} left this computer's desktop.";
+    case Words::clientAsks:
+        return "{account} from {address} asks to connect to this computer's desktop.";
     case Words::systemName:
         return "Linux";
     }

@@ -87,6 +87,8 @@ const char* words(Words w) {
         return "{account} from {address} is connected to this Mac's screen.";
     case Words::clientWent:
         return "{account} from {address} left this Mac's screen.";
+    case Words::clientAsks:
+        return "{account} from {address} asks to connect to this Mac's screen.";
     case Words::systemName:
         return "macOS";
     }

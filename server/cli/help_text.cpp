@@ -55,6 +55,16 @@ const CorvaneServerVariable kVariables[] = {
     {"MAC_SHADOW_CONTROL", "Socket of the control channel for the application (default "
                            "$XDG_RUNTIME_DIR/corvane/control)"},
     {"XDG_RUNTIME_DIR", "The user's runtime folder: where the control channel's socket is made"},
+    {"MAC_SHADOW_ASK", "When a client has logged in: allow (let it in; the default), ask (ask the "
+                       "application first), ask-unless-away (let it in unasked when nobody is at "
+                       "the desktop)"},
+    {"MAC_SHADOW_ASK_TIMEOUT", "Seconds the host has to answer before the client is refused "
+                               "(default 30, 5 to 600)"},
+    {"MAC_SHADOW_AWAY_IDLE", "Seconds without local input after which nobody is at the desktop "
+                             "(default 300)"},
+    {"MAC_SHADOW_LOCK_ON_LEAVE", "Lock the session when the last client leaves: auto (when it "
+                                 "was locked or idle as the first came; the default), on, off"},
+    {"XDG_SESSION_ID", "The login session whose idle and lock state are read and which is locked"},
     {"MAC_SHADOW_PARENT_WATCH", "\"1\": end when the parent process ends"},
     {"MAC_SHADOW_PERMS", "check: print \"screen=N input=N\" and exit 0 without opening a socket"},
     {"MAC_SHADOW_EXT_OFF", "Extension hooks to switch off, comma-separated, or all"},

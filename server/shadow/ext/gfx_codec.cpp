@@ -9,6 +9,7 @@
 #include <freerdp/settings.h>
 
 #include "callback_slot.h"
+#include "peer_state.h"
 
 #define TAG SERVER_TAG("shadow.ext.gfx")
 
@@ -122,6 +123,9 @@ UINT surfaceFrameCommand(RdpgfxServerContext* context, const RDPGFX_SURFACE_COMM
         WLog_INFO(TAG, "frames to %s are encoded with %s", peerName(clientOf(context)),
                   shadow_ext_gfx_codec_name(tLoggedCodec));
     }
+    if (rdpShadowClient* client = startFrame ? clientOf(context) : nullptr)
+        if (const auto watch = shadow_ext::peerWatch(client->context.peer))
+            watch->framesSent.fetch_add(1, std::memory_order_relaxed);
     return library(context, cmd, startFrame, endFrame);
 }
 

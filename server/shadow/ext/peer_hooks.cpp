@@ -294,6 +294,11 @@ extern "C" UINT64 shadow_ext_client_bytes_sent(rdpShadowClient* client) {
     return watch ? watch->bytesSent.load(std::memory_order_relaxed) : 0;
 }
 
+extern "C" UINT64 shadow_ext_client_frames_sent(rdpShadowClient* client) {
+    const auto watch = client ? shadow_ext::peerWatch(client->context.peer) : nullptr;
+    return watch ? watch->framesSent.load(std::memory_order_relaxed) : 0;
+}
+
 extern "C" BOOL shadow_ext_client_close(rdpShadowClient* client) {
     const auto watch = client ? shadow_ext::peerWatch(client->context.peer) : nullptr;
     return watch && shadow_ext::closeOnce(*watch) ? TRUE : FALSE;

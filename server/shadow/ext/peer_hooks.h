@@ -62,6 +62,9 @@ BOOL shadow_ext_client_set_nla_attempt(rdpShadowClient* client, INT32 value);
 
 // Bytes written to the client so far; 0 for a connection not tracked.
 UINT64 shadow_ext_client_bytes_sent(rdpShadowClient* client);
+// Graphics-pipeline frames sent to the client so far (with the gfx-codec
+// hook); 0 for a connection not tracked or without the pipeline.
+UINT64 shadow_ext_client_frames_sent(rdpShadowClient* client);
 // Ends the client's connection from any thread (its socket is shut down;
 // the library's thread then ends the session as for a dropped connection).
 // FALSE when the connection is not tracked or was closed already.

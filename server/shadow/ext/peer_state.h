@@ -45,6 +45,9 @@ struct PeerWatch {
     // Bytes the library has written to the client (the control channel's
     // kbit/s).
     std::atomic<uint64_t> bytesSent{0};
+    // Graphics-pipeline frames begun for the client (its figures and the
+    // connection log's session end); surface-bits clients count none.
+    std::atomic<uint64_t> framesSent{0};
     // Set once, by whoever closes the connection first (guard or handshake).
     std::atomic<bool> closed{false};
     // Logged in and held before activation until the host answers

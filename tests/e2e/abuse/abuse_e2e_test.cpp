@@ -269,12 +269,6 @@ long rssKb(pid_t pid) {
     return -1;
 }
 
-// "key=value" out of a bench tool's output line.
-double figure(const std::string& text, const std::string& key) {
-    const size_t at = text.find(key + "=");
-    return at == std::string::npos ? -1 : std::atof(text.c_str() + at + key.size() + 1);
-}
-
 class Abuse : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -294,18 +288,6 @@ class Abuse : public ::testing::Test {
         waitUntil([] { return false; }, 1500ms);
         fds_ = s_.server().openDescriptors();
         rss_ = rssKb(s_.server().pid());
-    }
-    // The longest publication of the capture's statistics lines in `text`
-    // (ms); -1 when there is none.
-    static double longestPublishMs(const std::string& text) {
-        const std::string key = "publish (waiting for clients) avg ";
-        double longest = -1;
-        for (size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + 1)) {
-            const size_t max = text.find(" max ", at);
-            if (max != std::string::npos)
-                longest = std::max(longest, std::atof(text.c_str() + max + 5));
-        }
-        return longest;
     }
     bool setColour(const std::string& rgb) {
         return run({kBench + "/bench_workload_colour", "--once", rgb},
@@ -540,8 +522,8 @@ TEST_F(Abuse, NoConnectionHoldsTheLoggedInClient) {
 
         std::string watched = readFile(s_.dir().file("watch.log"));
         watched.erase(watched.find_last_not_of('\n') + 1);
-        const double seen = figure(watched, "changes");
-        const double rate = figure(readFile(s_.dir().file("workload.log")), "rate");
+        const double seen = benchFigure(watched, "changes");
+        const double rate = benchFigure(readFile(s_.dir().file("workload.log")), "rate");
         std::sort(delays.begin(), delays.end());
         const double longestPublish = longestPublishMs(s_.serverLog().substr(statsBefore));
         std::printf("figures: %s against %.1f changes/s; pointer delays %ld..%ld ms (median "

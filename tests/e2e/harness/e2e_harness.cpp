@@ -254,4 +254,20 @@ std::optional<int> run(const std::vector<std::string>& argv,
     return status;
 }
 
+double benchFigure(const std::string& text, const std::string& key) {
+    const size_t at = text.find(key + "=");
+    return at == std::string::npos ? -1 : std::atof(text.c_str() + at + key.size() + 1);
+}
+
+double longestPublishMs(const std::string& log) {
+    const std::string key = "publish (waiting for clients) avg ";
+    double longest = -1;
+    for (size_t at = log.find(key); at != std::string::npos; at = log.find(key, at + 1)) {
+        const size_t max = log.find(" max ", at);
+        if (max != std::string::npos)
+            longest = std::max(longest, std::atof(log.c_str() + max + 5));
+    }
+    return longest;
+}
+
 } // namespace e2e

@@ -110,4 +110,10 @@ std::optional<int> run(const std::vector<std::string>& argv,
                        const std::map<std::string, std::string>& env, Duration limit,
                        std::string* output = nullptr);
 
+// "key=value" out of a bench tool's output line; -1 when it is not there.
+double benchFigure(const std::string& text, const std::string& key);
+// The longest publication in the server's capture statistics lines of `log`
+// (ms); -1 when there is none.
+double longestPublishMs(const std::string& log);
+
 } // namespace e2e

@@ -129,8 +129,8 @@ TEST(TlsLogins, RightWrongAndLockedOut) {
     LoginSession server;
     TestAccount account("ok");
     ASSERT_TRUE(server.ok() && account.ok);
-    ASSERT_TRUE(server.startServer({"+auth", "/sec:tls"},
-                                   {{"MAC_SHADOW_ALLOWED_USERS", account.name}}));
+    ASSERT_TRUE(
+        server.startServer({"+auth", "/sec:tls"}, {{"MAC_SHADOW_ALLOWED_USERS", account.name}}));
     E2E_SKIP_IF_HOOK_UNVERIFIED(server, "peer-hooks");
     const std::string& name = account.name;
     EXPECT_EQ(server.tlsLogin(name, kPassword, name), Outcome::LoggedIn);
@@ -197,9 +197,9 @@ TEST(TlsLogins, OnlyAllowedAccountsGetIn) {
         LoginSession server;
         ASSERT_TRUE(server.ok());
         const std::string connections = server.dir().file("state/connections.jsonl");
-        ASSERT_TRUE(server.startServer({"+auth", "/sec:tls"},
-                                       {{"MAC_SHADOW_ADMIN_GROUP", admins.name},
-                                        {"MAC_SHADOW_CONNECTION_LOG", connections}}));
+        ASSERT_TRUE(server.startServer(
+            {"+auth", "/sec:tls"},
+            {{"MAC_SHADOW_ADMIN_GROUP", admins.name}, {"MAC_SHADOW_CONNECTION_LOG", connections}}));
         E2E_SKIP_IF_HOOK_UNVERIFIED(server, "peer-hooks");
         EXPECT_TRUE(server.serverSays("password logins: allowed for the server's own account "
                                       "'root' and the members of group '" +
@@ -212,6 +212,18 @@ TEST(TlsLogins, OnlyAllowedAccountsGetIn) {
         EXPECT_EQ(server.tlsLogin(admin.name, kPassword, admin.name), Outcome::LoggedIn);
         EXPECT_TRUE(server.serverSays("as '" + admin.name + "': ok (allowed as '" + admins.name));
 
+        // The administrator's session ended with its client: its line says
+        // how long it lasted and how many bytes it was sent.
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                const std::string log = readFile(connections);
+                const size_t end = log.find("\"event\":\"session-end\"");
+                const size_t line = log.rfind('\n', end);
+                return end != std::string::npos &&
+                       log.find("\"bytes\":", line == std::string::npos ? 0 : line) < end;
+            },
+            10000ms))
+            << readFile(connections);
         const std::string log = readFile(connections);
         EXPECT_NE(log.find("\"result\":\"not-allowed\""), std::string::npos) << log;
         EXPECT_EQ(log.find(kPassword), std::string::npos) << "the password is never logged";

@@ -42,7 +42,7 @@ struct Session {
     const char* endReason = nullptr; // set when the host ends it
     int32_t endKind = MAC_END_DROPPED;
     // The figures' last sample (subsystem thread, under the lock).
-    uint64_t sampledAt = 0, bytes = 0, publications = 0;
+    uint64_t sampledAt = 0, bytes = 0, publications = 0, frames = 0;
 };
 
 std::mutex gLock;
@@ -339,16 +339,21 @@ ClientStats sample(Session& s, uint64_t now, uint64_t publications) {
     st.width = static_cast<uint32_t>(__atomic_load_n(&gRecord->desktopWidth, __ATOMIC_ACQUIRE));
     st.height = static_cast<uint32_t>(__atomic_load_n(&gRecord->desktopHeight, __ATOMIC_ACQUIRE));
     const uint64_t bytes = shadow_ext_client_bytes_sent(c);
+    // The frames this client was sent where they are counted (the graphics
+    // pipeline); otherwise every publication reaches it.
+    const uint64_t frames = shadow_ext_client_frames_sent(c);
     if (s.sampledAt && now > s.sampledAt) {
         const double seconds = static_cast<double>(now - s.sampledAt) / 1000.0;
         st.kbps = static_cast<double>(bytes - s.bytes) * 8.0 / 1000.0 / seconds;
-        st.fps = static_cast<double>(publications - s.publications) / seconds;
+        const uint64_t sent = frames ? frames - s.frames : publications - s.publications;
+        st.fps = static_cast<double>(sent) / seconds;
     }
     if (c->encoder)
         st.framesWaiting = mac_shadow_host().inflightFrames(c->encoder);
     s.sampledAt = now;
     s.bytes = bytes;
     s.publications = publications;
+    s.frames = frames;
     return st;
 }
 

@@ -14,6 +14,7 @@
 #include "logins/connection_log.h"
 #include "logins/logins.h"
 #include "mac_shadow.h"
+#include "server/shadow/ext/peer_hooks.h"
 #include "server/shadow/ext/shadow_ext.h"
 #include "sharing/clipboard.h"
 
@@ -55,8 +56,12 @@ void peerEnd(rdpShadowSubsystem* subsystem, rdpShadowClient* client) {
     mac_shadow_input_client_ended(subsystem, client);
     mac_control::clientEnded(client);
     mac_shadow_peer_end(subsystem, client);
-    // The library counts neither frames nor bytes per client for us.
-    mac_connection_log_session_end(client, -1, -1);
+    // What the extension layer counted (nothing for a connection it does not
+    // track; frames only on the graphics pipeline): left out when unknown.
+    const UINT64 frames = shadow_ext_client_frames_sent(client);
+    const UINT64 bytes = shadow_ext_client_bytes_sent(client);
+    mac_connection_log_session_end(client, frames ? static_cast<int64_t>(frames) : -1,
+                                   bytes ? static_cast<int64_t>(bytes) : -1);
 }
 // The login is done and the client is about to be activated: the control
 // channel learns of it here, and holds it when the host is to be asked.

@@ -323,10 +323,11 @@ TEST(RemoteInput, ViewOnlyAndDisconnectFromTheControlChannel) {
     ASSERT_TRUE(s.ok());
     ASSERT_TRUE(s.startRecorder());
     const std::string path = s.dir().file("run/control");
-    ASSERT_TRUE(s.startServer({}, {{"MAC_SHADOW_CONTROL", path}}));
+    ASSERT_TRUE(s.startServer({}, {{"MAC_SHADOW_CONTROL", path}, {"MAC_SHADOW_CLIPBOARD", "1"}}));
+    E2E_SKIP_IF_HOOK_UNVERIFIED(s, "clipboard");
     ControlPeer app;
     ASSERT_TRUE(waitUntil([&] { return app.connect(path); }, 10000ms));
-    ASSERT_TRUE(s.startClient());
+    ASSERT_TRUE(s.startClient({"+clipboard"}));
     ASSERT_TRUE(s.waitForInputPath());
 
     auto connecting = app.next("client-connecting", 0, 10000ms);
@@ -346,6 +347,29 @@ TEST(RemoteInput, ViewOnlyAndDisconnectFromTheControlChannel) {
         extra["id"] = id;
         return app.send(extra);
     };
+    // The clipboard reaches the desktop while the client has control.
+    auto copyOnClient = [&](Process& holder, const std::string& text) {
+        const std::string file = s.dir().file("copied.txt");
+        return writeFile(file, text) &&
+               holder.start({"xclip", "-quiet", "-selection", "clipboard", "-i", file},
+                            s.clientEnv(), s.dir().file("xclip.log"), s.dir().file("xclip.log"));
+    };
+    auto serverPastes = [&](const std::string& text, Duration limit) {
+        return waitUntil(
+            [&] {
+                std::string out;
+                return run({"xclip", "-selection", "clipboard", "-o"},
+                           {{"DISPLAY", s.serverDisplay()}}, 3000ms,
+                           &out) == std::optional<int>(0) &&
+                       out == text;
+            },
+            limit, 200ms);
+    };
+    Process firstCopy, viewCopy, controlCopy;
+    ASSERT_TRUE(copyOnClient(firstCopy, "in control"));
+    ASSERT_TRUE(serverPastes("in control", 10000ms));
+    firstCopy.stop();
+
     ASSERT_TRUE(request("set-mode", {{"mode", "view"}}));
     ASSERT_TRUE(app.next("ok", 0, 10000ms));
     ASSERT_TRUE(s.onClientDo({"type", "--delay", "40", "qq"}));
@@ -355,8 +379,14 @@ TEST(RemoteInput, ViewOnlyAndDisconnectFromTheControlChannel) {
     ASSERT_TRUE(waitUntil(
         [&] { return s.logCount("scancode=0x10 vk") >= 4 && s.logCount("click: flags=") >= 2; },
         10000ms));
+    // Nor does its clipboard: text copied on the client stays there.
+    ASSERT_TRUE(copyOnClient(viewCopy, "seen only"));
+    EXPECT_FALSE(serverPastes("seen only", 3000ms)) << "a view-only client's clipboard";
     ASSERT_TRUE(request("set-mode", {{"mode", "control"}}));
     ASSERT_TRUE(app.next("ok", 0, 10000ms));
+    viewCopy.stop();
+    ASSERT_TRUE(copyOnClient(controlCopy, "back in control"));
+    EXPECT_TRUE(serverPastes("back in control", 10000ms)) << "back in control, it does again";
     ASSERT_TRUE(s.onClientDo({"type", "w"}));
     ASSERT_TRUE(waitUntil([&] { return pressOf(s.events(), "w") != nullptr; }, 10000ms));
     EXPECT_EQ(pressOf(s.events(), "q"), nullptr) << "keys of a view-only client reach nothing";

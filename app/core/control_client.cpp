@@ -1,6 +1,8 @@
 #include "app/core/control_client.h"
 
 #include <algorithm>
+#include <type_traits>
+#include <utility>
 
 #include <QDateTime>
 #include <nlohmann/json.hpp>
@@ -21,9 +23,26 @@ std::string text(const json& j, const char* key) {
     return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
+// A number of the line, or T{} when it is missing or does not fit: a
+// fraction or an out-of-range value for a whole-number field would convert
+// wrongly or, for a float, undefinedly.
 template <class T> T number(const json& j, const char* key) {
     auto it = j.find(key);
-    return it != j.end() && it->is_number() ? it->get<T>() : T{};
+    if (it == j.end() || !it->is_number())
+        return T{};
+    if constexpr (std::is_floating_point_v<T>) {
+        return it->get<T>();
+    } else {
+        if (it->is_number_unsigned()) {
+            const uint64_t v = it->get<uint64_t>();
+            return std::in_range<T>(v) ? static_cast<T>(v) : T{};
+        }
+        if (it->is_number_integer()) {
+            const int64_t v = it->get<int64_t>();
+            return std::in_range<T>(v) ? static_cast<T>(v) : T{};
+        }
+        return T{};
+    }
 }
 
 std::string request(const char* type, uint64_t id) {
@@ -160,10 +179,11 @@ ControlClient::ControlClient() {
     QObject::connect(&retry_, &QTimer::timeout, [this] { tryConnect(); });
     QObject::connect(&socket_, &QLocalSocket::readyRead, [this] { readLines(); });
     // Not there yet, refused, or gone: tried again while a path is set.
-    QObject::connect(&socket_, &QLocalSocket::stateChanged, [this](QLocalSocket::LocalSocketState state) {
-        if (state == QLocalSocket::UnconnectedState && !path_.empty())
-            retry_.start(kRetryMs);
-    });
+    QObject::connect(&socket_, &QLocalSocket::stateChanged,
+                     [this](QLocalSocket::LocalSocketState state) {
+                         if (state == QLocalSocket::UnconnectedState && !path_.empty())
+                             retry_.start(kRetryMs);
+                     });
     QObject::connect(&socket_, &QLocalSocket::disconnected, [this] {
         // The server went (a restart, or a stop): its sessions went with it.
         if (!model_.empty()) {

@@ -17,11 +17,15 @@ TEST(ControlSessions, EventsBuildTheListAndStrayLinesChangeNothing) {
         bool applied;
         size_t sessions;
     } steps[] = {
-        {R"({"v":1,"type":"client-connecting","id":1,"address":"10.0.0.2","account":"bob","login":"password"})", true, 1},
-        {R"({"v":1,"type":"client-connecting","id":2,"address":"10.0.0.3","account":"amy","login":"nla"})", true, 2},
-        {R"({"v":1,"type":"client-connecting","id":2,"address":"x","account":"x","login":"x"})", false, 2},
+        {R"({"v":1,"type":"client-connecting","id":1,"address":"10.0.0.2","account":"bob","login":"password"})",
+         true, 1},
+        {R"({"v":1,"type":"client-connecting","id":2,"address":"10.0.0.3","account":"amy","login":"nla"})",
+         true, 2},
+        {R"({"v":1,"type":"client-connecting","id":2,"address":"x","account":"x","login":"x"})",
+         false, 2},
         {R"({"v":1,"type":"client-ready","id":1,"mode":"control"})", true, 2},
-        {R"({"v":1,"type":"stats","id":1,"codec":"h264","width":1920,"height":1080,"fps":29.5,"kbps":800,"rtt_ms":null,"waiting":1})", true, 2},
+        {R"({"v":1,"type":"stats","id":1,"codec":"h264","width":1920,"height":1080,"fps":29.5,"kbps":800,"rtt_ms":null,"waiting":1})",
+         true, 2},
         {R"({"v":1,"type":"mode","id":1,"mode":"view"})", true, 2},
         {R"({"v":1,"type":"stats","id":9,"fps":1})", false, 2},
         {R"({"v":2,"type":"client-left","id":2,"reason":"x"})", false, 2},
@@ -53,16 +57,32 @@ TEST(ControlSessions, PromptsOpenInOrderAndCloseWithTheirEvent) {
         bool applied;
         std::vector<uint64_t> open;
     } steps[] = {
-        {R"({"v":1,"type":"client-connecting","id":3,"address":"10.0.0.5","account":"alice","login":"password"})", true, {}},
-        {R"({"v":1,"type":"prompt","id":3,"account":"alice","address":"10.0.0.5","login":"password","timeout_s":30,"on_timeout":"refuse"})", true, {3}},
-        {R"({"v":1,"type":"prompt","id":8,"account":"bob","address":"10.0.0.6","login":"nla","timeout_s":12,"on_timeout":"allow"})", true, {3, 8}},
-        {R"({"v":1,"type":"prompt","id":3,"account":"x","address":"x","login":"x","timeout_s":99,"on_timeout":"allow"})", false, {3, 8}},
-        {R"({"v":2,"type":"prompt","id":9,"account":"c","address":"c","login":"nla","timeout_s":5,"on_timeout":"refuse"})", false, {3, 8}},
-        {R"({"v":1,"type":"prompt","id":"10","account":"c","address":"c","login":"nla"})", false, {3, 8}},
+        {R"({"v":1,"type":"client-connecting","id":3,"address":"10.0.0.5","account":"alice","login":"password"})",
+         true,
+         {}},
+        {R"({"v":1,"type":"prompt","id":3,"account":"alice","address":"10.0.0.5","login":"password","timeout_s":30,"on_timeout":"refuse"})",
+         true,
+         {3}},
+        {R"({"v":1,"type":"prompt","id":8,"account":"bob","address":"10.0.0.6","login":"nla","timeout_s":12,"on_timeout":"allow"})",
+         true,
+         {3, 8}},
+        {R"({"v":1,"type":"prompt","id":3,"account":"x","address":"x","login":"x","timeout_s":99,"on_timeout":"allow"})",
+         false,
+         {3, 8}},
+        {R"({"v":2,"type":"prompt","id":9,"account":"c","address":"c","login":"nla","timeout_s":5,"on_timeout":"refuse"})",
+         false,
+         {3, 8}},
+        {R"({"v":1,"type":"prompt","id":"10","account":"c","address":"c","login":"nla"})",
+         false,
+         {3, 8}},
         {R"({"v":1,"type":"prompt-closed","id":4,"answer":"allow","by":"host"})", false, {3, 8}},
         {R"({"v":1,"type":"prompt-closed","id":3,"answer":"view-only","by":"host"})", true, {8}},
-        {R"({"v":1,"type":"prompt","id":11,"account":"dan","address":"10.0.0.7","login":"password"})", true, {8, 11}},
-        {R"({"v":1,"type":"client-connecting","id":11,"address":"10.0.0.7","account":"dan","login":"password"})", true, {8, 11}},
+        {R"({"v":1,"type":"prompt","id":11,"account":"dan","address":"10.0.0.7","login":"password"})",
+         true,
+         {8, 11}},
+        {R"({"v":1,"type":"client-connecting","id":11,"address":"10.0.0.7","account":"dan","login":"password"})",
+         true,
+         {8, 11}},
         {R"({"v":1,"type":"client-left","id":11,"reason":"gone"})", true, {8}},
     };
     for (const auto& s : steps) {
@@ -82,6 +102,15 @@ TEST(ControlSessions, PromptsOpenInOrderAndCloseWithTheirEvent) {
         R"({"v":1,"type":"prompt","id":1,"account":"a","address":"b","login":"nla","timeout_s":-3,"on_timeout":"later"})"));
     EXPECT_EQ(m.prompts()[0].timeoutSeconds, 0) << "no countdown rather than a wrong one";
     EXPECT_EQ(m.prompts()[0].onTimeout, PromptAnswer::refuse);
+    // Figures that do not fit their field (found by fuzzing: the float one
+    // was an undefined conversion) count as missing.
+    for (const char* timeout : {"1e300", "2.5", "4294967296", "-9223372036854775808"}) {
+        m.clear();
+        ASSERT_TRUE(
+            m.apply(std::string(R"({"v":1,"type":"prompt","id":2,"timeout_s":)") + timeout + "}"))
+            << timeout;
+        EXPECT_EQ(m.prompts()[0].timeoutSeconds, 0) << timeout;
+    }
 
     const std::pair<PromptAnswer, const char*> answers[] = {
         {PromptAnswer::allow, R"({"answer":"allow","id":7,"type":"answer","v":1})"},
@@ -112,7 +141,8 @@ TEST(ControlClient, FollowsARestartedServer) {
         const std::string hello =
             "{\"v\":1,\"type\":\"client-connecting\",\"id\":" + id +
             ",\"address\":\"a\",\"account\":\"b\",\"login\":\"nla\"}\n"
-            "{\"v\":1,\"type\":\"prompt\",\"id\":" + id +
+            "{\"v\":1,\"type\":\"prompt\",\"id\":" +
+            id +
             ",\"address\":\"a\",\"account\":\"b\",\"login\":\"nla\",\"timeout_s\":30,"
             "\"on_timeout\":\"refuse\"}\n";
         peer->write(hello.data(), static_cast<qint64>(hello.size()));
@@ -131,8 +161,8 @@ TEST(ControlClient, FollowsARestartedServer) {
                 return received.find('\n') != std::string::npos;
             },
             10));
-        EXPECT_EQ(received, answerRequest(static_cast<uint64_t>(round + 1), PromptAnswer::viewOnly) +
-                                "\n");
+        EXPECT_EQ(received,
+                  answerRequest(static_cast<uint64_t>(round + 1), PromptAnswer::viewOnly) + "\n");
         received.clear();
         peer->disconnectFromServer();
         server.close();

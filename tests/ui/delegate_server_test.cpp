@@ -14,6 +14,7 @@
 #include <QTableWidget>
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 
 #include "alert_recorder.h"
 #include "app/core/helper_perms.h"
@@ -115,6 +116,20 @@ class DelegateServer : public corvane::test::AppTest {
         return delegate->task();
     }
     std::string statusLine() { return delegate->menu()->statusLine()->text().toStdString(); }
+    // Starts the server with the control channel played by a local socket of
+    // the test's: the application's end of it, or null when it never came.
+    QLocalSocket* startWithChannel() {
+        const std::string path = dir.file("control");
+        control.emplace("MAC_SHADOW_CONTROL", path);
+        if (!channel.listen(QString::fromStdString(path)))
+            return nullptr;
+        start();
+        if (!pumpUntil([&] { return channel.hasPendingConnections(); }, 10))
+            return nullptr;
+        return channel.nextPendingConnection();
+    }
+    std::optional<corvane::test::ScopedEnv> control;
+    QLocalServer channel;
 };
 
 } // namespace
@@ -241,13 +256,8 @@ TEST_F(DelegateServer, StartingWithoutAnAnsweringServerSaysWhy) {
 // The server's channel (a stand-in socket) tells of clients: the menu shows
 // them and each one's coming and going is announced, up to the server's stop.
 TEST_F(DelegateServer, ConnectedClientsShowInTheMenuAndAreAnnounced) {
-    const std::string path = dir.file("control");
-    corvane::test::ScopedEnv control{"MAC_SHADOW_CONTROL", path};
-    QLocalServer channel;
-    ASSERT_TRUE(channel.listen(QString::fromStdString(path)));
-    start();
-    ASSERT_TRUE(pumpUntil([&] { return channel.hasPendingConnections(); }, 10));
-    QLocalSocket* peer = channel.nextPendingConnection();
+    QLocalSocket* peer = startWithChannel();
+    ASSERT_NE(peer, nullptr);
     const struct {
         const char* line;
         const char* status;
@@ -284,13 +294,8 @@ TEST_F(DelegateServer, ConnectedClientsShowInTheMenuAndAreAnnounced) {
 // "Sessions…" shows the channel's clients; its buttons reach the server and
 // the server's refusal comes back to the window.
 TEST_F(DelegateServer, SessionsWindowSendsItsRequestsOverTheChannel) {
-    const std::string path = dir.file("control");
-    corvane::test::ScopedEnv control{"MAC_SHADOW_CONTROL", path};
-    QLocalServer channel;
-    ASSERT_TRUE(channel.listen(QString::fromStdString(path)));
-    start();
-    ASSERT_TRUE(pumpUntil([&] { return channel.hasPendingConnections(); }, 10));
-    QLocalSocket* peer = channel.nextPendingConnection();
+    QLocalSocket* peer = startWithChannel();
+    ASSERT_NE(peer, nullptr);
     delegate->openSessions();
     SessionsWindow& w = *delegate->sessionsWindow();
     EXPECT_TRUE(w.isVisible());
@@ -325,13 +330,8 @@ TEST_F(DelegateServer, SessionsWindowSendsItsRequestsOverTheChannel) {
 // A held client's prompt: announced, shown, answered over the channel, and
 // closed by the server's prompt-closed.
 TEST_F(DelegateServer, APromptIsAnnouncedShownAnsweredAndClosedByTheServer) {
-    const std::string path = dir.file("control");
-    corvane::test::ScopedEnv control{"MAC_SHADOW_CONTROL", path};
-    QLocalServer channel;
-    ASSERT_TRUE(channel.listen(QString::fromStdString(path)));
-    start();
-    ASSERT_TRUE(pumpUntil([&] { return channel.hasPendingConnections(); }, 10));
-    QLocalSocket* peer = channel.nextPendingConnection();
+    QLocalSocket* peer = startWithChannel();
+    ASSERT_NE(peer, nullptr);
     peer->write(
         R"({"v":1,"type":"client-connecting","id":5,"address":"192.0.2.7","account":"alice","login":"password"})"
         "\n"

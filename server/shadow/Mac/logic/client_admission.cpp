@@ -1,6 +1,7 @@
 // Who gets the desktop once logged in: the host's settings, whether anyone
 // is at the desktop, a client coming back after a drop, and the lock when
 // the last client leaves.
+#include <cstddef>
 #include <cstring>
 
 #include "mac_logic.h"
@@ -15,38 +16,40 @@ bool same(const char* a, const char* b) {
     return a && b && std::strcmp(a, b) == 0;
 }
 
+// A setting's word and the value it stands for.
+struct Word {
+    const char* name;
+    int32_t value;
+};
+
+// The value a setting's word stands for; empty means the first word's value,
+// as does an unknown word, which is reported (0) for the caller to log.
+template <size_t N> int32_t wordValue(const char* value, const Word (&words)[N], int32_t* out) {
+    if (out)
+        *out = words[0].value;
+    if (empty(value))
+        return 1;
+    for (const Word& w : words)
+        if (same(value, w.name)) {
+            if (out)
+                *out = w.value;
+            return 1;
+        }
+    return 0;
+}
+
 } // namespace
 
 extern "C" int32_t mac_logic_ask_mode(const char* value, int32_t* out) noexcept {
-    int32_t mode = MAC_ASK_ALLOW;
-    bool taken = true;
-    if (empty(value) || same(value, "allow"))
-        mode = MAC_ASK_ALLOW;
-    else if (same(value, "ask"))
-        mode = MAC_ASK_ASK;
-    else if (same(value, "ask-unless-away"))
-        mode = MAC_ASK_UNLESS_AWAY;
-    else
-        taken = false;
-    if (out)
-        *out = mode;
-    return taken ? 1 : 0;
+    static const Word kModes[] = {
+        {"allow", MAC_ASK_ALLOW}, {"ask", MAC_ASK_ASK}, {"ask-unless-away", MAC_ASK_UNLESS_AWAY}};
+    return wordValue(value, kModes, out);
 }
 
 extern "C" int32_t mac_logic_lock_on_leave_mode(const char* value, int32_t* out) noexcept {
-    int32_t mode = MAC_LOCK_AUTO;
-    bool taken = true;
-    if (empty(value) || same(value, "auto"))
-        mode = MAC_LOCK_AUTO;
-    else if (same(value, "on"))
-        mode = MAC_LOCK_ON;
-    else if (same(value, "off"))
-        mode = MAC_LOCK_OFF;
-    else
-        taken = false;
-    if (out)
-        *out = mode;
-    return taken ? 1 : 0;
+    static const Word kModes[] = {
+        {"auto", MAC_LOCK_AUTO}, {"on", MAC_LOCK_ON}, {"off", MAC_LOCK_OFF}};
+    return wordValue(value, kModes, out);
 }
 
 extern "C" int32_t mac_logic_seconds_value(const char* value, uint32_t min, uint32_t max,

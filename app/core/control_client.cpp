@@ -45,6 +45,10 @@ template <class T> T number(const json& j, const char* key) {
     }
 }
 
+ClientIdentity identity(const json& j) {
+    return {text(j, "account"), text(j, "address"), text(j, "login")};
+}
+
 std::string request(const char* type, uint64_t id) {
     return json{{"v", kVersion}, {"type", type}, {"id", id}}.dump();
 }
@@ -65,9 +69,7 @@ bool applyPromptEvent(std::vector<ControlPrompt>& prompts, const std::string& ty
         return false;
     ControlPrompt p;
     p.id = id;
-    p.account = text(j, "account");
-    p.address = text(j, "address");
-    p.login = text(j, "login");
+    p.who = identity(j);
     // A prompt with odd figures is still shown: the host can answer it, and
     // without a countdown it claims nothing about the server's.
     p.timeoutSeconds = std::max(0, number<int>(j, "timeout_s"));
@@ -121,9 +123,7 @@ bool ControlSessions::apply(std::string_view line, int64_t now) {
             return false;
         ControlSession s;
         s.id = id;
-        s.address = text(j, "address");
-        s.account = text(j, "account");
-        s.login = text(j, "login");
+        s.who = identity(j);
         s.connectedAt = now;
         sessions_.push_back(std::move(s));
         return true;

@@ -39,9 +39,16 @@ struct StatsSample {
 // How far back a session's figures are kept (the Sessions window's plot).
 inline constexpr int64_t kStatsHistorySeconds = 120;
 
+// Who a client is, as its login event names it.
+struct ClientIdentity {
+    std::string account, address, login;
+
+    bool operator==(const ClientIdentity&) const = default;
+};
+
 struct ControlSession {
     uint64_t id = 0;
-    std::string address, account, login;
+    ClientIdentity who;
     bool viewOnly = false;
     bool ready = false;
     int64_t connectedAt = 0;           // seconds since 1970 when the login was told
@@ -58,7 +65,7 @@ std::optional<PromptAnswer> promptAnswerFromName(std::string_view name);
 // A held client the host is asked about (the server's `prompt` event).
 struct ControlPrompt {
     uint64_t id = 0;
-    std::string account, address, login;
+    ClientIdentity who;
     int timeoutSeconds = 0;                        // the server's countdown as told; 0: none told
     PromptAnswer onTimeout = PromptAnswer::refuse; // what the server does when it ends
 

@@ -19,12 +19,12 @@ std::optional<std::string> clientsLine(const std::vector<ControlSession>& sessio
     if (sessions.empty())
         return std::nullopt;
     if (sessions.size() == 1)
-        return aboutClient(Words::oneClientConnected, sessions[0].account, sessions[0].address);
+        return aboutClient(Words::oneClientConnected, sessions[0].who.account, sessions[0].who.address);
     return fillWords(words(Words::clientsConnected), "count", std::to_string(sessions.size()));
 }
 
 std::string promptNotice(const ControlPrompt& prompt) {
-    return aboutClient(Words::clientAsks, prompt.account, prompt.address);
+    return aboutClient(Words::clientAsks, prompt.who.account, prompt.who.address);
 }
 
 std::vector<std::string> ClientWatch::update(const std::vector<ControlSession>& sessions) {
@@ -46,8 +46,8 @@ std::vector<std::string> ClientWatch::update(const std::vector<ControlSession>& 
                                  [&](const Seen& seen) { return seen.id == s.id; });
         if (!s.ready || known)
             continue;
-        ready_.push_back({s.id, s.account, s.address});
-        notices.push_back(aboutClient(Words::clientCame, s.account, s.address));
+        ready_.push_back({s.id, s.who.account, s.who.address});
+        notices.push_back(aboutClient(Words::clientCame, s.who.account, s.who.address));
     }
     return notices;
 }

@@ -68,9 +68,9 @@ void ConnectPrompt::build() {
     layout->addWidget(heading);
 
     auto* who = new QFormLayout;
-    account = new QLabel(q(prompt_.account), this);
-    address = new QLabel(q(prompt_.address), this);
-    login = new QLabel(loginWords(prompt_.login), this);
+    account = new QLabel(q(prompt_.who.account), this);
+    address = new QLabel(q(prompt_.who.address), this);
+    login = new QLabel(loginWords(prompt_.who.login), this);
     who->addRow(QStringLiteral("Account:"), account);
     who->addRow(QStringLiteral("From:"), address);
     who->addRow(QStringLiteral("Logged in with:"), login);

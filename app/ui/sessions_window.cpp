@@ -38,9 +38,9 @@ QString modeName(const ControlSession& s) {
 // The figures in the C locale's digits, whatever the desktop's language.
 QStringList rowTexts(const ControlSession& s) {
     QStringList texts(SessionsWindow::columns, QString(kNone));
-    texts[SessionsWindow::account] = QString::fromStdString(s.account);
-    texts[SessionsWindow::address] = QString::fromStdString(s.address);
-    texts[SessionsWindow::login] = loginName(s.login);
+    texts[SessionsWindow::account] = QString::fromStdString(s.who.account);
+    texts[SessionsWindow::address] = QString::fromStdString(s.who.address);
+    texts[SessionsWindow::login] = loginName(s.who.login);
     if (s.connectedAt > 0)
         texts[SessionsWindow::since] =
             QDateTime::fromSecsSinceEpoch(s.connectedAt).toString(QStringLiteral("HH:mm:ss"));
@@ -178,7 +178,7 @@ void SessionsWindow::replot() {
     double fpsTop = 30, kbpsTop = 100;
     QString title;
     if (it != sessions_.end()) {
-        title = QString::fromStdString(it->account + " \u00b7 " + it->address);
+        title = QString::fromStdString(it->who.account + " \u00b7 " + it->who.address);
         const int64_t latest = it->history.empty() ? 0 : it->history.back().at;
         for (const StatsSample& sample : it->history) {
             const double x = double(sample.at - latest);

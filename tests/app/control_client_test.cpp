@@ -39,7 +39,7 @@ TEST(ControlSessions, EventsBuildTheListAndStrayLinesChangeNothing) {
     }
     const ControlSession* bob = m.find(1);
     ASSERT_NE(bob, nullptr);
-    EXPECT_EQ(bob->account, "bob");
+    EXPECT_EQ(bob->who.account, "bob");
     EXPECT_TRUE(bob->ready);
     EXPECT_TRUE(bob->viewOnly);
     ASSERT_TRUE(bob->stats.has_value());

@@ -21,7 +21,7 @@ namespace {
 
 ControlPrompt prompt(uint64_t id, const char* account, int timeout = 30,
                      PromptAnswer onTimeout = PromptAnswer::refuse) {
-    return {id, account, "192.0.2.7", "password", timeout, onTimeout};
+    return {id, {account, "192.0.2.7", "password"}, timeout, onTimeout};
 }
 
 std::string promptLine(uint64_t id, const char* account, const char* login) {
@@ -131,7 +131,7 @@ TEST(PromptQueue, OneWindowAtATimeInTheOrderTheyCameEachClosedByItsEvent) {
     std::vector<std::string> arrived;
     PromptQueue queue(
         clock, [](uint64_t, PromptAnswer) { return true; },
-        [&](const ControlPrompt& p) { arrived.push_back(p.account); });
+        [&](const ControlPrompt& p) { arrived.push_back(p.who.account); });
     ControlSessions model;
     auto apply = [&](const std::string& line) {
         ASSERT_TRUE(model.apply(line)) << line;

@@ -23,6 +23,9 @@ own log, com.freerdp.gdi at TRACE), not the flags.
 Then the scale runs: 1, 2 and 4 clients at once on desktops of 1920x1080 and
 3840x2160, colour workload: changes each client sees and server CPU.
 
+With --link RATE/DELAY (e.g. 20mbit/20ms) every client reaches its server
+through bench_link_relay, a relay on loopback with that bandwidth and that
+delay each way, the same for both servers.
 It prints tables with the figures, the ratios to the reference and PASS/MISS
 per target, optionally draws a PNG chart (matplotlib), and exits 0 whatever
 the figures are (a measurement, not a test). Only 127.0.0.1 is used; every
@@ -444,6 +447,9 @@ class Session:
         self.home = tempfile.mkdtemp(prefix=f"{which}-{setting}-", dir=b.tmp)
         self.stats = os.path.join(self.home, "stats.json")
         self.port = b.free_port(24800 + (0 if which == "ours" else 50))
+        self.relay = None
+        # Where the clients connect: the server, or the shaped link in front of it.
+        self.client_port = self.port
 
     def command(self):
         b = self.b
@@ -488,6 +494,8 @@ class Session:
         if not port_open(self.port):
             raise RuntimeError(f"{self.which} server ({self.setting}) did not listen on "
                                f"{self.port}; see {self.server_log}")
+        if b.args.link:
+            self.open_link(b.args.link)
         for i, d in enumerate(self.client_displays):
             log = f"client-{self.tag}-{i}.log"
             self.client_logs.append(os.path.join(b.tmp, log))
@@ -495,7 +503,7 @@ class Session:
             # millisecond field is not reliable), line-buffered all the way.
             self.clients.append(b.start(
                 ["sh", "-c", 'stdbuf -oL -eL "$@" 2>&1 | "$0" -u -c "$STAMP"', sys.executable,
-                 "xfreerdp3", f"/v:127.0.0.1:{self.port}", "/cert:ignore", "/sec:tls", "/u:x",
+                 "xfreerdp3", f"/v:127.0.0.1:{self.client_port}", "/cert:ignore", "/sec:tls", "/u:x",
                  "/p:x", f"/size:{self.size}"] + CLIENT_FLAGS.get(self.setting, []),
                 {"DISPLAY": f":{d}", "HOME": self.home, "WLOG_FILTER": "com.freerdp.gdi:TRACE",
                  "STAMP": STAMP_LINES}, log))
@@ -507,6 +515,21 @@ class Session:
             if rc != 0:
                 raise RuntimeError(f"a client never showed the {self.which} server's desktop "
                                    f"({self.setting}, display :{d})")
+
+    def open_link(self, link):
+        rate, _, delay = link.partition("/")
+        self.client_port = self.b.free_port(self.port + 1)
+        self.relay = self.b.start([self.b.tool("bench_link_relay"), str(self.client_port),
+                                   str(self.port), rate, delay or "0ms"], {},
+                                  f"link-{self.tag}.log")
+        # Its own line says it listens: a probing connection would reach the server.
+        log = os.path.join(self.b.tmp, f"link-{self.tag}.log")
+        deadline = time.time() + 5
+        while time.time() < deadline and "listening" not in open(log).read():
+            time.sleep(0.05)
+        if "listening" not in open(log).read():
+            raise RuntimeError(f"the shaped link {link} did not listen on {self.client_port}; "
+                               f"see {log}")
 
     def codec(self):
         counts = {}
@@ -522,6 +545,8 @@ class Session:
     def close(self):
         for c in self.clients:
             self.b.stop(c)
+        if self.relay:
+            self.b.stop(self.relay)
         self.b.stop(self.server)
 
 
@@ -976,6 +1001,9 @@ def main():
     p.add_argument("--server-nice", type=int, default=0,
                    help="niceness of both servers (experiments: negative needs root; shows how "
                         "much of a figure is waiting for a core on a busy machine)")
+    p.add_argument("--link", metavar="RATE/DELAY",
+                   help="clients reach each server through a shaped link (bench_link_relay), "
+                        "e.g. 20mbit/20ms: that bandwidth and that delay each way")
     p.add_argument("--json", help="also write the raw figures to this file")
     p.add_argument("--chart", help="draw the PNG chart into this file")
     p.add_argument("--keep", action="store_true", help="keep the logs folder")

@@ -13,6 +13,11 @@ planar: both servers asked for the same codec) one client connects and:
     picture changes per second (bench_pixel_watch), server CPU from
     /proc/PID/stat, bytes sent (ss -tin);
   - scroll: an xterm printing 60 lines a second; updates per second;
+  - page, video, drag (bench_workload_motion): a 1200x720 page of photographs
+    and text scrolled 8 rows a frame at 30 frames/s; a 480x270 region of moving
+    natural-looking content at 30 frames/s; a 400x300 window with a photograph
+    dragged across the desktop at 30 frames/s; changes per second in an area
+    of each, and bytes per delivered frame;
   - idle: nothing moves; server CPU;
   - latency: a change on the server's desktop until the client shows it, and a
     key typed at the client until bench_key_echo's window on the server's
@@ -57,6 +62,15 @@ CLIENT_DESKTOP = "1600x1000x24"
 # when a server scales 1280x800 down to 0.75.
 COLOUR_PROBE = (100, 500)
 SCROLL_AREA = (2, 2, 120, 400)  # x, y, w, h: the xterm's first columns
+# The moving-content workloads (bench_workload_motion's modes) and the area
+# of the client's picture each one is watched in: inside the scrolled page,
+# inside the video region, and a strip the dragged window crosses.
+MOTION = {
+    "page": (["--mode", "page"], (60, 60, 200, 400)),
+    "video": (["--mode", "video"], (800, 500, 200, 150)),
+    "drag": (["--mode", "drag"], (500, 380, 120, 60)),
+}
+MEASURED = ("colour", "scroll", "page", "video", "drag", "idle")
 # The typing probe: bench_key_echo's window on the server's desktop, and the
 # spot inside it the client's picture is watched at (server-desktop pixels).
 ECHO_WINDOW = (1000, 560, 200, 160)
@@ -288,7 +302,7 @@ def watch_clients(b, server, port, client_displays, workload, seconds, label):
         probe = ["--mode", "colour", "--x", str(COLOUR_PROBE[0]), "--y", str(COLOUR_PROBE[1]),
                  "--palette", palette]
     else:
-        x, y, w, h = SCROLL_AREA
+        x, y, w, h = MOTION[workload][1] if workload in MOTION else SCROLL_AREA
         probe = ["--mode", "area", "--x", str(x), "--y", str(y), "--w", str(w), "--h", str(h)]
     argv = [b.tool("bench_pixel_watch")] + probe + ["--seconds", str(seconds)]
     perf = None
@@ -590,6 +604,9 @@ def run_session(b, which, setting, server_display, client_display, workloads, se
                 elif workload == "scroll":
                     load = b.start(["xterm", "-geometry", "100x50+0+0", "-e"] +
                                    scroll_command(args.scroll_rate), d_env, log)
+                elif workload in MOTION:
+                    load = b.start([b.tool("bench_workload_motion")] + MOTION[workload][0] +
+                                   ["--seconds", str(args.warmup + args.seconds + 5)], d_env, log)
                 else:
                     b.run([wl, "--once", IDLE_COLOUR], d_env, 10)
                 time.sleep(args.warmup)
@@ -741,8 +758,9 @@ def report(all_results, scale, copies, args, loads):
     add("Codec: what the client decoded (most of its surface commands); ours also names the "
         "statistics file's text.")
     add("")
-    add("| server | setting | codec | workload | client fps | server CPU % | CPU ms/frame | KB/s sent |")
-    add("|---|---|---|---|---|---|---|---|")
+    add("| server | setting | codec | workload | client fps | server CPU % | CPU ms/frame | KB/s sent "
+        "| KB/frame |")
+    add("|---|---|---|---|---|---|---|---|---|")
     for (which, setting), passes in all_results.items():
         res = passes[0] if passes else {}
         codec = res.get("codec", "?")
@@ -750,17 +768,18 @@ def report(all_results, scale, copies, args, loads):
             codec += f" ({res['stats_clients']})"
         if res.get("client_window") and res["client_window"] != "1280x800":
             codec += f", picture {res['client_window']}"
-        for workload in [w for w in args.workloads if w in ("colour", "scroll", "idle")]:
+        for workload in [w for w in args.workloads if w in MEASURED]:
             r = res.get(workload)
             if not r:
-                add(f"| {which} | {setting} | {codec} | {workload} | (no run) | | | |")
+                add(f"| {which} | {setting} | {codec} | {workload} | (no run) | | | | |")
                 continue
             fps = fmt(r["fps"])
             if workload == "colour" and r.get("workload_rate"):
                 fps += f" of {r['workload_rate']:.1f}"
             add(f"| {which} | {setting} | {codec} | {workload} | {fps} | {fmt(r['cpu_pct'])} | "
                 f"{fmt(r['cpu_ms_per_frame'])} | "
-                f"{fmt(r['bytes_per_s'] and r['bytes_per_s'] / 1024, '{:.0f}')} |")
+                f"{fmt(r['bytes_per_s'] and r['bytes_per_s'] / 1024, '{:.0f}')} | "
+                f"{fmt(r['bytes_per_s'] and r['fps'] and r['bytes_per_s'] / 1024 / r['fps'])} |")
     if "latency" in args.workloads:
         add("")
         add("Latency in ms, p50 / p95 / max per pass (a fresh server each pass); in brackets the "
@@ -1066,7 +1085,7 @@ def main():
                                     workloads, pass_no + 1)
                     all_results.setdefault((which, setting), []).append(r)
                     summary = [f"codec {r.get('codec', '?')}, load {r['load']:.1f}"]
-                    for w in ("colour", "scroll", "idle"):
+                    for w in MEASURED:
                         if w in r:
                             summary.append(f"{w} {fmt(r[w]['fps'])} fps CPU {fmt(r[w]['cpu_pct'])} %")
                     for kind in ("latency_change", "latency_key"):

@@ -71,6 +71,21 @@ MOTION = {
     "drag": (["--mode", "drag"], (500, 380, 120, 60)),
 }
 MEASURED = ("colour", "scroll", "page", "video", "drag", "idle")
+# Where a change is timed while moving content plays: the desktop's corner,
+# outside every workload's window.
+LOADED_PROBE = (20, 780)
+
+
+def growth(result):
+    """Latency at the end of a loaded run against its start: the median of
+    the last third of the samples over the median of the first third (a queue
+    that builds up shows as a ratio above 1)."""
+    values = (result or {}).get("values") or []
+    third = len(values) // 3
+    if third < 3:
+        return None
+    first, last = sorted(values[:third]), sorted(values[-third:])
+    return last[third // 2] / first[third // 2] if first[third // 2] > 0 else None
 # The typing probe: bench_key_echo's window on the server's desktop, and the
 # spot inside it the client's picture is watched at (server-desktop pixels).
 ECHO_WINDOW = (1000, 560, 200, 160)
@@ -367,14 +382,15 @@ def scroll_command(rate):
     return [sys.executable, "-c", script]
 
 
-def latency(b, server_display, client_display, mode, samples, seed, server_pid=None):
+def latency(b, server_display, client_display, mode, samples, seed, server_pid=None,
+            probe=COLOUR_PROBE):
     """bench_latency's figures and samples, with the server's CPU time per
     sample (how much of the server part is work rather than waiting)."""
     argv = [b.tool("bench_latency"), "--mode", mode, "--server-display", f":{server_display}",
             "--client-display", f":{client_display}", "--samples", str(samples),
             "--seed", str(seed)]
     if mode == "change":
-        argv += ["--x", str(COLOUR_PROBE[0]), "--y", str(COLOUR_PROBE[1]),
+        argv += ["--x", str(probe[0]), "--y", str(probe[1]),
                  "--palette", ",".join(PALETTE[:6])]
     else:
         argv += ["--x", str(ECHO_PROBE[0]), "--y", str(ECHO_PROBE[1]), "--palette", ECHO_COLOURS]
@@ -605,8 +621,11 @@ def run_session(b, which, setting, server_display, client_display, workloads, se
                     load = b.start(["xterm", "-geometry", "100x50+0+0", "-e"] +
                                    scroll_command(args.scroll_rate), d_env, log)
                 elif workload in MOTION:
+                    b.run([wl, "--once", IDLE_COLOUR], d_env, 10)
+                    loaded = args.loaded_samples * 0.5 + 10
                     load = b.start([b.tool("bench_workload_motion")] + MOTION[workload][0] +
-                                   ["--seconds", str(args.warmup + args.seconds + 5)], d_env, log)
+                                   ["--seconds", str(args.warmup + args.seconds + loaded)], d_env,
+                                   log)
                 else:
                     b.run([wl, "--once", IDLE_COLOUR], d_env, 10)
                 time.sleep(args.warmup)
@@ -615,6 +634,10 @@ def run_session(b, which, setting, server_display, client_display, workloads, se
                 seconds = args.idle_seconds if workload == "idle" else args.seconds
                 results[workload] = watch_clients(b, s.server, s.port, [client_display],
                                                   workload, seconds, s.tag)
+                if workload in MOTION and args.loaded_samples:
+                    results[workload]["latency"] = latency(
+                        b, server_display, client_display, "change", args.loaded_samples, seed,
+                        s.server.pid, LOADED_PROBE)
             finally:
                 b.stop(load)
             if s.server.poll() is not None:
@@ -799,6 +822,20 @@ def report(all_results, scale, copies, args, loads):
                     if r and "p50" in r else "-" for r in runs))
             codec = passes[0].get("codec", "?") if passes else "?"
             add(f"| {setting} | {which} | {codec} | {cells[0]} | {cells[1]} |")
+    loaded = [(which, setting, w, passes[0][w]["latency"])
+              for (which, setting), passes in all_results.items()
+              for w in MOTION if passes and passes[0].get(w, {}).get("latency")]
+    if loaded:
+        add("")
+        add("Latency in ms of a change while the workload plays, p50 / p95 / max, and its "
+            "growth (median of the last third of the samples over the first third):")
+        add("")
+        add("| setting | server | workload | latency | growth |")
+        add("|---|---|---|---|---|")
+        for which, setting, w, r in loaded:
+            cell = (f"{r['p50']:.0f} / {r['p95']:.0f} / {r['max']:.0f}" +
+                    (f" ({r['lost']} lost)" if r.get("lost") else "")) if "p50" in r else "-"
+            add(f"| {setting} | {which} | {w} | {cell} | {fmt(growth(r))} |")
     if scale:
         add("")
         add("Scale (colour workload, 20 changes/s; CPU per frame counts every client's frames):")
@@ -1020,6 +1057,9 @@ def main():
     p.add_argument("--server-nice", type=int, default=0,
                    help="niceness of both servers (experiments: negative needs root; shows how "
                         "much of a figure is waiting for a core on a busy machine)")
+    p.add_argument("--loaded-samples", type=int, default=20,
+                   help="change-latency samples taken while each moving workload plays "
+                        "(about 4 a second; 0 for none)")
     p.add_argument("--link", metavar="RATE/DELAY",
                    help="clients reach each server through a shaped link (bench_link_relay), "
                         "e.g. 20mbit/20ms: that bandwidth and that delay each way")

@@ -543,4 +543,11 @@ TEST(AskBeforeConnect, AViewOnlyAnswerWatchesWhileTheAllowedClientKeepsControl) 
     EXPECT_EQ(pressOf(s.events(), "q"), nullptr) << "B's keys reach nothing";
     for (const XevEvent& e : of(s.events(), "ButtonPress"))
         EXPECT_EQ(e.button, 1) << "B's click reaches nothing";
+    // Given control, B's clipboard (never used before) reaches the desktop.
+    ASSERT_TRUE(app.send({{"v", 1}, {"type", "set-mode"}, {"id", idB}, {"mode", "control"}}));
+    ASSERT_TRUE(app.next("ok", idB, 10000ms));
+    viewCopy.stop();
+    Process controlCopy;
+    ASSERT_TRUE(copyOnClients(controlCopy, "B in control"));
+    EXPECT_TRUE(serverPastes("B in control", 10000ms)) << "B in control copies";
 }

@@ -159,8 +159,13 @@ class ClipChannel {
             return;
         }
         send(kFormatListResponse, kResponseOk, {});
-        if (!allowed_.load())
-            return;
+        // A view-only client's copy is fetched too and dropped on arrival
+        // (onDataResponse): FreeRDP's X11 client announces no further copy
+        // after a format list the server never asked data for, so one made
+        // before its first copy in control would leave it unable to copy
+        // once given control. What was copied in view-only mode stays
+        // dropped even when control comes back before it arrives.
+        requestedAllowed_ = allowed_.load();
         uint32_t text = 0, png = 0, dib = 0;
         for (const auto& f : *formats) {
             if (f.id == kCfUnicodeText)
@@ -216,7 +221,7 @@ class ClipChannel {
     void onDataResponse(const Pdu& pdu) {
         const uint32_t id = requested_;
         requested_ = 0;
-        if (id == 0 || (pdu.flags & kResponseFail) || !allowed_.load())
+        if (id == 0 || (pdu.flags & kResponseFail) || !requestedAllowed_ || !allowed_.load())
             return;
         if (id == kCfUnicodeText) {
             auto text = utf16ToUtf8(pdu.body.data(), pdu.body.size());
@@ -261,6 +266,7 @@ class ClipChannel {
     bool hostChanged_ = false;
     uint32_t requested_ = 0;
     bool requestedPng_ = false;
+    bool requestedAllowed_ = false; // the copy was made with the clipboard allowed
 };
 
 std::mutex gMutex;

@@ -5,11 +5,27 @@
 #include "hook_gate.h"
 #include "peer_guard.h"
 #include "peer_state.h"
+#include "shadow_ext.h"
 
 namespace {
 
 // The library's Activate is the same function for every peer.
 std::atomic<psPeerActivate> gLibraryActivate{nullptr};
+
+// The library's Activate; before the first one of a client that was held,
+// the subsystem's step for a client let in (once: a resize reactivates).
+BOOL libraryActivate(freerdp_peer* peer, shadow_ext::PeerWatch* watch) {
+    auto* client = reinterpret_cast<rdpShadowClient*>(peer->context);
+    if (watch && client && watch->everHeld.load() && !watch->releaseStepDone.exchange(true)) {
+        auto* subsystem = client->server
+                              ? reinterpret_cast<rdpShadowSubsystemExt*>(client->server->subsystem)
+                              : nullptr;
+        if (subsystem && subsystem->ClientReleased)
+            subsystem->ClientReleased(&subsystem->base, client);
+    }
+    const psPeerActivate activate = gLibraryActivate.load();
+    return activate ? activate(peer) : FALSE;
+}
 
 // Runs on the connection's thread when the client has finished its part of
 // the connection sequence.
@@ -21,8 +37,7 @@ BOOL heldActivate(freerdp_peer* peer) {
         watch->activationDeferred.store(true);
         return TRUE;
     }
-    const psPeerActivate activate = gLibraryActivate.load();
-    return activate ? activate(peer) : FALSE;
+    return libraryActivate(peer, watch.get());
 }
 
 } // namespace
@@ -40,8 +55,7 @@ bool activateIfReleased(freerdp_peer* peer) {
     const std::shared_ptr<PeerWatch> watch = peerWatch(peer);
     if (!watch || watch->held.load() || !watch->activationDeferred.exchange(false))
         return true;
-    const psPeerActivate activate = gLibraryActivate.load();
-    return activate && activate(peer);
+    return libraryActivate(peer, watch.get());
 }
 
 } // namespace shadow_ext

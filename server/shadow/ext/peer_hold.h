@@ -11,7 +11,9 @@
 // it no frame, pointer or sound), and the subsystem keeps its input and
 // clipboard off. When it is released, its handshake loop (on its own
 // thread) runs the library's Activate it deferred and the connection goes
-// on as any other. A refused client is closed (shadow_ext_client_close).
+// on as any other, after the subsystem's ClientReleased slot (shadow_ext.h)
+// has done what waited for the host's answer. A refused client is closed
+// (shadow_ext_client_close) and never reaches that slot.
 #pragma once
 #include <freerdp/peer.h>
 #include <freerdp/server/shadow.h>

@@ -57,6 +57,8 @@ struct PeerWatch {
     std::atomic<bool> held{false};
     std::atomic<bool> everHeld{false};
     std::atomic<bool> activationDeferred{false};
+    // The subsystem's ClientReleased ran (before the first activation only).
+    std::atomic<bool> releaseStepDone{false};
     std::atomic<uint64_t> releasedAt{0};
     // Set to wake the handshake loop (a release); reset by the loop.
     HANDLE wake = nullptr;

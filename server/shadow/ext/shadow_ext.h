@@ -18,6 +18,9 @@ typedef BOOL (*pfnShadowExtDisplayLayout)(rdpShadowSubsystem* subsystem, rdpShad
                                           const DISPLAY_CONTROL_MONITOR_LAYOUT* monitors);
 typedef BOOL (*pfnShadowExtPeerInit)(rdpShadowSubsystem* subsystem, rdpShadowClient* client);
 typedef void (*pfnShadowExtPeerEnd)(rdpShadowSubsystem* subsystem, rdpShadowClient* client);
+// A held client the host let in, on its own thread right before its
+// activation (peer_hold.h): what waited for the host's answer happens here.
+typedef void (*pfnShadowExtClientReleased)(rdpShadowSubsystem* subsystem, rdpShadowClient* client);
 typedef UINT32 (*pfnShadowExtClipboardAvailable)(rdpShadowSubsystem* subsystem);
 // Pixels are 32-bit B, G, R, A rows top-down; the caller frees them.
 typedef BOOL (*pfnShadowExtClipboardGetImage)(rdpShadowSubsystem* subsystem, BYTE** pixels,
@@ -37,6 +40,7 @@ typedef struct {
     pfnShadowExtClipboardAvailable ClipboardAvailable;
     pfnShadowExtClipboardGetImage ClipboardGetImage;
     pfnShadowExtClipboardSetImage ClipboardSetImage;
+    pfnShadowExtClientReleased ClientReleased;
     // Set to 1 by the subsystem after each change of its monitor table.
     volatile LONG layoutChanged;
 } rdpShadowSubsystemExt;

@@ -2,17 +2,13 @@
 // Xvfb, the server posts the input on another, and xev (or XFixes) there
 // shows what arrived.
 #include <csignal>
-#include <deque>
 #include <map>
 
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
 #include <nlohmann/json.hpp>
 
+#include "control_peer.h"
 #include "cursor_probe.h"
 #include "e2e_session.h"
 #include "x11_probe.h"
@@ -33,10 +29,11 @@ bool xdotool(const Env& env, std::vector<std::string> args, std::string* out = n
 // FreeRDP client on its own display.
 class InputSession : public Session {
   public:
-    InputSession() : Session(suites::input, "1024x768x24", "1280x1024x24") {}
+    explicit InputSession(const std::string& clientGeometry = "1280x1024x24")
+        : Session(suites::input, "1024x768x24", clientGeometry) {}
 
-    bool startRecorder() {
-        recorder_.start({"stdbuf", "-oL", "xev", "-geometry", "1024x768+0+0", "-event", "keyboard",
+    bool startRecorder(const std::string& geometry = "1024x768+0+0") {
+        recorder_.start({"stdbuf", "-oL", "xev", "-geometry", geometry, "-event", "keyboard",
                          "-event", "mouse"},
                         onServer(), dir().file("xev.log"), dir().file("xev.err"));
         return waitUntil(
@@ -116,59 +113,6 @@ void connect(InputSession& s, const std::vector<std::string>& clientArgs = {}) {
     ASSERT_TRUE(s.startClient(clientArgs));
     ASSERT_TRUE(s.waitForInputPath());
 }
-
-// The application's side of the server's control channel, as a test drives it.
-class ControlPeer {
-  public:
-    ~ControlPeer() {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    bool connect(const std::string& path) {
-        if (fd_ < 0)
-            fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_un addr{};
-        addr.sun_family = AF_UNIX;
-        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
-        return ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    }
-    bool send(const nlohmann::json& request) {
-        const std::string line = request.dump() + "\n";
-        return ::send(fd_, line.data(), line.size(), MSG_NOSIGNAL) ==
-               static_cast<ssize_t>(line.size());
-    }
-    // The first line not yet taken whose type is `type` (for client `id`
-    // when not 0), within the limit.
-    // Lines of other types stay for later calls: an event and a reply may
-    // come in either order.
-    std::optional<nlohmann::json> next(const std::string& type, uint64_t id, Duration limit) {
-        std::optional<nlohmann::json> found;
-        waitUntil(
-            [&] {
-                char buf[4096];
-                for (ssize_t n; (n = read(fd_, buf, sizeof buf)) > 0;)
-                    pending_.append(buf, static_cast<size_t>(n));
-                for (size_t nl; (nl = pending_.find('\n')) != std::string::npos;) {
-                    lines_.push_back(nlohmann::json::parse(pending_.substr(0, nl)));
-                    pending_.erase(0, nl + 1);
-                }
-                for (auto it = lines_.begin(); it != lines_.end(); ++it)
-                    if (it->value("type", "") == type && (id == 0 || it->value("id", 0ull) == id)) {
-                        found = *it;
-                        lines_.erase(it);
-                        return true;
-                    }
-                return false;
-            },
-            limit);
-        return found;
-    }
-
-  private:
-    int fd_ = -1;
-    std::string pending_;
-    std::deque<nlohmann::json> lines_;
-};
 
 } // namespace
 
@@ -506,4 +450,104 @@ TEST(AskBeforeConnect, NothingUntilAllowedAndRefuseEndsTheConnection) {
     // The connection log has each prompt's answer and who gave it.
     const std::string log = s.dir().file(".local/state/Corvane/connections.jsonl");
     EXPECT_NE(readFile(log).find("\"by\":\"timeout\""), std::string::npos) << readFile(log);
+}
+
+// With MAC_SHADOW_ASK=ask, A is allowed and B is answered "view-only": B
+// gets the picture, but its keys, clicks and clipboard text reach nothing on
+// the desktop, while A's still do.
+// The two clients share one client display side by side; only B redirects
+// the clipboard, so what is copied there can reach the desktop through B
+// alone.
+TEST(AskBeforeConnect, AViewOnlyAnswerWatchesWhileTheAllowedClientKeepsControl) {
+    InputSession s("2048x768x24");
+    ASSERT_TRUE(s.ok());
+    // The recorder leaves a strip of the root window at the bottom to watch.
+    ASSERT_TRUE(setRootColour(s.serverDisplay(), "#3366cc"));
+    ASSERT_TRUE(s.startRecorder("1024x600+0+0"));
+    const std::string path = s.dir().file("run/control");
+    ASSERT_TRUE(s.startServer(
+        {},
+        {{"MAC_SHADOW_CONTROL", path}, {"MAC_SHADOW_ASK", "ask"}, {"MAC_SHADOW_CLIPBOARD", "1"}}));
+    E2E_SKIP_IF_HOOK_UNVERIFIED(s, "clipboard");
+    ControlPeer app;
+    ASSERT_TRUE(waitUntil([&] { return app.connect(path); }, 10000ms));
+    auto answer = [&](uint64_t client, const char* what) {
+        return app.send({{"v", 1}, {"type", "answer"}, {"id", client}, {"answer", what}});
+    };
+    ASSERT_TRUE(s.startClient({"-clipboard"}));
+    auto promptA = app.next("prompt", 0, 15000ms);
+    ASSERT_TRUE(promptA);
+    ASSERT_TRUE(answer((*promptA)["id"], "allow"));
+    ASSERT_TRUE(app.next("ok", (*promptA)["id"], 10000ms));
+    ASSERT_TRUE(s.waitForInputPath());
+
+    Process b;
+    ASSERT_TRUE(b.start(s.clientCommand({"/sec:tls", "/u:x", "/p:x", "/size:1024x768",
+                                         "-decorations", "/window-position:1024x0", "+clipboard"}),
+                        s.clientEnv(), s.dir().file("clientB.log"), s.dir().file("clientB.log")));
+    auto promptB = app.next("prompt", 0, 15000ms);
+    ASSERT_TRUE(promptB);
+    const uint64_t idB = (*promptB)["id"];
+    ASSERT_TRUE(answer(idB, "view-only"));
+    ASSERT_TRUE(app.next("ok", idB, 10000ms));
+    auto closed = app.next("prompt-closed", idB, 10000ms);
+    ASSERT_TRUE(closed);
+    EXPECT_EQ((*closed)["answer"], "view-only");
+    auto readyB = app.next("client-ready", idB, 15000ms);
+    ASSERT_TRUE(readyB);
+    EXPECT_EQ((*readyB)["mode"], "view");
+    EXPECT_TRUE(s.clientShows(0x3366cc, 1024 + 300, 700, 15000ms, 12)) << "B gets the picture";
+
+    // B's keys and click: the pointer over B's window gives it the focus.
+    const int keysBefore = s.logCount("scancode=0x10 vk");
+    const int clicksBefore = s.logCount("click: flags=");
+    ASSERT_TRUE(s.onClientDo({"mousemove", "1324", "300"}));
+    ASSERT_TRUE(s.onClientDo({"type", "--delay", "40", "qq"}));
+    ASSERT_TRUE(s.onClientDo({"click", "3"}));
+    // The server's input trace shows they arrived (and were dropped).
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return s.logCount("scancode=0x10 vk") >= keysBefore + 4 &&
+                   s.logCount("click: flags=") >= clicksBefore + 2;
+        },
+        10000ms));
+    auto serverPastes = [&](const std::string& text, Duration limit) {
+        return waitUntil(
+            [&] {
+                std::string out;
+                return run({"xclip", "-selection", "clipboard", "-o"}, s.onServer(), 3000ms,
+                           &out) == std::optional<int>(0) &&
+                       out == text;
+            },
+            limit, 200ms);
+    };
+    auto copyOnClients = [&](Process& holder, const std::string& text) {
+        const std::string file = s.dir().file("copied.txt");
+        return writeFile(file, text) &&
+               holder.start({"xclip", "-quiet", "-selection", "clipboard", "-i", file},
+                            s.clientEnv(), s.dir().file("xclip.log"), s.dir().file("xclip.log"));
+    };
+    Process viewCopy;
+    ASSERT_TRUE(copyOnClients(viewCopy, "seen only"));
+    EXPECT_FALSE(serverPastes("seen only", 3000ms)) << "B's clipboard reaches the desktop";
+
+    // A still has control.
+    ASSERT_TRUE(s.clientMove(500, 300));
+    ASSERT_TRUE(s.onClientDo({"type", "w"}));
+    ASSERT_TRUE(s.onClientDo({"click", "1"}));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return pressOf(s.events(), "w") != nullptr && !of(s.events(), "ButtonPress").empty();
+        },
+        10000ms));
+    EXPECT_EQ(pressOf(s.events(), "q"), nullptr) << "B's keys reach nothing";
+    for (const XevEvent& e : of(s.events(), "ButtonPress"))
+        EXPECT_EQ(e.button, 1) << "B's click reaches nothing";
+    // Given control, B's clipboard (never used before) reaches the desktop.
+    ASSERT_TRUE(app.send({{"v", 1}, {"type", "set-mode"}, {"id", idB}, {"mode", "control"}}));
+    ASSERT_TRUE(app.next("ok", idB, 10000ms));
+    viewCopy.stop();
+    Process controlCopy;
+    ASSERT_TRUE(copyOnClients(controlCopy, "B in control"));
+    EXPECT_TRUE(serverPastes("B in control", 10000ms)) << "B in control copies";
 }

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "control_peer.h"
 #include "e2e_session.h"
 
 using namespace e2e;
@@ -28,7 +29,7 @@ class LayoutSession : public Session {
         : Session(suites::layout, "8192x4096x24", clientGeometry) {}
 
     // "" when the desktop is 1280 x 800 and the server listens, else why not.
-    std::string start(bool outputOn = false) {
+    std::string start(bool outputOn = false, const Env& env = {}) {
         if (!ok())
             return "no Xvfb";
         onServer({"xrandr", "--fb", "1280x800"});
@@ -42,7 +43,7 @@ class LayoutSession : public Session {
         }
         if (serverSize() != "1280x800")
             return "the server's screen is " + serverSize();
-        return startServer({"-auth", "/sec:tls"}, {{"CORVANE_PLATFORM", "x11"}})
+        return startServer({"-auth", "/sec:tls"}, merged({{"CORVANE_PLATFORM", "x11"}}, env))
                    ? ""
                    : "the server does not listen";
     }
@@ -110,6 +111,38 @@ TEST(LayoutE2E, ClientSizeBeforeTheDesktopAndBackAfterTheLastClient) {
     // The start-up size and monitors return 5 s after the last client left.
     ASSERT_TRUE(s.serverBecomes("1280x800", 15000ms));
     EXPECT_EQ(s.serverMonitors().find("Corvane"), std::string::npos);
+}
+
+// With MAC_SHADOW_ASK=ask, the size a client asks for at connect is taken
+// only once the host lets it in: a refused client never changed the
+// desktop, an allowed one gets its size before it sees the desktop.
+TEST(LayoutE2E, AClientHeldAtThePromptLeavesTheDesktopAlone) {
+    LayoutSession s("1400x900x24");
+    const std::string path = s.dir().file("run/control");
+    ASSERT_EQ(s.start(false, {{"MAC_SHADOW_ASK", "ask"}, {"MAC_SHADOW_CONTROL", path}}), "");
+    ControlPeer app;
+    ASSERT_TRUE(waitUntil([&] { return app.connect(path); }, 10000ms));
+    auto answerNextPrompt = [&](const char* answer) {
+        auto prompt = app.next("prompt", 0, 15000ms);
+        const uint64_t id = prompt ? (*prompt)["id"].get<uint64_t>() : 0;
+        // Held a while first: its size must not arrive meanwhile.
+        const bool unchanged = !s.serverBecomes("1024x768", 3000ms);
+        return prompt && unchanged &&
+               app.send({{"v", 1}, {"type", "answer"}, {"id", id}, {"answer", answer}}) &&
+               app.next("prompt-closed", id, 10000ms);
+    };
+    ASSERT_TRUE(s.startClient({"/size:1024x768"}));
+    ASSERT_TRUE(answerNextPrompt("refuse"));
+    EXPECT_TRUE(s.client().waitExit(10000ms).has_value()) << "refused";
+    EXPECT_EQ(s.serverSize(), "1280x800") << "a refused client changed the desktop";
+
+    Process allowed;
+    ASSERT_TRUE(allowed.start(s.clientCommand({"/sec:tls", "/u:x", "/p:x", "/size:1024x768"}),
+                              s.clientEnv(), s.dir().file("client2.log"),
+                              s.dir().file("client2.log")));
+    ASSERT_TRUE(answerNextPrompt("allow"));
+    EXPECT_TRUE(s.serverBecomes("1024x768", 15000ms));
+    EXPECT_TRUE(s.serverSays("desktop is 1024x768 before activating the client", 15000ms));
 }
 
 // xfreerdp3 in /multimon mode sends no layout after connecting unless its

@@ -420,6 +420,15 @@ void clientConnecting(macShadowSubsystem* record, rdpShadowClient* client, uint6
     admit(s, nobody, now);
 }
 
+bool mayShapeDesktop(const rdpShadowClient* client) {
+    std::lock_guard lock(gLock);
+    auto it = gSessions.find(client);
+    if (it == gSessions.end())
+        return true;
+    const Session& s = it->second;
+    return s.admitted && !s.held && !s.endReason && s.mode == ClientMode::Control;
+}
+
 void clientEnded(rdpShadowClient* client) {
     bool lastLeft = false, nobodyWhenFirstCame = false;
     {

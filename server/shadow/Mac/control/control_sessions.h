@@ -30,6 +30,11 @@ void stopChannel();
 // A client logged in and is about to be activated (its ClientConnect, on the
 // client's thread): let in, held for the host's answer, or refused.
 void clientConnecting(macShadowSubsystem* record, rdpShadowClient* client, uint64_t now);
+// Whether the client's size and display layouts may change the desktop:
+// only once it is let in with control. A held client has been let in by
+// nobody, a refused one never will be, and a view-only one watches the
+// desktop as it is. A client the channel does not know (no login seen) may.
+bool mayShapeDesktop(const rdpShadowClient* client);
 // The connection ended, however it ended.
 void clientEnded(rdpShadowClient* client);
 // Each loop turn on the subsystem thread: prompts whose time is up are

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "base/clock.h"
+#include "base/log.h"
 #include "control/control_sessions.h"
 #include "host.h"
 #include "input/input.h"
@@ -65,12 +66,34 @@ void peerEnd(rdpShadowSubsystem* subsystem, rdpShadowClient* client) {
 }
 // The login is done and the client is about to be activated: the control
 // channel learns of it here, and holds it when the host is to be asked.
+// Only a client let in with control resizes the desktop, so a held one
+// waits for clientReleased and a refused one never changed anything.
 BOOL clientConnect(rdpShadowSubsystem* subsystem, rdpShadowClient* client) {
-    if (!mac_shadow_client_connect(subsystem, client))
+    if (!mac_shadow_client_connect_session(subsystem, client))
         return FALSE;
     mac_control::clientConnecting(reinterpret_cast<macShadowSubsystem*>(subsystem), client,
                                   mac_now_ms());
+    if (mac_control::mayShapeDesktop(client))
+        mac_shadow_client_connect_size(subsystem, client);
     return TRUE;
+}
+// The host let a held client in: on its own thread, before its activation,
+// its size is taken as at an unasked connect (not for view-only).
+void clientReleased(rdpShadowSubsystem* subsystem, rdpShadowClient* client) {
+    if (mac_control::mayShapeDesktop(client))
+        mac_shadow_client_connect_size(subsystem, client);
+}
+// The display-control channel's layouts, from clients that may shape the
+// desktop only.
+BOOL displayLayout(rdpShadowSubsystem* subsystem, rdpShadowClient* client, UINT32 count,
+                   const DISPLAY_CONTROL_MONITOR_LAYOUT* monitors) {
+    if (client && !mac_control::mayShapeDesktop(client)) {
+        MAC_LOG_FN(WLOG_INFO, "mac_shadow_display_layout",
+                   "client layout ignored: the client is waiting for the host's answer or is "
+                   "view-only, and only a client in control resizes the desktop");
+        return TRUE;
+    }
+    return mac_shadow_display_layout(subsystem, client, count, monitors);
 }
 } // namespace
 
@@ -81,7 +104,8 @@ void mac_shadow_fill_callbacks(macShadowSubsystem* record) {
     record->common.PeerEnd = peerEnd;
     mac_shadow_clipboard_fill_callbacks(record);
     record->common.base.ClientConnect = clientConnect;
-    record->common.DisplayLayout = mac_shadow_display_layout;
+    record->common.DisplayLayout = displayLayout;
+    record->common.ClientReleased = clientReleased;
 }
 
 namespace {

@@ -377,6 +377,14 @@ void mac_shadow_hand_over_plan(macShadowSubsystem* r, const DesktopPlan& plan,
 }
 
 extern "C" BOOL mac_shadow_client_connect(rdpShadowSubsystem* subsystem, rdpShadowClient* client) {
+    if (!mac_shadow_client_connect_session(subsystem, client))
+        return FALSE;
+    mac_shadow_client_connect_size(subsystem, client);
+    return TRUE;
+}
+
+extern "C" BOOL mac_shadow_client_connect_session(rdpShadowSubsystem* subsystem,
+                                                  rdpShadowClient* client) {
     if (!subsystem || !client || !client->context.settings)
         return TRUE;
     auto* r = reinterpret_cast<macShadowSubsystem*>(subsystem);
@@ -385,12 +393,20 @@ extern "C" BOOL mac_shadow_client_connect(rdpShadowSubsystem* subsystem, rdpShad
         return FALSE;
     if (r->viewOnly.load())
         client->mayInteract = FALSE;
+    logClientCore(client->context.settings);
+    return TRUE;
+}
+
+extern "C" void mac_shadow_client_connect_size(rdpShadowSubsystem* subsystem,
+                                               rdpShadowClient* client) {
+    if (!subsystem || !client || !client->context.settings)
+        return;
+    auto* r = reinterpret_cast<macShadowSubsystem*>(subsystem);
     const rdpSettings* s = client->context.settings;
-    logClientCore(s);
     const uint32_t width = freerdp_settings_get_uint32(s, FreeRDP_DesktopWidth);
     const uint32_t height = freerdp_settings_get_uint32(s, FreeRDP_DesktopHeight);
     if (width < MAC_PLAN_MIN_SIZE || height < MAC_PLAN_MIN_SIZE)
-        return TRUE;
+        return;
     if (const OtherClients others = otherActivatedClients(client->server, client);
         others.count > 0) {
         MAC_LOG_FN(WLOG_INFO, "mac_shadow_client_connect",
@@ -398,7 +414,7 @@ extern "C" BOOL mac_shadow_client_connect(rdpShadowSubsystem* subsystem, rdpShad
                    "(%dx%d, the size that fits the first client)",
                    width, height, others.names.c_str(), others.verb(), desktopWidth(r),
                    desktopHeight(r));
-        return TRUE;
+        return;
     }
     const uint32_t scale = freerdp_settings_get_uint32(s, FreeRDP_DesktopScaleFactor);
     const uint32_t device = freerdp_settings_get_uint32(s, FreeRDP_DeviceScaleFactor);
@@ -433,7 +449,7 @@ extern "C" BOOL mac_shadow_client_connect(rdpShadowSubsystem* subsystem, rdpShad
         MAC_LOG_FN(WLOG_INFO, "mac_shadow_client_connect",
                    "a frame was being sent: switching size without waiting");
         mac_shadow_display_layout(subsystem, client, count, layout);
-        return TRUE;
+        return;
     }
     mac_shadow_display_layout(subsystem, client, count, layout);
     SectionLock lock(r->subsystemLock);
@@ -447,5 +463,4 @@ extern "C" BOOL mac_shadow_client_connect(rdpShadowSubsystem* subsystem, rdpShad
         lock.unlock();
     }
     r->connectingCount.fetch_sub(1);
-    return TRUE;
 }

@@ -1,0 +1,191 @@
+#include "scroll_finder.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <unordered_map>
+
+namespace {
+
+// Offsets tried one after another (two panes scrolling differently).
+constexpr int kMaxOffsets = 3;
+// Rows of one colour match any offset: a move must carry this many others.
+constexpr int kMinDetailedRows = 4;
+
+struct Rows {
+    const BYTE* base;
+    UINT32 stride;
+    size_t left, bytes;
+    const BYTE* row(int y) const { return base + size_t(y) * stride + left; }
+};
+
+uint64_t hashRow(const BYTE* p, size_t bytes) {
+    uint64_t h = 0x9e3779b97f4a7c15ull ^ bytes;
+    size_t i = 0;
+    for (; i + 8 <= bytes; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        h = (h ^ w) * 0xff51afd7ed558ccdull;
+        h ^= h >> 29;
+    }
+    for (; i < bytes; ++i)
+        h = (h ^ p[i]) * 0x100000001b3ull;
+    return h ^ (h >> 32);
+}
+
+bool uniform(const BYTE* p, size_t bytes) {
+    return bytes < 8 || std::memcmp(p, p + 4, bytes - 4) == 0;
+}
+
+struct Frames {
+    Rows before, after;
+    int top, height;
+    std::vector<uint64_t> oldHash, newHash;
+    std::vector<bool> flat;    // the new row is one colour
+    std::vector<bool> covered; // a move writes the new row
+
+    bool same(int newRow, int oldRow) const {
+        return newHash[size_t(newRow)] == oldHash[size_t(oldRow)] &&
+               std::memcmp(after.row(top + newRow), before.row(top + oldRow), after.bytes) == 0;
+    }
+};
+
+// The offset (new row minus old row) that most uncovered detailed rows agree
+// on, counting only old rows whose content occurs once (repeating rows say
+// nothing about where they came from); 0 when none.
+int likeliestOffset(const Frames& f) {
+    std::unordered_map<uint64_t, int> oldRow;
+    oldRow.reserve(size_t(f.height));
+    for (int y = 0; y < f.height; ++y) {
+        auto [it, fresh] = oldRow.emplace(f.oldHash[size_t(y)], y);
+        if (!fresh)
+            it->second = -1;
+    }
+    std::unordered_map<int, int> votes;
+    for (int y = 0; y < f.height; ++y) {
+        if (f.covered[size_t(y)] || f.flat[size_t(y)])
+            continue;
+        auto it = oldRow.find(f.newHash[size_t(y)]);
+        if (it != oldRow.end() && it->second >= 0 && it->second != y)
+            ++votes[y - it->second];
+    }
+    int best = 0, bestVotes = kMinDetailedRows - 1;
+    for (auto [offset, n] : votes)
+        if (n > bestVotes || (n == bestVotes && best != 0 && std::abs(offset) < std::abs(best))) {
+            best = offset;
+            bestVotes = n;
+        }
+    return best;
+}
+
+struct Band {
+    int from, to; // new rows [from, to)
+};
+
+bool overlaps(int a0, int a1, int b0, int b1) {
+    return a0 < b1 && b0 < a1;
+}
+
+// Whether a move of the new rows [from, to) by `offset` would read rows an
+// earlier move has already written.
+bool readsWritten(const ShadowExtScroll& out, const RECTANGLE_16& rect, int from, int to,
+                  int offset) {
+    for (const ShadowExtMove& m : out.moves) {
+        const int written0 = m.toY - rect.top, written1 = written0 + (m.source.bottom - m.source.top);
+        if (overlaps(from - offset, to - offset, written0, written1))
+            return true;
+    }
+    return false;
+}
+
+// The runs of rows that match at `offset`, long and detailed enough.
+std::vector<Band> matchingBands(const Frames& f, int offset) {
+    std::vector<Band> bands;
+    int start = -1, detailed = 0;
+    auto close = [&](int end) {
+        if (start >= 0 && end - start >= kShadowExtScrollMinRows && detailed >= kMinDetailedRows)
+            bands.push_back({start, end});
+        start = -1;
+        detailed = 0;
+    };
+    for (int y = 0; y < f.height; ++y) {
+        const int from = y - offset;
+        const bool match = !f.covered[size_t(y)] && from >= 0 && from < f.height && f.same(y, from);
+        if (!match) {
+            close(y);
+            continue;
+        }
+        if (start < 0)
+            start = y;
+        detailed += f.flat[size_t(y)] ? 0 : 1;
+    }
+    close(f.height);
+    return bands;
+}
+
+} // namespace
+
+namespace {
+
+Frames hashFrames(const BYTE* before, const BYTE* after, UINT32 stride, const RECTANGLE_16& rect) {
+    const size_t left = size_t(rect.left) * 4, bytes = size_t(rect.right - rect.left) * 4;
+    Frames f{{before, stride, left, bytes}, {after, stride, left, bytes}, rect.top,
+             rect.bottom - rect.top, {}, {}, {}, {}};
+    const size_t rows = size_t(f.height);
+    f.oldHash.resize(rows);
+    f.newHash.resize(rows);
+    f.flat.resize(rows);
+    f.covered.assign(rows, false);
+    for (int y = 0; y < f.height; ++y) {
+        f.oldHash[size_t(y)] = hashRow(f.before.row(f.top + y), bytes);
+        f.newHash[size_t(y)] = hashRow(f.after.row(f.top + y), bytes);
+        f.flat[size_t(y)] = uniform(f.after.row(f.top + y), bytes);
+    }
+    return f;
+}
+
+// The new rows no move writes and that differ from the old frame in place,
+// as bands of the rectangle's width.
+std::vector<RECTANGLE_16> restOf(const Frames& f, const RECTANGLE_16& rect) {
+    std::vector<RECTANGLE_16> rest;
+    for (int y = 0; y < f.height; ++y) {
+        if (f.covered[size_t(y)] || f.same(y, y))
+            continue;
+        const auto row = static_cast<UINT16>(rect.top + y);
+        if (!rest.empty() && rest.back().bottom == row)
+            rest.back().bottom = static_cast<UINT16>(row + 1);
+        else
+            rest.push_back({rect.left, row, rect.right, static_cast<UINT16>(row + 1)});
+    }
+    return rest;
+}
+
+} // namespace
+
+ShadowExtScroll shadow_ext_find_scroll(const BYTE* before, const BYTE* after, UINT32 stride,
+                                       const RECTANGLE_16& rect) {
+    ShadowExtScroll out;
+    if (!before || !after || rect.right <= rect.left || rect.bottom <= rect.top)
+        return out;
+    Frames f = hashFrames(before, after, stride, rect);
+    for (int round = 0; round < kMaxOffsets && f.height >= 2 * kShadowExtScrollMinRows; ++round) {
+        const int offset = likeliestOffset(f);
+        if (offset == 0)
+            break;
+        bool added = false;
+        for (const Band& b : matchingBands(f, offset)) {
+            if (readsWritten(out, rect, b.from, b.to, offset))
+                continue;
+            const auto top = static_cast<UINT16>(rect.top + b.from - offset);
+            out.moves.push_back({{rect.left, top, rect.right,
+                                  static_cast<UINT16>(top + (b.to - b.from))},
+                                 static_cast<UINT16>(rect.top + b.from)});
+            std::fill(f.covered.begin() + b.from, f.covered.begin() + b.to, true);
+            added = true;
+        }
+        if (!added)
+            break;
+    }
+    out.rest = restOf(f, rect);
+    return out;
+}

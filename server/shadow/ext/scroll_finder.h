@@ -1,0 +1,37 @@
+// Scrolls found in a changed rectangle. Most heavy changes on a desktop are
+// content moving up or down (pages, editors, terminals, lists): the client
+// already holds those pixels, one row band higher or lower, and a copy inside
+// its own surface (the graphics pipeline's SurfaceToSurface) costs a few
+// bytes where an encoded picture costs kilobytes.
+//
+// Use: send the moves in order, inside the frame and before its surface
+// commands, then encode only `rest` from the new frame. The client's picture
+// over the rectangle is then exactly the new frame's: each move was checked
+// pixel for pixel, and no move reads rows an earlier move has written.
+// `before` must be what the client shows, i.e. the last frame sent to it.
+#pragma once
+#include <vector>
+
+#include <freerdp/codec/region.h>
+
+// A band of rows moved within the rectangle's columns: `source` in the frame
+// before, its top-left now at (source.left, toY).
+struct ShadowExtMove {
+    RECTANGLE_16 source;
+    UINT16 toY;
+};
+
+struct ShadowExtScroll {
+    std::vector<ShadowExtMove> moves; // applied in this order
+    std::vector<RECTANGLE_16> rest;   // bands still to encode, top to bottom
+};
+
+// Fewer rows moving together than this are not worth a copy.
+constexpr UINT16 kShadowExtScrollMinRows = 16;
+
+// Looks for vertical moves of up to a few different offsets within `rect`
+// of two 32-bit frames of the same layout (`stride` bytes a row). Rows equal
+// in both frames at the same place are left out of `rest` too. Without a
+// move worth sending, `rest` is the rectangle's changed rows.
+ShadowExtScroll shadow_ext_find_scroll(const BYTE* before, const BYTE* after, UINT32 stride,
+                                       const RECTANGLE_16& rect);

@@ -1,0 +1,155 @@
+// Scrolls found in a changed rectangle: whatever the finder answers, the
+// client's picture after its moves and the encoded rest must be the new
+// frame, and a real scroll must come out as a few moves and a thin strip.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+
+#include "server/shadow/ext/scroll_finder.h"
+
+namespace {
+
+constexpr int kWidth = 160, kHeight = 240;
+constexpr UINT32 kStride = kWidth * 4;
+
+using Frame = std::vector<uint32_t>;
+
+// A page's row k: every pixel different, as text and pictures are.
+uint32_t pagePixel(int k, int x) {
+    uint32_t v = uint32_t(k) * 0x9e3779b1u ^ uint32_t(x) * 0x85ebca6bu;
+    v ^= v >> 15;
+    return (v * 0x2c1b3c6du) & 0xffffffu;
+}
+
+// The page's columns; the frame around it stays as it is.
+constexpr int kPageLeft = 10, kPageRight = 150;
+
+// A frame showing, in rows [top, bottom), the page from row `scroll` on.
+void showPage(Frame& f, int top, int bottom, int scroll, int left = kPageLeft,
+              int right = kPageRight) {
+    for (int y = top; y < bottom; ++y)
+        for (int x = left; x < right; ++x)
+            f[size_t(y * kWidth + x)] = pagePixel(y - top + scroll, x);
+}
+
+Frame frame() {
+    Frame f(size_t(kWidth * kHeight));
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x)
+            f[size_t(y * kWidth + x)] = pagePixel(100000 + y, x);
+    return f;
+}
+
+const BYTE* bytes(const Frame& f) {
+    return reinterpret_cast<const BYTE*>(f.data());
+}
+
+// What the client shows: `before`, the moves applied in order inside its
+// surface, then the rest painted from `after`.
+Frame clientPicture(const Frame& before, const Frame& after, const ShadowExtScroll& s) {
+    Frame shown = before;
+    for (const ShadowExtMove& m : s.moves) {
+        const int rows = m.source.bottom - m.source.top, cols = m.source.right - m.source.left;
+        Frame band(size_t(rows * cols));
+        for (int r = 0; r < rows; ++r)
+            std::memcpy(&band[size_t(r * cols)], &shown[size_t((m.source.top + r) * kWidth + m.source.left)],
+                        size_t(cols) * 4);
+        for (int r = 0; r < rows; ++r)
+            std::memcpy(&shown[size_t((m.toY + r) * kWidth + m.source.left)], &band[size_t(r * cols)],
+                        size_t(cols) * 4);
+    }
+    for (const RECTANGLE_16& r : s.rest)
+        for (int y = r.top; y < r.bottom; ++y)
+            for (int x = r.left; x < r.right; ++x)
+                shown[size_t(y * kWidth + x)] = after[size_t(y * kWidth + x)];
+    return shown;
+}
+
+int rows(const std::vector<RECTANGLE_16>& rects) {
+    int n = 0;
+    for (const RECTANGLE_16& r : rects)
+        n += r.bottom - r.top;
+    return n;
+}
+
+struct Case {
+    const char* what;
+    RECTANGLE_16 rect;
+    std::function<void(Frame& before, Frame& after)> paint;
+    size_t moves;
+    int restRows;
+};
+
+} // namespace
+
+TEST(ScrollFinder, TheClientEndsWithTheNewFrameAndScrollsCostOnlyTheirStrip) {
+    const RECTANGLE_16 page{kPageLeft, 20, kPageRight, 220};
+    const Case cases[] = {
+        {"scrolled down 8 rows: one move, the 8 exposed rows", page,
+         [](Frame& b, Frame& a) { showPage(b, 20, 220, 0), showPage(a, 20, 220, 8); }, 1, 8},
+        {"scrolled up 40 rows", page,
+         [](Frame& b, Frame& a) { showPage(b, 20, 220, 40), showPage(a, 20, 220, 0); }, 1, 40},
+        {"a scroll with a changed line inside: two moves around it", page,
+         [](Frame& b, Frame& a) {
+             showPage(b, 20, 220, 0), showPage(a, 20, 220, 8);
+             for (int x = kPageLeft; x < kPageRight; ++x)
+                 a[size_t(100 * kWidth + x)] ^= 0xff;
+         },
+         2, 9},
+        {"new content, no scroll: everything is encoded", page,
+         [](Frame& b, Frame& a) { showPage(b, 20, 220, 0), showPage(a, 20, 220, 5000); }, 0, 200},
+        {"two panes scrolling by 8 and by 20", page,
+         [](Frame& b, Frame& a) {
+             showPage(b, 20, 120, 0), showPage(a, 20, 120, 8);
+             showPage(b, 120, 220, 3000), showPage(a, 120, 220, 3020);
+         },
+         2, 28},
+        {"only 10 rows moved: not worth a move", page,
+         [](Frame& b, Frame& a) {
+             showPage(b, 20, 30, 0), showPage(a, 20, 30, 2);
+             showPage(a, 30, 220, 7000);
+         },
+         0, 200},
+        {"the whole frame, edge to edge, scrolled by one row", {0, 0, kWidth, kHeight},
+         [](Frame& b, Frame& a) {
+             showPage(b, 0, kHeight, 0, 0, kWidth), showPage(a, 0, kHeight, 1, 0, kWidth);
+         },
+         1, 1},
+        {"unchanged rows in the rectangle are not encoded", page,
+         [](Frame& b, Frame& a) {
+             showPage(b, 20, 220, 0), showPage(a, 20, 220, 0);
+             a[size_t(50 * kWidth + 30)] = 0;
+         },
+         0, 1},
+    };
+    for (const Case& c : cases) {
+        Frame before = frame(), after = frame();
+        c.paint(before, after);
+        const ShadowExtScroll s = shadow_ext_find_scroll(bytes(before), bytes(after), kStride, c.rect);
+        EXPECT_EQ(clientPicture(before, after, s), after) << c.what;
+        EXPECT_EQ(s.moves.size(), c.moves) << c.what;
+        EXPECT_EQ(rows(s.rest), c.restRows) << c.what;
+    }
+}
+
+// Rows that repeat (stripes, blank lines, a tiled background) match at many
+// offsets: whatever the finder makes of them, no pixel may come out wrong.
+TEST(ScrollFinder, RepeatingRowsNeverGiveAWrongPixel) {
+    const RECTANGLE_16 rect{0, 0, kWidth, kHeight};
+    for (int period : {1, 2, 3, 4, 7})
+        for (int shift : {1, 2, 5, 8}) {
+            Frame before = frame(), after = frame();
+            for (int y = 0; y < kHeight; ++y)
+                for (int x = 0; x < kWidth; ++x) {
+                    before[size_t(y * kWidth + x)] = pagePixel(y % period, x);
+                    after[size_t(y * kWidth + x)] = pagePixel((y + shift) % period, x);
+                }
+            // One detailed band in the middle, moved by the shift.
+            showPage(before, 100, 160, 0);
+            showPage(after, 100, 160, shift);
+            const ShadowExtScroll s =
+                shadow_ext_find_scroll(bytes(before), bytes(after), kStride, rect);
+            EXPECT_EQ(clientPicture(before, after, s), after) << period << "/" << shift;
+        }
+}

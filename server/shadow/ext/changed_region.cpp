@@ -21,7 +21,9 @@
 #include <freerdp/settings.h>
 
 #include "callback_slot.h"
+#include "hook_gate.h"
 #include "planar_check.h"
+#include "scroll_copy.h"
 #include "shadow_library_text.h"
 #include "solid_tiles.h"
 
@@ -73,6 +75,9 @@ struct ThreadState {
     bool planarNext = false;   // the library set up its graphics planar image
     DeferredPlanar deferred;
     SolidFills solids; // fills that go before this frame's command
+    std::vector<ShadowExtMove> moves; // copies that open this frame
+    ShadowExtShownPicture shown;      // what this thread's planar client shows
+    bool copiedBefore = false;        // a scroll went to this client as a copy
     std::unique_ptr<BITMAP_PLANAR_CONTEXT, PlanarFree> planar;
     // The planar context whose orientation was last set on this thread; the
     // library sets it just before each graphics-pipeline encode.
@@ -214,13 +219,23 @@ UINT surfaceFrameCommand(RdpgfxServerContext* context, const RDPGFX_SURFACE_COMM
         return ERROR_INTERNAL_ERROR;
     const DeferredPlanar image = std::exchange(tState.deferred, {});
     SolidFills solids = std::exchange(tState.solids, {});
+    const std::vector<ShadowExtMove> moves = std::exchange(tState.moves, {});
     if (!cmd || (cmd->codecId == RDPGFX_CODECID_PLANAR) != image.active())
         return next(context, cmd, startFrame, endFrame);
-    if (solids.empty())
-        return image.active() ? sendPlanarRects(context, cmd, startFrame, endFrame, image, next)
-                              : next(context, cmd, startFrame, endFrame);
-    // The fills open the frame; the encoded rectangles, if any, close it.
+    if (solids.empty() && moves.empty()) {
+        if (!image.active())
+            return next(context, cmd, startFrame, endFrame);
+        if (!image.rects.empty())
+            return sendPlanarRects(context, cmd, startFrame, endFrame, image, next);
+    }
+    // The copies and fills open the frame; the encoded rectangles, if any,
+    // close it (a frame of nothing still goes, to be acknowledged).
+    if (!moves.empty() && !std::exchange(tState.copiedBefore, true))
+        WLog_INFO(TAG, "scrolls go to the client as copies inside its surface (first: %d rows)",
+                  moves.front().source.bottom - moves.front().source.top);
     UINT status = startFrame ? context->StartFrame(context, startFrame) : CHANNEL_RC_OK;
+    if (status == CHANNEL_RC_OK)
+        status = shadow_ext_send_moves(context, cmd->surfaceId, moves);
     if (status == CHANNEL_RC_OK)
         status = sendSolids(context, cmd->surfaceId, solids);
     if (status != CHANNEL_RC_OK)
@@ -319,6 +334,7 @@ extern "C" const RECTANGLE_16* region16_extents(const REGION16* region) {
         tState.rects.assign(rects, rects + (rects ? count : 0));
         tState.armed = true;
         tState.solids.clear();
+        tState.moves.clear();
     }
     return library(region);
 }
@@ -331,6 +347,7 @@ extern "C" int progressive_compress(PROGRESSIVE_CONTEXT* progressive, const BYTE
                        const REGION16*, BYTE**, UINT32*);
     static const Fn library = nextDefinition<Fn>("progressive_compress");
     std::vector<RECTANGLE_16> rects;
+    tState.shown.forget();
     if (!invalidRegion || !calledByShadowLibrary(__builtin_return_address(0)) ||
         !takeRegion(&rects))
         return library(progressive, pSrcData, SrcSize, SrcFormat, Width, Height, ScanLine,
@@ -358,6 +375,7 @@ extern "C" BOOL rfx_compose_message(RFX_CONTEXT* context, wStream* s, const RFX_
                         UINT32, UINT32);
     static const Fn library = nextDefinition<Fn>("rfx_compose_message");
     std::vector<RECTANGLE_16> changed;
+    tState.shown.forget();
     if (!calledByShadowLibrary(__builtin_return_address(0)) || !takeRegion(&changed))
         return library(context, s, rects, num_rects, image_data, width, height, rowstride);
     std::vector<RFX_RECT> tiles;
@@ -404,6 +422,13 @@ BYTE* checkedPlanar(BITMAP_PLANAR_CONTEXT* context, const BYTE* data, UINT32 for
 
 } // namespace
 
+namespace {
+bool scrollCopies() {
+    static const bool on = shadow_ext_hook_on(SHADOW_EXT_SCROLL_COPY);
+    return on;
+}
+} // namespace
+
 extern "C" BYTE* freerdp_bitmap_compress_planar(BITMAP_PLANAR_CONTEXT* context, const BYTE* data,
                                                 UINT32 format, UINT32 width, UINT32 height,
                                                 UINT32 scanline, BYTE* dstData, UINT32* pDstSize) {
@@ -412,14 +437,21 @@ extern "C" BYTE* freerdp_bitmap_compress_planar(BITMAP_PLANAR_CONTEXT* context, 
         state.planarNext && !dstData && calledByShadowLibrary(__builtin_return_address(0));
     state.planarNext = false;
     std::vector<RECTANGLE_16> rects;
-    if (!graphicsFrame || !takeRegion(&rects))
-        return checkedPlanar(context, data, format, width, height, scanline, dstData, pDstSize);
+    const bool cut = graphicsFrame && takeRegion(&rects);
     const std::vector<RECTANGLE_16> clipped =
-        shadow_ext_clip_rects(rects.data(), rects.size(), width, height, SIZE_MAX);
-    if (clipped.empty())
+        cut ? shadow_ext_clip_rects(rects.data(), rects.size(), width, height, SIZE_MAX)
+            : std::vector<RECTANGLE_16>{};
+    if (clipped.empty()) {
+        if (graphicsFrame && scrollCopies())
+            state.shown.whole(data, format, width, height, scanline);
         return checkedPlanar(context, data, format, width, height, scanline, dstData, pDstSize);
+    }
+    const std::vector<RECTANGLE_16> changed =
+        scrollCopies() ? state.shown.part(clipped, data, format, width, height, scanline,
+                                          &state.moves)
+                       : clipped;
     DeferredPlanar image;
-    const std::vector<RECTANGLE_16> rest = takeSolids(clipped, data, scanline, format);
+    const std::vector<RECTANGLE_16> rest = takeSolids(changed, data, scanline, format);
     image.rects = shadow_ext_clip_rects(rest.data(), rest.size(), width, height, kMaxPlanarRects);
     shadow_ext_widen_planar_rects(&image.rects, width);
     // The library sends what we return as one command: nothing, which our

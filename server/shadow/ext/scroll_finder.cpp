@@ -144,12 +144,13 @@ Frames hashFrames(const BYTE* before, const BYTE* after, UINT32 stride, const RE
     return f;
 }
 
-// The new rows no move writes and that differ from the old frame in place,
-// as bands of the rectangle's width.
+// The new rows no move writes, as bands of the rectangle's width. Rows that
+// did not change stay in: a repaint is asked for to mend what the client
+// may show wrongly, which no copy of ours can know.
 std::vector<RECTANGLE_16> restOf(const Frames& f, const RECTANGLE_16& rect) {
     std::vector<RECTANGLE_16> rest;
     for (int y = 0; y < f.height; ++y) {
-        if (f.covered[size_t(y)] || f.same(y, y))
+        if (f.covered[size_t(y)])
             continue;
         const auto row = static_cast<UINT16>(rect.top + y);
         if (!rest.empty() && rest.back().bottom == row)

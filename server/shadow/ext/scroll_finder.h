@@ -30,8 +30,7 @@ struct ShadowExtScroll {
 constexpr UINT16 kShadowExtScrollMinRows = 16;
 
 // Looks for vertical moves of up to a few different offsets within `rect`
-// of two 32-bit frames of the same layout (`stride` bytes a row). Rows equal
-// in both frames at the same place are left out of `rest` too. Without a
-// move worth sending, `rest` is the rectangle's changed rows.
+// of two 32-bit frames of the same layout (`stride` bytes a row). Without a
+// move worth sending, `rest` is the whole rectangle.
 ShadowExtScroll shadow_ext_find_scroll(const BYTE* before, const BYTE* after, UINT32 stride,
                                        const RECTANGLE_16& rect);

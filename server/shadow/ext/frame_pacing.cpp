@@ -1,6 +1,7 @@
 #include "frame_pacing.h"
 
 #include <atomic>
+#include <cinttypes>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -72,6 +73,9 @@ UINT frameAcknowledge(RdpgfxServerContext* context, const RDPGFX_FRAME_ACKNOWLED
         release = shadow_ext_pacing_rule_acked(
             &pacer->rule, pdu->frameId, pdu->queueDepth == SUSPEND_FRAME_ACKNOWLEDGEMENT,
             mac_now_ms());
+        WLog_DBG(TAG, "ack %" PRIu32 " depth %" PRIu32 ": %" PRIu32 " in flight%s", pdu->frameId,
+                 pdu->queueDepth, shadow_ext_pacing_rule_inflight(&pacer->rule),
+                 release ? ", held changes go" : "");
     }
     if (release)
         askForPublication();
@@ -92,6 +96,8 @@ UINT surfaceFrameCommand(RdpgfxServerContext* context, const RDPGFX_SURFACE_COMM
         if (const auto pacer = pacerOf(static_cast<rdpShadowClient*>(context->custom))) {
             std::lock_guard<std::mutex> guard(pacer->lock);
             shadow_ext_pacing_rule_sent(&pacer->rule, startFrame->frameId, mac_now_ms());
+            WLog_DBG(TAG, "frame %" PRIu32 " out: %" PRIu32 " in flight", startFrame->frameId,
+                     shadow_ext_pacing_rule_inflight(&pacer->rule));
         }
     }
     return next(context, cmd, startFrame, endFrame);
@@ -174,6 +180,8 @@ extern "C" BOOL region16_is_empty(const REGION16* region) {
         std::lock_guard<std::mutex> guard(pacer->lock);
         if (shadow_ext_pacing_rule_offer(&pacer->rule, mac_now_ms()) == SHADOW_EXT_PACING_SEND)
             return empty;
+        WLog_DBG(TAG, "changes held: %" PRIu32 " in flight",
+                 shadow_ext_pacing_rule_inflight(&pacer->rule));
     }
     keepForLater(client, region);
     return TRUE;

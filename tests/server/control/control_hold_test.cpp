@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <fstream>
 #include <set>
+#include <string>
+
+#include <unistd.h>
 
 #include <freerdp/settings.h>
 
@@ -65,7 +68,10 @@ class ControlHold : public input_test::SimRecordTest {
         gHeld.clear();
         gReleased.clear();
         gClosed.clear();
-        logPath_ = testing::TempDir() + "control_hold_connections.jsonl";
+        // Its own file: ctest runs the cases of this suite side by side.
+        logPath_ = testing::TempDir() + "control_hold_" +
+                   testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+                   std::to_string(getpid()) + ".jsonl";
         std::remove(logPath_.c_str());
         mac_connection_log_set_path(logPath_.c_str());
         ask(MAC_ASK_ASK);
@@ -77,6 +83,7 @@ class ControlHold : public input_test::SimRecordTest {
             freerdp_settings_free(c->context.settings);
         }
         mac_connection_log_set_path(nullptr);
+        std::remove(logPath_.c_str());
         mac_set_clock_for_tests(nullptr);
         mac_control::resetForTests();
         mac_shadow_input_reset_process_state();

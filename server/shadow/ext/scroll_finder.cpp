@@ -166,10 +166,16 @@ std::vector<RECTANGLE_16> restOf(const Frames& f, const RECTANGLE_16& rect) {
 ShadowExtScroll shadow_ext_find_scroll(const BYTE* before, const BYTE* after, UINT32 stride,
                                        const RECTANGLE_16& rect) {
     ShadowExtScroll out;
-    if (!before || !after || rect.right <= rect.left || rect.bottom <= rect.top)
+    if (rect.right <= rect.left || rect.bottom <= rect.top)
         return out;
+    // Too short to hold a move worth sending, or nothing to compare: all of
+    // it is encoded, without hashing a row.
+    if (!before || !after || rect.bottom - rect.top < 2 * kShadowExtScrollMinRows) {
+        out.rest.push_back(rect);
+        return out;
+    }
     Frames f = hashFrames(before, after, stride, rect);
-    for (int round = 0; round < kMaxOffsets && f.height >= 2 * kShadowExtScrollMinRows; ++round) {
+    for (int round = 0; round < kMaxOffsets; ++round) {
         const int offset = likeliestOffset(f);
         if (offset == 0)
             break;

@@ -111,6 +111,8 @@ TEST(ScrollFinder, TheClientEndsWithTheNewFrameAndScrollsCostOnlyTheirStrip) {
              showPage(a, 30, 220, 7000);
          },
          0, 200},
+        {"a rectangle too short for a move goes whole", {kPageLeft, 20, kPageRight, 51},
+         [](Frame& b, Frame& a) { showPage(b, 20, 51, 0), showPage(a, 20, 51, 4); }, 0, 31},
         {"the whole frame, edge to edge, scrolled by one row", {0, 0, kWidth, kHeight},
          [](Frame& b, Frame& a) {
              showPage(b, 0, kHeight, 0, 0, kWidth), showPage(a, 0, kHeight, 1, 0, kWidth);

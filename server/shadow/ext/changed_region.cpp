@@ -97,6 +97,11 @@ UINT32 surfaceFormat() {
     return server && server->surface ? server->surface->format : 0;
 }
 
+bool scrollCopies() {
+    static const bool on = shadow_ext_hook_on(SHADOW_EXT_SCROLL_COPY);
+    return on;
+}
+
 template <typename Fn> Fn nextDefinition(const char* name) {
     return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
 }
@@ -131,22 +136,41 @@ std::vector<RECTANGLE_16> takeSolids(const std::vector<RECTANGLE_16>& rects, con
     return std::move(tiles.rest);
 }
 
-// The rectangles a tile codec encodes: the changed ones not sent as fills.
-// When all are fills the codec still gets one pixel, so that the library
-// sends the frame the fills travel in.
+// The rectangles a tile codec encodes: the changed ones less the scrolls
+// that go as copies and the tiles that go as fills. When nothing is left the
+// codec still gets one pixel, so that the library sends the frame the copies
+// and fills travel in.
 std::vector<RECTANGLE_16> encodedRects(const std::vector<RECTANGLE_16>& rects, const BYTE* data,
                                        UINT32 stride, UINT32 format, UINT32 width, UINT32 height) {
     const std::vector<RECTANGLE_16> clipped =
         shadow_ext_clip_rects(rects.data(), rects.size(), width, height, SIZE_MAX);
     if (clipped.empty())
         return {};
-    std::vector<RECTANGLE_16> rest = takeSolids(clipped, data, stride, format);
+    const std::vector<RECTANGLE_16> unmoved =
+        scrollCopies()
+            ? tState.shown.part(clipped, data, format, width, height, stride, &tState.moves)
+            : clipped;
+    std::vector<RECTANGLE_16> rest = takeSolids(unmoved, data, stride, format);
     if (rest.empty()) {
         const RECTANGLE_16& first = clipped.front();
         rest.push_back({first.left, first.top, static_cast<UINT16>(first.left + 1),
                         static_cast<UINT16>(first.top + 1)});
     }
     return rest;
+}
+
+// A frame went to a tile-codec client without our cut: when it covered the
+// whole desktop it is what the client shows from now on.
+void wholeFrameSent(bool whole, const BYTE* data, UINT32 format, UINT32 width, UINT32 height,
+                    UINT32 stride) {
+    if (whole && scrollCopies())
+        tState.shown.whole(data, format, width, height, stride);
+    else
+        tState.shown.forget();
+}
+
+bool coversDesktop(const RECTANGLE_16& r, UINT32 width, UINT32 height) {
+    return r.left == 0 && r.top == 0 && r.right >= width && r.bottom >= height;
 }
 
 // One fill per colour, with all its rectangles.
@@ -346,17 +370,22 @@ extern "C" int progressive_compress(PROGRESSIVE_CONTEXT* progressive, const BYTE
     using Fn = int (*)(PROGRESSIVE_CONTEXT*, const BYTE*, UINT32, UINT32, UINT32, UINT32, UINT32,
                        const REGION16*, BYTE**, UINT32*);
     static const Fn library = nextDefinition<Fn>("progressive_compress");
+    if (!calledByShadowLibrary(__builtin_return_address(0)))
+        return library(progressive, pSrcData, SrcSize, SrcFormat, Width, Height, ScanLine,
+                       invalidRegion, ppDstData, pDstSize);
     std::vector<RECTANGLE_16> rects;
-    tState.shown.forget();
-    if (!invalidRegion || !calledByShadowLibrary(__builtin_return_address(0)) ||
-        !takeRegion(&rects))
-        return library(progressive, pSrcData, SrcSize, SrcFormat, Width, Height, ScanLine,
-                       invalidRegion, ppDstData, pDstSize);
     const std::vector<RECTANGLE_16> encoded =
-        encodedRects(rects, pSrcData, ScanLine, SrcFormat, Width, Height);
-    if (encoded.empty())
-        return library(progressive, pSrcData, SrcSize, SrcFormat, Width, Height, ScanLine,
-                       invalidRegion, ppDstData, pDstSize);
+        invalidRegion && takeRegion(&rects)
+            ? encodedRects(rects, pSrcData, ScanLine, SrcFormat, Width, Height)
+            : std::vector<RECTANGLE_16>{};
+    if (encoded.empty()) {
+        const int status = library(progressive, pSrcData, SrcSize, SrcFormat, Width, Height,
+                                   ScanLine, invalidRegion, ppDstData, pDstSize);
+        wholeFrameSent(status >= 0 && invalidRegion && region16_n_rects(invalidRegion) == 1 &&
+                           coversDesktop(*region16_extents(invalidRegion), Width, Height),
+                       pSrcData, SrcFormat, Width, Height, ScanLine);
+        return status;
+    }
     REGION16 changed;
     region16_init(&changed);
     for (const RECTANGLE_16& r : encoded)
@@ -364,6 +393,8 @@ extern "C" int progressive_compress(PROGRESSIVE_CONTEXT* progressive, const BYTE
     const int status = library(progressive, pSrcData, SrcSize, SrcFormat, Width, Height, ScanLine,
                                &changed, ppDstData, pDstSize);
     region16_uninit(&changed);
+    if (status < 0)
+        tState.shown.forget();
     return status;
 }
 
@@ -374,18 +405,32 @@ extern "C" BOOL rfx_compose_message(RFX_CONTEXT* context, wStream* s, const RFX_
     using Fn = BOOL (*)(RFX_CONTEXT*, wStream*, const RFX_RECT*, size_t, const BYTE*, UINT32,
                         UINT32, UINT32);
     static const Fn library = nextDefinition<Fn>("rfx_compose_message");
+    if (!calledByShadowLibrary(__builtin_return_address(0)))
+        return library(context, s, rects, num_rects, image_data, width, height, rowstride);
     std::vector<RECTANGLE_16> changed;
-    tState.shown.forget();
-    if (!calledByShadowLibrary(__builtin_return_address(0)) || !takeRegion(&changed))
-        return library(context, s, rects, num_rects, image_data, width, height, rowstride);
     std::vector<RFX_RECT> tiles;
-    for (const RECTANGLE_16& r :
-         encodedRects(changed, image_data, rowstride, surfaceFormat(), width, height))
-        tiles.push_back({r.left, r.top, static_cast<UINT16>(r.right - r.left),
-                         static_cast<UINT16>(r.bottom - r.top)});
-    if (tiles.empty())
-        return library(context, s, rects, num_rects, image_data, width, height, rowstride);
-    return library(context, s, tiles.data(), tiles.size(), image_data, width, height, rowstride);
+    if (takeRegion(&changed)) {
+        for (const RECTANGLE_16& r :
+             encodedRects(changed, image_data, rowstride, surfaceFormat(), width, height))
+            tiles.push_back({r.left, r.top, static_cast<UINT16>(r.right - r.left),
+                             static_cast<UINT16>(r.bottom - r.top)});
+    }
+    if (tiles.empty()) {
+        const BOOL sent =
+            library(context, s, rects, num_rects, image_data, width, height, rowstride);
+        wholeFrameSent(sent && num_rects == 1 && rects &&
+                           coversDesktop({rects[0].x, rects[0].y,
+                                          static_cast<UINT16>(rects[0].x + rects[0].width),
+                                          static_cast<UINT16>(rects[0].y + rects[0].height)},
+                                         width, height),
+                       image_data, surfaceFormat(), width, height, rowstride);
+        return sent;
+    }
+    const BOOL sent =
+        library(context, s, tiles.data(), tiles.size(), image_data, width, height, rowstride);
+    if (!sent)
+        tState.shown.forget();
+    return sent;
 }
 
 // Called by the library only on its way to a graphics-pipeline planar frame.
@@ -420,13 +465,6 @@ BYTE* checkedPlanar(BITMAP_PLANAR_CONTEXT* context, const BYTE* data, UINT32 for
                                             height, scanline, dstData, pDstSize);
 }
 
-} // namespace
-
-namespace {
-bool scrollCopies() {
-    static const bool on = shadow_ext_hook_on(SHADOW_EXT_SCROLL_COPY);
-    return on;
-}
 } // namespace
 
 extern "C" BYTE* freerdp_bitmap_compress_planar(BITMAP_PLANAR_CONTEXT* context, const BYTE* data,

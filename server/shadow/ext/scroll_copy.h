@@ -1,8 +1,11 @@
-// Scrolls sent to a planar graphics-pipeline client as copies inside its own
-// surface. Finding them needs what the client shows, which is not the
-// library's surface (it moves on with every capture, and a slow client skips
-// frames): each client thread keeps its own copy, made whole from a whole
-// frame and brought up to date with every part it sends.
+// Scrolls sent to a graphics-pipeline client of a tile codec (planar,
+// RemoteFX, progressive) as copies inside its own surface. Finding them needs
+// what the client shows, which is not the library's surface (it moves on with
+// every capture, and a slow client skips frames): each client thread keeps
+// its own copy, made whole from a whole frame and brought up to date with
+// every part it sends. For the wavelet codecs the copy holds the pictures
+// they were given; the client's differs by the codec's loss, and a copy moves
+// that loss along with the pixels, adding none.
 #pragma once
 #include <vector>
 

@@ -14,6 +14,7 @@ void ShadowExtShownPicture::whole(const BYTE* data, UINT32 format, UINT32 width,
     height_ = height;
     stride_ = stride;
     pixels_.assign(data, data + size_t(stride) * height);
+    rowHashes_.clear();
 }
 
 bool ShadowExtShownPicture::follows(UINT32 format, UINT32 width, UINT32 height,
@@ -38,7 +39,7 @@ std::vector<RECTANGLE_16> ShadowExtShownPicture::part(const std::vector<RECTANGL
     }
     std::vector<RECTANGLE_16> rest;
     for (const RECTANGLE_16& r : rects) {
-        ShadowExtScroll found = shadow_ext_find_scroll(pixels_.data(), data, stride_, r);
+        ShadowExtScroll found = shadow_ext_find_scroll(pixels_.data(), data, stride_, r, &rowHashes_);
         moves->insert(moves->end(), found.moves.begin(), found.moves.end());
         rest.insert(rest.end(), found.rest.begin(), found.rest.end());
     }

@@ -34,6 +34,7 @@ class ShadowExtShownPicture {
     bool known_ = false;
     UINT32 format_ = 0, width_ = 0, height_ = 0, stride_ = 0;
     std::vector<BYTE> pixels_;
+    ShadowExtRowHashes rowHashes_; // of `pixels_`, where known
 };
 
 // The moves as surface-to-surface commands on `surfaceId`, in order.

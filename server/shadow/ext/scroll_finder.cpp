@@ -19,17 +19,33 @@ struct Rows {
     const BYTE* row(int y) const { return base + size_t(y) * stride + left; }
 };
 
+// Four independent lanes, so that the multiplications overlap instead of
+// each waiting for the one before: rows are hashed on every scrolled frame.
 uint64_t hashRow(const BYTE* p, size_t bytes) {
-    uint64_t h = 0x9e3779b97f4a7c15ull ^ bytes;
+    constexpr uint64_t kMul = 0xff51afd7ed558ccdull;
+    uint64_t lane[4] = {0x9e3779b97f4a7c15ull ^ bytes, 0xc2b2ae3d27d4eb4full,
+                        0x165667b19e3779f9ull, 0x27d4eb2f165667c5ull};
     size_t i = 0;
+    for (; i + 32 <= bytes; i += 32)
+        for (int k = 0; k < 4; ++k) {
+            uint64_t w;
+            std::memcpy(&w, p + i + 8 * size_t(k), 8);
+            lane[k] = (lane[k] ^ w) * kMul;
+            lane[k] ^= lane[k] >> 29;
+        }
     for (; i + 8 <= bytes; i += 8) {
         uint64_t w;
         std::memcpy(&w, p + i, 8);
-        h = (h ^ w) * 0xff51afd7ed558ccdull;
-        h ^= h >> 29;
+        lane[0] = (lane[0] ^ w) * kMul;
+        lane[0] ^= lane[0] >> 29;
     }
     for (; i < bytes; ++i)
-        h = (h ^ p[i]) * 0x100000001b3ull;
+        lane[1] = (lane[1] ^ p[i]) * 0x100000001b3ull;
+    uint64_t h = lane[0];
+    for (int k = 1; k < 4; ++k) {
+        h = (h ^ lane[k]) * kMul;
+        h ^= h >> 29;
+    }
     return h ^ (h >> 32);
 }
 
@@ -127,7 +143,22 @@ std::vector<Band> matchingBands(const Frames& f, int offset) {
 
 namespace {
 
-Frames hashFrames(const BYTE* before, const BYTE* after, UINT32 stride, const RECTANGLE_16& rect) {
+// `kept` as it stands for this rectangle: sized to its rows, and emptied
+// when it was kept for other columns.
+void fitKept(ShadowExtRowHashes& kept, const RECTANGLE_16& rect) {
+    if (kept.left != rect.left || kept.right != rect.right) {
+        kept.left = rect.left;
+        kept.right = rect.right;
+        kept.clear();
+    }
+    if (kept.known.size() < rect.bottom) {
+        kept.known.resize(rect.bottom, false);
+        kept.hash.resize(rect.bottom);
+    }
+}
+
+Frames hashFrames(const BYTE* before, const BYTE* after, UINT32 stride, const RECTANGLE_16& rect,
+                  ShadowExtRowHashes* kept) {
     const size_t left = size_t(rect.left) * 4, bytes = size_t(rect.right - rect.left) * 4;
     Frames f{{before, stride, left, bytes}, {after, stride, left, bytes}, rect.top,
              rect.bottom - rect.top, {}, {}, {}, {}};
@@ -136,10 +167,18 @@ Frames hashFrames(const BYTE* before, const BYTE* after, UINT32 stride, const RE
     f.newHash.resize(rows);
     f.flat.resize(rows);
     f.covered.assign(rows, false);
+    if (kept)
+        fitKept(*kept, rect);
     for (int y = 0; y < f.height; ++y) {
-        f.oldHash[size_t(y)] = hashRow(f.before.row(f.top + y), bytes);
+        const size_t row = size_t(f.top + y);
+        f.oldHash[size_t(y)] = kept && kept->known[row] ? kept->hash[row]
+                                                        : hashRow(f.before.row(f.top + y), bytes);
         f.newHash[size_t(y)] = hashRow(f.after.row(f.top + y), bytes);
         f.flat[size_t(y)] = uniform(f.after.row(f.top + y), bytes);
+        if (kept) {
+            kept->hash[row] = f.newHash[size_t(y)];
+            kept->known[row] = true;
+        }
     }
     return f;
 }
@@ -164,17 +203,21 @@ std::vector<RECTANGLE_16> restOf(const Frames& f, const RECTANGLE_16& rect) {
 } // namespace
 
 ShadowExtScroll shadow_ext_find_scroll(const BYTE* before, const BYTE* after, UINT32 stride,
-                                       const RECTANGLE_16& rect) {
+                                       const RECTANGLE_16& rect, ShadowExtRowHashes* kept) {
     ShadowExtScroll out;
     if (rect.right <= rect.left || rect.bottom <= rect.top)
         return out;
     // Too short to hold a move worth sending, or nothing to compare: all of
-    // it is encoded, without hashing a row.
+    // it is encoded, without hashing a row (and what was kept of its rows no
+    // longer holds).
     if (!before || !after || rect.bottom - rect.top < 2 * kShadowExtScrollMinRows) {
+        if (kept)
+            for (size_t y = rect.top; y < std::min<size_t>(rect.bottom, kept->known.size()); ++y)
+                kept->known[y] = false;
         out.rest.push_back(rect);
         return out;
     }
-    Frames f = hashFrames(before, after, stride, rect);
+    Frames f = hashFrames(before, after, stride, rect, kept);
     for (int round = 0; round < kMaxOffsets; ++round) {
         const int offset = likeliestOffset(f);
         if (offset == 0)

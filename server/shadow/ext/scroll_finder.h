@@ -26,11 +26,25 @@ struct ShadowExtScroll {
     std::vector<RECTANGLE_16> rest;   // bands still to encode, top to bottom
 };
 
+// Row hashes of what the client shows over one column span, kept by the
+// caller from one frame to the next: the rows a frame hashed as new are the
+// next frame's old rows, so each row is hashed once.
+struct ShadowExtRowHashes {
+    UINT16 left = 0, right = 0;
+    std::vector<uint64_t> hash; // by row of the frame
+    std::vector<bool> known;
+    void clear() { known.assign(known.size(), false); }
+};
+
 // Fewer rows moving together than this are not worth a copy.
 constexpr UINT16 kShadowExtScrollMinRows = 16;
 
 // Looks for vertical moves of up to a few different offsets within `rect`
 // of two 32-bit frames of the same layout (`stride` bytes a row). Without a
-// move worth sending, `rest` is the whole rectangle.
+// move worth sending, `rest` is the whole rectangle. With `kept`, old rows it
+// knows (over this rectangle's columns) are not hashed again, and it then
+// describes `after` over the rectangle's rows; the caller forgets it whenever
+// `before` changes otherwise.
 ShadowExtScroll shadow_ext_find_scroll(const BYTE* before, const BYTE* after, UINT32 stride,
-                                       const RECTANGLE_16& rect);
+                                       const RECTANGLE_16& rect,
+                                       ShadowExtRowHashes* kept = nullptr);

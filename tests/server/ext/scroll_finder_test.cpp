@@ -151,3 +151,49 @@ TEST(ScrollFinder, RepeatingRowsNeverGiveAWrongPixel) {
             EXPECT_EQ(clientPicture(before, after, s), after) << period << "/" << shift;
         }
 }
+
+// Hashes kept from frame to frame stand for what the client shows: a scroll
+// after a change the finder did not hash (a short rectangle) or a rectangle
+// of other columns still comes out as one move and its strip, and the
+// picture stays exact.
+TEST(ScrollFinder, KeptRowHashesFollowEveryChangeOfThePicture) {
+    const RECTANGLE_16 page{kPageLeft, 20, kPageRight, 220};
+    struct Step {
+        const char* what;
+        RECTANGLE_16 rect;
+        std::function<void(Frame& after)> paint;
+        size_t moves;
+        int restRows;
+    };
+    const Step steps[] = {
+        {"scrolled by 8", page, [](Frame& a) { showPage(a, 20, 220, 8); }, 1, 8},
+        {"20 rows rewritten in a short rectangle", {kPageLeft, 100, kPageRight, 120},
+         [](Frame& a) { showPage(a, 100, 120, 9000); }, 0, 20},
+        {"scrolled by 8 again, the rewritten rows with it", page,
+         [](Frame& a) {
+             const Frame was = a;
+             showPage(a, 20, 220, 16);
+             for (int y = 92; y < 112; ++y)
+                 for (int x = kPageLeft; x < kPageRight; ++x)
+                     a[size_t(y * kWidth + x)] = was[size_t((y + 8) * kWidth + x)];
+         },
+         1, 8},
+        {"a rectangle of other columns rewritten", {kPageRight, 20, kWidth, 220},
+         [](Frame& a) { showPage(a, 20, 220, 5000, kPageRight, kWidth); }, 0, 200},
+        {"the page scrolled by 14, around the rewritten rows", page,
+         [](Frame& a) { showPage(a, 20, 220, 30); }, 2, 34},
+    };
+    Frame before = frame();
+    showPage(before, 20, 220, 0);
+    ShadowExtRowHashes kept;
+    for (const Step& step : steps) {
+        Frame after = before;
+        step.paint(after);
+        const ShadowExtScroll s =
+            shadow_ext_find_scroll(bytes(before), bytes(after), kStride, step.rect, &kept);
+        EXPECT_EQ(clientPicture(before, after, s), after) << step.what;
+        EXPECT_EQ(s.moves.size(), step.moves) << step.what;
+        EXPECT_EQ(rows(s.rest), step.restRows) << step.what;
+        before = after;
+    }
+}

@@ -37,92 +37,79 @@ bool gone(pid_t pid) {
     return kill(pid, 0) != 0;
 }
 
+// `corvane` with its own Xvfb, settings that give it a free port, and the one
+// server it started: what the tray's mode and the server-only mode share.
+struct RunningApp {
+    e2e::Slot slot{e2e::suites::supervision};
+    e2e::Xvfb x{slot.display(0), "1024x768x24"};
+    const int port = slot.port();
+    e2e::TempDir dir;
+    e2e::Process app;
+    pid_t server = 0;
+
+    void start(const std::vector<std::string>& args, bool autoStart, bool offscreen) {
+        ASSERT_TRUE(x.ok());
+        auto env = e2e::isolatedServerEnv(dir, x.name());
+        env["XDG_STATE_HOME"] = dir.file("state");
+        env["XDG_DATA_HOME"] = dir.file("data");
+        if (offscreen)
+            env["QT_QPA_PLATFORM"] = "offscreen";
+        env["TALVEN_CLI"] = "";
+        env["DBUS_SESSION_BUS_ADDRESS"] = "";
+        std::filesystem::create_directories(dir.file("config"));
+        ASSERT_TRUE(
+            e2e::writeFile(dir.file("config/com.corvane.app.ini"), settingsFile(port, autoStart)));
+        ASSERT_TRUE(app.start(args, env, dir.file("out"), dir.file("err")));
+        ASSERT_TRUE(e2e::waitUntil([&] { return e2e::portOpen(port); }, 30000ms))
+            << e2e::readFile(dir.file("err"));
+        // One server, the one next to the application (spawn_test shows that
+        // the logged arguments are the ones the child gets).
+        const auto children = corvane::test::shell("pgrep -P " + std::to_string(app.pid()) +
+                                                   " -f '^" + kServer + " '");
+        ASSERT_TRUE(children);
+        ASSERT_EQ(std::count(children->begin(), children->end(), '\n'), 1) << *children;
+        server = std::atoi(children->c_str());
+    }
+    std::string startLine() const {
+        ServerSettings settings;
+        settings.port = port;
+        return "[Corvane app] starting Corvane Server: " +
+               text::join(buildLaunchPlan(settings, {}).arguments, " ") + "\n";
+    }
+    // SIGTERM ends the application cleanly, its server with it.
+    void stop(const std::string& log) {
+        app.signal(SIGTERM);
+        EXPECT_EQ(app.waitExit(30000ms), std::optional<int>(0));
+        EXPECT_TRUE(gone(server));
+        EXPECT_FALSE(e2e::portOpen(port));
+        EXPECT_TRUE(e2e::fileContains(log, "[Corvane app] Corvane Server stopped\n"));
+    }
+};
+
 } // namespace
 
 TEST(CorvaneApp, StartsItsServerFromItsSettingsAndEndsItOnSigterm) {
-    e2e::Slot slot(e2e::suites::supervision);
-    e2e::Xvfb x(slot.display(0), "1024x768x24");
-    ASSERT_TRUE(x.ok());
-    const int port = slot.port();
-    e2e::TempDir dir;
-    auto env = e2e::isolatedServerEnv(dir, x.name());
-    env["XDG_STATE_HOME"] = dir.file("state");
-    env["XDG_DATA_HOME"] = dir.file("data");
-    env["QT_QPA_PLATFORM"] = "offscreen";
-    env["TALVEN_CLI"] = "";
-    env["DBUS_SESSION_BUS_ADDRESS"] = "";
-    std::filesystem::create_directories(dir.file("config"));
-    ASSERT_TRUE(e2e::writeFile(dir.file("config/com.corvane.app.ini"), settingsFile(port, true)));
-
-    e2e::Process app;
-    ASSERT_TRUE(app.start({kApp}, env, dir.file("app.out"), dir.file("app.err")));
-    ASSERT_TRUE(e2e::waitUntil([&] { return e2e::portOpen(port); }, 30000ms))
-        << e2e::readFile(dir.file("app.err"));
-    // One server, the one next to the application (spawn_test shows that the
-    // logged arguments are the ones the child gets).
-    const auto children =
-        corvane::test::shell("pgrep -P " + std::to_string(app.pid()) + " -f '^" + kServer + " '");
-    ASSERT_TRUE(children);
-    ASSERT_EQ(std::count(children->begin(), children->end(), '\n'), 1) << *children;
-    const pid_t server = std::atoi(children->c_str());
-    ServerSettings settings;
-    settings.port = port;
-
-    const std::string logPath = dir.file("state/Corvane/Corvane.log");
+    RunningApp run;
+    ASSERT_NO_FATAL_FAILURE(run.start({kApp}, true, true));
+    const std::string logPath = run.dir.file("state/Corvane/Corvane.log");
     ASSERT_TRUE(
         e2e::waitUntil([&] { return e2e::fileContains(logPath, "Listening on"); }, 10000ms));
     EXPECT_TRUE(e2e::fileContains(logPath, "] [Corvane app] permission check: screen=1 input=1\n"));
-    EXPECT_TRUE(e2e::fileContains(
-        logPath, "] [Corvane app] starting Corvane Server: " +
-                     text::join(buildLaunchPlan(settings, {}).arguments, " ") + "\n"));
-
-    app.signal(SIGTERM);
-    EXPECT_EQ(app.waitExit(30000ms), std::optional<int>(0));
-    EXPECT_TRUE(gone(server));
-    EXPECT_FALSE(e2e::portOpen(port));
-    EXPECT_TRUE(e2e::fileContains(logPath, "] [Corvane app] Corvane Server stopped\n"));
+    EXPECT_TRUE(e2e::fileContains(logPath, "] " + run.startLine()));
+    run.stop(logPath);
 }
 
 // The systemd user unit's mode: the same plan from the settings, no menus,
 // the server's output and the supervisor's lines on standard error.
 TEST(CorvaneServerOnly, ServesTheSettingsPortAndStopsItsServerOnSigterm) {
-    e2e::Slot slot(e2e::suites::supervision);
-    e2e::Xvfb x(slot.display(0), "1024x768x24");
-    ASSERT_TRUE(x.ok());
-    const int port = slot.port();
-    e2e::TempDir dir;
-    auto env = e2e::isolatedServerEnv(dir, x.name());
-    env["XDG_STATE_HOME"] = dir.file("state");
-    env["XDG_DATA_HOME"] = dir.file("data");
-    env["TALVEN_CLI"] = "";
-    env["DBUS_SESSION_BUS_ADDRESS"] = "";
-    std::filesystem::create_directories(dir.file("config"));
-    ASSERT_TRUE(e2e::writeFile(dir.file("config/com.corvane.app.ini"), settingsFile(port, false)));
-
-    e2e::Process app;
-    ASSERT_TRUE(app.start({kApp, "--server-only"}, env, dir.file("out"), dir.file("err")));
-    ASSERT_TRUE(e2e::waitUntil([&] { return e2e::portOpen(port); }, 30000ms))
-        << e2e::readFile(dir.file("err"));
-    const auto children =
-        corvane::test::shell("pgrep -P " + std::to_string(app.pid()) + " -f '^" + kServer + " '");
-    ASSERT_TRUE(children);
-    ASSERT_EQ(std::count(children->begin(), children->end(), '\n'), 1) << *children;
-    const pid_t server = std::atoi(children->c_str());
-    ServerSettings settings;
-    settings.port = port;
-    EXPECT_TRUE(e2e::fileContains(
-        dir.file("err"), "[Corvane app] starting Corvane Server: " +
-                             text::join(buildLaunchPlan(settings, {}).arguments, " ") + "\n"));
-    EXPECT_TRUE(
-        e2e::waitUntil([&] { return e2e::fileContains(dir.file("err"), "Listening on"); }, 10000ms))
+    RunningApp run;
+    ASSERT_NO_FATAL_FAILURE(run.start({kApp, "--server-only"}, false, false));
+    const std::string err = run.dir.file("err");
+    EXPECT_TRUE(e2e::fileContains(err, run.startLine()));
+    EXPECT_TRUE(e2e::waitUntil([&] { return e2e::fileContains(err, "Listening on"); }, 10000ms))
         << "the server's output goes to the same stream";
-
-    app.signal(SIGTERM);
-    EXPECT_EQ(app.waitExit(30000ms), std::optional<int>(0));
-    EXPECT_TRUE(gone(server));
-    EXPECT_FALSE(e2e::portOpen(port));
-    EXPECT_TRUE(e2e::fileContains(dir.file("err"), "[Corvane app] Corvane Server stopped\n"));
-    EXPECT_EQ(e2e::readFile(dir.file("out")), "");
+    run.stop(err);
+    EXPECT_EQ(e2e::readFile(run.dir.file("out")), "");
 }
 
 namespace {

@@ -153,17 +153,22 @@ class ControlHold : public input_test::SimRecordTest {
     std::string logPath_;
 };
 
+// The host's answers, and the countdown on the injected clock, which
+// refuses.
 TEST_F(ControlHold, EachAnswerEndsTheHoldItsOwnWay) {
     struct Case {
         const char* answer;
+        const char* by;
         bool released;
         bool input;
         mac_control::ClientMode mode;
     };
-    for (const Case& c : {Case{"allow", true, true, mac_control::ClientMode::Control},
-                          Case{"view-only", true, false, mac_control::ClientMode::View},
-                          Case{"refuse", false, false, mac_control::ClientMode::Control}}) {
-        SCOPED_TRACE(c.answer);
+    using enum mac_control::ClientMode;
+    for (const Case& c :
+         {Case{"allow", "host", true, true, Control}, Case{"view-only", "host", true, false, View},
+          Case{"refuse", "host", false, false, Control},
+          Case{"refuse", "timeout", false, false, Control}}) {
+        SCOPED_TRACE(std::string(c.answer) + " by " + c.by);
         gEvents.clear();
         gReleased.clear();
         gClosed.clear();
@@ -179,41 +184,33 @@ TEST_F(ControlHold, EachAnswerEndsTheHoldItsOwnWay) {
         EXPECT_EQ(gEvents.front()["type"], "client-connecting") << "the prompt follows it";
         EXPECT_FALSE(reaches(client)) << "a held client's input reaches nothing";
 
-        EXPECT_EQ(answer(id(client), c.answer)["type"], "ok");
+        if (std::string(c.by) == "host") {
+            EXPECT_EQ(answer(id(client), c.answer)["type"], "ok");
+        } else {
+            mac_control::tick(record_, gNow + 29999);
+            EXPECT_TRUE(mac_control::heldNow(id(client)));
+            mac_control::tick(record_, gNow + 30000);
+        }
         EXPECT_FALSE(mac_control::heldNow(id(client)));
         EXPECT_EQ(gReleased.size(), c.released ? 1u : 0u);
         EXPECT_EQ(gClosed.size(), c.released ? 0u : 1u);
         const auto closed = eventsOf("prompt-closed");
         ASSERT_EQ(closed.size(), 1u);
         EXPECT_EQ(closed[0]["answer"], c.answer);
-        EXPECT_EQ(closed[0]["by"], "host");
+        EXPECT_EQ(closed[0]["by"], c.by);
         EXPECT_EQ(reaches(client), c.input);
         EXPECT_EQ(mode(client), c.mode);
-        EXPECT_EQ(answer(id(client), "allow")["message"], "no prompt is pending for this client");
+        const json late = answer(id(client), "allow");
+        EXPECT_EQ(late["type"], "error");
+        EXPECT_EQ(late["message"], "no prompt is pending for this client");
 
         const json line = logLines().back();
         EXPECT_EQ(line["event"], "prompt");
         EXPECT_EQ(line["answer"], c.answer);
-        EXPECT_EQ(line["by"], "host");
+        EXPECT_EQ(line["by"], c.by);
     }
     leave(clients_[2].get());
     EXPECT_EQ(eventsOf("client-left").back()["reason"], "refused by the host");
-}
-
-TEST_F(ControlHold, TheCountdownRunsOnTheInjectedClock) {
-    rdpShadowClient* client = connect();
-    const uint64_t start = gNow;
-    mac_control::tick(record_, start + 29999);
-    EXPECT_TRUE(mac_control::heldNow(id(client)));
-    mac_control::tick(record_, start + 30000);
-    EXPECT_FALSE(mac_control::heldNow(id(client)));
-    ASSERT_EQ(gClosed.size(), 1u);
-    const auto closed = eventsOf("prompt-closed");
-    ASSERT_EQ(closed.size(), 1u);
-    EXPECT_EQ(closed[0]["answer"], "refuse");
-    EXPECT_EQ(closed[0]["by"], "timeout");
-    EXPECT_EQ(logLines().back()["by"], "timeout");
-    EXPECT_EQ(answer(id(client), "allow")["type"], "error") << "too late";
 }
 
 TEST_F(ControlHold, NobodyAtTheDesktopLetsInOrAllowsOnTimeout) {

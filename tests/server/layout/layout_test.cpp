@@ -89,7 +89,7 @@ class LayoutTest : public CoreTest {
     }
 };
 
-TEST_F(LayoutTest, RequestsThatAreTheSameOrPinned) {
+TEST_F(LayoutTest, RequestsThatAreTheSameOrRefused) {
     const std::vector<Mon> single = {{0, 0, 1600, 1000}};
     for (int i = 1; i <= 4; ++i) {
         ASSERT_TRUE(layout(single));
@@ -110,17 +110,6 @@ TEST_F(LayoutTest, RequestsThatAreTheSameOrPinned) {
     EXPECT_FALSE(layout({{0, 0, 1024, 199}}));
     EXPECT_FALSE(layout({{0, 0, 5000, 1000}, {4000, 0, 5000, 1000}}));
     EXPECT_EQ(LogLines::count("requested desktop is larger than 8192, ignored"), 1u);
-    // A viewer's layout does not reshape the desktop others watch.
-    rdpShadowClient* viewer = addClient(true);
-    viewer->server = server();
-    addClient(true);
-    const int32_t before = record()->resizeSerial;
-    const DISPLAY_CONTROL_MONITOR_LAYOUT one = {1, 0, 0, 1400, 1000, 0, 0, 0, 100, 100};
-    EXPECT_TRUE(mac_shadow_display_layout(&record()->common.base, viewer, 1, &one));
-    EXPECT_EQ(record()->resizeSerial, before);
-    EXPECT_EQ(LogLines::count("is watching too, and while two clients watch the desktop keeps its "
-                              "size (1280x800, the size that fits the first client)"),
-              1u);
 }
 
 TEST_F(LayoutTest, ConnectStep) {

@@ -34,80 +34,34 @@ class ConnectionGuard : public LoginTest {
 
 } // namespace
 
+// Facts: accepted at, activated, writing since, busy (in its turn) since.
+// The grace time is 30 s; a client is closed when publication has waited
+// 2 s and it has been stuck 1 s of them.
 TEST(GuardVerdict, Table) {
+    using enum GuardVerdict;
     constexpr uint64_t t = 1'000'000;
     struct Case {
         const char* what;
-        shadow_ext::GuardFacts facts; // acceptedAt, activated, writingSince, busySince
+        shadow_ext::GuardFacts facts;
         uint64_t now, publishingSince;
         bool stopping;
         GuardVerdict want;
     } cases[] = {
-        {"fresh login", {t, false, 0, 0}, t + 1000, t, false, GuardVerdict::Keep},
-        {"login just inside the grace time",
-         {t, false, 0, 0},
-         t + 29999,
-         0,
-         false,
-         GuardVerdict::Keep},
-        {"login at the grace time",
-         {t, false, 0, 0},
-         t + 30000,
-         0,
-         false,
-         GuardVerdict::LoginTooSlow},
-        {"login while stopping", {t, false, 0, 0}, t + 10, 0, true, GuardVerdict::ServerStopping},
-        {"idle client, long publication", {t, true, 0, 0}, t + 60000, t, false, GuardVerdict::Keep},
-        {"stuck write, no publication", {t, true, t, 0}, t + 60000, 0, false, GuardVerdict::Keep},
-        {"stuck write, publication not long",
-         {t, true, t, 0},
-         t + 1999,
-         t,
-         false,
-         GuardVerdict::Keep},
-        {"short write, long publication",
-         {t, true, t + 1500, 0},
-         t + 2400,
-         t,
-         false,
-         GuardVerdict::Keep},
-        {"stuck write, publication waited",
-         {t, true, t + 1000, 0},
-         t + 2000,
-         t,
-         false,
-         GuardVerdict::NotTakingFrames},
-        {"stuck in its turn, publication waited",
-         {t, true, 0, t + 1000},
-         t + 2000,
-         t,
-         false,
-         GuardVerdict::NotTakingFrames},
-        {"short turn, long publication",
-         {t, true, 0, t + 1500},
-         t + 2400,
-         t,
-         false,
-         GuardVerdict::Keep},
-        {"short write in a long turn",
-         {t, true, t + 1900, t + 500},
-         t + 2000,
-         t,
-         false,
-         GuardVerdict::NotTakingFrames},
-        {"stuck write while stopping",
-         {t, true, t, 0},
-         t + 1000,
-         0,
-         true,
-         GuardVerdict::ServerStopping},
-        {"short write while stopping",
-         {t, true, t + 500, 0},
-         t + 1000,
-         0,
-         true,
-         GuardVerdict::Keep},
-        {"clock behind the write", {t, true, t + 5000, 0}, t + 10, t, false, GuardVerdict::Keep},
+        {"fresh login", {t, false, 0, 0}, t + 1000, t, false, Keep},
+        {"login inside the grace", {t, false, 0, 0}, t + 29999, 0, false, Keep},
+        {"login at the grace time", {t, false, 0, 0}, t + 30000, 0, false, LoginTooSlow},
+        {"login while stopping", {t, false, 0, 0}, t + 10, 0, true, ServerStopping},
+        {"idle, long publication", {t, true, 0, 0}, t + 60000, t, false, Keep},
+        {"stuck write, no publ.", {t, true, t, 0}, t + 60000, 0, false, Keep},
+        {"stuck write, short publ.", {t, true, t, 0}, t + 1999, t, false, Keep},
+        {"short write, long publ.", {t, true, t + 1500, 0}, t + 2400, t, false, Keep},
+        {"stuck write, publ. waited", {t, true, t + 1000, 0}, t + 2000, t, false, NotTakingFrames},
+        {"stuck turn, publ. waited", {t, true, 0, t + 1000}, t + 2000, t, false, NotTakingFrames},
+        {"short turn, long publ.", {t, true, 0, t + 1500}, t + 2400, t, false, Keep},
+        {"write in a long turn", {t, true, t + 1900, t + 500}, t + 2000, t, false, NotTakingFrames},
+        {"stuck write, stopping", {t, true, t, 0}, t + 1000, 0, true, ServerStopping},
+        {"short write, stopping", {t, true, t + 500, 0}, t + 1000, 0, true, Keep},
+        {"clock behind the write", {t, true, t + 5000, 0}, t + 10, t, false, Keep},
     };
     for (const Case& c : cases)
         EXPECT_EQ(shadow_ext::guardVerdict(c.facts, c.now, c.publishingSince, c.stopping), c.want)
@@ -317,8 +271,9 @@ TEST_F(ConnectionGuard, AnAddressWhoseLoginsTimeOutWaitsLonger) {
             << LogCapture::all();
         disconnect(silent);
         EXPECT_EQ(connect("10.8.4.1"), nullptr);
-        EXPECT_TRUE(LogCapture::has("refusing the connection from 10.8.4.1: held back for another " +
-                                    std::to_string(penalty / 1000) + " s"))
+        EXPECT_TRUE(
+            LogCapture::has("refusing the connection from 10.8.4.1: held back for another " +
+                            std::to_string(penalty / 1000) + " s"))
             << LogCapture::all();
         FakeConnection* other = connect("10.8.4.2");
         EXPECT_NE(other, nullptr) << "another address";

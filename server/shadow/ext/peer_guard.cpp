@@ -173,6 +173,8 @@ GuardVerdict guardVerdict(const GuardFacts& facts, uint64_t now, uint64_t publis
         return GuardVerdict::Keep;
     if (stopping)
         return GuardVerdict::ServerStopping;
+    if (facts.alone)
+        return GuardVerdict::Keep;
     if (publishingSince != 0 && now >= publishingSince && now - publishingSince >= kPublishWaitMs)
         return GuardVerdict::NotTakingFrames;
     return GuardVerdict::Keep;
@@ -263,6 +265,11 @@ extern "C" size_t shadow_ext_guard_sweep(void) {
     const uint64_t publishing = gPublishingSince.load();
     const bool stopping = gStopping.load();
     std::vector<Closing> closed;
+    size_t activated = 0;
+    forEachPeer([&](freerdp_peer*, PeerState& state) {
+        const PeerWatch* watch = state.watch.get();
+        activated += watch && !watch->closed.load() && watch->activated.load() ? 1 : 0;
+    });
     // Under the table's lock: a peer still in it has its socket open.
     forEachPeer([&](freerdp_peer*, PeerState& state) {
         PeerWatch* watch = state.watch.get();
@@ -275,6 +282,7 @@ extern "C" size_t shadow_ext_guard_sweep(void) {
         facts.busySince = watch->busySince.load();
         facts.held = watch->held.load();
         facts.releasedAt = watch->releasedAt.load();
+        facts.alone = activated <= 1;
         const GuardVerdict verdict = guardVerdict(facts, now, publishing, stopping);
         if (verdict == GuardVerdict::Keep || !closeOnce(*watch))
             return;

@@ -19,7 +19,10 @@
 //     for kStalledMs, its socket is shut down, its thread fails out of the
 //     library's loop and unsubscribes, and publication goes on. The watchdog
 //     checks every quarter second, so publication never waits much longer
-//     than kPublishWaitMs for one client.
+//     than kPublishWaitMs for one client. A client that is the only one
+//     activated makes nobody wait but the capture: it is kept, since on a
+//     slow link a whole frame can take seconds to go out, and it then simply
+//     gets fewer frames. Once a second client is activated, the rule holds.
 // Closing means shutdown() of the socket: the descriptor stays the library's
 // (it closes it when the connection ends), and every blocked read or write
 // on it returns at once.
@@ -54,6 +57,7 @@ struct GuardFacts {
     uint64_t busySince = 0;    // in the part of a loop turn after the frame step
     bool held = false;         // logged in, waiting for the host's answer
     uint64_t releasedAt = 0;   // when the host let a held client go on
+    bool alone = false;        // no other client is activated to wait for it
 };
 
 // What the guard decides for one connection at `now`. `publishingSince` is

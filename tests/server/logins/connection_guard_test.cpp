@@ -62,6 +62,9 @@ TEST(GuardVerdict, Table) {
         {"stuck write, stopping", {t, true, t, 0}, t + 1000, 0, true, ServerStopping},
         {"short write, stopping", {t, true, t + 500, 0}, t + 1000, 0, true, Keep},
         {"clock behind the write", {t, true, t + 5000, 0}, t + 10, t, false, Keep},
+        {"stuck write, alone", {t, true, t + 1000, 0, false, 0, true}, t + 60000, t, false, Keep},
+        {"stuck write, alone, stopping", {t, true, t, 0, false, 0, true}, t + 1000, 0, true,
+         ServerStopping},
     };
     for (const Case& c : cases)
         EXPECT_EQ(shadow_ext::guardVerdict(c.facts, c.now, c.publishingSince, c.stopping), c.want)
@@ -334,6 +337,26 @@ TEST_F(ConnectionGuard, WatchdogClosesTheClientsThePublicationWaitsFor) {
     EXPECT_TRUE(LogCapture::has("closing the connection from 10.9.0.4: not logged in after 30 s"))
         << LogCapture::all();
     EXPECT_FALSE(idle->shutDown());
+}
+
+// A slow link can take seconds to carry one whole frame: the only client is
+// kept however long its write takes, since nobody waits for it but the
+// capture; once a second client is there to wait, the rule holds again.
+TEST_F(ConnectionGuard, TheOnlyClientIsNotClosedForASlowWrite) {
+    FakeConnection* slow = loggedIn("10.9.2.1");
+    watch(slow)->writingSince.store(now());
+    shadow_ext_publish_begin();
+    advance(10'000);
+    EXPECT_EQ(shadow_ext_guard_sweep(), 0u);
+    EXPECT_FALSE(slow->shutDown());
+    FakeConnection* second = loggedIn("10.9.2.2");
+    EXPECT_EQ(shadow_ext_guard_sweep(), 1u);
+    shadow_ext_publish_end();
+    EXPECT_TRUE(slow->shutDown());
+    EXPECT_FALSE(second->shutDown());
+    EXPECT_TRUE(LogCapture::has("closing the connection from 10.9.2.1: it has taken no frame for "
+                                "10.0 s while the other clients waited for it"))
+        << LogCapture::all();
 }
 
 TEST_F(ConnectionGuard, StoppingClosesLoginsAndStuckWritersOnly) {

@@ -42,6 +42,24 @@ void panPage(Frame& f, int top, int bottom, int scroll, int pan) {
             f[size_t(y * kWidth + x)] = pagePixel(y - top + scroll, x + pan);
 }
 
+// Text of two colours in cells of 6 by 13 pixels, as a terminal with a
+// bitmap font shows it: a row's pixels repeat far more than a picture's.
+uint32_t textPixel(int k, int x) {
+    const int line = k / 13, glyphRow = k % 13, cell = x / 6, glyphColumn = x % 6;
+    if (glyphRow >= 11 || glyphColumn == 5)
+        return 0xffffff;
+    const uint32_t glyph = (pagePixel(line, cell) >> 3) % 64;
+    return (pagePixel(int(glyph) * 13 + glyphRow, glyphColumn) & 7) < 3 ? 0 : 0xffffff;
+}
+
+// Rows [top, bottom) of the page's columns showing that text from column
+// `pan` on.
+void panText(Frame& f, int top, int bottom, int pan) {
+    for (int y = top; y < bottom; ++y)
+        for (int x = kPageLeft; x < kPageRight; ++x)
+            f[size_t(y * kWidth + x)] = textPixel(y - top, x + pan);
+}
+
 Frame frame() {
     Frame f(size_t(kWidth * kHeight));
     for (int y = 0; y < kHeight; ++y)
@@ -157,6 +175,12 @@ TEST(ScrollFinder, TheClientEndsWithTheNewFrameAndScrollsCostOnlyTheirStrip) {
              a[size_t(100 * kWidth + kPageRight - 4)] ^= 0xff;
          },
          2, 3 * 199 + kPage, 3},
+        {"two-colour text panned 4 cells left", page,
+         [](Frame& b, Frame& a) { panText(b, 20, 220, 0), panText(a, 20, 220, 24); }, 1,
+         24 * 200, 1},
+        {"two-colour text panned 7 cells right", page,
+         [](Frame& b, Frame& a) { panText(b, 20, 220, 42), panText(a, 20, 220, 0); }, 1,
+         42 * 200, 1},
         {"only 10 rows panned: not worth a move", page,
          [](Frame& b, Frame& a) {
              panPage(b, 20, 30, 0, 0), panPage(a, 20, 30, 0, 2);

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <unordered_map>
 
 using namespace shadow_ext_scroll;
@@ -142,8 +142,15 @@ void fitKept(ShadowExtRowHashes& kept, const RECTANGLE_16& rect) {
 Frames hashFrames(const BYTE* before, const BYTE* after, UINT32 stride, const RECTANGLE_16& rect,
                   ShadowExtRowHashes* kept) {
     const size_t left = size_t(rect.left) * 4, bytes = size_t(rect.right - rect.left) * 4;
-    Frames f{{before, stride, left, bytes}, {after, stride, left, bytes}, rect.top,
-             rect.bottom - rect.top, rect.right - rect.left, {}, {}, {}, {}};
+    Frames f{{before, stride, left, bytes},
+             {after, stride, left, bytes},
+             rect.top,
+             rect.bottom - rect.top,
+             rect.right - rect.left,
+             {},
+             {},
+             {},
+             {}};
     const size_t rows = size_t(f.height);
     f.oldHash.resize(rows);
     f.newHash.resize(rows);

@@ -31,7 +31,7 @@ struct Frames {
     Rows before, after;
     int top, height, width;
     std::vector<uint64_t> oldHash, newHash;
-    std::vector<bool> flat;   // the new row is one colour
+    std::vector<bool> flat;    // the new row is one colour
     std::vector<Span> written; // what the moves write of each new row
 
     bool covered(int y) const { return written[size_t(y)].to > written[size_t(y)].from; }

@@ -76,10 +76,9 @@ template <int Key> void scanKeys(const BYTE* row, int end, Probe& p) {
     // Eight columns a round, tested together so that a round without a hit
     // costs one branch.
     for (; x + 8 <= end && p.found <= kMaxPlaces; x += 8) {
-        const __m128i low = hits(x), high = hits(x + 4);
-        int bits = _mm_movemask_ps(_mm_castsi128_ps(low)) |
-                   _mm_movemask_ps(_mm_castsi128_ps(high)) << 4;
-        for (; bits != 0; bits &= bits - 1)
+        const int low = _mm_movemask_ps(_mm_castsi128_ps(hits(x))),
+                  high = _mm_movemask_ps(_mm_castsi128_ps(hits(x + 4)));
+        for (int bits = low | high << 4; bits != 0; bits &= bits - 1)
             p.lookAt(row, x + __builtin_ctz(unsigned(bits)));
     }
 #endif
@@ -203,10 +202,9 @@ void addMove(Frames& f, const RECTANGLE_16& rect, const Band& b,
              std::vector<ShadowExtMove>& moves) {
     const int dx = b.dx;
     const Span to = keptColumns(dx, f.width);
-    const RECTANGLE_16 source{static_cast<UINT16>(rect.left + to.from - dx),
-                              static_cast<UINT16>(rect.top + b.from),
-                              static_cast<UINT16>(rect.left + to.to - dx),
-                              static_cast<UINT16>(rect.top + b.to)};
+    const RECTANGLE_16 source{
+        static_cast<UINT16>(rect.left + to.from - dx), static_cast<UINT16>(rect.top + b.from),
+        static_cast<UINT16>(rect.left + to.to - dx), static_cast<UINT16>(rect.top + b.to)};
     if (readsWritten(moves, source))
         return;
     moves.push_back({source, static_cast<UINT16>(rect.left + to.from), source.top});

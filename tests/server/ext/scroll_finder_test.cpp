@@ -115,8 +115,8 @@ TEST(ScrollFinder, TheClientEndsWithTheNewFrameAndScrollsCostOnlyTheirStrip) {
     const RECTANGLE_16 page{kPageLeft, 20, kPageRight, 220};
     const Case cases[] = {
         {"scrolled down 8 rows: one move, the 8 exposed rows", page,
-         [](Frame& b, Frame& a) { showPage(b, 20, 220, 0), showPage(a, 20, 220, 8); }, 1,
-         8 * kPage, 1},
+         [](Frame& b, Frame& a) { showPage(b, 20, 220, 0), showPage(a, 20, 220, 8); }, 1, 8 * kPage,
+         1},
         {"scrolled up 40 rows", page,
          [](Frame& b, Frame& a) { showPage(b, 20, 220, 40), showPage(a, 20, 220, 0); }, 1,
          40 * kPage, 1},
@@ -142,14 +142,20 @@ TEST(ScrollFinder, TheClientEndsWithTheNewFrameAndScrollsCostOnlyTheirStrip) {
              showPage(a, 30, 220, 7000);
          },
          0, 200 * kPage, 1},
-        {"a rectangle too short for a move goes whole", {kPageLeft, 20, kPageRight, 51},
-         [](Frame& b, Frame& a) { showPage(b, 20, 51, 0), showPage(a, 20, 51, 4); }, 0,
-         31 * kPage, 1},
-        {"the whole frame, edge to edge, scrolled by one row", {0, 0, kWidth, kHeight},
+        {"a rectangle too short for a move goes whole",
+         {kPageLeft, 20, kPageRight, 51},
+         [](Frame& b, Frame& a) { showPage(b, 20, 51, 0), showPage(a, 20, 51, 4); },
+         0,
+         31 * kPage,
+         1},
+        {"the whole frame, edge to edge, scrolled by one row",
+         {0, 0, kWidth, kHeight},
          [](Frame& b, Frame& a) {
              showPage(b, 0, kHeight, 0, 0, kWidth), showPage(a, 0, kHeight, 1, 0, kWidth);
          },
-         1, kWidth, 1},
+         1,
+         kWidth,
+         1},
         {"unchanged rows are encoded again (a repaint)", page,
          [](Frame& b, Frame& a) { showPage(b, 20, 220, 0), showPage(a, 20, 220, 0); }, 0,
          200 * kPage, 1},
@@ -168,19 +174,18 @@ TEST(ScrollFinder, TheClientEndsWithTheNewFrameAndScrollsCostOnlyTheirStrip) {
         {"panned 130 columns: too few stay in view for a move", page,
          [](Frame& b, Frame& a) { panPage(b, 20, 220, 0, 0), panPage(a, 20, 220, 0, 130); }, 0,
          200 * kPage, 1},
-        {"a pan with a row changed in the last column still in view: two moves around it",
-         page,
+        {"a pan with a row changed in the last column still in view: two moves around it", page,
          [](Frame& b, Frame& a) {
              panPage(b, 20, 220, 0, 0), panPage(a, 20, 220, 0, 3);
              a[size_t(100 * kWidth + kPageRight - 4)] ^= 0xff;
          },
          2, 3 * 199 + kPage, 3},
         {"two-colour text panned 4 cells left", page,
-         [](Frame& b, Frame& a) { panText(b, 20, 220, 0), panText(a, 20, 220, 24); }, 1,
-         24 * 200, 1},
+         [](Frame& b, Frame& a) { panText(b, 20, 220, 0), panText(a, 20, 220, 24); }, 1, 24 * 200,
+         1},
         {"two-colour text panned 7 cells right", page,
-         [](Frame& b, Frame& a) { panText(b, 20, 220, 42), panText(a, 20, 220, 0); }, 1,
-         42 * 200, 1},
+         [](Frame& b, Frame& a) { panText(b, 20, 220, 42), panText(a, 20, 220, 0); }, 1, 42 * 200,
+         1},
         {"only 10 rows panned: not worth a move", page,
          [](Frame& b, Frame& a) {
              panPage(b, 20, 30, 0, 0), panPage(a, 20, 30, 0, 2);
@@ -283,8 +288,11 @@ TEST(ScrollFinder, KeptRowHashesFollowEveryChangeOfThePicture) {
     };
     const Step steps[] = {
         {"scrolled by 8", page, [](Frame& a) { showPage(a, 20, 220, 8); }, 1, 8 * kPage},
-        {"20 rows rewritten in a short rectangle", {kPageLeft, 100, kPageRight, 120},
-         [](Frame& a) { showPage(a, 100, 120, 9000); }, 0, 20 * kPage},
+        {"20 rows rewritten in a short rectangle",
+         {kPageLeft, 100, kPageRight, 120},
+         [](Frame& a) { showPage(a, 100, 120, 9000); },
+         0,
+         20 * kPage},
         {"scrolled by 8 again, the rewritten rows with it", page,
          [](Frame& a) {
              const Frame was = a;
@@ -294,8 +302,10 @@ TEST(ScrollFinder, KeptRowHashesFollowEveryChangeOfThePicture) {
                      a[size_t(y * kWidth + x)] = was[size_t((y + 8) * kWidth + x)];
          },
          1, 8 * kPage},
-        {"a rectangle of other columns rewritten", {kPageRight, 20, kWidth, 220},
-         [](Frame& a) { showPage(a, 20, 220, 5000, kPageRight, kWidth); }, 0,
+        {"a rectangle of other columns rewritten",
+         {kPageRight, 20, kWidth, 220},
+         [](Frame& a) { showPage(a, 20, 220, 5000, kPageRight, kWidth); },
+         0,
          200 * (kWidth - kPageRight)},
         {"the page scrolled by 14, around the rewritten rows", page,
          [](Frame& a) { showPage(a, 20, 220, 30); }, 2, 34 * kPage},

@@ -254,9 +254,12 @@ UINT surfaceFrameCommand(RdpgfxServerContext* context, const RDPGFX_SURFACE_COMM
     }
     // The copies and fills open the frame; the encoded rectangles, if any,
     // close it (a frame of nothing still goes, to be acknowledged).
-    if (!moves.empty() && !std::exchange(tState.copiedBefore, true))
-        WLog_INFO(TAG, "scrolls go to the client as copies inside its surface (first: %d rows)",
-                  moves.front().source.bottom - moves.front().source.top);
+    if (!moves.empty() && !std::exchange(tState.copiedBefore, true)) {
+        const ShadowExtMove& first = moves.front();
+        WLog_INFO(TAG, "scrolls go to the client as copies inside its surface (first: %d rows, %s)",
+                  first.source.bottom - first.source.top,
+                  first.toX != first.source.left ? "sideways" : "up or down");
+    }
     UINT status = startFrame ? context->StartFrame(context, startFrame) : CHANNEL_RC_OK;
     if (status == CHANNEL_RC_OK)
         status = shadow_ext_send_moves(context, cmd->surfaceId, moves);

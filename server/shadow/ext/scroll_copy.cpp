@@ -53,7 +53,7 @@ std::vector<RECTANGLE_16> ShadowExtShownPicture::part(const std::vector<RECTANGL
 UINT shadow_ext_send_moves(RdpgfxServerContext* context, UINT16 surfaceId,
                            const std::vector<ShadowExtMove>& moves) {
     for (const ShadowExtMove& m : moves) {
-        RDPGFX_POINT16 to = {m.source.left, m.toY};
+        RDPGFX_POINT16 to = {m.toX, m.toY};
         RDPGFX_SURFACE_TO_SURFACE_PDU pdu = {surfaceId, surfaceId, m.source, 1, &to};
         const UINT status = context->SurfaceToSurface(context, &pdu);
         if (status != CHANNEL_RC_OK)

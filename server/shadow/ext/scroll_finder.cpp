@@ -1,23 +1,19 @@
 #include "scroll_finder.h"
 
+#include "scroll_finder_rows.h"
+
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <unordered_map>
+
+using namespace shadow_ext_scroll;
 
 namespace {
 
 // Offsets tried one after another (two panes scrolling differently).
 constexpr int kMaxOffsets = 3;
-// Rows of one colour match any offset: a move must carry this many others.
-constexpr int kMinDetailedRows = 4;
-
-struct Rows {
-    const BYTE* base;
-    UINT32 stride;
-    size_t left, bytes;
-    const BYTE* row(int y) const { return base + size_t(y) * stride + left; }
-};
 
 // Four independent lanes, so that the multiplications overlap instead of
 // each waiting for the one before: rows are hashed on every scrolled frame.
@@ -53,19 +49,6 @@ bool uniform(const BYTE* p, size_t bytes) {
     return bytes < 8 || std::memcmp(p, p + 4, bytes - 4) == 0;
 }
 
-struct Frames {
-    Rows before, after;
-    int top, height;
-    std::vector<uint64_t> oldHash, newHash;
-    std::vector<bool> flat;    // the new row is one colour
-    std::vector<bool> covered; // a move writes the new row
-
-    bool same(int newRow, int oldRow) const {
-        return newHash[size_t(newRow)] == oldHash[size_t(oldRow)] &&
-               std::memcmp(after.row(top + newRow), before.row(top + oldRow), after.bytes) == 0;
-    }
-};
-
 // The offset (new row minus old row) that most uncovered detailed rows agree
 // on, counting only old rows whose content occurs once (repeating rows say
 // nothing about where they came from); 0 when none.
@@ -79,7 +62,7 @@ int likeliestOffset(const Frames& f) {
     }
     std::unordered_map<int, int> votes;
     for (int y = 0; y < f.height; ++y) {
-        if (f.covered[size_t(y)] || f.flat[size_t(y)])
+        if (f.covered(y) || f.flat[size_t(y)])
             continue;
         auto it = oldRow.find(f.newHash[size_t(y)]);
         if (it != oldRow.end() && it->second >= 0 && it->second != y)
@@ -98,22 +81,6 @@ struct Band {
     int from, to; // new rows [from, to)
 };
 
-bool overlaps(int a0, int a1, int b0, int b1) {
-    return a0 < b1 && b0 < a1;
-}
-
-// Whether a move of the new rows [from, to) by `offset` would read rows an
-// earlier move has already written.
-bool readsWritten(const ShadowExtScroll& out, const RECTANGLE_16& rect, int from, int to,
-                  int offset) {
-    for (const ShadowExtMove& m : out.moves) {
-        const int written0 = m.toY - rect.top, written1 = written0 + (m.source.bottom - m.source.top);
-        if (overlaps(from - offset, to - offset, written0, written1))
-            return true;
-    }
-    return false;
-}
-
 // The runs of rows that match at `offset`, long and detailed enough.
 std::vector<Band> matchingBands(const Frames& f, int offset) {
     std::vector<Band> bands;
@@ -126,7 +93,7 @@ std::vector<Band> matchingBands(const Frames& f, int offset) {
     };
     for (int y = 0; y < f.height; ++y) {
         const int from = y - offset;
-        const bool match = !f.covered[size_t(y)] && from >= 0 && from < f.height && f.same(y, from);
+        const bool match = !f.covered(y) && from >= 0 && from < f.height && f.same(y, from);
         if (!match) {
             close(y);
             continue;
@@ -140,6 +107,21 @@ std::vector<Band> matchingBands(const Frames& f, int offset) {
 }
 
 } // namespace
+
+namespace shadow_ext_scroll {
+
+bool readsWritten(const std::vector<ShadowExtMove>& moves, const RECTANGLE_16& source) {
+    for (const ShadowExtMove& m : moves) {
+        const int right = m.toX + (m.source.right - m.source.left),
+                  bottom = m.toY + (m.source.bottom - m.source.top);
+        if (m.toX < source.right && source.left < right && m.toY < source.bottom &&
+            source.top < bottom)
+            return true;
+    }
+    return false;
+}
+
+} // namespace shadow_ext_scroll
 
 namespace {
 
@@ -160,13 +142,20 @@ void fitKept(ShadowExtRowHashes& kept, const RECTANGLE_16& rect) {
 Frames hashFrames(const BYTE* before, const BYTE* after, UINT32 stride, const RECTANGLE_16& rect,
                   ShadowExtRowHashes* kept) {
     const size_t left = size_t(rect.left) * 4, bytes = size_t(rect.right - rect.left) * 4;
-    Frames f{{before, stride, left, bytes}, {after, stride, left, bytes}, rect.top,
-             rect.bottom - rect.top, {}, {}, {}, {}};
+    Frames f{{before, stride, left, bytes},
+             {after, stride, left, bytes},
+             rect.top,
+             rect.bottom - rect.top,
+             rect.right - rect.left,
+             {},
+             {},
+             {},
+             {}};
     const size_t rows = size_t(f.height);
     f.oldHash.resize(rows);
     f.newHash.resize(rows);
     f.flat.resize(rows);
-    f.covered.assign(rows, false);
+    f.written.assign(rows, Span{});
     if (kept)
         fitKept(*kept, rect);
     for (int y = 0; y < f.height; ++y) {
@@ -183,21 +172,72 @@ Frames hashFrames(const BYTE* before, const BYTE* after, UINT32 stride, const RE
     return f;
 }
 
-// The new rows no move writes, as bands of the rectangle's width. Rows that
-// did not change stay in: a repaint is asked for to mend what the client
-// may show wrongly, which no copy of ours can know.
+// The columns of new row `y` that no move writes: none, one or two spans.
+int unwritten(const Frames& f, int y, Span (&pieces)[2]) {
+    const Span w = f.written[size_t(y)];
+    if (w.to <= w.from) {
+        pieces[0] = {0, f.width};
+        return 1;
+    }
+    int n = 0;
+    if (w.from > 0)
+        pieces[n++] = {0, w.from};
+    if (w.to < f.width)
+        pieces[n++] = {w.to, f.width};
+    return n;
+}
+
+// What no move writes, as rectangles: rows whose unwritten columns are the
+// same as the row above's extend its rectangles, so that a band of rows
+// moved alike leaves one strip. Rows that did not change stay in: a repaint
+// is asked for to mend what the client may show wrongly, which no copy of
+// ours can know.
 std::vector<RECTANGLE_16> restOf(const Frames& f, const RECTANGLE_16& rect) {
     std::vector<RECTANGLE_16> rest;
+    Span above[2];
+    int aboveN = -1;
+    size_t aboveAt = 0;
     for (int y = 0; y < f.height; ++y) {
-        if (f.covered[size_t(y)])
-            continue;
+        Span pieces[2];
+        const int n = unwritten(f, y, pieces);
         const auto row = static_cast<UINT16>(rect.top + y);
-        if (!rest.empty() && rest.back().bottom == row)
-            rest.back().bottom = static_cast<UINT16>(row + 1);
-        else
-            rest.push_back({rect.left, row, rect.right, static_cast<UINT16>(row + 1)});
+        if (n == aboveN && std::equal(pieces, pieces + n, above)) {
+            for (size_t i = aboveAt; i < rest.size(); ++i)
+                rest[i].bottom = static_cast<UINT16>(row + 1);
+            continue;
+        }
+        aboveN = n;
+        aboveAt = rest.size();
+        for (int i = 0; i < n; ++i) {
+            above[i] = pieces[i];
+            rest.push_back({static_cast<UINT16>(rect.left + pieces[i].from), row,
+                            static_cast<UINT16>(rect.left + pieces[i].to),
+                            static_cast<UINT16>(row + 1)});
+        }
     }
     return rest;
+}
+
+// Adds the vertical moves of up to kMaxOffsets offsets, the likeliest first.
+void findVertical(Frames& f, const RECTANGLE_16& rect, std::vector<ShadowExtMove>& moves) {
+    for (int round = 0; round < kMaxOffsets; ++round) {
+        const int offset = likeliestOffset(f);
+        if (offset == 0)
+            return;
+        bool added = false;
+        for (const Band& b : matchingBands(f, offset)) {
+            const auto top = static_cast<UINT16>(rect.top + b.from - offset);
+            const RECTANGLE_16 source{rect.left, top, rect.right,
+                                      static_cast<UINT16>(top + (b.to - b.from))};
+            if (readsWritten(moves, source))
+                continue;
+            moves.push_back({source, rect.left, static_cast<UINT16>(rect.top + b.from)});
+            std::fill(f.written.begin() + b.from, f.written.begin() + b.to, Span{0, f.width});
+            added = true;
+        }
+        if (!added)
+            return;
+    }
 }
 
 } // namespace
@@ -218,24 +258,8 @@ ShadowExtScroll shadow_ext_find_scroll(const BYTE* before, const BYTE* after, UI
         return out;
     }
     Frames f = hashFrames(before, after, stride, rect, kept);
-    for (int round = 0; round < kMaxOffsets; ++round) {
-        const int offset = likeliestOffset(f);
-        if (offset == 0)
-            break;
-        bool added = false;
-        for (const Band& b : matchingBands(f, offset)) {
-            if (readsWritten(out, rect, b.from, b.to, offset))
-                continue;
-            const auto top = static_cast<UINT16>(rect.top + b.from - offset);
-            out.moves.push_back({{rect.left, top, rect.right,
-                                  static_cast<UINT16>(top + (b.to - b.from))},
-                                 static_cast<UINT16>(rect.top + b.from)});
-            std::fill(f.covered.begin() + b.from, f.covered.begin() + b.to, true);
-            added = true;
-        }
-        if (!added)
-            break;
-    }
+    findVertical(f, rect, out.moves);
+    findSideways(f, rect, out.moves);
     out.rest = restOf(f, rect);
     return out;
 }

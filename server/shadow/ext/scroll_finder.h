@@ -7,23 +7,26 @@
 // Use: send the moves in order, inside the frame and before its surface
 // commands, then encode only `rest` from the new frame. The client's picture
 // over the rectangle is then exactly the new frame's: each move was checked
-// pixel for pixel, and no move reads rows an earlier move has written.
+// pixel for pixel, and no move reads pixels an earlier move has written.
+// Content panned sideways (wide sheets, long lines, maps) moves the same way
+// along its rows.
 // `before` must be what the client shows, i.e. the last frame sent to it.
 #pragma once
 #include <vector>
 
 #include <freerdp/codec/region.h>
 
-// A band of rows moved within the rectangle's columns: `source` in the frame
-// before, its top-left now at (source.left, toY).
+// A block moved within the rectangle: `source` in the frame before, its
+// top-left now at (toX, toY). Vertical moves keep toX == source.left,
+// sideways ones toY == source.top.
 struct ShadowExtMove {
     RECTANGLE_16 source;
-    UINT16 toY;
+    UINT16 toX, toY;
 };
 
 struct ShadowExtScroll {
     std::vector<ShadowExtMove> moves; // applied in this order
-    std::vector<RECTANGLE_16> rest;   // bands still to encode, top to bottom
+    std::vector<RECTANGLE_16> rest;   // still to encode, disjoint, by top
 };
 
 // Row hashes of what the client shows over one column span, kept by the
@@ -38,9 +41,12 @@ struct ShadowExtRowHashes {
 
 // Fewer rows moving together than this are not worth a copy.
 constexpr UINT16 kShadowExtScrollMinRows = 16;
+// Nor fewer columns that stay in view when rows move sideways.
+constexpr UINT16 kShadowExtScrollMinColumns = 16;
 
 // Looks for vertical moves of up to a few different offsets within `rect`
-// of two 32-bit frames of the same layout (`stride` bytes a row). Without a
+// of two 32-bit frames of the same layout (`stride` bytes a row), then for
+// sideways ones among the rows no vertical move explains. Without a
 // move worth sending, `rest` is the whole rectangle. With `kept`, old rows it
 // knows (over this rectangle's columns) are not hashed again, and it then
 // describes `after` over the rectangle's rows; the caller forgets it whenever

@@ -265,6 +265,65 @@ TEST(ScreenToClient, AScrollGoesAsCopiesAndThePictureStaysExact) {
     }
 }
 
+// A terminal's text redrawn some columns further along, as a wide sheet or a
+// long line panned sideways, goes to a planar client as copies to the rows'
+// new columns and the strip they expose; its picture equals the server's
+// pixel for pixel soon after each step, before a repaint could mend a wrong
+// copy.
+TEST(ScreenToClient, APanGoesAsSidewaysCopiesAndThePictureStaysExact) {
+    Session s(suites::screen, "1280x800x24", "1400x900x24");
+    ASSERT_TRUE(s.ok());
+    E2E_SKIP_IF_HOOK_UNVERIFIED(s, "scroll-copy");
+    ASSERT_TRUE(setRootColour(s.serverDisplay(), "#3366cc"));
+    ASSERT_TRUE(startServer(s));
+    ASSERT_TRUE(s.startClient({"/sec:tls", "/u:x", "/p:x", "/size:1280x800"}));
+    ASSERT_TRUE(s.serverSays("encoded with planar"));
+    run({"xdotool", "mousemove", "1270", "795"}, {{"DISPLAY", s.clientDisplay()}}, 5000ms);
+    auto pictureMatches = [&](Duration limit) {
+        return waitUntil(
+            [&] {
+                const auto apart =
+                    pixelsApart(s.serverDisplay(), s.clientDisplay(), 0, 0, 1280, 760, 0);
+                return apart && *apart == 0;
+            },
+            limit, 20ms);
+    };
+    // Forty lines of 300 characters; each line of the pipe names the column
+    // the terminal shows them from, redrawn in place in one write (through
+    // `cat`), so that a capture seldom falls inside a redraw.
+    const std::string pipe = s.dir().file("columns");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const std::string text = s.dir().file("text");
+    const std::string write =
+        "awk 'BEGIN { for (i = 1; i <= 40; i++) { s = \"\"; for (j = 1; length(s) < 300; j++) "
+        "s = s sprintf(\"%d:%d \", i, (i * j * 7919) % 10007); print s } }' > '" +
+        text + "'";
+    const std::string redraw =
+        "while read c; do { printf '\\033[H'; cut -c$((c + 1))-$((c + 98)) '" + text +
+        "'; } | cat; done < '" + pipe + "'";
+    Process xterm;
+    ASSERT_TRUE(xterm.start(
+        {"xterm", "-geometry", "100x45+20+20", "-e", "sh", "-c", write + "; " + redraw},
+        {{"DISPLAY", s.serverDisplay()}}, s.dir().file("xterm.log"), s.dir().file("xterm.log")));
+    std::FILE* columns = std::fopen(pipe.c_str(), "w");
+    ASSERT_NE(columns, nullptr);
+    std::fprintf(columns, "0\n");
+    std::fflush(columns);
+    ASSERT_TRUE(pictureMatches(10000ms));
+    int matchedSoon = 0;
+    const int steps[] = {4, 11, 30, 23, 9};
+    for (const int column : steps) {
+        std::fprintf(columns, "%d\n", column);
+        std::fflush(columns);
+        matchedSoon += pictureMatches(500ms) ? 1 : 0;
+        ASSERT_TRUE(pictureMatches(5000ms)) << "column " << column;
+    }
+    std::fclose(columns);
+    EXPECT_GE(matchedSoon, 4);
+    EXPECT_TRUE(s.serverSays("rows, sideways)", 1000ms));
+    xterm.stop();
+}
+
 // The X server under a connected client crashes and its session starts a
 // new one on the same display: the server neither ends nor hangs, and once
 // the display is back the client sees it again and its input reaches it.

@@ -1,6 +1,7 @@
 // Scrolls found in a changed rectangle: whatever the finder answers, the
 // client's picture after its moves and the encoded rest must be the new
-// frame, and a real scroll must come out as a few moves and a thin strip.
+// frame, and a real scroll, up, down or sideways, must come out as a few
+// moves and a thin strip.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -23,7 +24,7 @@ uint32_t pagePixel(int k, int x) {
 }
 
 // The page's columns; the frame around it stays as it is.
-constexpr int kPageLeft = 10, kPageRight = 150;
+constexpr int kPageLeft = 10, kPageRight = 150, kPage = kPageRight - kPageLeft;
 
 // A frame showing, in rows [top, bottom), the page from row `scroll` on.
 void showPage(Frame& f, int top, int bottom, int scroll, int left = kPageLeft,
@@ -31,6 +32,32 @@ void showPage(Frame& f, int top, int bottom, int scroll, int left = kPageLeft,
     for (int y = top; y < bottom; ++y)
         for (int x = left; x < right; ++x)
             f[size_t(y * kWidth + x)] = pagePixel(y - top + scroll, x);
+}
+
+// The same over the page's columns, from column `pan` of the page on: a
+// larger `pan` shows its content further left.
+void panPage(Frame& f, int top, int bottom, int scroll, int pan) {
+    for (int y = top; y < bottom; ++y)
+        for (int x = kPageLeft; x < kPageRight; ++x)
+            f[size_t(y * kWidth + x)] = pagePixel(y - top + scroll, x + pan);
+}
+
+// Text of two colours in cells of 6 by 13 pixels, as a terminal with a
+// bitmap font shows it: a row's pixels repeat far more than a picture's.
+uint32_t textPixel(int k, int x) {
+    const int line = k / 13, glyphRow = k % 13, cell = x / 6, glyphColumn = x % 6;
+    if (glyphRow >= 11 || glyphColumn == 5)
+        return 0xffffff;
+    const uint32_t glyph = (pagePixel(line, cell) >> 3) % 64;
+    return (pagePixel(int(glyph) * 13 + glyphRow, glyphColumn) & 7) < 3 ? 0 : 0xffffff;
+}
+
+// Rows [top, bottom) of the page's columns showing that text from column
+// `pan` on.
+void panText(Frame& f, int top, int bottom, int pan) {
+    for (int y = top; y < bottom; ++y)
+        for (int x = kPageLeft; x < kPageRight; ++x)
+            f[size_t(y * kWidth + x)] = textPixel(y - top, x + pan);
 }
 
 Frame frame() {
@@ -56,7 +83,7 @@ Frame clientPicture(const Frame& before, const Frame& after, const ShadowExtScro
             std::memcpy(&band[size_t(r * cols)], &shown[size_t((m.source.top + r) * kWidth + m.source.left)],
                         size_t(cols) * 4);
         for (int r = 0; r < rows; ++r)
-            std::memcpy(&shown[size_t((m.toY + r) * kWidth + m.source.left)], &band[size_t(r * cols)],
+            std::memcpy(&shown[size_t((m.toY + r) * kWidth + m.toX)], &band[size_t(r * cols)],
                         size_t(cols) * 4);
     }
     for (const RECTANGLE_16& r : s.rest)
@@ -66,10 +93,10 @@ Frame clientPicture(const Frame& before, const Frame& after, const ShadowExtScro
     return shown;
 }
 
-int rows(const std::vector<RECTANGLE_16>& rects) {
+int pixels(const std::vector<RECTANGLE_16>& rects) {
     int n = 0;
     for (const RECTANGLE_16& r : rects)
-        n += r.bottom - r.top;
+        n += (r.bottom - r.top) * (r.right - r.left);
     return n;
 }
 
@@ -78,7 +105,8 @@ struct Case {
     RECTANGLE_16 rect;
     std::function<void(Frame& before, Frame& after)> paint;
     size_t moves;
-    int restRows;
+    int restPixels;
+    size_t restRects; // the encoder's work comes in this many pieces
 };
 
 } // namespace
@@ -87,39 +115,110 @@ TEST(ScrollFinder, TheClientEndsWithTheNewFrameAndScrollsCostOnlyTheirStrip) {
     const RECTANGLE_16 page{kPageLeft, 20, kPageRight, 220};
     const Case cases[] = {
         {"scrolled down 8 rows: one move, the 8 exposed rows", page,
-         [](Frame& b, Frame& a) { showPage(b, 20, 220, 0), showPage(a, 20, 220, 8); }, 1, 8},
+         [](Frame& b, Frame& a) { showPage(b, 20, 220, 0), showPage(a, 20, 220, 8); }, 1, 8 * kPage,
+         1},
         {"scrolled up 40 rows", page,
-         [](Frame& b, Frame& a) { showPage(b, 20, 220, 40), showPage(a, 20, 220, 0); }, 1, 40},
+         [](Frame& b, Frame& a) { showPage(b, 20, 220, 40), showPage(a, 20, 220, 0); }, 1,
+         40 * kPage, 1},
         {"a scroll with a changed line inside: two moves around it", page,
          [](Frame& b, Frame& a) {
              showPage(b, 20, 220, 0), showPage(a, 20, 220, 8);
              for (int x = kPageLeft; x < kPageRight; ++x)
                  a[size_t(100 * kWidth + x)] ^= 0xff;
          },
-         2, 9},
+         2, 9 * kPage, 2},
         {"new content, no scroll: everything is encoded", page,
-         [](Frame& b, Frame& a) { showPage(b, 20, 220, 0), showPage(a, 20, 220, 5000); }, 0, 200},
+         [](Frame& b, Frame& a) { showPage(b, 20, 220, 0), showPage(a, 20, 220, 5000); }, 0,
+         200 * kPage, 1},
         {"two panes scrolling by 8 and by 20", page,
          [](Frame& b, Frame& a) {
              showPage(b, 20, 120, 0), showPage(a, 20, 120, 8);
              showPage(b, 120, 220, 3000), showPage(a, 120, 220, 3020);
          },
-         2, 28},
+         2, 28 * kPage, 2},
         {"only 10 rows moved: not worth a move", page,
          [](Frame& b, Frame& a) {
              showPage(b, 20, 30, 0), showPage(a, 20, 30, 2);
              showPage(a, 30, 220, 7000);
          },
-         0, 200},
-        {"a rectangle too short for a move goes whole", {kPageLeft, 20, kPageRight, 51},
-         [](Frame& b, Frame& a) { showPage(b, 20, 51, 0), showPage(a, 20, 51, 4); }, 0, 31},
-        {"the whole frame, edge to edge, scrolled by one row", {0, 0, kWidth, kHeight},
+         0, 200 * kPage, 1},
+        {"a rectangle too short for a move goes whole",
+         {kPageLeft, 20, kPageRight, 51},
+         [](Frame& b, Frame& a) { showPage(b, 20, 51, 0), showPage(a, 20, 51, 4); },
+         0,
+         31 * kPage,
+         1},
+        {"the whole frame, edge to edge, scrolled by one row",
+         {0, 0, kWidth, kHeight},
          [](Frame& b, Frame& a) {
              showPage(b, 0, kHeight, 0, 0, kWidth), showPage(a, 0, kHeight, 1, 0, kWidth);
          },
-         1, 1},
+         1,
+         kWidth,
+         1},
         {"unchanged rows are encoded again (a repaint)", page,
-         [](Frame& b, Frame& a) { showPage(b, 20, 220, 0), showPage(a, 20, 220, 0); }, 0, 200},
+         [](Frame& b, Frame& a) { showPage(b, 20, 220, 0), showPage(a, 20, 220, 0); }, 0,
+         200 * kPage, 1},
+        {"panned 3 columns left: one move, the 3 exposed columns", page,
+         [](Frame& b, Frame& a) { panPage(b, 20, 220, 0, 0), panPage(a, 20, 220, 0, 3); }, 1,
+         3 * 200, 1},
+        {"panned 5 columns right", page,
+         [](Frame& b, Frame& a) { panPage(b, 20, 220, 0, 5), panPage(a, 20, 220, 0, 0); }, 1,
+         5 * 200, 1},
+        {"panned 100 columns left, 40 stay in view", page,
+         [](Frame& b, Frame& a) { panPage(b, 20, 220, 0, 0), panPage(a, 20, 220, 0, 100); }, 1,
+         100 * 200, 1},
+        {"panned 120 columns right, 20 stay in view", page,
+         [](Frame& b, Frame& a) { panPage(b, 20, 220, 0, 120), panPage(a, 20, 220, 0, 0); }, 1,
+         120 * 200, 1},
+        {"panned 130 columns: too few stay in view for a move", page,
+         [](Frame& b, Frame& a) { panPage(b, 20, 220, 0, 0), panPage(a, 20, 220, 0, 130); }, 0,
+         200 * kPage, 1},
+        {"a pan with a row changed in the last column still in view: two moves around it", page,
+         [](Frame& b, Frame& a) {
+             panPage(b, 20, 220, 0, 0), panPage(a, 20, 220, 0, 3);
+             a[size_t(100 * kWidth + kPageRight - 4)] ^= 0xff;
+         },
+         2, 3 * 199 + kPage, 3},
+        {"two-colour text panned 4 cells left", page,
+         [](Frame& b, Frame& a) { panText(b, 20, 220, 0), panText(a, 20, 220, 24); }, 1, 24 * 200,
+         1},
+        {"two-colour text panned 7 cells right", page,
+         [](Frame& b, Frame& a) { panText(b, 20, 220, 42), panText(a, 20, 220, 0); }, 1, 42 * 200,
+         1},
+        {"only 10 rows panned: not worth a move", page,
+         [](Frame& b, Frame& a) {
+             panPage(b, 20, 30, 0, 0), panPage(a, 20, 30, 0, 2);
+             showPage(a, 30, 220, 7000);
+         },
+         0, 200 * kPage, 1},
+        {"both ends of each row panned, its middle new: no move", page,
+         [](Frame& b, Frame& a) {
+             panPage(b, 20, 220, 0, 0), panPage(a, 20, 220, 0, 3);
+             showPage(a, 20, 220, 9000, 40, 120);
+         },
+         0, 200 * kPage, 1},
+        {"stripes one step along: they only look panned", page,
+         [](Frame& b, Frame& a) {
+             for (int y = 20; y < 220; ++y)
+                 for (int x = kPageLeft; x < kPageRight; ++x) {
+                     b[size_t(y * kWidth + x)] = pagePixel(y, x % 4);
+                     a[size_t(y * kWidth + x)] = pagePixel(y, (x + 1) % 4);
+                 }
+         },
+         0, 200 * kPage, 1},
+        {"a pane scrolled up by 8 over a pane panned 6 columns right", page,
+         [](Frame& b, Frame& a) {
+             showPage(b, 20, 120, 0), showPage(a, 20, 120, 8);
+             panPage(b, 120, 220, 3000, 6), panPage(a, 120, 220, 3000, 0);
+         },
+         2, 8 * kPage + 6 * 100, 2},
+        {"a pane panned 6 columns left over a pane scrolled down by 20", page,
+         [](Frame& b, Frame& a) {
+             panPage(b, 20, 120, 0, 0), panPage(a, 20, 120, 0, 6);
+             showPage(b, 120, 220, 3020), showPage(a, 120, 220, 3000);
+         },
+         2, 6 * 100 + 20 * kPage, 2},
     };
     for (const Case& c : cases) {
         Frame before = frame(), after = frame();
@@ -127,7 +226,8 @@ TEST(ScrollFinder, TheClientEndsWithTheNewFrameAndScrollsCostOnlyTheirStrip) {
         const ShadowExtScroll s = shadow_ext_find_scroll(bytes(before), bytes(after), kStride, c.rect);
         EXPECT_EQ(clientPicture(before, after, s), after) << c.what;
         EXPECT_EQ(s.moves.size(), c.moves) << c.what;
-        EXPECT_EQ(rows(s.rest), c.restRows) << c.what;
+        EXPECT_EQ(pixels(s.rest), c.restPixels) << c.what;
+        EXPECT_EQ(s.rest.size(), c.restRects) << c.what;
     }
 }
 
@@ -152,6 +252,27 @@ TEST(ScrollFinder, RepeatingRowsNeverGiveAWrongPixel) {
         }
 }
 
+// Columns that repeat (stripes, a grid, a tiled background) match at many
+// distances sideways: again no pixel may come out wrong, with a detailed
+// band panned by the same distance in the middle.
+TEST(ScrollFinder, RepeatingColumnsNeverGiveAWrongPixel) {
+    const RECTANGLE_16 rect{kPageLeft, 0, kPageRight, kHeight};
+    for (int period : {1, 2, 3, 4, 7})
+        for (int shift : {-8, -5, -1, 1, 2, 5, 8}) {
+            Frame before = frame(), after = frame();
+            for (int y = 0; y < kHeight; ++y)
+                for (int x = kPageLeft; x < kPageRight; ++x) {
+                    before[size_t(y * kWidth + x)] = pagePixel(y / 8, x % period);
+                    after[size_t(y * kWidth + x)] = pagePixel(y / 8, (x + shift + 64) % period);
+                }
+            panPage(before, 100, 160, 0, 0);
+            panPage(after, 100, 160, 0, shift);
+            const ShadowExtScroll s =
+                shadow_ext_find_scroll(bytes(before), bytes(after), kStride, rect);
+            EXPECT_EQ(clientPicture(before, after, s), after) << period << "/" << shift;
+        }
+}
+
 // Hashes kept from frame to frame stand for what the client shows: a scroll
 // after a change the finder did not hash (a short rectangle) or a rectangle
 // of other columns still comes out as one move and its strip, and the
@@ -163,12 +284,15 @@ TEST(ScrollFinder, KeptRowHashesFollowEveryChangeOfThePicture) {
         RECTANGLE_16 rect;
         std::function<void(Frame& after)> paint;
         size_t moves;
-        int restRows;
+        int restPixels;
     };
     const Step steps[] = {
-        {"scrolled by 8", page, [](Frame& a) { showPage(a, 20, 220, 8); }, 1, 8},
-        {"20 rows rewritten in a short rectangle", {kPageLeft, 100, kPageRight, 120},
-         [](Frame& a) { showPage(a, 100, 120, 9000); }, 0, 20},
+        {"scrolled by 8", page, [](Frame& a) { showPage(a, 20, 220, 8); }, 1, 8 * kPage},
+        {"20 rows rewritten in a short rectangle",
+         {kPageLeft, 100, kPageRight, 120},
+         [](Frame& a) { showPage(a, 100, 120, 9000); },
+         0,
+         20 * kPage},
         {"scrolled by 8 again, the rewritten rows with it", page,
          [](Frame& a) {
              const Frame was = a;
@@ -177,11 +301,14 @@ TEST(ScrollFinder, KeptRowHashesFollowEveryChangeOfThePicture) {
                  for (int x = kPageLeft; x < kPageRight; ++x)
                      a[size_t(y * kWidth + x)] = was[size_t((y + 8) * kWidth + x)];
          },
-         1, 8},
-        {"a rectangle of other columns rewritten", {kPageRight, 20, kWidth, 220},
-         [](Frame& a) { showPage(a, 20, 220, 5000, kPageRight, kWidth); }, 0, 200},
+         1, 8 * kPage},
+        {"a rectangle of other columns rewritten",
+         {kPageRight, 20, kWidth, 220},
+         [](Frame& a) { showPage(a, 20, 220, 5000, kPageRight, kWidth); },
+         0,
+         200 * (kWidth - kPageRight)},
         {"the page scrolled by 14, around the rewritten rows", page,
-         [](Frame& a) { showPage(a, 20, 220, 30); }, 2, 34},
+         [](Frame& a) { showPage(a, 20, 220, 30); }, 2, 34 * kPage},
     };
     Frame before = frame();
     showPage(before, 20, 220, 0);
@@ -193,7 +320,7 @@ TEST(ScrollFinder, KeptRowHashesFollowEveryChangeOfThePicture) {
             shadow_ext_find_scroll(bytes(before), bytes(after), kStride, step.rect, &kept);
         EXPECT_EQ(clientPicture(before, after, s), after) << step.what;
         EXPECT_EQ(s.moves.size(), step.moves) << step.what;
-        EXPECT_EQ(rows(s.rest), step.restRows) << step.what;
+        EXPECT_EQ(pixels(s.rest), step.restPixels) << step.what;
         before = after;
     }
 }

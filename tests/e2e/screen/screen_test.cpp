@@ -24,6 +24,38 @@ bool startServer(Session& s, const std::vector<std::string>& codecFlags = kPlana
     return s.startServer(args, {{"MAC_SHADOW_STATS_FILE", s.dir().file("stats.json")}});
 }
 
+struct CodecCase {
+    const char* codec;
+    std::vector<std::string> flags;
+    int tolerance;    // per colour channel
+    size_t mostApart; // pixels further apart than that (edges of lossy tiles)
+};
+
+const CodecCase kPlanar = {"planar", kPlanarOnly, 0, 0};
+
+// Our server with `c`'s codec on a blue desktop and a 1280x800 client, whose
+// pointer rests in the bottom rows: comparisons leave those out, since the
+// picture shows the server's cursor where its own screen does not.
+void startWatched(Session& s, const CodecCase& c) {
+    ASSERT_TRUE(setRootColour(s.serverDisplay(), "#3366cc"));
+    ASSERT_TRUE(startServer(s, c.flags));
+    ASSERT_TRUE(s.startClient({"/sec:tls", "/u:x", "/p:x", "/size:1280x800"}));
+    ASSERT_TRUE(s.serverSays(std::string("encoded with ") + c.codec));
+    run({"xdotool", "mousemove", "1270", "795"}, {{"DISPLAY", s.clientDisplay()}}, 5000ms);
+}
+
+// Whether the client's picture equals the server's, within `c`'s loss,
+// before `limit`.
+bool pictureMatches(Session& s, const CodecCase& c, Duration limit) {
+    return waitUntil(
+        [&] {
+            const auto apart = pixelsApart(s.serverDisplay(), s.clientDisplay(), 0, 0, 1280, 760,
+                                           c.tolerance);
+            return apart && *apart <= c.mostApart;
+        },
+        limit, 20ms);
+}
+
 } // namespace
 
 // A TLS client sees the server's colours and their changes, and a scrolling
@@ -77,13 +109,6 @@ TEST(ScreenToClient, ClientShowsTheServerColoursAndTheirChanges) {
     EXPECT_NE(s.serverLog().find("SIGTERM: server exiting"), std::string::npos);
 }
 
-struct CodecCase {
-    const char* codec;
-    std::vector<std::string> flags;
-    int tolerance;    // per colour channel
-    size_t mostApart; // pixels further apart than that (edges of lossy tiles)
-};
-
 // Small changes reach the client and nothing around them goes stale: the
 // client's picture equals the server's (planar pixel for pixel, the wavelet
 // codecs within their loss) soon after each move of a small window, before
@@ -98,23 +123,9 @@ TEST(ScreenToClient, AfterSmallChangesTheClientsPictureEqualsTheServers) {
         SCOPED_TRACE(c.codec);
         Session s(suites::screen, "1280x800x24", "1400x900x24");
         ASSERT_TRUE(s.ok());
-        ASSERT_TRUE(setRootColour(s.serverDisplay(), "#3366cc"));
-        ASSERT_TRUE(startServer(s, c.flags));
-        ASSERT_TRUE(s.startClient({"/sec:tls", "/u:x", "/p:x", "/size:1280x800"}));
-        ASSERT_TRUE(s.serverSays(std::string("encoded with ") + c.codec));
+        ASSERT_NO_FATAL_FAILURE(startWatched(s, c));
         const std::map<std::string, std::string> onServer = {{"DISPLAY", s.serverDisplay()}};
-        // The pointer rests in the bottom rows, which are left out: the
-        // picture shows the server's cursor where its own screen does not.
-        run({"xdotool", "mousemove", "1270", "795"}, {{"DISPLAY", s.clientDisplay()}}, 5000ms);
-        auto pictureMatches = [&](Duration limit) {
-            return waitUntil(
-                [&] {
-                    const auto apart = pixelsApart(s.serverDisplay(), s.clientDisplay(), 0, 0, 1280,
-                                                   760, c.tolerance);
-                    return apart && *apart <= c.mostApart;
-                },
-                limit, 20ms);
-        };
+        const auto pictureMatches = [&](Duration limit) { return ::pictureMatches(s, c, limit); };
 
         Process window;
         ASSERT_TRUE(window.start(
@@ -162,20 +173,8 @@ TEST(ScreenToClient, AfterABurstTheBehindClientsPictureEqualsTheServers) {
         SCOPED_TRACE(c.codec);
         Session s(suites::screen, "1280x800x24", "1400x900x24");
         ASSERT_TRUE(s.ok());
-        ASSERT_TRUE(setRootColour(s.serverDisplay(), "#3366cc"));
-        ASSERT_TRUE(startServer(s, c.flags));
-        ASSERT_TRUE(s.startClient({"/sec:tls", "/u:x", "/p:x", "/size:1280x800"}));
-        ASSERT_TRUE(s.serverSays(std::string("encoded with ") + c.codec));
-        run({"xdotool", "mousemove", "1270", "795"}, {{"DISPLAY", s.clientDisplay()}}, 5000ms);
-        auto pictureMatches = [&](Duration limit) {
-            return waitUntil(
-                [&] {
-                    const auto apart = pixelsApart(s.serverDisplay(), s.clientDisplay(), 0, 0, 1280,
-                                                   760, c.tolerance);
-                    return apart && *apart <= c.mostApart;
-                },
-                limit, 20ms);
-        };
+        ASSERT_NO_FATAL_FAILURE(startWatched(s, c));
+        const auto pictureMatches = [&](Duration limit) { return ::pictureMatches(s, c, limit); };
         ASSERT_TRUE(pictureMatches(15000ms));
         // A slow moment may miss one; held changes that never went, all.
         int matchedSoon = 0;
@@ -219,20 +218,8 @@ TEST(ScreenToClient, AScrollGoesAsCopiesAndThePictureStaysExact) {
         Session s(suites::screen, "1280x800x24", "1400x900x24");
         ASSERT_TRUE(s.ok());
         E2E_SKIP_IF_HOOK_UNVERIFIED(s, "scroll-copy");
-        ASSERT_TRUE(setRootColour(s.serverDisplay(), "#3366cc"));
-        ASSERT_TRUE(startServer(s, c.flags));
-        ASSERT_TRUE(s.startClient({"/sec:tls", "/u:x", "/p:x", "/size:1280x800"}));
-        ASSERT_TRUE(s.serverSays(std::string("encoded with ") + c.codec));
-        run({"xdotool", "mousemove", "1270", "795"}, {{"DISPLAY", s.clientDisplay()}}, 5000ms);
-        auto pictureMatches = [&](Duration limit) {
-            return waitUntil(
-                [&] {
-                    const auto apart = pixelsApart(s.serverDisplay(), s.clientDisplay(), 0, 0, 1280,
-                                                   760, c.tolerance);
-                    return apart && *apart <= c.mostApart;
-                },
-                limit, 20ms);
-        };
+        ASSERT_NO_FATAL_FAILURE(startWatched(s, c));
+        const auto pictureMatches = [&](Duration limit) { return ::pictureMatches(s, c, limit); };
         // The terminal prints as many numbered lines as each line of the pipe
         // asks.
         const std::string pipe = s.dir().file("lines");
@@ -274,19 +261,9 @@ TEST(ScreenToClient, APanGoesAsSidewaysCopiesAndThePictureStaysExact) {
     Session s(suites::screen, "1280x800x24", "1400x900x24");
     ASSERT_TRUE(s.ok());
     E2E_SKIP_IF_HOOK_UNVERIFIED(s, "scroll-copy");
-    ASSERT_TRUE(setRootColour(s.serverDisplay(), "#3366cc"));
-    ASSERT_TRUE(startServer(s));
-    ASSERT_TRUE(s.startClient({"/sec:tls", "/u:x", "/p:x", "/size:1280x800"}));
-    ASSERT_TRUE(s.serverSays("encoded with planar"));
-    run({"xdotool", "mousemove", "1270", "795"}, {{"DISPLAY", s.clientDisplay()}}, 5000ms);
-    auto pictureMatches = [&](Duration limit) {
-        return waitUntil(
-            [&] {
-                const auto apart =
-                    pixelsApart(s.serverDisplay(), s.clientDisplay(), 0, 0, 1280, 760, 0);
-                return apart && *apart == 0;
-            },
-            limit, 20ms);
+    ASSERT_NO_FATAL_FAILURE(startWatched(s, kPlanar));
+    const auto pictureMatches = [&](Duration limit) {
+        return ::pictureMatches(s, kPlanar, limit);
     };
     // Forty lines of 300 characters; each line of the pipe names the column
     // the terminal shows them from, redrawn in place in one write (through

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <memory>
 #include <set>
-#include <thread>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -49,11 +49,38 @@ void startWatched(Session& s, const CodecCase& c) {
 bool pictureMatches(Session& s, const CodecCase& c, Duration limit) {
     return waitUntil(
         [&] {
-            const auto apart = pixelsApart(s.serverDisplay(), s.clientDisplay(), 0, 0, 1280, 760,
-                                           c.tolerance);
+            const auto apart =
+                pixelsApart(s.serverDisplay(), s.clientDisplay(), 0, 0, 1280, 760, c.tolerance);
             return apart && *apart <= c.mostApart;
         },
         limit, 20ms);
+}
+
+// Runs `loop` in a terminal on the server's desktop, reading numbers from a
+// pipe: `first`, until the client's picture matches, then each of `steps`.
+// Each step must match within 5 s; `matchedSoon` counts those that matched
+// within 500 ms, before a repaint could mend a wrong copy.
+void driveTerminal(Session& s, const CodecCase& c, const std::string& loop, int first,
+                   const std::vector<int>& steps, int* matchedSoon) {
+    const std::string pipe = s.dir().file("numbers");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    Process xterm;
+    ASSERT_TRUE(xterm.start(
+        {"xterm", "-geometry", "100x45+20+20", "-e", "sh", "-c", loop + " < '" + pipe + "'"},
+        {{"DISPLAY", s.serverDisplay()}}, s.dir().file("xterm.log"), s.dir().file("xterm.log")));
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> numbers(std::fopen(pipe.c_str(), "w"),
+                                                            std::fclose);
+    ASSERT_NE(numbers, nullptr);
+    std::fprintf(numbers.get(), "%d\n", first);
+    std::fflush(numbers.get());
+    ASSERT_TRUE(pictureMatches(s, c, 10000ms));
+    *matchedSoon = 0;
+    for (const int step : steps) {
+        std::fprintf(numbers.get(), "%d\n", step);
+        std::fflush(numbers.get());
+        *matchedSoon += pictureMatches(s, c, 500ms) ? 1 : 0;
+        ASSERT_TRUE(pictureMatches(s, c, 5000ms)) << "step " << step;
+    }
 }
 
 } // namespace
@@ -219,36 +246,16 @@ TEST(ScreenToClient, AScrollGoesAsCopiesAndThePictureStaysExact) {
         ASSERT_TRUE(s.ok());
         E2E_SKIP_IF_HOOK_UNVERIFIED(s, "scroll-copy");
         ASSERT_NO_FATAL_FAILURE(startWatched(s, c));
-        const auto pictureMatches = [&](Duration limit) { return ::pictureMatches(s, c, limit); };
-        // The terminal prints as many numbered lines as each line of the pipe
-        // asks.
-        const std::string pipe = s.dir().file("lines");
-        ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-        Process xterm;
-        ASSERT_TRUE(xterm.start(
-            {"xterm", "-geometry", "100x45+20+20", "-e", "sh", "-c",
-             "i=0; while read n; do k=0; while [ $k -lt $n ]; do i=$((i+1)); k=$((k+1)); "
-             "echo \"line $i of a scrolling text, $((i * 7919 % 10007))\"; done; done < '" +
-                 pipe + "'"},
-            {{"DISPLAY", s.serverDisplay()}}, s.dir().file("xterm.log"),
-            s.dir().file("xterm.log")));
-        std::FILE* lines = std::fopen(pipe.c_str(), "w");
-        ASSERT_NE(lines, nullptr);
-        std::fprintf(lines, "60\n");
-        std::fflush(lines);
-        ASSERT_TRUE(pictureMatches(10000ms));
+        // The terminal prints as many numbered lines as each number asks.
         int matchedSoon = 0;
-        for (int step = 0; step < 5; ++step) {
-            std::fprintf(lines, "%d\n", 3 + 4 * step);
-            std::fflush(lines);
-            matchedSoon += pictureMatches(500ms) ? 1 : 0;
-            ASSERT_TRUE(pictureMatches(5000ms)) << "step " << step;
-        }
-        std::fclose(lines);
+        ASSERT_NO_FATAL_FAILURE(driveTerminal(
+            s, c,
+            "i=0; while read n; do k=0; while [ $k -lt $n ]; do i=$((i+1)); k=$((k+1)); "
+            "echo \"line $i of a scrolling text, $((i * 7919 % 10007))\"; done; done",
+            60, {3, 7, 11, 15, 19}, &matchedSoon));
         EXPECT_GE(matchedSoon, 4);
         EXPECT_EQ(s.serverSays("scrolls go to the client as copies inside its surface", 1000ms),
                   sc.copies);
-        xterm.stop();
     }
 }
 
@@ -262,14 +269,9 @@ TEST(ScreenToClient, APanGoesAsSidewaysCopiesAndThePictureStaysExact) {
     ASSERT_TRUE(s.ok());
     E2E_SKIP_IF_HOOK_UNVERIFIED(s, "scroll-copy");
     ASSERT_NO_FATAL_FAILURE(startWatched(s, kPlanar));
-    const auto pictureMatches = [&](Duration limit) {
-        return ::pictureMatches(s, kPlanar, limit);
-    };
-    // Forty lines of 300 characters; each line of the pipe names the column
-    // the terminal shows them from, redrawn in place in one write (through
+    // Forty lines of 300 characters; each number names the column the
+    // terminal shows them from, redrawn in place in one write (through
     // `cat`), so that a capture seldom falls inside a redraw.
-    const std::string pipe = s.dir().file("columns");
-    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
     const std::string text = s.dir().file("text");
     const std::string write =
         "awk 'BEGIN { for (i = 1; i <= 40; i++) { s = \"\"; for (j = 1; length(s) < 300; j++) "
@@ -277,28 +279,12 @@ TEST(ScreenToClient, APanGoesAsSidewaysCopiesAndThePictureStaysExact) {
         text + "'";
     const std::string redraw =
         "while read c; do { printf '\\033[H'; cut -c$((c + 1))-$((c + 98)) '" + text +
-        "'; } | cat; done < '" + pipe + "'";
-    Process xterm;
-    ASSERT_TRUE(xterm.start(
-        {"xterm", "-geometry", "100x45+20+20", "-e", "sh", "-c", write + "; " + redraw},
-        {{"DISPLAY", s.serverDisplay()}}, s.dir().file("xterm.log"), s.dir().file("xterm.log")));
-    std::FILE* columns = std::fopen(pipe.c_str(), "w");
-    ASSERT_NE(columns, nullptr);
-    std::fprintf(columns, "0\n");
-    std::fflush(columns);
-    ASSERT_TRUE(pictureMatches(10000ms));
+        "'; } | cat; done";
     int matchedSoon = 0;
-    const int steps[] = {4, 11, 30, 23, 9};
-    for (const int column : steps) {
-        std::fprintf(columns, "%d\n", column);
-        std::fflush(columns);
-        matchedSoon += pictureMatches(500ms) ? 1 : 0;
-        ASSERT_TRUE(pictureMatches(5000ms)) << "column " << column;
-    }
-    std::fclose(columns);
+    ASSERT_NO_FATAL_FAILURE(
+        driveTerminal(s, kPlanar, write + "; " + redraw, 0, {4, 11, 30, 23, 9}, &matchedSoon));
     EXPECT_GE(matchedSoon, 4);
     EXPECT_TRUE(s.serverSays("rows, sideways)", 1000ms));
-    xterm.stop();
 }
 
 // The X server under a connected client crashes and its session starts a

@@ -136,6 +136,15 @@ std::vector<RECTANGLE_16> takeSolids(const std::vector<RECTANGLE_16>& rects, con
     return std::move(tiles.rest);
 }
 
+// The changed rectangles (clipped) less the scrolls this thread's client can
+// take as copies; the copies go to this frame's moves.
+std::vector<RECTANGLE_16> withoutMoves(const std::vector<RECTANGLE_16>& clipped, const BYTE* data,
+                                       UINT32 format, UINT32 width, UINT32 height, UINT32 stride) {
+    if (!scrollCopies())
+        return clipped;
+    return tState.shown.part(clipped, data, format, width, height, stride, &tState.moves);
+}
+
 // The rectangles a tile codec encodes: the changed ones less the scrolls
 // that go as copies and the tiles that go as fills. When nothing is left the
 // codec still gets one pixel, so that the library sends the frame the copies
@@ -146,11 +155,8 @@ std::vector<RECTANGLE_16> encodedRects(const std::vector<RECTANGLE_16>& rects, c
         shadow_ext_clip_rects(rects.data(), rects.size(), width, height, SIZE_MAX);
     if (clipped.empty())
         return {};
-    const std::vector<RECTANGLE_16> unmoved =
-        scrollCopies()
-            ? tState.shown.part(clipped, data, format, width, height, stride, &tState.moves)
-            : clipped;
-    std::vector<RECTANGLE_16> rest = takeSolids(unmoved, data, stride, format);
+    std::vector<RECTANGLE_16> rest =
+        takeSolids(withoutMoves(clipped, data, format, width, height, stride), data, stride, format);
     if (rest.empty()) {
         const RECTANGLE_16& first = clipped.front();
         rest.push_back({first.left, first.top, static_cast<UINT16>(first.left + 1),
@@ -487,12 +493,9 @@ extern "C" BYTE* freerdp_bitmap_compress_planar(BITMAP_PLANAR_CONTEXT* context, 
             state.shown.whole(data, format, width, height, scanline);
         return checkedPlanar(context, data, format, width, height, scanline, dstData, pDstSize);
     }
-    const std::vector<RECTANGLE_16> changed =
-        scrollCopies() ? state.shown.part(clipped, data, format, width, height, scanline,
-                                          &state.moves)
-                       : clipped;
     DeferredPlanar image;
-    const std::vector<RECTANGLE_16> rest = takeSolids(changed, data, scanline, format);
+    const std::vector<RECTANGLE_16> rest = takeSolids(
+        withoutMoves(clipped, data, format, width, height, scanline), data, scanline, format);
     image.rects = shadow_ext_clip_rects(rest.data(), rest.size(), width, height, kMaxPlanarRects);
     shadow_ext_widen_planar_rects(&image.rects, width);
     // The library sends what we return as one command: nothing, which our

@@ -53,12 +53,15 @@ class GnomeDisplayTransaction : public DisplayTransaction {
 } // namespace
 
 namespace {
-// Virtual monitors were verified with mutter 43, which Debian ships with
-// PipeWire 0.3; mutter 48 (with PipeWire 1.x) places and drops them its own
-// way, and there they stay off until verified: the desktop is then shared as
-// it is.
+// Virtual monitors were verified with mutter 43 (Debian 12, PipeWire 0.3)
+// and mutter 48 (Debian 13, PipeWire 1.4); the PipeWire version stands for
+// the desktop's generation. Elsewhere they stay off until verified: the
+// desktop is then shared as it is.
 bool virtualMonitorsVerifiedHere() {
-    static const bool verified = std::string_view(pw_get_library_version()).rfind("0.3.", 0) == 0;
+    static const bool verified = [] {
+        const std::string_view version = pw_get_library_version();
+        return version.rfind("0.3.", 0) == 0 || version.rfind("1.", 0) == 0;
+    }();
     return verified;
 }
 } // namespace

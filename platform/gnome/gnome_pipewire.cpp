@@ -10,6 +10,7 @@
 #include <spa/param/video/format-utils.h>
 #include <spa/utils/result.h>
 
+#include "gnome_damage.h"
 #include "gnome_frame_diff.h"
 
 namespace corvane::platform::gnome {
@@ -61,6 +62,7 @@ struct GnomeFrameSource::Impl {
     std::vector<uint8_t> mirror;
     int32_t width = 0;
     int32_t height = 0;
+    GnomeDamagePlacer damagePlacer;
 
     mutable std::mutex cursorMutex;
     GnomeCursorState cursor;
@@ -279,8 +281,8 @@ bool GnomeFrameSource::Impl::usablePicture(spa_buffer* buffer) {
     return d.chunk && d.chunk->size > 0 && !(d.chunk->flags & SPA_CHUNK_FLAG_CORRUPTED);
 }
 
-// Adds a picture's damage (clipped to the picture); false when it carries no
-// damage metadata.
+// Adds a picture's damage as the compositor wrote it; false when it carries
+// no damage metadata.
 bool GnomeFrameSource::Impl::readDamage(spa_buffer* buffer, std::vector<Rect>& out) const {
     const spa_meta* damage = spa_buffer_find_meta(buffer, SPA_META_VideoDamage);
     if (!damage)
@@ -290,12 +292,9 @@ bool GnomeFrameSource::Impl::readDamage(spa_buffer* buffer, std::vector<Rect>& o
         if (!spa_meta_region_is_valid(region))
             break;
         const auto& r = region->region;
-        const int32_t x = std::clamp(r.position.x, 0, formatWidth);
-        const int32_t y = std::clamp(r.position.y, 0, formatHeight);
-        const int32_t w = std::min<int32_t>(int32_t(r.size.width), formatWidth - x);
-        const int32_t h = std::min<int32_t>(int32_t(r.size.height), formatHeight - y);
-        if (w > 0 && h > 0)
-            out.push_back({x, y, w, h});
+        if (r.size.width > 0 && r.size.height > 0)
+            out.push_back({r.position.x, r.position.y, int32_t(std::min(r.size.width, 1u << 16)),
+                           int32_t(std::min(r.size.height, 1u << 16))});
     }
     return true;
 }
@@ -336,14 +335,19 @@ void GnomeFrameSource::Impl::process() {
         const intptr_t stride = d.chunk->stride > 0 ? d.chunk->stride : intptr_t(formatWidth) * 4;
         std::lock_guard lock(pictureMutex);
         const bool resized = width != formatWidth || height != formatHeight;
+        if (resized)
+            damagePlacer.reset();
+        std::optional<std::vector<Rect>> placed;
+        if (damageKnown)
+            placed = damagePlacer.place(damage, formatWidth, formatHeight);
         if (resized) {
             width = formatWidth;
             height = formatHeight;
             mirror.assign(size_t(width) * height * 4, 0);
             changed.push_back({0, 0, width, height});
-        } else if (damageKnown) {
+        } else if (placed) {
             owner->damaged_.fetch_add(1);
-            changed = std::move(damage);
+            changed = std::move(*placed);
         } else {
             owner->compared_.fetch_add(1);
             changed = gnomeChangedRects(mirror.data(), intptr_t(width) * 4, pixels, stride, width,

@@ -96,6 +96,9 @@ class DisplayConfig {
     // go beyond it is refused as a whole.
     virtual DisplaySpace maxSpace() { return {}; }
     virtual HiDpiScope hiDpiScope() { return HiDpiScope::perDisplay; }
+    // True where the display server puts virtual displays where it likes and
+    // cannot mirror them (mutter): there is nothing to arrange.
+    virtual bool placesVirtualDisplaysItself() { return false; }
     // Gives back what an earlier process left changed on the displays and
     // could not give back itself (it was killed); called once at start,
     // before the displays are measured.

@@ -24,6 +24,7 @@ class GnomeDisplayConfig : public DisplayConfig {
     // While a session runs or mutter's screen-cast interface is there to
     // open one.
     bool virtualDisplaysSupported() override;
+    bool placesVirtualDisplaysItself() override { return true; }
     void createVirtualDisplay(const VirtualDisplayDescriptor& descriptor,
                               VirtualDisplayDone done) override {
         monitors_.create(descriptor, std::move(done));

@@ -349,6 +349,14 @@ void SimDisplayConfig::setHiDpiScope(HiDpiScope scope) {
     std::lock_guard lock(mutex_);
     scope_ = scope;
 }
+bool SimDisplayConfig::placesVirtualDisplaysItself() {
+    std::lock_guard lock(mutex_);
+    return placesItself_;
+}
+void SimDisplayConfig::setPlacesItself(bool itself) {
+    std::lock_guard lock(mutex_);
+    placesItself_ = itself;
+}
 void SimDisplayConfig::showOnlyPlaced(bool only) {
     std::lock_guard lock(mutex_);
     onlyPlaced_ = only;

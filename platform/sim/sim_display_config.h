@@ -42,6 +42,7 @@ class SimDisplayConfig : public DisplayConfig {
     bool virtualDisplaysSupported() override;
     DisplaySpace maxSpace() override;
     HiDpiScope hiDpiScope() override;
+    bool placesVirtualDisplaysItself() override;
     // Completes before it returns unless completions are held.
     void createVirtualDisplay(const VirtualDisplayDescriptor& descriptor,
                               VirtualDisplayDone done) override;
@@ -60,6 +61,7 @@ class SimDisplayConfig : public DisplayConfig {
 
     void setMaxSpace(double width, double height); // 0 x 0: no limit
     void setHiDpiScope(HiDpiScope scope);
+    void setPlacesItself(bool itself); // as mutter: nothing is arranged
 
     // Faults.
     void setSupported(bool supported);
@@ -118,6 +120,7 @@ class SimDisplayConfig : public DisplayConfig {
     int32_t createCalls_ = 0;
     int32_t failFrom_ = 0;
     bool refuse2x_ = false;
+    bool placesItself_ = false;
     int32_t nextWidth_ = 0, nextHeight_ = 0;
     int32_t drops_ = 0, beginFailures_ = 0, completeFailures_ = 0, ignoredPlacements_ = 0;
     int32_t completions_ = 0;

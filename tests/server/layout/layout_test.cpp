@@ -389,6 +389,14 @@ TEST_F(LayoutTest, FaultsOfTheDisplayServer) {
           {"the virtual displays are not arranged as asked yet, trying again", 2},
           {"could not mirror the Mac's displays; the remote desktop is an extra screen", 1}},
          true},
+        // mutter: asking would only wait out the rounds at every connect.
+        {"a display server that places them itself",
+         [](auto& d) { d.setPlacesItself(true); },
+         {{0, 0, 1024, 768}, {1024, 0, 1024, 768}},
+         {{"arranging the virtual displays failed", 0},
+          {"not arranged as asked", 0},
+          {"could not mirror the Mac's displays; the remote desktop is an extra screen", 1}},
+         true},
         {"placement ignored once",
          [](auto& d) { d.ignorePlacements(1); },
          {{0, 0, 1024, 768}, {1024, 0, 1024, 768}},
@@ -441,6 +449,7 @@ TEST_F(LayoutTest, FaultsOfTheDisplayServer) {
         displays().setRefuse2x(false);
         displays().dropMirroring(0);
         displays().showOnlyPlaced(false);
+        displays().setPlacesItself(false);
     }
     // The display whose 2x mode was refused stands as 1x in the plan.
     EXPECT_EQ(LogLines::count("virtual display 0: id"), 1u);

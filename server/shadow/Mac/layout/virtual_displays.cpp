@@ -245,6 +245,10 @@ void arrangeOnce(macShadowSubsystem* r, const DesktopPlan& plan, const Arrangeme
 void arrange(macShadowSubsystem* r, const DesktopPlan& plan, const Arrangement& a,
              const KeptDisplays& kept) {
     r->mirroredCount = 0;
+    // Asking a display server that places them itself would only cost the
+    // rounds' waits at every connect.
+    if (config().placesVirtualDisplaysItself())
+        return;
     for (int round = 1; round <= kRounds; ++round) {
         arrangeOnce(r, plan, a, kept);
         mac_sleep_ms(kRoundSettleMs);

@@ -148,20 +148,16 @@ TEST(LaunchPlanEnvironment, ValuesAreNormalised) {
         auto set = [mode = mode](ServerSettings& s) { s.remoteScreen = mode; };
         EXPECT_EQ(env(set, "MAC_SHADOW_VIRTUAL") + " " + env(set, "MAC_SHADOW_MIRROR"), expected);
     }
-    EXPECT_EQ(env([](ServerSettings& s) { s.scale = 0.333; }, "MAC_SHADOW_SCALE"), "0.33");
-    EXPECT_EQ(env([](ServerSettings& s) { s.scale = 1; }, "MAC_SHADOW_SCALE"), "1.00");
-    EXPECT_EQ(env([](ServerSettings& s) { s.h264Profile = "High"; }, "MAC_SHADOW_H264_PROFILE"),
-              "baseline");
-    EXPECT_EQ(env([](ServerSettings& s) { s.h264Profile = "main"; }, "MAC_SHADOW_H264_PROFILE"),
-              "main");
-    EXPECT_EQ(
-        env([](ServerSettings& s) { s.videoEncoder = false; }, "FREERDP_VIDEOTOOLBOX_ENCODER"),
-        "0");
     const struct {
         void (*change)(ServerSettings&);
         const char* name;
         const char* value;
     } asking[] = {
+        {[](ServerSettings& s) { s.scale = 0.333; }, "MAC_SHADOW_SCALE", "0.33"},
+        {[](ServerSettings& s) { s.scale = 1; }, "MAC_SHADOW_SCALE", "1.00"},
+        {[](ServerSettings& s) { s.h264Profile = "High"; }, "MAC_SHADOW_H264_PROFILE", "baseline"},
+        {[](ServerSettings& s) { s.h264Profile = "main"; }, "MAC_SHADOW_H264_PROFILE", "main"},
+        {[](ServerSettings& s) { s.videoEncoder = false; }, "FREERDP_VIDEOTOOLBOX_ENCODER", "0"},
         {[](ServerSettings& s) { s.whenClientConnects = ConnectPolicy::ask; }, "MAC_SHADOW_ASK",
          "ask"},
         {[](ServerSettings& s) { s.whenClientConnects = ConnectPolicy::askUnlessAway; },
@@ -179,7 +175,7 @@ TEST(LaunchPlanEnvironment, ValuesAreNormalised) {
          "MAC_SHADOW_LOCK_ON_LEAVE", "off"},
     };
     for (const auto& a : asking)
-        EXPECT_EQ(env(a.change, a.name), a.value) << a.name;
+        EXPECT_EQ(env(a.change, a.name), a.value) << a.name << " row " << &a - asking;
     for (int align : {0, 1, 2, 3, 4, 8, 16, 32, -4})
         EXPECT_EQ(env([align](ServerSettings& s) { s.sizeAlign = align; }, "MAC_SHADOW_SIZE_ALIGN"),
                   align == 4 || align == 8 || align == 16 ? std::to_string(align) : "2")

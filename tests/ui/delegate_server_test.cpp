@@ -134,24 +134,42 @@ class DelegateServer : public corvane::test::AppTest {
 
 } // namespace
 
-TEST_F(DelegateServer, RepairPermissionsRestartsTheServerOnlyIfItWasRunning) {
-    for (bool wasRunning : {false, true}) {
-        SCOPED_TRACE(wasRunning ? "running" : "stopped");
-        std::shared_ptr<SpawnedProcess> before = makeWithServer(wasRunning);
-        int startsBefore = starts();
-        delegate->repairPermissions();
-        windowAnswered();
-        if (wasRunning) {
-            ASSERT_TRUE(pumpUntil([&] { return delegate->running() && !before->isRunning(); }, 10));
-            EXPECT_NE(delegate->task(), before);
-            EXPECT_EQ(starts(), startsBefore + 1);
-            EXPECT_FALSE(delegate->permissions()->isVisible()) << "everything allowed: continued";
-        } else {
-            EXPECT_FALSE(delegate->running() || delegate->starting());
-            EXPECT_EQ(starts(), startsBefore);
-            EXPECT_TRUE(delegate->permissions()->isVisible());
+// Repairing the permissions and saving the settings restart a running
+// server (the saved port with it) and start none that was stopped.
+TEST_F(DelegateServer, RepairAndSaveRestartOnlyARunningServer) {
+    for (bool repair : {true, false})
+        for (bool wasRunning : {false, true}) {
+            SCOPED_TRACE(std::string(repair ? "repair, " : "save, ") +
+                         (wasRunning ? "running" : "stopped"));
+            std::shared_ptr<SpawnedProcess> before = makeWithServer(wasRunning);
+            const int startsBefore = starts();
+            if (repair) {
+                delegate->repairPermissions();
+                windowAnswered();
+            } else {
+                delegate->openSettings();
+                delegate->settingsWindow()->portField->setText(wasRunning ? "3391" : "3392");
+                delegate->settingsWindow()->saveButton->click();
+                EXPECT_EQ(defaults->integer(Key::port), wasRunning ? 3391 : 3392);
+            }
+            if (wasRunning) {
+                ASSERT_TRUE(
+                    pumpUntil([&] { return delegate->running() && !before->isRunning(); }, 10));
+                EXPECT_NE(delegate->task(), before);
+                EXPECT_EQ(starts(), startsBefore + 1);
+                if (!repair)
+                    EXPECT_NE(corvane::test::readFile(server + ".args").rfind("/port:3391"),
+                              std::string::npos);
+            } else {
+                EXPECT_FALSE(delegate->running() || delegate->starting());
+                EXPECT_EQ(starts(), startsBefore);
+            }
+            if (repair)
+                EXPECT_EQ(delegate->permissions()->isVisible(), !wasRunning)
+                    << "everything allowed: a running server goes on";
+            else
+                EXPECT_TRUE(alerts.alerts.empty());
         }
-    }
 }
 
 TEST_F(DelegateServer, CheckPermissionsStartsOnlyWhenAskedAndLeavesARunningServerAlone) {
@@ -171,29 +189,6 @@ TEST_F(DelegateServer, CheckPermissionsStartsOnlyWhenAskedAndLeavesARunningServe
     EXPECT_EQ(delegate->task(), running);
     EXPECT_TRUE(running->isRunning());
     EXPECT_EQ(starts(), 1);
-}
-
-TEST_F(DelegateServer, SaveAndRestartRestartsOnlyARunningServerWithTheNewPort) {
-    for (bool wasRunning : {false, true}) {
-        SCOPED_TRACE(wasRunning ? "running" : "stopped");
-        std::shared_ptr<SpawnedProcess> before = makeWithServer(wasRunning);
-        int startsBefore = starts();
-        delegate->openSettings();
-        delegate->settingsWindow()->portField->setText(wasRunning ? "3391" : "3392");
-        delegate->settingsWindow()->saveButton->click();
-        if (wasRunning) {
-            ASSERT_TRUE(pumpUntil([&] { return delegate->running() && !before->isRunning(); }, 10));
-            EXPECT_NE(delegate->task(), before);
-            EXPECT_EQ(starts(), startsBefore + 1);
-            EXPECT_NE(corvane::test::readFile(server + ".args").rfind("/port:3391"),
-                      std::string::npos);
-        } else {
-            EXPECT_FALSE(delegate->running() || delegate->starting());
-            EXPECT_EQ(starts(), startsBefore);
-        }
-        EXPECT_EQ(defaults->integer(Key::port), wasRunning ? 3391 : 3392);
-        EXPECT_TRUE(alerts.alerts.empty());
-    }
 }
 
 TEST_F(DelegateServer, StartUpShowsThePermissionsWindowOnlyWhenSomethingIsMissing) {

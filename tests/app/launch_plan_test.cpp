@@ -118,9 +118,9 @@ TEST(LaunchPlanEnvironment, InheritedVariablesAreKeptReplacedOrRemovedPerVariabl
     asking.whenClientConnects = ConnectPolicy::ask;
     EXPECT_EQ(var(buildLaunchPlan(asking, {{"MAC_SHADOW_ASK", "allow"}}), "MAC_SHADOW_ASK"), "ask")
         << "an inherited answer never skips the stored question";
-    EXPECT_EQ(var(buildLaunchPlan(s, {{"MAC_SHADOW_ADMIN_GROUP", "wheel"}}),
-                  "MAC_SHADOW_ADMIN_GROUP"),
-              std::nullopt);
+    EXPECT_EQ(
+        var(buildLaunchPlan(s, {{"MAC_SHADOW_ADMIN_GROUP", "wheel"}}), "MAC_SHADOW_ADMIN_GROUP"),
+        std::nullopt);
     s.allowedAccounts = "bob, @ops";
     s.adminGroup = "wheel";
     EXPECT_EQ(var(buildLaunchPlan(s, {}), "MAC_SHADOW_ALLOWED_USERS"), "bob, @ops");
@@ -167,12 +167,11 @@ TEST(LaunchPlanEnvironment, ValuesAreNormalised) {
         {[](ServerSettings& s) { s.promptSeconds = 6000; }, "MAC_SHADOW_ASK_TIMEOUT", "600"},
         {[](ServerSettings& s) { s.awayIdleMinutes = 0; }, "MAC_SHADOW_AWAY_IDLE", "60"},
         {[](ServerSettings& s) { s.awayIdleMinutes = 12; }, "MAC_SHADOW_AWAY_IDLE", "720"},
-        {[](ServerSettings& s) { s.awayIdleMinutes = 1 << 30; }, "MAC_SHADOW_AWAY_IDLE",
-         "86400"},
-        {[](ServerSettings& s) { s.lockOnLeave = LockOnLeave::always; },
-         "MAC_SHADOW_LOCK_ON_LEAVE", "on"},
-        {[](ServerSettings& s) { s.lockOnLeave = LockOnLeave::never; },
-         "MAC_SHADOW_LOCK_ON_LEAVE", "off"},
+        {[](ServerSettings& s) { s.awayIdleMinutes = 1 << 30; }, "MAC_SHADOW_AWAY_IDLE", "86400"},
+        {[](ServerSettings& s) { s.lockOnLeave = LockOnLeave::always; }, "MAC_SHADOW_LOCK_ON_LEAVE",
+         "on"},
+        {[](ServerSettings& s) { s.lockOnLeave = LockOnLeave::never; }, "MAC_SHADOW_LOCK_ON_LEAVE",
+         "off"},
     };
     for (const auto& a : asking)
         EXPECT_EQ(env(a.change, a.name), a.value) << a.name << " row " << &a - asking;

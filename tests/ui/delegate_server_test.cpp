@@ -128,6 +128,18 @@ class DelegateServer : public corvane::test::AppTest {
             return nullptr;
         return channel.nextPendingConnection();
     }
+    // What the application sent over the channel once `lines` lines came.
+    std::string received(QLocalSocket* peer, long lines) {
+        std::string text;
+        EXPECT_TRUE(pumpUntil(
+            [&] {
+                text += peer->readAll().toStdString();
+                return std::count(text.begin(), text.end(), '\n') == lines;
+            },
+            10))
+            << text;
+        return text;
+    }
     std::optional<corvane::test::ScopedEnv> control;
     QLocalServer channel;
 };
@@ -303,17 +315,10 @@ TEST_F(DelegateServer, SessionsWindowSendsItsRequestsOverTheChannel) {
     w.table->selectRow(0);
     w.modeButton->click();
     w.disconnectButton->click();
-    std::string received;
-    ASSERT_TRUE(pumpUntil(
-        [&] {
-            received += peer->readAll().toStdString();
-            return std::count(received.begin(), received.end(), '\n') == 2;
-        },
-        10));
-    EXPECT_NE(received.find(R"({"id":5,"mode":"view","type":"set-mode","v":1})"), std::string::npos)
-        << received;
-    EXPECT_NE(received.find(R"({"id":5,"type":"disconnect","v":1})"), std::string::npos)
-        << received;
+    const std::string sent = received(peer, 2);
+    for (const char* request : {R"({"id":5,"mode":"view","type":"set-mode","v":1})",
+                                R"({"id":5,"type":"disconnect","v":1})"})
+        EXPECT_NE(sent.find(request), std::string::npos) << sent;
     peer->write(R"({"v":1,"type":"error","request":"disconnect","message":"no such client"})"
                 "\n");
     ASSERT_TRUE(pumpUntil([&] { return w.note->text() == "no such client"; }, 10));
@@ -342,15 +347,8 @@ TEST_F(DelegateServer, APromptIsAnnouncedShownAnsweredAndClosedByTheServer) {
     EXPECT_TRUE(delegate->menuState().clients) << "the badge while it waits";
 
     window->viewOnlyButton->click();
-    std::string received;
-    ASSERT_TRUE(pumpUntil(
-        [&] {
-            received += peer->readAll().toStdString();
-            return received.find('\n') != std::string::npos;
-        },
-        10));
-    EXPECT_EQ(received, R"({"answer":"view-only","id":5,"type":"answer","v":1})"
-                        "\n");
+    EXPECT_EQ(received(peer, 1), R"({"answer":"view-only","id":5,"type":"answer","v":1})"
+                                 "\n");
     EXPECT_TRUE(window->isVisible()) << "until the server says the prompt is over";
     peer->write(R"({"v":1,"type":"prompt-closed","id":5,"answer":"view-only","by":"host"})"
                 "\n");

@@ -143,9 +143,11 @@ inline std::unique_ptr<CaptureStream> startedStream(Capture& capture, uint32_t i
         return nullptr;
     Answer<std::string> started;
     stream->start([&](bool ok, const std::string& e) { started.set(ok ? "" : e); });
-    const bool answered = started.wait();
+    started.wait();
     EXPECT_EQ(started.value.value_or("no answer"), "");
-    return answered && started.value == "" ? std::move(stream) : nullptr;
+    if (started.value != "")
+        return nullptr;
+    return stream;
 }
 
 // The desktop and the gnome platform on it.

@@ -169,18 +169,20 @@ TEST_F(DelegateServer, RepairAndSaveRestartOnlyARunningServer) {
                     pumpUntil([&] { return delegate->running() && !before->isRunning(); }, 10));
                 EXPECT_NE(delegate->task(), before);
                 EXPECT_EQ(starts(), startsBefore + 1);
-                if (!repair)
+                if (!repair) {
                     EXPECT_NE(corvane::test::readFile(server + ".args").rfind("/port:3391"),
                               std::string::npos);
+                }
             } else {
                 EXPECT_FALSE(delegate->running() || delegate->starting());
                 EXPECT_EQ(starts(), startsBefore);
             }
-            if (repair)
+            if (repair) {
                 EXPECT_EQ(delegate->permissions()->isVisible(), !wasRunning)
                     << "everything allowed: a running server goes on";
-            else
+            } else {
                 EXPECT_TRUE(alerts.alerts.empty());
+            }
         }
 }
 

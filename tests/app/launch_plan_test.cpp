@@ -118,9 +118,9 @@ TEST(LaunchPlanEnvironment, InheritedVariablesAreKeptReplacedOrRemovedPerVariabl
     asking.whenClientConnects = ConnectPolicy::ask;
     EXPECT_EQ(var(buildLaunchPlan(asking, {{"MAC_SHADOW_ASK", "allow"}}), "MAC_SHADOW_ASK"), "ask")
         << "an inherited answer never skips the stored question";
-    EXPECT_EQ(var(buildLaunchPlan(s, {{"MAC_SHADOW_ADMIN_GROUP", "wheel"}}),
-                  "MAC_SHADOW_ADMIN_GROUP"),
-              std::nullopt);
+    EXPECT_EQ(
+        var(buildLaunchPlan(s, {{"MAC_SHADOW_ADMIN_GROUP", "wheel"}}), "MAC_SHADOW_ADMIN_GROUP"),
+        std::nullopt);
     s.allowedAccounts = "bob, @ops";
     s.adminGroup = "wheel";
     EXPECT_EQ(var(buildLaunchPlan(s, {}), "MAC_SHADOW_ALLOWED_USERS"), "bob, @ops");
@@ -148,20 +148,16 @@ TEST(LaunchPlanEnvironment, ValuesAreNormalised) {
         auto set = [mode = mode](ServerSettings& s) { s.remoteScreen = mode; };
         EXPECT_EQ(env(set, "MAC_SHADOW_VIRTUAL") + " " + env(set, "MAC_SHADOW_MIRROR"), expected);
     }
-    EXPECT_EQ(env([](ServerSettings& s) { s.scale = 0.333; }, "MAC_SHADOW_SCALE"), "0.33");
-    EXPECT_EQ(env([](ServerSettings& s) { s.scale = 1; }, "MAC_SHADOW_SCALE"), "1.00");
-    EXPECT_EQ(env([](ServerSettings& s) { s.h264Profile = "High"; }, "MAC_SHADOW_H264_PROFILE"),
-              "baseline");
-    EXPECT_EQ(env([](ServerSettings& s) { s.h264Profile = "main"; }, "MAC_SHADOW_H264_PROFILE"),
-              "main");
-    EXPECT_EQ(
-        env([](ServerSettings& s) { s.videoEncoder = false; }, "FREERDP_VIDEOTOOLBOX_ENCODER"),
-        "0");
     const struct {
         void (*change)(ServerSettings&);
         const char* name;
         const char* value;
     } asking[] = {
+        {[](ServerSettings& s) { s.scale = 0.333; }, "MAC_SHADOW_SCALE", "0.33"},
+        {[](ServerSettings& s) { s.scale = 1; }, "MAC_SHADOW_SCALE", "1.00"},
+        {[](ServerSettings& s) { s.h264Profile = "High"; }, "MAC_SHADOW_H264_PROFILE", "baseline"},
+        {[](ServerSettings& s) { s.h264Profile = "main"; }, "MAC_SHADOW_H264_PROFILE", "main"},
+        {[](ServerSettings& s) { s.videoEncoder = false; }, "FREERDP_VIDEOTOOLBOX_ENCODER", "0"},
         {[](ServerSettings& s) { s.whenClientConnects = ConnectPolicy::ask; }, "MAC_SHADOW_ASK",
          "ask"},
         {[](ServerSettings& s) { s.whenClientConnects = ConnectPolicy::askUnlessAway; },
@@ -171,15 +167,14 @@ TEST(LaunchPlanEnvironment, ValuesAreNormalised) {
         {[](ServerSettings& s) { s.promptSeconds = 6000; }, "MAC_SHADOW_ASK_TIMEOUT", "600"},
         {[](ServerSettings& s) { s.awayIdleMinutes = 0; }, "MAC_SHADOW_AWAY_IDLE", "60"},
         {[](ServerSettings& s) { s.awayIdleMinutes = 12; }, "MAC_SHADOW_AWAY_IDLE", "720"},
-        {[](ServerSettings& s) { s.awayIdleMinutes = 1 << 30; }, "MAC_SHADOW_AWAY_IDLE",
-         "86400"},
-        {[](ServerSettings& s) { s.lockOnLeave = LockOnLeave::always; },
-         "MAC_SHADOW_LOCK_ON_LEAVE", "on"},
-        {[](ServerSettings& s) { s.lockOnLeave = LockOnLeave::never; },
-         "MAC_SHADOW_LOCK_ON_LEAVE", "off"},
+        {[](ServerSettings& s) { s.awayIdleMinutes = 1 << 30; }, "MAC_SHADOW_AWAY_IDLE", "86400"},
+        {[](ServerSettings& s) { s.lockOnLeave = LockOnLeave::always; }, "MAC_SHADOW_LOCK_ON_LEAVE",
+         "on"},
+        {[](ServerSettings& s) { s.lockOnLeave = LockOnLeave::never; }, "MAC_SHADOW_LOCK_ON_LEAVE",
+         "off"},
     };
     for (const auto& a : asking)
-        EXPECT_EQ(env(a.change, a.name), a.value) << a.name;
+        EXPECT_EQ(env(a.change, a.name), a.value) << a.name << " row " << &a - asking;
     for (int align : {0, 1, 2, 3, 4, 8, 16, 32, -4})
         EXPECT_EQ(env([align](ServerSettings& s) { s.sizeAlign = align; }, "MAC_SHADOW_SIZE_ALIGN"),
                   align == 4 || align == 8 || align == 16 ? std::to_string(align) : "2")

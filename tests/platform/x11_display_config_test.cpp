@@ -208,6 +208,31 @@ class X11DisplayConfigTest : public ::testing::Test {
         tx->complete([&](int32_t e) { result = e; });
         return result; // RandR answers before complete returns
     }
+    // A child process mirrors a display of that descriptor onto the main one
+    // and ends without giving anything back.
+    void endedProcessMirrored(const VirtualDisplayDescriptor& d) {
+        const pid_t child = fork();
+        if (child == 0) {
+            X11DisplayConfig config(power_);
+            auto v = config.createVirtualDisplay(d);
+            const bool ok = v && arrange(config, {{v->id(), {0, 0}}}, v->id()) == 0;
+            std::fflush(nullptr);
+            _exit(ok ? 0 : 1);
+        }
+        int status = -1;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_EQ(status, 0);
+    }
+    // The output in its own mode, unscaled, on the 1280 x 800 screen.
+    void expectOwnModeBack() {
+        const CrtcState after = crtc();
+        EXPECT_EQ(after.mode, "own");
+        EXPECT_EQ(std::make_pair(after.scaleX, after.scaleY),
+                  std::make_pair(XDoubleToFixed(1), XDoubleToFixed(1)));
+        EXPECT_EQ(std::make_pair(after.scanWidth, after.scanHeight), std::make_pair(1280, 800));
+        EXPECT_EQ(screen(), std::make_pair(1280, 800));
+        EXPECT_EQ(giveBack(), std::nullopt);
+    }
 
     std::unique_ptr<e2e::Xvfb> xvfb_;
     Display* d_ = nullptr;
@@ -339,13 +364,7 @@ TEST_F(X11DisplayConfigTest, AMonitorWithoutTheSizeIsScaledOrLeftAsItWas) {
     }
     EXPECT_EQ(modesNamed("Corvane"), 0u);
     v.reset();
-    const CrtcState after = crtc();
-    EXPECT_EQ(after.mode, "own");
-    EXPECT_EQ(std::make_pair(after.scaleX, after.scaleY),
-              std::make_pair(XDoubleToFixed(1), XDoubleToFixed(1)));
-    EXPECT_EQ(std::make_pair(after.scanWidth, after.scanHeight), std::make_pair(1280, 800));
-    EXPECT_EQ(screen(), std::make_pair(1280, 800));
-    EXPECT_EQ(giveBack(), std::nullopt);
+    expectOwnModeBack();
 }
 
 // A server killed while a monitor was scaled onto the client's desktop: the
@@ -356,27 +375,12 @@ TEST_F(X11DisplayConfigTest, AScaledMonitorLeftByAnEndedProcessIsGivenBack) {
     plugMonitor();
     if (!takesTransforms())
         GTEST_SKIP() << "this X server keeps no transform on its output (Xvfb)";
-    const pid_t child = fork();
-    if (child == 0) {
-        X11DisplayConfig config(power_);
-        auto v = config.createVirtualDisplay(descriptor(1024, 768));
-        const bool ok = v && arrange(config, {{v->id(), {0, 0}}}, v->id()) == 0;
-        std::fflush(nullptr);
-        _exit(ok ? 0 : 1); // nothing given back
-    }
-    int status = -1;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_EQ(status, 0);
+    ASSERT_NO_FATAL_FAILURE(endedProcessMirrored(descriptor(1024, 768)));
     ASSERT_EQ(crtc().scaleX, XDoubleToFixed(0.8));
     ASSERT_EQ(screen(), std::make_pair(1024, 768));
     X11DisplayConfig config(power_);
     config.recover();
-    const CrtcState after = crtc();
-    EXPECT_EQ(after.mode, "own");
-    EXPECT_EQ(std::make_pair(after.scaleX, after.scaleY),
-              std::make_pair(XDoubleToFixed(1), XDoubleToFixed(1)));
-    EXPECT_EQ(screen(), std::make_pair(1280, 800));
-    EXPECT_EQ(giveBack(), std::nullopt);
+    expectOwnModeBack();
 }
 
 // A server killed while a client was connected leaves the screen as the
@@ -384,17 +388,7 @@ TEST_F(X11DisplayConfigTest, AScaledMonitorLeftByAnEndedProcessIsGivenBack) {
 TEST_F(X11DisplayConfigTest, WhatAnEndedProcessLeftChangedIsGivenBack) {
     startAt1280x800(true);
     setResources("Xft.dpi:\t96\n");
-    const pid_t child = fork();
-    if (child == 0) {
-        X11DisplayConfig config(power_);
-        auto v = config.createVirtualDisplay(descriptor(960, 600, true));
-        const bool ok = v && arrange(config, {{v->id(), {0, 0}}}, v->id()) == 0;
-        std::fflush(nullptr);
-        _exit(ok ? 0 : 1); // nothing given back
-    }
-    int status = -1;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_EQ(status, 0);
+    ASSERT_NO_FATAL_FAILURE(endedProcessMirrored(descriptor(960, 600, true)));
     ASSERT_EQ(screen(), std::make_pair(1920, 1200));
     ASSERT_EQ(crtc().width, 1920);
     ASSERT_EQ(monitorsNamed("Corvane Display"), 1u);
@@ -403,8 +397,7 @@ TEST_F(X11DisplayConfigTest, WhatAnEndedProcessLeftChangedIsGivenBack) {
     corvane::platform::DisplayBounds main;
     ASSERT_TRUE(config.bounds(kX11MainDisplayId, main));
     EXPECT_EQ(main.width, 1280);
-    EXPECT_EQ(screen(), std::make_pair(1280, 800));
-    EXPECT_EQ(crtc().mode, "own");
+    expectOwnModeBack();
     EXPECT_EQ(monitorsNamed("Corvane Display"), 0u);
     EXPECT_EQ(modesNamed("Corvane"), 0u);
     EXPECT_EQ(corvane::platform::x11::readRootResources(d_), "Xft.dpi:\t96\n");

@@ -128,30 +128,62 @@ class DelegateServer : public corvane::test::AppTest {
             return nullptr;
         return channel.nextPendingConnection();
     }
+    // What the application sent over the channel once `lines` lines came.
+    std::string received(QLocalSocket* peer, long lines) {
+        std::string text;
+        EXPECT_TRUE(pumpUntil(
+            [&] {
+                text += peer->readAll().toStdString();
+                return std::count(text.begin(), text.end(), '\n') == lines;
+            },
+            10))
+            << text;
+        return text;
+    }
     std::optional<corvane::test::ScopedEnv> control;
     QLocalServer channel;
 };
 
 } // namespace
 
-TEST_F(DelegateServer, RepairPermissionsRestartsTheServerOnlyIfItWasRunning) {
-    for (bool wasRunning : {false, true}) {
-        SCOPED_TRACE(wasRunning ? "running" : "stopped");
-        std::shared_ptr<SpawnedProcess> before = makeWithServer(wasRunning);
-        int startsBefore = starts();
-        delegate->repairPermissions();
-        windowAnswered();
-        if (wasRunning) {
-            ASSERT_TRUE(pumpUntil([&] { return delegate->running() && !before->isRunning(); }, 10));
-            EXPECT_NE(delegate->task(), before);
-            EXPECT_EQ(starts(), startsBefore + 1);
-            EXPECT_FALSE(delegate->permissions()->isVisible()) << "everything allowed: continued";
-        } else {
-            EXPECT_FALSE(delegate->running() || delegate->starting());
-            EXPECT_EQ(starts(), startsBefore);
-            EXPECT_TRUE(delegate->permissions()->isVisible());
+// Repairing the permissions and saving the settings restart a running
+// server (the saved port with it) and start none that was stopped.
+TEST_F(DelegateServer, RepairAndSaveRestartOnlyARunningServer) {
+    for (bool repair : {true, false})
+        for (bool wasRunning : {false, true}) {
+            SCOPED_TRACE(std::string(repair ? "repair, " : "save, ") +
+                         (wasRunning ? "running" : "stopped"));
+            std::shared_ptr<SpawnedProcess> before = makeWithServer(wasRunning);
+            const int startsBefore = starts();
+            if (repair) {
+                delegate->repairPermissions();
+                windowAnswered();
+            } else {
+                delegate->openSettings();
+                delegate->settingsWindow()->portField->setText(wasRunning ? "3391" : "3392");
+                delegate->settingsWindow()->saveButton->click();
+                EXPECT_EQ(defaults->integer(Key::port), wasRunning ? 3391 : 3392);
+            }
+            if (wasRunning) {
+                ASSERT_TRUE(
+                    pumpUntil([&] { return delegate->running() && !before->isRunning(); }, 10));
+                EXPECT_NE(delegate->task(), before);
+                EXPECT_EQ(starts(), startsBefore + 1);
+                if (!repair) {
+                    EXPECT_NE(corvane::test::readFile(server + ".args").rfind("/port:3391"),
+                              std::string::npos);
+                }
+            } else {
+                EXPECT_FALSE(delegate->running() || delegate->starting());
+                EXPECT_EQ(starts(), startsBefore);
+            }
+            if (repair) {
+                EXPECT_EQ(delegate->permissions()->isVisible(), !wasRunning)
+                    << "everything allowed: a running server goes on";
+            } else {
+                EXPECT_TRUE(alerts.alerts.empty());
+            }
         }
-    }
 }
 
 TEST_F(DelegateServer, CheckPermissionsStartsOnlyWhenAskedAndLeavesARunningServerAlone) {
@@ -171,29 +203,6 @@ TEST_F(DelegateServer, CheckPermissionsStartsOnlyWhenAskedAndLeavesARunningServe
     EXPECT_EQ(delegate->task(), running);
     EXPECT_TRUE(running->isRunning());
     EXPECT_EQ(starts(), 1);
-}
-
-TEST_F(DelegateServer, SaveAndRestartRestartsOnlyARunningServerWithTheNewPort) {
-    for (bool wasRunning : {false, true}) {
-        SCOPED_TRACE(wasRunning ? "running" : "stopped");
-        std::shared_ptr<SpawnedProcess> before = makeWithServer(wasRunning);
-        int startsBefore = starts();
-        delegate->openSettings();
-        delegate->settingsWindow()->portField->setText(wasRunning ? "3391" : "3392");
-        delegate->settingsWindow()->saveButton->click();
-        if (wasRunning) {
-            ASSERT_TRUE(pumpUntil([&] { return delegate->running() && !before->isRunning(); }, 10));
-            EXPECT_NE(delegate->task(), before);
-            EXPECT_EQ(starts(), startsBefore + 1);
-            EXPECT_NE(corvane::test::readFile(server + ".args").rfind("/port:3391"),
-                      std::string::npos);
-        } else {
-            EXPECT_FALSE(delegate->running() || delegate->starting());
-            EXPECT_EQ(starts(), startsBefore);
-        }
-        EXPECT_EQ(defaults->integer(Key::port), wasRunning ? 3391 : 3392);
-        EXPECT_TRUE(alerts.alerts.empty());
-    }
 }
 
 TEST_F(DelegateServer, StartUpShowsThePermissionsWindowOnlyWhenSomethingIsMissing) {
@@ -308,17 +317,10 @@ TEST_F(DelegateServer, SessionsWindowSendsItsRequestsOverTheChannel) {
     w.table->selectRow(0);
     w.modeButton->click();
     w.disconnectButton->click();
-    std::string received;
-    ASSERT_TRUE(pumpUntil(
-        [&] {
-            received += peer->readAll().toStdString();
-            return std::count(received.begin(), received.end(), '\n') == 2;
-        },
-        10));
-    EXPECT_NE(received.find(R"({"id":5,"mode":"view","type":"set-mode","v":1})"), std::string::npos)
-        << received;
-    EXPECT_NE(received.find(R"({"id":5,"type":"disconnect","v":1})"), std::string::npos)
-        << received;
+    const std::string sent = received(peer, 2);
+    for (const char* request : {R"({"id":5,"mode":"view","type":"set-mode","v":1})",
+                                R"({"id":5,"type":"disconnect","v":1})"})
+        EXPECT_NE(sent.find(request), std::string::npos) << sent;
     peer->write(R"({"v":1,"type":"error","request":"disconnect","message":"no such client"})"
                 "\n");
     ASSERT_TRUE(pumpUntil([&] { return w.note->text() == "no such client"; }, 10));
@@ -347,15 +349,8 @@ TEST_F(DelegateServer, APromptIsAnnouncedShownAnsweredAndClosedByTheServer) {
     EXPECT_TRUE(delegate->menuState().clients) << "the badge while it waits";
 
     window->viewOnlyButton->click();
-    std::string received;
-    ASSERT_TRUE(pumpUntil(
-        [&] {
-            received += peer->readAll().toStdString();
-            return received.find('\n') != std::string::npos;
-        },
-        10));
-    EXPECT_EQ(received, R"({"answer":"view-only","id":5,"type":"answer","v":1})"
-                        "\n");
+    EXPECT_EQ(received(peer, 1), R"({"answer":"view-only","id":5,"type":"answer","v":1})"
+                                 "\n");
     EXPECT_TRUE(window->isVisible()) << "until the server says the prompt is over";
     peer->write(R"({"v":1,"type":"prompt-closed","id":5,"answer":"view-only","by":"host"})"
                 "\n");

@@ -7,11 +7,17 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
+#include <optional>
 #include <string>
 
+#include <gtest/gtest.h>
+
 #include "e2e/harness/e2e_harness.h"
+#include "platform/gnome/gnome_platform.h"
 
 namespace corvane::platform::gnome::testing {
 
@@ -103,6 +109,62 @@ class HeadlessGnome {
     e2e::Process bus_, pipewire_, wireplumber_, mutter_;
     bool ok_ = false;
     int clients_ = 0;
+};
+
+// A value another thread hands over once.
+template <class T> struct Answer {
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::optional<T> value;
+    void set(T v) {
+        std::lock_guard lock(mutex);
+        value = std::move(v);
+        cv.notify_all();
+    }
+    bool wait(std::chrono::milliseconds limit = 20s) {
+        std::unique_lock lock(mutex);
+        return cv.wait_for(lock, limit, [&] { return value.has_value(); });
+    }
+};
+
+// A stream of the display at that size, started; null (and a failure) when
+// it did not start.
+inline std::unique_ptr<CaptureStream> startedStream(Capture& capture, uint32_t id, int32_t width,
+                                                    int32_t height, CaptureSink& sink) {
+    CaptureSettings settings;
+    settings.width = width;
+    settings.height = height;
+    settings.minFrameInterval = std::chrono::milliseconds(5);
+    std::string error;
+    auto stream =
+        capture.createStream({id, 0, 0, double(width), double(height)}, settings, sink, error);
+    EXPECT_NE(stream, nullptr) << error;
+    if (!stream)
+        return nullptr;
+    Answer<std::string> started;
+    stream->start([&](bool ok, const std::string& e) { started.set(ok ? "" : e); });
+    started.wait();
+    EXPECT_EQ(started.value.value_or("no answer"), "");
+    if (started.value != "")
+        return nullptr;
+    return stream;
+}
+
+// The desktop and the gnome platform on it.
+class GnomePlatformFixture : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        desktop_ = std::make_unique<HeadlessGnome>();
+        ASSERT_TRUE(desktop_->ok()) << desktop_->log();
+        platform_ = std::make_unique<GnomePlatform>();
+    }
+    void TearDown() override {
+        platform_.reset();
+        desktop_.reset();
+    }
+
+    std::unique_ptr<HeadlessGnome> desktop_;
+    std::unique_ptr<GnomePlatform> platform_;
 };
 
 } // namespace corvane::platform::gnome::testing

@@ -4,12 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <condition_variable>
-#include <mutex>
-#include <set>
 
 #include "gnome_desktop_fixture.h"
-#include "platform/gnome/gnome_platform.h"
 
 namespace corvane::platform::gnome::testing {
 namespace {
@@ -20,38 +16,16 @@ class NullSink : public CaptureSink {
     void streamStopped(const std::string&) override {}
 };
 
-class GnomePlatformTest : public ::testing::Test {
+class GnomePlatformTest : public GnomePlatformFixture {
   protected:
-    void SetUp() override {
-        desktop_ = std::make_unique<HeadlessGnome>();
-        ASSERT_TRUE(desktop_->ok()) << desktop_->log();
-        platform_ = std::make_unique<GnomePlatform>();
-    }
     void TearDown() override {
         stream_.reset();
-        platform_.reset();
-        desktop_.reset();
+        GnomePlatformFixture::TearDown();
     }
     // Pointer motion counts only once the stream runs.
     void startStream() {
-        CaptureSettings settings;
-        settings.width = 1280;
-        settings.height = 800;
-        std::string error;
-        stream_ = platform_->capture().createStream({kGnomeMonitorDisplayId, 0, 0, 1280, 800},
-                                                    settings, sink_, error);
-        ASSERT_NE(stream_, nullptr) << error;
-        std::mutex m;
-        std::condition_variable cv;
-        std::optional<std::string> result;
-        stream_->start([&](bool ok, const std::string& e) {
-            std::lock_guard lock(m);
-            result = ok ? "" : e;
-            cv.notify_all();
-        });
-        std::unique_lock lock(m);
-        ASSERT_TRUE(cv.wait_for(lock, 20s, [&] { return result.has_value(); }));
-        ASSERT_EQ(*result, "");
+        stream_ = startedStream(platform_->capture(), kGnomeMonitorDisplayId, 1280, 800, sink_);
+        ASSERT_NE(stream_, nullptr);
     }
     void startWindow(const std::string& cursor = "arrow") {
         log_ = logDir_.file("probe.log");
@@ -63,8 +37,6 @@ class GnomePlatformTest : public ::testing::Test {
         return e2e::waitUntil([&] { return e2e::fileContains(log_, text); }, limit);
     }
 
-    std::unique_ptr<HeadlessGnome> desktop_;
-    std::unique_ptr<GnomePlatform> platform_;
     std::unique_ptr<CaptureStream> stream_;
     NullSink sink_;
     e2e::TempDir logDir_;

@@ -1,14 +1,11 @@
 // The gnome backend against a private headless mutter: the session opens and
 // lists the monitor, a stream delivers frames of the monitor's size, pointer
-// motion sent through the session moves the cursor in the stream's metadata
-// is seen in the stream's cursor metadata, a window appearing arrives as a
-// changed frame, and the compositor going away is reported to the session's
-// ended handler and to the stream.
+// motion sent through the session is seen in the stream's cursor metadata, a
+// window appearing arrives as a changed frame, and the compositor going away
+// is reported to the session's ended handler and to the stream.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 
 #include "gnome_desktop_fixture.h"
 #include "platform/gnome/gnome_capture.h"
@@ -57,21 +54,6 @@ bool covers(const Frame& f, double x, double y) {
             return true;
     return false;
 }
-
-template <class T> struct Answer {
-    std::mutex mutex;
-    std::condition_variable cv;
-    std::optional<T> value;
-    void set(T v) {
-        std::lock_guard lock(mutex);
-        value = std::move(v);
-        cv.notify_all();
-    }
-    bool wait(std::chrono::milliseconds limit = 20s) {
-        std::unique_lock lock(mutex);
-        return cv.wait_for(lock, limit, [&] { return value.has_value(); });
-    }
-};
 
 class GnomeSessionTest : public ::testing::Test {
   protected:
@@ -125,18 +107,14 @@ class GnomeSessionTest : public ::testing::Test {
         return text;
     }
     void startStream() {
-        CaptureSettings settings;
-        settings.width = 1280;
-        settings.height = 800;
-        settings.minFrameInterval = std::chrono::milliseconds(5);
-        std::string error;
-        stream_ = capture_->createStream({kGnomeMonitorDisplayId, 0, 0, 1280, 800}, settings, sink_,
-                                         error);
-        ASSERT_NE(stream_, nullptr) << error;
-        Answer<std::string> started;
-        stream_->start([&](bool ok, const std::string& e) { started.set(ok ? "" : e); });
-        ASSERT_TRUE(started.wait());
-        ASSERT_EQ(*started.value, "") << desktop_->log();
+        stream_ = startedStream(*capture_, kGnomeMonitorDisplayId, 1280, 800, sink_);
+        ASSERT_NE(stream_, nullptr) << desktop_->log();
+    }
+    void open() {
+        Answer<std::string> opened;
+        session_->open([&](bool ok, const std::string& e) { opened.set(ok ? "" : e); });
+        ASSERT_TRUE(opened.wait());
+        ASSERT_EQ(*opened.value, "");
     }
 
     std::unique_ptr<HeadlessGnome> desktop_;
@@ -243,10 +221,7 @@ TEST_F(GnomeSessionTest, CompositorGoingAwayEndsSessionAndStream) {
 TEST_F(GnomeSessionTest, TheSessionBusGoingAwayEndsTheSession) {
     Answer<std::string> ended;
     session_->setEndedHandler([&](const std::string& reason) { ended.set(reason); });
-    Answer<std::string> opened;
-    session_->open([&](bool ok, const std::string& e) { opened.set(ok ? "" : e); });
-    ASSERT_TRUE(opened.wait());
-    ASSERT_EQ(*opened.value, "");
+    open();
     desktop_->killBus();
     ASSERT_TRUE(ended.wait());
     EXPECT_NE(ended.value->find("connection was lost"), std::string::npos) << *ended.value;
@@ -257,18 +232,11 @@ TEST_F(GnomeSessionTest, TheSessionBusGoingAwayEndsTheSession) {
 TEST_F(GnomeSessionTest, CloseStopsTheSessionWithoutReportingAnEnd) {
     bool endedCalled = false;
     session_->setEndedHandler([&](const std::string&) { endedCalled = true; });
-    Answer<std::string> opened;
-    session_->open([&](bool ok, const std::string& e) { opened.set(ok ? "" : e); });
-    ASSERT_TRUE(opened.wait());
-    ASSERT_EQ(*opened.value, "");
+    open();
     session_->close();
     EXPECT_FALSE(session_->running());
     EXPECT_FALSE(endedCalled);
-    // A second open makes a new session on a new connection.
-    Answer<std::string> again;
-    session_->open([&](bool ok, const std::string& e) { again.set(ok ? "" : e); });
-    ASSERT_TRUE(again.wait());
-    EXPECT_EQ(*again.value, "");
+    open(); // a new session on a new connection
 }
 
 } // namespace

@@ -5,12 +5,9 @@
 // is printed (mutter places them itself).
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
 
 #include "gnome_desktop_fixture.h"
-#include "platform/gnome/gnome_platform.h"
 
 namespace corvane::platform::gnome::testing {
 namespace {
@@ -45,14 +42,6 @@ class CountingSink : public CaptureSink {
     std::string stopped;
 };
 
-struct Made {
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool done = false;
-    std::unique_ptr<VirtualDisplay> display;
-    std::string error;
-};
-
 // The connectors in mutter's own account of its monitors.
 int monitorsInLayout() {
     FILE* p = popen("gdbus call --session --dest org.gnome.Mutter.DisplayConfig --object-path "
@@ -67,7 +56,7 @@ int monitorsInLayout() {
     while ((n = fread(buf, 1, sizeof buf, p)) > 0)
         out.append(buf, n);
     pclose(p);
-    // Each monitor appears once with its spec, ('Meta-N', 'vendor', ...).
+    // Each monitor appears once as (('Meta-N', 'vendor', ...).
     int count = 0;
     for (size_t at = out.find("(('Meta-"); at != std::string::npos;
          at = out.find("(('Meta-", at + 1))
@@ -75,18 +64,12 @@ int monitorsInLayout() {
     return count;
 }
 
-class GnomeVirtualTest : public ::testing::Test {
+class GnomeVirtualTest : public GnomePlatformFixture {
   protected:
-    void SetUp() override {
-        desktop_ = std::make_unique<HeadlessGnome>();
-        ASSERT_TRUE(desktop_->ok()) << desktop_->log();
-        platform_ = std::make_unique<GnomePlatform>();
-    }
     void TearDown() override {
         streams_.clear();
         displays_.clear();
-        platform_.reset();
-        desktop_.reset();
+        GnomePlatformFixture::TearDown();
     }
     // Makes a virtual display of that many pixels; its id, 0 on failure.
     uint32_t make(uint32_t width, uint32_t height) {
@@ -94,52 +77,24 @@ class GnomeVirtualTest : public ::testing::Test {
         d.name = "test";
         d.maxPixelsWide = d.modePointsWide = width;
         d.maxPixelsHigh = d.modePointsHigh = height;
-        auto made = std::make_shared<Made>();
+        using Made = std::pair<std::unique_ptr<VirtualDisplay>, std::string>;
+        auto made = std::make_shared<Answer<Made>>();
         platform_->displayConfig().createVirtualDisplay(
             d, [made](std::unique_ptr<VirtualDisplay> display, const std::string& error) {
-                std::lock_guard lock(made->mutex);
-                made->display = std::move(display);
-                made->error = error;
-                made->done = true;
-                made->cv.notify_all();
+                made->set({std::move(display), error});
             });
-        std::unique_lock lock(made->mutex);
-        if (!made->cv.wait_for(lock, 20s, [&] { return made->done; })) {
-            ADD_FAILURE() << "no answer";
+        if (!made->wait() || !made->value->first) {
+            ADD_FAILURE() << (made->value ? made->value->second : "no answer") << "\n"
+                          << desktop_->log();
             return 0;
         }
-        if (!made->display) {
-            ADD_FAILURE() << made->error << "\n" << desktop_->log();
-            return 0;
-        }
-        const uint32_t id = made->display->id();
-        displays_.push_back(std::move(made->display));
-        return id;
+        displays_.push_back(std::move(made->value->first));
+        return displays_.back()->id();
     }
     CountingSink& stream(uint32_t id, int32_t width, int32_t height) {
         sinks_.push_back(std::make_unique<CountingSink>());
-        CaptureSettings settings;
-        settings.width = width;
-        settings.height = height;
-        settings.minFrameInterval = std::chrono::milliseconds(5);
-        std::string error;
-        auto s = platform_->capture().createStream({id, 0, 0, double(width), double(height)},
-                                                   settings, *sinks_.back(), error);
-        EXPECT_NE(s, nullptr) << error;
-        if (s) {
-            std::mutex m;
-            std::condition_variable cv;
-            std::optional<std::string> answer;
-            s->start([&](bool ok, const std::string& e) {
-                std::lock_guard lock(m);
-                answer = ok ? "" : e;
-                cv.notify_all();
-            });
-            std::unique_lock lock(m);
-            cv.wait_for(lock, 20s, [&] { return answer.has_value(); });
-            EXPECT_EQ(answer.value_or("no answer"), "");
+        if (auto s = startedStream(platform_->capture(), id, width, height, *sinks_.back()))
             streams_.push_back(std::move(s));
-        }
         return *sinks_.back();
     }
     // The picture size the virtual monitor's own consumer holds.
@@ -179,8 +134,6 @@ class GnomeVirtualTest : public ::testing::Test {
         return b;
     }
 
-    std::unique_ptr<HeadlessGnome> desktop_;
-    std::unique_ptr<GnomePlatform> platform_;
     std::vector<std::unique_ptr<VirtualDisplay>> displays_;
     std::vector<std::unique_ptr<CountingSink>> sinks_;
     std::vector<std::unique_ptr<CaptureStream>> streams_;

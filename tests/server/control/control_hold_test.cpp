@@ -1,7 +1,8 @@
 // Asking the host before a client gets the desktop, over the control
-// channel's seams: the hold, each answer, the countdown on an injected
-// clock, nobody at the desktop, several clients, no reader, a client that
-// leaves while held, the reconnect grace and the lock when the last leaves.
+// channel's seams: the hold, each answer (and whether the client may size the
+// desktop after it), the countdown on an injected clock, nobody at the
+// desktop, several clients, no reader, a client that leaves while held, the
+// reconnect grace and the lock when the last leaves.
 #include <cstdio>
 #include <fstream>
 #include <set>
@@ -13,9 +14,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "base/clock.h"
 #include "mac_logic.h"
-#include "server/input/input_fixture.h"
+#include "server/core/core_fixture.h"
 #include "server/shadow/Mac/control/control_sessions.h"
 #include "server/shadow/Mac/input/input.h"
 #include "server/shadow/Mac/input/input_held.h"
@@ -49,21 +49,16 @@ BOOL cannotHold(rdpShadowClient*) {
 }
 const mac_control::HoldPort kPort = {hold, release, closeClient};
 
-uint64_t gNow = 0;
-uint64_t now() {
-    return gNow;
-}
-
-class ControlHold : public input_test::SimRecordTest {
+class ControlHold : public CoreTest {
   protected:
     void SetUp() override {
-        SimRecordTest::SetUp();
+        CoreTest::SetUp();
         mac_shadow_input_reset_process_state();
         mac_control::resetForTests();
         mac_control::setEventSinkForTests(sink);
         mac_control::setHoldPortForTests(&kPort);
-        mac_set_clock_for_tests(now);
-        gNow = 1000000;
+        // Nothing applies plans here: the connect step stops waiting at once.
+        record()->appliedSerial = 1000000;
         gEvents.clear();
         gHeld.clear();
         gReleased.clear();
@@ -77,17 +72,13 @@ class ControlHold : public input_test::SimRecordTest {
         ask(MAC_ASK_ASK);
     }
     void TearDown() override {
-        for (auto& c : clients_) {
-            mac_shadow_input_client_ended(subsystem(), c.get());
-            mac_control::clientEnded(c.get());
-            freerdp_settings_free(c->context.settings);
-        }
+        for (rdpShadowClient* c : clients_)
+            leave(c);
         mac_connection_log_set_path(nullptr);
         std::remove(logPath_.c_str());
-        mac_set_clock_for_tests(nullptr);
         mac_control::resetForTests();
         mac_shadow_input_reset_process_state();
-        SimRecordTest::TearDown();
+        CoreTest::TearDown();
     }
     void ask(int32_t mode, int32_t lock = MAC_LOCK_OFF) {
         mac_control::AskSettings s;
@@ -102,19 +93,42 @@ class ControlHold : public input_test::SimRecordTest {
         r.lockedKnown = r.idleKnown = true;
         r.locked = locked;
         r.idleMs = idleMs;
-        sim_->simPresence().set(r);
+        sim().simPresence().set(r);
     }
-    rdpShadowClient* connect(const char* account = "alice") {
-        clients_.push_back(std::make_unique<rdpShadowClient>());
-        rdpShadowClient* c = clients_.back().get();
-        c->context.settings = freerdp_settings_new(0);
+    rdpShadowSubsystem* base() { return &record()->common.base; }
+    // Through the record's connect step when the client asks for a size.
+    rdpShadowClient* connect(const char* account = "alice", uint32_t width = 0,
+                             uint32_t height = 0) {
+        rdpShadowClient* c = addClient(false);
+        clients_.push_back(c);
         freerdp_settings_set_string(c->context.settings, FreeRDP_Username, account);
-        mac_control::clientConnecting(record_, c, gNow);
+        if (!width) {
+            mac_control::clientConnecting(record(), c, now());
+            return c;
+        }
+        freerdp_settings_set_uint32(c->context.settings, FreeRDP_DesktopWidth, width);
+        freerdp_settings_set_uint32(c->context.settings, FreeRDP_DesktopHeight, height);
+        c->server = server();
+        EXPECT_TRUE(base()->ClientConnect(base(), c));
         return c;
     }
     void leave(rdpShadowClient* c) {
-        mac_shadow_input_client_ended(subsystem(), c);
+        mac_shadow_input_client_ended(base(), c);
         mac_control::clientEnded(c);
+    }
+    void askLayout(rdpShadowClient* c, uint32_t width, uint32_t height) {
+        DISPLAY_CONTROL_MONITOR_LAYOUT one = {};
+        one.Flags = DISPLAY_CONTROL_MONITOR_PRIMARY;
+        one.Width = width;
+        one.Height = height;
+        one.DesktopScaleFactor = one.DeviceScaleFactor = 100;
+        EXPECT_TRUE(record()->common.DisplayLayout(base(), c, 1, &one));
+    }
+    // The size the desktop was last asked to take; 0 x 0 when nothing asked.
+    std::pair<uint32_t, uint32_t> asked() {
+        if (!record()->resizePending)
+            return {0, 0};
+        return {record()->pendingPlan.totalWidth, record()->pendingPlan.totalHeight};
     }
     uint64_t id(const rdpShadowClient* c) { return mac_control::sessionIdOf(c); }
     json answer(uint64_t client, const char* what) {
@@ -131,10 +145,10 @@ class ControlHold : public input_test::SimRecordTest {
     }
     // Whether a key from the client reaches the desktop.
     bool reaches(rdpShadowClient* c) {
-        sim_->simEvents().clear();
-        mac_shadow_input_keyboard_event(subsystem(), c, 0, 0x1E);
-        mac_shadow_input_keyboard_event(subsystem(), c, 0x8000, 0x1E);
-        return !posted().empty();
+        sim().simEvents().clear();
+        mac_shadow_input_keyboard_event(base(), c, 0, 0x1E);
+        mac_shadow_input_keyboard_event(base(), c, 0x8000, 0x1E);
+        return !sim().simEvents().posted().empty();
     }
     std::vector<json> logLines() {
         std::vector<json> out;
@@ -149,12 +163,14 @@ class ControlHold : public input_test::SimRecordTest {
         return m;
     }
 
-    std::vector<std::unique_ptr<rdpShadowClient>> clients_;
+    std::vector<rdpShadowClient*> clients_;
     std::string logPath_;
 };
 
 // The host's answers, and the countdown on the injected clock, which
-// refuses.
+// refuses. A held client changes nothing of the desktop's size (its connect
+// size, its display-control layouts); once let in with control its size is
+// taken at the release and its layouts from then on.
 TEST_F(ControlHold, EachAnswerEndsTheHoldItsOwnWay) {
     struct Case {
         const char* answer;
@@ -162,17 +178,21 @@ TEST_F(ControlHold, EachAnswerEndsTheHoldItsOwnWay) {
         bool released;
         bool input;
         mac_control::ClientMode mode;
+        bool sizes;
     };
     using enum mac_control::ClientMode;
-    for (const Case& c :
-         {Case{"allow", "host", true, true, Control}, Case{"view-only", "host", true, false, View},
-          Case{"refuse", "host", false, false, Control},
-          Case{"refuse", "timeout", false, false, Control}}) {
+    const std::pair<uint32_t, uint32_t> none{0, 0};
+    for (const Case& c : {Case{"allow", "host", true, true, Control, true},
+                          Case{"view-only", "host", true, false, View, false},
+                          Case{"refuse", "host", false, false, Control, false},
+                          Case{"refuse", "timeout", false, false, Control, false}}) {
         SCOPED_TRACE(std::string(c.answer) + " by " + c.by);
         gEvents.clear();
         gReleased.clear();
         gClosed.clear();
-        rdpShadowClient* client = connect();
+        record()->resizePending = false;
+        record()->lastClientPlanValid = false;
+        rdpShadowClient* client = connect("alice", 1024, 768);
         ASSERT_TRUE(mac_control::heldNow(id(client)));
         ASSERT_EQ(gHeld.back(), client);
         const auto prompts = eventsOf("prompt");
@@ -183,13 +203,16 @@ TEST_F(ControlHold, EachAnswerEndsTheHoldItsOwnWay) {
         EXPECT_EQ(prompts[0]["on_timeout"], "refuse");
         EXPECT_EQ(gEvents.front()["type"], "client-connecting") << "the prompt follows it";
         EXPECT_FALSE(reaches(client)) << "a held client's input reaches nothing";
+        EXPECT_EQ(asked(), none) << "the connect size of a held client";
+        askLayout(client, 1600, 1000);
+        EXPECT_EQ(asked(), none) << "a display-control layout of a held client";
 
         if (std::string(c.by) == "host") {
             EXPECT_EQ(answer(id(client), c.answer)["type"], "ok");
         } else {
-            mac_control::tick(record_, gNow + 29999);
+            mac_control::tick(record(), now() + 29999);
             EXPECT_TRUE(mac_control::heldNow(id(client)));
-            mac_control::tick(record_, gNow + 30000);
+            mac_control::tick(record(), now() + 30000);
         }
         EXPECT_FALSE(mac_control::heldNow(id(client)));
         EXPECT_EQ(gReleased.size(), c.released ? 1u : 0u);
@@ -203,14 +226,48 @@ TEST_F(ControlHold, EachAnswerEndsTheHoldItsOwnWay) {
         const json late = answer(id(client), "allow");
         EXPECT_EQ(late["type"], "error");
         EXPECT_EQ(late["message"], "no prompt is pending for this client");
+        // The extension layer runs this on a released client's thread only;
+        // for the others it shows that nothing waits to be applied late.
+        record()->common.ClientReleased(base(), client);
+        EXPECT_EQ(asked(), c.sizes ? std::make_pair(1024u, 768u) : none);
+        record()->resizePending = false;
+        askLayout(client, 1280, 1024);
+        EXPECT_EQ(asked(), c.sizes ? std::make_pair(1280u, 1024u) : none)
+            << "its display-control layouts from then on";
 
         const json line = logLines().back();
         EXPECT_EQ(line["event"], "prompt");
         EXPECT_EQ(line["answer"], c.answer);
         EXPECT_EQ(line["by"], c.by);
     }
-    leave(clients_[2].get());
+    leave(clients_[2]);
     EXPECT_EQ(eventsOf("client-left").back()["reason"], "refused by the host");
+}
+
+TEST_F(ControlHold, AViewOnlyClientResizesOnlyOnceGivenControl) {
+    rdpShadowClient* client = connect("alice", 1024, 768);
+    ASSERT_EQ(answer(id(client), "view-only")["type"], "ok");
+    record()->common.ClientReleased(base(), client);
+    askLayout(client, 1600, 1000);
+    EXPECT_FALSE(record()->resizePending);
+    const auto setMode = [&](const char* mode) {
+        return json::parse(mac_control::handleLine(R"({"v":1,"type":"set-mode","id":)" +
+                                                   std::to_string(id(client)) + R"(,"mode":")" +
+                                                   mode + R"("})"))["type"];
+    };
+    ASSERT_EQ(setMode("control"), "ok");
+    askLayout(client, 1600, 1000);
+    EXPECT_EQ(asked(), std::make_pair(1600u, 1000u));
+    record()->resizePending = false;
+    ASSERT_EQ(setMode("view"), "ok");
+    askLayout(client, 1280, 1024);
+    EXPECT_FALSE(record()->resizePending);
+}
+
+TEST_F(ControlHold, WithoutAskingTheConnectSizeIsTakenAtOnce) {
+    ask(MAC_ASK_ALLOW);
+    connect("alice", 1024, 768);
+    EXPECT_EQ(asked(), std::make_pair(1024u, 768u));
 }
 
 TEST_F(ControlHold, NobodyAtTheDesktopLetsInOrAllowsOnTimeout) {
@@ -226,7 +283,7 @@ TEST_F(ControlHold, NobodyAtTheDesktopLetsInOrAllowsOnTimeout) {
     ASSERT_TRUE(mac_control::heldNow(id(asked)));
     // The person at the desktop walks away and the screen locks.
     presence(true, 20000);
-    mac_control::tick(record_, gNow + 30000);
+    mac_control::tick(record(), now() + 30000);
     ASSERT_EQ(gReleased.size(), 1u);
     EXPECT_EQ(eventsOf("prompt-closed")[0]["answer"], "allow");
     EXPECT_EQ(eventsOf("prompt-closed")[0]["by"], "timeout");
@@ -235,13 +292,13 @@ TEST_F(ControlHold, NobodyAtTheDesktopLetsInOrAllowsOnTimeout) {
     ask(MAC_ASK_ASK);
     rdpShadowClient* plain = connect("carol");
     ASSERT_TRUE(mac_control::heldNow(id(plain)));
-    mac_control::tick(record_, gNow + 30000);
+    mac_control::tick(record(), now() + 30000);
     EXPECT_EQ(gClosed.size(), 1u);
 }
 
 TEST_F(ControlHold, SeveralClientsEachGetTheirOwnPromptInOrder) {
     rdpShadowClient* a = connect("alice");
-    gNow += 10000;
+    advance(10000);
     rdpShadowClient* b = connect("bob");
     rdpShadowClient* c = connect("carol");
     const auto prompts = eventsOf("prompt");
@@ -251,7 +308,7 @@ TEST_F(ControlHold, SeveralClientsEachGetTheirOwnPromptInOrder) {
     EXPECT_EQ(prompts[2]["account"], "carol");
 
     EXPECT_EQ(answer(id(c), "view-only")["type"], "ok");
-    mac_control::tick(record_, gNow + 20000); // alice's time is up, not bob's
+    mac_control::tick(record(), now() + 20000); // alice's time is up, not bob's
     EXPECT_FALSE(mac_control::heldNow(id(a)));
     EXPECT_TRUE(mac_control::heldNow(id(b)));
     EXPECT_EQ(answer(id(b), "allow")["type"], "ok");
@@ -295,7 +352,7 @@ TEST_F(ControlHold, AClientThatLeavesWhileHeldClosesItsPrompt) {
     EXPECT_EQ(closed[0]["by"], "gone");
     EXPECT_EQ(gEvents.back()["type"], "client-left");
     EXPECT_EQ(answer(gone, "allow")["message"], "no such client");
-    mac_control::tick(record_, gNow + 60000);
+    mac_control::tick(record(), now() + 60000);
     EXPECT_TRUE(gClosed.empty()) << "no countdown left behind";
     EXPECT_EQ(logLines().back()["by"], "gone");
 }
@@ -304,7 +361,7 @@ TEST_F(ControlHold, ADroppedClientComesBackWithoutAskingWithinAMinute) {
     rdpShadowClient* first = connect();
     ASSERT_EQ(answer(id(first), "view-only")["type"], "ok");
     leave(first); // the network dropped it
-    gNow += MAC_RECONNECT_GRACE_MS;
+    advance(MAC_RECONNECT_GRACE_MS);
     rdpShadowClient* back = connect();
     EXPECT_FALSE(mac_control::heldNow(id(back)));
     EXPECT_EQ(mode(back), mac_control::ClientMode::View) << "its previous mode";
@@ -312,7 +369,7 @@ TEST_F(ControlHold, ADroppedClientComesBackWithoutAskingWithinAMinute) {
 
     // The grace is used up, and it is not for another account or a late one.
     leave(back);
-    gNow += MAC_RECONNECT_GRACE_MS + 1;
+    advance(MAC_RECONNECT_GRACE_MS + 1);
     EXPECT_TRUE(mac_control::heldNow(id(connect())));
     rdpShadowClient* third = connect("bob");
     EXPECT_TRUE(mac_control::heldNow(id(third)));
@@ -351,10 +408,10 @@ TEST_F(ControlHold, TheLastClientToLeaveLocksAsTheSettingSays) {
         presence(false, 0); // the host unlocked meanwhile: the first arrival counts
         rdpShadowClient* b = connect("bob");
         leave(a);
-        EXPECT_EQ(sim_->simPresence().locks(), before) << "one client is still there";
+        EXPECT_EQ(sim().simPresence().locks(), before) << "one client is still there";
         leave(b);
-        EXPECT_EQ(sim_->simPresence().locks(), before + c.locks);
-        before = sim_->simPresence().locks();
+        EXPECT_EQ(sim().simPresence().locks(), before + c.locks);
+        before = sim().simPresence().locks();
     }
     // A client that never got the desktop locks nothing as it goes.
     ask(MAC_ASK_ASK, MAC_LOCK_ON);
@@ -362,7 +419,7 @@ TEST_F(ControlHold, TheLastClientToLeaveLocksAsTheSettingSays) {
     ASSERT_TRUE(mac_control::heldNow(id(held)));
     answer(id(held), "refuse");
     leave(held);
-    EXPECT_EQ(sim_->simPresence().locks(), before);
+    EXPECT_EQ(sim().simPresence().locks(), before);
 }
 
 } // namespace

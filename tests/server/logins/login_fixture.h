@@ -15,9 +15,9 @@
 #include <gtest/gtest.h>
 #include <winpr/wlog.h>
 
+#include "base/clock.h"
 #include "platform/sim/sim_platform.h"
 #include "server/log_capture.h"
-#include "base/clock.h"
 #include "server/shadow/Mac/logins/logins.h"
 #include "server/shadow/ext/peer_hooks.h"
 
@@ -30,12 +30,17 @@ struct LogCapture {
     static int count(const std::string& text) {
         return static_cast<int>(log_capture::count(text, true));
     }
-    static bool has(const std::string& text) { return count(text) > 0; }
     static std::string all() {
         std::string text;
         for (const std::string& line : lines())
             text += line + "\n";
         return text;
+    }
+    // Whether a line holds the text; the lines are in the message.
+    static ::testing::AssertionResult has(const std::string& text) {
+        return (count(text) > 0 ? ::testing::AssertionSuccess() : ::testing::AssertionFailure())
+               << "\"" << text << "\" in:\n"
+               << all();
     }
 };
 

@@ -27,8 +27,7 @@ TEST_F(PeerHooks, SixteenthConnectionInAMinuteIsRefusedBeforeTheLibrarySeesIt) {
     EXPECT_EQ(refused->peer.context, nullptr);
     EXPECT_TRUE(LogCapture::has("[WARN] mac_shadow_peer_init: too many connections from "
                                 "127.0.0.1 (more than 15 a minute): refusing for now (0 more "
-                                "refused from it since the last line)"))
-        << LogCapture::all();
+                                "refused from it since the last line)"));
     EXPECT_NE(connect("127.0.0.2"), nullptr) << "other addresses are counted apart";
 }
 
@@ -65,8 +64,7 @@ TEST_F(PeerHooks, RateWarningOncePerAddressAMinuteWithACount) {
         disconnect(connect("10.2.2.2"));
     connect("10.2.2.2");
     EXPECT_TRUE(LogCapture::has("too many connections from 10.2.2.2 (more than 15 a minute): "
-                                "refusing for now (2 more refused from it since the last line)"))
-        << LogCapture::all();
+                                "refusing for now (2 more refused from it since the last line)"));
 }
 
 TEST_F(PeerHooks, AdmittedPeerGetsTheHashCallbackAndLogonHook) {

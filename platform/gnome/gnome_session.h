@@ -81,6 +81,10 @@ class GnomeSession : public DesktopSession {
     using VirtualAdded =
         std::function<void(const std::string& path, uint32_t node, const std::string& error)>;
     bool recordVirtual(VirtualAdded added);
+    // Stops one virtual monitor's stream (Stream.Stop), which takes the
+    // monitor away on mutter 48; `done` runs on the bus thread, false where
+    // streams cannot be stopped one by one (mutter 43) or no session runs.
+    void stopVirtual(const std::string& path, std::function<void(bool stopped)> done);
     // Internal services (capture) hear of every end, also close().
     uint64_t addEndListener(std::function<void(const std::string& reason)> listener);
     void removeEndListener(uint64_t id);

@@ -1,7 +1,7 @@
 // The session's virtual monitors: RecordVirtual on the linked screen-cast
 // session and the stream's node from PipeWireStreamAdded, on the session's
-// bus thread. mutter 43's streams have no Stop: a monitor lasts as long as
-// the session.
+// bus thread. mutter 48 takes a monitor away with its stream's Stop; mutter
+// 43's streams have none, and a monitor lasts as long as the session.
 #include "gnome_session.h"
 
 namespace corvane::platform::gnome {
@@ -57,6 +57,30 @@ bool GnomeSession::recordVirtual(VirtualAdded added) {
                                });
             });
     });
+}
+
+void GnomeSession::stopVirtual(const std::string& path,
+                               std::function<void(bool stopped)> done) {
+    auto stop = [this, path, done](sd_bus* bus) {
+        GnomeBus::call(bus, kScreenCastService, path.c_str(), kScreenCastStreamInterface, "Stop",
+                       {}, [this, path, done](sd_bus_message* reply, const std::string&) {
+                           if (reply) {
+                               auto slot = virtualSlots_.find(path);
+                               if (slot != virtualSlots_.end()) {
+                                   sd_bus_slot_unref(slot->second);
+                                   virtualSlots_.erase(slot);
+                               }
+                           }
+                           done(reply != nullptr);
+                       });
+    };
+    bool posted = false;
+    {
+        std::lock_guard lock(mutex_);
+        posted = running_ && bus_ && bus_->post(std::move(stop));
+    }
+    if (!posted)
+        done(false);
 }
 
 } // namespace corvane::platform::gnome

@@ -1,6 +1,7 @@
 #include "gnome_virtual_monitors.h"
 
 #include <condition_variable>
+#include <future>
 #include <set>
 #include <thread>
 
@@ -15,6 +16,8 @@ using namespace std::chrono_literals;
 // in it.
 constexpr int kLayoutReads = 60;
 constexpr auto kLayoutReadPause = 50ms;
+// A stream's Stop answered later than this keeps the monitor.
+constexpr auto kStopLimit = 2s;
 
 std::set<std::string> connectorsNow() {
     std::set<std::string> names;
@@ -212,24 +215,36 @@ void GnomeVirtualMonitors::finishCreate(const std::shared_ptr<Pending>& pending)
     done(std::make_unique<GnomeVirtualDisplay>(*this, id), {});
 }
 
-// mutter 43 cannot take one virtual monitor away (its streams have no Stop
-// and the monitor outlives its consumer): the monitor is kept, unlisted, for
-// the next display asked for, which gets it at its own size.
+// mutter 48 takes a virtual monitor away when its stream stops, and so the
+// desktop loses what the client's connection added. mutter 43 cannot (its
+// streams have no Stop and the monitor outlives its consumer): the monitor is
+// kept, unlisted, for the next display asked for, which gets it at its own
+// size.
 void GnomeVirtualMonitors::remove(uint32_t id) {
-    std::shared_ptr<GnomeFrameSource> dead;
+    std::optional<GnomeVirtualMonitor> given;
     {
         std::lock_guard lock(mutex_);
         auto it = monitors_.find(id);
         if (it == monitors_.end())
             return;
-        if (it->second.source->running())
-            spares_.push_back(std::move(it->second));
-        else
-            dead = it->second.source;
+        given = std::move(it->second);
         monitors_.erase(it);
     }
-    if (dead)
-        dead->stop();
+    if (given->source->running() && !stopStream(given->stream.streamPath)) {
+        std::lock_guard lock(mutex_);
+        spares_.push_back(std::move(*given));
+        return;
+    }
+    given->source->stop();
+}
+
+// Whether mutter stopped the stream (bounded: an unanswered call keeps the
+// monitor, as mutter 43's answer would).
+bool GnomeVirtualMonitors::stopStream(const std::string& path) {
+    auto answer = std::make_shared<std::promise<bool>>();
+    std::future<bool> stopped = answer->get_future();
+    session_.stopVirtual(path, [answer](bool ok) { answer->set_value(ok); });
+    return stopped.wait_for(kStopLimit) == std::future_status::ready && stopped.get();
 }
 
 // Gives a kept monitor the size asked for, by offering its consumer only that

@@ -4,10 +4,11 @@
 // from 100 up; the capture service streams a virtual monitor from its
 // consumer, input finds it by its place.
 //
-// mutter 43 cannot remove one virtual monitor (a stream has no Stop, and a
-// monitor outlives its consumer): a display given back keeps its monitor,
-// unlisted, and the next one asked for reuses it, resized by renegotiating
-// its consumer's format. All of them go when the session ends.
+// A display given back stops its stream, which takes the monitor away on
+// mutter 48. mutter 43 cannot remove one virtual monitor (a stream has no
+// Stop, and a monitor outlives its consumer): there the display keeps its
+// monitor, unlisted, and the next one asked for reuses it, resized by
+// renegotiating its consumer's format. All of them go when the session ends.
 //
 // Mirroring the real monitor cannot be had: mutter's virtual monitors extend
 // the desktop. Nor can they be placed: mutter 43 puts each new one in a row
@@ -50,8 +51,8 @@ class GnomeVirtualMonitors {
     // Opens the session when needed, records a monitor of the descriptor's
     // pixel size (always at 1x) and completes once mutter made it.
     void create(const VirtualDisplayDescriptor& descriptor, VirtualDisplayDone done);
-    // Takes the display out of the list; its monitor is kept for the next
-    // create() (mutter 43 removes virtual monitors only with the session).
+    // Takes the display out of the list and its monitor off the desktop;
+    // where mutter cannot (43), the monitor is kept for the next create().
     void remove(uint32_t id);
 
     std::vector<GnomeVirtualMonitor> list() const;
@@ -66,6 +67,7 @@ class GnomeVirtualMonitors {
     void finishCreate(const std::shared_ptr<Pending>& pending);
     std::optional<GnomeLayoutMonitor> appeared(const Pending& pending) const;
     bool reuseSpare(const std::shared_ptr<Pending>& pending);
+    bool stopStream(const std::string& path);
     void dropAll();
 
     GnomeSession& session_;
@@ -73,7 +75,7 @@ class GnomeVirtualMonitors {
     std::atomic<uint32_t> nextId_{kGnomeFirstVirtualId};
     mutable std::mutex mutex_;
     std::map<uint32_t, GnomeVirtualMonitor> monitors_;
-    // Monitors given back, kept for reuse (mutter 43 cannot remove them).
+    // Monitors given back, kept for reuse where mutter cannot remove them.
     std::vector<GnomeVirtualMonitor> spares_;
 };
 

@@ -14,11 +14,6 @@ namespace e2e {
 
 inline const std::string kProbeWindow = CORVANE_PROBE_WINDOW_BIN;
 
-inline bool xdotool(const Env& env, std::vector<std::string> args, std::string* out = nullptr) {
-    args.insert(args.begin(), "xdotool");
-    return run(args, env, 5000ms, out) == std::optional<int>(0);
-}
-
 inline std::string hex(uint32_t rgb) {
     char text[8];
     std::snprintf(text, sizeof text, "%06X", rgb & 0xFFFFFF);

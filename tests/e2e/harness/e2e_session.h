@@ -30,6 +30,9 @@ inline const std::vector<std::string> kPlanarOnly = {"-gfx-progressive", "-gfx-r
 // FreeRDP 3.10 (Debian 12), 0 with 3.15 (Debian 13), where the client's
 // status was mended; -1 when the client's version cannot be read.
 int nlaAcceptedStatus();
+// The NT hash of the password as WinPR's own hash tool prints it (for
+// MAC_SHADOW_NLA); empty on failure.
+std::string winprHash(const std::string& user, const std::string& password);
 
 // The server's desktop as a headless GNOME compositor with a virtual monitor
 // of this size ("WxH") instead of an Xvfb.

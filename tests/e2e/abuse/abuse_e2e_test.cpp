@@ -1,10 +1,9 @@
-// The server under attack, end to end: a logged-in FreeRDP client watches a
-// desktop whose colour changes 20 times a second while connections that never
-// log in, a password brute force, garbage, a flood and clients killed halfway
-// come and go. After each attack the client still works, the server's open
+// The server under attack, end to end: a logged-in FreeRDP client watches the
+// desktop while connections that never log in, a password brute force,
+// garbage, a flood and clients killed halfway come and go from other 127.x
+// addresses. After each attack the client still works, the server's
 // descriptors and memory are back near where they started, and SIGTERM still
-// ends it with status 0. 127.0.0.x only (other 127.x source addresses stand
-// in for other hosts).
+// ends it with status 0.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -441,12 +440,10 @@ TEST_F(Abuse, NoConnectionHoldsTheLoggedInClient) {
                     "%ld); longest publication %.0f ms; %d wrong passwords\n",
                     watched.c_str(), rate, delays.front(), delays.back(), delays[delays.size() / 2],
                     longestPublish, tries);
-        // Publication held by the attack froze the picture and the pointer for
-        // as long as the silent connection stayed (nothing seen, no move
-        // arrived) and for each password check. How much of the desktop the
-        // client keeps up with depends on the machine's load, so the share
-        // (at least 95 %) and the pointer's 200 ms are measured on a quiet
-        // machine by bench/abuse_bench.py; here the picture must keep moving.
+        // Publication held by the attack would freeze the picture and the
+        // pointer. The share of changes seen (95 %) and the pointer's 200 ms
+        // depend on the load: bench/abuse_bench.py measures them on a quiet
+        // machine; here the picture must keep moving.
         EXPECT_GE(longestPublish, 0) << "the capture's statistics line";
         EXPECT_LT(longestPublish, 1500) << "no publication waited for the attack";
         EXPECT_GE(seen, 2 * 12) << watched << " against " << rate << "/s";
@@ -525,7 +522,6 @@ TEST_F(Abuse, NoConnectionHoldsTheLoggedInClient) {
     //    new clients log in: nine truncated ones stay held, one fewer than
     //    where the server starts refusing a share of new connections.
     {
-        const size_t logFrom = s_.serverLog().size();
         std::mt19937 random(12);
         std::vector<int> fds;
         for (int i = 0; i < 19; i++) {
@@ -558,12 +554,7 @@ TEST_F(Abuse, NoConnectionHoldsTheLoggedInClient) {
             duringOk += freshLogin(logins, nextFresh()) ? 1 : 0;
         freshOk += duringOk;
         EXPECT_EQ(duringOk, 3) << "new logins beside the truncated handshakes";
-        EXPECT_TRUE(waitUntil(
-            [&] {
-                return s_.serverLog().find("the connection from 127.0.1.1 ended before logging in",
-                                           logFrom) != std::string::npos;
-            },
-            3000ms))
+        EXPECT_TRUE(s_.serverSays("the connection from 127.0.1.1 ended before logging in", 3000ms))
             << "garbage is logged with its address";
         for (int fd : fds)
             close(fd);
@@ -579,11 +570,7 @@ TEST_F(Abuse, NoConnectionHoldsTheLoggedInClient) {
                 fds.push_back(fd);
         }
         EXPECT_GE(fds.size(), 150u);
-        EXPECT_TRUE(waitUntil(
-            [&] {
-                return s_.serverLog().find("connections are logging in, ") != std::string::npos;
-            },
-            5000ms))
+        EXPECT_TRUE(s_.serverSays("connections are logging in, ", 5000ms))
             << "beyond the cap, connections are refused";
         EXPECT_TRUE(setColour("cd5c5c") && clientShows("cd5c5c", 10)) << "during the flood";
         for (int fd : fds)

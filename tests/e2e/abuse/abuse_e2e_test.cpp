@@ -235,9 +235,8 @@ class Abuse : public ::testing::Test {
         const std::string hash = winprHash(kUser, kPassword);
         ASSERT_EQ(hash.size(), 32u);
         ASSERT_TRUE(setColour("336699"));
-        std::vector<std::string> args = {"+auth", "+sec-nla"};
-        args.insert(args.end(), kPlanarOnly.begin(), kPlanarOnly.end());
-        ASSERT_TRUE(s_.startServer(args, {{"MAC_SHADOW_NLA", kUser + ":" + hash}}));
+        ASSERT_TRUE(s_.startServer(planar({"+auth", "+sec-nla"}),
+                                   {{"MAC_SHADOW_NLA", kUser + ":" + hash}}));
         ASSERT_TRUE(s_.startClient({"/sec:nla", "/u:" + kUser, "/p:" + kPassword,
                                     "/auth-pkg-list:ntlm,!kerberos", "/size:1280x800"}));
         ASSERT_TRUE(clientShows("336699", 30));

@@ -8,6 +8,12 @@
 using namespace e2e;
 
 namespace {
+// Copies the text on the display from a file of that name (held by `holder`).
+bool copyText(Process& holder, const Session& s, const std::string& display,
+              const std::string& name, const std::string& text) {
+    return writeFile(s.dir().file(name), text) &&
+           clipboardCopy(holder, display, s.dir().file(name), "UTF8_STRING", s.dir());
+}
 bool pastes(const std::string& display, const std::string& text) {
     return waitUntil([&] { return clipboardPaste(display, "UTF8_STRING") == text; }, 10000ms,
                      200ms);
@@ -24,20 +30,16 @@ TEST(ClipboardEndToEnd, TextBothWaysPictureFromClientAndRefusals) {
 
     // Desktop to client, with characters outside ASCII.
     const std::string fromDesktop = "Grüße aus dem Büro ✓ – 東京";
-    ASSERT_TRUE(writeFile(s.dir().file("desktop.txt"), fromDesktop));
     Process desktopHolder;
-    ASSERT_TRUE(clipboardCopy(desktopHolder, s.serverDisplay(), s.dir().file("desktop.txt"),
-                              "UTF8_STRING", s.dir()));
+    ASSERT_TRUE(copyText(desktopHolder, s, s.serverDisplay(), "desktop.txt", fromDesktop));
     EXPECT_TRUE(pastes(s.clientDisplay(), fromDesktop));
 
     // Client to desktop. The client keeps its selection: the paste is not
     // offered back to it as a change of the desktop's clipboard, which would
     // make the client take its own selection from xclip.
     const std::string fromClient = "Ça va? ½ € — Привет";
-    ASSERT_TRUE(writeFile(s.dir().file("client.txt"), fromClient));
     Process clientHolder;
-    ASSERT_TRUE(clipboardCopy(clientHolder, s.clientDisplay(), s.dir().file("client.txt"),
-                              "UTF8_STRING", s.dir()));
+    ASSERT_TRUE(copyText(clientHolder, s, s.clientDisplay(), "client.txt", fromClient));
     EXPECT_TRUE(pastes(s.serverDisplay(), fromClient));
     EXPECT_FALSE(waitUntil([&] { return !clientHolder.running(); }, 1500ms))
         << "the client's own paste was announced back to it";
@@ -68,10 +70,7 @@ TEST(ClipboardEndToEnd, TextBothWaysPictureFromClientAndRefusals) {
     ASSERT_TRUE(clipboardCopy(wideHolder, s.clientDisplay(), wide, "image/bmp", s.dir()));
     EXPECT_TRUE(s.serverSays("refused a picture"));
     EXPECT_TRUE(s.server().running());
-    const std::string after = "after the refusal";
-    ASSERT_TRUE(writeFile(s.dir().file("after.txt"), after));
     Process afterHolder;
-    ASSERT_TRUE(clipboardCopy(afterHolder, s.clientDisplay(), s.dir().file("after.txt"),
-                              "UTF8_STRING", s.dir()));
-    EXPECT_TRUE(pastes(s.serverDisplay(), after));
+    ASSERT_TRUE(copyText(afterHolder, s, s.clientDisplay(), "after.txt", "after the refusal"));
+    EXPECT_TRUE(pastes(s.serverDisplay(), "after the refusal"));
 }

@@ -123,9 +123,7 @@ constexpr int kWidth = 1024, kHeight = 768;
 void startOnNoise(Session& s) {
     ASSERT_TRUE(s.ok());
     ASSERT_TRUE(drawNoise(s.serverDisplay(), 0, 0, kWidth, kHeight, 1));
-    std::vector<std::string> args = {"-auth", "/sec:tls"};
-    args.insert(args.end(), kPlanarOnly.begin(), kPlanarOnly.end());
-    ASSERT_TRUE(s.startServer(args));
+    ASSERT_TRUE(s.startServer(planar({"-auth", "/sec:tls"})));
 }
 
 // The client shows the desktop, and the repaints that follow a connect are
@@ -251,9 +249,7 @@ class SilentConnection {
 TEST(HookContract, ASilentConnectionHoldsNoFrames) {
     Session s(suites::contracts, "800x600x24", "800x600x24");
     ASSERT_TRUE(s.ok() && setRootColour(s.serverDisplay(), "#204060"));
-    std::vector<std::string> args = {"-auth", "/sec:tls"};
-    args.insert(args.end(), kPlanarOnly.begin(), kPlanarOnly.end());
-    ASSERT_TRUE(s.startServer(args));
+    ASSERT_TRUE(s.startServer(planar({"-auth", "/sec:tls"})));
     E2E_SKIP_IF_HOOK_UNVERIFIED(s, "login-handshake");
     ASSERT_TRUE(s.startClient({"/sec:tls", "/u:x", "/p:x", "/size:800x600"}));
     ASSERT_TRUE(s.clientShows(0x204060, 100, 500, 30000ms)) << s.clientLog();
@@ -286,10 +282,9 @@ class SoundSession : public Session {
     SoundSession() : Session(suites::contracts, "800x600x24", "800x600x24") {}
     bool ready() const { return ok() && serverPulse_.ok() && clientPulse_.ok(); }
     bool startServer() {
-        std::vector<std::string> args = {"-auth", "/sec:tls"};
-        args.insert(args.end(), kPlanarOnly.begin(), kPlanarOnly.end());
         return Session::startServer(
-            args, {{"PULSE_SERVER", serverPulse_.server()}, {"MAC_SHADOW_AUDIO", "1"}});
+            planar({"-auth", "/sec:tls"}),
+            {{"PULSE_SERVER", serverPulse_.server()}, {"MAC_SHADOW_AUDIO", "1"}});
     }
     // A client with sound through the client side's sound server.
     bool startListener(Process& client, const std::string& name) {

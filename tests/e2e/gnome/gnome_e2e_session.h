@@ -29,8 +29,7 @@ class GnomeSession : public Session {
     // Planar only, so the client's pixels equal the desktop's; sound off
     // unless `env` switches it on.
     bool startServer(const Env& env = {}, const std::vector<std::string>& extra = {}) {
-        std::vector<std::string> args = {"-auth", "/sec:tls"};
-        args.insert(args.end(), kPlanarOnly.begin(), kPlanarOnly.end());
+        std::vector<std::string> args = planar({"-auth", "/sec:tls"});
         args.insert(args.end(), extra.begin(), extra.end());
         return Session::startServer(args, merged({{"MAC_SHADOW_AUDIO", "0"}}, env));
     }

@@ -25,6 +25,11 @@ extern const std::string kServerBin;
 // server's pixel for pixel.
 inline const std::vector<std::string> kPlanarOnly = {"-gfx-progressive", "-gfx-rfx", "-gfx-avc420",
                                                      "-gfx-avc444"};
+// The server's arguments `args` with those flags.
+inline std::vector<std::string> planar(std::vector<std::string> args) {
+    args.insert(args.end(), kPlanarOnly.begin(), kPlanarOnly.end());
+    return args;
+}
 
 // xfreerdp3 +auth-only exit status of an accepted NLA login: 131 with
 // FreeRDP 3.10 (Debian 12), 0 with 3.15 (Debian 13), where the client's

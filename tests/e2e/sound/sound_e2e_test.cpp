@@ -22,10 +22,8 @@ class SoundSession : public Session {
     SoundSession() : Session(suites::sound, "1024x768x24", "1024x768x24") {}
     bool ready() const { return ok() && serverPulse_.ok() && clientPulse_.ok(); }
     bool start(const std::string& audio) {
-        std::vector<std::string> args = {"-auth", "/sec:tls"};
-        args.insert(args.end(), kPlanarOnly.begin(), kPlanarOnly.end());
-        return startServer(
-                   args, {{"PULSE_SERVER", serverPulse_.server()}, {"MAC_SHADOW_AUDIO", audio}}) &&
+        return startServer(planar({"-auth", "/sec:tls"}), {{"PULSE_SERVER", serverPulse_.server()},
+                                                           {"MAC_SHADOW_AUDIO", audio}}) &&
                startClient({"/sec:tls", "/u:x", "/p:x", "/size:1024x768", "/sound:sys:pulse"},
                            {{"PULSE_SERVER", clientPulse_.server()}});
     }

@@ -89,7 +89,7 @@ TEST(ControlBurst, TheServerStillServesAfterAThousandBadMessages) {
     auto ready = app.next("client-ready", 0, 15000ms);
     ASSERT_TRUE(ready);
     const uint64_t id = (*ready)["id"];
-    ASSERT_TRUE(app.send({{"v", 1}, {"type", "set-mode"}, {"id", id}, {"mode", "view"}}));
+    ASSERT_TRUE(app.request("set-mode", id, {{"mode", "view"}}));
     auto ok = app.next("ok", id, 10000ms);
     ASSERT_TRUE(ok) << "a well-formed request gets its reply";
     EXPECT_EQ((*ok)["request"], "set-mode");

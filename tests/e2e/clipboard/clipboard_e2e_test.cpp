@@ -8,34 +8,16 @@
 using namespace e2e;
 
 namespace {
-
-// Copies a file's contents on a display with xclip, which serves the
-// selection in the foreground until another program takes it.
-bool copy(Process& holder, const Session& s, const std::string& display, const std::string& file,
-          const std::string& type) {
-    return holder.start({"xclip", "-quiet", "-selection", "clipboard", "-t", type, "-i", file},
-                        {{"DISPLAY", display}}, s.dir().file("xclip.log"),
-                        s.dir().file("xclip.log"));
-}
-// The display's clipboard in the given type, or nothing.
-std::optional<std::string> paste(const std::string& display, const std::string& type) {
-    std::string out;
-    if (run({"xclip", "-selection", "clipboard", "-t", type, "-o"}, {{"DISPLAY", display}}, 3000ms,
-            &out) != std::optional<int>(0))
-        return std::nullopt;
-    return out;
+// Copies the text on the display from a file of that name (held by `holder`).
+bool copyText(Process& holder, const Session& s, const std::string& display,
+              const std::string& name, const std::string& text) {
+    return writeFile(s.dir().file(name), text) &&
+           clipboardCopy(holder, display, s.dir().file(name), "UTF8_STRING", s.dir());
 }
 bool pastes(const std::string& display, const std::string& text) {
-    return waitUntil([&] { return paste(display, "UTF8_STRING") == text; }, 10000ms, 200ms);
+    return waitUntil([&] { return clipboardPaste(display, "UTF8_STRING") == text; }, 10000ms,
+                     200ms);
 }
-
-bool makePicture(const std::vector<std::string>& args, const std::string& out) {
-    std::vector<std::string> argv = {"/usr/bin/convert"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    argv.push_back(out);
-    return run(argv, {}, 20000ms) == std::optional<int>(0);
-}
-
 } // namespace
 
 TEST(ClipboardEndToEnd, TextBothWaysPictureFromClientAndRefusals) {
@@ -48,20 +30,16 @@ TEST(ClipboardEndToEnd, TextBothWaysPictureFromClientAndRefusals) {
 
     // Desktop to client, with characters outside ASCII.
     const std::string fromDesktop = "Grüße aus dem Büro ✓ – 東京";
-    ASSERT_TRUE(writeFile(s.dir().file("desktop.txt"), fromDesktop));
     Process desktopHolder;
-    ASSERT_TRUE(
-        copy(desktopHolder, s, s.serverDisplay(), s.dir().file("desktop.txt"), "UTF8_STRING"));
+    ASSERT_TRUE(copyText(desktopHolder, s, s.serverDisplay(), "desktop.txt", fromDesktop));
     EXPECT_TRUE(pastes(s.clientDisplay(), fromDesktop));
 
     // Client to desktop. The client keeps its selection: the paste is not
     // offered back to it as a change of the desktop's clipboard, which would
     // make the client take its own selection from xclip.
     const std::string fromClient = "Ça va? ½ € — Привет";
-    ASSERT_TRUE(writeFile(s.dir().file("client.txt"), fromClient));
     Process clientHolder;
-    ASSERT_TRUE(
-        copy(clientHolder, s, s.clientDisplay(), s.dir().file("client.txt"), "UTF8_STRING"));
+    ASSERT_TRUE(copyText(clientHolder, s, s.clientDisplay(), "client.txt", fromClient));
     EXPECT_TRUE(pastes(s.serverDisplay(), fromClient));
     EXPECT_FALSE(waitUntil([&] { return !clientHolder.running(); }, 1500ms))
         << "the client's own paste was announced back to it";
@@ -74,28 +52,25 @@ TEST(ClipboardEndToEnd, TextBothWaysPictureFromClientAndRefusals) {
                             "PNG24:" + sent));
     ASSERT_TRUE(makePicture({sent}, "BMP3:" + s.dir().file("sent.bmp")));
     Process pictureHolder;
-    ASSERT_TRUE(copy(pictureHolder, s, s.clientDisplay(), s.dir().file("sent.bmp"), "image/bmp"));
+    ASSERT_TRUE(clipboardCopy(pictureHolder, s.clientDisplay(), s.dir().file("sent.bmp"),
+                              "image/bmp", s.dir()));
     const std::string got = s.dir().file("got.png");
     ASSERT_TRUE(waitUntil(
         [&] {
-            auto png = paste(s.serverDisplay(), "image/png");
+            auto png = clipboardPaste(s.serverDisplay(), "image/png");
             return png && png->size() > 8 && png->compare(1, 3, "PNG") == 0 && writeFile(got, *png);
         },
         15000ms, 200ms));
-    std::string metric;
-    run({"/usr/bin/compare", "-metric", "AE", sent, got, "null:"}, {}, 10000ms, &metric);
-    EXPECT_EQ(metric, "0");
+    EXPECT_EQ(differingPixels(sent, got), "0");
 
     // A picture wider than 8192 pixels is refused; the session goes on.
     const std::string wide = s.dir().file("wide.bmp");
     ASSERT_TRUE(makePicture({"-size", "9000x4", "xc:#10a040"}, "BMP3:" + wide));
     Process wideHolder;
-    ASSERT_TRUE(copy(wideHolder, s, s.clientDisplay(), wide, "image/bmp"));
+    ASSERT_TRUE(clipboardCopy(wideHolder, s.clientDisplay(), wide, "image/bmp", s.dir()));
     EXPECT_TRUE(s.serverSays("refused a picture"));
     EXPECT_TRUE(s.server().running());
-    const std::string after = "after the refusal";
-    ASSERT_TRUE(writeFile(s.dir().file("after.txt"), after));
     Process afterHolder;
-    ASSERT_TRUE(copy(afterHolder, s, s.clientDisplay(), s.dir().file("after.txt"), "UTF8_STRING"));
-    EXPECT_TRUE(pastes(s.serverDisplay(), after));
+    ASSERT_TRUE(copyText(afterHolder, s, s.clientDisplay(), "after.txt", "after the refusal"));
+    EXPECT_TRUE(pastes(s.serverDisplay(), "after the refusal"));
 }

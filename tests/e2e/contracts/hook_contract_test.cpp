@@ -3,17 +3,13 @@
 // fails with the hook switched off (MAC_SHADOW_EXT_OFF), end to end with the
 // real server and client. Where the server's FreeRDP was not verified for
 // the hook, the test skips.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <csignal>
 #include <cstdio>
-#include <numbers>
 #include <random>
 #include <thread>
 
@@ -21,6 +17,7 @@
 
 #include "e2e/sound/pulse_daemon.h"
 #include "e2e_session.h"
+#include "tone.h"
 
 // After GoogleTest: Xlib's macros (None, Bool...) clash with its names.
 #include <X11/Xlib.h>
@@ -126,9 +123,7 @@ constexpr int kWidth = 1024, kHeight = 768;
 void startOnNoise(Session& s) {
     ASSERT_TRUE(s.ok());
     ASSERT_TRUE(drawNoise(s.serverDisplay(), 0, 0, kWidth, kHeight, 1));
-    std::vector<std::string> args = {"-auth", "/sec:tls"};
-    args.insert(args.end(), kPlanarOnly.begin(), kPlanarOnly.end());
-    ASSERT_TRUE(s.startServer(args));
+    ASSERT_TRUE(s.startServer(planar({"-auth", "/sec:tls"})));
 }
 
 // The client shows the desktop, and the repaints that follow a connect are
@@ -213,19 +208,8 @@ namespace {
 // then says nothing; open until it ends.
 class SilentConnection {
   public:
-    SilentConnection(const std::string& source, int port) {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in from{}, to{};
-        from.sin_family = to.sin_family = AF_INET;
-        to.sin_port = htons(static_cast<uint16_t>(port));
-        inet_pton(AF_INET, source.c_str(), &from.sin_addr);
-        inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
-        static const uint8_t kX224Tls[] = {0x03, 0x00, 0x00, 0x13, 0x0e, 0xe0, 0x00,
-                                           0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x08,
-                                           0x00, 0x03, 0x00, 0x00, 0x00};
-        if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
-            connect(fd_, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0 ||
-            send(fd_, kX224Tls, sizeof kX224Tls, MSG_NOSIGNAL) != sizeof kX224Tls)
+    SilentConnection(const std::string& source, int port) : fd_(connectFrom(source, port)) {
+        if (fd_ >= 0 && !sendAll(fd_, kX224Tls))
             close();
     }
     ~SilentConnection() { close(); }
@@ -265,9 +249,7 @@ class SilentConnection {
 TEST(HookContract, ASilentConnectionHoldsNoFrames) {
     Session s(suites::contracts, "800x600x24", "800x600x24");
     ASSERT_TRUE(s.ok() && setRootColour(s.serverDisplay(), "#204060"));
-    std::vector<std::string> args = {"-auth", "/sec:tls"};
-    args.insert(args.end(), kPlanarOnly.begin(), kPlanarOnly.end());
-    ASSERT_TRUE(s.startServer(args));
+    ASSERT_TRUE(s.startServer(planar({"-auth", "/sec:tls"})));
     E2E_SKIP_IF_HOOK_UNVERIFIED(s, "login-handshake");
     ASSERT_TRUE(s.startClient({"/sec:tls", "/u:x", "/p:x", "/size:800x600"}));
     ASSERT_TRUE(s.clientShows(0x204060, 100, 500, 30000ms)) << s.clientLog();
@@ -300,10 +282,9 @@ class SoundSession : public Session {
     SoundSession() : Session(suites::contracts, "800x600x24", "800x600x24") {}
     bool ready() const { return ok() && serverPulse_.ok() && clientPulse_.ok(); }
     bool startServer() {
-        std::vector<std::string> args = {"-auth", "/sec:tls"};
-        args.insert(args.end(), kPlanarOnly.begin(), kPlanarOnly.end());
         return Session::startServer(
-            args, {{"PULSE_SERVER", serverPulse_.server()}, {"MAC_SHADOW_AUDIO", "1"}});
+            planar({"-auth", "/sec:tls"}),
+            {{"PULSE_SERVER", serverPulse_.server()}, {"MAC_SHADOW_AUDIO", "1"}});
     }
     // A client with sound through the client side's sound server.
     bool startListener(Process& client, const std::string& name) {
@@ -315,33 +296,9 @@ class SoundSession : public Session {
     // How many samples (44.1 kHz, mono) of the 1 kHz tone played on the
     // server side came out loud on the client side.
     size_t loudSamplesOfATone() {
-        constexpr uint32_t rate = 48000, frames = 2 * rate;
-        std::vector<int16_t> pcm(frames * 2);
-        for (uint32_t i = 0; i < frames; ++i)
-            pcm[2 * i] = pcm[2 * i + 1] =
-                static_cast<int16_t>(12000 * std::sin(2 * std::numbers::pi * 1000 * i / rate));
-        const std::string tone = dir().file("tone.raw");
-        const std::string recording = dir().file("heard.raw");
-        Process parec;
-        if (!writeFile(tone,
-                       std::string(reinterpret_cast<const char*>(pcm.data()), pcm.size() * 2)) ||
-            !parec.start({"parec", "-d", "nullsink.monitor", "--rate=44100", "--channels=1",
-                          "--format=s16le", "--raw", recording},
-                         clientPulse_.env(), dir().file("parec.log"), dir().file("parec.log")))
-            return 0;
-        waitUntil([&] { return readFile(recording).size() > 8820; }, 5000ms);
-        run({"pacat", "--playback", "--raw", "--format=s16le", "--rate=48000", "--channels=2",
-             tone},
-            serverPulse_.env(), 15000ms);
-        // The tail of the tone crosses the network and the client's buffers.
-        const size_t atEnd = readFile(recording).size();
-        waitUntil([&] { return readFile(recording).size() > atEnd + 44100; }, 5000ms);
-        parec.stop();
-        const std::string bytes = readFile(recording);
-        size_t loud = 0;
-        for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-            loud += std::abs(int16_t(uint8_t(bytes[i]) | uint8_t(bytes[i + 1]) << 8)) > 2000;
-        return loud;
+        const auto samples = recordTone(serverPulse_.env(), clientPulse_.env(), dir());
+        return std::count_if(samples.begin(), samples.end(),
+                             [](int16_t v) { return std::abs(v) > 2000; });
     }
 
   private:

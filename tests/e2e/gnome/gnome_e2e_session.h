@@ -14,11 +14,6 @@ namespace e2e {
 
 inline const std::string kProbeWindow = CORVANE_PROBE_WINDOW_BIN;
 
-inline bool xdotool(const Env& env, std::vector<std::string> args, std::string* out = nullptr) {
-    args.insert(args.begin(), "xdotool");
-    return run(args, env, 5000ms, out) == std::optional<int>(0);
-}
-
 inline std::string hex(uint32_t rgb) {
     char text[8];
     std::snprintf(text, sizeof text, "%06X", rgb & 0xFFFFFF);
@@ -34,8 +29,7 @@ class GnomeSession : public Session {
     // Planar only, so the client's pixels equal the desktop's; sound off
     // unless `env` switches it on.
     bool startServer(const Env& env = {}, const std::vector<std::string>& extra = {}) {
-        std::vector<std::string> args = {"-auth", "/sec:tls"};
-        args.insert(args.end(), kPlanarOnly.begin(), kPlanarOnly.end());
+        std::vector<std::string> args = planar({"-auth", "/sec:tls"});
         args.insert(args.end(), extra.begin(), extra.end());
         return Session::startServer(args, merged({{"MAC_SHADOW_AUDIO", "0"}}, env));
     }

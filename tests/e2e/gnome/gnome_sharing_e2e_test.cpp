@@ -17,21 +17,6 @@ using namespace e2e;
 
 namespace {
 
-// The client display's clipboard in the given type, or nothing.
-std::optional<std::string> clientPaste(const GnomeSession& s, const std::string& type) {
-    std::string out;
-    if (run({"xclip", "-selection", "clipboard", "-t", type, "-o"},
-            {{"DISPLAY", s.clientDisplay()}}, 3000ms, &out) != std::optional<int>(0))
-        return std::nullopt;
-    return out;
-}
-// Serves a file on the client's clipboard until another program takes it.
-bool clientCopy(Process& holder, const GnomeSession& s, const std::string& file,
-                const std::string& type) {
-    return holder.start({"xclip", "-quiet", "-selection", "clipboard", "-t", type, "-i", file},
-                        {{"DISPLAY", s.clientDisplay()}}, s.dir().file("xclip.log"),
-                        s.dir().file("xclip.log"));
-}
 // The desktop's clipboard in the given type, or nothing.
 std::optional<std::string> desktopPaste(const GnomeSession& s, const std::string& type) {
     std::string out;
@@ -49,18 +34,6 @@ bool desktopCopy(Process& holder, const GnomeSession& s, const std::string& file
         s.desktopEnv(), s.dir().file("wl-copy.log"), s.dir().file("wl-copy.log"));
 }
 
-bool makePicture(const std::vector<std::string>& args, const std::string& out) {
-    std::vector<std::string> argv = {"/usr/bin/convert"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    argv.push_back(out);
-    return run(argv, {}, 20000ms) == std::optional<int>(0);
-}
-// The number of pixels that differ between two pictures, as compare says.
-std::string differingPixels(const std::string& a, const std::string& b) {
-    std::string metric;
-    run({"/usr/bin/compare", "-metric", "AE", a, b, "null:"}, {}, 10000ms, &metric);
-    return metric;
-}
 bool isPng(const std::optional<std::string>& data) {
     return data && data->size() > 8 && data->compare(1, 3, "PNG") == 0;
 }
@@ -92,12 +65,13 @@ TEST(GnomeClipboard, TextReachesTheOtherSideBothWays) {
         Process holder;
         if (c.fromDesktop) {
             ASSERT_TRUE(desktopCopy(holder, s, file, "text/plain;charset=utf-8"));
-            EXPECT_TRUE(
-                waitUntil([&] { return clientPaste(s, "UTF8_STRING") == c.text; }, 15000ms, 300ms))
-                << "the client pastes '" << clientPaste(s, "UTF8_STRING").value_or("(nothing)")
-                << "'";
+            EXPECT_TRUE(waitUntil(
+                [&] { return clipboardPaste(s.clientDisplay(), "UTF8_STRING") == c.text; }, 15000ms,
+                300ms))
+                << "the client pastes '"
+                << clipboardPaste(s.clientDisplay(), "UTF8_STRING").value_or("(nothing)") << "'";
         } else {
-            ASSERT_TRUE(clientCopy(holder, s, file, "UTF8_STRING"));
+            ASSERT_TRUE(clipboardCopy(holder, s.clientDisplay(), file, "UTF8_STRING", s.dir()));
             EXPECT_TRUE(
                 waitUntil([&] { return desktopPaste(s, "text/plain;charset=utf-8") == c.text; },
                           15000ms, 300ms))
@@ -123,7 +97,8 @@ TEST(GnomeClipboard, APictureReachesTheOtherSideBothWays) {
         SCOPED_TRACE("client to desktop");
         ASSERT_TRUE(makePicture({sent}, "BMP3:" + s.dir().file("sent.bmp")));
         Process holder;
-        ASSERT_TRUE(clientCopy(holder, s, s.dir().file("sent.bmp"), "image/bmp"));
+        ASSERT_TRUE(clipboardCopy(holder, s.clientDisplay(), s.dir().file("sent.bmp"), "image/bmp",
+                                  s.dir()));
         const std::string got = s.dir().file("on-desktop.png");
         std::optional<std::string> png;
         EXPECT_TRUE(waitUntil(
@@ -141,7 +116,7 @@ TEST(GnomeClipboard, APictureReachesTheOtherSideBothWays) {
         EXPECT_TRUE(waitUntil(
             [&] {
                 for (const char* type : {"image/png", "image/bmp"}) {
-                    const auto data = clientPaste(s, type);
+                    const auto data = clipboardPaste(s.clientDisplay(), type);
                     if (data && data->size() > 54 && writeFile(got, *data))
                         return true;
                 }
@@ -171,28 +146,8 @@ TEST(GnomeSound, AToneOnTheDesktopIsHeardOnTheClient) {
         connect(s, {{"MAC_SHADOW_AUDIO", "1"}}, {"/sound:sys:pulse"}, clientPulse.env()));
     ASSERT_TRUE(s.serverSays("sound: client plays", 30000ms));
 
-    const std::string tone = s.dir().file("tone.raw");
-    const std::string recording = s.dir().file("client.raw");
-    ASSERT_TRUE(writeTone(tone));
-    Process parec;
-    ASSERT_TRUE(parec.start({"parec", "-d", "nullsink.monitor", "--rate=44100", "--channels=1",
-                             "--format=s16le", "--raw", recording},
-                            clientPulse.env(), s.dir().file("parec.log"),
-                            s.dir().file("parec.log")));
-    waitUntil([&] { return readFile(recording).size() > 8820; }, 5000ms);
-    EXPECT_EQ(run({"pacat", "--playback", "--raw", "--format=s16le", "--rate=48000", "--channels=2",
-                   tone},
-                  s.desktopEnv(), 15000ms),
-              std::optional<int>(0));
-    // The tail of the tone crosses the network and the client's buffers.
-    const size_t atEnd = readFile(recording).size();
-    waitUntil([&] { return readFile(recording).size() > atEnd + 44100; }, 5000ms);
-    parec.stop();
-
-    const auto samples = readSamples(recording);
-    size_t loud = 0;
-    while (loud < samples.size() && std::abs(samples[loud]) < 2000)
-        ++loud;
-    ASSERT_LT(loud + 44100 / 2, samples.size()) << "no tone arrived";
-    EXPECT_EQ(dominantHz(samples, loud + 2205, 22050, 44100), 1000);
+    const auto samples = recordTone(s.desktopEnv(), clientPulse.env(), s.dir());
+    const auto start = toneStart(samples);
+    ASSERT_TRUE(start) << "no tone arrived";
+    EXPECT_EQ(dominantHz(samples, *start + 2205, 22050, 44100), 1000);
 }

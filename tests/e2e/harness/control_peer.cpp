@@ -27,6 +27,13 @@ bool ControlPeer::send(const nlohmann::json& request) {
     return sendRaw(request.dump() + "\n");
 }
 
+bool ControlPeer::request(const std::string& type, uint64_t id, nlohmann::json extra) {
+    extra["v"] = 1;
+    extra["type"] = type;
+    extra["id"] = id;
+    return send(extra);
+}
+
 // The server stops reading a peer whose replies back up, so replies are
 // taken in while the bytes go out.
 bool ControlPeer::sendRaw(const std::string& bytes) {

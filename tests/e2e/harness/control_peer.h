@@ -20,6 +20,13 @@ class ControlPeer {
 
     bool connect(const std::string& path);
     bool send(const nlohmann::json& request);
+    // A request of the type for client `id`, with the fields of `extra`.
+    bool request(const std::string& type, uint64_t id,
+                 nlohmann::json extra = nlohmann::json::object());
+    // The answer to client `id`'s prompt ("allow", "refuse", "view-only").
+    bool answer(uint64_t id, const std::string& what) {
+        return request("answer", id, {{"answer", what}});
+    }
     // Writes the bytes as they are (no line end added).
     bool sendRaw(const std::string& bytes);
     // The first line not yet taken whose type is `type` (for client `id`

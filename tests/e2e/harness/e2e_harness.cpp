@@ -254,6 +254,70 @@ std::optional<int> run(const std::vector<std::string>& argv,
     return status;
 }
 
+bool xdotool(const Env& env, std::vector<std::string> args, std::string* out) {
+    args.insert(args.begin(), "xdotool");
+    return run(args, env, 5000ms, out) == std::optional<int>(0);
+}
+
+bool clipboardCopy(Process& holder, const std::string& display, const std::string& file,
+                   const std::string& type, const TempDir& logs) {
+    return holder.start({"xclip", "-quiet", "-selection", "clipboard", "-t", type, "-i", file},
+                        {{"DISPLAY", display}}, logs.file("xclip.log"), logs.file("xclip.log"));
+}
+
+std::optional<std::string> clipboardPaste(const std::string& display, const std::string& type) {
+    std::string out;
+    if (run({"xclip", "-selection", "clipboard", "-t", type, "-o"}, {{"DISPLAY", display}}, 3000ms,
+            &out) != std::optional<int>(0))
+        return std::nullopt;
+    return out;
+}
+
+bool makePicture(const std::vector<std::string>& args, const std::string& out) {
+    std::vector<std::string> argv = {"/usr/bin/convert"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    argv.push_back(out);
+    return run(argv, {}, 20000ms) == std::optional<int>(0);
+}
+
+std::string differingPixels(const std::string& a, const std::string& b) {
+    std::string metric;
+    run({"/usr/bin/compare", "-metric", "AE", a, b, "null:"}, {}, 10000ms, &metric);
+    return metric;
+}
+
+const std::vector<uint8_t> kX224Tls = {0x03, 0x00, 0x00, 0x13, 0x0e, 0xe0, 0x00, 0x00, 0x00, 0x00,
+                                       0x00, 0x01, 0x00, 0x08, 0x00, 0x03, 0x00, 0x00, 0x00};
+
+int connectFrom(const std::string& source, int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in from{}, to{};
+    from.sin_family = to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, source.c_str(), &from.sin_addr);
+    inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+        connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool sendAll(int fd, const void* bytes, size_t size) {
+    const auto* at = static_cast<const char*>(bytes);
+    while (size > 0) {
+        const ssize_t n = send(fd, at, size, MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        at += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
 double benchFigure(const std::string& text, const std::string& key) {
     const size_t at = text.find(key + "=");
     return at == std::string::npos ? -1 : std::atof(text.c_str() + at + key.size() + 1);

@@ -2,6 +2,7 @@
 // their output in files, a private Xvfb, and polling for readiness.
 #pragma once
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -109,6 +110,29 @@ bool writeFile(const std::string& path, const std::string& content);
 std::optional<int> run(const std::vector<std::string>& argv,
                        const std::map<std::string, std::string>& env, Duration limit,
                        std::string* output = nullptr);
+
+// xdotool with the arguments; true when it succeeded.
+bool xdotool(const Env& env, std::vector<std::string> args, std::string* out = nullptr);
+// Serves a file on the display's clipboard in the given type (xclip in the
+// foreground, until another program takes the clipboard).
+bool clipboardCopy(Process& holder, const std::string& display, const std::string& file,
+                   const std::string& type, const TempDir& logs);
+// The display's clipboard in the given type, or nothing.
+std::optional<std::string> clipboardPaste(const std::string& display, const std::string& type);
+// ImageMagick's convert with the arguments, writing `out`.
+bool makePicture(const std::vector<std::string>& args, const std::string& out);
+// How many pixels differ between two pictures, as ImageMagick's compare says.
+std::string differingPixels(const std::string& a, const std::string& b);
+
+// An X.224 connection request asking for TLS.
+extern const std::vector<uint8_t> kX224Tls;
+// A TCP connection to 127.0.0.1's port from a 127.x source address (other
+// 127.x addresses stand in for other hosts); -1 on failure.
+int connectFrom(const std::string& source, int port);
+bool sendAll(int fd, const void* bytes, size_t size);
+inline bool sendAll(int fd, const std::vector<uint8_t>& bytes) {
+    return sendAll(fd, bytes.data(), bytes.size());
+}
 
 // "key=value" out of a bench tool's output line; -1 when it is not there.
 double benchFigure(const std::string& text, const std::string& key);

@@ -158,6 +158,14 @@ std::string Session::hookUnverified(const std::string& hook) const {
     return baseWhy.empty() ? "" : line + " (" + baseWhy + ")";
 }
 
+std::string winprHash(const std::string& user, const std::string& password) {
+    std::string out;
+    if (run({"winpr-hash3", "-u", user, "-p", password}, {}, 10000ms, &out) !=
+        std::optional<int>(0))
+        return {};
+    return out.substr(0, out.find_last_not_of(" \n") + 1);
+}
+
 int nlaAcceptedStatus() {
     std::string out;
     int major = 0, minor = 0;

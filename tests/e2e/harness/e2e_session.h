@@ -25,11 +25,19 @@ extern const std::string kServerBin;
 // server's pixel for pixel.
 inline const std::vector<std::string> kPlanarOnly = {"-gfx-progressive", "-gfx-rfx", "-gfx-avc420",
                                                      "-gfx-avc444"};
+// The server's arguments `args` with those flags.
+inline std::vector<std::string> planar(std::vector<std::string> args) {
+    args.insert(args.end(), kPlanarOnly.begin(), kPlanarOnly.end());
+    return args;
+}
 
 // xfreerdp3 +auth-only exit status of an accepted NLA login: 131 with
 // FreeRDP 3.10 (Debian 12), 0 with 3.15 (Debian 13), where the client's
 // status was mended; -1 when the client's version cannot be read.
 int nlaAcceptedStatus();
+// The NT hash of the password as WinPR's own hash tool prints it (for
+// MAC_SHADOW_NLA); empty on failure.
+std::string winprHash(const std::string& user, const std::string& password);
 
 // The server's desktop as a headless GNOME compositor with a virtual monitor
 // of this size ("WxH") instead of an Xvfb.

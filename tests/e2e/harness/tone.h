@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <numbers>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,37 @@ inline std::vector<int16_t> readSamples(const std::string& path) {
     std::vector<int16_t> samples(bytes.size() / 2);
     std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
     return samples;
+}
+
+// Records the listener's sound server (its null sink, 44.1 kHz mono) while
+// the tone plays through the player's; empty when the tone did not play.
+inline std::vector<int16_t> recordTone(const Env& player, const Env& listener, const TempDir& dir) {
+    const std::string tone = dir.file("tone.raw"), recording = dir.file("heard.raw");
+    Process parec;
+    if (!writeTone(tone) || !parec.start({"parec", "-d", "nullsink.monitor", "--rate=44100",
+                                          "--channels=1", "--format=s16le", "--raw", recording},
+                                         listener, dir.file("parec.log"), dir.file("parec.log")))
+        return {};
+    waitUntil([&] { return readFile(recording).size() > 8820; }, 5000ms);
+    const bool played = run({"pacat", "--playback", "--raw", "--format=s16le", "--rate=48000",
+                             "--channels=2", tone},
+                            player, 15000ms) == std::optional<int>(0);
+    // The tail of the tone crosses the network and the client's buffers.
+    const size_t atEnd = readFile(recording).size();
+    waitUntil([&] { return readFile(recording).size() > atEnd + 44100; }, 5000ms);
+    parec.stop();
+    return played ? readSamples(recording) : std::vector<int16_t>{};
+}
+
+// Where the tone starts in a recording, when at least half a second of it
+// followed; nothing otherwise.
+inline std::optional<size_t> toneStart(const std::vector<int16_t>& samples) {
+    size_t loud = 0;
+    while (loud < samples.size() && std::abs(samples[loud]) < 2000)
+        ++loud;
+    if (loud + 44100 / 2 >= samples.size())
+        return std::nullopt;
+    return loud;
 }
 
 // Goertzel power of one frequency over a stretch of samples.

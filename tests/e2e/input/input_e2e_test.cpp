@@ -20,11 +20,6 @@ namespace {
 
 constexpr unsigned kShiftMask = 0x1, kControlMask = 0x4, kMod4Mask = 0x40;
 
-bool xdotool(const Env& env, std::vector<std::string> args, std::string* out = nullptr) {
-    args.insert(args.begin(), "xdotool");
-    return run(args, env, 5000ms, out) == std::optional<int>(0);
-}
-
 // A key/button recorder on the server's display beside the server, and the
 // FreeRDP client on its own display.
 class InputSession : public Session {
@@ -80,6 +75,29 @@ class InputSession : public Session {
     bool onClientDo(const std::vector<std::string>& args) { return xdotool(clientEnv(), args); }
     std::vector<XevEvent> events() { return parseXev(readFile(dir().file("xev.log"))); }
     Env onServer() const { return {{"DISPLAY", serverDisplay()}}; }
+    // Types "qq" and right-clicks on the client; true once the server's input
+    // trace shows them arrive (a view-only client's are dropped there).
+    bool typeAndClickTraced() {
+        const int keys = logCount("scancode=0x10 vk"), clicks = logCount("click: flags=");
+        return onClientDo({"type", "--delay", "40", "qq"}) && onClientDo({"click", "3"}) &&
+               waitUntil(
+                   [&] {
+                       return logCount("scancode=0x10 vk") >= keys + 4 &&
+                              logCount("click: flags=") >= clicks + 2;
+                   },
+                   10000ms);
+    }
+    // Copies the text on the client's display (held by `holder`).
+    bool copyOnClient(Process& holder, const std::string& text) {
+        const std::string file = dir().file("copied.txt");
+        return writeFile(file, text) &&
+               clipboardCopy(holder, clientDisplay(), file, "UTF8_STRING", dir());
+    }
+    // The server's desktop pastes the text within the limit.
+    bool serverPastes(const std::string& text, Duration limit) {
+        return waitUntil([&] { return clipboardPaste(serverDisplay(), "UTF8_STRING") == text; },
+                         limit, 200ms);
+    }
 
   private:
     bool findClientWindow() {
@@ -285,58 +303,30 @@ TEST(RemoteInput, ViewOnlyAndDisconnectFromTheControlChannel) {
     EXPECT_EQ((*stats)["width"], 1024);
     EXPECT_FALSE((*stats)["codec"].get<std::string>().empty());
 
-    auto request = [&](const char* type, nlohmann::json extra = nlohmann::json::object()) {
-        extra["v"] = 1;
-        extra["type"] = type;
-        extra["id"] = id;
-        return app.send(extra);
-    };
     // The clipboard reaches the desktop while the client has control.
-    auto copyOnClient = [&](Process& holder, const std::string& text) {
-        const std::string file = s.dir().file("copied.txt");
-        return writeFile(file, text) &&
-               holder.start({"xclip", "-quiet", "-selection", "clipboard", "-i", file},
-                            s.clientEnv(), s.dir().file("xclip.log"), s.dir().file("xclip.log"));
-    };
-    auto serverPastes = [&](const std::string& text, Duration limit) {
-        return waitUntil(
-            [&] {
-                std::string out;
-                return run({"xclip", "-selection", "clipboard", "-o"},
-                           {{"DISPLAY", s.serverDisplay()}}, 3000ms,
-                           &out) == std::optional<int>(0) &&
-                       out == text;
-            },
-            limit, 200ms);
-    };
     Process firstCopy, viewCopy, controlCopy;
-    ASSERT_TRUE(copyOnClient(firstCopy, "in control"));
-    ASSERT_TRUE(serverPastes("in control", 10000ms));
+    ASSERT_TRUE(s.copyOnClient(firstCopy, "in control"));
+    ASSERT_TRUE(s.serverPastes("in control", 10000ms));
     firstCopy.stop();
 
-    ASSERT_TRUE(request("set-mode", {{"mode", "view"}}));
+    ASSERT_TRUE(app.request("set-mode", id, {{"mode", "view"}}));
     ASSERT_TRUE(app.next("ok", 0, 10000ms));
-    ASSERT_TRUE(s.onClientDo({"type", "--delay", "40", "qq"}));
-    ASSERT_TRUE(s.onClientDo({"click", "3"}));
-    // The server's input trace shows the keys and the click arrived (and
-    // were dropped) before control comes back.
-    ASSERT_TRUE(waitUntil(
-        [&] { return s.logCount("scancode=0x10 vk") >= 4 && s.logCount("click: flags=") >= 2; },
-        10000ms));
+    // The keys and the click arrive before control comes back.
+    ASSERT_TRUE(s.typeAndClickTraced());
     // Nor does its clipboard: text copied on the client stays there.
-    ASSERT_TRUE(copyOnClient(viewCopy, "seen only"));
-    EXPECT_FALSE(serverPastes("seen only", 3000ms)) << "a view-only client's clipboard";
-    ASSERT_TRUE(request("set-mode", {{"mode", "control"}}));
+    ASSERT_TRUE(s.copyOnClient(viewCopy, "seen only"));
+    EXPECT_FALSE(s.serverPastes("seen only", 3000ms)) << "a view-only client's clipboard";
+    ASSERT_TRUE(app.request("set-mode", id, {{"mode", "control"}}));
     ASSERT_TRUE(app.next("ok", 0, 10000ms));
     viewCopy.stop();
-    ASSERT_TRUE(copyOnClient(controlCopy, "back in control"));
-    EXPECT_TRUE(serverPastes("back in control", 10000ms)) << "back in control, it does again";
+    ASSERT_TRUE(s.copyOnClient(controlCopy, "back in control"));
+    EXPECT_TRUE(s.serverPastes("back in control", 10000ms)) << "back in control, it does again";
     ASSERT_TRUE(s.onClientDo({"type", "w"}));
     ASSERT_TRUE(waitUntil([&] { return pressOf(s.events(), "w") != nullptr; }, 10000ms));
     EXPECT_EQ(pressOf(s.events(), "q"), nullptr) << "keys of a view-only client reach nothing";
     EXPECT_TRUE(of(s.events(), "ButtonPress").empty()) << "nor do its clicks";
 
-    ASSERT_TRUE(request("disconnect"));
+    ASSERT_TRUE(app.request("disconnect", id));
     auto left = app.next("client-left", id, 10000ms);
     ASSERT_TRUE(left);
     EXPECT_EQ((*left)["reason"], "disconnected by the host");
@@ -382,10 +372,7 @@ TEST(AskBeforeConnect, NothingUntilAllowedAndRefuseEndsTheConnection) {
     EXPECT_FALSE(clientShows(0x3366cc, 4000ms));
     EXPECT_FALSE(app.next("client-ready", id, 100ms));
 
-    auto answer = [&](uint64_t client, const char* what) {
-        return app.send({{"v", 1}, {"type", "answer"}, {"id", client}, {"answer", what}});
-    };
-    ASSERT_TRUE(answer(id, "allow"));
+    ASSERT_TRUE(app.answer(id, "allow"));
     ASSERT_TRUE(app.next("ok", 0, 10000ms));
     auto closed = app.next("prompt-closed", id, 10000ms);
     ASSERT_TRUE(closed);
@@ -426,7 +413,7 @@ TEST(AskBeforeConnect, NothingUntilAllowedAndRefuseEndsTheConnection) {
     EXPECT_GE(benchFigure(watched, "changes"), 7 * 20 / 2) << watched;
     const double longest = longestPublishMs(s.serverLog().substr(statsFrom));
     EXPECT_LT(longest, 1000) << "no publication waited for the held client";
-    ASSERT_TRUE(answer(secondId, "refuse"));
+    ASSERT_TRUE(app.answer(secondId, "refuse"));
     auto left = app.next("client-left", secondId, 10000ms);
     ASSERT_TRUE(left);
     EXPECT_EQ((*left)["reason"], "refused by the host");
@@ -471,13 +458,10 @@ TEST(AskBeforeConnect, AViewOnlyAnswerWatchesWhileTheAllowedClientKeepsControl) 
     E2E_SKIP_IF_HOOK_UNVERIFIED(s, "clipboard");
     ControlPeer app;
     ASSERT_TRUE(waitUntil([&] { return app.connect(path); }, 10000ms));
-    auto answer = [&](uint64_t client, const char* what) {
-        return app.send({{"v", 1}, {"type", "answer"}, {"id", client}, {"answer", what}});
-    };
     ASSERT_TRUE(s.startClient({"-clipboard"}));
     auto promptA = app.next("prompt", 0, 15000ms);
     ASSERT_TRUE(promptA);
-    ASSERT_TRUE(answer((*promptA)["id"], "allow"));
+    ASSERT_TRUE(app.answer((*promptA)["id"], "allow"));
     ASSERT_TRUE(app.next("ok", (*promptA)["id"], 10000ms));
     ASSERT_TRUE(s.waitForInputPath());
 
@@ -488,7 +472,7 @@ TEST(AskBeforeConnect, AViewOnlyAnswerWatchesWhileTheAllowedClientKeepsControl) 
     auto promptB = app.next("prompt", 0, 15000ms);
     ASSERT_TRUE(promptB);
     const uint64_t idB = (*promptB)["id"];
-    ASSERT_TRUE(answer(idB, "view-only"));
+    ASSERT_TRUE(app.answer(idB, "view-only"));
     ASSERT_TRUE(app.next("ok", idB, 10000ms));
     auto closed = app.next("prompt-closed", idB, 10000ms);
     ASSERT_TRUE(closed);
@@ -499,37 +483,11 @@ TEST(AskBeforeConnect, AViewOnlyAnswerWatchesWhileTheAllowedClientKeepsControl) 
     EXPECT_TRUE(s.clientShows(0x3366cc, 1024 + 300, 700, 15000ms, 12)) << "B gets the picture";
 
     // B's keys and click: the pointer over B's window gives it the focus.
-    const int keysBefore = s.logCount("scancode=0x10 vk");
-    const int clicksBefore = s.logCount("click: flags=");
     ASSERT_TRUE(s.onClientDo({"mousemove", "1324", "300"}));
-    ASSERT_TRUE(s.onClientDo({"type", "--delay", "40", "qq"}));
-    ASSERT_TRUE(s.onClientDo({"click", "3"}));
-    // The server's input trace shows they arrived (and were dropped).
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            return s.logCount("scancode=0x10 vk") >= keysBefore + 4 &&
-                   s.logCount("click: flags=") >= clicksBefore + 2;
-        },
-        10000ms));
-    auto serverPastes = [&](const std::string& text, Duration limit) {
-        return waitUntil(
-            [&] {
-                std::string out;
-                return run({"xclip", "-selection", "clipboard", "-o"}, s.onServer(), 3000ms,
-                           &out) == std::optional<int>(0) &&
-                       out == text;
-            },
-            limit, 200ms);
-    };
-    auto copyOnClients = [&](Process& holder, const std::string& text) {
-        const std::string file = s.dir().file("copied.txt");
-        return writeFile(file, text) &&
-               holder.start({"xclip", "-quiet", "-selection", "clipboard", "-i", file},
-                            s.clientEnv(), s.dir().file("xclip.log"), s.dir().file("xclip.log"));
-    };
+    ASSERT_TRUE(s.typeAndClickTraced());
     Process viewCopy;
-    ASSERT_TRUE(copyOnClients(viewCopy, "seen only"));
-    EXPECT_FALSE(serverPastes("seen only", 3000ms)) << "B's clipboard reaches the desktop";
+    ASSERT_TRUE(s.copyOnClient(viewCopy, "seen only"));
+    EXPECT_FALSE(s.serverPastes("seen only", 3000ms)) << "B's clipboard reaches the desktop";
 
     // A still has control.
     ASSERT_TRUE(s.clientMove(500, 300));
@@ -544,10 +502,10 @@ TEST(AskBeforeConnect, AViewOnlyAnswerWatchesWhileTheAllowedClientKeepsControl) 
     for (const XevEvent& e : of(s.events(), "ButtonPress"))
         EXPECT_EQ(e.button, 1) << "B's click reaches nothing";
     // Given control, B's clipboard (never used before) reaches the desktop.
-    ASSERT_TRUE(app.send({{"v", 1}, {"type", "set-mode"}, {"id", idB}, {"mode", "control"}}));
+    ASSERT_TRUE(app.request("set-mode", idB, {{"mode", "control"}}));
     ASSERT_TRUE(app.next("ok", idB, 10000ms));
     viewCopy.stop();
     Process controlCopy;
-    ASSERT_TRUE(copyOnClients(controlCopy, "B in control"));
-    EXPECT_TRUE(serverPastes("B in control", 10000ms)) << "B in control copies";
+    ASSERT_TRUE(s.copyOnClient(controlCopy, "B in control"));
+    EXPECT_TRUE(s.serverPastes("B in control", 10000ms)) << "B in control copies";
 }

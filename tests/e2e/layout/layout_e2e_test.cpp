@@ -1,9 +1,8 @@
-// The desktop fits the client: connect size, window resizes, two monitors
-// and their re-layout, a HiDPI client, a desktop whose output is on (and one
-// whose monitor cannot take the client's size), the screen given back after
-// the last client and at SIGTERM, and a screen resized from outside. Server desktop: an Xvfb with
-// room to grow (8192 x 4096), set to 1280 x 800 at start as scripts/run does, with its output
-// switched off or, where a case says so, showing a 1280 x 800 mode.
+// The desktop fits the client: connect size, resizes, two monitors and their
+// re-layout, a HiDPI client, an active output (and a monitor that cannot take
+// the client's size), the screen given back after the last client and at
+// SIGTERM, and a screen resized from outside. The server's Xvfb has room to
+// grow (8192 x 4096) and is set to 1280 x 800 at start, as scripts/run does.
 #include <csignal>
 #include <cstdio>
 #include <sstream>
@@ -94,24 +93,19 @@ class LayoutSession : public Session {
     std::string onClient(const std::vector<std::string>& argv) {
         return tool(argv, clientDisplay());
     }
+    std::string serverPointer() { return onServer({"xdotool", "getmouselocation"}); }
+    bool pointerAt(const std::string& xy) { return serverPointer().find(xy) != std::string::npos; }
+    // The client shows the colour at each point (within what H.264 shifts).
+    void expectShows(uint32_t rgb, std::initializer_list<std::pair<int, int>> points,
+                     Duration limit = 15000ms) {
+        for (const auto& [x, y] : points)
+            EXPECT_TRUE(clientShows(rgb, x, y, limit, 8))
+                << x << "," << y << ": " << std::hex << pixelAt(clientDisplay(), x, y).value_or(0);
+    }
     std::string onServer(const std::vector<std::string>& argv) {
         return tool(argv, serverDisplay());
     }
 };
-
-TEST(LayoutE2E, ClientSizeBeforeTheDesktopAndBackAfterTheLastClient) {
-    LayoutSession s("1400x900x24");
-    ASSERT_EQ(s.start(), "");
-    ASSERT_TRUE(s.startClient({"/size:1024x768"}));
-    ASSERT_TRUE(s.serverSays("desktop is 1024x768 before activating the client", 15000ms));
-    EXPECT_EQ(s.serverSize(), "1024x768");
-    EXPECT_NE(s.serverMonitors().find("Corvane Display 1 ["), std::string::npos);
-    EXPECT_NE(s.serverMonitors().find("1024/"), std::string::npos);
-    s.client().stop();
-    // The start-up size and monitors return 5 s after the last client left.
-    ASSERT_TRUE(s.serverBecomes("1280x800", 15000ms));
-    EXPECT_EQ(s.serverMonitors().find("Corvane"), std::string::npos);
-}
 
 // With MAC_SHADOW_ASK=ask, the size a client asks for at connect is taken
 // only once the host lets it in: a refused client never changed the
@@ -127,8 +121,7 @@ TEST(LayoutE2E, AClientHeldAtThePromptLeavesTheDesktopAlone) {
         const uint64_t id = prompt ? (*prompt)["id"].get<uint64_t>() : 0;
         // Held a while first: its size must not arrive meanwhile.
         const bool unchanged = !s.serverBecomes("1024x768", 3000ms);
-        return prompt && unchanged &&
-               app.send({{"v", 1}, {"type", "answer"}, {"id", id}, {"answer", answer}}) &&
+        return prompt && unchanged && app.answer(id, answer) &&
                app.next("prompt-closed", id, 10000ms);
     };
     ASSERT_TRUE(s.startClient({"/size:1024x768"}));
@@ -165,21 +158,13 @@ TEST(LayoutE2E, TwoMonitors) {
     EXPECT_NE(mons.find("+1280+0"), std::string::npos) << mons;
     EXPECT_NE(mons.find("Corvane Display 2 ["), std::string::npos) << mons;
     ASSERT_TRUE(s.serverSays("client ready", 10000ms));
-    // The picture spans both monitors: a colour painted on the desktop shows
-    // on each (within what H.264 shifts).
+    // The picture spans both monitors, and a click on the second lands at
+    // its place on the desktop.
     ASSERT_TRUE(setRootColour(s.serverDisplay(), "#3366cc"));
-    for (const int x : {600, 1900})
-        EXPECT_TRUE(s.clientShows(0x3366cc, x, 700, 15000ms, 8))
-            << "at x " << x << ": " << std::hex << pixelAt(s.clientDisplay(), x, 700).value_or(0);
-    // A click on the second monitor lands at its place on the desktop.
+    s.expectShows(0x3366cc, {{600, 700}, {1900, 700}});
     s.onClient({"xdotool", "mousemove", "1500", "300", "click", "1"});
-    EXPECT_TRUE(waitUntil(
-        [&] {
-            return s.onServer({"xdotool", "getmouselocation"}).find("x:1500 y:300") !=
-                   std::string::npos;
-        },
-        5000ms))
-        << s.onServer({"xdotool", "getmouselocation"});
+    EXPECT_TRUE(waitUntil([&] { return s.pointerAt("x:1500 y:300"); }, 5000ms))
+        << s.serverPointer();
 }
 
 // The client's monitors change while it is connected: the mirrored desktop
@@ -213,9 +198,7 @@ TEST(LayoutE2E, TwoMonitorsLaidOutAgain) {
     EXPECT_EQ(s.logCount("not found"), 0);
     EXPECT_EQ(s.logCount("could not restart the capture"), 0);
     ASSERT_TRUE(setRootColour(s.serverDisplay(), "#cc6633"));
-    for (const int x : {600, 2600})
-        EXPECT_TRUE(s.clientShows(0xcc6633, x, 700, 15000ms, 8))
-            << "at x " << x << ": " << std::hex << pixelAt(s.clientDisplay(), x, 700).value_or(0);
+    s.expectShows(0xcc6633, {{600, 700}, {2600, 700}});
 }
 
 // A client that asks for 2x: the desktop keeps the client's full pixel size
@@ -242,33 +225,53 @@ TEST(LayoutE2E, HidpiClientGetsATwoTimesDesktop) {
     EXPECT_EQ(s.macLines(), std::vector<std::string>{});
 }
 
-// Mirroring on a desktop whose output is on: the output switches to a mode
-// of the client's size, so the client sees the whole desktop and so does
-// the monitor; the output gets its own mode back when the last client has
-// gone, and at SIGTERM.
-TEST(LayoutE2E, AnActiveOutputShowsTheClientsDesktop) {
-    for (const bool sigterm : {false, true}) {
-        SCOPED_TRACE(sigterm ? "SIGTERM" : "last client gone");
-        LayoutSession s("1400x900x24");
-        ASSERT_EQ(s.start(true), "");
-        ASSERT_TRUE(s.startClient({"/size:1024x768"}));
-        ASSERT_TRUE(s.serverSays("desktop is 1024x768 before activating the client", 15000ms))
+// The desktop takes the client's size before the client is activated, and
+// gets its own back when the last client has gone or at SIGTERM: a screen
+// grown or shrunk for the client, with a virtual monitor of the client's size
+// while it is there; or an output that is on, switched to a mode of the
+// client's size (the client and the monitor see the whole desktop) and back.
+TEST(LayoutE2E, ClientSizeBeforeTheDesktopAndBackAfterTheLastClient) {
+    const struct {
+        const char* name;
+        bool outputOn;
+        const char* clientGeometry;
+        std::string size;
+        bool sigterm;
+    } cases[] = {
+        {"smaller, last client gone", false, "1400x900x24", "1024x768", false},
+        {"grown, SIGTERM", false, "1920x1080x24", "1920x1080", true},
+        {"output on, last client gone", true, "1400x900x24", "1024x768", false},
+        {"output on, SIGTERM", true, "1400x900x24", "1024x768", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LayoutSession s(c.clientGeometry);
+        ASSERT_EQ(s.start(c.outputOn), "");
+        ASSERT_TRUE(s.startClient({"/size:" + c.size}));
+        ASSERT_TRUE(s.serverSays("desktop is " + c.size + " before activating the client", 15000ms))
             << s.clientLog();
-        EXPECT_EQ(s.serverSize(), "1024x768");
-        EXPECT_EQ(s.outputMode(), "1024x768");
+        EXPECT_EQ(s.serverSize(), c.size);
+        EXPECT_EQ(s.outputMode(), c.outputOn ? c.size : "");
+        const std::string monitors = s.serverMonitors();
+        if (!c.outputOn) { // a virtual monitor of the client's size
+            EXPECT_NE(monitors.find("Corvane Display 1 ["), std::string::npos) << monitors;
+            EXPECT_NE(monitors.find(c.size.substr(0, c.size.find('x')) + "/"), std::string::npos)
+                << monitors;
+        }
         ASSERT_TRUE(s.serverSays("client ready", 10000ms));
         ASSERT_TRUE(setRootColour(s.serverDisplay(), "#33aa55"));
-        EXPECT_TRUE(s.clientShows(0x33aa55, 1010, 750, 15000ms, 8));
-        if (sigterm) {
+        s.expectShows(0x33aa55, {{1010, 750}});
+        if (c.sigterm) {
             s.server().signal(SIGTERM);
-            ASSERT_TRUE(s.server().waitExit(10000ms).has_value());
+            EXPECT_EQ(s.server().waitExit(10000ms), std::optional<int>(0));
         } else {
             s.client().stop();
             ASSERT_TRUE(s.serverBecomes("1280x800", 15000ms));
         }
         EXPECT_EQ(s.serverSize(), "1280x800");
-        EXPECT_EQ(s.outputMode(), "1280x800");
+        EXPECT_EQ(s.outputMode(), c.outputOn ? "1280x800" : "");
         EXPECT_EQ(s.onServer({"xrandr"}).find("Corvane"), std::string::npos);
+        EXPECT_EQ(s.serverMonitors().find("Corvane"), std::string::npos);
     }
 }
 
@@ -292,12 +295,8 @@ TEST(LayoutE2E, AMonitorThatCannotShowTheClientsSizeLeavesTheRealScreenLetterbox
     ASSERT_TRUE(setRootColour(s.serverDisplay(), "#33aa55"));
     // 1280 x 800 fitted into 1024 x 768 is 1024 x 640 from row 64: black
     // above and below it.
-    for (const auto& [x, y] : {std::pair{512, 384}, {1010, 90}, {10, 690}})
-        EXPECT_TRUE(s.clientShows(0x33aa55, x, y, 15000ms, 8))
-            << x << "," << y << ": " << std::hex << pixelAt(s.clientDisplay(), x, y).value_or(0);
-    for (const auto& [x, y] : {std::pair{512, 30}, {512, 740}})
-        EXPECT_TRUE(s.clientShows(0x000000, x, y, 5000ms, 8))
-            << x << "," << y << ": " << std::hex << pixelAt(s.clientDisplay(), x, y).value_or(0);
+    s.expectShows(0x33aa55, {{512, 384}, {1010, 90}, {10, 690}});
+    s.expectShows(0x000000, {{512, 30}, {512, 740}}, 5000ms);
     s.server().signal(SIGTERM);
     ASSERT_TRUE(s.server().waitExit(10000ms).has_value());
     EXPECT_EQ(s.serverSize(), "1280x800");
@@ -313,12 +312,11 @@ TEST(LayoutE2E, DynamicResolutionFollowsTheWindow) {
     ASSERT_TRUE(s.startClient({"/dynamic-resolution", "/size:1024x768"}));
     ASSERT_TRUE(s.serverBecomes("1024x768", 15000ms));
     ASSERT_TRUE(s.serverSays("client ready", 10000ms));
-    const std::string window = s.onClient({"xdotool", "search", "--class", "freerdp"});
-    ASSERT_FALSE(window.empty());
+    const std::string id = s.clientWindowId();
+    ASSERT_FALSE(id.empty());
     // The client puts its window back to the desktop's size until its
     // display-control channel is up (after "client ready"): resize again
     // until the desktop follows.
-    const std::string id = window.substr(0, window.find('\n'));
     EXPECT_TRUE(waitUntil(
         [&] {
             s.onClient({"xdotool", "windowsize", id, "1200", "700"});
@@ -326,19 +324,6 @@ TEST(LayoutE2E, DynamicResolutionFollowsTheWindow) {
         },
         20000ms))
         << s.onClient({"xwininfo", "-root", "-tree"}) << s.clientLog();
-}
-
-TEST(LayoutE2E, SigtermGivesTheGrownScreenBack) {
-    LayoutSession s("1920x1080x24");
-    ASSERT_EQ(s.start(), "");
-    ASSERT_TRUE(s.startClient({"/size:1920x1080"}));
-    ASSERT_TRUE(s.serverBecomes("1920x1080", 15000ms));
-    s.server().signal(SIGTERM);
-    const auto status = s.server().waitExit(10000ms);
-    ASSERT_TRUE(status.has_value());
-    EXPECT_EQ(*status, 0);
-    EXPECT_EQ(s.serverSize(), "1280x800");
-    EXPECT_EQ(s.serverMonitors().find("Corvane"), std::string::npos);
 }
 
 TEST(LayoutE2E, ScreenResizedFromOutsideIsFollowed) {
@@ -351,8 +336,7 @@ TEST(LayoutE2E, ScreenResizedFromOutsideIsFollowed) {
     ASSERT_TRUE(waitUntil(
         [&] {
             s.onClient({"xdotool", "mousemove", "101", "99", "mousemove", "100", "100"});
-            return s.onServer({"xdotool", "getmouselocation"}).find("x:100 y:100") !=
-                   std::string::npos;
+            return s.pointerAt("x:100 y:100");
         },
         10000ms, 250ms));
     s.onServer({"xrandr", "--fb", "1024x768"});
@@ -364,19 +348,16 @@ TEST(LayoutE2E, ScreenResizedFromOutsideIsFollowed) {
     // 1024 x 768 desktop into it, where its (1200, 750) is the desktop's
     // (960, 720). Before the client has the new size the same move lands at
     // (1023, 750), as it does when the desktop keeps its old size.
-    const std::string window = s.onClient({"xdotool", "search", "--class", "freerdp"});
-    ASSERT_FALSE(window.empty());
-    const std::string id = window.substr(0, window.find('\n'));
+    const std::string id = s.clientWindowId();
+    ASSERT_FALSE(id.empty());
     EXPECT_TRUE(waitUntil(
         [&] {
             s.onClient({"xdotool", "windowsize", id, "1280", "800", "mousemove", "1190", "740",
                         "mousemove", "1200", "750"});
-            return s.onServer({"xdotool", "getmouselocation"}).find("x:960 y:720") !=
-                   std::string::npos;
+            return s.pointerAt("x:960 y:720");
         },
         10000ms, 250ms))
-        << s.onServer({"xdotool", "getmouselocation"})
-        << s.onClient({"xwininfo", "-root", "-tree"});
+        << s.serverPointer() << s.onClient({"xwininfo", "-root", "-tree"});
     // FreeRDP 3.10 warns about its own image at start and again at every new
     // size (3.15 does not): within a minute the repeat is only counted.
     EXPECT_LE(s.logCount("bmpsize=37893"), 1);

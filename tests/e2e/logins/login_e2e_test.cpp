@@ -63,17 +63,6 @@ struct TestGroup {
     bool ok = false;
 };
 
-// The NT hash as WinPR's own hash tool prints it; empty on failure.
-std::string winprHash(const std::string& user, const std::string& password) {
-    std::string out;
-    if (run({"winpr-hash3", "-u", user, "-p", password}, {}, 10000ms, &out) !=
-        std::optional<int>(0))
-        return {};
-    while (!out.empty() && (out.back() == '\n' || out.back() == ' '))
-        out.pop_back();
-    return out;
-}
-
 enum class Outcome { LoggedIn, Refused, TimedOut };
 
 // A server on one display; the clients of password logins run there too.

@@ -22,11 +22,6 @@ using corvane::platform::SampleType;
 using corvane::platform::SoundBuffer;
 
 namespace {
-struct NoSink : corvane::platform::SoundSink {
-    void soundArrived(const SoundBuffer&) override {}
-    void soundEnded(const std::string&) override {}
-};
-
 // Counts loud frames (16-bit or float samples above a quarter of full
 // scale) and keeps the reasons the capture ended for.
 class RecordingSink : public corvane::platform::SoundSink {
@@ -110,7 +105,7 @@ TEST(PulseSoundBackend, MissingSoundServerIsRefusedQuicklyWithAReason) {
     TempDir dir;
     // Each test runs in a process of its own: the variable needs no undoing.
     setenv("PULSE_SERVER", ("unix:" + dir.file("nothing-here")).c_str(), 1);
-    NoSink sink;
+    RecordingSink sink;
     std::string error;
     const auto begin = std::chrono::steady_clock::now();
     auto capture = corvane::platform::pulse::PulseSound().start(sink, error);

@@ -4,9 +4,6 @@
 // MAC_SHADOW_AUDIO off nothing is offered and nothing is sent while the
 // session goes on. Each side has its own PulseAudio daemon with a null sink.
 #include <cmath>
-#include <cstring>
-#include <numbers>
-#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -25,10 +22,8 @@ class SoundSession : public Session {
     SoundSession() : Session(suites::sound, "1024x768x24", "1024x768x24") {}
     bool ready() const { return ok() && serverPulse_.ok() && clientPulse_.ok(); }
     bool start(const std::string& audio) {
-        std::vector<std::string> args = {"-auth", "/sec:tls"};
-        args.insert(args.end(), kPlanarOnly.begin(), kPlanarOnly.end());
-        return startServer(
-                   args, {{"PULSE_SERVER", serverPulse_.server()}, {"MAC_SHADOW_AUDIO", audio}}) &&
+        return startServer(planar({"-auth", "/sec:tls"}), {{"PULSE_SERVER", serverPulse_.server()},
+                                                           {"MAC_SHADOW_AUDIO", audio}}) &&
                startClient({"/sec:tls", "/u:x", "/p:x", "/size:1024x768", "/sound:sys:pulse"},
                            {{"PULSE_SERVER", clientPulse_.server()}});
     }
@@ -36,24 +31,7 @@ class SoundSession : public Session {
     bool clientShows(uint32_t rgb) { return Session::clientShows(rgb, 100, 700, 15000ms); }
     // Records the client's sink while the tone plays on the server side.
     std::vector<int16_t> recordTone() {
-        const std::string tone = dir().file("tone.raw");
-        const std::string recording = dir().file("client.raw");
-        if (!writeTone(tone))
-            return {};
-        Process parec;
-        if (!parec.start({"parec", "-d", "nullsink.monitor", "--rate=44100", "--channels=1",
-                          "--format=s16le", "--raw", recording},
-                         clientPulse_.env(), dir().file("parec.log"), dir().file("parec.log")))
-            return {};
-        waitUntil([&] { return readFile(recording).size() > 8820; }, 5000ms);
-        const bool played = run({"pacat", "--playback", "--raw", "--format=s16le", "--rate=48000",
-                                 "--channels=2", tone},
-                                serverPulse_.env(), 15000ms) == std::optional<int>(0);
-        // The tail of the tone crosses the network and the client's buffers.
-        const size_t atEnd = readFile(recording).size();
-        waitUntil([&] { return readFile(recording).size() > atEnd + 44100; }, 5000ms);
-        parec.stop();
-        return played ? readSamples(recording) : std::vector<int16_t>{};
+        return e2e::recordTone(serverPulse_.env(), clientPulse_.env(), dir());
     }
     std::string clientSinkInputs() {
         std::string out;
@@ -76,24 +54,11 @@ TEST(SoundToClient, ToneOnTheServerIsHeardAt44100HzOnTheClient) {
     const auto samples = s.recordTone();
     EXPECT_NE(s.clientSinkInputs().find("s16le 2ch 44100Hz"), std::string::npos)
         << s.clientSinkInputs();
-    size_t loud = 0;
-    while (loud < samples.size() && std::abs(samples[loud]) < 2000)
-        ++loud;
-    ASSERT_LT(loud + 44100 / 2, samples.size()) << "no tone arrived";
-    EXPECT_EQ(dominantHz(samples, loud + 2205, 22050, 44100), 1000);
+    const auto start = toneStart(samples);
+    ASSERT_TRUE(start) << "no tone arrived";
+    EXPECT_EQ(dominantHz(samples, *start + 2205, 22050, 44100), 1000);
     EXPECT_NE(s.serverLog().find("sound: client plays WAVE_FORMAT_PCM 44100 Hz 2 ch 16 bit"),
               std::string::npos);
-}
-
-// Where the tone starts in what the client played, when at least half a
-// second of it followed; nothing otherwise.
-std::optional<size_t> toneStart(const std::vector<int16_t>& samples) {
-    size_t loud = 0;
-    while (loud < samples.size() && std::abs(samples[loud]) < 2000)
-        ++loud;
-    if (loud + 44100 / 2 >= samples.size())
-        return std::nullopt;
-    return loud;
 }
 
 // The tone plays for 2 s from the moment the sound server answers again (or

@@ -13,6 +13,22 @@ alive() {
   local state
   state=$(ps -o stat= -p "$1" 2>/dev/null) && [[ "$state" != Z* ]]
 }
+# A process's start time (clock ticks since boot), empty when it is gone.
+started_at() {
+  sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f20
+}
+# The children of a process as PID:START: a PID seen again later is the same
+# process only with the same start time (another test's process may have
+# taken the PID of a short-lived child meanwhile).
+children_of() {
+  local c
+  for c in $(pgrep -P "$1"); do echo "$c:$(started_at "$c")"; done | tr '\n' ' '
+}
+# The process PID:START still runs.
+still_runs() {
+  local pid=${1%%:*} start=${1#*:}
+  [ -n "$start" ] && [ "$(started_at "$pid")" = "$start" ] && alive "$pid"
+}
 
 # 1. The command sees the desktop: its variables, the bus names, the sound
 #    server, a private runtime folder; its exit status comes back.
@@ -54,13 +70,13 @@ if [ -s "$work/env" ]; then
   grep -q "^XDG_RUNTIME_DIR=$work/run$" "$work/env" || fail "env file: wrong runtime folder"
   grep -q '^WAYLAND_DISPLAY=wayland-' "$work/env" || fail "env file: no WAYLAND_DISPLAY"
   inner=$(cat "$work/run/gnome-desktop.pid")
-  children=$(pgrep -P "$inner" | tr '\n' ' ')
+  children=$(children_of "$inner")
   kill -TERM "$pid"
   wait "$pid"
   status=$?
   [ "$status" = 143 ] || fail "stopped by SIGTERM: status $status, want 143"
   for c in $children; do
-    alive "$c" && fail "process $c ($(ps -o args= -p "$c")) still runs"
+    still_runs "$c" && fail "process ${c%%:*} ($(ps -o args= -p "${c%%:*}")) still runs"
   done
   if [ ! -d "$work/run" ] || [ ! -d "$work/home" ]; then fail "given folders were removed"; fi
 else
@@ -79,12 +95,12 @@ pid=$!
 for _ in $(seq 300); do [ -s "$work/env" ] && break; sleep 0.1; done
 if [ -s "$work/env" ]; then
   inner=$(cat "$work/run3/gnome-desktop.pid")
-  children=$(pgrep -P "$inner" | tr '\n' ' ')
+  children="$inner:$(started_at "$inner") $(children_of "$inner")"
   kill -KILL "$pid"
   wait "$pid" 2>/dev/null
   for _ in $(seq 100); do
     left=""
-    for c in $inner $children; do alive "$c" && left="$left $c"; done
+    for c in $children; do still_runs "$c" && left="$left ${c%%:*}"; done
     [ -z "$left" ] && break
     sleep 0.1
   done

@@ -138,6 +138,34 @@ TEST(GnomeLayout, TheClientGetsAVirtualMonitorOfItsSize) {
     EXPECT_EQ(s.logCount("could not create virtual display"), 0);
 }
 
+// The client's window resized (dynamic resolution): the desktop follows with
+// a virtual monitor of the new size, and a window on it fills the client's
+// new picture.
+TEST(GnomeLayout, AResizedClientWindowGetsAVirtualMonitorOfTheNewSize) {
+    GnomeSession s("1280x800", "1600x1000x24");
+    ASSERT_NO_FATAL_FAILURE(connect(s, {}, {"/dynamic-resolution"}));
+    if (virtualMonitorsOff(s))
+        GTEST_SKIP() << "virtual monitors are off with this mutter (not verified with it)";
+    ASSERT_TRUE(s.serverSays("client ready", 30000ms)) << s.serverLog();
+    // The client puts its window back to the desktop's size until its
+    // display-control channel is up: resize again until the desktop follows.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            s.clientDo({"windowsize", s.clientWindow(), "1200", "700"});
+            return s.serverSays("changing the desktop to 1200x700", 3000ms);
+        },
+        30000ms))
+        << s.serverLog();
+    ASSERT_TRUE(waitUntil([&] { return s.logCount("virtual display 0: id") >= 2; }, 10000ms))
+        << s.serverLog();
+    // The old monitor went first, so the new one takes its place.
+    Process window;
+    ASSERT_TRUE(s.showWindow(window, 0xC04020, "window.log", {"--screen-at", "1300,10"}));
+    EXPECT_TRUE(s.clientShows(0xC04020, 600, 350, 30000ms, 4)) << s.serverLog();
+    EXPECT_TRUE(s.clientShows(0xC04020, 1180, 690, 5000ms, 4));
+    EXPECT_EQ(s.clientWindowSize(), "1200x700");
+}
+
 // Two client monitors get a virtual monitor each; mutter puts them in a row
 // right of the real one, and a window on each shows on its client monitor.
 TEST(GnomeLayout, TwoClientMonitorsGetAVirtualMonitorEach) {

@@ -5,10 +5,10 @@
 //
 // Nothing about a row's place tells where such a block came from, so places
 // are picked by content: an anchor is a column where a hash of the kAnchor
-// pixels from it falls in one of kRarity buckets (and they are not all one
-// colour). The same content gives the same anchors wherever it stands. The
-// anchors of sampled old rows are filed by hash; each anchor of a sampled new
-// row found once among them votes for the distance between the two. Only
+// pixels from it is below a bound (and they are not all one colour). The
+// same content gives the same anchors wherever it stands. The anchors of
+// sampled old rows are filed by hash; each anchor of a sampled new row found
+// once among them votes for the distance between the two. Only
 // the columns where a row differs from the same row of the other frame are
 // looked at: a block that moved changed the pixels of both its places.
 // The likeliest distances are then checked from their anchors with exact
@@ -24,21 +24,37 @@
 namespace shadow_ext_scroll {
 namespace {
 
-// Pixels an anchor's hash covers: enough that text or a picture seldom
-// repeats them within a frame.
-constexpr int kAnchor = 16;
-// One column in this many (of those whose pixels differ) is an anchor.
-constexpr int kRarityBits = 4;
-// Old rows filed: every kOldEvery-th. New rows voting: the first kOldEvery
-// of every kShadowExtScrollMinRows, which holds one row of each remainder
-// modulo kOldEvery. So any band of kShadowExtScrollMinRows rows, whatever
-// its dy, holds a new row whose old row was filed, at a quarter of the rows
-// on each side.
-constexpr int kOldEvery = 4;
-// Votes a distance needs before its anchors are checked.
-constexpr int kMinVotes = 2;
-// Distances checked, the likeliest first (windows dragged apart).
+// The gear hash below shifts in this many bits a column: three make the
+// step one address computation (h * 8 + g), the loop's only dependency.
+constexpr int kShift = 3;
+// Pixels an anchor's hash covers (all those whose bits are still in it):
+// enough that text or a picture seldom repeats them within a frame.
+constexpr int kAnchor = (64 + kShift - 1) / kShift;
+// Anchors a row of the rectangle has, about: a dragged window fills most of
+// the rectangle its drag changed, and this many give it votes enough while
+// keeping the filed anchors few (their table stays in the cache).
+constexpr int kAnchorsPerRow = 16;
+// Distances checked, the most voted first (windows dragged apart). One vote
+// is enough: a wrong one costs a comparison of kAnchor pixels.
 constexpr int kMaxDistances = 3;
+
+// Which rows are looked at: old rows filed, every `every`-th; new rows
+// voting, the first `every` of each `every` squared, which hold one row of
+// each remainder modulo `every`. So any band of every^2 rows, whatever its
+// dy, holds a new row whose old row was filed, at 2 / every of the rows. A
+// window fills most of the rectangle its drag changed: `every` squared is
+// up to a quarter of the rectangle's rows, which bands are sure to be
+// found, and the rows looked at grow only as the square root of its height
+// (shorter bands are found when a voting row happens to fall right).
+struct Sampling {
+    int every;
+    explicit Sampling(int height) : every(4) {
+        const int sure = std::max<int>(kShadowExtScrollMinRows, height / 4);
+        while ((every + 1) * (every + 1) <= sure)
+            ++every;
+    }
+    bool votes(int y) const { return y % (every * every) < every; }
+};
 
 uint32_t pixel(const BYTE* row, int x) {
     uint32_t v;
@@ -72,24 +88,37 @@ Span differing(const BYTE* a, const BYTE* b, int width) {
     return s;
 }
 
+// Whether the kAnchor pixels from x are all one colour; the first two
+// settle it for most.
 bool oneColour(const BYTE* row, int x) {
     const BYTE* p = row + size_t(x) * 4;
-    return std::memcmp(p, p + 4, (kAnchor - 1) * 4) == 0;
+    return pixel(p, 0) == pixel(p, 1) && std::memcmp(p, p + 4, (kAnchor - 1) * 4) == 0;
 }
 
-// Calls at(x, key) for each anchor of `row` within `s`. Which columns are
-// anchors is decided by a gear hash: each column shifts in kShift bits of
-// its pixel, so its top bits depend on the last kAnchor pixels only, and it
-// costs a shift and an add a column (this loop is most of the search's time
-// when nothing moved).
-template <typename At> void anchorsOf(const BYTE* row, Span s, At&& at) {
-    constexpr int kShift = 64 / kAnchor;
+// The gear hashes below which a column is an anchor: one in a power of two
+// columns, kAnchorsPerRow or so in a row of the rectangle.
+uint64_t anchorBound(int width) {
+    int bits = 2;
+    while (bits < 16 && (width >> (bits + 1)) >= kAnchorsPerRow)
+        ++bits;
+    return uint64_t(1) << (64 - bits);
+}
+
+// Calls at(x, key) for each anchor of `row` within `s`, those whose hash is
+// below `below`. Which columns are anchors is decided by a gear hash: each
+// column shifts in kShift bits of its pixel, so its top bits depend on the
+// last kAnchor pixels only, and it costs one step a column (this loop is
+// most of the search's time when nothing moved).
+template <typename At> void anchorsOf(const BYTE* row, Span s, uint64_t below, At&& at) {
+    if (s.to - s.from < kAnchor)
+        return;
     uint64_t h = 0;
-    for (int x = s.from; x < s.to; ++x) {
+    for (int x = s.from; x < s.from + kAnchor - 1; ++x)
         h = (h << kShift) + gear(pixel(row, x));
-        const int start = x + 1 - kAnchor;
+    for (int start = s.from; start + kAnchor <= s.to; ++start) {
+        h = (h << kShift) + gear(pixel(row, start + kAnchor - 1));
         // A window of one colour matches anywhere that colour is.
-        if (h >> (64 - kRarityBits) == 0 && start >= s.from && !oneColour(row, start))
+        if (h < below && !oneColour(row, start)) [[unlikely]]
             at(start, keyOf(h));
     }
 }
@@ -135,10 +164,10 @@ class Filed {
     std::vector<int64_t> places_;
 };
 
-Filed fileOldAnchors(const Frames& f) {
+Filed fileOldAnchors(const Frames& f, const Sampling& rows) {
     std::vector<std::pair<uint64_t, int64_t>> anchors;
-    for (int y = 0; y < f.height; y += kOldEvery)
-        anchorsOf(f.before.row(f.top + y), changedColumns(f, y),
+    for (int y = 0; y < f.height; y += rows.every)
+        anchorsOf(f.before.row(f.top + y), changedColumns(f, y), anchorBound(f.width),
                   [&](int x, uint64_t key) { anchors.push_back({key, int64_t(y) << 32 | x}); });
     return Filed(anchors);
 }
@@ -147,17 +176,14 @@ struct Hit {
     int dx, dy, x, y; // distance, and the new anchor's place
 };
 
-bool votes(const Frames& f, int y) {
-    return y % kShadowExtScrollMinRows < kOldEvery && !f.covered(y) && !f.flat[size_t(y)];
-}
-
 // Anchors of new rows found once among the old ones, with their distance.
-std::vector<Hit> hitsOf(const Frames& f, const Filed& filed) {
+std::vector<Hit> hitsOf(const Frames& f, const Sampling& rows, const Filed& filed) {
     std::vector<Hit> hits;
     for (int y = 0; y < f.height; ++y) {
-        if (!votes(f, y))
+        if (!rows.votes(y) || f.covered(y) || f.flat[size_t(y)])
             continue;
-        anchorsOf(f.after.row(f.top + y), changedColumns(f, y), [&](int x, uint64_t key) {
+        anchorsOf(f.after.row(f.top + y), changedColumns(f, y), anchorBound(f.width),
+                  [&](int x, uint64_t key) {
             const int64_t at = filed.place(key);
             if (at < 0)
                 return;
@@ -173,15 +199,14 @@ int64_t distanceKey(int dx, int dy) {
     return int64_t(dx) * 131072 + dy;
 }
 
-// Up to kMaxDistances distances with kMinVotes or more, the most voted first.
+// Up to kMaxDistances distances, the most voted first.
 std::vector<int64_t> likeliestDistances(const std::vector<Hit>& hits) {
     std::unordered_map<int64_t, int> count;
     for (const Hit& h : hits)
         ++count[distanceKey(h.dx, h.dy)];
     std::vector<std::pair<int, int64_t>> ranked;
     for (auto [key, n] : count)
-        if (n >= kMinVotes)
-            ranked.push_back({n, key});
+        ranked.push_back({n, key});
     std::sort(ranked.begin(), ranked.end(), std::greater<>());
     std::vector<int64_t> best;
     for (size_t i = 0; i < ranked.size() && i < size_t(kMaxDistances); ++i)
@@ -212,6 +237,15 @@ Span matchAround(const Frames& f, int y, int x, const Block& b, Span within) {
     return s;
 }
 
+// Whether new row `y` matches over all the block's columns so far: one
+// memcmp, which settles most rows of a block.
+bool sameOver(const Frames& f, int y, const Block& b) {
+    return !f.covered(y) &&
+           std::memcmp(f.after.row(f.top + y) + size_t(b.cols.from) * 4,
+                       f.before.row(f.top + y - b.dy) + size_t(b.cols.from - b.dx) * 4,
+                       size_t(b.cols.to - b.cols.from) * 4) == 0;
+}
+
 bool wideEnough(Span s) {
     return s.to - s.from >= kShadowExtScrollMinColumns;
 }
@@ -224,7 +258,7 @@ Block grow(const Frames& f, int x, int y, int dx, int dy) {
     if (x - dx < 0 || x - dx + kAnchor > f.width || y - dy < 0 || y - dy >= f.height)
         return b;
     const auto take = [&](int row) {
-        const Span s = matchAround(f, row, x, b, b.cols);
+        const Span s = sameOver(f, row, b) ? b.cols : matchAround(f, row, x, b, b.cols);
         if (!wideEnough(s))
             return false;
         b.cols = s;
@@ -292,7 +326,8 @@ bool roomForABlock(const Frames& f) {
 void findDiagonal(Frames& f, const RECTANGLE_16& rect, std::vector<ShadowExtMove>& moves) {
     if (f.width < kShadowExtScrollMinColumns + 1 || f.width <= kAnchor || !roomForABlock(f))
         return;
-    const std::vector<Hit> hits = hitsOf(f, fileOldAnchors(f));
+    const Sampling rows(f.height);
+    const std::vector<Hit> hits = hitsOf(f, rows, fileOldAnchors(f, rows));
     for (const int64_t distance : likeliestDistances(hits))
         checkDistance(f, rect, hits, distance, moves);
 }

@@ -5,16 +5,15 @@
 //
 // Nothing about a row's place tells where such a block came from, so places
 // are picked by content: an anchor is a column where a hash of the kAnchor
-// pixels from it is below a bound (and they are not all one colour). The
+// pixels from it is below a bound (and they are not all one colour), so the
 // same content gives the same anchors wherever it stands. The anchors of
 // sampled old rows are filed by hash; each anchor of a sampled new row found
-// once among them votes for the distance between the two. Only
-// the columns where a row differs from the same row of the other frame are
-// looked at: a block that moved changed the pixels of both its places.
-// The likeliest distances are then checked from their anchors with exact
-// comparisons: the block grows row by row while the new pixels equal the
-// old ones moved, so a chance vote costs one short comparison and no move
-// can copy a wrong pixel.
+// once among them votes for the distance between the two. Only the columns
+// where a row differs from the same row of the other frame are looked at: a
+// block that moved changed the pixels of both its places. The most voted
+// distances are then checked from their anchors with exact comparisons: the
+// block grows row by row while the new pixels equal the old ones moved, so
+// a chance vote costs one short comparison and no move copies a wrong pixel.
 #include <algorithm>
 #include <functional>
 #include <unordered_map>
@@ -62,10 +61,10 @@ uint32_t pixel(const BYTE* row, int x) {
     return v;
 }
 
-// A pixel's bits spread over a word, its best mixed ones low.
+// A pixel's bits spread over a word. Only the top bits of the gear hash
+// decide, and those of a product depend on all of the pixel's bits.
 uint64_t gear(uint32_t v) {
-    const uint64_t m = uint64_t(v) * 0x9e3779b97f4a7c15ull;
-    return m >> 32 | m << 32;
+    return uint64_t(v) * 0x9e3779b97f4a7c15ull;
 }
 
 // An anchor's key, from the gear hash of its kAnchor pixels (in which the
@@ -168,7 +167,9 @@ Filed fileOldAnchors(const Frames& f, const Sampling& rows) {
     std::vector<std::pair<uint64_t, int64_t>> anchors;
     for (int y = 0; y < f.height; y += rows.every)
         anchorsOf(f.before.row(f.top + y), changedColumns(f, y), anchorBound(f.width),
-                  [&](int x, uint64_t key) { anchors.push_back({key, int64_t(y) << 32 | x}); });
+                  [&](int x, uint64_t key) {
+                      anchors.push_back({key, int64_t(y) << 32 | x});
+                  });
     return Filed(anchors);
 }
 
@@ -184,13 +185,13 @@ std::vector<Hit> hitsOf(const Frames& f, const Sampling& rows, const Filed& file
             continue;
         anchorsOf(f.after.row(f.top + y), changedColumns(f, y), anchorBound(f.width),
                   [&](int x, uint64_t key) {
-            const int64_t at = filed.place(key);
-            if (at < 0)
-                return;
-            const int ox = int(at & 0xffffffff), oy = int(at >> 32);
-            if (x != ox && y != oy)
-                hits.push_back({x - ox, y - oy, x, y});
-        });
+                      const int64_t at = filed.place(key);
+                      if (at < 0)
+                          return;
+                      const int ox = int(at & 0xffffffff), oy = int(at >> 32);
+                      if (x != ox && y != oy)
+                          hits.push_back({x - ox, y - oy, x, y});
+                  });
     }
     return hits;
 }
@@ -226,8 +227,8 @@ struct Block {
 Span matchAround(const Frames& f, int y, int x, const Block& b, Span within) {
     const BYTE* now = f.after.row(f.top + y);
     const BYTE* was = f.before.row(f.top + y - b.dy);
-    if (f.covered(y) || std::memcmp(now + size_t(x) * 4, was + size_t(x - b.dx) * 4,
-                                    size_t(kAnchor) * 4) != 0)
+    if (f.covered(y) ||
+        std::memcmp(now + size_t(x) * 4, was + size_t(x - b.dx) * 4, size_t(kAnchor) * 4) != 0)
         return {};
     Span s{x, x + kAnchor};
     while (s.from > within.from && pixel(now, s.from - 1) == pixel(was, s.from - 1 - b.dx))
@@ -297,16 +298,25 @@ void addBlock(Frames& f, const RECTANGLE_16& rect, const Block& b,
     std::fill(f.written.begin() + b.from, f.written.begin() + b.to, b.cols);
 }
 
-// Each anchor of the distance not yet inside a move grows a block.
+bool inside(const Block& b, const Hit& h) {
+    return h.y >= b.from && h.y < b.to && h.x >= b.cols.from && h.x < b.cols.to;
+}
+
+// Each anchor of the distance not yet inside a move grows a block; one
+// inside the block grown last, too small for a move, would most likely grow
+// the same (a guard on the cost of many anchors in one such block).
 void checkDistance(Frames& f, const RECTANGLE_16& rect, const std::vector<Hit>& hits,
                    int64_t distance, std::vector<ShadowExtMove>& moves) {
+    Block small{};
     for (const Hit& h : hits) {
-        if (distanceKey(h.dx, h.dy) != distance || f.covered(h.y))
+        if (distanceKey(h.dx, h.dy) != distance || f.covered(h.y) || inside(small, h))
             continue;
         const Block b = grow(f, h.x, h.y, h.dx, h.dy);
         if (b.to - b.from >= kShadowExtScrollMinRows && wideEnough(b.cols) &&
             detailedRows(f, b) >= kMinDetailedRows)
             addBlock(f, rect, b, moves);
+        else
+            small = b;
     }
 }
 

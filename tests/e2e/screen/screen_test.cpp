@@ -294,7 +294,9 @@ TEST(ScreenToClient, ADraggedWindowGoesAsADiagonalCopyAndThePictureStaysExact) {
                             s.dir().file("xterm.log"), s.dir().file("xterm.log")));
     std::string id;
     ASSERT_TRUE(waitUntil(
-        [&] { return xdotool(server, {"search", "--class", "xterm"}, &id) && !id.empty(); },
+        [&] {
+            return xdotool(server, {"search", "--class", "xterm"}, &id) && !id.empty();
+        },
         5000ms, 100ms));
     id = id.substr(0, id.find('\n'));
     ASSERT_TRUE(pictureMatches(s, kPlanar, 10000ms));

@@ -264,8 +264,8 @@ TEST(ScrollFinder, TheClientEndsWithTheNewFrameAndScrollsCostOnlyTheirStrip) {
          drag(80, 120, 10, 20, 60, 80), 1, 200 * kPage - 60 * 80, 2},
         {"a terminal (two-colour text) dragged 9 left and 13 down", page,
          drag(30, 50, 21, 63, 60, 80, textPixel), 1, 200 * kPage - 60 * 80, 4},
-        {"a window 12 rows tall dragged: not worth a move", page, drag(30, 50, 37, 55, 60, 12),
-         0, 200 * kPage, 1},
+        {"a window 12 rows tall dragged: not worth a move", page, drag(30, 50, 37, 55, 60, 12), 0,
+         200 * kPage, 1},
         // Over a plain background the uncovered pixels equal the moved
         // ones, so the copy takes them along: from (30, 50) by (12, 11), it
         // covers columns 22 on of rows 31 on.
@@ -350,7 +350,8 @@ TEST(ScrollFinder, AWindowDraggedOverATiledWallpaperNeverGivesAWrongPixel) {
             drag(70, 110, 70 + d[0], 110 + d[1], 50, 60)(before, after);
             const ShadowExtScroll s =
                 shadow_ext_find_scroll(bytes(before), bytes(after), kStride, page);
-            EXPECT_EQ(clientPicture(before, after, s), after) << period << "/" << d[0] << "," << d[1];
+            EXPECT_EQ(clientPicture(before, after, s), after)
+                << period << "/" << d[0] << "," << d[1];
             EXPECT_FALSE(s.moves.empty()) << period << "/" << d[0] << "," << d[1];
         }
 }

@@ -264,7 +264,9 @@ UINT surfaceFrameCommand(RdpgfxServerContext* context, const RDPGFX_SURFACE_COMM
         const ShadowExtMove& first = moves.front();
         WLog_INFO(TAG, "scrolls go to the client as copies inside its surface (first: %d rows, %s)",
                   first.source.bottom - first.source.top,
-                  first.toX != first.source.left ? "sideways" : "up or down");
+                  first.toX == first.source.left  ? "up or down"
+                  : first.toY == first.source.top ? "sideways"
+                                                  : "diagonally");
     }
     UINT status = startFrame ? context->StartFrame(context, startFrame) : CHANNEL_RC_OK;
     if (status == CHANNEL_RC_OK)

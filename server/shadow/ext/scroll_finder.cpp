@@ -260,6 +260,7 @@ ShadowExtScroll shadow_ext_find_scroll(const BYTE* before, const BYTE* after, UI
     Frames f = hashFrames(before, after, stride, rect, kept);
     findVertical(f, rect, out.moves);
     findSideways(f, rect, out.moves);
+    findDiagonal(f, rect, out.moves);
     out.rest = restOf(f, rect);
     return out;
 }

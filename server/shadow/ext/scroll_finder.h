@@ -9,7 +9,8 @@
 // over the rectangle is then exactly the new frame's: each move was checked
 // pixel for pixel, and no move reads pixels an earlier move has written.
 // Content panned sideways (wide sheets, long lines, maps) moves the same way
-// along its rows.
+// along its rows, and a window dragged across the desktop as a block of its
+// own columns and rows.
 // `before` must be what the client shows, i.e. the last frame sent to it.
 #pragma once
 #include <vector>
@@ -18,7 +19,8 @@
 
 // A block moved within the rectangle: `source` in the frame before, its
 // top-left now at (toX, toY). Vertical moves keep toX == source.left,
-// sideways ones toY == source.top.
+// sideways ones toY == source.top; diagonal ones change both and may cover
+// only some of the rectangle's columns.
 struct ShadowExtMove {
     RECTANGLE_16 source;
     UINT16 toX, toY;
@@ -46,7 +48,8 @@ constexpr UINT16 kShadowExtScrollMinColumns = 16;
 
 // Looks for vertical moves of up to a few different offsets within `rect`
 // of two 32-bit frames of the same layout (`stride` bytes a row), then for
-// sideways ones among the rows no vertical move explains. Without a
+// sideways ones among the rows no vertical move explains, then for blocks
+// moved both ways (windows dragged) among the rows left. Without a
 // move worth sending, `rest` is the whole rectangle. With `kept`, old rows it
 // knows (over this rectangle's columns) are not hashed again, and it then
 // describes `after` over the rectangle's rows; the caller forgets it whenever

@@ -1,4 +1,4 @@
-// What the scroll finder's vertical and sideways searches share: the two
+// What the scroll finder's vertical, sideways and diagonal searches share: the two
 // frames over one rectangle, their row hashes, and which new pixels the
 // moves found so far write.
 #pragma once
@@ -47,5 +47,9 @@ bool readsWritten(const std::vector<ShadowExtMove>& moves, const RECTANGLE_16& s
 
 // Adds the sideways moves of rows no move writes yet.
 void findSideways(Frames& f, const RECTANGLE_16& rect, std::vector<ShadowExtMove>& moves);
+
+// Adds the moves of blocks that went both sideways and up or down (a
+// dragged window) in rows no move writes yet.
+void findDiagonal(Frames& f, const RECTANGLE_16& rect, std::vector<ShadowExtMove>& moves);
 
 } // namespace shadow_ext_scroll

@@ -272,6 +272,44 @@ TEST(ScreenToClient, APanGoesAsSidewaysCopiesAndThePictureStaysExact) {
     EXPECT_TRUE(s.serverSays("rows, sideways)", 1000ms));
 }
 
+// A window of text dragged across the desktop, both sideways and up or
+// down at each step, goes to a planar client as a copy of the window to its
+// new place and the desktop it uncovers; the picture equals the server's
+// pixel for pixel soon after each step, before a repaint could mend a wrong
+// copy.
+TEST(ScreenToClient, ADraggedWindowGoesAsADiagonalCopyAndThePictureStaysExact) {
+    Session s(suites::screen, "1280x800x24", "1400x900x24");
+    ASSERT_TRUE(s.ok());
+    E2E_SKIP_IF_HOOK_UNVERIFIED(s, "scroll-copy");
+    ASSERT_NO_FATAL_FAILURE(startWatched(s, kPlanar));
+    // Every line of the terminal holds text: blank lines alike would go as
+    // sideways copies first.
+    const std::string fill =
+        "awk 'BEGIN { for (i = 1; i <= 30; i++) { s = \"\"; for (j = 1; length(s) < 78; j++) "
+        "s = s sprintf(\"%d:%d \", i, (i * j * 7919) % 10007); printf \"%s%s\", substr(s, 1, "
+        "78), i < 30 ? \"\\n\" : \"\" } }'; exec sleep 600";
+    const Env server = {{"DISPLAY", s.serverDisplay()}};
+    Process xterm;
+    ASSERT_TRUE(xterm.start({"xterm", "-geometry", "80x30+40+40", "-e", "sh", "-c", fill}, server,
+                            s.dir().file("xterm.log"), s.dir().file("xterm.log")));
+    std::string id;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return xdotool(server, {"search", "--class", "xterm"}, &id) && !id.empty();
+        },
+        5000ms, 100ms));
+    id = id.substr(0, id.find('\n'));
+    ASSERT_TRUE(pictureMatches(s, kPlanar, 10000ms));
+    int matchedSoon = 0;
+    for (const auto& [x, y] : {std::pair{47, 45}, {48, 46}, {120, 130}, {80, 110}, {400, 240}}) {
+        ASSERT_TRUE(xdotool(server, {"windowmove", id, std::to_string(x), std::to_string(y)}));
+        matchedSoon += pictureMatches(s, kPlanar, 500ms) ? 1 : 0;
+        ASSERT_TRUE(pictureMatches(s, kPlanar, 5000ms)) << x << "," << y;
+    }
+    EXPECT_GE(matchedSoon, 4);
+    EXPECT_TRUE(s.serverSays("rows, diagonally)", 1000ms));
+}
+
 // The X server under a connected client crashes and its session starts a
 // new one on the same display: the server neither ends nor hangs, and once
 // the display is back the client sees it again and its input reaches it.

@@ -1,7 +1,8 @@
 // Scrolls found in a changed rectangle: whatever the finder answers, the
 // client's picture after its moves and the encoded rest must be the new
 // frame, and a real scroll, up, down or sideways, must come out as a few
-// moves and a thin strip.
+// moves and a thin strip, and a window dragged across the desktop as one
+// move and what it uncovered.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -58,6 +59,35 @@ void panText(Frame& f, int top, int bottom, int pan) {
     for (int y = top; y < bottom; ++y)
         for (int x = kPageLeft; x < kPageRight; ++x)
             f[size_t(y * kWidth + x)] = textPixel(y - top, x + pan);
+}
+
+// A window's row k: its own content wherever it stands.
+uint32_t windowPixel(int k, int x) {
+    return pagePixel(20000 + k, x);
+}
+
+using Content = uint32_t (*)(int k, int x);
+
+// A window of `w` by `h` pixels with its top-left at (left, top).
+void showWindow(Frame& f, int left, int top, int w, int h, Content content = windowPixel) {
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            f[size_t((top + y) * kWidth + left + x)] = content(y, x);
+}
+
+void plainPage(Frame& f) {
+    for (int y = 20; y < 220; ++y)
+        for (int x = kPageLeft; x < kPageRight; ++x)
+            f[size_t(y * kWidth + x)] = 0x204060;
+}
+
+// A window of `w` by `h` dragged from (x0, y0) to (x1, y1) over the
+// desktop's detailed picture.
+std::function<void(Frame&, Frame&)> drag(int x0, int y0, int x1, int y1, int w, int h,
+                                         Content content = windowPixel) {
+    return [=](Frame& b, Frame& a) {
+        showWindow(b, x0, y0, w, h, content), showWindow(a, x1, y1, w, h, content);
+    };
 }
 
 Frame frame() {
@@ -220,6 +250,46 @@ TEST(ScrollFinder, TheClientEndsWithTheNewFrameAndScrollsCostOnlyTheirStrip) {
              showPage(b, 120, 220, 3020), showPage(a, 120, 220, 3000);
          },
          2, 6 * 100 + 20 * kPage, 2},
+        // Dragged windows: the desktop around them stays, so only the
+        // window's own columns move, and what it uncovered is encoded.
+        {"a window dragged 7 right and 5 down: one move, all but the window encoded", page,
+         drag(30, 50, 37, 55, 60, 80), 1, 200 * kPage - 60 * 80, 4},
+        {"a window dragged 1 right and 1 down", page, drag(30, 50, 31, 51, 60, 80), 1,
+         200 * kPage - 60 * 80, 4},
+        {"a window dragged 2 left and 1 up", page, drag(30, 50, 28, 49, 60, 80), 1,
+         200 * kPage - 60 * 80, 4},
+        {"a window dragged 60 right and 90 down", page, drag(15, 25, 75, 115, 60, 80), 1,
+         200 * kPage - 60 * 80, 4},
+        {"a window dragged 70 left and 100 up, into the corner", page,
+         drag(80, 120, 10, 20, 60, 80), 1, 200 * kPage - 60 * 80, 2},
+        {"a terminal (two-colour text) dragged 9 left and 13 down", page,
+         drag(30, 50, 21, 63, 60, 80, textPixel), 1, 200 * kPage - 60 * 80, 4},
+        {"a window 12 rows tall dragged: not worth a move", page, drag(30, 50, 37, 55, 60, 12), 0,
+         200 * kPage, 1},
+        // Over a plain background the uncovered pixels equal the moved
+        // ones, so the copy takes them along: from (30, 50) by (12, 11), it
+        // covers columns 22 on of rows 31 on.
+        {"a window dragged 12 right and 11 down over a plain background", page,
+         [](Frame& b, Frame& a) {
+             plainPage(b), plainPage(a);
+             drag(30, 50, 42, 61, 60, 80)(b, a);
+         },
+         1, 11 * kPage + 189 * 12, 2},
+        {"a pane scrolled up by 8 over a window dragged 10 right and 20 down", page,
+         [](Frame& b, Frame& a) {
+             showPage(b, 20, 120, 0), showPage(a, 20, 120, 8);
+             drag(30, 130, 40, 150, 60, 60)(b, a);
+         },
+         2, 8 * kPage + 100 * kPage - 60 * 60, 4},
+        {"a tiled wallpaper one step along both ways: it only looks dragged", page,
+         [](Frame& b, Frame& a) {
+             for (int y = 20; y < 220; ++y)
+                 for (int x = kPageLeft; x < kPageRight; ++x) {
+                     b[size_t(y * kWidth + x)] = pagePixel(y % 8, x % 8);
+                     a[size_t(y * kWidth + x)] = pagePixel((y + 3) % 8, (x + 2) % 8);
+                 }
+         },
+         0, 200 * kPage, 1},
     };
     for (const Case& c : cases) {
         Frame before = frame(), after = frame();
@@ -262,6 +332,28 @@ TEST(ScrollFinder, RepeatingRowsOrColumnsNeverGiveAWrongPixel) {
                 EXPECT_EQ(clientPicture(before, after, s), after)
                     << (rows ? "rows " : "columns ") << period << "/" << shift;
             }
+}
+
+// A detailed window dragged over a tiled wallpaper: the wallpaper matches
+// itself at many distances, and whatever the finder makes of it, no pixel
+// may come out wrong, and the window still goes as a copy.
+TEST(ScrollFinder, AWindowDraggedOverATiledWallpaperNeverGivesAWrongPixel) {
+    const RECTANGLE_16 page{kPageLeft, 20, kPageRight, 220};
+    const int moved[][2] = {{1, 1}, {-3, 2}, {5, -8}, {8, 8}, {-40, -60}};
+    for (int period : {1, 2, 3, 4, 7})
+        for (const auto& d : moved) {
+            Frame before = frame();
+            for (int y = 20; y < 220; ++y)
+                for (int x = kPageLeft; x < kPageRight; ++x)
+                    before[size_t(y * kWidth + x)] = pagePixel(y % period, x % period);
+            Frame after = before;
+            drag(70, 110, 70 + d[0], 110 + d[1], 50, 60)(before, after);
+            const ShadowExtScroll s =
+                shadow_ext_find_scroll(bytes(before), bytes(after), kStride, page);
+            EXPECT_EQ(clientPicture(before, after, s), after)
+                << period << "/" << d[0] << "," << d[1];
+            EXPECT_FALSE(s.moves.empty()) << period << "/" << d[0] << "," << d[1];
+        }
 }
 
 // Hashes kept from frame to frame stand for what the client shows: a scroll

@@ -45,10 +45,6 @@ uint64_t hashRow(const BYTE* p, size_t bytes) {
     return h ^ (h >> 32);
 }
 
-bool uniform(const BYTE* p, size_t bytes) {
-    return bytes < 8 || std::memcmp(p, p + 4, bytes - 4) == 0;
-}
-
 // The offset (new row minus old row) that most uncovered detailed rows agree
 // on, counting only old rows whose content occurs once (repeating rows say
 // nothing about where they came from); 0 when none.

@@ -55,12 +55,6 @@ struct Sampling {
     bool votes(int y) const { return y % (every * every) < every; }
 };
 
-uint32_t pixel(const BYTE* row, int x) {
-    uint32_t v;
-    std::memcpy(&v, row + size_t(x) * 4, 4);
-    return v;
-}
-
 // A pixel's bits spread over a word. Only the top bits of the gear hash
 // decide, and those of a product depend on all of the pixel's bits.
 uint64_t gear(uint32_t v) {
@@ -280,7 +274,7 @@ int detailedRows(const Frames& f, const Block& b) {
     const size_t bytes = size_t(b.cols.to - b.cols.from) * 4;
     for (int y = b.from; y < b.to; ++y) {
         const BYTE* p = f.after.row(f.top + y) + size_t(b.cols.from) * 4;
-        n += std::memcmp(p, p + 4, bytes - 4) != 0 ? 1 : 0;
+        n += uniform(p, bytes) ? 0 : 1;
     }
     return n;
 }

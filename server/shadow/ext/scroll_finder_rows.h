@@ -41,6 +41,18 @@ struct Frames {
     }
 };
 
+// The 4-byte pixel at column x of a row.
+inline uint32_t pixel(const BYTE* row, int x) {
+    uint32_t v;
+    std::memcpy(&v, row + size_t(x) * 4, 4);
+    return v;
+}
+
+// Whether the pixels of `bytes` from p are all one colour.
+inline bool uniform(const BYTE* p, size_t bytes) {
+    return bytes < 8 || std::memcmp(p, p + 4, bytes - 4) == 0;
+}
+
 // Whether `source` holds a pixel that one of `moves` (applied before it)
 // writes.
 bool readsWritten(const std::vector<ShadowExtMove>& moves, const RECTANGLE_16& source);

@@ -27,12 +27,6 @@ constexpr int kMaxPlaces = 2;
 // kShadowExtScrollMinRows rows holds two probed rows.
 constexpr int kProbeEvery = 8;
 
-uint32_t pixel(const BYTE* row, int x) {
-    uint32_t v;
-    std::memcpy(&v, row + size_t(x) * 4, 4);
-    return v;
-}
-
 // Pixels of a probe the scan compares first: two where the probe has many
 // colours (pictures, smoothed text), eight where it has few (text of two
 // colours, where four pixels still match at about one column in six).

@@ -27,12 +27,12 @@ constexpr VerifiedEntry kVerified[] = {
 constexpr const char* kNames[SHADOW_EXT_HOOK_COUNT] = {
     "peer-hooks", "login-handshake", "sound-formats", "clipboard",     "display-control",
     "h264-tuning", "gfx-codec",      "changed-region", "screen-resize",   "planar-check",
-    "frame-pacing", "scroll-copy"};
+    "frame-pacing", "scroll-copy", "ack-guard"};
 
 // The hook a hook stands on (its code runs inside that one's wrappers).
 constexpr int kStandsOn[SHADOW_EXT_HOOK_COUNT] = {
     -1, SHADOW_EXT_PEER_HOOKS, SHADOW_EXT_PEER_HOOKS, -1, -1, -1, -1, -1, -1, -1, -1,
-    SHADOW_EXT_CHANGED_REGION};
+    SHADOW_EXT_CHANGED_REGION, -1};
 
 // Whether `word` is one of the tokens of `list`, separated by any of `seps`.
 bool hasToken(const char* list, const char* word, const char* seps) {

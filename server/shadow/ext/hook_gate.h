@@ -28,6 +28,7 @@ typedef enum {
     SHADOW_EXT_PLANAR_CHECK,     // planar bitmaps checked where the encoder errs
     SHADOW_EXT_FRAME_PACING,     // frames paced by each client's acknowledgements
     SHADOW_EXT_SCROLL_COPY,      // scrolls as copies inside a planar or wavelet surface
+    SHADOW_EXT_ACK_GUARD,        // a stale acknowledgement counts no frames in flight
     SHADOW_EXT_HOOK_COUNT
 } ShadowExtHook;
 

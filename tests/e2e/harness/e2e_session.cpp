@@ -1,7 +1,10 @@
 #include "e2e_session.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -41,10 +44,28 @@ Session::Session(const Suite& suite, const OnGnome& desktop, const std::string& 
         clientX_ = std::make_unique<Xvfb>(slot_.display(1), clientGeometry);
 }
 
+namespace {
+
+// The signal of a fault (not of a stop) that ended a process, if one did.
+std::optional<int> faultSignal(Process& process) {
+    const std::optional<int> status = process.waitExit(0ms);
+    const int signal = status && *status > 128 ? *status - 128 : 0;
+    for (const int fault : {SIGSEGV, SIGFPE, SIGBUS, SIGILL, SIGABRT})
+        if (signal == fault)
+            return signal;
+    return std::nullopt;
+}
+
+} // namespace
+
 Session::~Session() {
     const bool clientWasRunning = client_.running();
     client_.stop();
     server_.stop();
+    // Also a crash after the case's last check, or on the way out, fails it.
+    if (const auto signal = faultSignal(server_))
+        ADD_FAILURE() << "the server died of signal " << *signal << " (" << strsignal(*signal)
+                      << ")";
     // The desktop goes after the server that shares it.
     const std::string desktopLog = gnome_ ? gnome_->logTail() : "";
     gnome_.reset();

@@ -74,6 +74,8 @@ ClientScan mac_shadow_scan_clients(macShadowSubsystem* record) {
 
 bool mac_shadow_restart_capture(macShadowSubsystem* record) {
     mac_capture_stop();
+    // The log then says when the new capture's first picture comes.
+    record->framesReceived.store(0);
     record->stoppedCountSeen = static_cast<uint64_t>(mac_capture_stopped_count());
     record->captureDown = mac_shadow_start_capture(record) != 0;
     // A virtual display that is gone never comes back to be captured.

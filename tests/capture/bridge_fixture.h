@@ -20,7 +20,7 @@
 #include "capture/capture_timing.h"
 #include "capture/mac_capture.h"
 #include "capture/sound_bridge.h"
-#include "platform/sim/sim_platform.h"
+#include "server/core/sim_fixture.h"
 
 namespace corvane::capture::testing {
 
@@ -103,12 +103,10 @@ inline SimFrame solidFrame(int32_t w, int32_t h, uint32_t colour,
     return f;
 }
 
-class BridgeTest : public ::testing::Test {
+class BridgeTest : public SimPlatformTest {
   protected:
     void SetUp() override {
-        auto sim = std::make_unique<platform::sim::SimPlatform>();
-        sim_ = sim.get();
-        previous_ = platform::replaceCurrent(std::move(sim));
+        SimPlatformTest::SetUp();
         setTimingForTests(&timing_);
         unsetenv("MAC_SHADOW_FPS");
         unsetenv("MAC_SHADOW_CURSOR");
@@ -120,10 +118,10 @@ class BridgeTest : public ::testing::Test {
         EXPECT_TRUE(settleSound(5s));
         setSoundCallbackInstalled(false);
         setTimingForTests(nullptr);
-        platform::replaceCurrent(std::move(previous_));
+        SimPlatformTest::TearDown();
     }
 
-    platform::sim::SimCapture& capture() { return sim_->simCapture(); }
+    platform::sim::SimCapture& capture() { return sim().simCapture(); }
     std::shared_ptr<platform::sim::SimStreamState> stream(size_t i) {
         auto all = capture().streams();
         return i < all.size() ? all[i] : nullptr;
@@ -134,8 +132,6 @@ class BridgeTest : public ::testing::Test {
     }
 
     InstantTiming timing_;
-    platform::sim::SimPlatform* sim_ = nullptr;
-    std::unique_ptr<platform::Platform> previous_;
 };
 
 } // namespace corvane::capture::testing

@@ -5,7 +5,6 @@
 
 using corvane::platform::BackendInputs;
 using corvane::platform::chooseBackend;
-using corvane::platform::waylandSession;
 
 TEST(BackendChoice, FromTheEnvironmentAndTheSessionBus) {
     struct Case {
@@ -41,11 +40,4 @@ TEST(BackendChoice, TheErrorNamesWhatWasLookedFor) {
     for (const char* looked : {"CORVANE_PLATFORM", "XDG_SESSION_TYPE 'tty'",
                                "WAYLAND_DISPLAY unset", "org.gnome.Mutter.ScreenCast", "DISPLAY"})
         EXPECT_NE(choice.why.find(looked), std::string::npos) << looked << " in: " << choice.why;
-}
-
-// The bus is asked only on a Wayland session.
-TEST(BackendChoice, WaylandSessionIsTheTypeOrTheSocket) {
-    EXPECT_TRUE(waylandSession({"", "wayland", "", "", false, false}));
-    EXPECT_TRUE(waylandSession({"", "", "wayland-1", "", false, false}));
-    EXPECT_FALSE(waylandSession({"", "x11", "", ":0", false, false}));
 }

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -52,12 +51,7 @@ class X11EventsTest : public ::testing::Test {
     }
     // Posting only flushes: what another connection sees may lag a moment.
     static bool soon(const std::function<bool()>& condition) {
-        for (int i = 0; i < 100; ++i) {
-            if (condition())
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
+        return e2e::waitUntil(condition, 1s, 10ms);
     }
     bool keyDown(unsigned keycode) {
         char keys[32] = {};

@@ -71,12 +71,6 @@ class HeadlessGnome {
         bus_.signal(SIGKILL);
         bus_.waitExit(5s);
     }
-    std::string clientLog() const {
-        std::string all;
-        for (int i = 1; i <= clients_; ++i)
-            all += e2e::readFile(dir_.file("client" + std::to_string(i) + ".err"));
-        return all;
-    }
     std::string log() const { return e2e::readFile(dir_.file("mutter.err")); }
     // The environment of a Wayland client of this desktop.
     e2e::Env clientEnv() const {

@@ -264,12 +264,6 @@ TEST_F(ControlHold, AViewOnlyClientResizesOnlyOnceGivenControl) {
     EXPECT_FALSE(record()->resizePending);
 }
 
-TEST_F(ControlHold, WithoutAskingTheConnectSizeIsTakenAtOnce) {
-    ask(MAC_ASK_ALLOW);
-    connect("alice", 1024, 768);
-    EXPECT_EQ(asked(), std::make_pair(1024u, 768u));
-}
-
 TEST_F(ControlHold, NobodyAtTheDesktopLetsInOrAllowsOnTimeout) {
     ask(MAC_ASK_UNLESS_AWAY);
     presence(true, 0);

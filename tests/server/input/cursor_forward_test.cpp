@@ -128,19 +128,12 @@ TEST_F(CursorForward, OnePixelWideCursorIsNeverSent) {
     EXPECT_EQ(sim_->simCursor().imageRequests(), 1);
 }
 
-TEST(CursorMessage, AndRowsOfWidth17AreFourBytes) {
-    const auto image = pixels(17, 3, {0, 0, 0, 255});
-    auto* m = mac_shadow_cursor_message(image.data(), 17, 3, 0, 0, 32);
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(m->lengthAndMask, 12u);
-    EXPECT_EQ(m->lengthXorMask, 17u * 4 * 3);
-    m->common.Free(SHADOW_MSG_OUT_POINTER_ALPHA_UPDATE_ID, &m->common);
-}
-
 TEST(CursorMessage, AlphaSixtyFourUnpremultipliesAndSetsTheAndBit) {
     const auto image = pixels(2, 1, {32, 32, 32, 64});
     auto* m = mac_shadow_cursor_message(image.data(), 2, 1, 0, 0, 32);
     ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->lengthXorMask, 2u * 4);
+    EXPECT_EQ(m->lengthAndMask, 2u) << "AND rows are whole words";
     EXPECT_EQ(m->xorMaskData[0], 128);
     EXPECT_EQ(m->xorMaskData[2], 128);
     EXPECT_EQ(m->xorMaskData[3], 64);

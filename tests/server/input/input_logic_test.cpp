@@ -1,5 +1,6 @@
-// Wheel lines, mapping and click counting. (Surrogate pairs are checked
-// through the callbacks, in input_callbacks_test.cpp.)
+// Wheel lines, mapping and click counting. (Surrogate pairs, a mapping's
+// scale and the clamp to the last monitor's last column are checked through
+// the callbacks, in input_callbacks_test.cpp.)
 #include <gtest/gtest.h>
 
 #include "server/shadow/Mac/input/input_logic.h"
@@ -18,20 +19,6 @@ TEST(Mapping, WithoutMappingsThePixelIsThePoint) {
     const HostPoint p = mapToHost(nullptr, 0, 12, 34);
     EXPECT_DOUBLE_EQ(p.x, 12);
     EXPECT_DOUBLE_EQ(p.y, 34);
-}
-
-TEST(Mapping, PointsScaleFromTheMappingsOrigin) {
-    const DisplayMapping m[] = {{100, 50, 800, 600, 10, 20, 2.0}};
-    const HostPoint p = mapToHost(m, 1, 110, 60);
-    EXPECT_DOUBLE_EQ(p.x, 10 + 2.0 * 10);
-    EXPECT_DOUBLE_EQ(p.y, 20 + 2.0 * 10);
-}
-
-TEST(Mapping, RightOfTheLastMonitorClampsToItsLastColumn) {
-    const DisplayMapping m[] = {{0, 0, 1000, 800, 0, 0, 1.0}, {1000, 0, 600, 800, 1000, 0, 1.0}};
-    const HostPoint p = mapToHost(m, 2, 1700, 100);
-    EXPECT_DOUBLE_EQ(p.x, 1000 + 599);
-    EXPECT_DOUBLE_EQ(p.y, 100);
 }
 
 TEST(Mapping, AGapPullsOntoTheNearestMonitorAndTiesGoToTheFirst) {

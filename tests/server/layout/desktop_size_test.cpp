@@ -10,13 +10,6 @@ const MainDisplayInfo kRetina{2880, 1800, 1440, 900};
 const MainDisplayInfo kPlain{1920, 1080, 1920, 1080};
 } // namespace
 
-TEST(ShareScale, ExplicitScaleOverridesNative) {
-    EXPECT_DOUBLE_EQ(mac_shadow_share_scale(false, 0), 0);
-    EXPECT_DOUBLE_EQ(mac_shadow_share_scale(true, 0), 1.0);
-    EXPECT_DOUBLE_EQ(mac_shadow_share_scale(true, 0.75), 0.75);
-    EXPECT_DOUBLE_EQ(mac_shadow_share_scale(false, 0.5), 0.5);
-}
-
 TEST(InitialDesktop, OddScaledSizeRoundsDownToEven) {
     const InitialDesktop d = mac_shadow_initial_desktop({2882, 1802, 1441, 901}, 0.33);
     EXPECT_EQ(d.width % 2, 0);

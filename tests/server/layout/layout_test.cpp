@@ -655,15 +655,4 @@ TEST_F(LayoutTest, AVanishedDisplayIsNotCapturedAgainAndAgain) {
     EXPECT_TRUE(displays().virtualDisplays().empty());
 }
 
-TEST_F(LayoutTest, LastClientGoneGivesTheScreenBack) {
-    applyLayout({{0, 0, 1024, 768}});
-    ASSERT_TRUE(record()->virtualActive);
-    runTurnsUntil(now() + 6000);
-    applyPending();
-    EXPECT_FALSE(record()->virtualActive);
-    EXPECT_TRUE(displays().virtualDisplays().empty());
-    EXPECT_EQ(displays().mirrorsDisplay(1), 0u);
-    EXPECT_EQ(record()->desktopWidth, record()->initialWidth);
-}
-
 } // namespace

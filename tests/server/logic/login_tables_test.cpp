@@ -87,17 +87,6 @@ TEST_F(Lockout, FailureCountDoesNotWrapAround) {
     EXPECT_EQ(failures("192.0.2.1"), INT32_MAX);
 }
 
-TEST_F(Lockout, GoodLoginFreesTheEntry) {
-    for (int i = 0; i < 3; i++)
-        fail("192.0.2.1", kStart);
-    EXPECT_EQ(mac_logic_lockout_clear(table.get(), "192.0.2.1"), 1);
-    EXPECT_EQ(table->entries[0].address[0], '\0');
-    EXPECT_EQ(remaining("192.0.2.1", kStart), 0u);
-    EXPECT_EQ(failures("192.0.2.1"), 0);
-    EXPECT_EQ(fail("192.0.2.1", kStart + 1), 0u); // counting starts again
-    EXPECT_EQ(mac_logic_lockout_clear(table.get(), "192.0.2.7"), 0);
-}
-
 // An hour after the last wrong password the address starts again from the
 // first, and its entry may go to another address.
 TEST_F(Lockout, AnHourLaterEverythingIsForgotten) {

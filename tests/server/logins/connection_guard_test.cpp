@@ -270,6 +270,7 @@ TEST_F(ConnectionGuard, AnAddressWhoseLoginsTimeOutWaitsLonger) {
         ASSERT_NE(silent, nullptr);
         advance(shadow_ext::kLoginGraceMs);
         EXPECT_EQ(shadow_ext_guard_sweep(), 1u);
+        EXPECT_TRUE(silent->shutDown());
         EXPECT_TRUE(LogCapture::has("closing the connection from 10.8.4.1: not logged in after 30 "
                                     "s; its next connection waits " +
                                     std::to_string(penalty / 1000) + " s"));
@@ -328,12 +329,6 @@ TEST_F(ConnectionGuard, WatchdogClosesTheClientsThePublicationWaitsFor) {
     EXPECT_TRUE(LogCapture::has("closing the connection from 10.9.0.2: it has taken no frame for "
                                 "2.0 s while the other clients waited for it"));
     EXPECT_EQ(shadow_ext_guard_sweep(), 0u) << "closed once";
-
-    advance(28'000);
-    EXPECT_EQ(shadow_ext_guard_sweep(), 1u) << "30 s after its accept";
-    EXPECT_TRUE(logging->shutDown());
-    EXPECT_TRUE(LogCapture::has("closing the connection from 10.9.0.4: not logged in after 30 s"));
-    EXPECT_FALSE(idle->shutDown());
 }
 
 // A slow link can take seconds to carry one whole frame: the only client is

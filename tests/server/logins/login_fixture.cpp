@@ -141,12 +141,10 @@ void LoginTest::SetUp() {
     unsetenv("CORVANE_SIM_ACCOUNTS");
     unsetenv("MAC_SHADOW_ALLOWED_USERS");
     unsetenv("MAC_SHADOW_ADMIN_GROUP");
-    auto sim = std::make_unique<corvane::platform::sim::SimPlatform>();
-    sim_ = sim.get();
+    SimPlatformTest::SetUp();
     // The default rule lets the owner and the administrators in.
-    sim_->simAccounts().setOwner("alice");
-    sim_->simAccounts().setGroup("admin", {"bob"});
-    previousPlatform_ = corvane::platform::replaceCurrent(std::move(sim));
+    accounts().setOwner("alice");
+    accounts().setGroup("admin", {"bob"});
 
     setNow(10'000'000);
     mac_set_clock_for_tests(fakeNow);
@@ -198,7 +196,7 @@ void LoginTest::TearDown() {
     mac_shadow_subsystem_free(base_);
     unsetenv("MAC_SHADOW_NLA");
     unsetenv("MAC_SHADOW_ALLOWED_USERS");
-    corvane::platform::replaceCurrent(std::move(previousPlatform_));
+    SimPlatformTest::TearDown();
 }
 
 FakeConnection* LoginTest::connectRaw(const std::string& address, bool* admitted) {

@@ -16,7 +16,7 @@
 #include <winpr/wlog.h>
 
 #include "base/clock.h"
-#include "platform/sim/sim_platform.h"
+#include "server/core/sim_fixture.h"
 #include "server/log_capture.h"
 #include "server/shadow/Mac/logins/logins.h"
 #include "server/shadow/ext/peer_hooks.h"
@@ -64,12 +64,12 @@ struct FakeConnection {
     ~FakeConnection();
 };
 
-class LoginTest : public ::testing::Test {
+class LoginTest : public SimPlatformTest {
   protected:
     void SetUp() override;
     void TearDown() override;
 
-    corvane::platform::sim::SimAccounts& accounts() { return sim_->simAccounts(); }
+    corvane::platform::sim::SimAccounts& accounts() { return sim().simAccounts(); }
     macShadowSubsystem* record() { return record_; }
     rdpShadowSubsystem* subsystem() { return &record_->common.base; }
 
@@ -114,8 +114,6 @@ class LoginTest : public ::testing::Test {
     static std::mutex errorMutex_;
     static std::map<rdpShadowClient*, UINT32> errorInfos_;
 
-    corvane::platform::sim::SimPlatform* sim_ = nullptr;
-    std::unique_ptr<corvane::platform::Platform> previousPlatform_;
     rdpShadowSubsystem* base_ = nullptr;
     macShadowSubsystem* record_ = nullptr;
     std::deque<std::unique_ptr<FakeConnection>> connections_;

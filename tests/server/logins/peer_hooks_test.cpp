@@ -1,7 +1,8 @@
 // The listener wrapper with the subsystem's peer init and peer end: the
 // connection limit before the library's accept, the hooks on admitted peers,
 // and one peer end per connection. (The window's own edges are in
-// tests/server/logic.)
+// tests/server/logic; the hooks an admitted peer gets are used in
+// nla_login_test.cpp and connection_guard_test.cpp.)
 #include "login_fixture.h"
 
 using namespace login_test;
@@ -12,7 +13,10 @@ class PeerHooks : public LoginTest {};
 
 } // namespace
 
+// The sixteenth connection in a minute is refused before the library's
+// accept, and the refused peer is left as the listener gave it.
 TEST_F(PeerHooks, SixteenthConnectionInAMinuteIsRefusedBeforeTheLibrarySeesIt) {
+    const size_t trackedBefore = shadow_ext_tracked_peers();
     for (int i = 0; i < 15; i++) {
         FakeConnection* c = connect("127.0.0.1");
         ASSERT_NE(c, nullptr) << "connection " << i + 1;
@@ -25,24 +29,15 @@ TEST_F(PeerHooks, SixteenthConnectionInAMinuteIsRefusedBeforeTheLibrarySeesIt) {
     EXPECT_FALSE(admitted);
     EXPECT_EQ(libraryAccepts(), 15) << "the library's accept never runs for a refused peer";
     EXPECT_EQ(refused->peer.context, nullptr);
-    EXPECT_TRUE(LogCapture::has("[WARN] mac_shadow_peer_init: too many connections from "
-                                "127.0.0.1 (more than 15 a minute): refusing for now (0 more "
-                                "refused from it since the last line)"));
-    EXPECT_NE(connect("127.0.0.2"), nullptr) << "other addresses are counted apart";
-}
-
-TEST_F(PeerHooks, RefusedPeerIsLeftAsTheListenerGaveIt) {
-    const size_t trackedBefore = shadow_ext_tracked_peers();
-    for (int i = 0; i < 15; i++)
-        disconnect(connect("10.1.1.1"));
-    bool admitted = true;
-    FakeConnection* refused = connectRaw("10.1.1.1", &admitted);
-    ASSERT_FALSE(admitted);
     EXPECT_EQ(shadow_ext_tracked_peers(), trackedBefore);
     EXPECT_EQ(refused->peer.SspiNtlmHashCallback, nullptr);
     // The listener frees it; its Disconnect is the library's own again.
     refused->peer.Disconnect(&refused->peer);
     EXPECT_EQ(refused->disconnectCalls.load(), 1);
+    EXPECT_TRUE(LogCapture::has("[WARN] mac_shadow_peer_init: too many connections from "
+                                "127.0.0.1 (more than 15 a minute): refusing for now (0 more "
+                                "refused from it since the last line)"));
+    EXPECT_NE(connect("127.0.0.2"), nullptr) << "other addresses are counted apart";
 }
 
 // One line per address a minute, with the count held back: a second address
@@ -65,20 +60,6 @@ TEST_F(PeerHooks, RateWarningOncePerAddressAMinuteWithACount) {
     connect("10.2.2.2");
     EXPECT_TRUE(LogCapture::has("too many connections from 10.2.2.2 (more than 15 a minute): "
                                 "refusing for now (2 more refused from it since the last line)"));
-}
-
-TEST_F(PeerHooks, AdmittedPeerGetsTheHashCallbackAndLogonHook) {
-    FakeConnection* c = connect("10.3.3.3");
-    ASSERT_NE(c, nullptr);
-    EXPECT_NE(c->peer.SspiNtlmHashCallback, nullptr);
-    // The library's client thread sets its Logon, then calls Initialize.
-    c->peer.Logon = fakeLibraryLogon;
-    ASSERT_TRUE(c->peer.Initialize(&c->peer));
-    EXPECT_EQ(c->initializeCalls.load(), 1) << "the library's Initialize still runs";
-    const int before = libraryLogonCalls();
-    SEC_WINNT_AUTH_IDENTITY identity{};
-    EXPECT_TRUE(c->peer.Logon(&c->peer, &identity, TRUE));
-    EXPECT_EQ(libraryLogonCalls(), before + 1) << "our Logon hands on to the library's";
 }
 
 TEST_F(PeerHooks, LogonHookRemembersTheLibraryLogonOnce) {

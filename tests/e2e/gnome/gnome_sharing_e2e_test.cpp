@@ -4,7 +4,6 @@
 // tests/platform/gnome and with a real client by the clipboard suite) and the
 // desktop's sound (a tone played through PipeWire's PulseAudio service, heard
 // on the client's own PulseAudio daemon).
-
 #include <gtest/gtest.h>
 
 #include "../sound/pulse_daemon.h"

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <set>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -93,8 +92,9 @@ void driveTerminal(Session& s, const CodecCase& c, const std::string& loop, int 
 
 } // namespace
 
-// A TLS client sees the server's colours and their changes, and a scrolling
-// terminal keeps changing on it; SIGTERM then ends the server cleanly.
+// A TLS client sees the server's colours and their changes; SIGTERM then ends
+// the server cleanly. (Its lines at the start of the frames and at SIGTERM
+// are checked over the sim desktop; a scrolling terminal, below.)
 TEST(ScreenToClient, ClientShowsTheServerColoursAndTheirChanges) {
     Session s(suites::screen, "1280x800x24", "1400x900x24");
     ASSERT_TRUE(s.ok());
@@ -114,83 +114,22 @@ TEST(ScreenToClient, ClientShowsTheServerColoursAndTheirChanges) {
         ASSERT_TRUE(setRootColour(s.serverDisplay(), name));
         EXPECT_TRUE(s.clientShows(rgb, 640, 400, 5000ms)) << name;
     }
-    EXPECT_NE(s.serverLog().find("client ready, sending full frames for a few seconds"),
-              std::string::npos);
     EXPECT_NE(s.serverLog().find("is activated"), std::string::npos);
     EXPECT_EQ(s.serverLog().find("unmaintained"), std::string::npos)
         << "the library's warning about its own subsystems is not about ours";
-
-    Process xterm;
-    ASSERT_TRUE(xterm.start(
-        {"xterm", "-geometry", "80x24+0+0", "-e", "sh", "-c",
-         "i=0; while :; do echo scrolling line $i; i=$((i+1)); sleep 0.05; done"},
-        {{"DISPLAY", s.serverDisplay()}}, s.dir().file("xterm.log"), s.dir().file("xterm.log")));
-    std::set<uint64_t> seen;
-    waitUntil(
-        [&] {
-            if (auto sum = areaChecksum(s.clientDisplay(), 0, 0, 300, 200))
-                seen.insert(*sum);
-            return seen.size() >= 6;
-        },
-        20000ms, 150ms);
-    EXPECT_GE(seen.size(), 6u);
-    xterm.stop();
 
     EXPECT_TRUE(s.server().running()) << "the server must survive a client";
     s.client().stop();
     s.server().signal(SIGTERM);
     EXPECT_EQ(s.server().waitExit(10000ms), std::optional<int>(0));
-    EXPECT_NE(s.serverLog().find("SIGTERM: stopping"), std::string::npos);
-    EXPECT_NE(s.serverLog().find("SIGTERM: server exiting"), std::string::npos);
-}
-
-// Small changes reach the client and nothing around them goes stale: the
-// client's picture equals the server's (planar pixel for pixel, the wavelet
-// codecs within their loss) soon after each move of a small window, before
-// the full repaint that follows a second of quiet would mend a missed part.
-TEST(ScreenToClient, AfterSmallChangesTheClientsPictureEqualsTheServers) {
-    for (const CodecCase& c : kCodecs) {
-        if (c.h264)
-            continue;
-        SCOPED_TRACE(c.codec);
-        Session s(suites::screen, "1280x800x24", "1400x900x24");
-        ASSERT_TRUE(s.ok());
-        ASSERT_NO_FATAL_FAILURE(startWatched(s, c));
-        const std::map<std::string, std::string> onServer = {{"DISPLAY", s.serverDisplay()}};
-        const auto pictureMatches = [&](Duration limit) { return ::pictureMatches(s, c, limit); };
-
-        Process window;
-        ASSERT_TRUE(window.start(
-            {"xterm", "-bg", "#cc3322", "-geometry", "20x4+200+150", "-e", "sleep", "60"}, onServer,
-            s.dir().file("xterm.log"), s.dir().file("xterm.log")));
-        // The picture matches also before the window shows.
-        std::string id;
-        ASSERT_TRUE(waitUntil(
-            [&] {
-                return xdotool(onServer, {"search", "--onlyvisible", "--class", "xterm"}, &id);
-            },
-            10000ms));
-        id = id.substr(0, id.find('\n'));
-        ASSERT_TRUE(pictureMatches(5000ms));
-        // A slow moment may miss one or two; a lost part of the picture all.
-        int matchedSoon = 0;
-        for (int move = 0; move < 5; ++move) {
-            const std::string x = std::to_string(100 + 150 * move);
-            xdotool(onServer, {"windowmove", id, x, std::to_string(500 - 80 * move)});
-            matchedSoon += pictureMatches(800ms) ? 1 : 0;
-            ASSERT_TRUE(pictureMatches(5000ms));
-        }
-        EXPECT_GE(matchedSoon, 3);
-        // The root's new colour goes as fills around the window.
-        ASSERT_TRUE(setRootColour(s.serverDisplay(), "#22aa44"));
-        EXPECT_TRUE(pictureMatches(5000ms)) << "after the colour changed";
-    }
 }
 
 // A client that falls behind in a burst of changes (stopped while they
 // happen, its frames paced by its acknowledgements) shows the server's
 // picture soon after it runs again, for each codec: the changes it missed go
 // out together, before the full repaint that follows a second of quiet.
+// (Small changes one at a time: the scrolled, panned and dragged text below;
+// the fills around a changed part: tests/server/ext.)
 TEST(ScreenToClient, AfterABurstTheBehindClientsPictureEqualsTheServers) {
     for (const CodecCase& c : kCodecs) {
         SCOPED_TRACE(c.codec);

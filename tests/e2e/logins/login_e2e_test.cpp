@@ -111,11 +111,13 @@ class LoginSession : public Session {
 
 } // namespace
 
-// Right and wrong passwords over TLS with a local account through PAM. How
-// wrong passwords count, lock the address and are never logged, and that a
-// client not logged in is never called activated, are checked on the same
-// login path over sim accounts (tests/server/logins).
-TEST(TlsLogins, RightAndWrongPasswords) {
+// Right and wrong passwords over TLS with a local account through PAM, and
+// the lock engaging on the real connection path after the third wrong one
+// (the contract test of the peer hooks). How a lock refuses without an
+// account check, that passwords are never logged and that a client not
+// logged in is never called activated are checked on the same login path
+// over sim accounts (tests/server/logins).
+TEST(TlsLogins, RightWrongAndLockedOut) {
     REQUIRE_ROOT();
     LoginSession server;
     TestAccount account("ok");
@@ -128,6 +130,12 @@ TEST(TlsLogins, RightAndWrongPasswords) {
     EXPECT_TRUE(server.serverSays("Client from 127.0.0.1 is activated"));
     EXPECT_EQ(server.tlsLogin("WORKGROUP\\" + name, "wrong-1", name), Outcome::Refused);
     EXPECT_EQ(server.logCount("login from 127.0.0.1 as '" + name + "': wrong password (1)"), 1);
+    EXPECT_EQ(server.tlsLogin(name, "wrong-2", name), Outcome::Refused);
+    EXPECT_EQ(server.tlsLogin(name, "wrong-3", name), Outcome::Refused);
+    ASSERT_EQ(
+        server.logCount("as '" + name + "': wrong password (3 in a row): locked out for 30 s"), 1);
+    EXPECT_EQ(server.tlsLogin(name, kPassword, name), Outcome::Refused);
+    EXPECT_EQ(server.logCount("login from 127.0.0.1 refused: locked out for another"), 1);
 }
 
 TEST(NlaLogins, StoredHashAcceptsTheRightPasswordOnlyAndIsNeverLogged) {

@@ -202,26 +202,19 @@ TEST(LayoutE2E, TwoMonitorsLaidOutAgain) {
 }
 
 // A client that asks for 2x: the desktop keeps the client's full pixel size
-// and programs find the resources of a 2x desktop, until the client leaves.
+// and runs at 2x (the resources a 2x desktop gives its programs, and their
+// return, are checked on an Xvfb in tests/platform), until the client leaves.
 // No line of the log speaks of a Mac.
 TEST(LayoutE2E, HidpiClientGetsATwoTimesDesktop) {
     LayoutSession s("1800x1000x24");
-    ASSERT_TRUE(s.ok());
-    s.onServer({"sh", "-c", "echo 'Xft.dpi: 96' | xrdb -merge"});
     ASSERT_EQ(s.start(), "");
     ASSERT_TRUE(s.startClient({"/size:1800x1000", "/scale-desktop:200"}));
     ASSERT_TRUE(s.serverSays("desktop is 1800x1000 before activating the client", 15000ms))
         << s.clientLog();
     EXPECT_EQ(s.serverSize(), "1800x1000");
     EXPECT_TRUE(s.serverSays("HiDPI: the 1800x1000 desktop runs at 2x", 1000ms));
-    const std::string at2x = s.onServer({"xrdb", "-query"});
-    EXPECT_NE(at2x.find("Xft.dpi:\t192"), std::string::npos) << at2x;
-    EXPECT_NE(at2x.find("Xcursor.size:\t48"), std::string::npos) << at2x;
     s.client().stop();
     ASSERT_TRUE(s.serverBecomes("1280x800", 15000ms));
-    const std::string after = s.onServer({"xrdb", "-query"});
-    EXPECT_NE(after.find("Xft.dpi:\t96"), std::string::npos) << after;
-    EXPECT_EQ(after.find("Xcursor.size"), std::string::npos) << after;
     EXPECT_EQ(s.macLines(), std::vector<std::string>{});
 }
 

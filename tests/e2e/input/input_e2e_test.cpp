@@ -274,8 +274,8 @@ const std::string kPalette = "ff0000,00ff00,0000ff,ffff00,00ffff,ff00ff,ffffff,8
 // desktop until the test answers the prompt over the control channel; Allow
 // gives it the picture; while a second client waits at its prompt the first
 // keeps up with a desktop changing 20 times a second; Refuse ends the second
-// client's connection, and a third one nobody answers is refused when the
-// countdown runs out.
+// client's connection. (A refusal when the countdown runs out closes the
+// connection the same way: checked over the sim desktop.)
 TEST(AskBeforeConnect, NothingUntilAllowedAndRefuseEndsTheConnection) {
     InputSession s;
     ASSERT_TRUE(s.ok());
@@ -286,9 +286,7 @@ TEST(AskBeforeConnect, NothingUntilAllowedAndRefuseEndsTheConnection) {
         return s.clientShows(rgb, 300, 300, limit, 12);
     };
     const std::string path = s.dir().file("run/control");
-    ASSERT_TRUE(s.startServer({}, {{"MAC_SHADOW_CONTROL", path},
-                                   {"MAC_SHADOW_ASK", "ask"},
-                                   {"MAC_SHADOW_ASK_TIMEOUT", "15"}}));
+    ASSERT_TRUE(s.startServer({}, {{"MAC_SHADOW_CONTROL", path}, {"MAC_SHADOW_ASK", "ask"}}));
     ControlPeer app;
     ASSERT_TRUE(waitUntil([&] { return app.connect(path); }, 10000ms));
     ASSERT_TRUE(s.startClient());
@@ -306,14 +304,12 @@ TEST(AskBeforeConnect, NothingUntilAllowedAndRefuseEndsTheConnection) {
     EXPECT_TRUE(clientShows(0x3366cc, 15000ms));
     EXPECT_TRUE(app.next("client-ready", id, 10000ms));
 
-    auto another = [&](Process& client, const std::string& log) {
-        // A small window beside the first client's, which it must not hide.
-        return client.start(s.clientCommand({"/sec:tls", "/u:x", "/p:x", "/size:240x200",
-                                             "/window-position:1030x800"}),
-                            s.clientEnv(), s.dir().file(log), s.dir().file(log));
-    };
+    // A small window beside the first client's, which it must not hide.
     Process second;
-    ASSERT_TRUE(another(second, "client2.log"));
+    ASSERT_TRUE(second.start(s.clientCommand({"/sec:tls", "/u:x", "/p:x", "/size:240x200",
+                                              "/window-position:1030x800"}),
+                             s.clientEnv(), s.dir().file("client2.log"),
+                             s.dir().file("client2.log")));
     auto secondPrompt = app.next("prompt", 0, 15000ms);
     ASSERT_TRUE(secondPrompt);
     const uint64_t secondId = (*secondPrompt)["id"];
@@ -346,17 +342,6 @@ TEST(AskBeforeConnect, NothingUntilAllowedAndRefuseEndsTheConnection) {
     // The first client goes on as before.
     ASSERT_TRUE(setRootColour(s.serverDisplay(), "#cc3322"));
     EXPECT_TRUE(clientShows(0xcc3322, 10000ms));
-
-    Process third;
-    ASSERT_TRUE(another(third, "client3.log"));
-    auto thirdPrompt = app.next("prompt", 0, 15000ms);
-    ASSERT_TRUE(thirdPrompt);
-    const uint64_t thirdId = (*thirdPrompt)["id"];
-    auto timedOut = app.next("prompt-closed", thirdId, 25000ms);
-    ASSERT_TRUE(timedOut);
-    EXPECT_EQ((*timedOut)["answer"], "refuse");
-    EXPECT_EQ((*timedOut)["by"], "timeout");
-    EXPECT_TRUE(third.waitExit(10000ms).has_value()) << "nobody answered: refused";
 }
 
 // With MAC_SHADOW_ASK=ask, a client answered "view-only" gets the picture but

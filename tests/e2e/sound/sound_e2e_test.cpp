@@ -32,8 +32,6 @@ TEST(SoundToClient, ToneOnTheServerIsHeardAt44100HzOnTheClient) {
     const auto start = toneStart(samples);
     ASSERT_TRUE(start) << "no tone arrived";
     EXPECT_EQ(dominantHz(samples, *start + 2205, 22050, 44100), 1000);
-    EXPECT_NE(s.serverLog().find("sound: client plays WAVE_FORMAT_PCM 44100 Hz 2 ch 16 bit"),
-              std::string::npos);
 }
 
 // The tone plays for 2 s from the moment the sound server answers again (or

@@ -304,8 +304,9 @@ TEST(HookContract, SoundGoesOnAfterAnotherClientLeaves) {
     ASSERT_TRUE(s.server().running()) << "the server outlives the first client's sound channel";
     // Half a second of the two-second tone is plenty, and no sound is none.
     const auto heard = s.recordTone();
-    EXPECT_GT(std::count_if(heard.begin(), heard.end(), [](int16_t v) { return std::abs(v) > 2000; }),
-              44100 / 2)
+    EXPECT_GT(
+        std::count_if(heard.begin(), heard.end(), [](int16_t v) { return std::abs(v) > 2000; }),
+        44100 / 2)
         << "the second client hears the tone";
     ASSERT_TRUE(second.running());
     // The second client's own list goes with it, and nothing is freed twice.

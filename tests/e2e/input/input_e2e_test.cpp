@@ -306,10 +306,9 @@ TEST(AskBeforeConnect, NothingUntilAllowedAndRefuseEndsTheConnection) {
 
     // A small window beside the first client's, which it must not hide.
     Process second;
-    ASSERT_TRUE(second.start(s.clientCommand({"/sec:tls", "/u:x", "/p:x", "/size:240x200",
-                                              "/window-position:1030x800"}),
-                             s.clientEnv(), s.dir().file("client2.log"),
-                             s.dir().file("client2.log")));
+    ASSERT_TRUE(second.start(
+        s.clientCommand({"/sec:tls", "/u:x", "/p:x", "/size:240x200", "/window-position:1030x800"}),
+        s.clientEnv(), s.dir().file("client2.log"), s.dir().file("client2.log")));
     auto secondPrompt = app.next("prompt", 0, 15000ms);
     ASSERT_TRUE(secondPrompt);
     const uint64_t secondId = (*secondPrompt)["id"];

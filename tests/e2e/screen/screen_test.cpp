@@ -274,7 +274,8 @@ TEST(ServerLifetime, XServerRestartUnderAConnectedClient) {
     // What the server said of the X server's permissions at start; the
     // library's warning about its own subsystems is not about ours.
     EXPECT_TRUE(s.serverSays("Screen Recording permission: granted", 0ms));
-    EXPECT_TRUE(s.serverSays("Accessibility permission: granted (keyboard injection allowed)", 0ms));
+    EXPECT_TRUE(
+        s.serverSays("Accessibility permission: granted (keyboard injection allowed)", 0ms));
     EXPECT_EQ(s.logCount("unmaintained"), 0);
     // The client's pointer moves reach the server's X server.
     int step = 0;

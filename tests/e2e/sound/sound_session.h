@@ -20,9 +20,9 @@ class SoundSession : public Session {
     bool ready() const { return ok() && serverPulse_.ok() && clientPulse_.ok(); }
     // MAC_SHADOW_AUDIO is `audio`.
     bool startServer(const std::string& audio = "1") {
-        return Session::startServer(planar({"-auth", "/sec:tls"}),
-                                    {{"PULSE_SERVER", serverPulse_.server()},
-                                     {"MAC_SHADOW_AUDIO", audio}});
+        return Session::startServer(
+            planar({"-auth", "/sec:tls"}),
+            {{"PULSE_SERVER", serverPulse_.server()}, {"MAC_SHADOW_AUDIO", audio}});
     }
     bool startClient() { return Session::startClient(listener(), listenerEnv()); }
     // Another client with sound, logging to `name`.log.

@@ -54,6 +54,18 @@ class GnomeSession : public Session {
         return window.start(argv, env, dir().file(log + ".out"), dir().file(log + ".err")) &&
                waitUntil([&] { return fileContains(dir().file(log), "mapped "); }, 20000ms);
     }
+    // Moves the client's pointer until the window logs a move: the picture
+    // runs and the input path is open.
+    bool waitForPointerPath(const std::string& log) {
+        int step = 0;
+        return waitUntil(
+            [&] {
+                const int x = 300 + (step++ % 40);
+                clientDo({"mousemove", "--window", window_, std::to_string(x), "300"});
+                return fileContains(dir().file(log), "mouse move ");
+            },
+            30000ms, 300ms);
+    }
     bool clientDo(const std::vector<std::string>& args) { return xdotool(clientEnv(), args); }
     // The client window's size, "WxH".
     std::string clientWindowSize() {
@@ -61,6 +73,9 @@ class GnomeSession : public Session {
         xdotool(clientEnv(), {"getwindowgeometry", window_}, &out);
         const auto at = out.find("Geometry: ");
         return at == std::string::npos ? out : out.substr(at + 10, out.find('\n', at) - at - 10);
+    }
+    bool windowLogs(const std::string& log, const std::string& text, Duration limit = 10000ms) {
+        return waitUntil([&] { return fileContains(dir().file(log), text); }, limit);
     }
     const std::string& clientWindow() const { return window_; }
 

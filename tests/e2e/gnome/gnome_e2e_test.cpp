@@ -1,17 +1,120 @@
-// The gnome backend's layout end to end: our server shares a headless GNOME
-// desktop (mutter on Wayland, scripts/gnome-desktop) with the real FreeRDP
-// client on its own Xvfb, and the client's window becomes a virtual monitor
-// of mutter's. A full-screen Wayland window of the test's own
-// (corvane-probe-window) there gives it a known colour. Keys, clicks, the
-// wheel, the cursor's shape, clipboard text and monitors side by side through
-// the gnome backend are checked against a real mutter in tests/platform/gnome,
-// their way from the client to the backend by the X11 suites and the sim
-// tests.
+// The gnome backend end to end: our server shares a headless GNOME desktop
+// (mutter on Wayland, scripts/gnome-desktop) with the real FreeRDP client on
+// its own Xvfb. A full-screen Wayland window of the test's own
+// (corvane-probe-window) gives the desktop known colours and logs the keys
+// and pointer events that reach it. Clipboard text and monitors side by side
+// through the gnome backend are checked against a real mutter in
+// tests/platform/gnome, their way from the client to the backend by the X11
+// suites and the sim tests.
+#include <cstdlib>
+#include <memory>
+
 #include <gtest/gtest.h>
 
+#include "../input/cursor_probe.h"
 #include "gnome_e2e_session.h"
 
 using namespace e2e;
+
+// The window's colour arrives at the client, and so does a new window of
+// another colour that covers it.
+TEST(GnomePicture, TheWindowsColourAndItsChangeReachTheClient) {
+    GnomeSession s;
+    ASSERT_NO_FATAL_FAILURE(connect(s));
+    Process first, second;
+    ASSERT_TRUE(s.showWindow(first, 0x2E8B57, "first.log"));
+    EXPECT_TRUE(s.clientShows(0x2E8B57, 512, 384, 30000ms, 4));
+    EXPECT_TRUE(s.clientShows(0x2E8B57, 20, 20, 5000ms, 4));
+    ASSERT_TRUE(s.showWindow(second, 0xC04020, "second.log"));
+    EXPECT_TRUE(s.clientShows(0xC04020, 512, 384, 10000ms, 4));
+    EXPECT_TRUE(s.clientShows(0xC04020, 1000, 740, 5000ms, 4));
+}
+
+// A key, a click and the wheel from the client reach the Wayland window
+// under the pointer, as the keys and buttons the client meant.
+TEST(GnomeInput, KeysClicksAndTheWheelReachTheWindow) {
+    GnomeSession s;
+    ASSERT_NO_FATAL_FAILURE(connect(s));
+    Process window;
+    ASSERT_TRUE(s.showWindow(window, 0x3366CC, "window.log"));
+    ASSERT_TRUE(s.clientShows(0x3366CC, 512, 384, 30000ms, 4));
+    ASSERT_TRUE(s.waitForPointerPath("window.log"));
+
+    ASSERT_TRUE(s.clientDo({"key", "a"}));
+    EXPECT_TRUE(s.windowLogs("window.log", "key press key=0x41 scan=38 text=a"));
+    EXPECT_TRUE(s.windowLogs("window.log", "key release key=0x41 scan=38 text=a"));
+    ASSERT_TRUE(s.clientDo({"key", "shift+b"}));
+    EXPECT_TRUE(s.windowLogs("window.log", "key press key=0x42 scan=56 text=B"));
+
+    ASSERT_TRUE(s.clientDo({"click", "1"}));
+    EXPECT_TRUE(s.windowLogs("window.log", "mouse press button=1 "));
+    EXPECT_TRUE(s.windowLogs("window.log", "mouse release button=1 "));
+    ASSERT_TRUE(s.clientDo({"click", "3"}));
+    EXPECT_TRUE(s.windowLogs("window.log", "mouse press button=2 ")) << "Qt's right button is 2";
+
+    // X button 4 is the wheel turned away from the user: up, positive in Qt.
+    ASSERT_TRUE(s.clientDo({"click", "4"}));
+    EXPECT_TRUE(s.windowLogs("window.log", "wheel dx=0 dy=120"));
+    ASSERT_TRUE(s.clientDo({"click", "5"}));
+    EXPECT_TRUE(s.windowLogs("window.log", "wheel dx=0 dy=-120"));
+}
+
+namespace {
+
+bool centred(const ShownCursor& c) {
+    return c.width > 8 && std::abs(c.xhot - c.width / 2) <= 2 &&
+           std::abs(c.yhot - c.height / 2) <= 2;
+}
+bool topLeft(const ShownCursor& c) {
+    return c.width > 8 && c.xhot < c.width / 3 && c.yhot < c.height / 3;
+}
+std::string describe(const std::optional<ShownCursor>& c) {
+    if (!c)
+        return "no cursor";
+    return std::to_string(c->width) + "x" + std::to_string(c->height) + " hot " +
+           std::to_string(c->xhot) + "," + std::to_string(c->yhot);
+}
+
+} // namespace
+
+// The shape a Wayland window sets for the pointer (mutter sends it beside
+// the picture) becomes the client's pointer: the cross of one window with
+// its hot spot in the middle, then the arrow of a window above it. Neither
+// is the cursor the client's display showed before (Xvfb's X, also
+// centred).
+TEST(GnomeCursor, TheClientShowsTheShapeTheWindowUnderThePointerSets) {
+    GnomeSession s;
+    ASSERT_TRUE(s.ok());
+    const auto before = shownCursor(s.clientDisplay());
+    ASSERT_TRUE(before);
+    ASSERT_TRUE(s.startServer({}, {"+server-side-cursor"}));
+    ASSERT_TRUE(s.startClient());
+    struct Case {
+        const char* shape;
+        uint32_t colour;
+        bool (*expected)(const ShownCursor&);
+    };
+    const Case cases[] = {{"cross", 0x3366CC, centred}, {"arrow", 0xC04020, topLeft}};
+    std::vector<std::unique_ptr<Process>> windows;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shape);
+        windows.push_back(std::make_unique<Process>());
+        const std::string log = std::string(c.shape) + ".log";
+        ASSERT_TRUE(s.showWindow(*windows.back(), c.colour, log, {"--cursor", c.shape}));
+        ASSERT_TRUE(s.clientShows(c.colour, 512, 384, 30000ms, 4));
+        std::optional<ShownCursor> shown;
+        int step = 0;
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                s.clientDo({"mousemove", "--window", s.clientWindow(),
+                            std::to_string(400 + step++ % 40), "300"});
+                shown = shownCursor(s.clientDisplay());
+                return shown && *shown != *before && c.expected(*shown);
+            },
+            20000ms, 300ms))
+            << "the client shows " << describe(shown) << " (before: " << describe(before) << ")";
+    }
+}
 
 // The server says at connect when this mutter gets no virtual monitors.
 bool virtualMonitorsOff(GnomeSession& s) {

@@ -23,13 +23,35 @@ bool ControlPeer::connect(const std::string& path) {
     return ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
 }
 
-// One line, well within the socket's buffer.
+bool ControlPeer::send(const nlohmann::json& request) {
+    return sendRaw(request.dump() + "\n");
+}
+
 bool ControlPeer::request(const std::string& type, uint64_t id, nlohmann::json extra) {
     extra["v"] = 1;
     extra["type"] = type;
     extra["id"] = id;
-    const std::string line = extra.dump() + "\n";
-    return ::send(fd_, line.data(), line.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(line.size());
+    return send(extra);
+}
+
+// The server stops reading a peer whose replies back up, so replies are
+// taken in while the bytes go out.
+bool ControlPeer::sendRaw(const std::string& bytes) {
+    size_t sent = 0;
+    waitUntil(
+        [&] {
+            while (sent < bytes.size()) {
+                const ssize_t n =
+                    ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+                if (n <= 0)
+                    break;
+                sent += static_cast<size_t>(n);
+            }
+            readAvailable();
+            return sent == bytes.size();
+        },
+        30000ms, 5ms);
+    return sent == bytes.size();
 }
 
 void ControlPeer::readAvailable() {
@@ -58,6 +80,19 @@ std::optional<nlohmann::json> ControlPeer::next(const std::string& type, uint64_
         },
         limit);
     return found;
+}
+
+size_t ControlPeer::takeAll(const std::string& type, size_t expected, Duration limit) {
+    size_t taken = 0;
+    waitUntil(
+        [&] {
+            readAvailable();
+            taken += static_cast<size_t>(std::erase_if(
+                lines_, [&](const nlohmann::json& l) { return l.value("type", "") == type; }));
+            return taken >= expected;
+        },
+        limit);
+    return taken;
 }
 
 } // namespace e2e

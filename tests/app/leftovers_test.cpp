@@ -26,11 +26,6 @@ struct FakeInstall {
     std::shared_ptr<SpawnedProcess> start() { return Spawn::start(server, {"30"}, {}); }
 };
 
-std::string fileText(const std::string& path) {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 } // namespace
 
 TEST(StopLeftovers, StopsTheRecordedServerButNotOneStartedByHand) {
@@ -50,10 +45,10 @@ TEST(StopLeftovers, ARecordThatNoLongerFitsStopsNothing) {
     FakeInstall install;
     auto running = install.start();
     ASSERT_TRUE(Spawn::recordServer(install.record, running->pid()));
-    const std::string right = fileText(install.record);
+    const std::string right = corvane::test::readFile(install.record);
     const std::string pid = std::to_string(running->pid());
     ASSERT_TRUE(Spawn::recordServer(install.dir.file("self.pid"), ::getpid()));
-    const std::string self = fileText(install.dir.file("self.pid"));
+    const std::string self = corvane::test::readFile(install.dir.file("self.pid"));
     const struct {
         const char* what;
         std::string record;

@@ -1,41 +1,20 @@
-// NT hashes (MD4 of UTF-16LE, against winpr-hash3) and the validation of login
-// entries.
+// NT hashes (MD4 of UTF-16LE, against winpr-hash3 as the end-to-end tests
+// run it) and the validation of login entries.
 #include <gtest/gtest.h>
 
 #include "app/core/nla_login.h"
+#include "e2e_session.h"
 #include "mac_logic.h"
-#include "support.h"
 
 using namespace corvane::app;
 
-namespace {
-
-// winpr-hash3 prints the NT hash of a user and password (the user only
-// matters for NTLMv2 hashes).
-std::string winprNtHash(const std::string& password) {
-    auto out = corvane::test::shell("winpr-hash3 -u someone -p '" + password + "' -f default");
-    if (!out)
-        return "winpr-hash3 failed";
-    std::string text = *out;
-    size_t start = text.rfind(':');
-    start = start == std::string::npos ? 0 : start + 1;
-    std::string hash;
-    for (size_t i = start; i < text.size() && std::isxdigit((unsigned char)text[i]); ++i)
-        hash.push_back(static_cast<char>(std::tolower((unsigned char)text[i])));
-    return hash;
-}
-
-} // namespace
-
 TEST(NtHash, AgreesWithWinprHash) {
-    if (!corvane::test::shell("command -v winpr-hash3"))
-        GTEST_FAIL() << "winpr-hash3 is needed (winpr3-utils)";
     // 40 characters are 80 bytes of UTF-16 (two MD4 blocks); U+1F600 is a
     // surrogate pair.
     for (const std::string& password :
          std::vector<std::string>{"password", "Secret 123!", "p\xC3\xA4ss\xE2\x82\xAC", "x",
                                   "\xF0\x9F\x98\x80", std::string(40, 'q')})
-        EXPECT_EQ(NLALogin::ntHashHex(password), winprNtHash(password)) << password;
+        EXPECT_EQ(NLALogin::ntHashHex(password), e2e::winprHash("someone", password)) << password;
 }
 
 TEST(NlaEntry, TrimsBlanksAndLowersTheHash) {

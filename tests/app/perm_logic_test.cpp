@@ -5,34 +5,32 @@
 
 using namespace corvane::app;
 
-TEST(ParsePermProbe, OneLineWithAnyLineEnding) {
-    PermStatus both{true, true};
-    EXPECT_EQ(parsePermProbe("screen=1 input=1"), both);
-    EXPECT_EQ(parsePermProbe("screen=1 input=1\n"), both);
-    EXPECT_EQ(parsePermProbe("\r\nscreen=1 input=1\r\n"), both);
-    EXPECT_EQ(parsePermProbe("screen=1  input=1"), both) << "two spaces";
-    EXPECT_EQ(parsePermProbe("screen=0 input=1"), (PermStatus{false, true}));
-}
-
-TEST(ParsePermProbe, LastWellFormedLineWins) {
-    EXPECT_EQ(parsePermProbe("screen=0 input=1\nscreen=1 input=1\n"), (PermStatus{true, true}));
-    EXPECT_EQ(parsePermProbe("screen=1 input=0\nscreen=1 input=5\n"), (PermStatus{true, false}));
-    EXPECT_EQ(parsePermProbe("[ERROR] log\nscreen=0 input=0\n[ERROR] more log\n"),
-              (PermStatus{false, false}));
-    // Unicode line separators split lines too (U+2028, U+0085).
-    EXPECT_EQ(parsePermProbe("screen=0 input=0\xE2\x80\xA8screen=1 input=0"),
-              (PermStatus{true, false}));
-    EXPECT_EQ(parsePermProbe("screen=1 input=1\xC2\x85junk"), (PermStatus{true, true}));
-}
-
-TEST(ParsePermProbe, MalformedLinesGiveNoAnswer) {
-    EXPECT_EQ(parsePermProbe(""), std::nullopt);
-    EXPECT_EQ(parsePermProbe("screen=1\tinput=1"), std::nullopt);
-    EXPECT_EQ(parsePermProbe("screen=yes input=no"), std::nullopt);
-    EXPECT_EQ(parsePermProbe("screen=1 input=1 extra"), std::nullopt);
-    EXPECT_EQ(parsePermProbe("input=1 screen=1"), std::nullopt);
-    EXPECT_EQ(parsePermProbe("screen=01 input=1"), std::nullopt);
-    EXPECT_EQ(parsePermProbe("screen= input=1"), std::nullopt);
+// One line with any line ending; the last well-formed line wins (Unicode
+// line separators, U+2028 and U+0085, split lines too); a malformed line
+// gives no answer.
+TEST(ParsePermProbe, TheLastWellFormedLineWins) {
+    const PermStatus both{true, true}, screen{true, false}, input{false, true}, none{false, false};
+    const std::pair<const char*, std::optional<PermStatus>> cases[] = {
+        {"screen=1 input=1", both},
+        {"screen=1 input=1\n", both},
+        {"\r\nscreen=1 input=1\r\n", both},
+        {"screen=1  input=1", both},
+        {"screen=0 input=1", input},
+        {"screen=0 input=1\nscreen=1 input=1\n", both},
+        {"screen=1 input=0\nscreen=1 input=5\n", screen},
+        {"[ERROR] log\nscreen=0 input=0\n[ERROR] more log\n", none},
+        {"screen=0 input=0\xE2\x80\xA8screen=1 input=0", screen},
+        {"screen=1 input=1\xC2\x85junk", both},
+        {"", std::nullopt},
+        {"screen=1\tinput=1", std::nullopt},
+        {"screen=yes input=no", std::nullopt},
+        {"screen=1 input=1 extra", std::nullopt},
+        {"input=1 screen=1", std::nullopt},
+        {"screen=01 input=1", std::nullopt},
+        {"screen= input=1", std::nullopt},
+    };
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(parsePermProbe(text), expected) << text;
 }
 
 TEST(PermRepairPlan, ResetsOnlyWhatIsMissingInServiceOrder) {

@@ -3,12 +3,12 @@
 // event it receives, one line each, flushed at once, so that a test can see
 // what a client's keys and clicks did to a real window of the desktop.
 //
-//   corvane-probe-window [--colour RRGGBB] [--log FILE] [--windowed WxH] [--screen-at X,Y]
-//                        [--cursor arrow|cross|hand|ibeam|wait]
+//   corvane-probe-window [--colour RRGGBB] [--log FILE] [--screen-at X,Y]
+//                        [--cursor arrow|cross]
 //
-// Full screen unless --windowed, on the screen holding X,Y with --screen-at
-// (a Wayland client cannot place itself; it can ask for a monitor); the
-// pointer over it has the --cursor shape (the arrow by default). Lines written:
+// Full screen, on the screen holding X,Y with --screen-at (a Wayland client
+// cannot place itself; it can ask for a monitor); the pointer over it has the
+// --cursor shape (the arrow by default). Lines written:
 //   mapped W H                         the window is on screen (its size)
 //   key press|release key=0xQTKEY scan=N text=TEXT   (scan: the native code,
 //                                      on Wayland the XKB key code = evdev + 8)
@@ -16,26 +16,18 @@
 //   mouse move x=X y=Y
 //   wheel dx=DX dy=DY                  Qt's angle delta (120 per notch,
 //                                      positive = away from the user / left)
-//   colour RRGGBB                      after a colour change was painted
-// Commands on standard input, one a line: "colour RRGGBB" repaints the
-// window in another colour; "quit" ends the program.
 #include <QApplication>
 #include <QFile>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
-#include <QSocketNotifier>
-#include <QTextStream>
 #include <QWheelEvent>
 #include <QWidget>
 #include <QWindow>
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <optional>
-#include <utility>
 
 namespace {
 
@@ -67,10 +59,6 @@ QString printable(const QString& text) {
     return out;
 }
 
-QString colourName(const QColor& c) {
-    return c.name(QColor::HexRgb).mid(1).toUpper();
-}
-
 class ProbeWindow : public QWidget {
   public:
     ProbeWindow(QColor colour, Qt::CursorShape shape, EventLog& log) : colour_(colour), log_(log) {
@@ -79,20 +67,8 @@ class ProbeWindow : public QWidget {
         setCursor(shape);
     }
 
-    void setColour(QColor colour) {
-        colour_ = colour;
-        announceColour_ = true;
-        update();
-    }
-
   protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter(this).fillRect(rect(), colour_);
-        if (announceColour_) {
-            announceColour_ = false;
-            log_.line(QStringLiteral("colour ") + colourName(colour_));
-        }
-    }
+    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), colour_); }
     void showEvent(QShowEvent*) override { activateWindow(); }
     // The platform window, not the widget, hears that it went on screen.
     bool eventFilter(QObject* watched, QEvent* e) override {
@@ -137,7 +113,6 @@ class ProbeWindow : public QWidget {
     QColor colour_;
     EventLog& log_;
     bool mapped_ = false;
-    bool announceColour_ = false;
 };
 
 QColor parseColour(const QString& text) {
@@ -149,23 +124,18 @@ QColor parseColour(const QString& text) {
 }
 
 std::optional<Qt::CursorShape> parseCursor(const QString& name) {
-    static const std::pair<const char*, Qt::CursorShape> shapes[] = {
-        {"arrow", Qt::ArrowCursor},
-        {"cross", Qt::CrossCursor},
-        {"hand", Qt::PointingHandCursor},
-        {"ibeam", Qt::IBeamCursor},
-        {"wait", Qt::WaitCursor}};
-    for (const auto& [text, shape] : shapes)
-        if (name == QLatin1String(text))
-            return shape;
+    if (name == QLatin1String("arrow"))
+        return Qt::ArrowCursor;
+    if (name == QLatin1String("cross"))
+        return Qt::CrossCursor;
     return std::nullopt;
 }
 
 int usage(const char* why) {
     std::fprintf(stderr,
                  "corvane-probe-window: %s\n"
-                 "usage: corvane-probe-window [--colour RRGGBB] [--log FILE] [--windowed WxH]\n"
-                 "                            [--cursor arrow|cross|hand|ibeam|wait]\n",
+                 "usage: corvane-probe-window [--colour RRGGBB] [--log FILE] [--screen-at X,Y]\n"
+                 "                            [--cursor arrow|cross]\n",
                  why);
     return 2;
 }
@@ -176,7 +146,6 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QColor colour = QColor::fromRgb(0x2080C0);
     QString logPath;
-    QSize windowed;
     std::optional<QPoint> screenAt;
     Qt::CursorShape cursor = Qt::ArrowCursor;
     const QStringList args = app.arguments();
@@ -188,11 +157,6 @@ int main(int argc, char** argv) {
                 return usage("--colour wants six hex digits (RRGGBB)");
         } else if (args[i] == QLatin1String("--log") && hasValue) {
             logPath = args[++i];
-        } else if (args[i] == QLatin1String("--windowed") && hasValue) {
-            const QStringList wh = args[++i].split(QLatin1Char('x'));
-            windowed = wh.size() == 2 ? QSize(wh[0].toInt(), wh[1].toInt()) : QSize();
-            if (windowed.isEmpty())
-                return usage("--windowed wants WxH");
         } else if (args[i] == QLatin1String("--screen-at") && hasValue) {
             const QStringList xy = args[++i].split(QLatin1Char(','));
             if (xy.size() != 2)
@@ -201,7 +165,7 @@ int main(int argc, char** argv) {
         } else if (args[i] == QLatin1String("--cursor") && hasValue) {
             const auto shape = parseCursor(args[++i]);
             if (!shape)
-                return usage("--cursor wants arrow, cross, hand, ibeam or wait");
+                return usage("--cursor wants arrow or cross");
             cursor = *shape;
         } else {
             return usage(qPrintable(QStringLiteral("unknown argument ") + args[i]));
@@ -217,25 +181,6 @@ int main(int argc, char** argv) {
     ProbeWindow window(colour, cursor, log);
     window.setWindowTitle(QStringLiteral("corvane probe window"));
 
-    QSocketNotifier commands(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&commands, &QSocketNotifier::activated, [&] {
-        char line[256];
-        const ssize_t n = read(STDIN_FILENO, line, sizeof(line) - 1);
-        if (n <= 0) {
-            commands.setEnabled(false); // no more commands; the window stays
-            return;
-        }
-        line[n] = '\0';
-        for (const QString& cmd : QString::fromUtf8(line).split(QLatin1Char('\n'))) {
-            const QString c = cmd.trimmed();
-            if (c == QLatin1String("quit"))
-                app.quit();
-            else if (c.startsWith(QLatin1String("colour ")))
-                if (QColor next = parseColour(c.mid(7)); next.isValid())
-                    window.setColour(next);
-        }
-    });
-
     window.winId(); // creates the platform window, to be watched from its start
     window.windowHandle()->installEventFilter(&window);
     if (screenAt) {
@@ -248,11 +193,6 @@ int main(int argc, char** argv) {
         window.windowHandle()->setScreen(screen);
         window.setGeometry(screen->geometry());
     }
-    if (windowed.isEmpty()) {
-        window.showFullScreen();
-    } else {
-        window.resize(windowed);
-        window.show();
-    }
+    window.showFullScreen();
     return app.exec();
 }

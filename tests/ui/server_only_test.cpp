@@ -125,34 +125,30 @@ TEST_F(ServerOnlyTest, AskingWithNobodyToAnswerIsLoggedAtStart) {
     }
 }
 
-TEST_F(ServerOnlyTest, ALongRunStartsTheCountAfresh) {
+// A long run starts the count afresh; a stop ends the running server, and
+// no restart follows.
+TEST_F(ServerOnlyTest, ALongRunStartsTheCountAfreshAndAStopEndsTheServer) {
     writeFile(dir.file("wait.2"), "");
+    writeFile(dir.file("wait.3"), "");
     start(dir.file("server"));
     ASSERT_TRUE(awaitEnd());
     clock.advance(2);
     ASSERT_TRUE(pumpUntil([&] { return runs() == 2; }, 30));
     clock.advance(400);
-    const pid_t second = supervisor->task()->pid();
-    ASSERT_EQ(::kill(second, SIGKILL), 0);
+    ASSERT_EQ(::kill(supervisor->task()->pid(), SIGKILL), 0);
     ASSERT_TRUE(awaitEnd());
     EXPECT_EQ(supervisor->unexpectedEnds(), 1);
     EXPECT_EQ(clock.pending(), std::vector<double>{2.0});
-}
 
-TEST_F(ServerOnlyTest, StopEndsTheServerAndCancelsARestart) {
-    writeFile(dir.file("wait.2"), "");
-    start(dir.file("server"));
-    ASSERT_TRUE(awaitEnd());
-    ASSERT_TRUE(supervisor->restartPending());
     clock.advance(2);
-    ASSERT_TRUE(pumpUntil([&] { return runs() == 2; }, 30));
+    ASSERT_TRUE(pumpUntil([&] { return runs() == 3; }, 30));
     const pid_t server = supervisor->task()->pid();
     supervisor->stop();
     EXPECT_NE(::kill(server, 0), 0) << "the server has ended and been reaped";
     EXPECT_TRUE(logged("Corvane Server stopped"));
     EXPECT_FALSE(supervisor->restartPending());
     clock.advance(60);
-    EXPECT_EQ(runs(), 2);
+    EXPECT_EQ(runs(), 3);
     EXPECT_EQ(finished, std::nullopt) << "a stop is the caller's end, not the server's";
 }
 

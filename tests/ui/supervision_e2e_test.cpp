@@ -1,7 +1,8 @@
 // Supervision with the real server executable on a private Xvfb: the
 // `corvane` executable starting and ending its server, and the delegate's
 // restart schedule driven by a manual clock (only the server starts take
-// real time).
+// real time). The schedule's later steps, kept by the keeper the delegate
+// shares with `--server-only`, are checked with stand-in servers there.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -199,13 +200,6 @@ TEST_F(Supervision, RestartsAfterGrowingDelaysUntilStopped) {
     killServer(second, SIGKILL);
     EXPECT_EQ(clock.pending(), std::vector<double>{4.0});
     EXPECT_NE(log().find("again in 4 s (2 unexpected ends in a row)"), std::string::npos);
-    clock.advance(4);
-    pid_t third = awaitServer();
-
-    clock.advance(400); // a long run starts the count afresh
-    killServer(third, SIGKILL);
-    EXPECT_EQ(delegate->unexpectedEnds(), 1);
-    EXPECT_EQ(clock.pending(), std::vector<double>{2.0});
 
     delegate->stopServer(); // during the delay: cancelled
     EXPECT_FALSE(delegate->restartPending());
@@ -214,8 +208,8 @@ TEST_F(Supervision, RestartsAfterGrowingDelaysUntilStopped) {
     EXPECT_FALSE(delegate->task());
 
     delegate->startServer();
-    pid_t fourth = awaitServer();
-    killServer(fourth, SIGTERM); // the server's clean end: no restart
+    pid_t third = awaitServer();
+    killServer(third, SIGTERM); // the server's clean end: no restart
     EXPECT_TRUE(clock.pending().empty());
     EXPECT_FALSE(delegate->lastError());
     EXPECT_NE(log().find("Corvane Server ended (code 0)"), std::string::npos);

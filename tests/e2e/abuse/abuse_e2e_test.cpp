@@ -3,7 +3,8 @@
 // garbage, a flood and clients killed halfway come and go from other 127.x
 // addresses. After each attack the client still works, the server's
 // descriptors and memory are back near where they started, and SIGTERM still
-// ends it with status 0.
+// ends it with status 0. (Which connection the guard refuses or closes, and
+// the line it logs, is checked with the injected clock in tests/server/logins.)
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -509,11 +510,6 @@ TEST_F(Abuse, NoConnectionHoldsTheLoggedInClient) {
         std::printf("silent connections: %d closed by the server; new logins %d of %d\n",
                     closedBefore, succeeded, tried);
         EXPECT_GE(succeeded, 9) << "of " << tried << " new logins during the silent connections";
-        const std::string log = s_.serverLog().substr(logFrom);
-        for (const char* a : {"127.0.0.2", "127.0.0.3", "127.0.0.4"})
-            EXPECT_NE(log.find(std::string("refusing the connection from ") + a + ": "),
-                      std::string::npos)
-                << "more than three connections from " << a;
         expectRecovered("silent connections from three addresses", "ff8c00");
     }
 
@@ -553,8 +549,6 @@ TEST_F(Abuse, NoConnectionHoldsTheLoggedInClient) {
             duringOk += freshLogin(logins, nextFresh()) ? 1 : 0;
         freshOk += duringOk;
         EXPECT_EQ(duringOk, 3) << "new logins beside the truncated handshakes";
-        EXPECT_TRUE(s_.serverSays("the connection from 127.0.1.1 ended before logging in", 3000ms))
-            << "garbage is logged with its address";
         for (int fd : fds)
             close(fd);
         expectRecovered("random bytes and truncated handshakes", "8b2252");

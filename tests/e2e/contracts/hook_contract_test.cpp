@@ -15,9 +15,8 @@
 
 #include <gtest/gtest.h>
 
-#include "e2e/sound/pulse_daemon.h"
+#include "e2e/sound/sound_session.h"
 #include "e2e_session.h"
-#include "tone.h"
 
 // After GoogleTest: Xlib's macros (None, Bool...) clash with its names.
 #include <X11/Xlib.h>
@@ -274,45 +273,12 @@ TEST(HookContract, ASilentConnectionHoldsNoFrames) {
         EXPECT_TRUE(c->stillOpen()) << "the changes arrived while the connections were open";
 }
 
-namespace {
-
-// Each side's sound server, next to a session with sound on.
-class SoundSession : public Session {
-  public:
-    SoundSession() : Session(suites::contracts, "800x600x24", "800x600x24") {}
-    bool ready() const { return ok() && serverPulse_.ok() && clientPulse_.ok(); }
-    bool startServer() {
-        return Session::startServer(
-            planar({"-auth", "/sec:tls"}),
-            {{"PULSE_SERVER", serverPulse_.server()}, {"MAC_SHADOW_AUDIO", "1"}});
-    }
-    // A client with sound through the client side's sound server.
-    bool startListener(Process& client, const std::string& name) {
-        return client.start(
-            clientCommand({"/sec:tls", "/u:x", "/p:x", "/size:800x600", "/sound:sys:pulse"}),
-            merged(clientEnv(), {{"PULSE_SERVER", clientPulse_.server()}}),
-            dir().file(name + ".log"), dir().file(name + ".log"));
-    }
-    // How many samples (44.1 kHz, mono) of the 1 kHz tone played on the
-    // server side came out loud on the client side.
-    size_t loudSamplesOfATone() {
-        const auto samples = recordTone(serverPulse_.env(), clientPulse_.env(), dir());
-        return std::count_if(samples.begin(), samples.end(),
-                             [](int16_t v) { return std::abs(v) > 2000; });
-    }
-
-  private:
-    PulseDaemon serverPulse_, clientPulse_;
-};
-
-} // namespace
-
 // sound-formats: two clients with sound; the first leaves, and the server
 // goes on sending the second one sound, and outlives it too (the library
 // alone frees the one list of sound formats all clients share when the first
 // one leaves).
 TEST(HookContract, SoundGoesOnAfterAnotherClientLeaves) {
-    SoundSession s;
+    SoundSession s(suites::contracts, "800x600");
     ASSERT_TRUE(s.ready());
     ASSERT_TRUE(s.startServer());
     E2E_SKIP_IF_HOOK_UNVERIFIED(s, "sound-formats");
@@ -337,7 +303,11 @@ TEST(HookContract, SoundGoesOnAfterAnotherClientLeaves) {
     ASSERT_TRUE(leaves(first, 1));
     ASSERT_TRUE(s.server().running()) << "the server outlives the first client's sound channel";
     // Half a second of the two-second tone is plenty, and no sound is none.
-    EXPECT_GT(s.loudSamplesOfATone(), 44100u / 2) << "the second client hears the tone";
+    const auto heard = s.recordTone();
+    EXPECT_GT(
+        std::count_if(heard.begin(), heard.end(), [](int16_t v) { return std::abs(v) > 2000; }),
+        44100 / 2)
+        << "the second client hears the tone";
     ASSERT_TRUE(second.running());
     // The second client's own list goes with it, and nothing is freed twice.
     ASSERT_TRUE(leaves(second, 0));

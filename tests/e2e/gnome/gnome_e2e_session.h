@@ -3,7 +3,6 @@
 // client on an Xvfb of its own, and full-screen Wayland windows of the
 // test's own (corvane-probe-window) that log what reaches them.
 #pragma once
-#include <algorithm>
 #include <cstdio>
 
 #include <gtest/gtest.h>
@@ -33,15 +32,10 @@ class GnomeSession : public Session {
         args.insert(args.end(), extra.begin(), extra.end());
         return Session::startServer(args, merged({{"MAC_SHADOW_AUDIO", "0"}}, env));
     }
-    // True once the client's window shows; 1024x768 unless `extra` gives a
-    // size or asks for the client's monitors.
+    // A 1024x768 client; true once its window shows.
     bool startClient(const std::vector<std::string>& extra = {}, const Env& env = {}) {
-        std::vector<std::string> args = {"/sec:tls", "/u:x", "/p:x", "-decorations"};
-        const bool shaped = std::any_of(extra.begin(), extra.end(), [](const std::string& a) {
-            return a.rfind("/size:", 0) == 0 || a == "/multimon";
-        });
-        if (!shaped)
-            args.push_back("/size:1024x768");
+        std::vector<std::string> args = {"/sec:tls", "/u:x", "/p:x", "-decorations",
+                                         "/size:1024x768"};
         args.insert(args.end(), extra.begin(), extra.end());
         return Session::startClient(args, env) &&
                waitUntil([&] { return findClientWindow(); }, 20000ms, 200ms);

@@ -34,21 +34,6 @@ std::optional<uint32_t> pixelAt(const std::string& display, int x, int y) {
     return value;
 }
 
-std::optional<uint64_t> areaChecksum(const std::string& display, int x, int y, int w, int h) {
-    Connection c(display);
-    if (!c.d)
-        return std::nullopt;
-    XImage* img = XGetImage(c.d, DefaultRootWindow(c.d), x, y, w, h, AllPlanes, ZPixmap);
-    if (!img)
-        return std::nullopt;
-    uint64_t sum = 1469598103934665603ull;
-    for (int row = 0; row < h; ++row)
-        for (int col = 0; col < w; ++col)
-            sum = (sum ^ XGetPixel(img, col, row)) * 1099511628211ull;
-    XDestroyImage(img);
-    return sum;
-}
-
 std::optional<size_t> pixelsApart(const std::string& a, const std::string& b, int x, int y, int w,
                                   int h, int tolerance) {
     Connection ca(a);

@@ -8,8 +8,6 @@ namespace e2e {
 
 // The 0xRRGGBB colour at (x, y) of the display's root window.
 std::optional<uint32_t> pixelAt(const std::string& display, int x, int y);
-// A checksum of a rectangle of the root window.
-std::optional<uint64_t> areaChecksum(const std::string& display, int x, int y, int w, int h);
 // How many pixels of a rectangle differ between two displays by more than
 // `tolerance` in some colour channel.
 std::optional<size_t> pixelsApart(const std::string& a, const std::string& b, int x, int y, int w,

@@ -28,19 +28,6 @@ std::optional<ShownCursor> shownCursor(const std::string& display) {
     return out;
 }
 
-bool sameCursor(const ShownCursor& a, const ShownCursor& b, int tolerance) {
-    if (a.width != b.width || a.height != b.height || a.xhot != b.xhot || a.yhot != b.yhot)
-        return false;
-    for (size_t i = 0; i < a.argb.size(); ++i)
-        for (int shift = 0; shift < 32; shift += 8) {
-            const int ca = static_cast<int>((a.argb[i] >> shift) & 0xFF);
-            const int cb = static_cast<int>((b.argb[i] >> shift) & 0xFF);
-            if (std::abs(ca - cb) > tolerance)
-                return false;
-        }
-    return true;
-}
-
 namespace {
 int channel(uint32_t argb, int shift) {
     return static_cast<int>((argb >> shift) & 0xFF);

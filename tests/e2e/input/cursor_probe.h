@@ -10,11 +10,10 @@ namespace e2e {
 struct ShownCursor {
     int width = 0, height = 0, xhot = 0, yhot = 0;
     std::vector<uint32_t> argb; // premultiplied
+    bool operator==(const ShownCursor&) const = default;
 };
 
 std::optional<ShownCursor> shownCursor(const std::string& display);
-// Same size and hot spot, and every channel within `tolerance`.
-bool sameCursor(const ShownCursor& a, const ShownCursor& b, int tolerance);
 // Whether `shown` is drawn from `source`: same size and hot spot, every
 // visible pixel visible in the source with its colour (within tolerance),
 // and at least a quarter of the source's visible pixels shown. The packaged

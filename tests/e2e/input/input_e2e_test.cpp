@@ -27,8 +27,8 @@ class InputSession : public Session {
     explicit InputSession(const std::string& clientGeometry = "1280x1024x24")
         : Session(suites::input, "1024x768x24", clientGeometry) {}
 
-    bool startRecorder(const std::string& geometry = "1024x768+0+0") {
-        recorder_.start({"stdbuf", "-oL", "xev", "-geometry", geometry, "-event", "keyboard",
+    bool startRecorder() {
+        recorder_.start({"stdbuf", "-oL", "xev", "-geometry", "1024x768+0+0", "-event", "keyboard",
                          "-event", "mouse"},
                         onServer(), dir().file("xev.log"), dir().file("xev.err"));
         return waitUntil(
@@ -75,18 +75,6 @@ class InputSession : public Session {
     bool onClientDo(const std::vector<std::string>& args) { return xdotool(clientEnv(), args); }
     std::vector<XevEvent> events() { return parseXev(readFile(dir().file("xev.log"))); }
     Env onServer() const { return {{"DISPLAY", serverDisplay()}}; }
-    // Types "qq" and right-clicks on the client; true once the server's input
-    // trace shows them arrive (a view-only client's are dropped there).
-    bool typeAndClickTraced() {
-        const int keys = logCount("scancode=0x10 vk"), clicks = logCount("click: flags=");
-        return onClientDo({"type", "--delay", "40", "qq"}) && onClientDo({"click", "3"}) &&
-               waitUntil(
-                   [&] {
-                       return logCount("scancode=0x10 vk") >= keys + 4 &&
-                              logCount("click: flags=") >= clicks + 2;
-                   },
-                   10000ms);
-    }
     // Copies the text on the client's display (held by `holder`).
     bool copyOnClient(Process& holder, const std::string& text) {
         const std::string file = dir().file("copied.txt");
@@ -271,66 +259,10 @@ TEST(RemoteCursor, ClientDrawsTheCursorTheServerShows) {
               std::optional<int>(0));
     const auto second = serverCursor();
     ASSERT_TRUE(first && second);
-    ASSERT_FALSE(sameCursor(*first, *second, 0)) << "the server's cursor changed";
+    ASSERT_NE(*first, *second) << "the server's cursor changed";
     // A client loaded with the first seconds' full frames may take as long
     // as for the first cursor.
     EXPECT_TRUE(waitUntil(clientShowsServerCursor, 20000ms, 200ms));
-}
-
-// The application learns of the client over the control channel, makes it
-// view-only (its keys then reach nothing on the desktop; what arrives after
-// control comes back shows the order) and ends its session.
-TEST(RemoteInput, ViewOnlyAndDisconnectFromTheControlChannel) {
-    InputSession s;
-    ASSERT_TRUE(s.ok());
-    ASSERT_TRUE(s.startRecorder());
-    const std::string path = s.dir().file("run/control");
-    ASSERT_TRUE(s.startServer({}, {{"MAC_SHADOW_CONTROL", path}, {"MAC_SHADOW_CLIPBOARD", "1"}}));
-    E2E_SKIP_IF_HOOK_UNVERIFIED(s, "clipboard");
-    ControlPeer app;
-    ASSERT_TRUE(waitUntil([&] { return app.connect(path); }, 10000ms));
-    ASSERT_TRUE(s.startClient({"+clipboard"}));
-    ASSERT_TRUE(s.waitForInputPath());
-
-    auto connecting = app.next("client-connecting", 0, 10000ms);
-    ASSERT_TRUE(connecting);
-    const uint64_t id = (*connecting)["id"];
-    EXPECT_EQ((*connecting)["account"], "x");
-    EXPECT_EQ((*connecting)["login"], "none") << "the server runs with -auth";
-    ASSERT_TRUE(app.next("client-ready", id, 10000ms));
-    auto stats = app.next("stats", id, 10000ms);
-    ASSERT_TRUE(stats);
-    EXPECT_EQ((*stats)["width"], 1024);
-    EXPECT_FALSE((*stats)["codec"].get<std::string>().empty());
-
-    // The clipboard reaches the desktop while the client has control.
-    Process firstCopy, viewCopy, controlCopy;
-    ASSERT_TRUE(s.copyOnClient(firstCopy, "in control"));
-    ASSERT_TRUE(s.serverPastes("in control", 10000ms));
-    firstCopy.stop();
-
-    ASSERT_TRUE(app.request("set-mode", id, {{"mode", "view"}}));
-    ASSERT_TRUE(app.next("ok", 0, 10000ms));
-    // The keys and the click arrive before control comes back.
-    ASSERT_TRUE(s.typeAndClickTraced());
-    // Nor does its clipboard: text copied on the client stays there.
-    ASSERT_TRUE(s.copyOnClient(viewCopy, "seen only"));
-    EXPECT_FALSE(s.serverPastes("seen only", 3000ms)) << "a view-only client's clipboard";
-    ASSERT_TRUE(app.request("set-mode", id, {{"mode", "control"}}));
-    ASSERT_TRUE(app.next("ok", 0, 10000ms));
-    viewCopy.stop();
-    ASSERT_TRUE(s.copyOnClient(controlCopy, "back in control"));
-    EXPECT_TRUE(s.serverPastes("back in control", 10000ms)) << "back in control, it does again";
-    ASSERT_TRUE(s.onClientDo({"type", "w"}));
-    ASSERT_TRUE(waitUntil([&] { return pressOf(s.events(), "w") != nullptr; }, 10000ms));
-    EXPECT_EQ(pressOf(s.events(), "q"), nullptr) << "keys of a view-only client reach nothing";
-    EXPECT_TRUE(of(s.events(), "ButtonPress").empty()) << "nor do its clicks";
-
-    ASSERT_TRUE(app.request("disconnect", id));
-    auto left = app.next("client-left", id, 10000ms);
-    ASSERT_TRUE(left);
-    EXPECT_EQ((*left)["reason"], "disconnected by the host");
-    EXPECT_TRUE(s.client().waitExit(10000ms).has_value()) << "the client's session ended";
 }
 
 namespace {
@@ -342,8 +274,8 @@ const std::string kPalette = "ff0000,00ff00,0000ff,ffff00,00ffff,ff00ff,ffffff,8
 // desktop until the test answers the prompt over the control channel; Allow
 // gives it the picture; while a second client waits at its prompt the first
 // keeps up with a desktop changing 20 times a second; Refuse ends the second
-// client's connection, and a third one nobody answers is refused when the
-// countdown runs out.
+// client's connection. (A refusal when the countdown runs out closes the
+// connection the same way: checked over the sim desktop.)
 TEST(AskBeforeConnect, NothingUntilAllowedAndRefuseEndsTheConnection) {
     InputSession s;
     ASSERT_TRUE(s.ok());
@@ -354,9 +286,7 @@ TEST(AskBeforeConnect, NothingUntilAllowedAndRefuseEndsTheConnection) {
         return s.clientShows(rgb, 300, 300, limit, 12);
     };
     const std::string path = s.dir().file("run/control");
-    ASSERT_TRUE(s.startServer({}, {{"MAC_SHADOW_CONTROL", path},
-                                   {"MAC_SHADOW_ASK", "ask"},
-                                   {"MAC_SHADOW_ASK_TIMEOUT", "15"}}));
+    ASSERT_TRUE(s.startServer({}, {{"MAC_SHADOW_CONTROL", path}, {"MAC_SHADOW_ASK", "ask"}}));
     ControlPeer app;
     ASSERT_TRUE(waitUntil([&] { return app.connect(path); }, 10000ms));
     ASSERT_TRUE(s.startClient());
@@ -364,9 +294,6 @@ TEST(AskBeforeConnect, NothingUntilAllowedAndRefuseEndsTheConnection) {
     auto prompt = app.next("prompt", 0, 15000ms);
     ASSERT_TRUE(prompt);
     const uint64_t id = (*prompt)["id"];
-    EXPECT_EQ((*prompt)["account"], "x");
-    EXPECT_EQ((*prompt)["on_timeout"], "refuse");
-    EXPECT_EQ((*prompt)["timeout_s"], 15);
     // Held: the desktop does not reach the client while the host has not
     // answered (it shows within a second once let in).
     EXPECT_FALSE(clientShows(0x3366cc, 4000ms));
@@ -374,21 +301,14 @@ TEST(AskBeforeConnect, NothingUntilAllowedAndRefuseEndsTheConnection) {
 
     ASSERT_TRUE(app.answer(id, "allow"));
     ASSERT_TRUE(app.next("ok", 0, 10000ms));
-    auto closed = app.next("prompt-closed", id, 10000ms);
-    ASSERT_TRUE(closed);
-    EXPECT_EQ((*closed)["answer"], "allow");
-    EXPECT_EQ((*closed)["by"], "host");
     EXPECT_TRUE(clientShows(0x3366cc, 15000ms));
     EXPECT_TRUE(app.next("client-ready", id, 10000ms));
 
-    auto another = [&](Process& client, const std::string& log) {
-        // A small window beside the first client's, which it must not hide.
-        return client.start(s.clientCommand({"/sec:tls", "/u:x", "/p:x", "/size:240x200",
-                                             "/window-position:1030x800"}),
-                            s.clientEnv(), s.dir().file(log), s.dir().file(log));
-    };
+    // A small window beside the first client's, which it must not hide.
     Process second;
-    ASSERT_TRUE(another(second, "client2.log"));
+    ASSERT_TRUE(second.start(
+        s.clientCommand({"/sec:tls", "/u:x", "/p:x", "/size:240x200", "/window-position:1030x800"}),
+        s.clientEnv(), s.dir().file("client2.log"), s.dir().file("client2.log")));
     auto secondPrompt = app.next("prompt", 0, 15000ms);
     ASSERT_TRUE(secondPrompt);
     const uint64_t secondId = (*secondPrompt)["id"];
@@ -418,39 +338,22 @@ TEST(AskBeforeConnect, NothingUntilAllowedAndRefuseEndsTheConnection) {
     ASSERT_TRUE(left);
     EXPECT_EQ((*left)["reason"], "refused by the host");
     EXPECT_TRUE(second.waitExit(10000ms).has_value()) << "the refused client's session ended";
-    EXPECT_TRUE(s.serverSays("refused by the host"));
     // The first client goes on as before.
     ASSERT_TRUE(setRootColour(s.serverDisplay(), "#cc3322"));
     EXPECT_TRUE(clientShows(0xcc3322, 10000ms));
-
-    Process third;
-    ASSERT_TRUE(another(third, "client3.log"));
-    auto thirdPrompt = app.next("prompt", 0, 15000ms);
-    ASSERT_TRUE(thirdPrompt);
-    const uint64_t thirdId = (*thirdPrompt)["id"];
-    auto timedOut = app.next("prompt-closed", thirdId, 25000ms);
-    ASSERT_TRUE(timedOut);
-    EXPECT_EQ((*timedOut)["answer"], "refuse");
-    EXPECT_EQ((*timedOut)["by"], "timeout");
-    EXPECT_TRUE(third.waitExit(10000ms).has_value()) << "nobody answered: refused";
-
-    // The connection log has each prompt's answer and who gave it.
-    const std::string log = s.dir().file(".local/state/Corvane/connections.jsonl");
-    EXPECT_NE(readFile(log).find("\"by\":\"timeout\""), std::string::npos) << readFile(log);
 }
 
-// With MAC_SHADOW_ASK=ask, A is allowed and B is answered "view-only": B
-// gets the picture, but its keys, clicks and clipboard text reach nothing on
-// the desktop, while A's still do.
-// The two clients share one client display side by side; only B redirects
-// the clipboard, so what is copied there can reach the desktop through B
-// alone.
-TEST(AskBeforeConnect, AViewOnlyAnswerWatchesWhileTheAllowedClientKeepsControl) {
-    InputSession s("2048x768x24");
+// With MAC_SHADOW_ASK=ask, a client answered "view-only" gets the picture but
+// its clipboard reaches nothing; given control over the channel, its
+// clipboard (never used before: FreeRDP's X11 client announces no copy after
+// one the server did not fetch) reaches the desktop, and made view-only again
+// it does not; the host's disconnect ends its session. That a view-only
+// client's keys and clicks reach nothing, and its alone, is checked over the
+// sim desktop (tests/server/control).
+TEST(AskBeforeConnect, AViewOnlyClientsClipboardReachesNothingUntilGivenControl) {
+    InputSession s;
     ASSERT_TRUE(s.ok());
-    // The recorder leaves a strip of the root window at the bottom to watch.
     ASSERT_TRUE(setRootColour(s.serverDisplay(), "#3366cc"));
-    ASSERT_TRUE(s.startRecorder("1024x600+0+0"));
     const std::string path = s.dir().file("run/control");
     ASSERT_TRUE(s.startServer(
         {},
@@ -458,54 +361,39 @@ TEST(AskBeforeConnect, AViewOnlyAnswerWatchesWhileTheAllowedClientKeepsControl) 
     E2E_SKIP_IF_HOOK_UNVERIFIED(s, "clipboard");
     ControlPeer app;
     ASSERT_TRUE(waitUntil([&] { return app.connect(path); }, 10000ms));
-    ASSERT_TRUE(s.startClient({"-clipboard"}));
-    auto promptA = app.next("prompt", 0, 15000ms);
-    ASSERT_TRUE(promptA);
-    ASSERT_TRUE(app.answer((*promptA)["id"], "allow"));
-    ASSERT_TRUE(app.next("ok", (*promptA)["id"], 10000ms));
-    ASSERT_TRUE(s.waitForInputPath());
+    ASSERT_TRUE(s.startClient({"+clipboard"}));
+    auto connecting = app.next("client-connecting", 0, 15000ms);
+    ASSERT_TRUE(connecting);
+    const uint64_t id = (*connecting)["id"];
+    EXPECT_EQ((*connecting)["login"], "none") << "the server runs with -auth";
+    ASSERT_TRUE(app.next("prompt", id, 15000ms));
+    ASSERT_TRUE(app.answer(id, "view-only"));
+    auto ready = app.next("client-ready", id, 15000ms);
+    ASSERT_TRUE(ready);
+    EXPECT_EQ((*ready)["mode"], "view");
+    EXPECT_TRUE(s.clientShows(0x3366cc, 300, 700, 15000ms, 12)) << "it gets the picture";
+    auto stats = app.next("stats", id, 10000ms);
+    ASSERT_TRUE(stats);
+    EXPECT_EQ((*stats)["width"], 1024);
 
-    Process b;
-    ASSERT_TRUE(b.start(s.clientCommand({"/sec:tls", "/u:x", "/p:x", "/size:1024x768",
-                                         "-decorations", "/window-position:1024x0", "+clipboard"}),
-                        s.clientEnv(), s.dir().file("clientB.log"), s.dir().file("clientB.log")));
-    auto promptB = app.next("prompt", 0, 15000ms);
-    ASSERT_TRUE(promptB);
-    const uint64_t idB = (*promptB)["id"];
-    ASSERT_TRUE(app.answer(idB, "view-only"));
-    ASSERT_TRUE(app.next("ok", idB, 10000ms));
-    auto closed = app.next("prompt-closed", idB, 10000ms);
-    ASSERT_TRUE(closed);
-    EXPECT_EQ((*closed)["answer"], "view-only");
-    auto readyB = app.next("client-ready", idB, 15000ms);
-    ASSERT_TRUE(readyB);
-    EXPECT_EQ((*readyB)["mode"], "view");
-    EXPECT_TRUE(s.clientShows(0x3366cc, 1024 + 300, 700, 15000ms, 12)) << "B gets the picture";
-
-    // B's keys and click: the pointer over B's window gives it the focus.
-    ASSERT_TRUE(s.onClientDo({"mousemove", "1324", "300"}));
-    ASSERT_TRUE(s.typeAndClickTraced());
-    Process viewCopy;
+    const auto setMode = [&](const char* mode) {
+        return app.request("set-mode", id, {{"mode", mode}}) && app.next("ok", id, 10000ms);
+    };
+    Process viewCopy, controlCopy, againCopy;
     ASSERT_TRUE(s.copyOnClient(viewCopy, "seen only"));
-    EXPECT_FALSE(s.serverPastes("seen only", 3000ms)) << "B's clipboard reaches the desktop";
-
-    // A still has control.
-    ASSERT_TRUE(s.clientMove(500, 300));
-    ASSERT_TRUE(s.onClientDo({"type", "w"}));
-    ASSERT_TRUE(s.onClientDo({"click", "1"}));
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            return pressOf(s.events(), "w") != nullptr && !of(s.events(), "ButtonPress").empty();
-        },
-        10000ms));
-    EXPECT_EQ(pressOf(s.events(), "q"), nullptr) << "B's keys reach nothing";
-    for (const XevEvent& e : of(s.events(), "ButtonPress"))
-        EXPECT_EQ(e.button, 1) << "B's click reaches nothing";
-    // Given control, B's clipboard (never used before) reaches the desktop.
-    ASSERT_TRUE(app.request("set-mode", idB, {{"mode", "control"}}));
-    ASSERT_TRUE(app.next("ok", idB, 10000ms));
+    EXPECT_FALSE(s.serverPastes("seen only", 3000ms)) << "a view-only client's clipboard";
+    ASSERT_TRUE(setMode("control"));
     viewCopy.stop();
-    Process controlCopy;
-    ASSERT_TRUE(s.copyOnClient(controlCopy, "B in control"));
-    EXPECT_TRUE(s.serverPastes("B in control", 10000ms)) << "B in control copies";
+    ASSERT_TRUE(s.copyOnClient(controlCopy, "in control"));
+    EXPECT_TRUE(s.serverPastes("in control", 10000ms)) << "given control, its clipboard";
+    ASSERT_TRUE(setMode("view"));
+    controlCopy.stop();
+    ASSERT_TRUE(s.copyOnClient(againCopy, "view-only again"));
+    EXPECT_FALSE(s.serverPastes("view-only again", 3000ms)) << "taken back, it reaches nothing";
+
+    ASSERT_TRUE(app.request("disconnect", id));
+    auto left = app.next("client-left", id, 10000ms);
+    ASSERT_TRUE(left);
+    EXPECT_EQ((*left)["reason"], "disconnected by the host");
+    EXPECT_TRUE(s.client().waitExit(10000ms).has_value()) << "the client's session ended";
 }

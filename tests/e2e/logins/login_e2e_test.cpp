@@ -111,8 +111,12 @@ class LoginSession : public Session {
 
 } // namespace
 
-// Right and wrong passwords over TLS, and the lock engaging on the real
-// connection path after the third wrong one.
+// Right and wrong passwords over TLS with a local account through PAM, and
+// the lock engaging on the real connection path after the third wrong one
+// (the contract test of the peer hooks). How a lock refuses without an
+// account check, that passwords are never logged and that a client not
+// logged in is never called activated are checked on the same login path
+// over sim accounts (tests/server/logins).
 TEST(TlsLogins, RightWrongAndLockedOut) {
     REQUIRE_ROOT();
     LoginSession server;
@@ -124,22 +128,14 @@ TEST(TlsLogins, RightWrongAndLockedOut) {
     const std::string& name = account.name;
     EXPECT_EQ(server.tlsLogin(name, kPassword, name), Outcome::LoggedIn);
     EXPECT_TRUE(server.serverSays("Client from 127.0.0.1 is activated"));
-
     EXPECT_EQ(server.tlsLogin("WORKGROUP\\" + name, "wrong-1", name), Outcome::Refused);
     EXPECT_EQ(server.logCount("login from 127.0.0.1 as '" + name + "': wrong password (1)"), 1);
-    EXPECT_EQ(server.logCount("is activated"), 1)
-        << "a client that did not log in is never reported activated";
     EXPECT_EQ(server.tlsLogin(name, "wrong-2", name), Outcome::Refused);
     EXPECT_EQ(server.tlsLogin(name, "wrong-3", name), Outcome::Refused);
     ASSERT_EQ(
         server.logCount("as '" + name + "': wrong password (3 in a row): locked out for 30 s"), 1);
-
-    const int attempts = server.logCount("login attempt from 127.0.0.1");
     EXPECT_EQ(server.tlsLogin(name, kPassword, name), Outcome::Refused);
     EXPECT_EQ(server.logCount("login from 127.0.0.1 refused: locked out for another"), 1);
-    EXPECT_EQ(server.logCount("login attempt from 127.0.0.1"), attempts)
-        << "a locked address gets no account check";
-    EXPECT_EQ(server.logCount(kPassword), 0) << "the password is never logged";
 }
 
 TEST(NlaLogins, StoredHashAcceptsTheRightPasswordOnlyAndIsNeverLogged) {
@@ -156,7 +152,9 @@ TEST(NlaLogins, StoredHashAcceptsTheRightPasswordOnlyAndIsNeverLogged) {
     EXPECT_EQ(server.logCount(hash), 0) << "the hash is never logged";
 }
 
-TEST(NlaLogins, MalformedValueRefusesNlaWhilePasswordLoginsWork) {
+// A malformed MAC_SHADOW_NLA (said, and every NLA login refused: checked in
+// tests/server/logins) leaves password logins working.
+TEST(NlaLogins, AMalformedValueLeavesPasswordLoginsWorking) {
     REQUIRE_ROOT();
     LoginSession server;
     TestAccount account("mf");
@@ -164,10 +162,6 @@ TEST(NlaLogins, MalformedValueRefusesNlaWhilePasswordLoginsWork) {
     ASSERT_TRUE(server.startServer({"+auth", "+sec-nla"},
                                    {{"MAC_SHADOW_NLA", "corvnla:0123456789abcdef0123456789abcdeX"},
                                     {"MAC_SHADOW_ALLOWED_USERS", account.name}}));
-    EXPECT_TRUE(server.serverSays(
-        "MAC_SHADOW_NLA is malformed (want user:32 hex digits): NLA logins will be refused"));
-    EXPECT_EQ(server.nlaLogin("corvnla", "anything"), kNlaRefused);
-    EXPECT_TRUE(server.serverSays("refused, no Corvane login is set"));
     EXPECT_EQ(server.tlsLogin(account.name, kPassword, account.name), Outcome::LoggedIn);
 }
 

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <set>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -92,57 +91,6 @@ void driveTerminal(Session& s, const CodecCase& c, const std::string& loop, int 
 }
 
 } // namespace
-
-// A TLS client sees the server's colours and their changes, and a scrolling
-// terminal keeps changing on it; SIGTERM then ends the server cleanly.
-TEST(ScreenToClient, ClientShowsTheServerColoursAndTheirChanges) {
-    Session s(suites::screen, "1280x800x24", "1400x900x24");
-    ASSERT_TRUE(s.ok());
-    ASSERT_TRUE(setRootColour(s.serverDisplay(), "#3366cc"));
-    ASSERT_TRUE(startServer(s));
-    EXPECT_TRUE(waitUntil(
-        [&] {
-            const std::string log = s.serverLog();
-            return log.find("Screen Recording permission: granted") != std::string::npos &&
-                   log.find("Accessibility permission: granted (keyboard injection allowed)") !=
-                       std::string::npos;
-        },
-        5000ms));
-    ASSERT_TRUE(s.startClient({"/sec:tls", "/u:x", "/p:x", "/size:1280x800"}));
-    EXPECT_TRUE(s.clientShows(0x3366cc, 640, 400, 15000ms));
-    for (const auto& [rgb, name] : {std::pair{0xcc3322u, "#cc3322"}, {0x22aa44u, "#22aa44"}}) {
-        ASSERT_TRUE(setRootColour(s.serverDisplay(), name));
-        EXPECT_TRUE(s.clientShows(rgb, 640, 400, 5000ms)) << name;
-    }
-    EXPECT_NE(s.serverLog().find("client ready, sending full frames for a few seconds"),
-              std::string::npos);
-    EXPECT_NE(s.serverLog().find("is activated"), std::string::npos);
-    EXPECT_EQ(s.serverLog().find("unmaintained"), std::string::npos)
-        << "the library's warning about its own subsystems is not about ours";
-
-    Process xterm;
-    ASSERT_TRUE(xterm.start(
-        {"xterm", "-geometry", "80x24+0+0", "-e", "sh", "-c",
-         "i=0; while :; do echo scrolling line $i; i=$((i+1)); sleep 0.05; done"},
-        {{"DISPLAY", s.serverDisplay()}}, s.dir().file("xterm.log"), s.dir().file("xterm.log")));
-    std::set<uint64_t> seen;
-    waitUntil(
-        [&] {
-            if (auto sum = areaChecksum(s.clientDisplay(), 0, 0, 300, 200))
-                seen.insert(*sum);
-            return seen.size() >= 6;
-        },
-        20000ms, 150ms);
-    EXPECT_GE(seen.size(), 6u);
-    xterm.stop();
-
-    EXPECT_TRUE(s.server().running()) << "the server must survive a client";
-    s.client().stop();
-    s.server().signal(SIGTERM);
-    EXPECT_EQ(s.server().waitExit(10000ms), std::optional<int>(0));
-    EXPECT_NE(s.serverLog().find("SIGTERM: stopping"), std::string::npos);
-    EXPECT_NE(s.serverLog().find("SIGTERM: server exiting"), std::string::npos);
-}
 
 // Small changes reach the client and nothing around them goes stale: the
 // client's picture equals the server's (planar pixel for pixel, the wavelet
@@ -312,7 +260,9 @@ TEST(ScreenToClient, ADraggedWindowGoesAsADiagonalCopyAndThePictureStaysExact) {
 
 // The X server under a connected client crashes and its session starts a
 // new one on the same display: the server neither ends nor hangs, and once
-// the display is back the client sees it again and its input reaches it.
+// the display is back the client sees it again and its input reaches it;
+// SIGTERM then ends the server cleanly. (The colours of a desktop and their
+// changes reaching a client are every case's.)
 TEST(ServerLifetime, XServerRestartUnderAConnectedClient) {
     Session s(suites::screen, "800x600x24", "1024x768x24");
     ASSERT_TRUE(s.ok());
@@ -321,6 +271,12 @@ TEST(ServerLifetime, XServerRestartUnderAConnectedClient) {
     ASSERT_TRUE(s.startClient({"/sec:tls", "/u:x", "/p:x", "/size:800x600"}));
     // Away from the middle, where the new X server puts its pointer.
     ASSERT_TRUE(s.clientShows(0x3366cc, 700, 500, 15000ms));
+    // What the server said of the X server's permissions at start; the
+    // library's warning about its own subsystems is not about ours.
+    EXPECT_TRUE(s.serverSays("Screen Recording permission: granted", 0ms));
+    EXPECT_TRUE(
+        s.serverSays("Accessibility permission: granted (keyboard injection allowed)", 0ms));
+    EXPECT_EQ(s.logCount("unmaintained"), 0);
     // The client's pointer moves reach the server's X server.
     int step = 0;
     std::string where;

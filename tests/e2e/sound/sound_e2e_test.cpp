@@ -3,53 +3,28 @@
 // server restarted and after the user picked another output, and with
 // MAC_SHADOW_AUDIO off nothing is offered and nothing is sent while the
 // session goes on. Each side has its own PulseAudio daemon with a null sink.
+#include <algorithm>
 #include <cmath>
 
 #include <gtest/gtest.h>
 
-#include "e2e_session.h"
-#include "pulse_daemon.h"
-#include "tone.h"
+#include "sound_session.h"
 
 using namespace e2e;
 
 namespace {
 
-// Each side's sound server, next to a session whose server plays planar
-// only (the client's pixels then equal the server's).
-class SoundSession : public Session {
-  public:
-    SoundSession() : Session(suites::sound, "1024x768x24", "1024x768x24") {}
-    bool ready() const { return ok() && serverPulse_.ok() && clientPulse_.ok(); }
-    bool start(const std::string& audio) {
-        return startServer(planar({"-auth", "/sec:tls"}), {{"PULSE_SERVER", serverPulse_.server()},
-                                                           {"MAC_SHADOW_AUDIO", audio}}) &&
-               startClient({"/sec:tls", "/u:x", "/p:x", "/size:1024x768", "/sound:sys:pulse"},
-                           {{"PULSE_SERVER", clientPulse_.server()}});
-    }
-    // Away from the pointer, which sits in the middle of the desktop.
-    bool clientShows(uint32_t rgb) { return Session::clientShows(rgb, 100, 700, 15000ms); }
-    // Records the client's sink while the tone plays on the server side.
-    std::vector<int16_t> recordTone() {
-        return e2e::recordTone(serverPulse_.env(), clientPulse_.env(), dir());
-    }
-    std::string clientSinkInputs() {
-        std::string out;
-        clientPulse_.pactl({"list", "sink-inputs"}, &out);
-        return out;
-    }
-    PulseDaemon& serverPulse() { return serverPulse_; }
-
-  private:
-    PulseDaemon serverPulse_, clientPulse_;
-};
+// Away from the pointer, which sits in the middle of the desktop.
+bool clientShows(SoundSession& s, uint32_t rgb) {
+    return s.clientShows(rgb, 100, 700, 15000ms);
+}
 
 } // namespace
 
 TEST(SoundToClient, ToneOnTheServerIsHeardAt44100HzOnTheClient) {
-    SoundSession s;
+    SoundSession s(suites::sound, "1024x768");
     ASSERT_TRUE(s.ready());
-    ASSERT_TRUE(s.start("1"));
+    ASSERT_TRUE(s.startServer() && s.startClient());
     ASSERT_TRUE(s.serverSays("sound: client plays", 20000ms));
     const auto samples = s.recordTone();
     EXPECT_NE(s.clientSinkInputs().find("s16le 2ch 44100Hz"), std::string::npos)
@@ -57,17 +32,15 @@ TEST(SoundToClient, ToneOnTheServerIsHeardAt44100HzOnTheClient) {
     const auto start = toneStart(samples);
     ASSERT_TRUE(start) << "no tone arrived";
     EXPECT_EQ(dominantHz(samples, *start + 2205, 22050, 44100), 1000);
-    EXPECT_NE(s.serverLog().find("sound: client plays WAVE_FORMAT_PCM 44100 Hz 2 ch 16 bit"),
-              std::string::npos);
 }
 
 // The tone plays for 2 s from the moment the sound server answers again (or
 // the new default is set): half a second of it heard means the sound came
 // back within 1.5 s.
 TEST(SoundToClient, SoundComesBackAfterTheSoundServerRestartsAndFollowsANewDefaultOutput) {
-    SoundSession s;
+    SoundSession s(suites::sound, "1024x768");
     ASSERT_TRUE(s.ready());
-    ASSERT_TRUE(s.start("1"));
+    ASSERT_TRUE(s.startServer() && s.startClient());
     ASSERT_TRUE(s.serverSays("sound: client plays", 20000ms));
     ASSERT_TRUE(toneStart(s.recordTone())) << "no tone before any change";
 
@@ -89,23 +62,21 @@ TEST(SoundToClient, SoundComesBackAfterTheSoundServerRestartsAndFollowsANewDefau
 }
 
 TEST(SoundToClient, SoundOffOffersNothingSendsNothingAndTheSessionGoesOn) {
-    SoundSession s;
+    SoundSession s(suites::sound, "1024x768");
     ASSERT_TRUE(s.ready());
     ASSERT_TRUE(setRootColour(s.serverDisplay(), "#3366cc"));
-    ASSERT_TRUE(s.start("0"));
-    ASSERT_TRUE(s.clientShows(0x3366cc))
+    ASSERT_TRUE(s.startServer("0") && s.startClient());
+    ASSERT_TRUE(clientShows(s, 0x3366cc))
         << std::hex << pixelAt(s.clientDisplay(), 100, 700).value_or(0) << "\n"
         << s.clientLog();
     const auto samples = s.recordTone();
     ASSERT_FALSE(samples.empty());
-    int peak = 0;
-    for (int16_t v : samples)
-        peak = std::max(peak, std::abs(static_cast<int>(v)));
-    EXPECT_EQ(peak, 0) << "nothing may play on the client";
+    EXPECT_TRUE(std::all_of(samples.begin(), samples.end(), [](int16_t v) { return v == 0; }))
+        << "nothing may play on the client";
     EXPECT_EQ(s.clientSinkInputs().find("Sample Specification"), std::string::npos)
         << "the client opened no playback: " << s.clientSinkInputs();
     EXPECT_EQ(s.serverLog().find("sound: client plays"), std::string::npos);
     ASSERT_TRUE(setRootColour(s.serverDisplay(), "#cc3322"));
-    EXPECT_TRUE(s.clientShows(0xcc3322));
+    EXPECT_TRUE(clientShows(s, 0xcc3322));
     EXPECT_TRUE(s.client().running());
 }

@@ -2,10 +2,7 @@
 // (mutter on Wayland, scripts/gnome-desktop) with the real FreeRDP client on
 // its own Xvfb. A full-screen Wayland window of the test's own
 // (corvane-probe-window) gives the desktop known colours and logs the keys
-// and pointer events that reach it. Clipboard text and monitors side by side
-// through the gnome backend are checked against a real mutter in
-// tests/platform/gnome, their way from the client to the backend by the X11
-// suites and the sim tests.
+// and pointer events that reach it.
 #include <cstdlib>
 #include <memory>
 
@@ -121,6 +118,26 @@ bool virtualMonitorsOff(GnomeSession& s) {
     return s.serverSays("makes no virtual monitors", 5000ms);
 }
 
+// A client smaller than the real monitor gets a virtual monitor of its own
+// size beside it (mutter cannot mirror), and sees a window opened there.
+TEST(GnomeLayout, TheClientGetsAVirtualMonitorOfItsSize) {
+    GnomeSession s("1280x800");
+    ASSERT_NO_FATAL_FAILURE(connect(s));
+    if (virtualMonitorsOff(s))
+        GTEST_SKIP() << "virtual monitors are off with this mutter (not verified with it)";
+    ASSERT_TRUE(s.serverSays("desktop is 1024x768 before activating the client", 30000ms))
+        << s.serverLog();
+    EXPECT_EQ(s.clientWindowSize(), "1024x768");
+    // mutter puts the virtual monitor to the right of the real one; the
+    // window asks for it.
+    ASSERT_TRUE(s.serverSays("mutter's layout position 1280,0", 5000ms)) << s.serverLog();
+    Process window;
+    ASSERT_TRUE(s.showWindow(window, 0x2E8B57, "window.log", {"--screen-at", "1300,10"}));
+    EXPECT_TRUE(s.clientShows(0x2E8B57, 512, 384, 30000ms, 4)) << s.serverLog();
+    EXPECT_TRUE(s.clientShows(0x2E8B57, 1000, 740, 5000ms, 4));
+    EXPECT_EQ(s.logCount("could not create virtual display"), 0);
+}
+
 // The client's window resized (dynamic resolution): the desktop follows with
 // a virtual monitor of the new size, and a window on it fills the client's
 // new picture.
@@ -148,4 +165,26 @@ TEST(GnomeLayout, AResizedClientWindowGetsAVirtualMonitorOfTheNewSize) {
     EXPECT_TRUE(s.clientShows(0xC04020, 1180, 690, 5000ms, 4));
     EXPECT_EQ(s.clientWindowSize(), "1200x700");
     EXPECT_EQ(s.logCount("could not create virtual display"), 0);
+}
+
+// Two client monitors get a virtual monitor each; mutter puts them in a row
+// right of the real one, and a window on each shows on its client monitor.
+TEST(GnomeLayout, TwoClientMonitorsGetAVirtualMonitorEach) {
+    GnomeSession s("1280x800", "2560x1024x24");
+    ASSERT_TRUE(s.ok());
+    run({"xrandr", "--fb", "2560x1024"}, s.clientEnv(), 5000ms);
+    for (const char* side : {"left 1280/338x1024/270+0+0", "right 1280/338x1024/270+1280+0"})
+        run({"sh", "-c", std::string("xrandr --setmonitor ") + side + " none"}, s.clientEnv(),
+            5000ms);
+    ASSERT_TRUE(s.startServer());
+    ASSERT_TRUE(s.startClient({"/multimon", "/monitors:0,1"}));
+    if (virtualMonitorsOff(s))
+        GTEST_SKIP() << "virtual monitors are off with this mutter (not verified with it)";
+    ASSERT_TRUE(s.serverSays("virtual display 1: id", 30000ms)) << s.serverLog();
+    ASSERT_TRUE(s.serverSays("mutter's layout position 2560,0", 5000ms)) << s.serverLog();
+    Process left, right;
+    ASSERT_TRUE(s.showWindow(left, 0x2E8B57, "left.log", {"--screen-at", "1300,10"}));
+    ASSERT_TRUE(s.showWindow(right, 0xC04020, "right.log", {"--screen-at", "2600,10"}));
+    EXPECT_TRUE(s.clientShows(0x2E8B57, 600, 700, 30000ms, 4)) << s.serverLog();
+    EXPECT_TRUE(s.clientShows(0xC04020, 1900, 700, 30000ms, 4));
 }

@@ -1,9 +1,8 @@
-// What the gnome backend shares besides the picture, end to end: a PNG
-// picture on the clipboard both ways (wl-copy/wl-paste on the desktop, xclip
-// on the client's display; text both ways is checked against a real mutter in
-// tests/platform/gnome and with a real client by the clipboard suite) and the
-// desktop's sound (a tone played through PipeWire's PulseAudio service, heard
-// on the client's own PulseAudio daemon).
+// What the gnome backend shares besides the picture, end to end: the
+// clipboard both ways (text and a PNG picture; wl-copy/wl-paste on the
+// desktop, xclip on the client's display) and the desktop's sound (a tone
+// played through PipeWire's PulseAudio service, heard on the client's own
+// PulseAudio daemon).
 #include <gtest/gtest.h>
 
 #include "../sound/pulse_daemon.h"
@@ -35,7 +34,48 @@ bool isPng(const std::optional<std::string>& data) {
     return data && data->size() > 8 && data->compare(1, 3, "PNG") == 0;
 }
 
+struct TextCase {
+    const char* name;
+    bool fromDesktop;
+    const char* text;
+};
+
 } // namespace
+
+// Text both ways, with characters outside ASCII; each direction is its own
+// copy on one side and paste on the other.
+TEST(GnomeClipboard, TextReachesTheOtherSideBothWays) {
+    GnomeSession s;
+    ASSERT_NO_FATAL_FAILURE(connect(s, {{"MAC_SHADOW_CLIPBOARD", "1"}}, {"+clipboard"}));
+    E2E_SKIP_IF_HOOK_UNVERIFIED(s, "clipboard");
+    ASSERT_TRUE(s.serverSays("client ready", 30000ms));
+    const TextCase cases[] = {
+        {"desktop to client", true, "Grüße vom Wayland-Schreibtisch ✓ – 東京"},
+        {"client to desktop", false, "Ça va? ½ € — Привет"},
+        {"desktop to client again", true, "second copy on the desktop"},
+    };
+    for (const TextCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string file = s.dir().file("text.txt");
+        ASSERT_TRUE(writeFile(file, c.text));
+        Process holder;
+        if (c.fromDesktop) {
+            ASSERT_TRUE(desktopCopy(holder, s, file, "text/plain;charset=utf-8"));
+            EXPECT_TRUE(waitUntil(
+                [&] { return clipboardPaste(s.clientDisplay(), "UTF8_STRING") == c.text; }, 15000ms,
+                300ms))
+                << "the client pastes '"
+                << clipboardPaste(s.clientDisplay(), "UTF8_STRING").value_or("(nothing)") << "'";
+        } else {
+            ASSERT_TRUE(clipboardCopy(holder, s.clientDisplay(), file, "UTF8_STRING", s.dir()));
+            EXPECT_TRUE(
+                waitUntil([&] { return desktopPaste(s, "text/plain;charset=utf-8") == c.text; },
+                          15000ms, 300ms))
+                << "the desktop pastes '"
+                << desktopPaste(s, "text/plain;charset=utf-8").value_or("(nothing)") << "'";
+        }
+    }
+}
 
 // A PNG picture both ways, pixel for pixel. The FreeRDP client takes
 // pictures from X programs only as BMP (it announces them as CF_DIB), so on

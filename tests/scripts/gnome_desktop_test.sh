@@ -29,6 +29,18 @@ still_runs() {
   local pid=${1%%:*} start=${1#*:}
   [ -n "$start" ] && [ "$(started_at "$pid")" = "$start" ] && alive "$pid"
 }
+# The PIDs of the given PID:START processes that still run after up to 10 s
+# (a child may still be on its way out when the script returns).
+left_running() {
+  local left c
+  for _ in $(seq 100); do
+    left=""
+    for c in "$@"; do still_runs "$c" && left="$left ${c%%:*}"; done
+    [ -z "$left" ] && break
+    sleep 0.1
+  done
+  echo "$left"
+}
 
 # 1. The command sees the desktop: its variables, the bus names, the sound
 #    server, a private runtime folder; its exit status comes back.
@@ -75,15 +87,10 @@ if [ -s "$work/env" ]; then
   wait "$pid"
   status=$?
   [ "$status" = 143 ] || fail "stopped by SIGTERM: status $status, want 143"
-  # A child may still be on its way out (the signal reached the whole process
-  # group at once); one that runs on is left behind.
-  for _ in $(seq 100); do
-    left=""
-    for c in $children; do still_runs "$c" && left="$left ${c%%:*}"; done
-    [ -z "$left" ] && break
-    sleep 0.1
-  done
-  for c in $left; do fail "process $c ($(ps -o args= -p "$c")) still runs"; done
+  # The signal reached the whole process group at once: the children end on
+  # their own while the script stops them.
+  # shellcheck disable=SC2086
+  for c in $(left_running $children); do fail "process $c ($(ps -o args= -p "$c")) still runs"; done
   if [ ! -d "$work/run" ] || [ ! -d "$work/home" ]; then fail "given folders were removed"; fi
 else
   fail "the desktop did not become ready"
@@ -104,12 +111,8 @@ if [ -s "$work/env" ]; then
   children="$inner:$(started_at "$inner") $(children_of "$inner")"
   kill -KILL "$pid"
   wait "$pid" 2>/dev/null
-  for _ in $(seq 100); do
-    left=""
-    for c in $children; do still_runs "$c" && left="$left ${c%%:*}"; done
-    [ -z "$left" ] && break
-    sleep 0.1
-  done
+  # shellcheck disable=SC2086
+  left=$(left_running $children)
   [ -z "$left" ] || fail "after SIGKILL, still running:$(for c in $left; do echo -n " $(ps -o args= -p "$c")"; done)"
 else
   fail "the desktop did not become ready (third start)"

@@ -4,6 +4,10 @@
 // at 1280,0 reports its whole picture as 1280,0 1024x768). A rectangle the
 // size of the whole picture (every full repaint, the first picture among
 // them) tells which: where it lies is the picture's origin in the damage.
+// mutter 48 also marks a repaint without a clip as the whole picture at 0,0
+// while its other damage stays where the monitor sits, so after such a
+// rectangle either origin may hold; damage that falls on the picture from
+// both is not trusted.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -21,11 +25,15 @@ class GnomeDamagePlacer {
     std::optional<std::vector<Rect>> place(const std::vector<Rect>& damage, int32_t width,
                                            int32_t height);
     // A new picture size: the origin is learnt again.
-    void reset() { originX_ = originY_ = 0; }
+    void reset() {
+        originX_ = originY_ = 0;
+        zeroToo_ = false;
+    }
 
   private:
     int32_t originX_ = 0;
     int32_t originY_ = 0;
+    bool zeroToo_ = false; // 0,0 may be the origin as well
 };
 
 } // namespace corvane::platform::gnome

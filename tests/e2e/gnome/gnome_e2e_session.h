@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "e2e_session.h"
+#include "x11_probe.h"
 
 namespace e2e {
 
@@ -78,6 +79,14 @@ class GnomeSession : public Session {
         return waitUntil([&] { return fileContains(dir().file(log), text); }, limit);
     }
     const std::string& clientWindow() const { return window_; }
+    // What a failed picture check shows: the client's pixel there, what the
+    // window logged and the server's log.
+    std::string pictureReport(int x, int y, const std::string& log) const {
+        const auto at = pixelAt(clientDisplay(), x, y);
+        return "the client shows " + (at ? hex(*at) : std::string("nothing")) + " at " +
+               std::to_string(x) + "," + std::to_string(y) + "\n" + readFile(dir().file(log)) +
+               serverLog();
+    }
 
   private:
     bool findClientWindow() {

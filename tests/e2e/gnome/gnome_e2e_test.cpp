@@ -134,7 +134,8 @@ TEST(GnomeLayout, TheClientGetsAVirtualMonitorOfItsSize) {
     Process window;
     ASSERT_TRUE(s.showWindow(window, 0x2E8B57, "window.log", {"--screen-at", "1300,10"}));
     EXPECT_TRUE(s.clientShows(0x2E8B57, 512, 384, 30000ms, 4)) << s.serverLog();
-    EXPECT_TRUE(s.clientShows(0x2E8B57, 1000, 740, 5000ms, 4));
+    EXPECT_TRUE(s.clientShows(0x2E8B57, 1000, 740, 5000ms, 4))
+        << s.pictureReport(1000, 740, "window.log");
     EXPECT_EQ(s.logCount("could not create virtual display"), 0);
 }
 

@@ -33,6 +33,7 @@ TEST(GnomeCompositorGone, TheSessionEndsCleanlyAndANewOneWorksWhenItIsBack) {
     Process window;
     ASSERT_TRUE(s.showWindow(window, 0xC04020, "after.log"));
     EXPECT_TRUE(s.clientShows(0xC04020, 512, 384, 30000ms, 4));
-    EXPECT_TRUE(s.clientShows(0xC04020, 1000, 740, 5000ms, 4));
+    EXPECT_TRUE(s.clientShows(0xC04020, 1000, 740, 5000ms, 4))
+        << s.pictureReport(1000, 740, "after.log");
     EXPECT_TRUE(s.server().running());
 }

@@ -80,6 +80,11 @@ std::shared_ptr<GnomeFrameSource> GnomeCapture::source(uint32_t displayId, std::
     if (source_)
         source_->stop();
     auto next = std::make_shared<GnomeFrameSource>();
+    GnomeFrameListener repaint;
+    repaint.overdue = [this, path = stream->streamPath](int attempt, int32_t w, int32_t h) {
+        session_.pointerOver(path, w, h, attempt);
+    };
+    next->addListener(repaint);
     if (!next->start(stream->nodeId, error))
         return nullptr;
     source_ = next;

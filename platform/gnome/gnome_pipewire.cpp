@@ -54,7 +54,9 @@ struct GnomeFrameSource::Impl {
     pw_stream* stream = nullptr;
     spa_hook streamListener{};
     spa_hook coreListener{};
-    bool streaming = false; // on the loop thread
+    spa_source* overdueTimer = nullptr;
+    int overdueAttempts = 0; // on the loop thread
+    bool streaming = false;  // on the loop thread
     int32_t formatWidth = 0;
     int32_t formatHeight = 0;
 
@@ -88,6 +90,8 @@ struct GnomeFrameSource::Impl {
     }
 
     void formatChanged(const spa_pod* param);
+    void armOverdue(bool on);
+    void pictureOverdue();
     void readCursor(spa_buffer* buffer);
     static std::optional<CursorImage> cursorShape(const spa_meta& region,
                                                   const spa_meta_cursor& meta);
@@ -111,6 +115,10 @@ void onStateChanged(void* data, pw_stream_state, pw_stream_state state, const ch
 void onParamChanged(void* data, uint32_t id, const spa_pod* param) {
     if (param && id == SPA_PARAM_Format)
         static_cast<GnomeFrameSource::Impl*>(data)->formatChanged(param);
+}
+
+void onOverdueTimer(void* data, uint64_t) {
+    static_cast<GnomeFrameSource::Impl*>(data)->pictureOverdue();
 }
 
 // Shared-memory buffers are mapped here, once per buffer, on every PipeWire
@@ -160,6 +168,30 @@ const pw_core_events kCoreEvents = [] {
 
 } // namespace
 
+// Watches for the picture of the agreed size (loop thread).
+void GnomeFrameSource::Impl::armOverdue(bool on) {
+    if (!overdueTimer)
+        return;
+    overdueAttempts = 0;
+    const auto ns = std::chrono::nanoseconds(kGnomePictureOverdue).count();
+    timespec every{time_t(ns / 1000000000), long(ns % 1000000000)};
+    timespec off{0, 0};
+    pw_loop_update_timer(pw_thread_loop_get_loop(loop), overdueTimer, on ? &every : &off,
+                         on ? &every : &off, false);
+}
+
+void GnomeFrameSource::Impl::pictureOverdue() {
+    const bool arrived = width == formatWidth && height == formatHeight;
+    if (arrived || overdueAttempts >= kGnomeOverdueAttempts) {
+        armOverdue(false);
+        return;
+    }
+    const int attempt = overdueAttempts++;
+    for (auto& l : listenersNow())
+        if (l.overdue)
+            l.overdue(attempt, formatWidth, formatHeight);
+}
+
 void GnomeFrameSource::Impl::formatChanged(const spa_pod* param) {
     spa_video_info_raw info{};
     if (spa_format_video_raw_parse(param, &info) < 0)
@@ -193,6 +225,7 @@ void GnomeFrameSource::Impl::formatChanged(const spa_pod* param) {
                                  int32_t(sizeof(spa_meta_region)),
                                  int32_t(sizeof(spa_meta_region) * kMaxDamageRegions))));
     pw_stream_update_params(stream, params, 4);
+    armOverdue(width != formatWidth || height != formatHeight);
     for (auto& l : listenersNow())
         if (l.negotiated)
             l.negotiated(formatWidth, formatHeight);
@@ -343,6 +376,7 @@ void GnomeFrameSource::Impl::process() {
         if (resized) {
             width = formatWidth;
             height = formatHeight;
+            armOverdue(false);
             mirror.assign(size_t(width) * height * 4, 0);
             changed.push_back({0, 0, width, height});
         } else if (placed) {
@@ -422,6 +456,7 @@ bool GnomeFrameSource::start(uint32_t nodeId, std::string& error,
         return false;
     }
     pw_core_add_listener(p.core, &p.coreListener, &kCoreEvents, &p);
+    p.overdueTimer = pw_loop_add_timer(pw_thread_loop_get_loop(p.loop), onOverdueTimer, &p);
     p.stream = pw_stream_new(p.core, "corvane-capture",
                              pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
                                                "Capture", PW_KEY_MEDIA_ROLE, "Screen", nullptr));
@@ -467,6 +502,10 @@ void GnomeFrameSource::stop() {
         pw_stream_disconnect(p.stream);
         pw_stream_destroy(p.stream);
         p.stream = nullptr;
+    }
+    if (p.overdueTimer) {
+        pw_loop_destroy_source(pw_thread_loop_get_loop(p.loop), p.overdueTimer);
+        p.overdueTimer = nullptr;
     }
     if (p.core) {
         spa_hook_remove(&p.coreListener);

@@ -9,6 +9,7 @@
 // service and for frames that draw the cursor.
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -49,7 +50,17 @@ struct GnomeFrameListener {
     // The format was agreed (stream pixels); for a virtual monitor, mutter
     // makes the monitor with it.
     std::function<void(int32_t width, int32_t height)> negotiated;
+    // No picture of the agreed size (stream pixels) came within
+    // kGnomePictureOverdue of the agreement; again after every such wait
+    // until one comes (attempt counts from 0, at most kGnomeOverdueAttempts).
+    // mutter 43 may paint a new or resized monitor once, before the consumer
+    // has buffers of its size, and paints a still desktop no more: the owner
+    // can make it paint.
+    std::function<void(int attempt, int32_t width, int32_t height)> overdue;
 };
+
+inline constexpr std::chrono::milliseconds kGnomePictureOverdue{500};
+inline constexpr int kGnomeOverdueAttempts = 20;
 
 // A picture size the consumer asks for: a virtual monitor's mode.
 struct GnomeVideoSize {

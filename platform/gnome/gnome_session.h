@@ -85,6 +85,9 @@ class GnomeSession : public DesktopSession {
     // monitor away on mutter 48; `done` runs on the bus thread, false where
     // streams cannot be stopped one by one (mutter 43) or no session runs.
     void stopVirtual(const std::string& path, std::function<void(bool stopped)> done);
+    // Puts the pointer on a stream's picture (stream pixels), which makes
+    // mutter paint that monitor again. False when no session is running.
+    bool pointerOver(const std::string& streamPath, int32_t width, int32_t height, int attempt);
     // Internal services (capture) hear of every end, also close().
     uint64_t addEndListener(std::function<void(const std::string& reason)> listener);
     void removeEndListener(uint64_t id);

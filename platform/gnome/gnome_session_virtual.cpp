@@ -59,8 +59,7 @@ bool GnomeSession::recordVirtual(VirtualAdded added) {
     });
 }
 
-void GnomeSession::stopVirtual(const std::string& path,
-                               std::function<void(bool stopped)> done) {
+void GnomeSession::stopVirtual(const std::string& path, std::function<void(bool stopped)> done) {
     auto stop = [this, path, done](sd_bus* bus) {
         GnomeBus::call(bus, kScreenCastService, path.c_str(), kScreenCastStreamInterface, "Stop",
                        {}, [this, path, done](sd_bus_message* reply, const std::string&) {
@@ -81,6 +80,20 @@ void GnomeSession::stopVirtual(const std::string& path,
     }
     if (!posted)
         done(false);
+}
+
+} // namespace corvane::platform::gnome
+
+namespace corvane::platform::gnome {
+
+bool GnomeSession::pointerOver(const std::string& streamPath, int32_t width, int32_t height,
+                               int attempt) {
+    // One pixel apart every other time: mutter ignores a move to where the
+    // pointer is.
+    const double x = width / 2 + attempt % 2, y = height / 2;
+    return callSession("NotifyPointerMotionAbsolute", [streamPath, x, y](sd_bus_message* m) {
+        return sd_bus_message_append(m, "sdd", streamPath.c_str(), x, y);
+    });
 }
 
 } // namespace corvane::platform::gnome

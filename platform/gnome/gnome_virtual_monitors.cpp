@@ -145,6 +145,9 @@ void GnomeVirtualMonitors::create(const VirtualDisplayDescriptor& descriptor,
                             d(nullptr, reason);
                         }
                 };
+                listener.overdue = [this, path](int attempt, int32_t w, int32_t h) {
+                    session_.pointerOver(path, w, h, attempt);
+                };
                 source->addListener(listener);
                 {
                     std::lock_guard lock(pending->mutex);

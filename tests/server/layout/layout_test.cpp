@@ -286,9 +286,13 @@ TEST_F(LayoutTest, TwoMonitorsMirroredExtendedAndHidpi) {
         EXPECT_EQ(record()->desktopWidth, 3840);
         EXPECT_EQ(boundsOf(record()->virtualIds[0]).x, c.firstX);
         EXPECT_EQ(boundsOf(record()->virtualIds[1]).x, c.secondX);
-        EXPECT_EQ(record()->mappings[1].macX, c.secondX);
-        EXPECT_EQ(record()->mappings[1].x, 1920);
-        EXPECT_EQ(record()->mappings[1].pointsPerPixel, c.scale == 200 ? 0.5 : 1.0);
+        // Clicks on the second monitor land at its place on the Mac (how a
+        // mapping places a click is in input_callbacks_test.cpp).
+        const DisplayMapping& m = record()->mappings[1];
+        EXPECT_EQ(
+            (std::vector<double>{double(m.x), double(m.y), double(m.width), double(m.height),
+                                 m.macX, m.macY, m.pointsPerPixel}),
+            (std::vector<double>{1920, 0, 1920, 1080, c.secondX, 0, c.scale == 200 ? 0.5 : 1.0}));
         EXPECT_EQ(displays().mirrorsDisplay(1) != 0, c.mirrored);
         EXPECT_EQ(LogLines::count("now mirrors the remote desktop (1920x1080"),
                   c.mirrored ? 1u : 0u);
@@ -296,19 +300,6 @@ TEST_F(LayoutTest, TwoMonitorsMirroredExtendedAndHidpi) {
         EXPECT_EQ(record()->common.base.numMonitors, 2u);
         EXPECT_EQ(record()->common.base.monitors[1].left, 1920);
         EXPECT_EQ(surface()->width, 3840u);
-        // Clicks land on the second monitor at its place on the Mac; the
-        // last column is as far as they go.
-        const double ppp = c.scale == 200 ? 0.5 : 1.0;
-        sim().simEvents().clear();
-        rdpShadowClient* client = addClient(true);
-        mac_shadow_input_mouse_event(&record()->common.base, client, 0x0800, 2000, 500);
-        mac_shadow_input_mouse_event(&record()->common.base, client, 0x0800, 3900, 1079);
-        const auto posted = sim().simEvents().posted();
-        ASSERT_EQ(posted.size(), 2u);
-        EXPECT_EQ(posted[0].at.x, c.secondX + 80 * ppp);
-        EXPECT_EQ(posted[0].at.y, 500 * ppp);
-        EXPECT_EQ(posted[1].at.x, c.secondX + 1919 * ppp);
-        removeClients();
         mac_shadow_destroy_virtual(record());
         EXPECT_TRUE(displays().virtualDisplays().empty());
         EXPECT_EQ(displays().mirrorsDisplay(1), 0u);

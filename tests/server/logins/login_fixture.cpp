@@ -54,12 +54,6 @@ FakeConnection::~FakeConnection() {
     close(farEnd);
 }
 
-std::atomic<uint64_t> LoginTest::now_{0};
-std::atomic<int> LoginTest::waits_{0};
-std::atomic<int> LoginTest::libraryAccepts_{0};
-std::mutex LoginTest::errorMutex_;
-std::map<rdpShadowClient*, UINT32> LoginTest::errorInfos_;
-
 void LoginTest::recordWait(uint32_t ms) {
     EXPECT_EQ(ms, 1000u) << "refusals wait one second";
     waits_++;

@@ -113,11 +113,10 @@ class LoginTest : public SimPlatformTest {
     static DWORD fakeEventHandles(freerdp_peer* peer, HANDLE* events, DWORD count);
     static BOOL fakeCheck(freerdp_peer* peer);
 
-    static std::atomic<uint64_t> now_;
-    static std::atomic<int> waits_;
-    static std::atomic<int> libraryAccepts_;
-    static std::mutex errorMutex_;
-    static std::map<rdpShadowClient*, UINT32> errorInfos_;
+    static inline std::atomic<uint64_t> now_{0};
+    static inline std::atomic<int> waits_{0}, libraryAccepts_{0};
+    static inline std::mutex errorMutex_;
+    static inline std::map<rdpShadowClient*, UINT32> errorInfos_;
 
     rdpShadowSubsystem* base_ = nullptr;
     macShadowSubsystem* record_ = nullptr;

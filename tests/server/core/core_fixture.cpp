@@ -145,11 +145,14 @@ void CoreTest::removeClients() {
     clients_.clear();
 }
 
+void CoreTest::turn() {
+    advance(62);
+    mac_shadow_loop_turn(record_, now());
+}
+
 void CoreTest::runTurnsUntil(uint64_t until) {
-    while (now() + 62 <= until) {
-        advance(62);
-        mac_shadow_loop_turn(record_, now());
-    }
+    while (now() + 62 <= until)
+        turn();
 }
 
 bool CoreTest::regionEmpty() {

@@ -42,7 +42,9 @@ class CoreTest : public SimPlatformTest {
     void setNow(uint64_t ms) { core_fakes::gNow = ms; }
     uint64_t now() const { return core_fakes::gNow.load(); }
     void advance(uint64_t ms) { setNow(now() + ms); }
-    // Runs loop turns every 62 ms until `until` (inclusive of the last turn).
+    // One loop turn 62 ms on; turns every 62 ms until `until` (inclusive of
+    // the last turn).
+    void turn();
     void runTurnsUntil(uint64_t until);
     int publications() const { return core_fakes::gPublications.load(); }
     // Times the surface was resized to the desktop.

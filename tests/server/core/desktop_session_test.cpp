@@ -30,10 +30,6 @@ class DesktopSessionTest : public CoreTest {
         c->activated = in;
         return in;
     }
-    void turn() {
-        advance(62);
-        mac_shadow_loop_turn(record(), now());
-    }
     size_t runningStreams() {
         size_t n = 0;
         for (const auto& s : sim().simCapture().streams())

@@ -46,8 +46,7 @@ TEST_F(CaptureWatchdog, RestartsAStoppedStreamOnlyWhileInputIsRecent) {
 
     // Remote input: the watchdog restarts the stopped stream.
     record()->inputSeen = true;
-    advance(62);
-    mac_shadow_loop_turn(record(), now());
+    turn();
     EXPECT_EQ(streamsStarted(), before + 1);
     EXPECT_EQ(LogLines::count("the capture had stopped (screen asleep?): restarted"), 1u);
     EXPECT_EQ(LogLines::count("capture restarted: repainting every 30 s"), 1u);
@@ -68,8 +67,7 @@ TEST_F(CaptureWatchdog, FailedRestartIsRetriedAfterTwoSeconds) {
     mac_shadow_loop_turn(record(), now());
     sim().simCapture().setStartAnswer(corvane::platform::sim::SimAnswer::Fail);
     stopLatestStream();
-    advance(62);
-    mac_shadow_loop_turn(record(), now());
+    turn();
     EXPECT_TRUE(record()->captureDown);
     EXPECT_EQ(LogLines::count("restart failed, trying again"), 1u);
     runTurnsUntil(now() + 1900);

@@ -80,8 +80,9 @@ TEST_F(InitSizing, NativeAndScaleOnHiDpi) {
         ASSERT_EQ(mac_shadow_subsystem_init(r.base), 1);
         EXPECT_EQ(r.get()->desktopWidth, c.width);
         EXPECT_EQ(r.get()->desktopHeight, c.height);
-        if (c.pointsPerPixel)
+        if (c.pointsPerPixel) {
             EXPECT_DOUBLE_EQ(r.get()->mappings[0].pointsPerPixel, c.pointsPerPixel);
+        }
     }
 }
 

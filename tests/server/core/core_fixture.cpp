@@ -17,10 +17,7 @@
 
 namespace {
 
-std::atomic<uint64_t> gNow{1000000};
-std::atomic<int> gPublications{0};
-std::atomic<UINT32> gPreferredFps{0};
-std::atomic<UINT32> gInflight{0};
+using namespace core_fakes;
 
 uint64_t fakeNowMs() {
     return gNow.load();
@@ -40,9 +37,7 @@ UINT32 fakePreferredFps(rdpShadowEncoder*) {
 UINT32 fakeInflight(rdpShadowEncoder*) {
     return gInflight.load();
 }
-std::atomic<int> gScreenResizes{0};
 BOOL fakeScreenResize(rdpShadowServer* server);
-std::atomic<int> gQuits{0};
 int fakeQuitClients(rdpShadowServer*, int) {
     ++gQuits;
     return 1;
@@ -79,14 +74,6 @@ BOOL fakeScreenResize(rdpShadowServer* server) {
 }
 
 } // namespace
-
-int CoreTest::screenResizes() const {
-    return gScreenResizes.load();
-}
-
-int CoreTest::clientQuits() const {
-    return gQuits.load();
-}
 
 void CoreTest::SetUp() {
     SimPlatformTest::SetUp();
@@ -158,27 +145,14 @@ void CoreTest::removeClients() {
     clients_.clear();
 }
 
-void CoreTest::setNow(uint64_t ms) {
-    gNow = ms;
-}
-uint64_t CoreTest::now() const {
-    return gNow.load();
-}
-int CoreTest::publications() const {
-    return gPublications.load();
-}
-void CoreTest::setPreferredFps(UINT32 fps) {
-    gPreferredFps = fps;
-}
-void CoreTest::setInflight(UINT32 frames) {
-    gInflight = frames;
+void CoreTest::turn() {
+    advance(62);
+    mac_shadow_loop_turn(record_, now());
 }
 
 void CoreTest::runTurnsUntil(uint64_t until) {
-    while (now() + 62 <= until) {
-        advance(62);
-        mac_shadow_loop_turn(record_, now());
-    }
+    while (now() + 62 <= until)
+        turn();
 }
 
 bool CoreTest::regionEmpty() {

@@ -21,6 +21,13 @@ struct LogLines {
     static void clear() { log_capture::clear(); }
 };
 
+// What the fake clock and host saw, shared by the fixture and its fakes.
+namespace core_fakes {
+inline std::atomic<uint64_t> gNow{1000000};
+inline std::atomic<int> gPublications{0}, gScreenResizes{0}, gQuits{0};
+inline std::atomic<UINT32> gPreferredFps{0}, gInflight{0};
+} // namespace core_fakes
+
 class CoreTest : public SimPlatformTest {
   protected:
     void SetUp() override;
@@ -32,18 +39,20 @@ class CoreTest : public SimPlatformTest {
     // Adds an activated client (with settings) to the client list.
     rdpShadowClient* addClient(bool activated = true);
     void removeClients();
-    void setNow(uint64_t ms);
-    uint64_t now() const;
+    void setNow(uint64_t ms) { core_fakes::gNow = ms; }
+    uint64_t now() const { return core_fakes::gNow.load(); }
     void advance(uint64_t ms) { setNow(now() + ms); }
-    // Runs loop turns every 62 ms until `until` (inclusive of the last turn).
+    // One loop turn 62 ms on; turns every 62 ms until `until` (inclusive of
+    // the last turn).
+    void turn();
     void runTurnsUntil(uint64_t until);
-    int publications() const;
+    int publications() const { return core_fakes::gPublications.load(); }
     // Times the surface was resized to the desktop.
-    int screenResizes() const;
+    int screenResizes() const { return core_fakes::gScreenResizes.load(); }
     // Times every client was told to end its session (the library's quit).
-    int clientQuits() const;
-    void setPreferredFps(UINT32 fps);
-    void setInflight(UINT32 frames);
+    int clientQuits() const { return core_fakes::gQuits.load(); }
+    void setPreferredFps(UINT32 fps) { core_fakes::gPreferredFps = fps; }
+    void setInflight(UINT32 frames) { core_fakes::gInflight = frames; }
     bool regionEmpty();
     uint32_t pixel(int x, int y);
     // Waits in real time (at most 5 s) for work of another thread.

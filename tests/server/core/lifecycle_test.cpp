@@ -65,28 +65,24 @@ TEST_F(InitSizing, HiDpiMainDisplayDefaultsToPointSize) {
     EXPECT_EQ(mac_shadow_record(), r.get());
 }
 
+// An ignored scale leaves NATIVE in charge.
 TEST_F(InitSizing, NativeAndScaleOnHiDpi) {
     sim().simDisplays().setMain(2880, 1800, 2.0);
-    {
-        EnvGuard env{{"MAC_SHADOW_NATIVE", "1"}};
+    const struct {
+        const char* scale;
+        int32_t width, height;
+        double pointsPerPixel; // 0: not looked at
+    } cases[] = {{nullptr, 2880, 1800, 0.5}, {"0.75", 2160, 1350, 0}, {"0.1", 2880, 1800, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.scale ? c.scale : "no scale");
+        EnvGuard env{{"MAC_SHADOW_NATIVE", "1"}, {"MAC_SHADOW_SCALE", c.scale}};
         Record r;
         ASSERT_EQ(mac_shadow_subsystem_init(r.base), 1);
-        EXPECT_EQ(r.get()->desktopWidth, 2880);
-        EXPECT_EQ(r.get()->desktopHeight, 1800);
-        EXPECT_DOUBLE_EQ(r.get()->mappings[0].pointsPerPixel, 0.5);
-    }
-    {
-        EnvGuard env{{"MAC_SHADOW_NATIVE", "1"}, {"MAC_SHADOW_SCALE", "0.75"}};
-        Record r;
-        ASSERT_EQ(mac_shadow_subsystem_init(r.base), 1);
-        EXPECT_EQ(r.get()->desktopWidth, 2160);
-        EXPECT_EQ(r.get()->desktopHeight, 1350);
-    }
-    {
-        EnvGuard env{{"MAC_SHADOW_NATIVE", "1"}, {"MAC_SHADOW_SCALE", "0.1"}};
-        Record r;
-        ASSERT_EQ(mac_shadow_subsystem_init(r.base), 1);
-        EXPECT_EQ(r.get()->desktopWidth, 2880) << "an ignored scale leaves NATIVE in charge";
+        EXPECT_EQ(r.get()->desktopWidth, c.width);
+        EXPECT_EQ(r.get()->desktopHeight, c.height);
+        if (c.pointsPerPixel) {
+            EXPECT_DOUBLE_EQ(r.get()->mappings[0].pointsPerPixel, c.pointsPerPixel);
+        }
     }
 }
 

@@ -80,6 +80,17 @@ int changesIn(uint64_t ms) {
     return static_cast<int>((ms + kPublishEveryMs - 1) / kPublishEveryMs);
 }
 
+// A rule at its limit of two: `first` went out and was acknowledged, the two
+// frames after it (at 10 and 20 ms) are in flight.
+ShadowExtPacingRule atLimit(uint32_t first) {
+    ShadowExtPacingRule rule;
+    shadow_ext_pacing_rule_sent(&rule, first, 0);
+    shadow_ext_pacing_rule_acked(&rule, first, false, 5);
+    shadow_ext_pacing_rule_sent(&rule, first + 1, 10);
+    shadow_ext_pacing_rule_sent(&rule, first + 2, 20);
+    return rule;
+}
+
 } // namespace
 
 // Whatever the client's speed and the limit, it never has more frames in
@@ -92,12 +103,11 @@ TEST(PacingRule, InFlightStaysWithinTheLimitAndEveryChangeArrivesOnce) {
         int fewestFrames, mostFrames; // of the 2 s burst's 125 changes
     };
     const Case cases[] = {
-        {2, 5, 125, 125},  // faster than the changes: every one is a frame
-        {2, 40, 95, 105},  // two per round trip of 40 ms: one each 20 ms
-        {1, 40, 45, 55},   // one frame per round trip
-        {2, 100, 38, 45},  // two per round trip of 100 ms
-        {3, 100, 58, 65},
-        {2, 500, 8, 10},
+        {2, 5, 125, 125}, // faster than the changes: every one is a frame
+        {2, 40, 95, 105}, // two per round trip of 40 ms: one each 20 ms
+        {1, 40, 45, 55},  // one frame per round trip
+        {2, 100, 38, 45}, // two per round trip of 100 ms
+        {3, 100, 58, 65}, {2, 500, 8, 10},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "limit " << c.limit << ", ack after " << c.ackAfterMs);
@@ -168,11 +178,7 @@ TEST(PacingRule, ClientsThatDoNotAcknowledgeGetEveryFrame) {
     EXPECT_GE(never.frames, changesIn(5000) - heldOnce - 1);
     EXPECT_EQ(never.delivered.size(), size_t(changesIn(5000)));
 
-    ShadowExtPacingRule stopped;
-    shadow_ext_pacing_rule_sent(&stopped, 1, 0);
-    shadow_ext_pacing_rule_acked(&stopped, 1, false, 5);
-    shadow_ext_pacing_rule_sent(&stopped, 2, 10);
-    shadow_ext_pacing_rule_sent(&stopped, 3, 20);
+    ShadowExtPacingRule stopped = atLimit(1);
     ASSERT_EQ(shadow_ext_pacing_rule_offer(&stopped, 30), SHADOW_EXT_PACING_HOLD);
     EXPECT_TRUE(shadow_ext_pacing_rule_acked(&stopped, 3, true, 40)) << "held changes go";
     for (uint32_t id = 4; id < 10; ++id) {
@@ -180,11 +186,7 @@ TEST(PacingRule, ClientsThatDoNotAcknowledgeGetEveryFrame) {
         shadow_ext_pacing_rule_sent(&stopped, id, 40 + id);
     }
 
-    ShadowExtPacingRule silent;
-    shadow_ext_pacing_rule_sent(&silent, 1, 0);
-    shadow_ext_pacing_rule_acked(&silent, 1, false, 5);
-    shadow_ext_pacing_rule_sent(&silent, 2, 10);
-    shadow_ext_pacing_rule_sent(&silent, 3, 20);
+    ShadowExtPacingRule silent = atLimit(1);
     EXPECT_EQ(shadow_ext_pacing_rule_offer(&silent, 20 + kShadowExtPacingPatienceMs - 1),
               SHADOW_EXT_PACING_HOLD);
     EXPECT_EQ(shadow_ext_pacing_rule_offer(&silent, 20 + kShadowExtPacingPatienceMs),
@@ -201,24 +203,16 @@ TEST(PacingRule, ClientsThatDoNotAcknowledgeGetEveryFrame) {
 // Frame ids that wrap past 2^32, and a library that numbers afresh (a new
 // encoder after a resize), neither stall nor unpace the client.
 TEST(PacingRule, FrameIdsThatWrapOrStartAgain) {
-    ShadowExtPacingRule rule;
-    shadow_ext_pacing_rule_sent(&rule, 0xFFFFFFFE, 0);
-    shadow_ext_pacing_rule_acked(&rule, 0xFFFFFFFE, false, 1);
-    shadow_ext_pacing_rule_sent(&rule, 0xFFFFFFFF, 2);
-    shadow_ext_pacing_rule_sent(&rule, 0, 3);
+    ShadowExtPacingRule rule = atLimit(0xFFFFFFFE); // then 0xFFFFFFFF and 0
     EXPECT_EQ(shadow_ext_pacing_rule_inflight(&rule), 2u);
-    EXPECT_EQ(shadow_ext_pacing_rule_offer(&rule, 4), SHADOW_EXT_PACING_HOLD);
-    EXPECT_TRUE(shadow_ext_pacing_rule_acked(&rule, 0xFFFFFFFF, false, 5));
+    EXPECT_EQ(shadow_ext_pacing_rule_offer(&rule, 30), SHADOW_EXT_PACING_HOLD);
+    EXPECT_TRUE(shadow_ext_pacing_rule_acked(&rule, 0xFFFFFFFF, false, 31));
 
-    ShadowExtPacingRule renumbered;
-    shadow_ext_pacing_rule_sent(&renumbered, 5000, 0);
-    shadow_ext_pacing_rule_acked(&renumbered, 5000, false, 1);
-    shadow_ext_pacing_rule_sent(&renumbered, 5001, 2);
-    shadow_ext_pacing_rule_sent(&renumbered, 5002, 3);
-    ASSERT_EQ(shadow_ext_pacing_rule_offer(&renumbered, 4), SHADOW_EXT_PACING_HOLD);
-    shadow_ext_pacing_rule_sent(&renumbered, 1, 5); // a new encoder numbers afresh
+    ShadowExtPacingRule renumbered = atLimit(5000);
+    ASSERT_EQ(shadow_ext_pacing_rule_offer(&renumbered, 30), SHADOW_EXT_PACING_HOLD);
+    shadow_ext_pacing_rule_sent(&renumbered, 1, 31); // a new encoder numbers afresh
     EXPECT_EQ(shadow_ext_pacing_rule_inflight(&renumbered), 1u);
-    EXPECT_EQ(shadow_ext_pacing_rule_offer(&renumbered, 6), SHADOW_EXT_PACING_SEND);
-    EXPECT_FALSE(shadow_ext_pacing_rule_acked(&renumbered, 5002, false, 7)) << "an old id";
+    EXPECT_EQ(shadow_ext_pacing_rule_offer(&renumbered, 32), SHADOW_EXT_PACING_SEND);
+    EXPECT_FALSE(shadow_ext_pacing_rule_acked(&renumbered, 5002, false, 33)) << "an old id";
     EXPECT_EQ(shadow_ext_pacing_rule_inflight(&renumbered), 1u);
 }

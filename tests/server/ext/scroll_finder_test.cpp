@@ -81,13 +81,33 @@ void plainPage(Frame& f) {
             f[size_t(y * kWidth + x)] = 0x204060;
 }
 
+// What changes between the frame before and the frame after.
+using Paint = std::function<void(Frame& before, Frame& after)>;
+
 // A window of `w` by `h` dragged from (x0, y0) to (x1, y1) over the
 // desktop's detailed picture.
-std::function<void(Frame&, Frame&)> drag(int x0, int y0, int x1, int y1, int w, int h,
-                                         Content content = windowPixel) {
+Paint drag(int x0, int y0, int x1, int y1, int w, int h, Content content = windowPixel) {
     return [=](Frame& b, Frame& a) {
         showWindow(b, x0, y0, w, h, content), showWindow(a, x1, y1, w, h, content);
     };
+}
+
+// Rows [top, bottom) of the page scrolled from its row `from` to row `to`.
+Paint scroll(int from, int to, int top = 20, int bottom = 220) {
+    return
+        [=](Frame& b, Frame& a) { showPage(b, top, bottom, from), showPage(a, top, bottom, to); };
+}
+
+// Rows [top, bottom) of the page, from its row `row` on, panned from its
+// column `from` to column `to`.
+Paint pan(int from, int to, int top = 20, int bottom = 220, int row = 0) {
+    return [=](Frame& b, Frame& a) {
+        panPage(b, top, bottom, row, from), panPage(a, top, bottom, row, to);
+    };
+}
+
+Paint both(Paint first, Paint second) {
+    return [=](Frame& b, Frame& a) { first(b, a), second(b, a); };
 }
 
 Frame frame() {
@@ -131,105 +151,78 @@ int pixels(const std::vector<RECTANGLE_16>& rects) {
     return n;
 }
 
+constexpr RECTANGLE_16 kPageRect{kPageLeft, 20, kPageRight, 220};
+
 struct Case {
     const char* what;
-    RECTANGLE_16 rect;
-    std::function<void(Frame& before, Frame& after)> paint;
+    Paint paint;
     size_t moves;
     int restPixels;
     size_t restRects; // the encoder's work comes in this many pieces
+    RECTANGLE_16 rect = kPageRect;
 };
 
 } // namespace
 
 TEST(ScrollFinder, TheClientEndsWithTheNewFrameAndScrollsCostOnlyTheirStrip) {
-    const RECTANGLE_16 page{kPageLeft, 20, kPageRight, 220};
     const Case cases[] = {
-        {"scrolled down 8 rows: one move, the 8 exposed rows", page,
-         [](Frame& b, Frame& a) { showPage(b, 20, 220, 0), showPage(a, 20, 220, 8); }, 1, 8 * kPage,
-         1},
-        {"scrolled up 40 rows", page,
-         [](Frame& b, Frame& a) { showPage(b, 20, 220, 40), showPage(a, 20, 220, 0); }, 1,
-         40 * kPage, 1},
-        {"a scroll with a changed line inside: two moves around it", page,
+        {"scrolled down 8 rows: one move, the 8 exposed rows", scroll(0, 8), 1, 8 * kPage, 1},
+        {"scrolled up 40 rows", scroll(40, 0), 1, 40 * kPage, 1},
+        {"a scroll with a changed line inside: two moves around it",
          [](Frame& b, Frame& a) {
              showPage(b, 20, 220, 0), showPage(a, 20, 220, 8);
              for (int x = kPageLeft; x < kPageRight; ++x)
                  a[size_t(100 * kWidth + x)] ^= 0xff;
          },
          2, 9 * kPage, 2},
-        {"new content, no scroll: everything is encoded", page,
-         [](Frame& b, Frame& a) { showPage(b, 20, 220, 0), showPage(a, 20, 220, 5000); }, 0,
+        {"new content, no scroll: everything is encoded", scroll(0, 5000), 0, 200 * kPage, 1},
+        {"two panes scrolling by 8 and by 20",
+         both(scroll(0, 8, 20, 120), scroll(3000, 3020, 120, 220)), 2, 28 * kPage, 2},
+        {"only 10 rows moved: not worth a move",
+         both(scroll(0, 2, 20, 30), [](Frame&, Frame& a) { showPage(a, 30, 220, 7000); }), 0,
          200 * kPage, 1},
-        {"two panes scrolling by 8 and by 20", page,
-         [](Frame& b, Frame& a) {
-             showPage(b, 20, 120, 0), showPage(a, 20, 120, 8);
-             showPage(b, 120, 220, 3000), showPage(a, 120, 220, 3020);
-         },
-         2, 28 * kPage, 2},
-        {"only 10 rows moved: not worth a move", page,
-         [](Frame& b, Frame& a) {
-             showPage(b, 20, 30, 0), showPage(a, 20, 30, 2);
-             showPage(a, 30, 220, 7000);
-         },
-         0, 200 * kPage, 1},
         {"a rectangle too short for a move goes whole",
-         {kPageLeft, 20, kPageRight, 51},
-         [](Frame& b, Frame& a) { showPage(b, 20, 51, 0), showPage(a, 20, 51, 4); },
+         scroll(0, 4, 20, 51),
          0,
          31 * kPage,
-         1},
+         1,
+         {kPageLeft, 20, kPageRight, 51}},
         {"the whole frame, edge to edge, scrolled by one row",
-         {0, 0, kWidth, kHeight},
          [](Frame& b, Frame& a) {
              showPage(b, 0, kHeight, 0, 0, kWidth), showPage(a, 0, kHeight, 1, 0, kWidth);
          },
          1,
          kWidth,
-         1},
-        {"unchanged rows are encoded again (a repaint)", page,
-         [](Frame& b, Frame& a) { showPage(b, 20, 220, 0), showPage(a, 20, 220, 0); }, 0,
-         200 * kPage, 1},
-        {"panned 3 columns left: one move, the 3 exposed columns", page,
-         [](Frame& b, Frame& a) { panPage(b, 20, 220, 0, 0), panPage(a, 20, 220, 0, 3); }, 1,
-         3 * 200, 1},
-        {"panned 5 columns right", page,
-         [](Frame& b, Frame& a) { panPage(b, 20, 220, 0, 5), panPage(a, 20, 220, 0, 0); }, 1,
-         5 * 200, 1},
-        {"panned 100 columns left, 40 stay in view", page,
-         [](Frame& b, Frame& a) { panPage(b, 20, 220, 0, 0), panPage(a, 20, 220, 0, 100); }, 1,
-         100 * 200, 1},
-        {"panned 120 columns right, 20 stay in view", page,
-         [](Frame& b, Frame& a) { panPage(b, 20, 220, 0, 120), panPage(a, 20, 220, 0, 0); }, 1,
-         120 * 200, 1},
-        {"panned 130 columns: too few stay in view for a move", page,
-         [](Frame& b, Frame& a) { panPage(b, 20, 220, 0, 0), panPage(a, 20, 220, 0, 130); }, 0,
-         200 * kPage, 1},
-        {"a pan with a row changed in the last column still in view: two moves around it", page,
+         1,
+         {0, 0, kWidth, kHeight}},
+        {"unchanged rows are encoded again (a repaint)", scroll(0, 0), 0, 200 * kPage, 1},
+        {"panned 3 columns left: one move, the 3 exposed columns", pan(0, 3), 1, 3 * 200, 1},
+        {"panned 5 columns right", pan(5, 0), 1, 5 * 200, 1},
+        {"panned 100 columns left, 40 stay in view", pan(0, 100), 1, 100 * 200, 1},
+        {"panned 120 columns right, 20 stay in view", pan(120, 0), 1, 120 * 200, 1},
+        {"panned 130 columns: too few stay in view for a move", pan(0, 130), 0, 200 * kPage, 1},
+        {"a pan with a row changed in the last column still in view: two moves around it",
          [](Frame& b, Frame& a) {
              panPage(b, 20, 220, 0, 0), panPage(a, 20, 220, 0, 3);
              a[size_t(100 * kWidth + kPageRight - 4)] ^= 0xff;
          },
          2, 3 * 199 + kPage, 3},
-        {"two-colour text panned 4 cells left", page,
+        {"two-colour text panned 4 cells left",
          [](Frame& b, Frame& a) { panText(b, 20, 220, 0), panText(a, 20, 220, 24); }, 1, 24 * 200,
          1},
-        {"two-colour text panned 7 cells right", page,
+        {"two-colour text panned 7 cells right",
          [](Frame& b, Frame& a) { panText(b, 20, 220, 42), panText(a, 20, 220, 0); }, 1, 42 * 200,
          1},
-        {"only 10 rows panned: not worth a move", page,
-         [](Frame& b, Frame& a) {
-             panPage(b, 20, 30, 0, 0), panPage(a, 20, 30, 0, 2);
-             showPage(a, 30, 220, 7000);
-         },
-         0, 200 * kPage, 1},
-        {"both ends of each row panned, its middle new: no move", page,
+        {"only 10 rows panned: not worth a move",
+         both(pan(0, 2, 20, 30), [](Frame&, Frame& a) { showPage(a, 30, 220, 7000); }), 0,
+         200 * kPage, 1},
+        {"both ends of each row panned, its middle new: no move",
          [](Frame& b, Frame& a) {
              panPage(b, 20, 220, 0, 0), panPage(a, 20, 220, 0, 3);
              showPage(a, 20, 220, 9000, 40, 120);
          },
          0, 200 * kPage, 1},
-        {"stripes one step along: they only look panned", page,
+        {"stripes one step along: they only look panned",
          [](Frame& b, Frame& a) {
              for (int y = 20; y < 220; ++y)
                  for (int x = kPageLeft; x < kPageRight; ++x) {
@@ -238,50 +231,39 @@ TEST(ScrollFinder, TheClientEndsWithTheNewFrameAndScrollsCostOnlyTheirStrip) {
                  }
          },
          0, 200 * kPage, 1},
-        {"a pane scrolled up by 8 over a pane panned 6 columns right", page,
-         [](Frame& b, Frame& a) {
-             showPage(b, 20, 120, 0), showPage(a, 20, 120, 8);
-             panPage(b, 120, 220, 3000, 6), panPage(a, 120, 220, 3000, 0);
-         },
-         2, 8 * kPage + 6 * 100, 2},
-        {"a pane panned 6 columns left over a pane scrolled down by 20", page,
-         [](Frame& b, Frame& a) {
-             panPage(b, 20, 120, 0, 0), panPage(a, 20, 120, 0, 6);
-             showPage(b, 120, 220, 3020), showPage(a, 120, 220, 3000);
-         },
-         2, 6 * 100 + 20 * kPage, 2},
+        {"a pane scrolled up by 8 over a pane panned 6 columns right",
+         both(scroll(0, 8, 20, 120), pan(6, 0, 120, 220, 3000)), 2, 8 * kPage + 6 * 100, 2},
+        {"a pane panned 6 columns left over a pane scrolled down by 20",
+         both(pan(0, 6, 20, 120), scroll(3020, 3000, 120, 220)), 2, 6 * 100 + 20 * kPage, 2},
         // Dragged windows: the desktop around them stays, so only the
         // window's own columns move, and what it uncovered is encoded.
-        {"a window dragged 7 right and 5 down: one move, all but the window encoded", page,
+        {"a window dragged 7 right and 5 down: one move, all but the window encoded",
          drag(30, 50, 37, 55, 60, 80), 1, 200 * kPage - 60 * 80, 4},
-        {"a window dragged 1 right and 1 down", page, drag(30, 50, 31, 51, 60, 80), 1,
+        {"a window dragged 1 right and 1 down", drag(30, 50, 31, 51, 60, 80), 1,
          200 * kPage - 60 * 80, 4},
-        {"a window dragged 2 left and 1 up", page, drag(30, 50, 28, 49, 60, 80), 1,
+        {"a window dragged 2 left and 1 up", drag(30, 50, 28, 49, 60, 80), 1, 200 * kPage - 60 * 80,
+         4},
+        {"a window dragged 60 right and 90 down", drag(15, 25, 75, 115, 60, 80), 1,
          200 * kPage - 60 * 80, 4},
-        {"a window dragged 60 right and 90 down", page, drag(15, 25, 75, 115, 60, 80), 1,
-         200 * kPage - 60 * 80, 4},
-        {"a window dragged 70 left and 100 up, into the corner", page,
-         drag(80, 120, 10, 20, 60, 80), 1, 200 * kPage - 60 * 80, 2},
-        {"a terminal (two-colour text) dragged 9 left and 13 down", page,
+        {"a window dragged 70 left and 100 up, into the corner", drag(80, 120, 10, 20, 60, 80), 1,
+         200 * kPage - 60 * 80, 2},
+        {"a terminal (two-colour text) dragged 9 left and 13 down",
          drag(30, 50, 21, 63, 60, 80, textPixel), 1, 200 * kPage - 60 * 80, 4},
-        {"a window 12 rows tall dragged: not worth a move", page, drag(30, 50, 37, 55, 60, 12), 0,
+        {"a window 12 rows tall dragged: not worth a move", drag(30, 50, 37, 55, 60, 12), 0,
          200 * kPage, 1},
         // Over a plain background the uncovered pixels equal the moved
         // ones, so the copy takes them along: from (30, 50) by (12, 11), it
         // covers columns 22 on of rows 31 on.
-        {"a window dragged 12 right and 11 down over a plain background", page,
+        {"a window dragged 12 right and 11 down over a plain background",
          [](Frame& b, Frame& a) {
              plainPage(b), plainPage(a);
              drag(30, 50, 42, 61, 60, 80)(b, a);
          },
          1, 11 * kPage + 189 * 12, 2},
-        {"a pane scrolled up by 8 over a window dragged 10 right and 20 down", page,
-         [](Frame& b, Frame& a) {
-             showPage(b, 20, 120, 0), showPage(a, 20, 120, 8);
-             drag(30, 130, 40, 150, 60, 60)(b, a);
-         },
-         2, 8 * kPage + 100 * kPage - 60 * 60, 4},
-        {"a tiled wallpaper one step along both ways: it only looks dragged", page,
+        {"a pane scrolled up by 8 over a window dragged 10 right and 20 down",
+         both(scroll(0, 8, 20, 120), drag(30, 130, 40, 150, 60, 60)), 2,
+         8 * kPage + 100 * kPage - 60 * 60, 4},
+        {"a tiled wallpaper one step along both ways: it only looks dragged",
          [](Frame& b, Frame& a) {
              for (int y = 20; y < 220; ++y)
                  for (int x = kPageLeft; x < kPageRight; ++x) {
@@ -338,7 +320,6 @@ TEST(ScrollFinder, RepeatingRowsOrColumnsNeverGiveAWrongPixel) {
 // itself at many distances, and whatever the finder makes of it, no pixel
 // may come out wrong, and the window still goes as a copy.
 TEST(ScrollFinder, AWindowDraggedOverATiledWallpaperNeverGivesAWrongPixel) {
-    const RECTANGLE_16 page{kPageLeft, 20, kPageRight, 220};
     const int moved[][2] = {{1, 1}, {-3, 2}, {5, -8}, {8, 8}, {-40, -60}};
     for (int period : {1, 2, 3, 4, 7})
         for (const auto& d : moved) {
@@ -349,7 +330,7 @@ TEST(ScrollFinder, AWindowDraggedOverATiledWallpaperNeverGivesAWrongPixel) {
             Frame after = before;
             drag(70, 110, 70 + d[0], 110 + d[1], 50, 60)(before, after);
             const ShadowExtScroll s =
-                shadow_ext_find_scroll(bytes(before), bytes(after), kStride, page);
+                shadow_ext_find_scroll(bytes(before), bytes(after), kStride, kPageRect);
             EXPECT_EQ(clientPicture(before, after, s), after)
                 << period << "/" << d[0] << "," << d[1];
             EXPECT_FALSE(s.moves.empty()) << period << "/" << d[0] << "," << d[1];
@@ -361,7 +342,6 @@ TEST(ScrollFinder, AWindowDraggedOverATiledWallpaperNeverGivesAWrongPixel) {
 // of other columns still comes out as one move and its strip, and the
 // picture stays exact.
 TEST(ScrollFinder, KeptRowHashesFollowEveryChangeOfThePicture) {
-    const RECTANGLE_16 page{kPageLeft, 20, kPageRight, 220};
     struct Step {
         const char* what;
         RECTANGLE_16 rect;
@@ -370,13 +350,13 @@ TEST(ScrollFinder, KeptRowHashesFollowEveryChangeOfThePicture) {
         int restPixels;
     };
     const Step steps[] = {
-        {"scrolled by 8", page, [](Frame& a) { showPage(a, 20, 220, 8); }, 1, 8 * kPage},
+        {"scrolled by 8", kPageRect, [](Frame& a) { showPage(a, 20, 220, 8); }, 1, 8 * kPage},
         {"20 rows rewritten in a short rectangle",
          {kPageLeft, 100, kPageRight, 120},
          [](Frame& a) { showPage(a, 100, 120, 9000); },
          0,
          20 * kPage},
-        {"scrolled by 8 again, the rewritten rows with it", page,
+        {"scrolled by 8 again, the rewritten rows with it", kPageRect,
          [](Frame& a) {
              const Frame was = a;
              showPage(a, 20, 220, 16);
@@ -390,7 +370,7 @@ TEST(ScrollFinder, KeptRowHashesFollowEveryChangeOfThePicture) {
          [](Frame& a) { showPage(a, 20, 220, 5000, kPageRight, kWidth); },
          0,
          200 * (kWidth - kPageRight)},
-        {"the page scrolled by 14, around the rewritten rows", page,
+        {"the page scrolled by 14, around the rewritten rows", kPageRect,
          [](Frame& a) { showPage(a, 20, 220, 30); }, 2, 34 * kPage},
     };
     Frame before = frame();

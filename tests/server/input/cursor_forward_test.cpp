@@ -29,17 +29,22 @@ class CursorForward : public input_test::SimRecordTest {
         mac_shadow_cursor_set_broadcast_for_tests(captureBroadcast);
         record_->knownClients[0] = reinterpret_cast<rdpShadowClient*>(&clientA_);
         record_->knownClientCount = 1;
+        show(16, 16, 3, 4);
+        sim_->simCursor().setSeed(5);
+    }
+    // A white cursor of w x h points and pixels.
+    void show(int32_t w, int32_t h, double hotX = 0, double hotY = 0) {
         CursorImage image;
-        image.pointsWidth = 16;
-        image.pointsHeight = 16;
-        image.hotX = 3;
-        image.hotY = 4;
+        image.pointsWidth = w;
+        image.pointsHeight = h;
+        image.hotX = hotX;
+        image.hotY = hotY;
         CursorRepresentation rep;
-        rep.pixelWidth = rep.pixelHeight = 16;
-        rep.bgra.assign(16 * 16 * 4, 255);
+        rep.pixelWidth = w;
+        rep.pixelHeight = h;
+        rep.bgra.assign(size_t(w) * h * 4, 255);
         image.representations.push_back(rep);
         sim_->simCursor().setImage(image);
-        sim_->simCursor().setSeed(5);
     }
     void TearDown() override {
         mac_shadow_cursor_set_broadcast_for_tests(nullptr);
@@ -112,15 +117,7 @@ TEST_F(CursorForward, UnknownSeedSendsAtMostOncePerSecond) {
 }
 
 TEST_F(CursorForward, OnePixelWideCursorIsNeverSent) {
-    CursorImage thin;
-    thin.pointsWidth = 1;
-    thin.pointsHeight = 16;
-    CursorRepresentation rep;
-    rep.pixelWidth = 1;
-    rep.pixelHeight = 16;
-    rep.bgra.assign(16 * 4, 255);
-    thin.representations.push_back(rep);
-    sim_->simCursor().setImage(thin);
+    show(1, 16);
     turn(1000);
     EXPECT_TRUE(gSent.empty());
     EXPECT_EQ(record_->cursorSeed, 5); // remembered: not retried every turn

@@ -35,6 +35,12 @@ struct Picture {
 class CursorImageTest : public input_test::SimRecordTest {
   protected:
     void show(CursorImage image) { sim_->simCursor().setImage(std::move(image)); }
+    // A cursor of w x h points drawn once, at that many pixels.
+    void showSolid(double w, double h, double hotX = 0, double hotY = 0, uint8_t value = 1) {
+        CursorImage image = pointsCursor(w, h, hotX, hotY);
+        image.representations.push_back(solid(int32_t(w), int32_t(h), value));
+        show(image);
+    }
     Picture take(double scale, int32_t maxSize) {
         Picture p;
         uint8_t* pixels = nullptr;
@@ -61,10 +67,7 @@ TEST_F(CursorImageTest, ScaleAndCapGiveTheSizes) {
         {5, 3, 0.5, 96, 3, 2},
     };
     for (const auto& c : cases) {
-        CursorImage image = pointsCursor(c.pointsWidth, c.pointsHeight, 0, 0);
-        image.representations.push_back(
-            solid(int32_t(c.pointsWidth), int32_t(c.pointsHeight), 200));
-        show(image);
+        showSolid(c.pointsWidth, c.pointsHeight);
         const Picture p = take(c.scale, c.cap);
         EXPECT_EQ(p.result, 1);
         EXPECT_EQ(p.width, c.width) << c.pointsWidth << " at " << c.scale << " cap " << c.cap;
@@ -85,15 +88,11 @@ TEST_F(CursorImageTest, NarrowestRepresentationWideEnoughIsDrawn) {
 }
 
 TEST_F(CursorImageTest, HotSpotIsScaledAndClampedInside) {
-    CursorImage image = pointsCursor(16, 16, 16, -3);
-    image.representations.push_back(solid(16, 16, 1));
-    show(image);
+    showSolid(16, 16, 16, -3);
     const Picture p = take(2.0, 96);
     EXPECT_EQ(p.hotX, 31);
     EXPECT_EQ(p.hotY, 0);
-    CursorImage mid = pointsCursor(16, 16, 4.25, 5);
-    mid.representations.push_back(solid(16, 16, 1));
-    show(mid);
+    showSolid(16, 16, 4.25, 5);
     const Picture q = take(2.0, 96);
     EXPECT_EQ(q.hotX, 9); // 8.5 rounds away from zero
     EXPECT_EQ(q.hotY, 10);
@@ -107,9 +106,7 @@ TEST_F(CursorImageTest, NothingIsStoredWithoutACursorOrPictures) {
     empty.representations.push_back(solid(16, 16, 1));
     show(empty);
     EXPECT_EQ(take(1.0, 32).result, 0);
-    CursorImage ok = pointsCursor(16, 16, 0, 0);
-    ok.representations.push_back(solid(16, 16, 1));
-    show(ok);
+    showSolid(16, 16);
     int32_t w = 0, h = 0, x = 0;
     EXPECT_EQ(mac_cursor_image(1.0, 32, nullptr, &w, &h, &x, &x), 0);
 }

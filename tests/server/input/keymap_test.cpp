@@ -50,14 +50,10 @@ TEST(ModifierState, BitsFollowKeyCodesFrom54) {
 
 TEST(ModifierState, FlagsCombineLeftAndRightAndLeaveCapsLockOut) {
     using namespace corvane::platform;
-    auto only = [](uint32_t mac) { return flagsFor(updateModifiers(0, mac, true)); };
-    EXPECT_EQ(only(kShift), kFlagShift);
-    EXPECT_EQ(only(kRightShift), kFlagShift);
-    EXPECT_EQ(only(kControl), kFlagControl);
-    EXPECT_EQ(only(kRightControl), kFlagControl);
-    EXPECT_EQ(only(kOption), kFlagOption);
-    EXPECT_EQ(only(kRightOption), kFlagOption);
-    EXPECT_EQ(only(kCommand), kFlagCommand);
-    EXPECT_EQ(only(kRightCommand), kFlagCommand);
-    EXPECT_EQ(only(kCapsLock), 0u);
+    const std::pair<uint32_t, uint64_t> cases[] = {
+        {kShift, kFlagShift},          {kRightShift, kFlagShift},     {kControl, kFlagControl},
+        {kRightControl, kFlagControl}, {kOption, kFlagOption},        {kRightOption, kFlagOption},
+        {kCommand, kFlagCommand},      {kRightCommand, kFlagCommand}, {kCapsLock, 0}};
+    for (const auto& [mac, flags] : cases)
+        EXPECT_EQ(flagsFor(updateModifiers(0, mac, true)), flags) << mac;
 }

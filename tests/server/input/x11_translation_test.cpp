@@ -5,20 +5,14 @@
 
 using namespace corvane::platform::x11;
 
+// a, c, Return, Shift_L, Control_L, Super_L for Command, Super_R for right
+// Command, Left arrow, Control_R for right Control; Fn has no key.
 TEST(X11Keycodes, MacKeyCodesGoBackToXkbKeycodes) {
-    EXPECT_EQ(xKeycodeFromMac(0), 38u);    // a
-    EXPECT_EQ(xKeycodeFromMac(8), 54u);    // c
-    EXPECT_EQ(xKeycodeFromMac(36), 36u);   // Return
-    EXPECT_EQ(xKeycodeFromMac(56), 50u);   // Shift_L
-    EXPECT_EQ(xKeycodeFromMac(59), 37u);   // Control_L
-    EXPECT_EQ(xKeycodeFromMac(55), 133u);  // Super_L for Command
-    EXPECT_EQ(xKeycodeFromMac(54), 134u);  // Super_R for right Command
-    EXPECT_EQ(xKeycodeFromMac(123), 113u); // Left arrow
-}
-
-TEST(X11Keycodes, RightControlIsControlRAndFnHasNoKey) {
-    EXPECT_EQ(xKeycodeFromMac(62), 105u);
-    EXPECT_EQ(xKeycodeFromMac(63), 0u);
+    const std::pair<uint32_t, uint32_t> cases[] = {{0, 38},   {8, 54},   {36, 36},  {56, 50},
+                                                   {59, 37},  {55, 133}, {54, 134}, {123, 113},
+                                                   {62, 105}, {63, 0}};
+    for (const auto& [mac, x] : cases)
+        EXPECT_EQ(xKeycodeFromMac(mac), x) << mac;
 }
 
 TEST(X11Text, CodePointsFromUnitsAndPairs) {
@@ -32,41 +26,40 @@ TEST(X11Text, CodePointsFromUnitsAndPairs) {
     EXPECT_EQ(codePointFromUnits(nullptr, 1), 0u);
 }
 
+// Latin-1 as it is, other code points as Unicode keysyms, Return and
+// Backspace as their keys, other controls as nothing.
 TEST(X11Text, KeysymsForLatin1UnicodeAndControls) {
-    EXPECT_EQ(keysymForCodePoint('a'), 0x61u);
-    EXPECT_EQ(keysymForCodePoint(0xE9), 0xE9u);
-    EXPECT_EQ(keysymForCodePoint(0x20AC), 0x010020ACu);
-    EXPECT_EQ(keysymForCodePoint(0x1F600), 0x0101F600u);
-    EXPECT_EQ(keysymForCodePoint(0x0D), 0xFF0Du);
-    EXPECT_EQ(keysymForCodePoint(0x08), 0xFF08u);
-    EXPECT_EQ(keysymForCodePoint(0x01), 0u);
-    EXPECT_EQ(keysymForCodePoint(0x85), 0u);
+    const std::pair<uint32_t, uint32_t> cases[] = {{'a', 0x61},
+                                                   {0xE9, 0xE9},
+                                                   {0x20AC, 0x010020AC},
+                                                   {0x1F600, 0x0101F600},
+                                                   {0x0D, 0xFF0D},
+                                                   {0x08, 0xFF08},
+                                                   {0x01, 0},
+                                                   {0x85, 0}};
+    for (const auto& [codePoint, keysym] : cases)
+        EXPECT_EQ(keysymForCodePoint(codePoint), keysym) << codePoint;
 }
 
 TEST(X11Wheel, LinesBecomeButtonClicks) {
-    auto up = wheelClicksFor(3, 0);
-    ASSERT_EQ(up.size(), 1u);
-    EXPECT_EQ(up[0].button, 4);
-    EXPECT_EQ(up[0].clicks, 3);
-    auto down = wheelClicksFor(-2, 0);
-    ASSERT_EQ(down.size(), 1u);
-    EXPECT_EQ(down[0].button, 5);
-    EXPECT_EQ(down[0].clicks, 2);
-    auto sideways = wheelClicksFor(0, -1);
-    ASSERT_EQ(sideways.size(), 1u);
-    EXPECT_EQ(sideways[0].button, 7);
+    const struct {
+        int vertical, horizontal, button, clicks;
+    } cases[] = {{3, 0, 4, 3}, {-2, 0, 5, 2}, {0, -1, 7, 1}};
+    for (const auto& c : cases) {
+        const auto clicks = wheelClicksFor(c.vertical, c.horizontal);
+        ASSERT_EQ(clicks.size(), 1u) << c.vertical << "," << c.horizontal;
+        EXPECT_EQ(clicks[0].button, c.button);
+        EXPECT_EQ(clicks[0].clicks, c.clicks);
+    }
     EXPECT_TRUE(wheelClicksFor(0, 0).empty());
 }
 
 // Right is X's button 3 and middle its button 2: swapped, a right click
-// would paste instead of opening a menu.
+// would paste instead of opening a menu. Extra buttons come after the four
+// wheel buttons.
 TEST(X11Buttons, LeftRightMiddleAndExtraButtonsBecomeXButtons) {
-    EXPECT_EQ(xButtonFor(0), 1);
-    EXPECT_EQ(xButtonFor(1), 3);
-    EXPECT_EQ(xButtonFor(2), 2);
-    EXPECT_EQ(xButtonFor(3), 8) << "extra buttons come after the four wheel buttons";
-    EXPECT_EQ(xButtonFor(21), 0);
-    EXPECT_EQ(xButtonFor(-1), 0);
+    for (const auto& [button, x] : {std::pair{0, 1}, {1, 3}, {2, 2}, {3, 8}, {21, 0}, {-1, 0}})
+        EXPECT_EQ(xButtonFor(button), x) << button;
 }
 
 TEST(X11Clicks, RepeatsOnlyWhenXWouldNotCountThePress) {

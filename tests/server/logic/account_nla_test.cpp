@@ -40,25 +40,15 @@ Parsed parse(const std::string& value, size_t userOutSize = 128) {
 
 } // namespace
 
-TEST(AuthAccount, DomainHostAndBlanksAllNameTheSameAccount) {
-    EXPECT_EQ(account("alice"), "alice");
-    EXPECT_EQ(account("CORP\\alice"), "alice");
-    EXPECT_EQ(account("a\\b\\alice"), "alice");
-    EXPECT_EQ(account("alice@mac.local"), "alice");
-    EXPECT_EQ(account("alice@host@x"), "alice");
-    EXPECT_EQ(account(" \talice\t "), "alice");
-    EXPECT_EQ(account("CORP\\ alice @host"), "alice");
-    EXPECT_EQ(account("Alice Smith"), "Alice Smith"); // inner blanks stay
-}
-
-TEST(AuthAccount, UnusableNamesLeaveTheOutputEmpty) {
-    EXPECT_EQ(account("@host"), "<unusable>");
-    EXPECT_EQ(account("CORP\\@host"), "<unusable>");
-    EXPECT_EQ(account(" @host"), "<unusable>");
-    EXPECT_EQ(account("   "), "<unusable>");
-    EXPECT_EQ(account("\t"), "<unusable>");
-    EXPECT_EQ(account(""), "<unusable>");
-    EXPECT_EQ(account("CORP\\"), "<unusable>");
+// Domain, host and outer blanks all name the same account (inner blanks
+// stay); names with nothing left are unusable and leave the output empty.
+TEST(AuthAccount, DomainHostAndBlanksAllNameTheSameAccountOrNone) {
+    for (const char* user : {"alice", "CORP\\alice", "a\\b\\alice", "alice@mac.local",
+                             "alice@host@x", " \talice\t ", "CORP\\ alice @host"})
+        EXPECT_EQ(account(user), "alice") << user;
+    EXPECT_EQ(account("Alice Smith"), "Alice Smith");
+    for (const char* user : {"@host", "CORP\\@host", " @host", "   ", "\t", "", "CORP\\"})
+        EXPECT_EQ(account(user), "<unusable>") << user;
     EXPECT_EQ(account(nullptr), "<unusable>");
 }
 
@@ -86,18 +76,15 @@ TEST(NlaUserMatch, IgnoresTheCaseOfPlainLettersOnly) {
     EXPECT_EQ(mac_logic_nla_user_matches(nullptr, "alice"), 0);
 }
 
+// The hash in either case; the last colon separates, so the user may hold
+// colons, and it is not trimmed.
 TEST(NlaParse, ReadsUserAndHashOfEitherCase) {
-    const Parsed p = parse(std::string("alice:") + kHash);
-    EXPECT_EQ(p.result, 1);
-    EXPECT_EQ(p.user, "alice");
-    EXPECT_EQ(p.hash, kHashBytes);
-}
-
-TEST(NlaParse, LastColonSeparatesSoTheUserMayHoldColons) {
-    const Parsed p = parse(std::string("a:b::c:") + kHash);
-    EXPECT_EQ(p.result, 1);
-    EXPECT_EQ(p.user, "a:b::c");
-    EXPECT_EQ(parse(std::string(" alice ") + ":" + kHash).user, " alice "); // not trimmed
+    for (const char* user : {"alice", "a:b::c", " alice "}) {
+        const Parsed p = parse(std::string(user) + ":" + kHash);
+        EXPECT_EQ(p.result, 1) << user;
+        EXPECT_EQ(p.user, user);
+        EXPECT_EQ(p.hash, kHashBytes) << user;
+    }
 }
 
 TEST(NlaParse, MalformedValuesLeaveUserEmptyAndHashUntouched) {

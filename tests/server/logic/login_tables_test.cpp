@@ -120,27 +120,27 @@ TEST_F(Lockout, UntrackableAddressesAreNeverLockedOut) {
         EXPECT_EQ(e.address[0], '\0');
 }
 
-TEST_F(Lockout, FirstStaleEntryIsReusedBeforeTheOldest) {
-    for (int i = 0; i < MAC_LOGIN_TABLE_SIZE; i++)
-        fail(addressNumber(i), kStart + 10 * static_cast<uint64_t>(i));
-    table->entries[3].lastFailureTick = 2; // stale
-    table->entries[7].lastFailureTick = 1; // stale and the oldest
-    EXPECT_EQ(fail("198.51.100.9", kStart + 1000), 0u);
-    EXPECT_STREQ(table->entries[3].address, "198.51.100.9");
-    EXPECT_EQ(table->entries[3].failures, 1);
-    EXPECT_EQ(table->entries[3].lastFailureTick, kStart + 1000);
-    EXPECT_STREQ(table->entries[7].address, addressNumber(7).c_str());
-}
-
-TEST_F(Lockout, StaleButStillLockedEntryIsNotTakenAsStale) {
-    for (int i = 0; i < MAC_LOGIN_TABLE_SIZE; i++)
-        fail(addressNumber(i), kStart + 10 * static_cast<uint64_t>(i));
-    table->entries[3].lastFailureTick = 1; // oldest, but its lock has not ended
-    table->entries[3].lockedUntil = kStart + 9999999;
-    table->entries[7].lastFailureTick = 2; // stale and unlocked
-    EXPECT_EQ(fail("198.51.100.9", kStart + 1000), 0u);
-    EXPECT_STREQ(table->entries[7].address, "198.51.100.9");
-    EXPECT_STREQ(table->entries[3].address, addressNumber(3).c_str());
+// Entries 3 and 7 are stale: the first of them is reused before the oldest,
+// but not while its lock has not ended.
+TEST_F(Lockout, FirstStaleUnlockedEntryIsReusedBeforeTheOldest) {
+    const struct {
+        uint64_t tick3, lock3, tick7;
+        int reused, kept;
+    } cases[] = {{2, 0, 1, 3, 7}, {1, kStart + 9999999, 2, 7, 3}};
+    for (const auto& c : cases) {
+        table = std::make_unique<MacLockoutTable>();
+        for (int i = 0; i < MAC_LOGIN_TABLE_SIZE; i++)
+            fail(addressNumber(i), kStart + 10 * static_cast<uint64_t>(i));
+        table->entries[3].lastFailureTick = c.tick3;
+        table->entries[3].lockedUntil = c.lock3;
+        table->entries[7].lastFailureTick = c.tick7;
+        EXPECT_EQ(fail("198.51.100.9", kStart + 1000), 0u);
+        const MacLockoutEntry& reused = table->entries[c.reused];
+        EXPECT_STREQ(reused.address, "198.51.100.9") << c.reused;
+        EXPECT_EQ(reused.failures, 1);
+        EXPECT_EQ(reused.lastFailureTick, kStart + 1000);
+        EXPECT_STREQ(table->entries[c.kept].address, addressNumber(c.kept).c_str());
+    }
 }
 
 // A lock, or the memory of one, is never given away to make room: with the
@@ -148,9 +148,6 @@ TEST_F(Lockout, StaleButStillLockedEntryIsNotTakenAsStale) {
 // them frees, and its wrong password is not recorded over anybody's.
 TEST_F(Lockout, ANewcomerNeverTakesALock) {
     const std::string victim = "192.0.2.66";
-    for (int i = 0; i < 7; i++)
-        fail(victim, kStart);
-    ASSERT_EQ(remaining(victim, kStart), 480000u);
     struct Step {
         const char* what;
         int32_t failuresEach; // of every other entry
@@ -170,6 +167,7 @@ TEST_F(Lockout, ANewcomerNeverTakesALock) {
         table = std::make_unique<MacLockoutTable>();
         for (int i = 0; i < 7; i++)
             fail(victim, kStart);
+        ASSERT_EQ(remaining(victim, kStart), 480000u);
         for (int i = 1; i < MAC_LOCKOUT_TABLE_SIZE; i++)
             for (int n = 0; n < step.failuresEach; n++)
                 fail("10." + std::to_string(i / 256) + ".0." + std::to_string(i % 256), kStart);
@@ -183,7 +181,6 @@ TEST_F(Lockout, ANewcomerNeverTakesALock) {
         }
     }
 }
-
 
 namespace {
 

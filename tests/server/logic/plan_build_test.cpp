@@ -19,29 +19,28 @@ DesktopPlan dirtyPlan() {
 
 } // namespace
 
+// No monitors or any array missing: refused, and the plan is cleared.
 TEST(PlanBuild, RejectsMissingArgumentsAndClearsThePlan) {
-    int32_t left = 0, top = 0;
-    uint32_t width = 800, height = 600;
-    DesktopPlan plan = dirtyPlan();
-    EXPECT_EQ(mac_logic_build_plan_scaled(0, &left, &top, &width, &height, nullptr, nullptr, &plan),
+    int32_t l = 0, t = 0;
+    uint32_t w = 800, h = 600;
+    const struct {
+        uint32_t count;
+        int32_t *left, *top;
+        uint32_t *width, *height;
+    } cases[] = {{0, &l, &t, &w, &h},
+                 {1, nullptr, &t, &w, &h},
+                 {1, &l, nullptr, &w, &h},
+                 {1, &l, &t, nullptr, &h},
+                 {1, &l, &t, &w, nullptr}};
+    for (const auto& c : cases) {
+        DesktopPlan plan = dirtyPlan();
+        EXPECT_EQ(mac_logic_build_plan_scaled(c.count, c.left, c.top, c.width, c.height, nullptr,
+                                              nullptr, &plan),
+                  MAC_PLAN_BAD_ARGS);
+        EXPECT_TRUE(isZeroed(plan));
+    }
+    EXPECT_EQ(mac_logic_build_plan_scaled(1, &l, &t, &w, &h, nullptr, nullptr, nullptr),
               MAC_PLAN_BAD_ARGS);
-    EXPECT_TRUE(isZeroed(plan));
-    plan = dirtyPlan();
-    EXPECT_EQ(
-        mac_logic_build_plan_scaled(1, nullptr, &top, &width, &height, nullptr, nullptr, &plan),
-        MAC_PLAN_BAD_ARGS);
-    EXPECT_TRUE(isZeroed(plan));
-    EXPECT_EQ(
-        mac_logic_build_plan_scaled(1, &left, nullptr, &width, &height, nullptr, nullptr, &plan),
-        MAC_PLAN_BAD_ARGS);
-    EXPECT_EQ(
-        mac_logic_build_plan_scaled(1, &left, &top, nullptr, &height, nullptr, nullptr, &plan),
-        MAC_PLAN_BAD_ARGS);
-    EXPECT_EQ(mac_logic_build_plan_scaled(1, &left, &top, &width, nullptr, nullptr, nullptr, &plan),
-              MAC_PLAN_BAD_ARGS);
-    EXPECT_EQ(
-        mac_logic_build_plan_scaled(1, &left, &top, &width, &height, nullptr, nullptr, nullptr),
-        MAC_PLAN_BAD_ARGS);
 }
 
 TEST(PlanBuild, SizesAreEvenAndWithinRange) {
@@ -88,14 +87,12 @@ TEST(PlanBuild, OnlyTheFirstSixteenMonitorsAreUsed) {
     EXPECT_EQ(plan.x[15], 6000);
 }
 
+// Desktop scale, device scale, wish.
 TEST(PlanHidpi, WishNeedsDesktopScaleInRangeAndAKnownDeviceScale) {
-    EXPECT_EQ(mac_logic_hidpi_wish(150, 100), 1);
-    EXPECT_EQ(mac_logic_hidpi_wish(500, 0), 1);
-    EXPECT_EQ(mac_logic_hidpi_wish(200, 140), 1);
-    EXPECT_EQ(mac_logic_hidpi_wish(200, 180), 1);
-    EXPECT_EQ(mac_logic_hidpi_wish(149, 100), 0);
-    EXPECT_EQ(mac_logic_hidpi_wish(501, 100), 0);
-    EXPECT_EQ(mac_logic_hidpi_wish(200, 120), 0);
+    const uint32_t cases[][3] = {{150, 100, 1}, {500, 0, 1},   {200, 140, 1}, {200, 180, 1},
+                                 {149, 100, 0}, {501, 100, 0}, {200, 120, 0}};
+    for (const auto& c : cases)
+        EXPECT_EQ(mac_logic_hidpi_wish(c[0], c[1]), int32_t(c[2])) << c[0] << "/" << c[1];
 }
 
 TEST(PlanHidpi, FlagsFollowTheScaleArraysGiven) {

@@ -35,10 +35,11 @@ std::vector<Repaint> runTurns(MacRepaintSchedule* s, uint64_t from, uint64_t to,
     return out;
 }
 
-std::vector<uint64_t> timesOf(const std::vector<Repaint>& repaints, int32_t kind) {
+// The times of the repaints of `kind` after `after`.
+std::vector<uint64_t> timesOf(const std::vector<Repaint>& repaints, int32_t kind, uint64_t after) {
     std::vector<uint64_t> times;
     for (const Repaint& r : repaints) {
-        if (r.kind == kind)
+        if (r.kind == kind && r.at > after)
             times.push_back(r.at);
     }
     return times;
@@ -73,19 +74,8 @@ TEST(RepaintSchedule, ResizeOpensARiskWindowThenTheScheduleResumes) {
     const uint64_t resize = turnAt(20000);
     const std::vector<Repaint> repaints = runTurns(&s, 0, 500000, resize);
     EXPECT_EQ(s.riskUntil, kConnect + resize + 180000);
-
-    std::vector<uint64_t> burstAfterResize;
-    for (uint64_t t : timesOf(repaints, MAC_REPAINT_BURST)) {
-        if (t > resize)
-            burstAfterResize.push_back(t);
-    }
-    EXPECT_EQ(burstAfterResize.size(), 3u);
-
-    std::vector<uint64_t> scheduled;
-    for (uint64_t t : timesOf(repaints, MAC_REPAINT_SCHEDULED)) {
-        if (t > resize)
-            scheduled.push_back(t);
-    }
+    EXPECT_EQ(timesOf(repaints, MAC_REPAINT_BURST, resize).size(), 3u);
+    const std::vector<uint64_t> scheduled = timesOf(repaints, MAC_REPAINT_SCHEDULED, resize);
     // Every 30 s from 50 s until the window ends at 200 s, then 240 s later.
     ASSERT_EQ(scheduled.size(), 7u);
     EXPECT_EQ(scheduled[0], turnAt(resize + 30000));

@@ -54,25 +54,6 @@ FakeConnection::~FakeConnection() {
     close(farEnd);
 }
 
-std::atomic<uint64_t> LoginTest::now_{0};
-std::atomic<int> LoginTest::waits_{0};
-std::atomic<int> LoginTest::libraryAccepts_{0};
-std::mutex LoginTest::errorMutex_;
-std::map<rdpShadowClient*, UINT32> LoginTest::errorInfos_;
-
-uint64_t LoginTest::fakeNow() {
-    return now_.load();
-}
-void LoginTest::setNow(uint64_t ms) {
-    now_.store(ms);
-}
-void LoginTest::advance(uint64_t ms) {
-    now_.fetch_add(ms);
-}
-uint64_t LoginTest::now() {
-    return now_.load();
-}
-
 void LoginTest::recordWait(uint32_t ms) {
     EXPECT_EQ(ms, 1000u) << "refusals wait one second";
     waits_++;
@@ -147,7 +128,7 @@ void LoginTest::SetUp() {
     accounts().setGroup("admin", {"bob"});
 
     setNow(10'000'000);
-    mac_set_clock_for_tests(fakeNow);
+    mac_set_clock_for_tests(now);
     waits_ = 0;
     libraryAccepts_ = 0;
     {
@@ -233,21 +214,9 @@ void LoginTest::disconnect(FakeConnection* c) {
     c->peer.Disconnect(&c->peer);
 }
 
-void LoginTest::configureNla(const char* value) {
-    if (value)
-        setenv("MAC_SHADOW_NLA", value, 1);
-    else
-        unsetenv("MAC_SHADOW_NLA");
-    mac_shadow_nla_configure(record_);
-    LogCapture::clear();
-}
-
-void LoginTest::configureAllowed(const char* rule) {
-    if (rule)
-        setenv("MAC_SHADOW_ALLOWED_USERS", rule, 1);
-    else
-        unsetenv("MAC_SHADOW_ALLOWED_USERS");
-    mac_shadow_allow_configure(record_);
+void LoginTest::configure(const char* name, const char* value, void (*read)(macShadowSubsystem*)) {
+    value ? setenv(name, value, 1) : unsetenv(name);
+    read(record_);
     LogCapture::clear();
 }
 

@@ -18,6 +18,7 @@
 #include "base/clock.h"
 #include "server/core/sim_fixture.h"
 #include "server/log_capture.h"
+#include "server/shadow/Mac/core/lifecycle.h"
 #include "server/shadow/Mac/logins/logins.h"
 #include "server/shadow/ext/peer_hooks.h"
 
@@ -81,25 +82,29 @@ class LoginTest : public SimPlatformTest {
     // The library's Disconnect of a connection (through the wrapper).
     void disconnect(FakeConnection* c);
 
-    static void setNow(uint64_t ms);
-    static void advance(uint64_t ms);
-    static uint64_t now();
+    static void setNow(uint64_t ms) { now_.store(ms); }
+    static void advance(uint64_t ms) { now_.fetch_add(ms); }
+    static uint64_t now() { return now_.load(); }
 
     int waits() const { return waits_.load(); }
     // The last error info set on the connection's client, 0 when none.
     UINT32 errorInfo(FakeConnection* c);
     int libraryAccepts() const { return libraryAccepts_.load(); }
 
-    // Sets MAC_SHADOW_NLA (null unsets) and reads it as Init does.
-    void configureNla(const char* value);
-    // Sets MAC_SHADOW_ALLOWED_USERS (null unsets) and reads it as Init does.
-    void configureAllowed(const char* rule);
+    // Sets MAC_SHADOW_NLA or MAC_SHADOW_ALLOWED_USERS (null unsets) and
+    // reads it as Init does.
+    void configureNla(const char* value) {
+        configure("MAC_SHADOW_NLA", value, mac_shadow_nla_configure);
+    }
+    void configureAllowed(const char* rule) {
+        configure("MAC_SHADOW_ALLOWED_USERS", rule, mac_shadow_allow_configure);
+    }
 
     rdpShadowServer server_{};
     freerdp_listener listener_{};
 
   private:
-    static uint64_t fakeNow();
+    void configure(const char* name, const char* value, void (*read)(macShadowSubsystem*));
     static void recordWait(uint32_t ms);
     static void recordErrorInfo(rdpShadowClient* client, UINT32 code);
     static BOOL fakeLibraryAccept(freerdp_listener* listener, freerdp_peer* peer);
@@ -108,11 +113,10 @@ class LoginTest : public SimPlatformTest {
     static DWORD fakeEventHandles(freerdp_peer* peer, HANDLE* events, DWORD count);
     static BOOL fakeCheck(freerdp_peer* peer);
 
-    static std::atomic<uint64_t> now_;
-    static std::atomic<int> waits_;
-    static std::atomic<int> libraryAccepts_;
-    static std::mutex errorMutex_;
-    static std::map<rdpShadowClient*, UINT32> errorInfos_;
+    static inline std::atomic<uint64_t> now_{0};
+    static inline std::atomic<int> waits_{0}, libraryAccepts_{0};
+    static inline std::mutex errorMutex_;
+    static inline std::map<rdpShadowClient*, UINT32> errorInfos_;
 
     rdpShadowSubsystem* base_ = nullptr;
     macShadowSubsystem* record_ = nullptr;

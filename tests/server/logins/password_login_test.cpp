@@ -76,7 +76,6 @@ TEST_F(PasswordLogin, RefusalsWaitSetTheirErrorInfoAndCountOnlyWrongPasswords) {
         {"alice", "nope", true, true, kWrongInfo, 1,
          "[WARN] mac_shadow_authenticate: login from 192.0.2.7 as 'alice': wrong password (1)"},
         {"@host", "right-pw", true, false, kWrongInfo, 1, "as '': wrong password (1)"},
-        {"   ", "right-pw", true, false, kWrongInfo, 1, "as '': wrong password (1)"},
         {"CORP\\alice", nullptr, true, false, ERRINFO_SERVER_FRESH_CREDENTIALS_REQUIRED, 0,
          "as 'alice': refused, the client sent no password. (Windows App on Windows"},
         {"alice", "", true, false, ERRINFO_SERVER_FRESH_CREDENTIALS_REQUIRED, 0,

@@ -17,16 +17,16 @@ class CaptureWatchdog : public CoreTest {
         // The stopped count is process-wide and earlier tests may have moved it.
         record()->stoppedCountSeen = static_cast<uint64_t>(mac_capture_stopped_count());
     }
-    bool waitForStop(int64_t before) {
-        return waitUntilTrue([&] { return mac_capture_stopped_count() > before; });
-    }
     void TearDown() override {
         mac_capture_stop();
         CoreTest::TearDown();
     }
     size_t streamsStarted() { return sim().simCapture().streams().size(); }
+    // The display server stops the latest stream; back once the capture saw it.
     void stopLatestStream() {
+        const int64_t before = mac_capture_stopped_count();
         sim().simCapture().streams().back()->stopFromDisplayServer("screen asleep");
+        ASSERT_TRUE(waitUntilTrue([&] { return mac_capture_stopped_count() > before; }));
     }
 };
 
@@ -40,25 +40,20 @@ TEST_F(CaptureWatchdog, RestartsAStoppedStreamOnlyWhileInputIsRecent) {
 
     // Idle for longer than the window: a stopped stream stays stopped.
     runTurnsUntil(now() + 61000);
-    const int64_t idleStops = mac_capture_stopped_count();
     stopLatestStream();
-    ASSERT_TRUE(waitForStop(idleStops));
     runTurnsUntil(now() + 3000);
     EXPECT_EQ(streamsStarted(), before) << "no restart while the session is idle";
 
     // Remote input: the watchdog restarts the stopped stream.
     record()->inputSeen = true;
-    advance(62);
-    mac_shadow_loop_turn(record(), now());
+    turn();
     EXPECT_EQ(streamsStarted(), before + 1);
     EXPECT_EQ(LogLines::count("the capture had stopped (screen asleep?): restarted"), 1u);
     EXPECT_EQ(LogLines::count("capture restarted: repainting every 30 s"), 1u);
     EXPECT_EQ(record()->riskEvents, 1u);
 
     // A second stop within two seconds waits for the next allowed restart.
-    const int64_t stoppedBefore = mac_capture_stopped_count();
     stopLatestStream();
-    ASSERT_TRUE(waitForStop(stoppedBefore));
     runTurnsUntil(now() + 1800);
     EXPECT_EQ(streamsStarted(), before + 1);
     runTurnsUntil(now() + 300);
@@ -71,11 +66,8 @@ TEST_F(CaptureWatchdog, FailedRestartIsRetriedAfterTwoSeconds) {
     record()->captureDown = false;
     mac_shadow_loop_turn(record(), now());
     sim().simCapture().setStartAnswer(corvane::platform::sim::SimAnswer::Fail);
-    const int64_t stoppedBefore = mac_capture_stopped_count();
     stopLatestStream();
-    ASSERT_TRUE(waitForStop(stoppedBefore));
-    advance(62);
-    mac_shadow_loop_turn(record(), now());
+    turn();
     EXPECT_TRUE(record()->captureDown);
     EXPECT_EQ(LogLines::count("restart failed, trying again"), 1u);
     runTurnsUntil(now() + 1900);

@@ -7,11 +7,10 @@
 #include <cstring>
 #include <mutex>
 
-#include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
-
-#include "e2e/harness/e2e_harness.h"
 #include "platform/x11/x11_capture.h"
+#include "xvfb_fixture.h"
+
+#include <X11/extensions/XTest.h>
 
 namespace corvane::platform::x11::testing {
 
@@ -87,40 +86,33 @@ class RecordingSink : public CaptureSink {
     std::condition_variable cv_;
 };
 
-class X11CaptureTest : public ::testing::Test {
+class X11CaptureTest : public XvfbTest {
   protected:
     void start(int width, int height) {
-        xvfb_ = std::make_unique<e2e::Xvfb>(
-            e2e::suites::x11Platform, std::to_string(width) + "x" + std::to_string(height) + "x24");
-        ASSERT_TRUE(xvfb_->ok());
-        setenv("DISPLAY", xvfb_->name().c_str(), 1);
-        draw_ = XOpenDisplay(xvfb_->name().c_str());
-        ASSERT_NE(draw_, nullptr);
+        startXvfb(std::to_string(width) + "x" + std::to_string(height) + "x24");
     }
     void TearDown() override {
         stream_.reset();
-        if (draw_ && !xvfbKilled_)
-            XCloseDisplay(draw_);
-        xvfb_.reset();
+        XvfbTest::TearDown();
     }
     void fillRoot(unsigned long rgb) {
-        XSetWindowBackground(draw_, DefaultRootWindow(draw_), rgb);
-        XClearWindow(draw_, DefaultRootWindow(draw_));
-        XSync(draw_, False);
+        XSetWindowBackground(d_, DefaultRootWindow(d_), rgb);
+        XClearWindow(d_, DefaultRootWindow(d_));
+        XSync(d_, False);
     }
     void fillRect(int x, int y, int w, int h, unsigned long rgb) {
-        GC gc = XCreateGC(draw_, DefaultRootWindow(draw_), 0, nullptr);
-        XSetForeground(draw_, gc, rgb);
-        XSetSubwindowMode(draw_, gc, IncludeInferiors);
-        XFillRectangle(draw_, DefaultRootWindow(draw_), gc, x, y, unsigned(w), unsigned(h));
-        XFreeGC(draw_, gc);
-        XSync(draw_, False);
+        GC gc = XCreateGC(d_, DefaultRootWindow(d_), 0, nullptr);
+        XSetForeground(d_, gc, rgb);
+        XSetSubwindowMode(d_, gc, IncludeInferiors);
+        XFillRectangle(d_, DefaultRootWindow(d_), gc, x, y, unsigned(w), unsigned(h));
+        XFreeGC(d_, gc);
+        XSync(d_, False);
     }
     // Moves the pointer as injected input does (XTest); a warp by an
     // application is not device motion and shows up with the next one.
     void movePointer(int x, int y) {
-        XTestFakeMotionEvent(draw_, 0, x, y, CurrentTime);
-        XSync(draw_, False);
+        XTestFakeMotionEvent(d_, 0, x, y, CurrentTime);
+        XSync(d_, False);
     }
     // Starts a stream of display 0 and waits for the start to be confirmed.
     void startStream(const CaptureSettings& settings) {
@@ -148,9 +140,6 @@ class X11CaptureTest : public ::testing::Test {
         return s;
     }
 
-    std::unique_ptr<e2e::Xvfb> xvfb_;
-    bool xvfbKilled_ = false;
-    Display* draw_ = nullptr;
     X11Capture capture_;
     RecordingSink sink_;
     std::unique_ptr<CaptureStream> stream_;

@@ -11,9 +11,8 @@ TEST_F(X11CaptureTest, KilledServerStopsTheStream) {
     ASSERT_TRUE(sink_.waitForFrames(1));
     // Our own drawing connection goes first: closing it after the server is
     // gone would end the process.
-    XCloseDisplay(draw_);
-    draw_ = nullptr;
-    xvfbKilled_ = true;
+    XCloseDisplay(d_);
+    d_ = nullptr;
     xvfb_->kill();
     ASSERT_TRUE(sink_.waitUntil([&] { return !sink_.stopReasons.empty(); }));
     EXPECT_EQ(sink_.stopReasons[0], "the X connection was lost");

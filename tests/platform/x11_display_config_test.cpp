@@ -10,15 +10,13 @@
 #include <optional>
 #include <string>
 
-// After gtest: Xlib defines None and Bool as macros.
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <X11/extensions/Xrandr.h>
-
-#include "e2e/harness/e2e_harness.h"
 #include "platform/x11/x11_display_config.h"
 #include "platform/x11/x11_power.h"
 #include "platform/x11/x11_resources.h"
+#include "xvfb_fixture.h"
+
+#include <X11/Xatom.h>
+#include <X11/extensions/Xrandr.h>
 
 using corvane::platform::VirtualDisplayDescriptor;
 using corvane::platform::x11::kX11MainDisplayId;
@@ -34,19 +32,9 @@ struct CrtcState {
     XFixed scaleX = 0, scaleY = 0;     // the diagonal of its transform
 };
 
-class X11DisplayConfigTest : public ::testing::Test {
+class X11DisplayConfigTest : public corvane::platform::x11::testing::XvfbTest {
   protected:
-    void SetUp() override {
-        xvfb_ = std::make_unique<e2e::Xvfb>(e2e::suites::x11Platform, "8192x4096x24");
-        ASSERT_TRUE(xvfb_->ok());
-        setenv("DISPLAY", xvfb_->name().c_str(), 1);
-        d_ = XOpenDisplay(xvfb_->name().c_str());
-        ASSERT_NE(d_, nullptr);
-    }
-    void TearDown() override {
-        if (d_)
-            XCloseDisplay(d_);
-    }
+    void SetUp() override { startXvfb("8192x4096x24"); }
     void xrandr(std::vector<std::string> args) {
         args.insert(args.begin(), "xrandr");
         e2e::run(args, {}, std::chrono::milliseconds(10000));
@@ -205,8 +193,6 @@ class X11DisplayConfigTest : public ::testing::Test {
         EXPECT_EQ(giveBack(), std::nullopt);
     }
 
-    std::unique_ptr<e2e::Xvfb> xvfb_;
-    Display* d_ = nullptr;
     X11Power power_;
 };
 
@@ -282,49 +268,39 @@ TEST_F(X11DisplayConfigTest, AnActiveOutputShowsTheMirroredDisplay) {
     EXPECT_EQ(modesNamed("Corvane"), 0u);
 }
 
-// A monitor (an output with an EDID) takes only the modes it lists: a
-// listed mode of the client's size shows the desktop and stays listed after.
-TEST_F(X11DisplayConfigTest, AMonitorShowsTheMirroredDisplayInAModeItLists) {
-    startAt1280x800(true);
-    xrandr(
-        {"--newmode", "listed", "60", "1024", "1025", "1026", "1027", "768", "769", "770", "771"});
-    xrandr({"--addmode", "screen", "listed"});
-    plugMonitor();
-    X11DisplayConfig config(power_);
-    auto v = config.createVirtualDisplay(descriptor(1024, 768));
-    ASSERT_TRUE(v);
-    ASSERT_EQ(arrange(config, {{v->id(), {0, 0}}}, v->id()), 0);
-    EXPECT_EQ(crtc().mode, "listed");
-    EXPECT_EQ(screen(), std::make_pair(1024, 768));
-    EXPECT_EQ(modesNamed("Corvane"), 0u);
-    v.reset();
-    EXPECT_EQ(crtc().mode, "own");
-    EXPECT_EQ(screen(), std::make_pair(1280, 800));
-    EXPECT_EQ(modesNamed("listed"), 1u);
-}
-
-// Without a listed mode of the client's size a monitor keeps its own mode.
-// An X server that keeps transforms would scale it onto the desktop; Xvfb
-// keeps none, so the mirroring fails and leaves the screen as it was: the
-// server then shares the real screen, letterboxed (tests/e2e/layout). The
-// monitor has its own mode and no transform once the display goes.
-TEST_F(X11DisplayConfigTest, AMonitorWithoutTheSizeIsLeftAsItWas) {
+// A monitor (an output with an EDID) takes only the modes it lists: a listed
+// mode of the client's size shows the desktop and stays listed after. Without
+// one it keeps its own mode: an X server that keeps transforms would scale it
+// onto the desktop; Xvfb keeps none, so the mirroring fails and leaves the
+// screen as it was (the server then shares the real screen, letterboxed:
+// tests/e2e/layout). Either way it has its own mode, unscaled, once the
+// display goes.
+TEST_F(X11DisplayConfigTest, AMonitorShowsTheMirroredDisplayOnlyInAModeItLists) {
     startAt1280x800(true);
     plugMonitor();
-    X11DisplayConfig config(power_);
-    auto v = config.createVirtualDisplay(descriptor(1024, 768));
-    ASSERT_TRUE(v);
-    EXPECT_NE(arrange(config, {{v->id(), {0, 0}}}, v->id()), 0);
-    const CrtcState during = crtc();
-    EXPECT_EQ(during.mode, "own");
-    EXPECT_EQ(during.scaleX, XDoubleToFixed(1));
-    EXPECT_EQ(screen(), std::make_pair(1280, 800));
-    EXPECT_EQ(config.mirrorsDisplay(kX11MainDisplayId), 0u);
-    EXPECT_EQ(monitorsNamed("Corvane Display"), 0u);
-    EXPECT_EQ(giveBack(), std::nullopt);
-    EXPECT_EQ(modesNamed("Corvane"), 0u);
-    v.reset();
-    expectOwnModeBack();
+    for (const bool listed : {false, true}) {
+        SCOPED_TRACE(listed ? "a listed mode of the size" : "no listed mode of the size");
+        if (listed) {
+            xrandr({"--newmode", "listed", "60", "1024", "1025", "1026", "1027", "768", "769",
+                    "770", "771"});
+            xrandr({"--addmode", "screen", "listed"});
+        }
+        X11DisplayConfig config(power_);
+        auto v = config.createVirtualDisplay(descriptor(1024, 768));
+        ASSERT_TRUE(v);
+        EXPECT_EQ(arrange(config, {{v->id(), {0, 0}}}, v->id()) == 0, listed);
+        const CrtcState during = crtc();
+        EXPECT_EQ(during.mode, listed ? "listed" : "own");
+        EXPECT_EQ(during.scaleX, XDoubleToFixed(1));
+        EXPECT_EQ(screen(), listed ? std::make_pair(1024, 768) : std::make_pair(1280, 800));
+        EXPECT_EQ(config.mirrorsDisplay(kX11MainDisplayId) != 0, listed);
+        EXPECT_EQ(monitorsNamed("Corvane Display"), listed ? 1u : 0u);
+        EXPECT_EQ(giveBack().has_value(), listed);
+        EXPECT_EQ(modesNamed("Corvane"), 0u);
+        v.reset();
+        expectOwnModeBack();
+        EXPECT_EQ(modesNamed("listed"), listed ? 1u : 0u);
+    }
 }
 
 // A server killed while a client was connected leaves the screen as the

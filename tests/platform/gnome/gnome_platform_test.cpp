@@ -10,12 +10,6 @@
 namespace corvane::platform::gnome::testing {
 namespace {
 
-class NullSink : public CaptureSink {
-  public:
-    void frameArrived(FrameHandle) override {}
-    void streamStopped(const std::string&) override {}
-};
-
 class GnomePlatformTest : public GnomePlatformFixture {
   protected:
     void TearDown() override {
@@ -37,7 +31,7 @@ class GnomePlatformTest : public GnomePlatformFixture {
     }
 
     std::unique_ptr<CaptureStream> stream_;
-    NullSink sink_;
+    RecordingSink sink_;
     e2e::TempDir logDir_;
     e2e::Process window_;
     std::string log_;

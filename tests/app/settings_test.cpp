@@ -20,7 +20,6 @@ namespace {
 class SettingsTest : public corvane::test::AppTest {
   protected:
     ScopedEnv data{"XDG_DATA_HOME", dir.file("data")};
-    ScopedEnv state{"XDG_STATE_HOME", dir.file("state")};
     QString file = QString::fromStdString(dir.file("own.ini"));
 
     UserDefaults fresh() { return fresh(file); }
@@ -287,11 +286,10 @@ TEST_F(SettingsTest, TheFileIsReadAndWrittenInQtsIniDialect) {
 // Serialised objects are never deserialised: a few bytes could otherwise make
 // the reader ask for gigabytes. Such a key reads as absent.
 TEST_F(SettingsTest, SerialisedObjectsInTheFileReadAsAbsent) {
-    UserDefaults d = writtenOutside(
-        "port=@Variant(\\0\\0\\0\\x7f\\xff\\xff\\xff\\xff)\n"
-        "fps=@ByteArray(12)\n"
-        "h264Profile=@Rect(1 2 3 4)\n"
-        "sizeAlign=@@Variant(x)\n");
+    UserDefaults d = writtenOutside("port=@Variant(\\0\\0\\0\\x7f\\xff\\xff\\xff\\xff)\n"
+                                    "fps=@ByteArray(12)\n"
+                                    "h264Profile=@Rect(1 2 3 4)\n"
+                                    "sizeAlign=@@Variant(x)\n");
     EXPECT_FALSE(d.contains(Key::port));
     EXPECT_FALSE(d.contains(Key::fps));
     const ServerSettings s = read(d);

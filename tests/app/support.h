@@ -34,7 +34,8 @@ void ensureApplication();
 // Runs the main loop until `done` holds or `seconds` pass; returns `done()`.
 bool pumpUntil(const std::function<bool()>& done, double seconds);
 
-// Runs a shell command; its standard output, or nothing when it failed.
+// Runs a shell command (at most a minute); its output (standard output and
+// error), or nothing when it failed.
 std::optional<std::string> shell(const std::string& command);
 bool fileExists(const std::string& path);
 

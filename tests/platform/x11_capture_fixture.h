@@ -5,6 +5,7 @@
 
 #include <condition_variable>
 #include <cstring>
+#include <future>
 #include <mutex>
 
 #include "platform/x11/x11_capture.h"
@@ -100,13 +101,8 @@ class X11CaptureTest : public XvfbTest {
         XClearWindow(d_, DefaultRootWindow(d_));
         XSync(d_, False);
     }
-    void fillRect(int x, int y, int w, int h, unsigned long rgb) {
-        GC gc = XCreateGC(d_, DefaultRootWindow(d_), 0, nullptr);
-        XSetForeground(d_, gc, rgb);
-        XSetSubwindowMode(d_, gc, IncludeInferiors);
-        XFillRectangle(d_, DefaultRootWindow(d_), gc, x, y, unsigned(w), unsigned(h));
-        XFreeGC(d_, gc);
-        XSync(d_, False);
+    void fillRect(int x, int y, int w, int h, uint32_t rgb) {
+        ASSERT_TRUE(e2e::fillRect(xvfb_->name(), x, y, w, h, rgb));
     }
     // Moves the pointer as injected input does (XTest); a warp by an
     // application is not device motion and shows up with the next one.
@@ -119,17 +115,18 @@ class X11CaptureTest : public XvfbTest {
         std::string error;
         stream_ = capture_.createStream({0, 0, 0, 0, 0}, settings, sink_, error);
         ASSERT_NE(stream_, nullptr) << error;
-        std::mutex m;
-        std::condition_variable cv;
-        std::optional<std::pair<bool, std::string>> answer;
-        stream_->start([&](bool ok, const std::string& e) {
-            std::lock_guard lock(m);
-            answer.emplace(ok, e);
-            cv.notify_all();
-        });
-        std::unique_lock lock(m);
-        ASSERT_TRUE(cv.wait_for(lock, 10s, [&] { return answer.has_value(); }));
-        ASSERT_TRUE(answer->first) << answer->second;
+        std::promise<std::pair<bool, std::string>> answer;
+        stream_->start([&](bool ok, const std::string& e) { answer.set_value({ok, e}); });
+        auto started = answer.get_future();
+        ASSERT_EQ(started.wait_for(10s), std::future_status::ready);
+        const auto [ok, e] = started.get();
+        ASSERT_TRUE(ok) << e;
+    }
+    // A screen of that size whose stream of it has delivered its first frame.
+    void streaming(int width, int height) {
+        start(width, height);
+        startStream(settings(width, height));
+        ASSERT_TRUE(sink_.waitForFrames(1));
     }
     static CaptureSettings settings(int w, int h, bool cursor = false) {
         CaptureSettings s;

@@ -3,9 +3,7 @@
 // the change is reported, and outside changes on the new server are
 // followed.
 #include <atomic>
-#include <condition_variable>
 #include <cstdlib>
-#include <mutex>
 
 #include <gtest/gtest.h>
 
@@ -23,29 +21,6 @@ using corvane::platform::x11::X11Power;
 using namespace std::chrono_literals;
 
 namespace {
-
-// Counts the handler's calls (made on the watcher's thread).
-class Reports {
-  public:
-    void operator()() {
-        std::lock_guard lock(mutex_);
-        ++count_;
-        cv_.notify_all();
-    }
-    bool waitFor(int count) {
-        std::unique_lock lock(mutex_);
-        return cv_.wait_for(lock, 10s, [&] { return count_ >= count; });
-    }
-    int count() {
-        std::lock_guard lock(mutex_);
-        return count_;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    int count_ = 0;
-};
 
 std::pair<double, double> mainSize(X11DisplayConfig& config) {
     DisplayBounds b;
@@ -66,8 +41,8 @@ TEST(X11DisplayConfigRestart, TheNewServersScreenIsTheBaselineAndItsChangesAreFo
     Backoff::Clock::time_point now{};
     X11Power power;
     X11DisplayConfig config(power, [&] { return now; });
-    Reports reports;
-    config.setScreenChangeHandler([&] { reports(); });
+    std::atomic<int> reports{0}; // the handler runs on the watcher's thread
+    config.setScreenChangeHandler([&] { ++reports; });
     EXPECT_EQ(mainSize(config), std::make_pair(640.0, 480.0));
 
     ASSERT_TRUE(xvfb.restart("800x600x24"));
@@ -76,13 +51,15 @@ TEST(X11DisplayConfigRestart, TheNewServersScreenIsTheBaselineAndItsChangesAreFo
     EXPECT_EQ(mainSize(config), std::make_pair(0.0, 0.0));
     now += 1s;
     EXPECT_EQ(mainSize(config), std::make_pair(800.0, 600.0));
-    ASSERT_TRUE(reports.waitFor(1)) << "the new size was not reported";
+    ASSERT_TRUE(e2e::waitUntil([&] { return reports >= 1; }, 10s))
+        << "the new size was not reported";
 
     // The watcher follows the new server.
     ASSERT_EQ(
         e2e::run({"xrandr", "-display", xvfb.name(), "--fb", "720x500"}, {}, 10000ms).has_value(),
         true);
-    ASSERT_TRUE(reports.waitFor(2)) << "an outside change on the new server went unseen";
+    ASSERT_TRUE(e2e::waitUntil([&] { return reports >= 2; }, 10s))
+        << "an outside change on the new server went unseen";
     EXPECT_EQ(mainSize(config), std::make_pair(720.0, 500.0));
     config.setScreenChangeHandler({});
 }

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "e2e/harness/x11_probe.h"
 #include "platform/x11/x11_display_config.h"
 #include "platform/x11/x11_power.h"
 #include "platform/x11/x11_resources.h"
@@ -83,17 +84,6 @@ class X11DisplayConfigTest : public corvane::platform::x11::testing::XvfbTest {
         }
         XRRFreeScreenResources(res);
         return state;
-    }
-    // Gives the output an EDID, as a real monitor has: it then takes only
-    // the modes it lists.
-    void plugMonitor() {
-        XRRScreenResources* res = XRRGetScreenResourcesCurrent(d_, DefaultRootWindow(d_));
-        ASSERT_TRUE(res && res->noutput > 0);
-        unsigned char edid[128] = {0x00, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x00};
-        XRRChangeOutputProperty(d_, res->outputs[0], XInternAtom(d_, "EDID", False), XA_INTEGER, 8,
-                                PropModeReplace, edid, sizeof edid);
-        XRRFreeScreenResources(res);
-        XSync(d_, False);
     }
     std::optional<std::string> giveBack() {
         Atom type = 0;
@@ -277,7 +267,7 @@ TEST_F(X11DisplayConfigTest, AnActiveOutputShowsTheMirroredDisplay) {
 // display goes.
 TEST_F(X11DisplayConfigTest, AMonitorShowsTheMirroredDisplayOnlyInAModeItLists) {
     startAt1280x800(true);
-    plugMonitor();
+    ASSERT_TRUE(e2e::plugMonitor(xvfb_->name()));
     for (const bool listed : {false, true}) {
         SCOPED_TRACE(listed ? "a listed mode of the size" : "no listed mode of the size");
         if (listed) {

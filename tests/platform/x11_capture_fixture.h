@@ -1,14 +1,12 @@
 // An X11 capture stream on a private Xvfb, a sink that keeps copies of the
-// frames, and drawing helpers on the root window.
+// frames (recording_sink.h), and drawing helpers on the root window.
 #pragma once
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <cstring>
 #include <future>
-#include <mutex>
 
 #include "platform/x11/x11_capture.h"
+#include "recording_sink.h"
 #include "xvfb_fixture.h"
 
 #include <X11/extensions/XTest.h>
@@ -17,75 +15,9 @@ namespace corvane::platform::x11::testing {
 
 using namespace std::chrono_literals;
 
-struct CopiedFrame {
-    int32_t width = 0, height = 0;
-    std::vector<uint32_t> pixels;
-    std::vector<DirtyRect> dirty;
-    uint32_t at(int x, int y) const { return pixels[size_t(y) * width + x] & 0xffffff; }
-};
-
-class RecordingSink : public CaptureSink {
-  public:
-    void frameArrived(FrameHandle frame) override {
-        CopiedFrame copy;
-        copy.width = frame->width;
-        copy.height = frame->height;
-        copy.dirty = frame->dirty;
-        copy.pixels.resize(size_t(frame->width) * frame->height);
-        for (int32_t y = 0; y < frame->height; ++y)
-            std::memcpy(&copy.pixels[size_t(y) * frame->width], frame->pixels + y * frame->stride,
-                        size_t(frame->width) * 4);
-        std::lock_guard lock(mutex_);
-        if (holdFrames)
-            held.push_back(std::move(frame));
-        maxHeld = std::max(maxHeld, held.size());
-        frames.push_back(std::move(copy));
-        cv_.notify_all();
-    }
-    void streamStopped(const std::string& reason) override {
-        std::lock_guard lock(mutex_);
-        stopReasons.push_back(reason);
-        cv_.notify_all();
-    }
-    template <class Pred> bool waitUntil(Pred pred, std::chrono::milliseconds limit = 10s) {
-        std::unique_lock lock(mutex_);
-        return cv_.wait_for(lock, limit, [&] { return pred(); });
-    }
-    bool waitForFrames(size_t n) {
-        return waitUntil([&] { return frames.size() >= n; });
-    }
-    CopiedFrame frame(size_t i) {
-        std::lock_guard lock(mutex_);
-        return frames.at(i);
-    }
-    size_t count() {
-        std::lock_guard lock(mutex_);
-        return frames.size();
-    }
-    size_t mostHeld() {
-        std::lock_guard lock(mutex_);
-        return maxHeld;
-    }
-    // Lets go of the frames held so far and holds no more.
-    void releaseHeld() {
-        std::vector<FrameHandle> released;
-        {
-            std::lock_guard lock(mutex_);
-            holdFrames = false;
-            released.swap(held);
-        }
-    }
-
-    bool holdFrames = false; // set before the stream starts
-    std::vector<FrameHandle> held;
-    size_t maxHeld = 0;
-    std::vector<CopiedFrame> frames;
-    std::vector<std::string> stopReasons;
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-};
+using platform::testing::CopiedFrame;
+using platform::testing::covers;
+using platform::testing::RecordingSink;
 
 class X11CaptureTest : public XvfbTest {
   protected:

@@ -8,14 +8,6 @@
 namespace corvane::platform::x11::testing {
 namespace {
 
-// True when the frame's change list covers the rectangle.
-bool covers(const CopiedFrame& f, int x, int y, int w, int h) {
-    for (const auto& r : f.dirty)
-        if (r.x <= x && r.y <= y && r.x + r.width >= x + w && r.y + r.height >= y + h)
-            return true;
-    return false;
-}
-
 double changedArea(const CopiedFrame& f) {
     double area = 0;
     for (const auto& r : f.dirty)

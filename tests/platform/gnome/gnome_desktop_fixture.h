@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../recording_sink.h"
 #include "e2e/harness/e2e_gnome.h"
 #include "platform/gnome/gnome_platform.h"
 
@@ -79,41 +80,11 @@ template <class T> struct Answer {
     }
 };
 
-// Keeps each frame's size and changed rectangles, and why the stream stopped.
-class RecordingSink : public CaptureSink {
-  public:
-    struct Frame {
-        int32_t width = 0, height = 0;
-        std::vector<DirtyRect> dirty;
-    };
-    void frameArrived(FrameHandle frame) override {
-        std::lock_guard lock(mutex);
-        frames.push_back({frame->width, frame->height, frame->dirty});
-        cv.notify_all();
-    }
-    void streamStopped(const std::string& reason) override {
-        std::lock_guard lock(mutex);
-        stops.push_back(reason);
-        cv.notify_all();
-    }
-    // Waits (bounded) until `done` holds, with the sink locked.
-    template <class Pred> bool waitUntil(Pred done, std::chrono::milliseconds limit = 20s) {
-        std::unique_lock lock(mutex);
-        return cv.wait_for(lock, limit, done);
-    }
-    bool waitFrames(size_t count) {
-        return waitUntil([&] { return frames.size() >= count; });
-    }
-    size_t count() {
-        std::lock_guard lock(mutex);
-        return frames.size();
-    }
-
-    std::mutex mutex;
-    std::condition_variable cv;
-    std::vector<Frame> frames;
-    std::vector<std::string> stops;
+// Frames are kept without their pixels.
+struct RecordingSink : platform::testing::RecordingSink {
+    RecordingSink() : platform::testing::RecordingSink(false) {}
 };
+using platform::testing::covers;
 
 // A stream of the display at that size, started; null (and a failure) when
 // it did not start.

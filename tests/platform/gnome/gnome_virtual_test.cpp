@@ -117,13 +117,13 @@ TEST_F(GnomeVirtualTest, MonitorsOfTheAskedSizeStreamSideBySideAndGoWhenDropped)
     EXPECT_EQ(a.height, 768);
     RecordingSink& firstSink = stream(first, 1024, 768);
     ASSERT_TRUE(pictureComes(first, 1024, 768)) << desktop_->log();
-    ASSERT_TRUE(firstSink.waitFrames(1));
+    ASSERT_TRUE(firstSink.waitForFrames(1));
 
     const uint32_t second = make(800, 600);
     ASSERT_NE(second, 0u);
     RecordingSink& secondSink = stream(second, 800, 600);
     ASSERT_TRUE(pictureComes(second, 800, 600)) << desktop_->log();
-    ASSERT_TRUE(secondSink.waitFrames(1));
+    ASSERT_TRUE(secondSink.waitForFrames(1));
     const DisplayBounds a2 = boundsOf(first);
     const DisplayBounds b = boundsOf(second);
     // mutter lays them out without overlap.
@@ -156,10 +156,10 @@ TEST_F(GnomeVirtualTest, MonitorsOfTheAskedSizeStreamSideBySideAndGoWhenDropped)
     EXPECT_EQ(c.height, 480);
     RecordingSink& thirdSink = stream(third, 640, 480);
     EXPECT_TRUE(pictureComes(third, 640, 480)) << desktop_->log();
-    ASSERT_TRUE(thirdSink.waitFrames(1));
+    ASSERT_TRUE(thirdSink.waitForFrames(1));
     EXPECT_EQ(monitorsInLayout(), before + 2)
         << "a removed monitor made anew, or a kept one reused";
-    EXPECT_TRUE(secondSink.stops.empty()) << secondSink.stops.front();
+    EXPECT_TRUE(secondSink.stopReasons.empty()) << secondSink.stopReasons.front();
     std::printf("the second stream had %d frames before, %d now\n", secondFrames,
                 secondSink.count());
 }

@@ -1,14 +1,19 @@
-// How an active output comes to show a mirrored display's area: a listed
-// mode, an added mode or its own mode scaled, in that order, and nothing
-// (the real screen, letterboxed) when none is possible.
+// The X11 backend's parts that need no X server: how an active output comes
+// to show a mirrored display's area, the outputs' configuration kept on the
+// root window for the next server, and entries of the resource database.
 #include <gtest/gtest.h>
 
 #include "platform/x11/x11_output_steps.h"
+#include "platform/x11/x11_outputs.h"
+#include "platform/x11/x11_resources.h"
 
 using corvane::platform::x11::OutputFacts;
+using corvane::platform::x11::OutputMirror;
 using corvane::platform::x11::OutputStep;
 using corvane::platform::x11::outputSteps;
 using corvane::platform::x11::OutputWay;
+using corvane::platform::x11::resourceValue;
+using corvane::platform::x11::withResource;
 
 namespace {
 
@@ -25,6 +30,8 @@ std::string describe(const std::vector<OutputStep>& steps) {
     return out;
 }
 
+// A listed mode, an added mode or the output's own mode scaled, in that
+// order, and nothing (the real screen, letterboxed) when none is possible.
 TEST(X11OutputSteps, ModeThenTransformThenNothing) {
     struct Case {
         const char* name;
@@ -60,6 +67,52 @@ TEST(X11OutputSteps, ModeThenTransformThenNothing) {
         const auto steps = outputSteps(c.facts, c.width, c.height);
         EXPECT_EQ(steps, c.steps) << describe(steps);
     }
+}
+
+// What a server that is killed leaves on the root window for the next one:
+// each output's own mode, place and transform, and whether we changed the
+// transform (a scaled output), read back as written; a line cut short is
+// left out rather than given back wrong.
+TEST(X11OutputMirror, WhatIsToBeGivenBackReadsBackAsWritten) {
+    const std::string scaled = "crtc 63 58 0 0 1280 800 1 1 65536 0 0 0 65536 0 0 0 65536 - 66\n";
+    const std::string turned =
+        "crtc 64 59 1280 0 800 1280 2 0 32768 0 0 0 32768 0 0 0 65536 bilinear 67,68\n";
+    const std::string added = "added 90 66\n";
+    OutputMirror mirror;
+    mirror.load(scaled + turned + added);
+    EXPECT_TRUE(mirror.changed());
+    EXPECT_EQ(mirror.originalExtent(), std::make_pair(2080, 1280));
+    EXPECT_EQ(mirror.save(), scaled + turned + added);
+
+    OutputMirror cut;
+    cut.load("crtc 63 58 0 0 1280 800 1 1 65536 0 0\n" + turned);
+    EXPECT_EQ(cut.save(), turned);
+    OutputMirror nothing;
+    nothing.load("owner 12\nscreen 1280 800 338 211\n");
+    EXPECT_FALSE(nothing.changed());
+}
+
+TEST(X11Resources, EntriesReadAndChangedOneByOne) {
+    const std::string db = "Xft.dpi:\t96\n*background:\tgrey\nXft.dpiX:\t1\n";
+    EXPECT_EQ(resourceValue(db, "Xft.dpi"), "96");
+    EXPECT_EQ(resourceValue(db, "*background"), "grey");
+    EXPECT_EQ(resourceValue(db, "Xcursor.size"), std::nullopt);
+    EXPECT_EQ(resourceValue("Xft.dpi: 96\nXft.dpi:  120 \n", "Xft.dpi"), "120"); // the last counts
+    struct Case {
+        const char* name;
+        std::string in;
+        std::optional<std::string> value;
+        std::string out;
+    };
+    const Case cases[] = {
+        {"replaced in place", db, "192", "Xft.dpi:\t192\n*background:\tgrey\nXft.dpiX:\t1\n"},
+        {"added at the end", "a:\t1\n", "192", "a:\t1\nXft.dpi:\t192\n"},
+        {"into nothing", "", "192", "Xft.dpi:\t192\n"},
+        {"removed", db, std::nullopt, "*background:\tgrey\nXft.dpiX:\t1\n"},
+        {"duplicates become one", "Xft.dpi:\t1\nXft.dpi:\t2\n", "3", "Xft.dpi:\t3\n"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(withResource(c.in, "Xft.dpi", c.value), c.out) << c.name;
 }
 
 } // namespace

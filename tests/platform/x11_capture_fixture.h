@@ -5,6 +5,7 @@
 
 #include <future>
 
+#include "e2e/harness/x11_probe.h"
 #include "platform/x11/x11_capture.h"
 #include "recording_sink.h"
 #include "xvfb_fixture.h"

@@ -22,8 +22,10 @@ class XvfbTest : public ::testing::Test {
         xvfb_ = std::make_unique<e2e::Xvfb>(e2e::suites::x11Platform, geometry);
         ASSERT_TRUE(xvfb_->ok());
         setenv("DISPLAY", xvfb_->name().c_str(), 1);
-        if (connect)
-            ASSERT_NE(d_ = XOpenDisplay(xvfb_->name().c_str()), nullptr);
+        if (connect) {
+            d_ = XOpenDisplay(xvfb_->name().c_str());
+            ASSERT_NE(d_, nullptr);
+        }
     }
     void TearDown() override {
         if (d_)

@@ -145,7 +145,7 @@ TEST_F(GnomeVirtualTest, MonitorsOfTheAskedSizeStreamSideBySideAndGoWhenDropped)
         << monitorsInLayout();
     const auto left = platform_->displayConfig().activeDisplays(16);
     EXPECT_EQ(std::find(left.begin(), left.end(), first), left.end());
-    const int secondFrames = secondSink.count();
+    const size_t secondFrames = secondSink.count();
     boundsOf(second);
     EXPECT_EQ(pictureSize(second), std::make_pair(800, 600));
 
@@ -160,7 +160,7 @@ TEST_F(GnomeVirtualTest, MonitorsOfTheAskedSizeStreamSideBySideAndGoWhenDropped)
     EXPECT_EQ(monitorsInLayout(), before + 2)
         << "a removed monitor made anew, or a kept one reused";
     EXPECT_TRUE(secondSink.stopReasons.empty()) << secondSink.stopReasons.front();
-    std::printf("the second stream had %d frames before, %d now\n", secondFrames,
+    std::printf("the second stream had %zu frames before, %zu now\n", secondFrames,
                 secondSink.count());
 }
 

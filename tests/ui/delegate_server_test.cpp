@@ -1,11 +1,14 @@
-// The delegate's paths that start and stop the server, with a stand-in
-// server: a script that answers the permission probe from a file and
-// otherwise runs until SIGTERM, noting its arguments.
+// The delegate's menu commands and its paths that start and stop the server,
+// with a stand-in server: a script that answers the permission probe from a
+// file and otherwise runs until SIGTERM, noting its arguments; and the login
+// item.
 #include <gtest/gtest.h>
 
 #include "qt_print.h"
 
 #include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocalServer>
@@ -21,6 +24,7 @@
 #include "app/core/spawn.h"
 #include "app/ui/app_delegate.h"
 #include "app/ui/connect_prompt.h"
+#include "app/ui/login_item.h"
 #include "app/ui/login_store.h"
 #include "app/ui/permissions_window.h"
 #include "app/ui/sessions_window.h"
@@ -61,6 +65,7 @@ class DelegateServer : public corvane::test::AppTest {
     NoLogins logins;
     corvane::test::AlertRecorder alerts;
     std::shared_ptr<NoticeRecorder> notices = std::make_shared<NoticeRecorder>();
+    std::vector<Address> addresses;
     std::unique_ptr<AppDelegate> delegate;
 
     void SetUp() override {
@@ -89,7 +94,7 @@ class DelegateServer : public corvane::test::AppTest {
         services.logins = &logins;
         services.showPresence = false;
         services.notifier = notices;
-        services.localAddresses = [] { return std::vector<Address>{}; };
+        services.localAddresses = [this] { return addresses; };
         delegate = std::make_unique<AppDelegate>(services);
         delegate->buildMenu();
     }
@@ -329,4 +334,60 @@ TEST_F(DelegateServer, APromptIsAnnouncedShownAnsweredAndClosedByTheServer) {
                 "\n");
     EXPECT_TRUE(pumpUntil([&] { return delegate->prompts().shown() == nullptr; }, 10));
     EXPECT_NE(log().find("alice from 192.0.2.7 asks to connect"), std::string::npos);
+}
+
+// Menu commands that need no server: Test Connection with "Copy Address",
+// Copy Diagnostics with its four-second status line, and the login item.
+TEST_F(DelegateServer, TestConnectionShowsTheReportAndCopiesTheFirstAddress) {
+    defaults->set("port", 3390);
+    addresses = {{"eth0", "192.168.1.20"}, {"wlan0", "10.0.0.7"}};
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+    corvane::test::AlertRecorder answers(1); // "Copy Address"
+    delegate->testConnection();
+    ASSERT_TRUE(corvane::test::pumpUntil([&] { return !answers.alerts.empty(); }, 10));
+    const Alert& alert = answers.alerts[0];
+    EXPECT_EQ(alert.message, "Test Connection");
+    EXPECT_EQ(alert.informative.toStdString(), NetInfo::report(3390, false, {}, false, {}, false));
+    EXPECT_EQ(alert.buttons, QStringList({"OK", "Copy Address"}));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "192.168.1.20:3390");
+}
+
+TEST_F(DelegateServer, CopyDiagnosticsShowsItsStatusLineForFourSeconds) {
+    answer("no permission line\n");
+    std::filesystem::create_directories(dir.file("state/Corvane"));
+    corvane::test::writeFile(dir.file("state/Corvane/Corvane.log"),
+                             "env MAC_SHADOW_NLA=anna:0123456789abcdef0123456789abcdef x\n");
+    const QString copied = QStringLiteral("Diagnostics copied. Paste them into your email.");
+    delegate->copyDiagnostics();
+    ASSERT_TRUE(corvane::test::pumpUntil(
+        [&] { return delegate->menu()->statusLine()->text() == copied; }, 10));
+    std::string report = QGuiApplication::clipboard()->text().toStdString();
+    EXPECT_NE(report.find("Permission check (Corvane Server did not answer): missing"),
+              std::string::npos);
+    EXPECT_NE(report.find("Addresses: none"), std::string::npos);
+    EXPECT_EQ(report.find("0123456789abcdef0123456789abcdef"), std::string::npos);
+
+    clock.advance(3.9);
+    EXPECT_EQ(delegate->menu()->statusLine()->text(), copied);
+    clock.advance(0.1);
+    EXPECT_EQ(delegate->menu()->statusLine()->text(), "Stopped");
+}
+
+TEST(LoginItem, AutostartEntryRunsThisProgramAndCanBeRemoved) {
+    corvane::test::TempDir dir;
+    AutostartEntry entry(dir.file("autostart/corvane.desktop"), "/opt/my apps/cor\"vane$1%");
+    std::string error;
+    EXPECT_FALSE(entry.enabled());
+    ASSERT_TRUE(entry.setEnabled(true, error)) << error;
+    EXPECT_TRUE(entry.enabled());
+    std::string text = corvane::test::readFile(entry.path());
+    EXPECT_NE(text.find("[Desktop Entry]\nType=Application\n"), std::string::npos);
+    // Quoted for the Exec rules, then escaped as a string: \" becomes \\".
+    EXPECT_NE(text.find("\nExec=\"/opt/my apps/cor\\\\\"vane\\\\$1%%\"\n"), std::string::npos)
+        << text;
+    corvane::test::writeFile(entry.path(), text + "Hidden=true\n");
+    EXPECT_FALSE(entry.enabled()) << "switched off in the desktop's settings";
+    ASSERT_TRUE(entry.setEnabled(false, error));
+    EXPECT_FALSE(corvane::test::fileExists(entry.path()));
+    EXPECT_TRUE(entry.setEnabled(false, error)) << "already off";
 }

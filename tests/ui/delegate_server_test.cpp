@@ -272,7 +272,7 @@ TEST_F(DelegateServer, StartingWithoutAnAnsweringServerSaysWhy) {
 // server and the server's refusal comes back to the window; the server's
 // stop ends it all, announced as the client's leaving. (The status lines and
 // notices for each step of the sessions are checked in
-// tray_menu_test.cpp, the window's rows in sessions_window_test.cpp.)
+// tray_menu_test.cpp, the window's rows in client_windows_test.cpp.)
 TEST_F(DelegateServer, AClientOnTheChannelShowsInTheMenuAndSessionsUntilTheStop) {
     QLocalSocket* peer = startWithChannel();
     ASSERT_NE(peer, nullptr);

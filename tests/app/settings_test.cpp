@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <filesystem>
 #include <regex>
 
 #include <sys/stat.h>
@@ -50,12 +51,12 @@ TEST_F(SettingsTest, UnsetKeysGiveTheRegisteredDefaultsWithoutWritingThem) {
     expected.statsFile = dir.file("data/Corvane/server-stats.json");
     expected.connectionLog = dir.file("state/Corvane/connections.jsonl");
     EXPECT_EQ(s, expected);
-    EXPECT_TRUE(corvane::test::fileExists(dir.file("data/Corvane")));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("data/Corvane")));
     EXPECT_TRUE(d.boolean(Key::autoStart));
     EXPECT_TRUE(d.boolean(Key::usagePing));
     d.sync();
     EXPECT_FALSE(d.contains(Key::port));
-    EXPECT_FALSE(corvane::test::fileExists(dir.file("own.ini")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("own.ini")));
 }
 
 TEST_F(SettingsTest, StoredValuesSurviveAReopenOfTheFile) {
@@ -337,6 +338,6 @@ TEST_F(SettingsTest, TheLogIsRotatedAtItsSizeAndKeepsThreeOlderFiles) {
     EXPECT_EQ(corvane::test::readFile(log + ".1"), std::string(99, 'x') + "y");
     EXPECT_EQ(corvane::test::readFile(log + ".2"), "1");
     EXPECT_EQ(corvane::test::readFile(log + ".3"), "2");
-    EXPECT_FALSE(corvane::test::fileExists(log + ".4"));
+    EXPECT_FALSE(std::filesystem::exists(log + ".4"));
     EXPECT_EQ(modeOf(log + ".1"), 0600u);
 }

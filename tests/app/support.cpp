@@ -1,7 +1,5 @@
 #include "support.h"
 
-#include <sys/stat.h>
-
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <cstdlib>
@@ -51,11 +49,6 @@ std::optional<std::string> shell(const std::string& command) {
     if (e2e::run({"/bin/sh", "-c", command}, {}, std::chrono::seconds(60), &output) != 0)
         return std::nullopt;
     return output;
-}
-
-bool fileExists(const std::string& path) {
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0;
 }
 
 } // namespace corvane::test

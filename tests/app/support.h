@@ -37,7 +37,6 @@ bool pumpUntil(const std::function<bool()>& done, double seconds);
 // Runs a shell command (at most a minute); its output (standard output and
 // error), or nothing when it failed.
 std::optional<std::string> shell(const std::string& command);
-bool fileExists(const std::string& path);
 
 // A test with a temporary folder as the application's state home (its log
 // goes there) and a settings file of its own in that folder.

@@ -388,6 +388,6 @@ TEST(LoginItem, AutostartEntryRunsThisProgramAndCanBeRemoved) {
     corvane::test::writeFile(entry.path(), text + "Hidden=true\n");
     EXPECT_FALSE(entry.enabled()) << "switched off in the desktop's settings";
     ASSERT_TRUE(entry.setEnabled(false, error));
-    EXPECT_FALSE(corvane::test::fileExists(entry.path()));
+    EXPECT_FALSE(std::filesystem::exists(entry.path()));
     EXPECT_TRUE(entry.setEnabled(false, error)) << "already off";
 }

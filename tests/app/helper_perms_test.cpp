@@ -55,33 +55,25 @@ class HelperPermsTest : public corvane::test::AppTest {
 
 } // namespace
 
-TEST_F(HelperPermsTest, ServerNextToTheApplicationOrFromTalvenCli) {
-    std::filesystem::create_directories(dir.file("install"));
-    script("install/freerdp-shadow-cli", "exit 0\n");
-    EXPECT_EQ(HelperPerms::create(defaults, dir.file("install"))->helperBinary(),
-              dir.file("install/freerdp-shadow-cli"));
-    EXPECT_EQ(HelperPerms::create(defaults, dir.file("no-install"))->helperBinary(), std::nullopt);
-    ScopedEnv override{"TALVEN_CLI", "/some/where/else"};
-    EXPECT_EQ(HelperPerms::create(defaults, dir.file("install"))->helperBinary(),
-              "/some/where/else");
-}
-
 // Installed, the application's folder is bin/ and the server lives in the
-// private folder below lib/; one next to the application still comes first.
-TEST_F(HelperPermsTest, InstalledServerInItsPrivateFolder) {
+// private folder below lib/; one next to the application comes first, and
+// TALVEN_CLI names another.
+TEST_F(HelperPermsTest, ServerNextToTheApplicationInItsPrivateFolderOrFromTalvenCli) {
     const std::string bin = dir.file("usr/bin");
     const std::string privateFolder =
         (std::filesystem::path(bin) / paths::installedServerFolder()).lexically_normal().string();
     ASSERT_EQ(privateFolder.rfind(dir.file("usr/lib/"), 0), 0u) << privateFolder;
     std::filesystem::create_directories(bin);
     std::filesystem::create_directories(privateFolder);
+    EXPECT_EQ(HelperPerms::create(defaults, bin)->helperBinary(), std::nullopt);
     script((std::filesystem::relative(privateFolder, dir.path()) / "freerdp-shadow-cli").string(),
            "exit 0\n");
     EXPECT_EQ(HelperPerms::create(defaults, bin)->helperBinary(),
               privateFolder + "/freerdp-shadow-cli");
-
     script("usr/bin/freerdp-shadow-cli", "exit 0\n");
     EXPECT_EQ(HelperPerms::create(defaults, bin)->helperBinary(), bin + "/freerdp-shadow-cli");
+    ScopedEnv override{"TALVEN_CLI", "/some/where/else"};
+    EXPECT_EQ(HelperPerms::create(defaults, bin)->helperBinary(), "/some/where/else");
 }
 
 TEST_F(HelperPermsTest, NonExecutableServerAnswersNothingAtOnceWithoutLogging) {

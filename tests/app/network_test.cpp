@@ -73,7 +73,8 @@ TEST(ConnectedClients, CountsEstablishedInboundConnectionsOfThePort) {
     EXPECT_FALSE(NetInfo::canConnect("127.0.0.1", 70000, 0.5));
 }
 
-TEST(PublicIP, AsksTheServiceAndValidatesTheAnswer) {
+// (Which answers are addresses is report_test.cpp's.)
+TEST(PublicIP, AsksTheServiceAndTakesOnlyASuccessfulAnswer) {
     corvane::test::HttpServer server;
     server.answer(200, " 203.0.113.7\n");
     EXPECT_EQ(publicIPFrom(server.baseUrl()), "203.0.113.7");
@@ -81,8 +82,6 @@ TEST(PublicIP, AsksTheServiceAndValidatesTheAnswer) {
     EXPECT_EQ(server.requests()[0].method, "GET");
     EXPECT_EQ(server.requests()[0].path, "/v1/ip");
 
-    server.answer(200, "<html>hello</html>");
-    EXPECT_EQ(publicIPFrom(server.baseUrl()), std::nullopt);
     server.answer(503, "203.0.113.7");
     EXPECT_EQ(publicIPFrom(server.baseUrl()), std::nullopt);
     EXPECT_EQ(publicIPFrom("::not a url"), std::nullopt);

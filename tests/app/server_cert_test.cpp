@@ -12,7 +12,6 @@
 #include "support.h"
 
 using namespace corvane::app;
-using corvane::test::fileExists;
 
 namespace {
 
@@ -103,8 +102,9 @@ TEST_F(ServerCertTest, OnlyNamelessCertificatesAreRemovedWithTheirKey) {
         if (c.certificate)
             corvane::test::writeFile(ServerCert::certPath(), *c.certificate);
         EXPECT_EQ(ServerCert::removeIfNameless(), c.removed) << c.what;
-        EXPECT_EQ(fileExists(ServerCert::certPath()), c.certificate && !c.removed) << c.what;
-        EXPECT_EQ(fileExists(ServerCert::keyPath()), c.key && !c.removed) << c.what;
+        EXPECT_EQ(std::filesystem::exists(ServerCert::certPath()), c.certificate && !c.removed)
+            << c.what;
+        EXPECT_EQ(std::filesystem::exists(ServerCert::keyPath()), c.key && !c.removed) << c.what;
     }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <filesystem>
 #include <regex>
 
 #include <sys/stat.h>
@@ -20,7 +21,6 @@ namespace {
 class SettingsTest : public corvane::test::AppTest {
   protected:
     ScopedEnv data{"XDG_DATA_HOME", dir.file("data")};
-    ScopedEnv state{"XDG_STATE_HOME", dir.file("state")};
     QString file = QString::fromStdString(dir.file("own.ini"));
 
     UserDefaults fresh() { return fresh(file); }
@@ -51,12 +51,12 @@ TEST_F(SettingsTest, UnsetKeysGiveTheRegisteredDefaultsWithoutWritingThem) {
     expected.statsFile = dir.file("data/Corvane/server-stats.json");
     expected.connectionLog = dir.file("state/Corvane/connections.jsonl");
     EXPECT_EQ(s, expected);
-    EXPECT_TRUE(corvane::test::fileExists(dir.file("data/Corvane")));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("data/Corvane")));
     EXPECT_TRUE(d.boolean(Key::autoStart));
     EXPECT_TRUE(d.boolean(Key::usagePing));
     d.sync();
     EXPECT_FALSE(d.contains(Key::port));
-    EXPECT_FALSE(corvane::test::fileExists(dir.file("own.ini")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("own.ini")));
 }
 
 TEST_F(SettingsTest, StoredValuesSurviveAReopenOfTheFile) {
@@ -287,11 +287,10 @@ TEST_F(SettingsTest, TheFileIsReadAndWrittenInQtsIniDialect) {
 // Serialised objects are never deserialised: a few bytes could otherwise make
 // the reader ask for gigabytes. Such a key reads as absent.
 TEST_F(SettingsTest, SerialisedObjectsInTheFileReadAsAbsent) {
-    UserDefaults d = writtenOutside(
-        "port=@Variant(\\0\\0\\0\\x7f\\xff\\xff\\xff\\xff)\n"
-        "fps=@ByteArray(12)\n"
-        "h264Profile=@Rect(1 2 3 4)\n"
-        "sizeAlign=@@Variant(x)\n");
+    UserDefaults d = writtenOutside("port=@Variant(\\0\\0\\0\\x7f\\xff\\xff\\xff\\xff)\n"
+                                    "fps=@ByteArray(12)\n"
+                                    "h264Profile=@Rect(1 2 3 4)\n"
+                                    "sizeAlign=@@Variant(x)\n");
     EXPECT_FALSE(d.contains(Key::port));
     EXPECT_FALSE(d.contains(Key::fps));
     const ServerSettings s = read(d);
@@ -339,6 +338,6 @@ TEST_F(SettingsTest, TheLogIsRotatedAtItsSizeAndKeepsThreeOlderFiles) {
     EXPECT_EQ(corvane::test::readFile(log + ".1"), std::string(99, 'x') + "y");
     EXPECT_EQ(corvane::test::readFile(log + ".2"), "1");
     EXPECT_EQ(corvane::test::readFile(log + ".3"), "2");
-    EXPECT_FALSE(corvane::test::fileExists(log + ".4"));
+    EXPECT_FALSE(std::filesystem::exists(log + ".4"));
     EXPECT_EQ(modeOf(log + ".1"), 0600u);
 }

@@ -57,7 +57,8 @@ unsigned long long signalSet(const std::string& status, const std::string& name)
 } // namespace
 
 // Exit statuses and signal ends are told apart; every wait after the end
-// passes, and a wait times out while the child runs.
+// passes, a reaped child gets no signal, and a wait times out while the
+// child runs.
 TEST(SpawnExit, ExitStatusAndSignalEndsAreReportedApart) {
     auto three = startShell("exit 3");
     ASSERT_TRUE(three->wait(10));
@@ -66,6 +67,9 @@ TEST(SpawnExit, ExitStatusAndSignalEndsAreReportedApart) {
     EXPECT_FALSE(three->isRunning());
     EXPECT_TRUE(three->wait(0));
     EXPECT_TRUE(three->waitExited(0.01));
+    EXPECT_FALSE(three->signalIfRunning(SIGTERM));
+    three->terminate(0.1);
+    EXPECT_EQ(three->exitCode(), 3);
 
     auto killed = startShell("kill -KILL $$");
     ASSERT_TRUE(killed->wait(10));
@@ -114,14 +118,6 @@ TEST(SpawnTerminate, SigtermThenKillAfterTheGrace) {
         EXPECT_EQ(child->killedBySignal(), c.killed) << c.trap;
         EXPECT_EQ(child->exitCode(), c.code) << c.trap;
     }
-}
-
-TEST(SpawnTerminate, ReapedChildGetsNoSignal) {
-    auto child = startShell("exit 5");
-    ASSERT_TRUE(child->wait(10));
-    EXPECT_FALSE(child->signalIfRunning(SIGTERM));
-    child->terminate(0.1);
-    EXPECT_EQ(child->exitCode(), 5);
 }
 
 TEST(SpawnStart, MissingExecutableThrowsWithTheSystemText) {

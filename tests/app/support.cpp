@@ -1,11 +1,7 @@
 #include "support.h"
 
-#include <sys/stat.h>
-#include <sys/wait.h>
-
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -49,23 +45,10 @@ bool pumpUntil(const std::function<bool()>& done, double seconds) {
 }
 
 std::optional<std::string> shell(const std::string& command) {
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return std::nullopt;
     std::string output;
-    char buffer[4096];
-    size_t count;
-    while ((count = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        output.append(buffer, count);
-    int status = pclose(pipe);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    if (e2e::run({"/bin/sh", "-c", command}, {}, std::chrono::seconds(60), &output) != 0)
         return std::nullopt;
     return output;
-}
-
-bool fileExists(const std::string& path) {
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0;
 }
 
 } // namespace corvane::test

@@ -34,9 +34,9 @@ void ensureApplication();
 // Runs the main loop until `done` holds or `seconds` pass; returns `done()`.
 bool pumpUntil(const std::function<bool()>& done, double seconds);
 
-// Runs a shell command; its standard output, or nothing when it failed.
+// Runs a shell command (at most a minute); its output (standard output and
+// error), or nothing when it failed.
 std::optional<std::string> shell(const std::string& command);
-bool fileExists(const std::string& path);
 
 // A test with a temporary folder as the application's state home (its log
 // goes there) and a settings file of its own in that folder.

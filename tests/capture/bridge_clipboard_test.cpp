@@ -2,16 +2,12 @@
 // transparency, the availability mask, text cut at a NUL, PNG before TIFF.
 #include <gtest/gtest.h>
 
-#include <png.h>
-#include <tiffio.h>
-
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 
 #include "capture/clipboard_image.h"
 #include "capture/mac_capture.h"
+#include "e2e/harness/e2e_harness.h"
 #include "platform/sim/sim_platform.h"
 #include "server/core/sim_fixture.h"
 
@@ -20,41 +16,12 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-Bytes png(uint32_t w, uint32_t h, const Bytes& bgra) {
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    image.width = w;
-    image.height = h;
-    image.format = PNG_FORMAT_BGRA;
-    png_alloc_size_t size = 0;
-    png_image_write_to_memory(&image, nullptr, &size, 0, bgra.data(), 0, nullptr);
-    Bytes out(size);
-    png_image_write_to_memory(&image, out.data(), &size, 0, bgra.data(), 0, nullptr);
-    return out;
-}
-
-// A one-pixel RGB TIFF file's bytes.
-Bytes tiffFile(uint8_t r, uint8_t g, uint8_t b) {
-    char path[] = "/tmp/corvane-tiff-XXXXXX";
-    const int fd = mkstemp(path);
-    close(fd);
-    TIFF* t = TIFFOpen(path, "w");
-    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, 1);
-    TIFFSetField(t, TIFFTAG_IMAGELENGTH, 1);
-    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 3);
-    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    uint8_t px[3] = {r, g, b};
-    TIFFWriteScanline(t, px, 0, 0);
-    TIFFClose(t);
-    Bytes out;
-    FILE* f = std::fopen(path, "rb");
-    for (int c; (c = std::fgetc(f)) != EOF;)
-        out.push_back(uint8_t(c));
-    std::fclose(f);
-    std::remove(path);
-    return out;
+// A picture made by ImageMagick (`args`, written as `format`): its file's bytes.
+Bytes picture(const std::vector<std::string>& args, const std::string& format) {
+    e2e::TempDir dir;
+    EXPECT_TRUE(e2e::makePicture(args, format + ":" + dir.file("picture")));
+    const std::string bytes = e2e::readFile(dir.file("picture"));
+    return Bytes(bytes.begin(), bytes.end());
 }
 
 struct Got {
@@ -99,7 +66,8 @@ TEST_F(BridgeClipboardTest, PictureSizeLimitsBothWays) {
     EXPECT_EQ(board().writes(), before + 1);
     EXPECT_EQ(mac_clipboard_set_image(nullptr, 1, 1), 0);
     // Reading: a PNG one pixel too wide is not handed out, out values untouched.
-    board().putFromDesktop({{PasteboardType::Png, png(8193, 1, Bytes(8193 * 4, 0))}});
+    board().putFromDesktop(
+        {{PasteboardType::Png, picture({"-size", "8193x1", "xc:black"}, "PNG")}});
     Got g = getImage();
     EXPECT_EQ(g.result, 0);
     EXPECT_EQ(g.w, 77u);
@@ -121,14 +89,14 @@ TEST_F(BridgeClipboardTest, HalfTransparentRedBecomesOpaquePinkAndPngRoundTrips)
 }
 
 TEST_F(BridgeClipboardTest, AvailabilityMaskAndPngReadBeforeTiff) {
-    const Bytes bluePng = png(1, 1, {255, 0, 0, 255});
+    const Bytes bluePng = picture({"-size", "1x1", "xc:#0000ff"}, "PNG");
+    const Bytes greenTiff = picture({"-size", "1x1", "xc:#00ff00", "-depth", "8"}, "TIFF");
     board().putFromDesktop({{PasteboardType::Text, {'a'}}, {PasteboardType::Png, bluePng}});
     EXPECT_EQ(mac_clipboard_available(), 3u);
-    board().putFromDesktop({{PasteboardType::Tiff, tiffFile(0, 255, 0)}});
+    board().putFromDesktop({{PasteboardType::Tiff, greenTiff}});
     EXPECT_EQ(mac_clipboard_available(), 2u);
     EXPECT_EQ(getImage().bgra, (Bytes{0, 255, 0, 255})) << "TIFF alone is read";
-    board().putFromDesktop(
-        {{PasteboardType::Png, bluePng}, {PasteboardType::Tiff, tiffFile(0, 255, 0)}});
+    board().putFromDesktop({{PasteboardType::Png, bluePng}, {PasteboardType::Tiff, greenTiff}});
     EXPECT_EQ(getImage().bgra, (Bytes{255, 0, 0, 255})) << "PNG is preferred";
     board().putFromDesktop({});
     EXPECT_EQ(mac_clipboard_available(), 0u);

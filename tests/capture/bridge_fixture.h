@@ -28,6 +28,9 @@ using namespace std::chrono_literals;
 using platform::CaptureDisplay;
 using platform::sim::SimAnswer;
 using platform::sim::SimFrame;
+using ::testing::HasSubstr;
+using ::testing::internal::CaptureStderr;
+using ::testing::internal::GetCapturedStderr;
 
 // Nothing really waits: a signal that has not come times out at once.
 class InstantTiming : public Timing {

@@ -18,9 +18,6 @@ namespace {
 using platform::SampleType;
 using platform::SoundFormat;
 using platform::sim::sineBuffer;
-using ::testing::HasSubstr;
-using ::testing::internal::CaptureStderr;
-using ::testing::internal::GetCapturedStderr;
 
 struct SoundReceiver {
     static void callback(void* user, const int16_t* samples, intptr_t frames, uint32_t timestamp) {

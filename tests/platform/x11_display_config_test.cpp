@@ -2,28 +2,34 @@
 // 8192 x 4096: the display space and its limit, 2x displays with the root
 // window's resources, an active output (with and without a monitor's EDID)
 // that shows a mirrored display and gets its own mode back, and what a
-// process that ended without giving it back left changed.
+// process that ended without giving it back left changed; and across a
+// restart of the X server: once its connection is open again, the new
+// server's screen is the start-up state, the change is reported, and outside
+// changes on the new server are followed.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <optional>
 #include <string>
 
-// After gtest: Xlib defines None and Bool as macros.
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <X11/extensions/Xrandr.h>
-
-#include "e2e/harness/e2e_harness.h"
+#include "e2e/harness/x11_probe.h"
 #include "platform/x11/x11_display_config.h"
 #include "platform/x11/x11_power.h"
 #include "platform/x11/x11_resources.h"
+#include "xvfb_fixture.h"
 
+#include <X11/Xatom.h>
+#include <X11/extensions/Xrandr.h>
+
+using corvane::platform::Backoff;
+using corvane::platform::DisplayBounds;
 using corvane::platform::VirtualDisplayDescriptor;
 using corvane::platform::x11::kX11MainDisplayId;
 using corvane::platform::x11::X11DisplayConfig;
 using corvane::platform::x11::X11Power;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -34,19 +40,9 @@ struct CrtcState {
     XFixed scaleX = 0, scaleY = 0;     // the diagonal of its transform
 };
 
-class X11DisplayConfigTest : public ::testing::Test {
+class X11DisplayConfigTest : public corvane::platform::x11::testing::XvfbTest {
   protected:
-    void SetUp() override {
-        xvfb_ = std::make_unique<e2e::Xvfb>(e2e::suites::x11Platform, "8192x4096x24");
-        ASSERT_TRUE(xvfb_->ok());
-        setenv("DISPLAY", xvfb_->name().c_str(), 1);
-        d_ = XOpenDisplay(xvfb_->name().c_str());
-        ASSERT_NE(d_, nullptr);
-    }
-    void TearDown() override {
-        if (d_)
-            XCloseDisplay(d_);
-    }
+    void SetUp() override { startXvfb("8192x4096x24"); }
     void xrandr(std::vector<std::string> args) {
         args.insert(args.begin(), "xrandr");
         e2e::run(args, {}, std::chrono::milliseconds(10000));
@@ -95,17 +91,6 @@ class X11DisplayConfigTest : public ::testing::Test {
         }
         XRRFreeScreenResources(res);
         return state;
-    }
-    // Gives the output an EDID, as a real monitor has: it then takes only
-    // the modes it lists.
-    void plugMonitor() {
-        XRRScreenResources* res = XRRGetScreenResourcesCurrent(d_, DefaultRootWindow(d_));
-        ASSERT_TRUE(res && res->noutput > 0);
-        unsigned char edid[128] = {0x00, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x00};
-        XRRChangeOutputProperty(d_, res->outputs[0], XInternAtom(d_, "EDID", False), XA_INTEGER, 8,
-                                PropModeReplace, edid, sizeof edid);
-        XRRFreeScreenResources(res);
-        XSync(d_, False);
     }
     std::optional<std::string> giveBack() {
         Atom type = 0;
@@ -205,8 +190,6 @@ class X11DisplayConfigTest : public ::testing::Test {
         EXPECT_EQ(giveBack(), std::nullopt);
     }
 
-    std::unique_ptr<e2e::Xvfb> xvfb_;
-    Display* d_ = nullptr;
     X11Power power_;
 };
 
@@ -282,49 +265,39 @@ TEST_F(X11DisplayConfigTest, AnActiveOutputShowsTheMirroredDisplay) {
     EXPECT_EQ(modesNamed("Corvane"), 0u);
 }
 
-// A monitor (an output with an EDID) takes only the modes it lists: a
-// listed mode of the client's size shows the desktop and stays listed after.
-TEST_F(X11DisplayConfigTest, AMonitorShowsTheMirroredDisplayInAModeItLists) {
+// A monitor (an output with an EDID) takes only the modes it lists: a listed
+// mode of the client's size shows the desktop and stays listed after. Without
+// one it keeps its own mode: an X server that keeps transforms would scale it
+// onto the desktop; Xvfb keeps none, so the mirroring fails and leaves the
+// screen as it was (the server then shares the real screen, letterboxed:
+// tests/e2e/layout). Either way it has its own mode, unscaled, once the
+// display goes.
+TEST_F(X11DisplayConfigTest, AMonitorShowsTheMirroredDisplayOnlyInAModeItLists) {
     startAt1280x800(true);
-    xrandr(
-        {"--newmode", "listed", "60", "1024", "1025", "1026", "1027", "768", "769", "770", "771"});
-    xrandr({"--addmode", "screen", "listed"});
-    plugMonitor();
-    X11DisplayConfig config(power_);
-    auto v = config.createVirtualDisplay(descriptor(1024, 768));
-    ASSERT_TRUE(v);
-    ASSERT_EQ(arrange(config, {{v->id(), {0, 0}}}, v->id()), 0);
-    EXPECT_EQ(crtc().mode, "listed");
-    EXPECT_EQ(screen(), std::make_pair(1024, 768));
-    EXPECT_EQ(modesNamed("Corvane"), 0u);
-    v.reset();
-    EXPECT_EQ(crtc().mode, "own");
-    EXPECT_EQ(screen(), std::make_pair(1280, 800));
-    EXPECT_EQ(modesNamed("listed"), 1u);
-}
-
-// Without a listed mode of the client's size a monitor keeps its own mode.
-// An X server that keeps transforms would scale it onto the desktop; Xvfb
-// keeps none, so the mirroring fails and leaves the screen as it was: the
-// server then shares the real screen, letterboxed (tests/e2e/layout). The
-// monitor has its own mode and no transform once the display goes.
-TEST_F(X11DisplayConfigTest, AMonitorWithoutTheSizeIsLeftAsItWas) {
-    startAt1280x800(true);
-    plugMonitor();
-    X11DisplayConfig config(power_);
-    auto v = config.createVirtualDisplay(descriptor(1024, 768));
-    ASSERT_TRUE(v);
-    EXPECT_NE(arrange(config, {{v->id(), {0, 0}}}, v->id()), 0);
-    const CrtcState during = crtc();
-    EXPECT_EQ(during.mode, "own");
-    EXPECT_EQ(during.scaleX, XDoubleToFixed(1));
-    EXPECT_EQ(screen(), std::make_pair(1280, 800));
-    EXPECT_EQ(config.mirrorsDisplay(kX11MainDisplayId), 0u);
-    EXPECT_EQ(monitorsNamed("Corvane Display"), 0u);
-    EXPECT_EQ(giveBack(), std::nullopt);
-    EXPECT_EQ(modesNamed("Corvane"), 0u);
-    v.reset();
-    expectOwnModeBack();
+    ASSERT_TRUE(e2e::plugMonitor(xvfb_->name()));
+    for (const bool listed : {false, true}) {
+        SCOPED_TRACE(listed ? "a listed mode of the size" : "no listed mode of the size");
+        if (listed) {
+            xrandr({"--newmode", "listed", "60", "1024", "1025", "1026", "1027", "768", "769",
+                    "770", "771"});
+            xrandr({"--addmode", "screen", "listed"});
+        }
+        X11DisplayConfig config(power_);
+        auto v = config.createVirtualDisplay(descriptor(1024, 768));
+        ASSERT_TRUE(v);
+        EXPECT_EQ(arrange(config, {{v->id(), {0, 0}}}, v->id()) == 0, listed);
+        const CrtcState during = crtc();
+        EXPECT_EQ(during.mode, listed ? "listed" : "own");
+        EXPECT_EQ(during.scaleX, XDoubleToFixed(1));
+        EXPECT_EQ(screen(), listed ? std::make_pair(1024, 768) : std::make_pair(1280, 800));
+        EXPECT_EQ(config.mirrorsDisplay(kX11MainDisplayId) != 0, listed);
+        EXPECT_EQ(monitorsNamed("Corvane Display"), listed ? 1u : 0u);
+        EXPECT_EQ(giveBack().has_value(), listed);
+        EXPECT_EQ(modesNamed("Corvane"), 0u);
+        v.reset();
+        expectOwnModeBack();
+        EXPECT_EQ(modesNamed("listed"), listed ? 1u : 0u);
+    }
 }
 
 // A server killed while a client was connected leaves the screen as the
@@ -345,6 +318,46 @@ TEST_F(X11DisplayConfigTest, WhatAnEndedProcessLeftChangedIsGivenBack) {
     EXPECT_EQ(monitorsNamed("Corvane Display"), 0u);
     EXPECT_EQ(modesNamed("Corvane"), 0u);
     EXPECT_EQ(corvane::platform::x11::readRootResources(d_), "Xft.dpi:\t96\n");
+}
+
+std::pair<double, double> mainSize(X11DisplayConfig& config) {
+    DisplayBounds b;
+    if (!config.bounds(kX11MainDisplayId, b))
+        return {0, 0};
+    return {b.width, b.height};
+}
+
+TEST(X11DisplayConfigRestart, TheNewServersScreenIsTheBaselineAndItsChangesAreFollowed) {
+    // The watcher's thread and this one use Xlib at once, as in the
+    // platform, which switches Xlib's locks on first.
+    XInitThreads();
+    e2e::Xvfb xvfb(e2e::suites::x11Platform, "640x480x24");
+    ASSERT_TRUE(xvfb.ok());
+    setenv("DISPLAY", xvfb.name().c_str(), 1);
+    Backoff::Clock::time_point now{};
+    X11Power power;
+    X11DisplayConfig config(power, [&] { return now; });
+    std::atomic<int> reports{0}; // the handler runs on the watcher's thread
+    config.setScreenChangeHandler([&] { ++reports; });
+    EXPECT_EQ(mainSize(config), std::make_pair(640.0, 480.0));
+
+    ASSERT_TRUE(xvfb.restart("800x600x24"));
+    // The lost connection is noticed at the next call; the new server is
+    // asked once a retry is due.
+    EXPECT_EQ(mainSize(config), std::make_pair(0.0, 0.0));
+    now += 1s;
+    EXPECT_EQ(mainSize(config), std::make_pair(800.0, 600.0));
+    ASSERT_TRUE(e2e::waitUntil([&] { return reports >= 1; }, 10s))
+        << "the new size was not reported";
+
+    // The watcher follows the new server.
+    ASSERT_EQ(
+        e2e::run({"xrandr", "-display", xvfb.name(), "--fb", "720x500"}, {}, 10000ms).has_value(),
+        true);
+    ASSERT_TRUE(e2e::waitUntil([&] { return reports >= 2; }, 10s))
+        << "an outside change on the new server went unseen";
+    EXPECT_EQ(mainSize(config), std::make_pair(720.0, 500.0));
+    config.setScreenChangeHandler({});
 }
 
 } // namespace

@@ -7,10 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include <X11/Xlib.h>
-
-#include "e2e/harness/e2e_harness.h"
 #include "platform/x11/x11_events.h"
+#include "xvfb_fixture.h"
 
 using corvane::platform::Backoff;
 using corvane::platform::MouseEventType;
@@ -23,28 +21,13 @@ namespace {
 constexpr uint16_t kMacShift = 56;
 constexpr unsigned kShiftKeycode = 50;
 
-class X11EventsTest : public ::testing::Test {
+class X11EventsTest : public corvane::platform::x11::testing::XvfbTest {
   protected:
-    void SetUp() override {
-        xvfb_ = std::make_unique<e2e::Xvfb>(e2e::suites::x11Platform, "640x480x24");
-        ASSERT_TRUE(xvfb_->ok());
-        setenv("DISPLAY", xvfb_->name().c_str(), 1);
-        ASSERT_TRUE(reopen());
-    }
-    void TearDown() override {
-        if (display_)
-            XCloseDisplay(display_);
-    }
-    bool reopen() {
-        if (display_)
-            XCloseDisplay(display_);
-        display_ = XOpenDisplay(xvfb_->name().c_str());
-        return display_ != nullptr;
-    }
+    void SetUp() override { startXvfb("640x480x24"); }
     std::vector<KeySym> keymap() {
         int minCode = 0, maxCode = 0, perCode = 0;
-        XDisplayKeycodes(display_, &minCode, &maxCode);
-        KeySym* map = XGetKeyboardMapping(display_, minCode, maxCode - minCode + 1, &perCode);
+        XDisplayKeycodes(d_, &minCode, &maxCode);
+        KeySym* map = XGetKeyboardMapping(d_, minCode, maxCode - minCode + 1, &perCode);
         std::vector<KeySym> out(map, map + (maxCode - minCode + 1) * perCode);
         XFree(map);
         return out;
@@ -55,20 +38,17 @@ class X11EventsTest : public ::testing::Test {
     }
     bool keyDown(unsigned keycode) {
         char keys[32] = {};
-        XQueryKeymap(display_, keys);
+        XQueryKeymap(d_, keys);
         return (keys[keycode / 8] >> (keycode % 8)) & 1;
     }
     unsigned buttonMask() {
         Window root = 0, child = 0;
         int rx = 0, ry = 0, wx = 0, wy = 0;
         unsigned mask = 0;
-        XQueryPointer(display_, DefaultRootWindow(display_), &root, &child, &rx, &ry, &wx, &wy,
-                      &mask);
+        XQueryPointer(d_, DefaultRootWindow(d_), &root, &child, &rx, &ry, &wx, &wy, &mask);
         return mask & (Button1Mask | Button2Mask | Button3Mask);
     }
 
-    std::unique_ptr<e2e::Xvfb> xvfb_;
-    Display* display_ = nullptr;
     Backoff::Clock::time_point now_{};
 };
 
@@ -111,10 +91,10 @@ TEST_F(X11EventsTest, ReleaseAllLetsGoOfKeysAndButtons) {
 TEST_F(X11EventsTest, PostingResumesOnARestartedServer) {
     X11Events events([this] { return now_; });
     ASSERT_TRUE(events.postKey(kMacShift, true, 0));
-    XCloseDisplay(display_);
-    display_ = nullptr;
+    XCloseDisplay(d_);
+    d_ = nullptr;
     ASSERT_TRUE(xvfb_->restart());
-    ASSERT_TRUE(reopen());
+    ASSERT_NE(d_ = XOpenDisplay(xvfb_->name().c_str()), nullptr);
     // The first post finds the connection broken; the next ones wait for
     // the retry.
     events.postKey(kMacShift, false, 0);

@@ -12,11 +12,8 @@
 #include <optional>
 #include <string>
 
-// After gtest: Xlib defines None and Bool as macros.
-#include <X11/Xlib.h>
-
-#include "e2e/harness/e2e_harness.h"
 #include "platform/x11/x11_pasteboard.h"
+#include "xvfb_fixture.h"
 
 using corvane::platform::PasteboardType;
 using corvane::platform::x11::X11Pasteboard;
@@ -24,13 +21,10 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-class X11PasteboardTest : public ::testing::Test {
+// No connection of the test's own: the last case restarts the X server.
+class X11PasteboardTest : public corvane::platform::x11::testing::XvfbTest {
   protected:
-    void SetUp() override {
-        xvfb_ = std::make_unique<e2e::Xvfb>(e2e::suites::x11Platform, "320x240x24");
-        ASSERT_TRUE(xvfb_->ok());
-        setenv("DISPLAY", xvfb_->name().c_str(), 1);
-    }
+    void SetUp() override { startXvfb("320x240x24", false); }
     // Runs a shell command on the test's display (at most 10 s); its output.
     // The harness collects it through a file, not a pipe: an xclip left
     // serving the selection keeps what it inherited open.
@@ -40,7 +34,6 @@ class X11PasteboardTest : public ::testing::Test {
                  &out);
         return out;
     }
-    std::unique_ptr<e2e::Xvfb> xvfb_;
 };
 
 // Polls (at most 10 s: sanitizer builds under load are slow) for what another

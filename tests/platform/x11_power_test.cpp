@@ -10,11 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include <X11/Xlib.h>
-#include <X11/extensions/scrnsaver.h>
-
-#include "e2e/harness/e2e_harness.h"
 #include "platform/x11/x11_power.h"
+#include "xvfb_fixture.h"
+
+#include <X11/extensions/scrnsaver.h>
 
 using corvane::platform::AssertionKind;
 using corvane::platform::x11::X11Power;
@@ -39,21 +38,9 @@ bool saverOn(Display* d) {
     return on;
 }
 
-class X11PowerTest : public ::testing::Test {
+class X11PowerTest : public corvane::platform::x11::testing::XvfbTest {
   protected:
-    void SetUp() override {
-        xvfb_ = std::make_unique<e2e::Xvfb>(e2e::suites::x11Platform, "640x480x24");
-        ASSERT_TRUE(xvfb_->ok());
-        setenv("DISPLAY", xvfb_->name().c_str(), 1);
-        display_ = XOpenDisplay(xvfb_->name().c_str());
-        ASSERT_NE(display_, nullptr);
-    }
-    void TearDown() override {
-        if (display_)
-            XCloseDisplay(display_);
-    }
-    std::unique_ptr<e2e::Xvfb> xvfb_;
-    Display* display_ = nullptr;
+    void SetUp() override { startXvfb("640x480x24"); }
 };
 
 } // namespace
@@ -61,8 +48,8 @@ class X11PowerTest : public ::testing::Test {
 TEST_F(X11PowerTest, ActiveScreenSaverIsSleepAndUserActivityEndsIt) {
     X11Power power;
     EXPECT_FALSE(power.displayAsleep());
-    XForceScreenSaver(display_, ScreenSaverActive);
-    XSync(display_, False);
+    XForceScreenSaver(d_, ScreenSaverActive);
+    XSync(d_, False);
     EXPECT_TRUE(power.displayAsleep());
     power.declareUserActivity("Corvane remote session");
     EXPECT_FALSE(power.displayAsleep());
@@ -72,8 +59,8 @@ TEST_F(X11PowerTest, ActiveScreenSaverIsSleepAndUserActivityEndsIt) {
 // server's settings, and a holder that is killed takes the hold with it:
 // the screen blanks again as the person at the desktop set it up.
 TEST_F(X11PowerTest, DisplayAssertionEndsWithItsHolderEvenWhenKilled) {
-    XSetScreenSaver(display_, 1, 0, PreferBlanking, AllowExposures);
-    XSync(display_, False);
+    XSetScreenSaver(d_, 1, 0, PreferBlanking, AllowExposures);
+    XSync(d_, False);
     int ready[2];
     ASSERT_EQ(pipe(ready), 0);
     const pid_t holder = fork();
@@ -89,20 +76,20 @@ TEST_F(X11PowerTest, DisplayAssertionEndsWithItsHolderEvenWhenKilled) {
     char ok = 0;
     ASSERT_EQ(read(ready[0], &ok, 1), 1);
     EXPECT_EQ(ok, 1);
-    EXPECT_EQ(readScreenSaver(display_).timeout, 1) << "the settings stay as they were";
+    EXPECT_EQ(readScreenSaver(d_).timeout, 1) << "the settings stay as they were";
     // The X server's own one-second timer would have blanked the screen by
     // now without the hold.
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
-    EXPECT_FALSE(saverOn(display_));
+    EXPECT_FALSE(saverOn(d_));
     kill(holder, SIGKILL);
     waitpid(holder, nullptr, 0);
     bool blanked = false;
     for (int i = 0; i < 50 && !blanked; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        blanked = saverOn(display_);
+        blanked = saverOn(d_);
     }
     EXPECT_TRUE(blanked) << "the hold ended with the killed holder's connection";
-    EXPECT_EQ(readScreenSaver(display_).timeout, 1);
+    EXPECT_EQ(readScreenSaver(d_).timeout, 1);
     close(ready[0]);
     close(ready[1]);
 }

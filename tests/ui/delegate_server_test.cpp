@@ -1,11 +1,14 @@
-// The delegate's paths that start and stop the server, with a stand-in
-// server: a script that answers the permission probe from a file and
-// otherwise runs until SIGTERM, noting its arguments.
+// The delegate's menu commands and its paths that start and stop the server,
+// with a stand-in server: a script that answers the permission probe from a
+// file and otherwise runs until SIGTERM, noting its arguments; and the login
+// item.
 #include <gtest/gtest.h>
 
 #include "qt_print.h"
 
 #include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocalServer>
@@ -21,6 +24,7 @@
 #include "app/core/spawn.h"
 #include "app/ui/app_delegate.h"
 #include "app/ui/connect_prompt.h"
+#include "app/ui/login_item.h"
 #include "app/ui/login_store.h"
 #include "app/ui/permissions_window.h"
 #include "app/ui/sessions_window.h"
@@ -61,6 +65,7 @@ class DelegateServer : public corvane::test::AppTest {
     NoLogins logins;
     corvane::test::AlertRecorder alerts;
     std::shared_ptr<NoticeRecorder> notices = std::make_shared<NoticeRecorder>();
+    std::vector<Address> addresses;
     std::unique_ptr<AppDelegate> delegate;
 
     void SetUp() override {
@@ -89,7 +94,7 @@ class DelegateServer : public corvane::test::AppTest {
         services.logins = &logins;
         services.showPresence = false;
         services.notifier = notices;
-        services.localAddresses = [] { return std::vector<Address>{}; };
+        services.localAddresses = [this] { return addresses; };
         delegate = std::make_unique<AppDelegate>(services);
         delegate->buildMenu();
     }
@@ -262,32 +267,13 @@ TEST_F(DelegateServer, StartingWithoutAnAnsweringServerSaysWhy) {
     }
 }
 
-// The server's channel (a stand-in socket) tells of clients: the menu shows
-// them and each one's coming and going is announced, up to the server's stop.
-// (The status lines and notices for each step of the sessions are checked in
-// client_presence_test.cpp.)
-TEST_F(DelegateServer, ConnectedClientsShowInTheMenuAndAreAnnounced) {
-    QLocalSocket* peer = startWithChannel();
-    ASSERT_NE(peer, nullptr);
-    peer->write(
-        R"({"v":1,"type":"client-connecting","id":1,"address":"192.0.2.7","account":"alice","login":"password"})"
-        "\n"
-        R"({"v":1,"type":"client-ready","id":1,"mode":"control"})"
-        "\n");
-    ASSERT_TRUE(pumpUntil([&] { return notices->notices.size() == 1; }, 10));
-    EXPECT_EQ(statusLine(), "alice from 192.0.2.7 connected");
-    EXPECT_TRUE(delegate->menuState().clients);
-    delegate->stopServer();
-    EXPECT_EQ(statusLine(), "Stopped");
-    EXPECT_FALSE(delegate->menuState().clients);
-    EXPECT_EQ(notices->notices, (std::vector<std::string>{
-                                    "alice from 192.0.2.7 is connected to this computer's desktop.",
-                                    "alice from 192.0.2.7 left this computer's desktop."}));
-}
-
-// "Sessions…" shows the channel's clients; its buttons reach the server and
-// the server's refusal comes back to the window.
-TEST_F(DelegateServer, SessionsWindowSendsItsRequestsOverTheChannel) {
+// The server's channel (a stand-in socket) tells of a client: the menu shows
+// it and its coming is announced; "Sessions…" lists it, its buttons reach the
+// server and the server's refusal comes back to the window; the server's
+// stop ends it all, announced as the client's leaving. (The status lines and
+// notices for each step of the sessions are checked in
+// tray_menu_test.cpp, the window's rows in client_windows_test.cpp.)
+TEST_F(DelegateServer, AClientOnTheChannelShowsInTheMenuAndSessionsUntilTheStop) {
     QLocalSocket* peer = startWithChannel();
     ASSERT_NE(peer, nullptr);
     delegate->openSessions();
@@ -298,7 +284,10 @@ TEST_F(DelegateServer, SessionsWindowSendsItsRequestsOverTheChannel) {
         "\n"
         R"({"v":1,"type":"client-ready","id":5,"mode":"control"})"
         "\n");
-    ASSERT_TRUE(pumpUntil([&] { return w.table->rowCount() == 1; }, 10));
+    ASSERT_TRUE(
+        pumpUntil([&] { return w.table->rowCount() == 1 && !notices->notices.empty(); }, 10));
+    EXPECT_EQ(statusLine(), "alice from 192.0.2.7 connected");
+    EXPECT_TRUE(delegate->menuState().clients);
     w.table->selectRow(0);
     w.modeButton->click();
     w.disconnectButton->click();
@@ -309,9 +298,13 @@ TEST_F(DelegateServer, SessionsWindowSendsItsRequestsOverTheChannel) {
     peer->write(R"({"v":1,"type":"error","request":"disconnect","message":"no such client"})"
                 "\n");
     ASSERT_TRUE(pumpUntil([&] { return w.note->text() == "no such client"; }, 10));
-    peer->write(R"({"v":1,"type":"client-left","id":5,"reason":"disconnected by the host"})"
-                "\n");
-    EXPECT_TRUE(pumpUntil([&] { return w.table->rowCount() == 0; }, 10));
+    delegate->stopServer();
+    EXPECT_EQ(statusLine(), "Stopped");
+    EXPECT_FALSE(delegate->menuState().clients);
+    EXPECT_EQ(w.table->rowCount(), 0);
+    EXPECT_EQ(notices->notices, (std::vector<std::string>{
+                                    "alice from 192.0.2.7 is connected to this computer's desktop.",
+                                    "alice from 192.0.2.7 left this computer's desktop."}));
 }
 
 // A held client's prompt: announced, shown, answered over the channel, and
@@ -341,4 +334,60 @@ TEST_F(DelegateServer, APromptIsAnnouncedShownAnsweredAndClosedByTheServer) {
                 "\n");
     EXPECT_TRUE(pumpUntil([&] { return delegate->prompts().shown() == nullptr; }, 10));
     EXPECT_NE(log().find("alice from 192.0.2.7 asks to connect"), std::string::npos);
+}
+
+// Menu commands that need no server: Test Connection with "Copy Address",
+// Copy Diagnostics with its four-second status line, and the login item.
+TEST_F(DelegateServer, TestConnectionShowsTheReportAndCopiesTheFirstAddress) {
+    defaults->set("port", 3390);
+    addresses = {{"eth0", "192.168.1.20"}, {"wlan0", "10.0.0.7"}};
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+    corvane::test::AlertRecorder answers(1); // "Copy Address"
+    delegate->testConnection();
+    ASSERT_TRUE(corvane::test::pumpUntil([&] { return !answers.alerts.empty(); }, 10));
+    const Alert& alert = answers.alerts[0];
+    EXPECT_EQ(alert.message, "Test Connection");
+    EXPECT_EQ(alert.informative.toStdString(), NetInfo::report(3390, false, {}, false, {}, false));
+    EXPECT_EQ(alert.buttons, QStringList({"OK", "Copy Address"}));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "192.168.1.20:3390");
+}
+
+TEST_F(DelegateServer, CopyDiagnosticsShowsItsStatusLineForFourSeconds) {
+    answer("no permission line\n");
+    std::filesystem::create_directories(dir.file("state/Corvane"));
+    corvane::test::writeFile(dir.file("state/Corvane/Corvane.log"),
+                             "env MAC_SHADOW_NLA=anna:0123456789abcdef0123456789abcdef x\n");
+    const QString copied = QStringLiteral("Diagnostics copied. Paste them into your email.");
+    delegate->copyDiagnostics();
+    ASSERT_TRUE(corvane::test::pumpUntil(
+        [&] { return delegate->menu()->statusLine()->text() == copied; }, 10));
+    std::string report = QGuiApplication::clipboard()->text().toStdString();
+    EXPECT_NE(report.find("Permission check (Corvane Server did not answer): missing"),
+              std::string::npos);
+    EXPECT_NE(report.find("Addresses: none"), std::string::npos);
+    EXPECT_EQ(report.find("0123456789abcdef0123456789abcdef"), std::string::npos);
+
+    clock.advance(3.9);
+    EXPECT_EQ(delegate->menu()->statusLine()->text(), copied);
+    clock.advance(0.1);
+    EXPECT_EQ(delegate->menu()->statusLine()->text(), "Stopped");
+}
+
+TEST(LoginItem, AutostartEntryRunsThisProgramAndCanBeRemoved) {
+    corvane::test::TempDir dir;
+    AutostartEntry entry(dir.file("autostart/corvane.desktop"), "/opt/my apps/cor\"vane$1%");
+    std::string error;
+    EXPECT_FALSE(entry.enabled());
+    ASSERT_TRUE(entry.setEnabled(true, error)) << error;
+    EXPECT_TRUE(entry.enabled());
+    std::string text = corvane::test::readFile(entry.path());
+    EXPECT_NE(text.find("[Desktop Entry]\nType=Application\n"), std::string::npos);
+    // Quoted for the Exec rules, then escaped as a string: \" becomes \\".
+    EXPECT_NE(text.find("\nExec=\"/opt/my apps/cor\\\\\"vane\\\\$1%%\"\n"), std::string::npos)
+        << text;
+    corvane::test::writeFile(entry.path(), text + "Hidden=true\n");
+    EXPECT_FALSE(entry.enabled()) << "switched off in the desktop's settings";
+    ASSERT_TRUE(entry.setEnabled(false, error));
+    EXPECT_FALSE(std::filesystem::exists(entry.path()));
+    EXPECT_TRUE(entry.setEnabled(false, error)) << "already off";
 }

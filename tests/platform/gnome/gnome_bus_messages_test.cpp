@@ -42,6 +42,12 @@ class Message {
     bool ok_ = false;
 };
 
+// A fill that appends `args` of the signature `types`.
+template <class... Args>
+std::function<int(sd_bus_message*)> append(const char* types, Args... args) {
+    return [=](sd_bus_message* m) { return sd_bus_message_append(m, types, args...); };
+}
+
 TEST(GnomeStreamParameters, PositionAndSizeAreReadAndOtherEntriesSkipped) {
     struct Case {
         const char* name;
@@ -51,29 +57,16 @@ TEST(GnomeStreamParameters, PositionAndSizeAreReadAndOtherEntriesSkipped) {
     };
     const std::vector<Case> cases = {
         {"position and size",
-         [](sd_bus_message* m) {
-             return sd_bus_message_append(m, "v", "a{sv}", 2, "position", "(ii)", 1280, 0, "size",
-                                          "(ii)", 1024, 768);
-         },
+         append("v", "a{sv}", 2, "position", "(ii)", 1280, 0, "size", "(ii)", 1024, 768),
          true,
          {"", 0, 1280, 0, 1024, 768}},
         {"mapping-id and an unknown entry first (mutter 45 and later)",
-         [](sd_bus_message* m) {
-             return sd_bus_message_append(m, "v", "a{sv}", 3, "mapping-id", "s", "abc", "scale",
-                                          "d", 2.0, "size", "(ii)", 800, 600);
-         },
+         append("v", "a{sv}", 3, "mapping-id", "s", "abc", "scale", "d", 2.0, "size", "(ii)", 800,
+                600),
          true,
          {"", 0, 0, 0, 800, 600}},
-        {"no size",
-         [](sd_bus_message* m) {
-             return sd_bus_message_append(m, "v", "a{sv}", 1, "position", "(ii)", 5, 6);
-         },
-         false,
-         {"", 0, 5, 6, 0, 0}},
-        {"not a dictionary",
-         [](sd_bus_message* m) { return sd_bus_message_append(m, "v", "s", "size"); },
-         false,
-         {}},
+        {"no size", append("v", "a{sv}", 1, "position", "(ii)", 5, 6), false, {"", 0, 5, 6, 0, 0}},
+        {"not a dictionary", append("v", "s", "size"), false, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -97,21 +90,16 @@ TEST(GnomeClipboardOwner, MimeListInATupleOrBareAndTheOwnerFlag) {
     };
     const std::vector<Case> cases = {
         {"mutter's tuple, someone else's selection",
-         [](sd_bus_message* m) {
-             return sd_bus_message_append(m, "a{sv}", 2, "mime-types", "(as)", 2, "text/plain",
-                                          "image/png", "session-is-owner", "b", 0);
-         },
+         append("a{sv}", 2, "mime-types", "(as)", 2, "text/plain", "image/png", "session-is-owner",
+                "b", 0),
          {"text/plain", "image/png"},
          false},
         {"a bare list, our own selection",
-         [](sd_bus_message* m) {
-             return sd_bus_message_append(m, "a{sv}", 2, "session-is-owner", "b", 1, "mime-types",
-                                          "as", 1, "UTF8_STRING");
-         },
+         append("a{sv}", 2, "session-is-owner", "b", 1, "mime-types", "as", 1, "UTF8_STRING"),
          {"UTF8_STRING"},
          true},
         {"an unknown entry and no list (the selection went away)",
-         [](sd_bus_message* m) { return sd_bus_message_append(m, "a{sv}", 1, "other", "u", 7u); },
+         append("a{sv}", 1, "other", "u", 7u),
          {},
          false},
     };
@@ -171,7 +159,7 @@ TEST(GnomeMonitorLayout, MonitorsWithTheirPlaceAndCurrentMode) {
     EXPECT_EQ(monitors[1].width, 1024) << "the current mode, not the first listed";
     EXPECT_EQ(monitors[1].height, 768);
 
-    Message other([](sd_bus_message* m) { return sd_bus_message_append(m, "s", "no"); });
+    Message other(append("s", "no"));
     monitors.clear();
     EXPECT_FALSE(gnomeReadMonitorLayout(other.get(), monitors));
 }

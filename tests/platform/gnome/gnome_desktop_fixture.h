@@ -1,22 +1,21 @@
-// A private headless GNOME compositor for one test: its own session bus,
-// runtime folder and home, PipeWire and WirePlumber, and mutter with one
-// virtual monitor. The test process joins that bus and PipeWire through its
-// environment (the backend finds both as any client does). Readiness is
-// polled; everything started is ended with the fixture.
+// A private headless GNOME desktop for one test (the end-to-end harness's:
+// scripts/gnome-desktop, with mutter's one virtual monitor at 1280x800) that
+// the test process joins through its environment: the backend finds the
+// desktop's bus and PipeWire as any client does. Everything started ends
+// with the fixture.
 #pragma once
 #include <signal.h>
-#include <sys/stat.h>
 
 #include <condition_variable>
 #include <cstdlib>
-#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
 
-#include "e2e/harness/e2e_harness.h"
+#include "../recording_sink.h"
+#include "e2e/harness/e2e_gnome.h"
 #include "platform/gnome/gnome_platform.h"
 
 namespace corvane::platform::gnome::testing {
@@ -25,83 +24,43 @@ using namespace std::chrono_literals;
 
 class HeadlessGnome {
   public:
-    explicit HeadlessGnome(const std::string& monitor = "1280x800") {
-        runtime_ = dir_.file("run");
-        const std::string home = dir_.file("home");
-        std::filesystem::create_directories(runtime_);
-        std::filesystem::create_directories(home);
-        ::chmod(runtime_.c_str(), 0700);
-        const std::string bus = "unix:path=" + dir_.file("bus");
-        env_ = {{"XDG_RUNTIME_DIR", runtime_},
-                {"HOME", home},
-                {"DBUS_SESSION_BUS_ADDRESS", bus},
-                {"GSETTINGS_BACKEND", "memory"},
-                {"NO_AT_BRIDGE", "1"},
-                {"DISPLAY", ""},
-                {"WAYLAND_DISPLAY", ""},
-                {"PIPEWIRE_REMOTE", ""}};
-        // The test process is a client of this desktop like any other.
-        for (const auto& [name, value] : env_)
+    HeadlessGnome() {
+        for (const auto& [name, value] : desktop_.env())
             value.empty() ? unsetenv(name.c_str()) : setenv(name.c_str(), value.c_str(), 1);
-        if (!bus_.start({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=" + bus},
-                        env_, dir_.file("dbus.out"), dir_.file("dbus.err")) ||
-            !e2e::waitUntil([&] { return std::filesystem::exists(dir_.file("bus")); }, 10s))
-            return;
-        if (!pipewire_.start({"pipewire"}, env_, dir_.file("pw.out"), dir_.file("pw.err")) ||
-            !e2e::waitUntil([&] { return std::filesystem::exists(runtime_ + "/pipewire-0"); }, 10s))
-            return;
-        if (!wireplumber_.start({"wireplumber"}, env_, dir_.file("wp.out"), dir_.file("wp.err")))
-            return;
-        ok_ = startCompositor(monitor);
+        unsetenv("PIPEWIRE_REMOTE");
     }
-    ~HeadlessGnome() {
-        mutter_.stop();
-        wireplumber_.stop();
-        pipewire_.stop();
-        bus_.stop();
-    }
-    bool ok() const { return ok_; }
+    bool ok() const { return desktop_.ok(); }
+    std::string log() const { return desktop_.logTail(); }
     // Ends the compositor at once, as a crash would.
-    void killCompositor() {
-        mutter_.signal(SIGKILL);
-        mutter_.waitExit(5s);
-    }
-    // Ends the session bus at once.
+    void killCompositor() { desktop_.killCompositor(); }
+    // Ends the session bus at once: the daemon beside the desktop's script,
+    // both children of dbus-run-session.
     void killBus() {
-        bus_.signal(SIGKILL);
-        bus_.waitExit(5s);
+        const std::string status = e2e::readFile(
+            "/proc/" + std::to_string(desktop_.programPid("gnome-desktop")) + "/status");
+        const size_t at = status.find("PPid:");
+        std::string bus;
+        if (at != std::string::npos)
+            e2e::run({"pgrep", "-P", std::to_string(std::atoi(status.c_str() + at + 5)), "-x",
+                      "dbus-daemon"},
+                     {}, 5s, &bus);
+        ASSERT_GT(std::atoi(bus.c_str()), 0) << status;
+        ::kill(std::atoi(bus.c_str()), SIGKILL);
     }
-    std::string log() const { return e2e::readFile(dir_.file("mutter.err")); }
     // The environment of a Wayland client of this desktop.
     e2e::Env clientEnv() const {
-        e2e::Env env = env_;
-        env["WAYLAND_DISPLAY"] = "wayland-0";
+        e2e::Env env = desktop_.env();
         env["QT_QPA_PLATFORM"] = "wayland";
         return env;
     }
     bool startClient(e2e::Process& client, const std::vector<std::string>& argv) {
-        const std::string name = std::to_string(++clients_);
-        return client.start(argv, clientEnv(), dir_.file("client" + name + ".out"),
-                            dir_.file("client" + name + ".err"));
+        const std::string name = dir_.file("client" + std::to_string(++clients_));
+        return client.start(argv, clientEnv(), name + ".out", name + ".err");
     }
 
   private:
-    bool startCompositor(const std::string& monitor) {
-        if (!mutter_.start(
-                {"mutter", "--headless", "--wayland", "--no-x11", "--virtual-monitor", monitor},
-                env_, dir_.file("mutter.out"), dir_.file("mutter.err")))
-            return false;
-        for (const char* name : {"org.gnome.Mutter.ScreenCast", "org.gnome.Mutter.RemoteDesktop"})
-            if (e2e::run({"gdbus", "wait", "--session", "--timeout", "30", name}, env_, 35s) != 0)
-                return false;
-        return true;
-    }
-
     e2e::TempDir dir_;
-    std::string runtime_;
-    e2e::Env env_;
-    e2e::Process bus_, pipewire_, wireplumber_, mutter_;
-    bool ok_ = false;
+    e2e::GnomeDesktop desktop_{dir_, "1280x800"};
     int clients_ = 0;
 };
 
@@ -120,6 +79,12 @@ template <class T> struct Answer {
         return cv.wait_for(lock, limit, [&] { return value.has_value(); });
     }
 };
+
+// Frames are kept without their pixels.
+struct RecordingSink : platform::testing::RecordingSink {
+    RecordingSink() : platform::testing::RecordingSink(false) {}
+};
+using platform::testing::covers;
 
 // A stream of the display at that size, started; null (and a failure) when
 // it did not start.

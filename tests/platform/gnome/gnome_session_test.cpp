@@ -12,41 +12,6 @@
 namespace corvane::platform::gnome::testing {
 namespace {
 
-struct Frame {
-    int32_t width = 0, height = 0;
-    std::vector<DirtyRect> dirty;
-};
-
-class Sink : public CaptureSink {
-  public:
-    void frameArrived(FrameHandle frame) override {
-        std::lock_guard lock(mutex_);
-        frames.push_back({frame->width, frame->height, frame->dirty});
-        cv_.notify_all();
-    }
-    void streamStopped(const std::string& reason) override {
-        std::lock_guard lock(mutex_);
-        stops.push_back(reason);
-        cv_.notify_all();
-    }
-    template <class Pred> bool waitUntil(Pred pred, std::chrono::milliseconds limit = 15s) {
-        std::unique_lock lock(mutex_);
-        return cv_.wait_for(lock, limit, pred);
-    }
-
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    std::vector<Frame> frames;
-    std::vector<std::string> stops;
-};
-
-bool covers(const Frame& f, double x, double y) {
-    for (const auto& r : f.dirty)
-        if (r.x <= x && r.y <= y && r.x + r.width > x && r.y + r.height > y)
-            return true;
-    return false;
-}
-
 class GnomeSessionTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -100,7 +65,7 @@ class GnomeSessionTest : public ::testing::Test {
         std::make_unique<GnomeVirtualMonitors>(*session_);
     std::unique_ptr<GnomeCapture> capture_ = std::make_unique<GnomeCapture>(*session_, *monitors_);
     std::unique_ptr<CaptureStream> stream_;
-    Sink sink_;
+    RecordingSink sink_;
 };
 
 TEST_F(GnomeSessionTest, OpensAndListsTheVirtualMonitor) {
@@ -122,14 +87,12 @@ TEST_F(GnomeSessionTest, OpensAndListsTheVirtualMonitor) {
 
 TEST_F(GnomeSessionTest, FramesOfTheMonitorAndPointerMotionInTheCursorMetadata) {
     startStream();
-    ASSERT_TRUE(sink_.waitUntil([&] { return !sink_.frames.empty(); })) << desktop_->log();
-    {
-        std::lock_guard lock(sink_.mutex_);
-        EXPECT_EQ(sink_.frames[0].width, 1280);
-        EXPECT_EQ(sink_.frames[0].height, 800);
-        EXPECT_TRUE(covers(sink_.frames[0], 0, 0));
-        EXPECT_TRUE(covers(sink_.frames[0], 1279, 799));
-    }
+    ASSERT_TRUE(sink_.waitForFrames(1)) << desktop_->log();
+    const auto first = sink_.frame(0);
+    EXPECT_EQ(first.width, 1280);
+    EXPECT_EQ(first.height, 800);
+    EXPECT_TRUE(covers(first, 0, 0));
+    EXPECT_TRUE(covers(first, 1279, 799));
     // Motion before the stream ran may be dropped by mutter: send it until
     // the metadata shows the place, within a bound.
     ASSERT_TRUE(e2e::waitUntil(
@@ -147,12 +110,12 @@ TEST_F(GnomeSessionTest, CompositorGoingAwayEndsSessionAndStream) {
     Answer<std::string> ended;
     session_->setEndedHandler([&](const std::string& reason) { ended.set(reason); });
     startStream();
-    ASSERT_TRUE(sink_.waitUntil([&] { return !sink_.frames.empty(); }));
+    ASSERT_TRUE(sink_.waitForFrames(1));
     desktop_->killCompositor();
     ASSERT_TRUE(ended.wait());
     EXPECT_FALSE(ended.value->empty());
     EXPECT_FALSE(session_->running());
-    EXPECT_TRUE(sink_.waitUntil([&] { return !sink_.stops.empty(); }));
+    EXPECT_TRUE(sink_.waitUntil([&] { return !sink_.stopReasons.empty(); }));
 }
 
 TEST_F(GnomeSessionTest, TheSessionBusGoingAwayEndsTheSession) {

@@ -1,13 +1,19 @@
-// Keys for mutter: macOS key codes to evdev codes, characters to keysyms.
+// Input for mutter: macOS key codes to evdev codes, characters to keysyms,
+// the wheel and the buttons, and pointer motion to the stream under the
+// pointer in that stream's own coordinates.
 #include <linux/input-event-codes.h>
 #include <winpr/input.h>
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <set>
 
 #include "platform/gnome/gnome_keycodes.h"
+#include "platform/gnome/gnome_stream_map.h"
+#include "platform/gnome/gnome_wheel.h"
 
+using namespace corvane::platform;
 using namespace corvane::platform::gnome;
 
 // Keys of every group: letters, digits, punctuation, modifiers (left and
@@ -150,3 +156,92 @@ TEST(GnomeKeysyms, UnitsMakeOneCharacterOrNone) {
             << "units " << c.units.size();
     EXPECT_EQ(gnomeCodePointFromUnits(nullptr, 1), 0u);
 }
+
+TEST(GnomeWheel, LinesBecomeStepsInMuttersDirection) {
+    using V = std::vector<GnomeWheelStep>;
+    const struct {
+        int32_t vertical, horizontal;
+        V steps;
+        const char* what;
+    } cases[] = {
+        {0, 0, V{}, "nothing to scroll sends nothing"},
+        {1, 0, V{{kGnomeAxisVertical, -1}}, "up is negative"},
+        {-3, 0, V{{kGnomeAxisVertical, 3}}, "down is positive"},
+        {0, 2, V{{kGnomeAxisHorizontal, -2}}, "left is negative"},
+        {0, -1, V{{kGnomeAxisHorizontal, 1}}, "right is positive"},
+        {2, -5, V{{kGnomeAxisVertical, -2}, {kGnomeAxisHorizontal, 5}},
+         "both axes, vertical first"},
+        {INT_MIN, 0, V{{kGnomeAxisVertical, INT_MAX}}, "the most negative count does not overflow"},
+        {INT_MAX, 0, V{{kGnomeAxisVertical, -INT_MAX}}, "the largest count"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(gnomeWheelSteps(c.vertical, c.horizontal), c.steps) << c.what;
+}
+
+TEST(GnomeWheel, ButtonsBecomeEvdevButtons) {
+    const struct {
+        int32_t button;
+        int32_t evdev;
+    } cases[] = {
+        {0, BTN_LEFT},  {1, BTN_RIGHT},   {2, BTN_MIDDLE}, {3, BTN_SIDE},
+        {4, BTN_EXTRA}, {5, BTN_FORWARD}, {6, BTN_BACK},   {7, BTN_TASK},
+        {8, 0},         {-1, 0},          {1000, 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(gnomeEvdevButton(c.button), c.evdev) << "button " << c.button;
+}
+
+namespace {
+
+// The real monitor at 0,0 and two virtual monitors to its right.
+const std::vector<GnomeStreamPlace> kLayout = {
+    {"/real", 0, 0, 1280, 800},
+    {"/virtual-a", 1280, 0, 1024, 768},
+    {"/virtual-b", 2304, 0, 800, 600},
+};
+
+struct Case {
+    const char* what;
+    PointF at;
+    const char* stream;
+    double x, y;
+};
+
+TEST(GnomeStreamMap, PicksTheStreamUnderThePointAndMovesThePointIntoIt) {
+    const Case cases[] = {
+        {"inside the real monitor", {100, 50}, "/real", 100, 50},
+        {"the first virtual monitor's corner", {1280, 0}, "/virtual-a", 0, 0},
+        {"inside the first virtual monitor", {1800.5, 400.25}, "/virtual-a", 520.5, 400.25},
+        {"the last pixel of the first virtual monitor", {2303, 767}, "/virtual-a", 1023, 767},
+        {"the second virtual monitor's first column", {2304, 10}, "/virtual-b", 0, 10},
+        {"below the short first virtual monitor: the nearest is itself",
+         {1500, 790},
+         "/virtual-a",
+         220,
+         767},
+        {"left of everything", {-40, 300}, "/real", 0, 300},
+        {"right of everything", {4000, 100}, "/virtual-b", 799, 100},
+        {"just below the last monitor", {2500, 650}, "/virtual-b", 196, 599},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto got = gnomeStreamAt(kLayout, c.at);
+        ASSERT_TRUE(got);
+        EXPECT_EQ(got->streamPath, c.stream);
+        EXPECT_DOUBLE_EQ(got->x, c.x);
+        EXPECT_DOUBLE_EQ(got->y, c.y);
+    }
+}
+
+TEST(GnomeStreamMap, StreamsWithoutASizeAreNeverChosen) {
+    const std::vector<GnomeStreamPlace> layout = {{"/unsized", 0, 0, 0, 0},
+                                                  {"/sized", 500, 0, 100, 100}};
+    const auto got = gnomeStreamAt(layout, {10, 10});
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->streamPath, "/sized");
+    EXPECT_DOUBLE_EQ(got->x, 0);
+    EXPECT_FALSE(gnomeStreamAt({{"/unsized", 0, 0, 0, 0}}, {0, 0}));
+    EXPECT_FALSE(gnomeStreamAt({}, {0, 0}));
+}
+
+} // namespace

@@ -72,7 +72,7 @@ class DelegateServer : public corvane::test::AppTest {
         corvane::platform::replaceCurrent(corvane::platform::create("sim"));
         corvane::test::writeFile(server, "#!/bin/sh\n"
                                          "[ -n \"$MAC_SHADOW_PERMS\" ] && exec cat \"$0.perms\"\n"
-                                         "echo \"$*\" >> \"$0.args\"\n"
+                                         "sleep 0.5; echo \"$*\" >> \"$0.args\"\n"
                                          "exec sleep 300\n");
         std::filesystem::permissions(server, std::filesystem::perms::owner_all);
         answer("screen=1 input=1");
@@ -100,8 +100,15 @@ class DelegateServer : public corvane::test::AppTest {
     }
     void answer(const std::string& line) { corvane::test::writeFile(server + ".perms", line); }
     void start() {
+        const int before = starts();
         delegate->startServer();
         ASSERT_TRUE(pumpUntil([&] { return delegate->running(); }, 10));
+        ASSERT_TRUE(startedOnce(before));
+    }
+    // The stand-in server writes its arguments once it runs, a moment after
+    // it was spawned.
+    bool startedOnce(int before) {
+        return pumpUntil([&] { return starts() == before + 1; }, 10);
     }
     int starts() {
         std::string args = corvane::test::readFile(server + ".args");
@@ -173,7 +180,7 @@ TEST_F(DelegateServer, RepairAndSaveRestartOnlyARunningServer) {
                 ASSERT_TRUE(
                     pumpUntil([&] { return delegate->running() && !before->isRunning(); }, 10));
                 EXPECT_NE(delegate->task(), before);
-                EXPECT_EQ(starts(), startsBefore + 1);
+                EXPECT_TRUE(startedOnce(startsBefore)) << starts();
                 if (!repair) {
                     EXPECT_NE(corvane::test::readFile(server + ".args").rfind("/port:3391"),
                               std::string::npos);
@@ -199,6 +206,7 @@ TEST_F(DelegateServer, CheckPermissionsStartsOnlyWhenAskedAndLeavesARunningServe
     EXPECT_FALSE(delegate->running() || delegate->starting());
     window().startButton->click();
     ASSERT_TRUE(pumpUntil([&] { return delegate->running(); }, 10));
+    ASSERT_TRUE(startedOnce(0));
     EXPECT_FALSE(delegate->permissions()->isVisible());
 
     auto running = delegate->task();

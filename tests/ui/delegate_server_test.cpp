@@ -72,7 +72,7 @@ class DelegateServer : public corvane::test::AppTest {
         corvane::platform::replaceCurrent(corvane::platform::create("sim"));
         corvane::test::writeFile(server, "#!/bin/sh\n"
                                          "[ -n \"$MAC_SHADOW_PERMS\" ] && exec cat \"$0.perms\"\n"
-                                         "sleep 0.5; echo \"$*\" >> \"$0.args\"\n"
+                                         "echo \"$*\" >> \"$0.args\"\n"
                                          "exec sleep 300\n");
         std::filesystem::permissions(server, std::filesystem::perms::owner_all);
         answer("screen=1 input=1");

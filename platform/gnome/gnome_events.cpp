@@ -89,10 +89,7 @@ bool GnomeEvents::motion(PointF at) {
     const auto target = gnomeStreamAt(places, at);
     if (!target)
         return false;
-    return session_.callSession(
-        "NotifyPointerMotionAbsolute", [target = *target](sd_bus_message* m) {
-            return sd_bus_message_append(m, "sdd", target.streamPath.c_str(), target.x, target.y);
-        });
+    return session_.pointerAt(target->streamPath, target->x, target->y);
 }
 
 // A key event carries its modifiers as flags; mutter only knows held keys.

@@ -85,7 +85,10 @@ class GnomeSession : public DesktopSession {
     // monitor away on mutter 48; `done` runs on the bus thread, false where
     // streams cannot be stopped one by one (mutter 43) or no session runs.
     void stopVirtual(const std::string& path, std::function<void(bool stopped)> done);
-    // Puts the pointer on a stream's picture (stream pixels), which makes
+    // Moves the pointer to a point of a stream's picture (stream pixels).
+    // False when no session is running.
+    bool pointerAt(const std::string& streamPath, double x, double y);
+    // Puts the pointer at the middle of a stream's picture, which makes
     // mutter paint that monitor again. False when no session is running.
     bool pointerOver(const std::string& streamPath, int32_t width, int32_t height, int attempt);
     // Internal services (capture) hear of every end, also close().

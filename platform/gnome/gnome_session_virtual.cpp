@@ -82,18 +82,17 @@ void GnomeSession::stopVirtual(const std::string& path, std::function<void(bool 
         done(false);
 }
 
-} // namespace corvane::platform::gnome
-
-namespace corvane::platform::gnome {
+bool GnomeSession::pointerAt(const std::string& streamPath, double x, double y) {
+    return callSession("NotifyPointerMotionAbsolute", [streamPath, x, y](sd_bus_message* m) {
+        return sd_bus_message_append(m, "sdd", streamPath.c_str(), x, y);
+    });
+}
 
 bool GnomeSession::pointerOver(const std::string& streamPath, int32_t width, int32_t height,
                                int attempt) {
     // One pixel apart every other time: mutter ignores a move to where the
     // pointer is.
-    const double x = width / 2 + attempt % 2, y = height / 2;
-    return callSession("NotifyPointerMotionAbsolute", [streamPath, x, y](sd_bus_message* m) {
-        return sd_bus_message_append(m, "sdd", streamPath.c_str(), x, y);
-    });
+    return pointerAt(streamPath, width / 2 + attempt % 2, height / 2);
 }
 
 } // namespace corvane::platform::gnome

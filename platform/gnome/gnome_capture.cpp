@@ -84,6 +84,9 @@ std::shared_ptr<GnomeFrameSource> GnomeCapture::source(uint32_t displayId, std::
     repaint.overdue = [this, path = stream->streamPath](int attempt, int32_t w, int32_t h) {
         session_.pointerOver(path, w, h, attempt);
     };
+    repaint.settled = [this, path = stream->streamPath](int32_t x, int32_t y, int32_t w) {
+        session_.pointerWiggle(path, x, y, w);
+    };
     next->addListener(repaint);
     if (!next->start(stream->nodeId, error))
         return nullptr;

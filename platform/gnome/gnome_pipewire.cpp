@@ -12,6 +12,7 @@
 
 #include "gnome_damage.h"
 #include "gnome_frame_diff.h"
+#include "gnome_settle.h"
 
 namespace corvane::platform::gnome {
 
@@ -56,6 +57,8 @@ struct GnomeFrameSource::Impl {
     spa_hook coreListener{};
     spa_source* overdueTimer = nullptr;
     int overdueAttempts = 0; // on the loop thread
+    spa_source* settleTimer = nullptr;
+    GnomeSettleWatch settle; // on the loop thread
     bool streaming = false;  // on the loop thread
     int32_t formatWidth = 0;
     int32_t formatHeight = 0;
@@ -92,6 +95,8 @@ struct GnomeFrameSource::Impl {
     void formatChanged(const spa_pod* param);
     void armOverdue(bool on);
     void pictureOverdue();
+    void changesCompared(bool any);
+    void settleCheck();
     void readCursor(spa_buffer* buffer);
     static std::optional<CursorImage> cursorShape(const spa_meta& region,
                                                   const spa_meta_cursor& meta);
@@ -119,6 +124,10 @@ void onParamChanged(void* data, uint32_t id, const spa_pod* param) {
 
 void onOverdueTimer(void* data, uint64_t) {
     static_cast<GnomeFrameSource::Impl*>(data)->pictureOverdue();
+}
+
+void onSettleTimer(void* data, uint64_t) {
+    static_cast<GnomeFrameSource::Impl*>(data)->settleCheck();
 }
 
 // Shared-memory buffers are mapped here, once per buffer, on every PipeWire
@@ -190,6 +199,34 @@ void GnomeFrameSource::Impl::pictureOverdue() {
     for (auto& l : listenersNow())
         if (l.overdue)
             l.overdue(attempt, formatWidth, formatHeight);
+}
+
+// A picture was compared with the one before (loop thread): a change
+// starts or goes on with a run, and the run is looked at again once quiet.
+void GnomeFrameSource::Impl::changesCompared(bool any) {
+    if (!any || !settleTimer)
+        return;
+    settle.changed(std::chrono::steady_clock::now());
+    const auto ns = std::chrono::nanoseconds(kGnomeSettleQuiet).count();
+    timespec once{time_t(ns / 1000000000), long(ns % 1000000000)};
+    timespec never{0, 0};
+    pw_loop_update_timer(pw_thread_loop_get_loop(loop), settleTimer, &once, &never, false);
+}
+
+void GnomeFrameSource::Impl::settleCheck() {
+    if (!settle.due(std::chrono::steady_clock::now()))
+        return;
+    int32_t x = 0, y = 0;
+    {
+        std::lock_guard lock(cursorMutex);
+        if (!cursor.known || !cursor.visible)
+            return;
+        x = cursor.x;
+        y = cursor.y;
+    }
+    for (auto& l : listenersNow())
+        if (l.settled)
+            l.settled(x, y, width);
 }
 
 void GnomeFrameSource::Impl::formatChanged(const spa_pod* param) {
@@ -386,6 +423,7 @@ void GnomeFrameSource::Impl::process() {
             owner->compared_.fetch_add(1);
             changed = gnomeChangedRects(mirror.data(), intptr_t(width) * 4, pixels, stride, width,
                                         height);
+            changesCompared(!changed.empty());
         }
         for (const Rect& r : changed)
             for (int32_t y = r.y; y < r.y + r.height; ++y)
@@ -457,6 +495,7 @@ bool GnomeFrameSource::start(uint32_t nodeId, std::string& error,
     }
     pw_core_add_listener(p.core, &p.coreListener, &kCoreEvents, &p);
     p.overdueTimer = pw_loop_add_timer(pw_thread_loop_get_loop(p.loop), onOverdueTimer, &p);
+    p.settleTimer = pw_loop_add_timer(pw_thread_loop_get_loop(p.loop), onSettleTimer, &p);
     p.stream = pw_stream_new(p.core, "corvane-capture",
                              pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY,
                                                "Capture", PW_KEY_MEDIA_ROLE, "Screen", nullptr));
@@ -503,10 +542,12 @@ void GnomeFrameSource::stop() {
         pw_stream_destroy(p.stream);
         p.stream = nullptr;
     }
-    if (p.overdueTimer) {
-        pw_loop_destroy_source(pw_thread_loop_get_loop(p.loop), p.overdueTimer);
-        p.overdueTimer = nullptr;
-    }
+    for (spa_source** timer : {&p.overdueTimer, &p.settleTimer})
+        if (*timer) {
+            pw_loop_destroy_source(pw_thread_loop_get_loop(p.loop), *timer);
+            *timer = nullptr;
+        }
+    p.settle = {};
     if (p.core) {
         spa_hook_remove(&p.coreListener);
         pw_core_disconnect(p.core);

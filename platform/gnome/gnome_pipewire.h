@@ -57,6 +57,11 @@ struct GnomeFrameListener {
     // has buffers of its size, and paints a still desktop no more: the owner
     // can make it paint.
     std::function<void(int attempt, int32_t width, int32_t height)> overdue;
+    // A run of changes went quiet on a compositor that sends no damage
+    // (GnomeSettleWatch: mutter 43 may not have recorded the run's last
+    // frame) while the pointer is on this picture, at x,y of a picture
+    // `width` wide (stream pixels): the owner can make it paint once more.
+    std::function<void(int32_t x, int32_t y, int32_t width)> settled;
 };
 
 inline constexpr std::chrono::milliseconds kGnomePictureOverdue{500};

@@ -91,6 +91,10 @@ class GnomeSession : public DesktopSession {
     // Puts the pointer at the middle of a stream's picture, which makes
     // mutter paint that monitor again. False when no session is running.
     bool pointerOver(const std::string& streamPath, int32_t width, int32_t height, int attempt);
+    // Moves the pointer, which is at x,y of a stream's picture `width` wide,
+    // one pixel aside and back, which makes mutter paint that monitor again
+    // and leaves the pointer where it was. False when no session is running.
+    bool pointerWiggle(const std::string& streamPath, int32_t x, int32_t y, int32_t width);
     // Internal services (capture) hear of every end, also close().
     uint64_t addEndListener(std::function<void(const std::string& reason)> listener);
     void removeEndListener(uint64_t id);

@@ -95,4 +95,10 @@ bool GnomeSession::pointerOver(const std::string& streamPath, int32_t width, int
     return pointerAt(streamPath, width / 2 + attempt % 2, height / 2);
 }
 
+bool GnomeSession::pointerWiggle(const std::string& streamPath, int32_t x, int32_t y,
+                                 int32_t width) {
+    const int32_t aside = x + 1 < width ? x + 1 : x - 1;
+    return pointerAt(streamPath, aside, y) && pointerAt(streamPath, x, y);
+}
+
 } // namespace corvane::platform::gnome

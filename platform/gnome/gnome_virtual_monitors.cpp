@@ -148,6 +148,9 @@ void GnomeVirtualMonitors::create(const VirtualDisplayDescriptor& descriptor,
                 listener.overdue = [this, path](int attempt, int32_t w, int32_t h) {
                     session_.pointerOver(path, w, h, attempt);
                 };
+                listener.settled = [this, path](int32_t x, int32_t y, int32_t w) {
+                    session_.pointerWiggle(path, x, y, w);
+                };
                 source->addListener(listener);
                 {
                     std::lock_guard lock(pending->mutex);

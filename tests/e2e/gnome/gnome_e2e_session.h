@@ -27,11 +27,14 @@ class GnomeSession : public Session {
         : Session(suites::gnome, OnGnome{desktop}, client) {}
 
     // Planar only, so the client's pixels equal the desktop's; sound off
-    // unless `env` switches it on.
+    // unless `env` switches it on. The server logs every frame it takes, so
+    // that a failed picture check shows how far a change came.
     bool startServer(const Env& env = {}, const std::vector<std::string>& extra = {}) {
         std::vector<std::string> args = planar({"-auth", "/sec:tls"});
         args.insert(args.end(), extra.begin(), extra.end());
-        return Session::startServer(args, merged({{"MAC_SHADOW_AUDIO", "0"}}, env));
+        const Env quiet = {{"MAC_SHADOW_AUDIO", "0"},
+                           {"WLOG_FILTER", "com.freerdp.server.shadow.mac:DEBUG"}};
+        return Session::startServer(args, merged(quiet, env));
     }
     // A 1024x768 client; true once its window shows.
     bool startClient(const std::vector<std::string>& extra = {}, const Env& env = {}) {
@@ -52,6 +55,7 @@ class GnomeSession : public Session {
         std::vector<std::string> argv = {kProbeWindow, "--colour", hex(rgb), "--log",
                                          dir().file(log)};
         argv.insert(argv.end(), more.begin(), more.end());
+        lastWindowLog_ = log;
         return window.start(argv, env, dir().file(log + ".out"), dir().file(log + ".err")) &&
                waitUntil([&] { return fileContains(dir().file(log), "mapped "); }, 20000ms);
     }
@@ -79,13 +83,17 @@ class GnomeSession : public Session {
         return waitUntil([&] { return fileContains(dir().file(log), text); }, limit);
     }
     const std::string& clientWindow() const { return window_; }
-    // What a failed picture check shows: the client's pixel there, what the
-    // window logged and the server's log.
-    std::string pictureReport(int x, int y, const std::string& log) const {
+    // The client shows that colour (within 4 a channel) at x,y within
+    // `limit`; a failure says what it shows there, what the last window
+    // logged and the server's log.
+    testing::AssertionResult shows(uint32_t rgb, int x, int y, Duration limit) {
+        if (clientShows(rgb, x, y, limit, 4))
+            return testing::AssertionSuccess();
         const auto at = pixelAt(clientDisplay(), x, y);
-        return "the client shows " + (at ? hex(*at) : std::string("nothing")) + " at " +
-               std::to_string(x) + "," + std::to_string(y) + "\n" + readFile(dir().file(log)) +
-               serverLog();
+        return testing::AssertionFailure()
+               << "the client shows " << (at ? hex(*at) : std::string("nothing")) << " at " << x
+               << "," << y << " instead of " << hex(rgb) << "\n"
+               << readFile(dir().file(lastWindowLog_)) << serverLog();
     }
 
   private:
@@ -94,6 +102,7 @@ class GnomeSession : public Session {
         return !window_.empty();
     }
     std::string window_;
+    std::string lastWindowLog_;
 };
 
 inline void connect(GnomeSession& s, const Env& serverEnv = {},

@@ -15,7 +15,7 @@ TEST(GnomeCompositorGone, TheSessionEndsCleanlyAndANewOneWorksWhenItIsBack) {
     {
         Process window;
         ASSERT_TRUE(s.showWindow(window, 0x2E8B57, "before.log"));
-        ASSERT_TRUE(s.clientShows(0x2E8B57, 512, 384, 30000ms, 4));
+        ASSERT_TRUE(s.shows(0x2E8B57, 512, 384, 30000ms));
 
         ASSERT_TRUE(s.gnome().killCompositor()) << "mutter is still on the bus";
         EXPECT_TRUE(s.serverSays("the desktop session was ended from outside", 20000ms));
@@ -32,8 +32,7 @@ TEST(GnomeCompositorGone, TheSessionEndsCleanlyAndANewOneWorksWhenItIsBack) {
     ASSERT_TRUE(s.startClient()) << "no client window after the compositor came back";
     Process window;
     ASSERT_TRUE(s.showWindow(window, 0xC04020, "after.log"));
-    EXPECT_TRUE(s.clientShows(0xC04020, 512, 384, 30000ms, 4));
-    EXPECT_TRUE(s.clientShows(0xC04020, 1000, 740, 5000ms, 4))
-        << s.pictureReport(1000, 740, "after.log");
+    EXPECT_TRUE(s.shows(0xC04020, 512, 384, 30000ms));
+    EXPECT_TRUE(s.shows(0xC04020, 1000, 740, 5000ms));
     EXPECT_TRUE(s.server().running());
 }

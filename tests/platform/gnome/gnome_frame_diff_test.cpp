@@ -1,8 +1,8 @@
 // Changed rectangles: damage metadata placed on its picture, in the
 // picture's own coordinates (mutter 44-47, a monitor at the desktop's origin)
 // or where a virtual monitor sits on the desktop (mutter 48), learnt from full
-// repaints; rectangles from comparing two pictures; and the byte order of
-// cursor bitmaps.
+// repaints; rectangles from comparing two pictures; when a run of compared
+// changes asks for one more picture; and the byte order of cursor bitmaps.
 #include <gtest/gtest.h>
 
 #include <spa/param/video/raw.h>
@@ -10,6 +10,7 @@
 #include "platform/gnome/gnome_damage.h"
 #include "platform/gnome/gnome_frame_diff.h"
 #include "platform/gnome/gnome_pipewire.h"
+#include "platform/gnome/gnome_settle.h"
 
 namespace corvane::platform::gnome {
 namespace {
@@ -140,6 +141,46 @@ TEST(GnomeFrameDiff, OneChannelCountsAndStridePaddingDoesNot) {
 
 // The SPA formats of cursor bitmaps map onto the byte orders the cursor
 // translation takes; formats without alpha are not cursors.
+// Each step: a changing picture at `change` ms (or none), then the watch is
+// asked at `ask` ms; `due` is its answer.
+TEST(GnomeSettleWatch, ARunOfChangesThatWentQuietWantsOneRepaint) {
+    struct Step {
+        int change; // -1: none
+        int ask;
+        bool due;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Step> steps;
+    };
+    const int quiet = int(kGnomeSettleQuiet.count());
+    const Case cases[] = {
+        {"two changes, then quiet: once",
+         {{0, 10, false},
+          {100, 100 + quiet - 1, false},
+          {-1, 100 + quiet, true},
+          {-1, 1000, false}}},
+        {"one change alone: never", {{0, quiet, false}, {-1, 5000, false}}},
+        {"changes still coming: not yet",
+         {{0, 0, false}, {200, 0 + quiet, false}, {-1, 200 + quiet, true}}},
+        {"a new run after a repaint: again",
+         {{0, 0, false}, {50, 50 + quiet, true}, {1000, 1000, false}, {1100, 1100 + quiet, true}}},
+        {"a lone change after a repaint starts no run",
+         {{0, 0, false}, {50, 50 + quiet, true}, {1000, 1000 + quiet, false}}},
+    };
+    for (const Case& c : cases) {
+        GnomeSettleWatch watch;
+        const GnomeSettleWatch::Time start{};
+        for (size_t i = 0; i < c.steps.size(); ++i) {
+            const Step& s = c.steps[i];
+            if (s.change >= 0)
+                watch.changed(start + std::chrono::milliseconds(s.change));
+            EXPECT_EQ(watch.due(start + std::chrono::milliseconds(s.ask)), s.due)
+                << c.name << ", step " << i;
+        }
+    }
+}
+
 TEST(GnomeCursorBitmap, SpaFormatsNameTheirByteOrder) {
     struct Case {
         uint32_t format;

@@ -138,13 +138,22 @@ void adaptRateAndUnlock(macShadowSubsystem* record, SectionLock& frame, const in
     frame.unlock();
 }
 
-void noteFrame(macShadowSubsystem* record, int32_t ox, int32_t oy, int32_t width, int32_t height) {
+void noteFrame(macShadowSubsystem* record, int32_t ox, int32_t oy, int32_t width, int32_t height,
+               const int32_t* rects, int32_t count) {
     const uint64_t n = ++record->framesReceived;
     record->lastFrameTick = mac_now_ms();
     if (n == 1 || n % 300 == 0)
         MAC_LOG_FN(WLOG_INFO, "mac_shadow_frame_callback",
                    "capture: %llu frames received (%dx%d at %d,%d)",
                    static_cast<unsigned long long>(n), width, height, ox, oy);
+    // Every frame, for tracing where a change on the desktop stopped.
+    if (!mac_log_active(WLOG_DEBUG))
+        return;
+    const int32_t whole[4] = {0, 0, width, height}; // no rectangles: all changed
+    const int32_t* first = count > 0 && rects ? rects : whole;
+    MAC_LOG_FN(WLOG_DEBUG, "mac_shadow_frame_callback",
+               "capture: frame %llu, %d changed rectangles, the first %d,%d %dx%d",
+               static_cast<unsigned long long>(n), count, first[0], first[1], first[2], first[3]);
 }
 
 } // namespace
@@ -155,7 +164,7 @@ extern "C" void mac_shadow_frame_callback(void* user, int32_t ox, int32_t oy, co
     auto* record = static_cast<macShadowSubsystem*>(user);
     if (!record)
         return;
-    noteFrame(record, ox, oy, width, height);
+    noteFrame(record, ox, oy, width, height, rects, count);
     rdpShadowServer* server = record->common.base.server;
     if (!server || !server->surface || !server->clients || !pixels)
         return;

@@ -19,8 +19,8 @@
 
 // A block moved within the rectangle: `source` in the frame before, its
 // top-left now at (toX, toY). Vertical moves keep toX == source.left,
-// sideways ones toY == source.top; diagonal ones change both and may cover
-// only some of the rectangle's columns.
+// sideways ones toY == source.top; block moves (diagonal, or vertical within
+// some of the rectangle's columns) cover only some of its columns.
 struct ShadowExtMove {
     RECTANGLE_16 source;
     UINT16 toX, toY;
@@ -49,7 +49,8 @@ constexpr UINT16 kShadowExtScrollMinColumns = 16;
 // Looks for vertical moves of up to a few different offsets within `rect`
 // of two 32-bit frames of the same layout (`stride` bytes a row), then for
 // sideways ones among the rows no vertical move explains, then for blocks
-// moved both ways (windows dragged) among the rows left. Without a
+// moved within some of the columns (windows dragged; a page scrolled beside
+// a strip that changed otherwise) among the rows left. Without a
 // move worth sending, `rest` is the whole rectangle. With `kept`, old rows it
 // knows (over this rectangle's columns) are not hashed again, and it then
 // describes `after` over the rectangle's rows; the caller forgets it whenever

@@ -1,7 +1,10 @@
 // Diagonal moves: a block whose old pixels now stand dx columns and dy rows
-// away, both non-zero, as a window dragged across the desktop leaves it.
-// The pixels around the block stay where they were, so no whole row moved
-// and neither the vertical nor the sideways search sees it.
+// away, dy non-zero, as a window dragged across the desktop leaves it. The
+// pixels around the block stay where they were, or change otherwise, so no
+// whole row moved and neither the vertical nor the sideways search sees it.
+// dx may be 0: a page scrolled beside a strip that changed in the same rows
+// (its scroll bar, a clock, another window's repaint) moves in its own
+// columns only.
 //
 // Nothing about a row's place tells where such a block came from, so places
 // are picked by content: an anchor is a column where a hash of the kAnchor
@@ -183,7 +186,7 @@ std::vector<Hit> hitsOf(const Frames& f, const Sampling& rows, const Filed& file
                       if (at < 0)
                           return;
                       const int ox = int(at & 0xffffffff), oy = int(at >> 32);
-                      if (x != ox && y != oy)
+                      if (y != oy)
                           hits.push_back({x - ox, y - oy, x, y});
                   });
     }

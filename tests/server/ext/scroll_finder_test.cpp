@@ -263,6 +263,19 @@ TEST(ScrollFinder, TheClientEndsWithTheNewFrameAndScrollsCostOnlyTheirStrip) {
         {"a pane scrolled up by 8 over a window dragged 10 right and 20 down",
          both(scroll(0, 8, 20, 120), drag(30, 130, 40, 150, 60, 60)), 2,
          8 * kPage + 100 * kPage - 60 * 60, 4},
+        // The rectangle's columns left of the page did not change, but a
+        // rectangle asked for is encoded wherever no move writes.
+        {"a scroll beside a strip that changed colour, in one rectangle: the page's columns move",
+         [](Frame& b, Frame& a) {
+             showPage(b, 20, 220, 0), showPage(a, 20, 220, 8);
+             for (int y = 20; y < 220; ++y)
+                 for (int x = kPageRight; x < kWidth; ++x)
+                     b[size_t(y * kWidth + x)] = 0x102030, a[size_t(y * kWidth + x)] = 0x405060;
+         },
+         1,
+         8 * kWidth + (kWidth - kPage) * (200 - 8),
+         3,
+         {0, 20, kWidth, 220}},
         {"a tiled wallpaper one step along both ways: it only looks dragged",
          [](Frame& b, Frame& a) {
              for (int y = 20; y < 220; ++y)

@@ -35,7 +35,8 @@ UINT32 fakePreferredFps(rdpShadowEncoder*) {
     return gPreferredFps.load();
 }
 UINT32 fakeInflight(rdpShadowEncoder*) {
-    return gInflight.load();
+    const uint64_t drains = gInflightDrainsAt.load();
+    return drains && gNow.load() >= drains ? 0 : gInflight.load();
 }
 BOOL fakeScreenResize(rdpShadowServer* server);
 int fakeQuitClients(rdpShadowServer*, int) {
@@ -70,6 +71,7 @@ BOOL fakeScreenResize(rdpShadowServer* server) {
     region16_clear(&s->invalidRegion);
     LeaveCriticalSection(&s->lock);
     ++gScreenResizes;
+    gLastResizeAt = gNow.load();
     return TRUE;
 }
 
@@ -83,6 +85,8 @@ void CoreTest::SetUp() {
     gPublications = 0;
     gPreferredFps = 0;
     gInflight = 0;
+    gInflightDrainsAt = 0;
+    gLastResizeAt = 0;
     gScreenResizes = 0;
     gQuits = 0;
     mac_set_clock_for_tests(fakeNowMs);

@@ -26,6 +26,10 @@ namespace core_fakes {
 inline std::atomic<uint64_t> gNow{1000000};
 inline std::atomic<int> gPublications{0}, gScreenResizes{0}, gQuits{0};
 inline std::atomic<UINT32> gPreferredFps{0}, gInflight{0};
+// From this time on (ms of the fake clock) no frame is in flight; 0: never.
+inline std::atomic<uint64_t> gInflightDrainsAt{0};
+// The fake clock's time at the last resize of the surface.
+inline std::atomic<uint64_t> gLastResizeAt{0};
 } // namespace core_fakes
 
 class CoreTest : public SimPlatformTest {
@@ -52,7 +56,11 @@ class CoreTest : public SimPlatformTest {
     // Times every client was told to end its session (the library's quit).
     int clientQuits() const { return core_fakes::gQuits.load(); }
     void setPreferredFps(UINT32 fps) { core_fakes::gPreferredFps = fps; }
-    void setInflight(UINT32 frames) { core_fakes::gInflight = frames; }
+    void setInflight(UINT32 frames, uint64_t drainsAt = 0) {
+        core_fakes::gInflight = frames;
+        core_fakes::gInflightDrainsAt = drainsAt;
+    }
+    uint64_t lastResizeAt() const { return core_fakes::gLastResizeAt.load(); }
     bool regionEmpty();
     uint32_t pixel(int x, int y);
     // Waits in real time (at most 5 s) for work of another thread.

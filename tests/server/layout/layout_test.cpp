@@ -260,6 +260,39 @@ TEST_F(LayoutTest, RealScreenFitWithLetterboxing) {
     EXPECT_EQ(screenResizes(), 1);
 }
 
+// The desktop changes size only once the clients have drawn the frames they
+// were sent (their client crashes when a resize meets a frame it draws), and
+// at most a quarter of a second late for a client that stops acknowledging.
+TEST_F(LayoutTest, AResizeWaitsForTheFramesInFlight) {
+    setenv("MAC_SHADOW_VIRTUAL", "never", 1);
+    struct Case {
+        const char* what;
+        UINT32 inflight;
+        uint64_t drainsAfterMs; // 0: never
+        uint64_t resizedAfterMs;
+    };
+    const Case cases[] = {
+        {"nothing in flight: at once", 0, 0, 0},
+        {"two frames, acknowledged 40 ms later: then", 2, 40, 40},
+        {"frames never acknowledged: after 250 ms", 3, 0, 250},
+    };
+    addClient();
+    uint32_t width = 1600;
+    for (const Case& c : cases) {
+        const int before = screenResizes();
+        record()->lastClientPlanValid = false;
+        ASSERT_TRUE(layout({{0, 0, width, 1000}}));
+        width += 16;
+        advance(2500);
+        const uint64_t start = now();
+        setInflight(c.inflight, c.drainsAfterMs ? start + c.drainsAfterMs : 0);
+        mac_shadow_plan_handover(record(), start);
+        EXPECT_EQ(screenResizes(), before + 1) << c.what;
+        EXPECT_GE(lastResizeAt() - start, c.resizedAfterMs) << c.what;
+        EXPECT_LT(lastResizeAt() - start, c.resizedAfterMs + 10) << c.what;
+    }
+}
+
 TEST_F(LayoutTest, TwoMonitorsMirroredExtendedAndHidpi) {
     struct Case {
         const char* name;

@@ -5,19 +5,23 @@
 
 #include <algorithm>
 
-#include "capture/mac_capture.h"
 #include "base/clock.h"
-#include "loop/frames.h"
+#include "base/log.h"
+#include "capture/mac_capture.h"
 #include "core/host.h"
 #include "core/section_lock.h"
-#include "base/log.h"
-#include "platform/platform.h"
+#include "loop/frames.h"
 #include "loop/power.h"
+#include "loop/repaint.h"
+#include "platform/platform.h"
 #include "virtual_displays.h"
 
 namespace {
 
 constexpr uint64_t kSleepHoldMs = 10000;
+// How long a resize waits for the clients to draw the frames they were sent.
+constexpr uint64_t kResizeDrainMs = 250;
+constexpr uint32_t kResizeDrainStepMs = 5;
 constexpr size_t kOnlineLooked = 32;
 
 #define APPLY_LOG(level, ...) MAC_LOG_FN(level, "mac_shadow_apply_resize_locked", __VA_ARGS__)
@@ -153,10 +157,24 @@ void fillMonitorTable(macShadowSubsystem* r, const DesktopPlan& plan) {
     r->common.layoutChanged = 1;
 }
 
+// FreeRDP's client (3.10 to 3.15) draws a graphics-pipeline frame on its
+// channel's thread into the picture that a desktop resize replaces on its
+// main thread, and can crash when the two meet. So the resize waits, at most
+// kResizeDrainMs, until every client has acknowledged the frames sent to it;
+// the caller holds the frame lock, so none is published meanwhile.
+void waitForDrawnFrames(macShadowSubsystem* r) {
+    if (!r->common.base.server || !r->common.base.server->clients)
+        return;
+    const uint64_t until = mac_now_ms() + kResizeDrainMs;
+    while (mac_shadow_largest_inflight(r) > 0 && mac_now_ms() < until)
+        mac_sleep_ms(kResizeDrainStepMs);
+}
+
 // Step 10: the result goes to frames, input and the shadow server.
 void publishResult(macShadowSubsystem* r, const DesktopPlan& plan, const DisplayMapping* mappings,
                    int32_t mappingCount, const MacRect& captureRect) {
     SectionLock frame(r->frameLock);
+    waitForDrawnFrames(r);
     {
         SectionLock lock(r->subsystemLock);
         r->pictureCaptured = false;

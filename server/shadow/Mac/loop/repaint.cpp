@@ -1,10 +1,10 @@
 #include "repaint.h"
 
+#include "base/log.h"
 #include "capture/mac_capture.h"
-#include "frames.h"
 #include "core/host.h"
 #include "core/section_lock.h"
-#include "base/log.h"
+#include "frames.h"
 #include "power.h"
 #include "thread.h"
 
@@ -26,7 +26,9 @@ void storeSchedule(macShadowSubsystem* r, const MacRepaintSchedule& s) {
     // lastFrameTick belongs to the frame callback and is only read here.
 }
 
-uint32_t largestInflight(macShadowSubsystem* record) {
+} // namespace
+
+uint32_t mac_shadow_largest_inflight(macShadowSubsystem* record) {
     uint32_t largest = 0;
     wArrayList* clients = record->common.base.server->clients;
     ArrayList_Lock(clients);
@@ -40,8 +42,6 @@ uint32_t largestInflight(macShadowSubsystem* record) {
     ArrayList_Unlock(clients);
     return largest;
 }
-
-} // namespace
 
 void mac_shadow_repaint_on_connect(macShadowSubsystem* record, uint64_t now) {
     MacRepaintSchedule s = loadSchedule(record);
@@ -85,7 +85,7 @@ void mac_shadow_ack_check(macShadowSubsystem* record, uint64_t now) {
         record->nextAckCheck = w.nextAckCheck;
         return;
     }
-    const uint32_t inflight = largestInflight(record);
+    const uint32_t inflight = mac_shadow_largest_inflight(record);
     const int32_t verdict = mac_logic_ack_verdict(&w, inflight, now);
     record->nextAckCheck = w.nextAckCheck;
     record->nextAckLog = w.nextAckLog;

@@ -10,6 +10,9 @@ void mac_shadow_repaint_burst(macShadowSubsystem* record, uint64_t now, uint32_t
 // The first repaint that applies this turn (with at least one active client).
 void mac_shadow_scheduled_repaints(macShadowSubsystem* record, uint64_t now);
 void mac_shadow_ack_check(macShadowSubsystem* record, uint64_t now);
+// Frames sent and not yet acknowledged by the activated client furthest
+// behind (0 without clients).
+uint32_t mac_shadow_largest_inflight(macShadowSubsystem* record);
 // Restarts a capture that stopped, while remote input is recent.
 void mac_shadow_capture_watchdog(macShadowSubsystem* record, uint64_t now);
 

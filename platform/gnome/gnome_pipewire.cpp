@@ -95,8 +95,9 @@ struct GnomeFrameSource::Impl {
     void formatChanged(const spa_pod* param);
     void armOverdue(bool on);
     void pictureOverdue();
-    void changesCompared(bool any);
+    void changesCompared(const std::vector<Rect>& changed);
     void settleCheck();
+    uint64_t pointerPlace() const;
     void readCursor(spa_buffer* buffer);
     static std::optional<CursorImage> cursorShape(const spa_meta& region,
                                                   const spa_meta_cursor& meta);
@@ -203,27 +204,42 @@ void GnomeFrameSource::Impl::pictureOverdue() {
 
 // A picture was compared with the one before (loop thread): a change
 // starts or goes on with a run, and the run is looked at again once quiet.
-void GnomeFrameSource::Impl::changesCompared(bool any) {
-    if (!any || !settleTimer)
+void GnomeFrameSource::Impl::changesCompared(const std::vector<Rect>& changed) {
+    if (changed.empty() || !settleTimer)
         return;
-    settle.changed(std::chrono::steady_clock::now());
+    int64_t area = 0;
+    for (const Rect& r : changed)
+        area += int64_t(r.width) * r.height;
+    settle.changed(std::chrono::steady_clock::now(), pointerPlace(),
+                   area * 4 >= int64_t(width) * height);
     const auto ns = std::chrono::nanoseconds(kGnomeSettleQuiet).count();
     timespec once{time_t(ns / 1000000000), long(ns % 1000000000)};
     timespec never{0, 0};
     pw_loop_update_timer(pw_thread_loop_get_loop(loop), settleTimer, &once, &never, false);
 }
 
+// Where the pointer is, as one number: its place, not its shape, which a
+// window that opened under it changes without the pointer moving.
+uint64_t placeOf(int32_t x, int32_t y) {
+    return uint64_t(uint32_t(x)) << 32 | uint32_t(y);
+}
+
+uint64_t GnomeFrameSource::Impl::pointerPlace() const {
+    std::lock_guard lock(cursorMutex);
+    return placeOf(cursor.x, cursor.y);
+}
+
 void GnomeFrameSource::Impl::settleCheck() {
-    if (!settle.due(std::chrono::steady_clock::now()))
-        return;
     int32_t x = 0, y = 0;
+    bool visible = false;
     {
         std::lock_guard lock(cursorMutex);
-        if (!cursor.known || !cursor.visible)
-            return;
+        visible = cursor.known && cursor.visible;
         x = cursor.x;
         y = cursor.y;
     }
+    if (!settle.due(std::chrono::steady_clock::now(), placeOf(x, y)) || !visible)
+        return;
     for (auto& l : listenersNow())
         if (l.settled)
             l.settled(x, y, width);
@@ -423,7 +439,7 @@ void GnomeFrameSource::Impl::process() {
             owner->compared_.fetch_add(1);
             changed = gnomeChangedRects(mirror.data(), intptr_t(width) * 4, pixels, stride, width,
                                         height);
-            changesCompared(!changed.empty());
+            changesCompared(changed);
         }
         for (const Rect& r : changed)
             for (int32_t y = r.y; y < r.y + r.height; ++y)

@@ -141,13 +141,16 @@ TEST(GnomeFrameDiff, OneChannelCountsAndStridePaddingDoesNot) {
 
 // The SPA formats of cursor bitmaps map onto the byte orders the cursor
 // translation takes; formats without alpha are not cursors.
-// Each step: a changing picture at `change` ms (or none), then the watch is
-// asked at `ask` ms; `due` is its answer.
+// Each step: a changing picture at `change` ms (or none; `large` for a
+// quarter of the picture or more) with the pointer at `place`, then the watch
+// is asked at `ask` ms with the pointer at `now`; `due` is its answer.
 TEST(GnomeSettleWatch, ARunOfChangesThatWentQuietWantsOneRepaint) {
     struct Step {
         int change; // -1: none
         int ask;
         bool due;
+        uint64_t place = 7, now = 7;
+        bool large = false;
     };
     struct Case {
         const char* name;
@@ -160,13 +163,19 @@ TEST(GnomeSettleWatch, ARunOfChangesThatWentQuietWantsOneRepaint) {
           {100, 100 + quiet - 1, false},
           {-1, 100 + quiet, true},
           {-1, 1000, false}}},
-        {"one change alone: never", {{0, quiet, false}, {-1, 5000, false}}},
+        {"one small change alone: never", {{0, quiet, false}, {-1, 5000, false}}},
+        {"one large change alone: once",
+         {{0, quiet - 1, false, 7, 7, true}, {-1, quiet, true}, {-1, 5000, false}}},
         {"changes still coming: not yet",
          {{0, 0, false}, {200, 0 + quiet, false}, {-1, 200 + quiet, true}}},
         {"a new run after a repaint: again",
          {{0, 0, false}, {50, 50 + quiet, true}, {1000, 1000, false}, {1100, 1100 + quiet, true}}},
         {"a lone change after a repaint starts no run",
          {{0, 0, false}, {50, 50 + quiet, true}, {1000, 1000 + quiet, false}}},
+        {"the pointer moved after the run: no repaint, and the run is over",
+         {{0, 0, false}, {50, 50 + quiet, false, 7, 8}, {-1, 5000, false, 7, 7}}},
+        {"the pointer moved during the run: only its place at the last change counts",
+         {{0, 0, false, 3, 3}, {50, 50 + quiet, true, 7, 7}}},
     };
     for (const Case& c : cases) {
         GnomeSettleWatch watch;
@@ -174,8 +183,8 @@ TEST(GnomeSettleWatch, ARunOfChangesThatWentQuietWantsOneRepaint) {
         for (size_t i = 0; i < c.steps.size(); ++i) {
             const Step& s = c.steps[i];
             if (s.change >= 0)
-                watch.changed(start + std::chrono::milliseconds(s.change));
-            EXPECT_EQ(watch.due(start + std::chrono::milliseconds(s.ask)), s.due)
+                watch.changed(start + std::chrono::milliseconds(s.change), s.place, s.large);
+            EXPECT_EQ(watch.due(start + std::chrono::milliseconds(s.ask), s.now), s.due)
                 << c.name << ", step " << i;
         }
     }

@@ -30,6 +30,16 @@ void initPipewireOnce() {
     std::call_once(once, [] { pw_init(nullptr, nullptr); });
 }
 
+timespec timespecOf(std::chrono::nanoseconds d) {
+    return {time_t(d.count() / 1000000000), long(d.count() % 1000000000)};
+}
+
+// Where the pointer is, as one number: its place, not its shape, which a
+// window that opened under it changes without the pointer moving.
+uint64_t placeOf(int32_t x, int32_t y) {
+    return uint64_t(uint32_t(x)) << 32 | uint32_t(y);
+}
+
 } // namespace
 
 std::optional<GnomeCursorPixelOrder> gnomeCursorOrder(uint32_t spaVideoFormat) {
@@ -183,8 +193,7 @@ void GnomeFrameSource::Impl::armOverdue(bool on) {
     if (!overdueTimer)
         return;
     overdueAttempts = 0;
-    const auto ns = std::chrono::nanoseconds(kGnomePictureOverdue).count();
-    timespec every{time_t(ns / 1000000000), long(ns % 1000000000)};
+    timespec every = timespecOf(kGnomePictureOverdue);
     timespec off{0, 0};
     pw_loop_update_timer(pw_thread_loop_get_loop(loop), overdueTimer, on ? &every : &off,
                          on ? &every : &off, false);
@@ -212,16 +221,9 @@ void GnomeFrameSource::Impl::changesCompared(const std::vector<Rect>& changed) {
         area += int64_t(r.width) * r.height;
     settle.changed(std::chrono::steady_clock::now(), pointerPlace(),
                    area * 4 >= int64_t(width) * height);
-    const auto ns = std::chrono::nanoseconds(kGnomeSettleQuiet).count();
-    timespec once{time_t(ns / 1000000000), long(ns % 1000000000)};
+    timespec once = timespecOf(kGnomeSettleQuiet);
     timespec never{0, 0};
     pw_loop_update_timer(pw_thread_loop_get_loop(loop), settleTimer, &once, &never, false);
-}
-
-// Where the pointer is, as one number: its place, not its shape, which a
-// window that opened under it changes without the pointer moving.
-uint64_t placeOf(int32_t x, int32_t y) {
-    return uint64_t(uint32_t(x)) << 32 | uint32_t(y);
 }
 
 uint64_t GnomeFrameSource::Impl::pointerPlace() const {

@@ -73,9 +73,13 @@ UINT frameAcknowledge(RdpgfxServerContext* context, const RDPGFX_FRAME_ACKNOWLED
         release = shadow_ext_pacing_rule_acked(
             &pacer->rule, pdu->frameId, pdu->queueDepth == SUSPEND_FRAME_ACKNOWLEDGEMENT,
             mac_now_ms());
-        WLog_DBG(TAG, "ack %" PRIu32 " depth %" PRIu32 ": %" PRIu32 " in flight%s", pdu->frameId,
-                 pdu->queueDepth, shadow_ext_pacing_rule_inflight(&pacer->rule),
-                 release ? ", held changes go" : "");
+        const ShadowExtPacingRule& rule = pacer->rule;
+        WLog_DBG(TAG,
+                 "ack %" PRIu32 " depth %" PRIu32 " after %" PRIu64 " ms (unqueued %" PRIu64
+                 " ms): %" PRIu32 " in flight of %" PRIu32 "%s",
+                 pdu->frameId, pdu->queueDepth, rule.lastRoundTrip,
+                 shadow_ext_pacing_rule_base_ms(&rule), shadow_ext_pacing_rule_inflight(&rule),
+                 rule.limit, release ? ", held changes go" : "");
     }
     if (release)
         askForPublication();
@@ -157,9 +161,10 @@ extern "C" BOOL shadow_ext_install_frame_pacing(rdpShadowServer* server) {
         subsystem->ClientDisconnect = clientDisconnect;
     }
     WLog_INFO(TAG,
-              "graphics-pipeline frames are paced: a client that has %u frames unacknowledged "
-              "gets its changes in one frame after its next acknowledgement",
-              kShadowExtPacingLimit);
+              "graphics-pipeline frames are paced: a client with %u to %u frames unacknowledged, "
+              "as many as its round trip carries (%u at first), gets its changes in one frame "
+              "after its next acknowledgement",
+              kShadowExtPacingLeastLimit, kShadowExtPacingMostLimit, kShadowExtPacingLimit);
     return TRUE;
 }
 

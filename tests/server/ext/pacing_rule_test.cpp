@@ -1,6 +1,7 @@
 // Frames paced by acknowledgements, on a simulated clock: the server
 // publishes changes every 16 ms, each client acknowledges each frame a fixed
-// time after it went out (or never), and a release publishes again at once.
+// time after it went out (or never) or after its link carried it, and a
+// release publishes again at once.
 #include <algorithm>
 #include <deque>
 #include <set>
@@ -14,15 +15,23 @@ namespace {
 constexpr uint64_t kPublishEveryMs = 16;
 
 // One client: its rule, the changes waiting for it (the library's invalid
-// region, as change numbers) and what it has been sent.
+// region, as change numbers) and what it has been sent. A limit of 0 lets
+// the rule choose it.
 struct Client {
     explicit Client(uint32_t limit, uint64_t ackAfterMs, bool acks = true)
         : ackAfter(ackAfterMs), acknowledges(acks) {
-        rule.limit = limit;
+        if (limit != 0)
+            rule.limit = rule.leastLimit = rule.mostLimit = limit;
     }
     ShadowExtPacingRule rule;
     uint64_t ackAfter;
     bool acknowledges;
+    // A link that carries one frame at a time, each for `transmitMs`; the
+    // acknowledgement comes `ackAfter` after the frame got through.
+    uint64_t transmitMs = 0;
+    uint64_t linkFreeAt = 0;
+    uint64_t worstQueueMs = 0; // since the last reset: the longest a frame waited for the link
+    int limitMoves = 0;        // since the last reset
     uint32_t nextId = 100;
     std::set<int> waiting;
     std::deque<std::pair<uint64_t, uint32_t>> unacked; // (ack time, frame id)
@@ -43,8 +52,11 @@ struct Client {
         waiting.clear();
         frames += 1;
         shadow_ext_pacing_rule_sent(&rule, nextId, now);
+        const uint64_t through = std::max(now, linkFreeAt) + transmitMs;
+        worstQueueMs = std::max(worstQueueMs, through - transmitMs - now);
+        linkFreeAt = through;
         if (acknowledges)
-            unacked.emplace_back(now + ackAfter, nextId);
+            unacked.emplace_back(through + ackAfter, nextId);
         nextId += 1;
         mostInflight = std::max(mostInflight, shadow_ext_pacing_rule_inflight(&rule));
     }
@@ -52,7 +64,9 @@ struct Client {
     bool acknowledge(uint64_t now) {
         bool release = false;
         while (!unacked.empty() && unacked.front().first <= now) {
+            const uint32_t limitBefore = rule.limit;
             release |= shadow_ext_pacing_rule_acked(&rule, unacked.front().second, false, now);
+            limitMoves += rule.limit != limitBefore ? 1 : 0;
             unacked.pop_front();
         }
         return release;
@@ -61,13 +75,13 @@ struct Client {
 
 // Publishes a change every 16 ms for `changesMs`, then runs on quiet for a
 // second so that whatever waits can go out.
-void run(std::vector<Client*> clients, uint64_t changesMs) {
-    int change = 0;
-    for (uint64_t now = 0; now < changesMs + 1000; ++now) {
+void run(std::vector<Client*> clients, uint64_t changesMs, uint64_t from = 0) {
+    int change = static_cast<int>(from / kPublishEveryMs);
+    for (uint64_t now = from; now < from + changesMs + 1000; ++now) {
         bool publish = false;
         for (Client* c : clients)
             publish |= c->acknowledge(now);
-        const bool changed = now < changesMs && now % kPublishEveryMs == 0;
+        const bool changed = now < from + changesMs && now % kPublishEveryMs == 0;
         if (changed || publish) {
             for (Client* c : clients)
                 c->update(now, changed ? change : -1);
@@ -80,10 +94,17 @@ int changesIn(uint64_t ms) {
     return static_cast<int>((ms + kPublishEveryMs - 1) / kPublishEveryMs);
 }
 
+// A rule whose limit stays at two, whatever the round trip.
+ShadowExtPacingRule fixedAtTwo() {
+    ShadowExtPacingRule rule;
+    rule.limit = rule.leastLimit = rule.mostLimit = 2;
+    return rule;
+}
+
 // A rule at its limit of two: `first` went out and was acknowledged, the two
 // frames after it (at 10 and 20 ms) are in flight.
 ShadowExtPacingRule atLimit(uint32_t first) {
-    ShadowExtPacingRule rule;
+    ShadowExtPacingRule rule = fixedAtTwo();
     shadow_ext_pacing_rule_sent(&rule, first, 0);
     shadow_ext_pacing_rule_acked(&rule, first, false, 5);
     shadow_ext_pacing_rule_sent(&rule, first + 1, 10);
@@ -123,10 +144,57 @@ TEST(PacingRule, InFlightStaysWithinTheLimitAndEveryChangeArrivesOnce) {
     }
 }
 
+// The limit follows the link: a long round trip with room climbs to the most
+// frames in flight; a link or client slower than the changes brings it down
+// until a frame waits behind at most two others (a fixed limit of six: five),
+// also when a link that had room gets slow; and a steady link keeps its limit
+// but for an occasional probe.
+TEST(PacingRule, TheLimitFollowsTheRoundTrip) {
+    struct Case {
+        const char* link;
+        uint64_t ackAfterMs, transmitMs;
+        uint64_t slowerTransmitMs; // then, for as long again (0: not)
+        uint32_t leastLimit, mostLimit; // where it ends
+        uint32_t framesQueued; // the most a frame waits behind, over the last two seconds
+    };
+    const Case cases[] = {
+        {"100 ms away, room for every change", 100, 2, 0, 6, 6, 0},
+        {"100 ms away, 74 ms a frame (5 Mbit/s)", 100, 74, 0, 2, 3, 2},
+        {"10 ms away, a client taking 40 ms a frame", 10, 40, 0, 1, 2, 2},
+        {"1 ms away, 5 ms a frame (loopback)", 1, 5, 0, 1, 6, 1},
+        {"100 ms away, room, then 74 ms a frame", 100, 2, 74, 1, 3, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.link);
+        Client client(0, c.ackAfterMs);
+        client.transmitMs = c.transmitMs;
+        run({&client}, 4000);
+        uint64_t from = 5000;
+        if (c.slowerTransmitMs != 0) {
+            EXPECT_EQ(client.rule.limit, kShadowExtPacingMostLimit) << "before the link slowed";
+            client.transmitMs = c.slowerTransmitMs;
+            run({&client}, 4000, from);
+            from += 5000;
+        }
+        client.worstQueueMs = 0;
+        client.mostInflight = 0;
+        client.limitMoves = 0;
+        run({&client}, 2000, from);
+        EXPECT_GE(client.rule.limit, c.leastLimit);
+        EXPECT_LE(client.rule.limit, c.mostLimit);
+        EXPECT_LE(client.mostInflight, kShadowExtPacingMostLimit);
+        EXPECT_LE(client.worstQueueMs,
+                  c.framesQueued * std::max(c.transmitMs, c.slowerTransmitMs));
+        EXPECT_LE(client.limitMoves, 6) << "a steady link is probed now and then, not chased";
+        EXPECT_EQ(client.deliveredTwice, 0);
+        EXPECT_TRUE(client.waiting.empty());
+    }
+}
+
 // Changes held while the client is at its limit go out in one frame on the
 // late acknowledgement that makes room, and only once.
 TEST(PacingRule, ALateAcknowledgementSendsTheHeldChangesOnce) {
-    ShadowExtPacingRule rule;
+    ShadowExtPacingRule rule = fixedAtTwo();
     shadow_ext_pacing_rule_sent(&rule, 1, 0);
     EXPECT_FALSE(shadow_ext_pacing_rule_acked(&rule, 1, false, 10)); // nothing held
     shadow_ext_pacing_rule_sent(&rule, 2, 20);
@@ -139,7 +207,7 @@ TEST(PacingRule, ALateAcknowledgementSendsTheHeldChangesOnce) {
 
     // After a silence past the patience frames flow unpaced; acknowledgements
     // that leave the client at its limit then free nothing.
-    ShadowExtPacingRule lapsed;
+    ShadowExtPacingRule lapsed = fixedAtTwo();
     shadow_ext_pacing_rule_sent(&lapsed, 1, 0);
     shadow_ext_pacing_rule_sent(&lapsed, 2, 1);
     EXPECT_EQ(shadow_ext_pacing_rule_offer(&lapsed, 2), SHADOW_EXT_PACING_HOLD) << "from the start";

@@ -20,8 +20,9 @@ namespace corvane::platform::gnome {
 class GnomeDamagePlacer {
   public:
     // The changed rectangles of a width x height picture from its damage,
-    // clipped to it; none when the damage does not fall on the picture
-    // (where it is has to be found by comparing pictures instead).
+    // clipped to it; none when the damage does not fall on the picture or
+    // names all of it (what changed has to be found by comparing pictures
+    // instead).
     std::optional<std::vector<Rect>> place(const std::vector<Rect>& damage, int32_t width,
                                            int32_t height);
     // A new picture size: the origin is learnt again.

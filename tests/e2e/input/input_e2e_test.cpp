@@ -27,10 +27,16 @@ class InputSession : public Session {
     explicit InputSession(const std::string& clientGeometry = "1280x1024x24")
         : Session(suites::input, "1024x768x24", clientGeometry) {}
 
+    // xev looks keys up in the core keymap. Xlib fetches its XKB keymap at a
+    // client's first key and only then asks for keymap changes, so a key
+    // code the server borrowed in between stayed without symbols for xev
+    // (an accent typed soon after arrived as NoSymbol); a core client is
+    // told of every change from its start.
     bool startRecorder() {
         recorder_.start({"stdbuf", "-oL", "xev", "-geometry", "1024x768+0+0", "-event", "keyboard",
                          "-event", "mouse"},
-                        onServer(), dir().file("xev.log"), dir().file("xev.err"));
+                        merged(onServer(), {{"XKB_DISABLE", "1"}}), dir().file("xev.log"),
+                        dir().file("xev.err"));
         return waitUntil(
             [&] {
                 return xdotool(onServer(), {"search", "--name", "Event Tester"});
@@ -145,7 +151,8 @@ TEST(RemoteKeyboard, TextOutsideTheLayoutArrivesAsCharacters) {
         waitUntil([&] { return pressOf(s.events(), "exclam") != nullptr; }, 10000ms);
     EXPECT_TRUE(arrived);
     EXPECT_EQ(typedWithoutShift(s.events()),
-              (std::vector<std::string>{"H", "i", "space", "eacute", "U20AC", "exclam"}));
+              (std::vector<std::string>{"H", "i", "space", "eacute", "U20AC", "exclam"}))
+        << keyTrace(s.events());
     const XevEvent* capitalH = pressOf(s.events(), "H");
     ASSERT_NE(capitalH, nullptr);
     EXPECT_TRUE(capitalH->state & kShiftMask);
@@ -154,13 +161,7 @@ TEST(RemoteKeyboard, TextOutsideTheLayoutArrivesAsCharacters) {
     EXPECT_TRUE(waitUntil(
         [&] { return of(s.events(), "KeyPress").size() == of(s.events(), "KeyRelease").size(); },
         5000ms))
-        << [&] {
-               std::string all;
-               for (const XevEvent& e : s.events())
-                   if (e.type == "KeyPress" || e.type == "KeyRelease")
-                       all += e.type + ":" + e.keysym + " ";
-               return all;
-           }();
+        << keyTrace(s.events());
 }
 
 // One session: letters with Shift and a Ctrl shortcut (Command, Super on

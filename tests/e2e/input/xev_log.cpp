@@ -11,6 +11,7 @@ std::vector<XevEvent> parseXev(const std::string& text) {
     static const std::regex state(R"(state 0x([0-9a-f]+))");
     static const std::regex keysym(R"(\(keysym 0x[0-9a-f]+, ([^)]+)\))");
     static const std::regex button(R"(button (\d+))");
+    static const std::regex keycode(R"(keycode (\d+))"); // also first_keycode
     std::vector<XevEvent> events;
     std::istringstream in(text);
     std::string line;
@@ -35,8 +36,21 @@ std::vector<XevEvent> parseXev(const std::string& text) {
             e.keysym = m[1];
         if (std::regex_search(line, m, button))
             e.button = std::stoi(m[1]);
+        if (std::regex_search(line, m, keycode))
+            e.keycode = static_cast<unsigned>(std::stoul(m[1]));
     }
     return events;
+}
+
+std::string keyTrace(const std::vector<XevEvent>& events) {
+    std::string out;
+    for (const XevEvent& e : events) {
+        if (e.type == "KeyPress" || e.type == "KeyRelease")
+            out += e.type + " " + std::to_string(e.keycode) + " " + e.keysym + "\n";
+        else if (e.type == "MappingNotify")
+            out += e.type + " " + std::to_string(e.keycode) + "\n";
+    }
+    return out;
 }
 
 std::vector<std::string> pressedKeysyms(const std::vector<XevEvent>& events) {

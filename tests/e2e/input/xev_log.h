@@ -7,8 +7,10 @@
 namespace e2e {
 
 struct XevEvent {
-    std::string type; // KeyPress, KeyRelease, ButtonPress, ButtonRelease, MotionNotify
+    std::string type; // KeyPress, KeyRelease, ButtonPress, ButtonRelease, MotionNotify,
+                      // MappingNotify
     std::string keysym;
+    unsigned keycode = 0; // of a key event; the first changed one of a MappingNotify
     unsigned state = 0;
     int button = 0;
     int x = 0, y = 0;
@@ -16,6 +18,9 @@ struct XevEvent {
 };
 
 std::vector<XevEvent> parseXev(const std::string& text);
+// Key events and keymap changes in order ("KeyPress 248 eacute",
+// "MappingNotify 248"), for a failure message.
+std::string keyTrace(const std::vector<XevEvent>& events);
 // The keysym names of the key presses, in order.
 std::vector<std::string> pressedKeysyms(const std::vector<XevEvent>& events);
 

@@ -15,7 +15,6 @@ namespace {
 constexpr uint16_t kMacRightControl = 62;
 constexpr uint16_t kMacFunction = 63;
 constexpr uint32_t kVkRightControlExtended = VK_RCONTROL | KBDEXT;
-constexpr size_t kMaxSpareKeycodes = 8;
 
 // Modifier classes in the order of X11Events::synthesized_.
 struct ModifierClass {
@@ -105,7 +104,6 @@ Display* X11Events::ready() {
         heldButtons_.clear();
         synthesized_ = {};
         spareKeycodes_.clear();
-        nextSpare_ = 0;
         sparesScanned_ = false;
         borrowed_.clear();
         lastPress_.clear();
@@ -183,10 +181,26 @@ uint32_t X11Events::keycodeForKeysym(Display* d, uint32_t keysym, bool& needsShi
     return 0; // only behind AltGr or another group: borrow a key instead
 }
 
-// Gives a key code without symbols the keysym on both levels. The spare
-// codes are used in turn and not restored at once, so that a client still
-// reading an earlier event sees the mapping it was typed with; settle and
-// releaseAll give them back.
+// The spare for a new character: one without a symbol if there is one,
+// else the one typed with longest ago. X clients look a key code up when
+// they read the event, so a spare taken over while its character is still
+// being read would turn into the new one.
+uint32_t X11Events::nextSpare() const {
+    uint32_t chosen = 0;
+    for (uint32_t code : spareKeycodes_) {
+        const auto it = borrowed_.find(code);
+        if (it == borrowed_.end())
+            return code;
+        if (chosen == 0 || it->second < borrowed_.at(chosen))
+            chosen = code;
+    }
+    return chosen;
+}
+
+// Gives a key code without symbols the keysym on both levels. A borrowed
+// code is not restored at once, so that a client still reading an earlier
+// event sees the mapping it was typed with; settle and releaseAll give it
+// back.
 uint32_t X11Events::borrowSpareKeycode(Display* d, uint32_t keysym) {
     if (!sparesScanned_) {
         sparesScanned_ = true;
@@ -207,7 +221,7 @@ uint32_t X11Events::borrowSpareKeycode(Display* d, uint32_t keysym) {
     }
     if (spareKeycodes_.empty())
         return 0;
-    const uint32_t keycode = spareKeycodes_[nextSpare_++ % spareKeycodes_.size()];
+    const uint32_t keycode = nextSpare();
     KeySym syms[2] = {keysym, keysym};
     XChangeKeyboardMapping(d, static_cast<int>(keycode), 2, syms, 1);
     XSync(d, False);

@@ -44,6 +44,8 @@ int extraClicksNeeded(int64_t clickState, int64_t msSincePreviousPress, int64_t 
 // them for this long (a client reading the last event late still finds the
 // character), and at the latest when releaseAll runs.
 inline constexpr std::chrono::milliseconds kBorrowedKeyLifetime{2000};
+// At most this many key codes without symbols are lent to characters.
+inline constexpr size_t kMaxSpareKeycodes = 8;
 
 class X11Events : public EventPoster {
   public:
@@ -63,6 +65,7 @@ class X11Events : public EventPoster {
     void syncModifiers(Display* d, uint64_t flags);
     bool shiftHeld() const;
     uint32_t keycodeForKeysym(Display* d, uint32_t keysym, bool& needsShift);
+    uint32_t nextSpare() const;
     uint32_t borrowSpareKeycode(Display* d, uint32_t keysym);
     void returnBorrowed(Display* d, bool all);
     void fakeButton(Display* d, int button, bool down);
@@ -80,7 +83,6 @@ class X11Events : public EventPoster {
     // (shift, control, option, command); 0 = none.
     std::array<uint32_t, 4> synthesized_{};
     std::vector<uint32_t> spareKeycodes_;
-    size_t nextSpare_ = 0;
     bool sparesScanned_ = false;
     // Spare key codes that carry a borrowed symbol, and when they were last
     // typed with.

@@ -1,5 +1,6 @@
 // The X11 event poster on a private Xvfb: what it leaves behind (pressed
 // keys and buttons, borrowed key codes) and a display server that restarts.
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -13,6 +14,7 @@
 using corvane::platform::Backoff;
 using corvane::platform::MouseEventType;
 using corvane::platform::x11::kBorrowedKeyLifetime;
+using corvane::platform::x11::kMaxSpareKeycodes;
 using corvane::platform::x11::X11Events;
 using namespace std::chrono_literals;
 
@@ -71,6 +73,33 @@ TEST_F(X11EventsTest, BorrowedKeyCodesGoBackOnceUnusedAndAtReleaseAll) {
     ASSERT_TRUE(events.postUnicode(kGrin, 2, true));
     events.releaseAll();
     EXPECT_EQ(keymap(), before);
+}
+
+// One more character than there are spare key codes, after the first was
+// typed again: the newest takes the code of the one typed longest ago, and
+// the recent ones keep theirs for a client still reading them.
+TEST_F(X11EventsTest, ANewCharacterTakesTheKeyCodeTypedLongestAgo) {
+    X11Events events([this] { return now_; });
+    auto onAKey = [&](char16_t c) {
+        const std::vector<KeySym> map = keymap();
+        return std::find(map.begin(), map.end(), KeySym(0x01000000 | c)) != map.end();
+    };
+    auto type = [&](char16_t c) {
+        now_ += 1ms;
+        return events.postUnicode(&c, 1, true);
+    };
+    const char16_t first = 0x03B1; // Greek letters: on no key of the layout
+    const char16_t second = first + 1;
+    const auto newest = static_cast<char16_t>(first + kMaxSpareKeycodes);
+    for (char16_t c = first; c < newest; ++c)
+        ASSERT_TRUE(type(c));
+    ASSERT_TRUE(type(first));
+    ASSERT_TRUE(type(newest));
+    EXPECT_TRUE(onAKey(newest));
+    EXPECT_TRUE(onAKey(first)) << "typed again just now";
+    EXPECT_FALSE(onAKey(second)) << "typed longest ago";
+    for (char16_t c = second + 1; c < newest; ++c)
+        EXPECT_TRUE(onAKey(c));
 }
 
 TEST_F(X11EventsTest, ReleaseAllLetsGoOfKeysAndButtons) {

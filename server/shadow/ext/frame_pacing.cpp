@@ -76,10 +76,11 @@ UINT frameAcknowledge(RdpgfxServerContext* context, const RDPGFX_FRAME_ACKNOWLED
         const ShadowExtPacingRule& rule = pacer->rule;
         WLog_DBG(TAG,
                  "ack %" PRIu32 " depth %" PRIu32 " after %" PRIu64 " ms (unqueued %" PRIu64
-                 " ms): %" PRIu32 " in flight of %" PRIu32 "%s",
+                 " ms, %" PRIu32 " frames per 1000 s): %" PRIu32 " in flight of %" PRIu32 "%s",
                  pdu->frameId, pdu->queueDepth, rule.lastRoundTrip,
-                 shadow_ext_pacing_rule_base_ms(&rule), shadow_ext_pacing_rule_inflight(&rule),
-                 rule.limit, release ? ", held changes go" : "");
+                 shadow_ext_pacing_rule_base_ms(&rule), rule.rateMilli,
+                 shadow_ext_pacing_rule_inflight(&rule), rule.limit,
+                 release ? ", held changes go" : "");
     }
     if (release)
         askForPublication();
@@ -162,8 +163,8 @@ extern "C" BOOL shadow_ext_install_frame_pacing(rdpShadowServer* server) {
     }
     WLog_INFO(TAG,
               "graphics-pipeline frames are paced: a client with %u to %u frames unacknowledged, "
-              "as many as its round trip carries (%u at first), gets its changes in one frame "
-              "after its next acknowledgement",
+              "as many as its link carries in a round trip (%u at first), gets its changes in "
+              "one frame after its next acknowledgement",
               kShadowExtPacingLeastLimit, kShadowExtPacingMostLimit, kShadowExtPacingLimit);
     return TRUE;
 }

@@ -26,15 +26,15 @@ void noteRoundTrip(ShadowExtPacingBase& base, uint64_t took, uint64_t now) {
     base.currentLeast = std::min(base.currentLeast, took);
 }
 
-// How long the acknowledged frame took from going out to coming back; the
-// frames up to it are forgotten. Nothing for a frame not remembered.
-bool roundTripOf(ShadowExtPacingRule* rule, uint32_t frameId, uint64_t now, uint64_t* took) {
+// The acknowledged frame as it went out; the frames up to it are forgotten.
+// False for a frame not remembered.
+bool sentRecordOf(ShadowExtPacingRule* rule, uint32_t frameId, ShadowExtPacingSent* out) {
     bool found = false;
     for (ShadowExtPacingSent& sent : rule->sent) {
         if (!sent.used || after(sent.frameId, frameId))
             continue;
-        if (sent.frameId == frameId && now >= sent.at) {
-            *took = now - sent.at;
+        if (sent.frameId == frameId) {
+            *out = sent;
             found = true;
         }
         sent.used = false;
@@ -42,44 +42,37 @@ bool roundTripOf(ShadowExtPacingRule* rule, uint32_t frameId, uint64_t now, uint
     return found;
 }
 
-void moveLimit(ShadowExtPacingRule* rule, uint32_t limit, uint64_t now) {
-    const bool up = limit > rule->limit;
-    // Two climbs in a row: the link had room. A fall right after a climb:
-    // that probe was one frame too many, and the next waits longer.
-    if (up && rule->lastMoveUp)
-        rule->probeBackoff = 0;
-    else if (!up && rule->lastMoveUp)
-        rule->probeBackoff = std::min(rule->probeBackoff + 1, kShadowExtPacingMostBackoff);
-    rule->lastMoveUp = up;
-    rule->limit = limit;
-    rule->lastAdjust = now;
-    rule->heldSinceAdjust = false;
-    rule->onTimeAcks = 0;
-}
-
-// One less frame in flight when a frame queued, at most once a round trip
-// (the frames already out queued behind the same backlog); one more after a
-// round trip of frames on time while the limit held changes back (after
-// failed climbs, several round trips).
-void followRoundTrip(ShadowExtPacingRule* rule, uint64_t took, uint64_t now) {
-    const uint64_t base = baseOf(rule->base);
-    const uint64_t queued = took - std::min(took, base);
-    const uint64_t allowed = std::max(base / 2, kShadowExtPacingLeastQueueMs);
-    const bool roundTripSinceMove = now - rule->lastAdjust >= took;
-    if (queued > allowed) {
-        rule->onTimeAcks = 0;
-        if (roundTripSinceMove && rule->limit > rule->leastLimit)
-            moveLimit(rule, rule->limit - 1, now);
+// Frames a second that reached the client while this one travelled. One
+// sent with nothing held before it went out when there was nothing more to
+// send, and says only that the link takes at least that much.
+void noteRate(ShadowExtPacingRule* rule, const ShadowExtPacingSent& sent, uint64_t now) {
+    if (now <= sent.deliveredAt)
         return;
+    const uint64_t frames = rule->delivered - sent.deliveredBefore;
+    const uint64_t milli = frames * 1000000 / (now - sent.deliveredAt);
+    const uint32_t rate = static_cast<uint32_t>(std::min<uint64_t>(milli, UINT32_MAX));
+    const bool expired = now - rule->rateSince >= kShadowExtPacingRateWindowMs;
+    if (rate >= rule->rateMilli || (expired && sent.changesWaited)) {
+        rule->rateMilli = rate;
+        rule->rateSince = now;
     }
-    rule->onTimeAcks = queued > allowed / 2 ? 0 : rule->onTimeAcks + 1;
-    const uint32_t onTimeNeeded = rule->limit << rule->probeBackoff;
-    if (rule->heldSinceAdjust && rule->onTimeAcks >= onTimeNeeded && roundTripSinceMove &&
-        rule->limit < rule->mostLimit)
-        moveLimit(rule, rule->limit + 1, now);
 }
 
-void rememberSent(ShadowExtPacingRule* rule, uint32_t frameId, uint64_t now) {
+// As many frames as the link carries in one unqueued round trip, and the
+// headroom; before the first measure, the starting limit.
+uint32_t limitNow(const ShadowExtPacingRule* rule) {
+    const uint64_t base = baseOf(rule->base);
+    if (rule->leastLimit >= rule->mostLimit || rule->rateMilli == 0 || base == UINT64_MAX)
+        return rule->limit;
+    // frames per 1000 s x ms x quarters: 4e6 parts make a frame.
+    const uint64_t parts = uint64_t(rule->rateMilli) * base * kShadowExtPacingHeadroomQuarters;
+    const uint64_t frames = (parts + 3999999) / 4000000;
+    return static_cast<uint32_t>(
+        std::clamp<uint64_t>(frames, rule->leastLimit, rule->mostLimit));
+}
+
+void rememberSent(ShadowExtPacingRule* rule, uint32_t frameId, uint64_t now,
+                  bool nothingInFlight) {
     ShadowExtPacingSent* slot = &rule->sent[0];
     for (ShadowExtPacingSent& sent : rule->sent) {
         if (!sent.used) {
@@ -89,7 +82,8 @@ void rememberSent(ShadowExtPacingRule* rule, uint32_t frameId, uint64_t now) {
         if (sent.at < slot->at)
             slot = &sent; // all taken: the oldest makes room
     }
-    *slot = {frameId, now, true};
+    *slot = {frameId, now, rule->delivered, nothingInFlight ? now : rule->deliveredAt,
+             rule->heldSinceSent, true};
 }
 
 } // namespace
@@ -116,14 +110,16 @@ ShadowExtPacingVerdict shadow_ext_pacing_rule_offer(ShadowExtPacingRule* rule, u
         return SHADOW_EXT_PACING_SEND;
     }
     rule->holding = true;
-    rule->heldSinceAdjust = true;
+    rule->heldSinceSent = true;
     return SHADOW_EXT_PACING_HOLD;
 }
 
 void shadow_ext_pacing_rule_sent(ShadowExtPacingRule* rule, uint32_t frameId, uint64_t now) {
     if (!rule)
         return;
-    if (!rule->started || !after(frameId, rule->lastSent)) {
+    const bool fresh = !rule->started || !after(frameId, rule->lastSent);
+    const bool nothingInFlight = fresh || shadow_ext_pacing_rule_inflight(rule) == 0;
+    if (fresh) {
         // The first frame, or the library numbering afresh (a new encoder):
         // nothing earlier is waited for.
         rule->started = true;
@@ -131,9 +127,10 @@ void shadow_ext_pacing_rule_sent(ShadowExtPacingRule* rule, uint32_t frameId, ui
         for (ShadowExtPacingSent& sent : rule->sent)
             sent.used = false;
     }
+    rememberSent(rule, frameId, now, nothingInFlight);
     rule->lastSent = frameId;
     rule->lastProgress = now;
-    rememberSent(rule, frameId, now);
+    rule->heldSinceSent = false;
 }
 
 bool shadow_ext_pacing_rule_acked(ShadowExtPacingRule* rule, uint32_t frameId, bool suspended,
@@ -146,17 +143,20 @@ bool shadow_ext_pacing_rule_acked(ShadowExtPacingRule* rule, uint32_t frameId, b
         rule->holding = false;
         return wasHolding;
     }
-    uint64_t took = 0;
     if (after(frameId, rule->lastAcked) && !after(frameId, rule->lastSent)) {
+        rule->delivered += frameId - rule->lastAcked;
         rule->lastAcked = frameId;
-        if (roundTripOf(rule, frameId, now, &took)) {
-            noteRoundTrip(rule->base, took, now);
-            followRoundTrip(rule, took, now);
+        ShadowExtPacingSent sent;
+        if (sentRecordOf(rule, frameId, &sent) && now >= sent.at) {
+            rule->lastRoundTrip = now - sent.at;
+            noteRoundTrip(rule->base, rule->lastRoundTrip, now);
+            noteRate(rule, sent, now);
+            rule->limit = limitNow(rule);
         }
+        rule->deliveredAt = now;
     }
     rule->acking = true;
     rule->lastProgress = now;
-    rule->lastRoundTrip = took;
     if (!wasHolding || shadow_ext_pacing_rule_inflight(rule) >= rule->limit)
         return false;
     rule->holding = false;

@@ -6,17 +6,20 @@
 // that says it stops, or stays silent for `patienceMs` while changes wait,
 // gets every frame, as the library sends them, until it acknowledges again.
 //
-// The limit follows the client's round trip. Each acknowledgement times its
-// frame; the shortest time of the last few seconds is the round trip with
-// nothing queued. A frame that took much longer waited in a queue (a full
-// link, a client decoding behind), so the limit drops; while changes wait and
-// frames come back as fast as they can, the link has room for one more.
+// The limit follows the client's link: as many frames as it carries in one
+// round trip, and a quarter more. Each acknowledgement measures how many
+// frames a second reached the client since its frame went out (the best of
+// the last seconds: what the link or the client's decoding can take) and how
+// long its frame took (the shortest of the last seconds: the round trip with
+// nothing queued); their product is what fills the link without a queue. The
+// quarter more lets a link with room show it: the limit grows with what gets
+// through, round trip by round trip.
 // Pure: time comes in as `now` (ms).
 #pragma once
 #include <cstdint>
 
 // Unacknowledged frames a client may have before its changes wait, at first
-// and at the least and most the round trip may make of it.
+// and at the least and most the link may make of it.
 inline constexpr uint32_t kShadowExtPacingLimit = 2;
 inline constexpr uint32_t kShadowExtPacingLeastLimit = 1;
 inline constexpr uint32_t kShadowExtPacingMostLimit = 6;
@@ -27,18 +30,19 @@ inline constexpr uint64_t kShadowExtPacingPatienceMs = 2000;
 // and all of it): long enough to see a quiet moment, short enough to follow
 // a link that got slower.
 inline constexpr uint64_t kShadowExtPacingBaseWindowMs = 8000;
-// A frame queued for less than this, or than half the unqueued round trip,
-// is on time (decoding and scheduling vary by as much).
-inline constexpr uint64_t kShadowExtPacingLeastQueueMs = 20;
-// A climb that had to come down again makes the next wait twice as many
-// acknowledgements on time, up to 2^this times.
-inline constexpr uint32_t kShadowExtPacingMostBackoff = 4;
+// The best rate of frames holds this long, unless a better one comes.
+inline constexpr uint64_t kShadowExtPacingRateWindowMs = 2000;
+// Frames in flight beyond what the link carries, in quarters of it.
+inline constexpr uint32_t kShadowExtPacingHeadroomQuarters = 5;
 // Frames remembered for timing their acknowledgements.
 inline constexpr uint32_t kShadowExtPacingTimedFrames = 16;
 
 struct ShadowExtPacingSent {
     uint32_t frameId = 0;
     uint64_t at = 0;
+    uint64_t deliveredBefore = 0;   // frames acknowledged when it went out
+    uint64_t deliveredAt = 0;       // and when the last of those was
+    bool changesWaited = false;     // it went out after changes were held
     bool used = false;
 };
 
@@ -58,16 +62,16 @@ struct ShadowExtPacingRule {
     bool acking = true;    // acknowledgements come: frames are paced
     bool started = false;  // a frame went out
     bool holding = false;  // changes wait for an acknowledgement
+    bool heldSinceSent = false; // changes were held since the last frame went out
     uint32_t lastSent = 0; // frame ids, as the library numbers them
     uint32_t lastAcked = 0;
     uint64_t lastProgress = 0; // the last frame sent or acknowledged
     ShadowExtPacingSent sent[kShadowExtPacingTimedFrames];
     ShadowExtPacingBase base;
-    uint64_t lastAdjust = 0;    // when the limit last moved
-    bool heldSinceAdjust = false; // the limit held changes back since then
-    uint32_t onTimeAcks = 0;    // acknowledgements on time in a row
-    bool lastMoveUp = false;    // the limit's last move was a climb
-    uint32_t probeBackoff = 0;  // climbs that failed lately
+    uint64_t delivered = 0;     // frames acknowledged
+    uint64_t deliveredAt = 0;   // when the last was
+    uint32_t rateMilli = 0;     // the best frames per 1000 s lately
+    uint64_t rateSince = 0;
     uint64_t lastRoundTrip = 0; // the last acknowledged frame's, for the log
 };
 

@@ -13,13 +13,17 @@ uint64_t baseOf(const ShadowExtPacingBase& base) {
     return std::min(base.olderLeast, base.currentLeast);
 }
 
+// Only frames that went out with none before them in flight time the link
+// itself: the others may have waited behind those, and a queue timed as the
+// round trip would make room for a longer queue. A half window without such
+// a frame keeps what the one before it knew.
 void noteRoundTrip(ShadowExtPacingBase& base, uint64_t took, uint64_t now) {
     const uint64_t half = kShadowExtPacingBaseWindowMs / 2;
     if (baseOf(base) == UINT64_MAX) {
         base.currentSince = now;
     } else if (now - base.currentSince >= half) {
-        // A silence longer than the window leaves nothing worth keeping.
-        base.olderLeast = now - base.currentSince >= 2 * half ? UINT64_MAX : base.currentLeast;
+        if (base.currentLeast != UINT64_MAX)
+            base.olderLeast = base.currentLeast;
         base.currentLeast = UINT64_MAX;
         base.currentSince = now;
     }
@@ -83,7 +87,7 @@ void rememberSent(ShadowExtPacingRule* rule, uint32_t frameId, uint64_t now,
             slot = &sent; // all taken: the oldest makes room
     }
     *slot = {frameId, now, rule->delivered, nothingInFlight ? now : rule->deliveredAt,
-             rule->heldSinceSent, true};
+             rule->heldSinceSent, nothingInFlight, true};
 }
 
 } // namespace
@@ -149,7 +153,8 @@ bool shadow_ext_pacing_rule_acked(ShadowExtPacingRule* rule, uint32_t frameId, b
         ShadowExtPacingSent sent;
         if (sentRecordOf(rule, frameId, &sent) && now >= sent.at) {
             rule->lastRoundTrip = now - sent.at;
-            noteRoundTrip(rule->base, rule->lastRoundTrip, now);
+            if (sent.alone)
+                noteRoundTrip(rule->base, rule->lastRoundTrip, now);
             noteRate(rule, sent, now);
             rule->limit = limitNow(rule);
         }

@@ -10,8 +10,9 @@
 // round trip, and a quarter more. Each acknowledgement measures how many
 // frames a second reached the client since its frame went out (the best of
 // the last seconds: what the link or the client's decoding can take) and how
-// long its frame took (the shortest of the last seconds: the round trip with
-// nothing queued); their product is what fills the link without a queue. The
+// long its frame took (the shortest of the last seconds, of frames sent with
+// nothing else in flight: the round trip with nothing queued); their product
+// is what fills the link without a queue. The
 // quarter more lets a link with room show it: the limit grows with what gets
 // through, round trip by round trip.
 // Pure: time comes in as `now` (ms).
@@ -27,8 +28,8 @@ inline constexpr uint32_t kShadowExtPacingMostLimit = 6;
 // for one that stopped acknowledging.
 inline constexpr uint64_t kShadowExtPacingPatienceMs = 2000;
 // The unqueued round trip is the shortest of this long (between half of it
-// and all of it): long enough to see a quiet moment, short enough to follow
-// a link that got slower.
+// and all of it, or longer while the link stays busy): long enough to see a
+// quiet moment, short enough to follow a link that got slower.
 inline constexpr uint64_t kShadowExtPacingBaseWindowMs = 8000;
 // The best rate of frames holds this long, unless a better one comes.
 inline constexpr uint64_t kShadowExtPacingRateWindowMs = 2000;
@@ -43,6 +44,7 @@ struct ShadowExtPacingSent {
     uint64_t deliveredBefore = 0;   // frames acknowledged when it went out
     uint64_t deliveredAt = 0;       // and when the last of those was
     bool changesWaited = false;     // it went out after changes were held
+    bool alone = false;             // it went out with nothing else in flight
     bool used = false;
 };
 

@@ -170,8 +170,10 @@ TEST(PacingRule, TheLimitFollowsTheLink) {
         Client client(0, c.ackAfterMs);
         client.transmitMs = c.transmitMs;
         client.bigEvery = c.transmitMs == 30 ? 4 : 0;
-        run({&client}, 4000);
-        uint64_t from = 5000;
+        // Longer than the round trip's window: a queue must not pass for
+        // the link's own round trip as the window moves on.
+        run({&client}, 12000);
+        uint64_t from = 13000;
         if (c.slowerTransmitMs != 0) {
             EXPECT_EQ(client.rule.limit, kShadowExtPacingMostLimit) << "before the link slowed";
             client.transmitMs = c.slowerTransmitMs;

@@ -68,9 +68,9 @@ uint32_t limitNow(const ShadowExtPacingRule* rule) {
     const uint64_t base = baseOf(rule->base);
     if (rule->leastLimit >= rule->mostLimit || rule->rateMilli == 0 || base == UINT64_MAX)
         return rule->limit;
-    // frames per 1000 s x ms x quarters: 4e6 parts make a frame.
-    const uint64_t parts = uint64_t(rule->rateMilli) * base * kShadowExtPacingHeadroomQuarters;
-    const uint64_t frames = (parts + 3999999) / 4000000;
+    // frames per 1000 s x ms x tenths: 1e7 parts make a frame.
+    const uint64_t parts = uint64_t(rule->rateMilli) * base * kShadowExtPacingHeadroomTenths;
+    const uint64_t frames = (parts + 9999999) / 10000000;
     return static_cast<uint32_t>(
         std::clamp<uint64_t>(frames, rule->leastLimit, rule->mostLimit));
 }

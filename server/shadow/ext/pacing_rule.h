@@ -7,13 +7,13 @@
 // gets every frame, as the library sends them, until it acknowledges again.
 //
 // The limit follows the client's link: as many frames as it carries in one
-// round trip, and a quarter more. Each acknowledgement measures how many
+// round trip, and a tenth more. Each acknowledgement measures how many
 // frames a second reached the client since its frame went out (the best of
 // the last seconds: what the link or the client's decoding can take) and how
 // long its frame took (the shortest of the last seconds, of frames sent with
 // nothing else in flight: the round trip with nothing queued); their product
 // is what fills the link without a queue. The
-// quarter more lets a link with room show it: the limit grows with what gets
+// tenth more lets a link with room show it: the limit grows with what gets
 // through, round trip by round trip.
 // Pure: time comes in as `now` (ms).
 #pragma once
@@ -33,8 +33,10 @@ inline constexpr uint64_t kShadowExtPacingPatienceMs = 2000;
 inline constexpr uint64_t kShadowExtPacingBaseWindowMs = 8000;
 // The best rate of frames holds this long, unless a better one comes.
 inline constexpr uint64_t kShadowExtPacingRateWindowMs = 2000;
-// Frames in flight beyond what the link carries, in quarters of it.
-inline constexpr uint32_t kShadowExtPacingHeadroomQuarters = 5;
+// Frames in flight against what the link carries, in tenths of it: a tenth
+// more, so that a link with room shows it (the limit is rounded up), and
+// little enough to keep the queue on a full link under a frame.
+inline constexpr uint32_t kShadowExtPacingHeadroomTenths = 11;
 // Frames remembered for timing their acknowledgements.
 inline constexpr uint32_t kShadowExtPacingTimedFrames = 16;
 

@@ -15,7 +15,8 @@ uint64_t baseOf(const ShadowExtPacingBase& base) {
 
 // Only frames that went out with none before them in flight time the link
 // itself: the others may have waited behind those, and a queue timed as the
-// round trip would make room for a longer queue. A half window without such
+// round trip would make room for a longer queue (one of them that came back
+// sooner still shows the round trip is shorter). A half window without such
 // a frame keeps what the one before it knew.
 void noteRoundTrip(ShadowExtPacingBase& base, uint64_t took, uint64_t now) {
     const uint64_t half = kShadowExtPacingBaseWindowMs / 2;
@@ -153,7 +154,7 @@ bool shadow_ext_pacing_rule_acked(ShadowExtPacingRule* rule, uint32_t frameId, b
         ShadowExtPacingSent sent;
         if (sentRecordOf(rule, frameId, &sent) && now >= sent.at) {
             rule->lastRoundTrip = now - sent.at;
-            if (sent.alone)
+            if (sent.alone || rule->lastRoundTrip < baseOf(rule->base))
                 noteRoundTrip(rule->base, rule->lastRoundTrip, now);
             noteRate(rule, sent, now);
             rule->limit = limitNow(rule);

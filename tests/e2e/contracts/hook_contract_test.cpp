@@ -168,9 +168,9 @@ TEST(HookContract, ASmallChangeTravelsInFewBytes) {
 }
 
 // frame-pacing: a client that stops reading (SIGSTOP) in the middle of a
-// burst of small changes is sent about two frames of them, not one frame per
-// change; once it runs again, the changes it missed reach it together. The
-// library alone sends it every change.
+// burst of small changes is sent the frame or two its loopback link carries
+// in a round trip, not one frame per change; once it runs again, the changes
+// it missed reach it together. The library alone sends it every change.
 TEST(HookContract, ABehindClientGetsItsChangesInFewFrames) {
     constexpr int kChanges = 20;
     Session s(suites::contracts, "1024x768x24", "1024x768x24");

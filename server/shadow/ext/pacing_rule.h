@@ -20,9 +20,12 @@
 #include <cstdint>
 
 // Unacknowledged frames a client may have before its changes wait, at first
-// and at the least and most the link may make of it.
+// and at the least and most the link may make of it. Not fewer than two:
+// frames differ in size, and one small frame's quick round trip would make
+// the bigger ones look like more than the link carries, down to one frame a
+// round trip.
 inline constexpr uint32_t kShadowExtPacingLimit = 2;
-inline constexpr uint32_t kShadowExtPacingLeastLimit = 1;
+inline constexpr uint32_t kShadowExtPacingLeastLimit = 2;
 inline constexpr uint32_t kShadowExtPacingMostLimit = 6;
 // How long changes wait for an acknowledgement before the client is taken
 // for one that stopped acknowledging.

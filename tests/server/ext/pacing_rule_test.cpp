@@ -160,8 +160,8 @@ TEST(PacingRule, TheLimitFollowsTheLink) {
     const Case cases[] = {
         {"100 ms away, room for every change", 100, 2, 0, 6, 6, 0, 100},
         {"100 ms away, 74 ms a frame (5 Mbit/s)", 100, 74, 0, 2, 4, 2 * 74, 24},
-        {"10 ms away, a client taking 40 ms a frame", 10, 40, 0, 1, 3, 2 * 40, 45},
-        {"1 ms away, 5 ms a frame (loopback)", 1, 5, 0, 1, 6, 5, 120},
+        {"10 ms away, a client taking 40 ms a frame", 10, 40, 0, 2, 3, 2 * 40, 45},
+        {"1 ms away, 5 ms a frame (loopback)", 1, 5, 0, 2, 6, 5, 120},
         {"100 ms away, room, then 74 ms a frame", 100, 2, 74, 2, 4, 2 * 74, 24},
         {"100 ms away, 30 ms a frame, every fourth 120 ms", 100, 30, 0, 2, 6, 2 * 120, 32},
     };

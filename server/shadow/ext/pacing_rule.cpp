@@ -47,9 +47,10 @@ bool sentRecordOf(ShadowExtPacingRule* rule, uint32_t frameId, ShadowExtPacingSe
     return found;
 }
 
-// Frames a second that reached the client while this one travelled. One
-// sent with nothing held before it went out when there was nothing more to
-// send, and says only that the link takes at least that much.
+// Frames a second that reached the client while this one travelled; the
+// best of the window counts. A frame that went out with no changes held
+// before it was all there was to send: its rate says only that the link
+// takes at least that much, so it never replaces a better one.
 void noteRate(ShadowExtPacingRule* rule, const ShadowExtPacingSent& sent, uint64_t now) {
     if (now <= sent.deliveredAt)
         return;

@@ -73,12 +73,10 @@ uint32_t limitNow(const ShadowExtPacingRule* rule) {
     // frames per 1000 s x ms x tenths: 1e7 parts make a frame.
     const uint64_t parts = uint64_t(rule->rateMilli) * base * kShadowExtPacingHeadroomTenths;
     const uint64_t frames = (parts + 9999999) / 10000000;
-    return static_cast<uint32_t>(
-        std::clamp<uint64_t>(frames, rule->leastLimit, rule->mostLimit));
+    return static_cast<uint32_t>(std::clamp<uint64_t>(frames, rule->leastLimit, rule->mostLimit));
 }
 
-void rememberSent(ShadowExtPacingRule* rule, uint32_t frameId, uint64_t now,
-                  bool nothingInFlight) {
+void rememberSent(ShadowExtPacingRule* rule, uint32_t frameId, uint64_t now, bool nothingInFlight) {
     ShadowExtPacingSent* slot = &rule->sent[0];
     for (ShadowExtPacingSent& sent : rule->sent) {
         if (!sent.used) {
@@ -88,8 +86,13 @@ void rememberSent(ShadowExtPacingRule* rule, uint32_t frameId, uint64_t now,
         if (sent.at < slot->at)
             slot = &sent; // all taken: the oldest makes room
     }
-    *slot = {frameId, now, rule->delivered, nothingInFlight ? now : rule->deliveredAt,
-             rule->heldSinceSent, nothingInFlight, true};
+    *slot = {frameId,
+             now,
+             rule->delivered,
+             nothingInFlight ? now : rule->deliveredAt,
+             rule->heldSinceSent,
+             nothingInFlight,
+             true};
 }
 
 } // namespace

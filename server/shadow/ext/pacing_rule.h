@@ -46,10 +46,10 @@ inline constexpr uint32_t kShadowExtPacingTimedFrames = 16;
 struct ShadowExtPacingSent {
     uint32_t frameId = 0;
     uint64_t at = 0;
-    uint64_t deliveredBefore = 0;   // frames acknowledged when it went out
-    uint64_t deliveredAt = 0;       // and when the last of those was
-    bool changesWaited = false;     // it went out after changes were held
-    bool alone = false;             // it went out with nothing else in flight
+    uint64_t deliveredBefore = 0; // frames acknowledged when it went out
+    uint64_t deliveredAt = 0;     // and when the last of those was
+    bool changesWaited = false;   // it went out after changes were held
+    bool alone = false;           // it went out with nothing else in flight
     bool used = false;
 };
 
@@ -66,18 +66,18 @@ struct ShadowExtPacingRule {
     uint32_t leastLimit = kShadowExtPacingLeastLimit; // equal bounds: a fixed limit
     uint32_t mostLimit = kShadowExtPacingMostLimit;
     uint64_t patienceMs = kShadowExtPacingPatienceMs;
-    bool acking = true;    // acknowledgements come: frames are paced
-    bool started = false;  // a frame went out
-    bool holding = false;  // changes wait for an acknowledgement
+    bool acking = true;         // acknowledgements come: frames are paced
+    bool started = false;       // a frame went out
+    bool holding = false;       // changes wait for an acknowledgement
     bool heldSinceSent = false; // changes were held since the last frame went out
-    uint32_t lastSent = 0; // frame ids, as the library numbers them
+    uint32_t lastSent = 0;      // frame ids, as the library numbers them
     uint32_t lastAcked = 0;
     uint64_t lastProgress = 0; // the last frame sent or acknowledged
     ShadowExtPacingSent sent[kShadowExtPacingTimedFrames];
     ShadowExtPacingBase base;
-    uint64_t delivered = 0;     // frames acknowledged
-    uint64_t deliveredAt = 0;   // when the last was
-    uint32_t rateMilli = 0;     // the best frames per 1000 s lately
+    uint64_t delivered = 0;   // frames acknowledged
+    uint64_t deliveredAt = 0; // when the last was
+    uint32_t rateMilli = 0;   // the best frames per 1000 s lately
     uint64_t rateSince = 0;
     uint64_t lastRoundTrip = 0; // the last acknowledged frame's, for the log
 };

@@ -61,7 +61,8 @@ bool readLogical(sd_bus_message* m, const std::map<std::string, ModeSize>& modes
         return false;
     const char *connector = nullptr, *vendor = nullptr, *product = nullptr, *serial = nullptr;
     while (sd_bus_message_read(m, "(ssss)", &connector, &vendor, &product, &serial) > 0) {
-        GnomeLayoutMonitor monitor{connector ? connector : "", x, y, 0, 0, scale};
+        GnomeLayoutMonitor monitor{connector ? connector : "", x, y, 0, 0, scale,
+                                   serial ? serial : ""};
         if (auto it = modes.find(monitor.connector); it != modes.end()) {
             monitor.width = it->second.width;
             monitor.height = it->second.height;
@@ -95,6 +96,15 @@ bool gnomeReadMonitorLayout(sd_bus_message* reply, std::vector<GnomeLayoutMonito
     }
     sd_bus_message_exit_container(reply);
     return true;
+}
+
+std::optional<GnomeLayoutMonitor> gnomeNewMonitor(const std::vector<GnomeLayoutMonitor>& layout,
+                                                  int32_t width, int32_t height,
+                                                  const std::set<std::string>& taken) {
+    for (const GnomeLayoutMonitor& m : layout)
+        if (m.width == width && m.height == height && !taken.count(m.identity()))
+            return m;
+    return std::nullopt;
 }
 
 std::optional<std::vector<GnomeLayoutMonitor>> gnomeMonitorLayout() {

@@ -19,12 +19,12 @@ constexpr auto kLayoutReadPause = 50ms;
 // A stream's Stop answered later than this keeps the monitor.
 constexpr auto kStopLimit = 2s;
 
-std::set<std::string> connectorsNow() {
-    std::set<std::string> names;
+std::set<std::string> monitorsNow() {
+    std::set<std::string> identities;
     if (auto layout = gnomeMonitorLayout())
         for (const auto& m : *layout)
-            names.insert(m.connector);
-    return names;
+            identities.insert(m.identity());
+    return identities;
 }
 
 class GnomeVirtualDisplay : public VirtualDisplay {
@@ -49,8 +49,8 @@ struct GnomeVirtualMonitors::Pending {
     int32_t width = 0, height = 0;
     std::string path;
     uint32_t node = 0;
-    std::set<std::string> connectorsBefore;
-    std::string connector; // a kept monitor given a new size
+    std::set<std::string> before; // the monitors there when it was asked for
+    std::string kept;             // a kept monitor given a new size
     std::shared_ptr<GnomeFrameSource> source;
     bool negotiated = false;
 
@@ -99,7 +99,7 @@ void GnomeVirtualMonitors::create(const VirtualDisplayDescriptor& descriptor,
         pending->take()(nullptr, "the virtual monitor has no size");
         return;
     }
-    pending->connectorsBefore = connectorsNow();
+    pending->before = monitorsNow();
     std::weak_ptr<Pending> weak = pending;
     pending->endListener = session_.addEndListener([weak](const std::string& reason) {
         if (auto p = weak.lock())
@@ -167,58 +167,62 @@ void GnomeVirtualMonitors::create(const VirtualDisplayDescriptor& descriptor,
     });
 }
 
-// The monitor that appeared for this stream: a connector that was not there
-// before and is nobody else's, at the size asked for.
-std::optional<GnomeLayoutMonitor> GnomeVirtualMonitors::appeared(const Pending& pending) const {
+// Gives the monitor that appeared for this stream an id and a place in the
+// list, in one step: two creations of one size cannot both take it. It is a
+// monitor that was not there before and is nobody else's (a freed connector
+// name comes back with a new serial), or the kept one at its new size.
+std::optional<uint32_t> GnomeVirtualMonitors::claim(const Pending& pending) {
     const auto layout = gnomeMonitorLayout();
     if (!layout)
         return std::nullopt;
     std::lock_guard lock(mutex_);
-    for (const GnomeLayoutMonitor& m : *layout) {
-        if (!pending.connector.empty()) {
-            if (m.connector == pending.connector && m.width == pending.width &&
-                m.height == pending.height)
-                return m;
-            continue;
-        }
-        bool taken = pending.connectorsBefore.count(m.connector) > 0;
+    std::optional<GnomeLayoutMonitor> monitor;
+    if (pending.kept.empty()) {
+        std::set<std::string> taken = pending.before;
         for (const auto& [id, known] : monitors_)
-            taken = taken || known.connector == m.connector;
+            taken.insert(known.identity);
         for (const auto& spare : spares_)
-            taken = taken || spare.connector == m.connector;
-        if (!taken && m.width == pending.width && m.height == pending.height)
-            return m;
+            taken.insert(spare.identity);
+        monitor = gnomeNewMonitor(*layout, pending.width, pending.height, taken);
+    } else {
+        for (const GnomeLayoutMonitor& m : *layout)
+            if (m.identity() == pending.kept && m.width == pending.width &&
+                m.height == pending.height)
+                monitor = m;
     }
-    return std::nullopt;
+    if (!monitor)
+        return std::nullopt;
+    const uint32_t id = nextId_.fetch_add(1);
+    GnomeStreamInfo stream{pending.path,    pending.node,   monitor->x,
+                           monitor->y,      monitor->width, monitor->height};
+    monitors_[id] = GnomeVirtualMonitor{id, monitor->identity(), stream, pending.source};
+    return id;
 }
 
 void GnomeVirtualMonitors::finishCreate(const std::shared_ptr<Pending>& pending) {
-    std::optional<GnomeLayoutMonitor> monitor;
-    for (int i = 0; i < kLayoutReads && !monitor && session_.running(); ++i) {
-        monitor = appeared(*pending);
-        if (!monitor)
+    std::optional<uint32_t> id;
+    for (int i = 0; i < kLayoutReads && !id && session_.running(); ++i) {
+        id = claim(*pending);
+        if (!id)
             std::this_thread::sleep_for(kLayoutReadPause);
     }
     session_.removeEndListener(pending->endListener);
     VirtualDisplayDone done = pending->take();
-    if (!done || !monitor || !session_.running()) {
+    if (!done || !id || !session_.running()) {
         // Given up already (session ended, stream failed) or never made.
         // A monitor mutter made anyway stays until the session ends (43 has
         // no way to take one away).
+        if (id) {
+            std::lock_guard lock(mutex_);
+            monitors_.erase(*id);
+        }
         pending->source->stop();
         if (done)
             done(nullptr, "mutter did not make a " + std::to_string(pending->width) + "x" +
                               std::to_string(pending->height) + " virtual monitor");
         return;
     }
-    const uint32_t id = nextId_.fetch_add(1);
-    {
-        std::lock_guard lock(mutex_);
-        GnomeStreamInfo stream{pending->path, pending->node,  monitor->x,
-                               monitor->y,    monitor->width, monitor->height};
-        monitors_[id] = GnomeVirtualMonitor{id, monitor->connector, stream, pending->source};
-    }
-    done(std::make_unique<GnomeVirtualDisplay>(*this, id), {});
+    done(std::make_unique<GnomeVirtualDisplay>(*this, *id), {});
 }
 
 // mutter 48 takes a virtual monitor away when its stream stops, and so the
@@ -272,7 +276,7 @@ bool GnomeVirtualMonitors::reuseSpare(const std::shared_ptr<Pending>& pending) {
         std::lock_guard lock(pending->mutex);
         pending->path = spare->stream.streamPath;
         pending->node = spare->stream.nodeId;
-        pending->connector = spare->connector;
+        pending->kept = spare->identity;
         pending->source = spare->source;
     }
     std::thread([this, pending] { finishCreate(pending); }).detach();
@@ -304,7 +308,7 @@ std::optional<GnomeStreamInfo> GnomeVirtualMonitors::place(uint32_t id) {
     if (!layout)
         return known->stream; // mutter did not answer: the last place known
     for (const GnomeLayoutMonitor& m : *layout) {
-        if (m.connector != known->connector)
+        if (m.identity() != known->identity)
             continue;
         std::lock_guard lock(mutex_);
         auto it = monitors_.find(id);

@@ -14,7 +14,8 @@
 // the desktop. Nor can they be placed: mutter 43 puts each new one in a row
 // to the right of those there are and offers no way to move it. Their place
 // and size come from mutter's monitor layout (DisplayConfig), where each is a
-// connector of its own; the stream's Parameters do not say them in 43.
+// connector and serial of its own; the stream's Parameters do not say them in
+// 43.
 //
 // Threading: every call from any thread. Creation completes on a thread of
 // its own once the monitor exists, or with null when it cannot be made or the
@@ -38,7 +39,7 @@ inline constexpr uint32_t kGnomeFirstVirtualId = 100;
 
 struct GnomeVirtualMonitor {
     uint32_t id = 0;
-    std::string connector;  // its name in mutter's layout
+    std::string identity;   // its connector and serial in mutter's layout
     GnomeStreamInfo stream; // path, node and the last place read
     std::shared_ptr<GnomeFrameSource> source;
 };
@@ -65,7 +66,7 @@ class GnomeVirtualMonitors {
 
   private:
     void finishCreate(const std::shared_ptr<Pending>& pending);
-    std::optional<GnomeLayoutMonitor> appeared(const Pending& pending) const;
+    std::optional<uint32_t> claim(const Pending& pending);
     bool reuseSpare(const std::shared_ptr<Pending>& pending);
     bool stopStream(const std::string& path);
     void dropAll();

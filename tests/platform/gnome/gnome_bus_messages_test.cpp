@@ -142,8 +142,9 @@ TEST(GnomeMonitorLayout, MonitorsWithTheirPlaceAndCurrentMode) {
         r = r < 0 ? r : sd_bus_message_close_container(m);
         r = r < 0 ? r
                   : sd_bus_message_append(m, "a(iiduba(ssss)a{sv})", 2, 0, 0, 1.0, 0u, 1, 1,
-                                          "Meta-0", "MetaVendor", "Virtual", "0", 0, 1280, 0, 1.0,
-                                          0u, 0, 1, "Meta-1", "MetaVendor", "Virtual", "0", 0);
+                                          "Meta-0", "MetaVendor", "Virtual", "0x000001", 0, 1280,
+                                          0, 1.0, 0u, 0, 1, "Meta-1", "MetaVendor", "Virtual",
+                                          "0x000002", 0);
         return r < 0 ? r : sd_bus_message_append(m, "a{sv}", 1, "layout-mode", "u", 1u);
     });
     std::vector<GnomeLayoutMonitor> monitors;
@@ -158,10 +159,39 @@ TEST(GnomeMonitorLayout, MonitorsWithTheirPlaceAndCurrentMode) {
     EXPECT_EQ(monitors[1].y, 0);
     EXPECT_EQ(monitors[1].width, 1024) << "the current mode, not the first listed";
     EXPECT_EQ(monitors[1].height, 768);
+    EXPECT_EQ(monitors[1].identity(), "Meta-1/0x000002");
 
     Message other(append("s", "no"));
     monitors.clear();
     EXPECT_FALSE(gnomeReadMonitorLayout(other.get(), monitors));
+}
+
+// mutter names a new virtual monitor after the lowest free connector: the
+// monitor made for a resize is "Meta-1" again while the layout read before
+// it still showed the old "Meta-1". Only the serial tells them apart.
+TEST(GnomeMonitorLayout, ANewMonitorIsTheOneOfTheAskedSizeNotTakenAlready) {
+    const GnomeLayoutMonitor real{"Meta-0", 0, 0, 1280, 800, 1, "0x000000"};
+    const GnomeLayoutMonitor reborn{"Meta-1", 1280, 0, 1200, 700, 1, "0x000003"};
+    const GnomeLayoutMonitor other{"Meta-2", 2480, 0, 1200, 700, 1, "0x000004"};
+    struct Case {
+        const char* what;
+        std::vector<GnomeLayoutMonitor> layout;
+        std::set<std::string> taken;
+        const char* expected; // identity, or "" for none
+    };
+    const Case cases[] = {
+        {"a freed name with a new serial", {real, reborn}, {"Meta-0/0x000000", "Meta-1/0x000001"},
+         "Meta-1/0x000003"},
+        {"the same monitor seen before", {real, reborn}, {"Meta-0/0x000000", "Meta-1/0x000003"},
+         ""},
+        {"one of the size given out already", {real, reborn, other},
+         {"Meta-0/0x000000", "Meta-1/0x000003"}, "Meta-2/0x000004"},
+        {"nothing of the asked size", {real}, {}, ""},
+    };
+    for (const Case& c : cases) {
+        const auto found = gnomeNewMonitor(c.layout, 1200, 700, c.taken);
+        EXPECT_EQ(found ? found->identity() : "", c.expected) << c.what;
+    }
 }
 
 } // namespace

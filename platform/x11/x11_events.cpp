@@ -224,7 +224,7 @@ uint32_t X11Events::borrowSpareKeycode(Display* d, uint32_t keysym) {
     const uint32_t keycode = nextSpare();
     KeySym syms[2] = {keysym, keysym};
     XChangeKeyboardMapping(d, static_cast<int>(keycode), 2, syms, 1);
-    XSync(d, False);
+    syncAndDrain(d);
     borrowed_[keycode] = clock_();
     return keycode;
 }
@@ -245,7 +245,24 @@ void X11Events::returnBorrowed(Display* d, bool all) {
         changed = true;
     }
     if (changed)
-        XSync(d, False);
+        syncAndDrain(d);
+}
+
+// This connection only posts, but X announces each keymap change to every
+// client, and a sync queues what came before its reply: read and drop them,
+// or a long session's typing grows the queue without end.
+void X11Events::syncAndDrain(Display* d) {
+    XSync(d, False);
+    while (XPending(d) > 0) {
+        XEvent event;
+        XNextEvent(d, &event);
+    }
+}
+
+int X11Events::unreadEvents() {
+    std::lock_guard lock(conn_.mutex());
+    Display* d = conn_.lost() ? nullptr : ready();
+    return d ? XQLength(d) : 0;
 }
 
 void X11Events::releaseAll() {
@@ -263,7 +280,7 @@ void X11Events::releaseAll() {
         fakeKey(d, keycode, false);
     synthesized_ = {};
     returnBorrowed(d, true);
-    XSync(d, False);
+    syncAndDrain(d);
 }
 
 void X11Events::settle() {

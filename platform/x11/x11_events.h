@@ -57,6 +57,9 @@ class X11Events : public EventPoster {
     bool postScroll(int32_t verticalLines, int32_t horizontalLines) override;
     void releaseAll() override;
     void settle() override;
+    // Events X queued on this connection and nobody read (every keymap
+    // change is announced to every client): drained as they come, so none.
+    int unreadEvents();
 
   private:
     // Everything below runs with the connection's mutex held.
@@ -68,6 +71,7 @@ class X11Events : public EventPoster {
     uint32_t nextSpare() const;
     uint32_t borrowSpareKeycode(Display* d, uint32_t keysym);
     void returnBorrowed(Display* d, bool all);
+    void syncAndDrain(Display* d);
     void fakeButton(Display* d, int button, bool down);
 
     Connection::ClockFn clock_;

@@ -23,6 +23,7 @@
 #include "callback_slot.h"
 #include "hook_gate.h"
 #include "planar_check.h"
+#include "planar_room.h"
 #include "scroll_copy.h"
 #include "shadow_library_text.h"
 #include "solid_tiles.h"
@@ -194,6 +195,14 @@ UINT sendSolids(RdpgfxServerContext* context, UINT16 surfaceId, SolidFills& soli
     return CHANNEL_RC_OK;
 }
 
+using PlanarResetFn = BOOL (*)(BITMAP_PLANAR_CONTEXT*, UINT32, UINT32);
+
+PlanarResetFn libraryPlanarReset() {
+    static const auto library =
+        nextDefinition<PlanarResetFn>("freerdp_bitmap_planar_context_reset");
+    return library;
+}
+
 BITMAP_PLANAR_CONTEXT* threadPlanar(rdpShadowClient* client) {
     ThreadState& state = tState;
     if (!state.planar) {
@@ -217,7 +226,7 @@ UINT sendPlanarRects(RdpgfxServerContext* context, const RDPGFX_SURFACE_COMMAND*
         const RECTANGLE_16& r = image.rects[i];
         const UINT32 w = r.right - r.left;
         const UINT32 h = r.bottom - r.top;
-        if (!freerdp_bitmap_planar_context_reset(planar, w, h))
+        if (!shadow_ext_planar_reset_with_room(libraryPlanarReset(), planar, w, h))
             return CHANNEL_RC_NO_MEMORY;
         freerdp_planar_topdown_image(planar, TRUE);
         const BYTE* src =
@@ -442,6 +451,22 @@ extern "C" BOOL rfx_compose_message(RFX_CONTEXT* context, wStream* s, const RFX_
     if (!sent)
         tState.shown.forget();
     return sent;
+}
+
+// The library readies its planar context at each frame's size; planar_room.h
+// says why it is given room first.
+extern "C" BOOL freerdp_bitmap_planar_context_reset(BITMAP_PLANAR_CONTEXT* context, UINT32 width,
+                                                    UINT32 height) {
+    if (calledByShadowLibrary(__builtin_return_address(0)))
+        return shadow_ext_planar_reset_with_room(libraryPlanarReset(), context, width, height);
+    return libraryPlanarReset()(context, width, height);
+}
+
+extern "C" void freerdp_bitmap_planar_context_free(BITMAP_PLANAR_CONTEXT* context) {
+    using Fn = void (*)(BITMAP_PLANAR_CONTEXT*);
+    static const Fn library = nextDefinition<Fn>("freerdp_bitmap_planar_context_free");
+    shadow_ext_planar_forget(context);
+    library(context);
 }
 
 // Called by the library only on its way to a graphics-pipeline planar frame.

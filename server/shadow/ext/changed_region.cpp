@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <tuple>
@@ -75,10 +76,12 @@ struct ThreadState {
     bool surfaceFresh = false; // the client's surface was just created
     bool planarNext = false;   // the library set up its graphics planar image
     DeferredPlanar deferred;
+    DeferredPlanar strips; // thin rectangles of a RemoteFX frame, sent planar
     SolidFills solids; // fills that go before this frame's command
     std::vector<ShadowExtMove> moves; // copies that open this frame
     ShadowExtShownPicture shown;      // what this thread's planar client shows
     bool copiedBefore = false;        // a scroll went to this client as a copy
+    bool stripsBefore = false;        // thin changes went to it as planar
     std::unique_ptr<BITMAP_PLANAR_CONTEXT, PlanarFree> planar;
     // The planar context whose orientation was last set on this thread; the
     // library sets it just before each graphics-pipeline encode.
@@ -250,6 +253,25 @@ UINT sendPlanarRects(RdpgfxServerContext* context, const RDPGFX_SURFACE_COMMAND*
     return CHANNEL_RC_OK;
 }
 
+// A RemoteFX frame's thin rectangles as planar commands, then the frame's own
+// command unless the library was given nothing to encode.
+UINT sendStrips(RdpgfxServerContext* context, const RDPGFX_SURFACE_COMMAND* cmd,
+                const RDPGFX_END_FRAME_PDU* endFrame, const DeferredPlanar& strips,
+                psRdpgfxSurfaceFrameCommand next) {
+    if (!std::exchange(tState.stripsBefore, true))
+        WLog_INFO(TAG, "thin changes of RemoteFX frames go to the client as planar (first: %ux%u)",
+                  unsigned(strips.rects.front().right - strips.rects.front().left),
+                  unsigned(strips.rects.front().bottom - strips.rects.front().top));
+    RDPGFX_SURFACE_COMMAND planar = *cmd;
+    planar.codecId = RDPGFX_CODECID_PLANAR;
+    const bool tilesToo = cmd->length > 0;
+    const UINT status =
+        sendPlanarRects(context, &planar, nullptr, tilesToo ? nullptr : endFrame, strips, next);
+    if (status != CHANNEL_RC_OK || !tilesToo)
+        return status;
+    return next(context, cmd, nullptr, endFrame);
+}
+
 UINT surfaceFrameCommand(RdpgfxServerContext* context, const RDPGFX_SURFACE_COMMAND* cmd,
                          const RDPGFX_START_FRAME_PDU* startFrame,
                          const RDPGFX_END_FRAME_PDU* endFrame) {
@@ -257,11 +279,12 @@ UINT surfaceFrameCommand(RdpgfxServerContext* context, const RDPGFX_SURFACE_COMM
     if (!next)
         return ERROR_INTERNAL_ERROR;
     const DeferredPlanar image = std::exchange(tState.deferred, {});
+    const DeferredPlanar strips = std::exchange(tState.strips, {});
     SolidFills solids = std::exchange(tState.solids, {});
     const std::vector<ShadowExtMove> moves = std::exchange(tState.moves, {});
     if (!cmd || (cmd->codecId == RDPGFX_CODECID_PLANAR) != image.active())
         return next(context, cmd, startFrame, endFrame);
-    if (solids.empty() && moves.empty()) {
+    if (solids.empty() && moves.empty() && !strips.active()) {
         if (!image.active())
             return next(context, cmd, startFrame, endFrame);
         if (!image.rects.empty())
@@ -284,6 +307,8 @@ UINT surfaceFrameCommand(RdpgfxServerContext* context, const RDPGFX_SURFACE_COMM
         status = sendSolids(context, cmd->surfaceId, solids);
     if (status != CHANNEL_RC_OK)
         return status;
+    if (strips.active())
+        return sendStrips(context, cmd, endFrame, strips, next);
     if (!image.active())
         return next(context, cmd, nullptr, endFrame);
     if (image.rects.empty())
@@ -336,6 +361,18 @@ std::vector<RECTANGLE_16> shadow_ext_clip_rects(const RECTANGLE_16* rects, size_
         box.bottom = std::max(box.bottom, r.bottom);
     }
     return {box};
+}
+
+std::vector<RECTANGLE_16> shadow_ext_take_thin_rects(std::vector<RECTANGLE_16>* rects) {
+    std::vector<RECTANGLE_16> thin;
+    if (!rects)
+        return thin;
+    auto isThin = [](const RECTANGLE_16& r) {
+        return std::min(r.right - r.left, r.bottom - r.top) <= kShadowExtThinEdge;
+    };
+    std::copy_if(rects->begin(), rects->end(), std::back_inserter(thin), isThin);
+    rects->erase(std::remove_if(rects->begin(), rects->end(), isThin), rects->end());
+    return thin;
 }
 
 void shadow_ext_widen_planar_rects(std::vector<RECTANGLE_16>* rects, UINT32 width) {
@@ -429,11 +466,21 @@ extern "C" BOOL rfx_compose_message(RFX_CONTEXT* context, wStream* s, const RFX_
         return library(context, s, rects, num_rects, image_data, width, height, rowstride);
     std::vector<RECTANGLE_16> changed;
     std::vector<RFX_RECT> tiles;
+    std::vector<RECTANGLE_16> thin;
     if (takeRegion(&changed)) {
-        for (const RECTANGLE_16& r :
-             encodedRects(changed, image_data, rowstride, surfaceFormat(), width, height))
+        std::vector<RECTANGLE_16> encoded =
+            encodedRects(changed, image_data, rowstride, surfaceFormat(), width, height);
+        thin = shadow_ext_take_thin_rects(&encoded);
+        for (const RECTANGLE_16& r : encoded)
             tiles.push_back({r.left, r.top, static_cast<UINT16>(r.right - r.left),
                              static_cast<UINT16>(r.bottom - r.top)});
+    }
+    if (!thin.empty()) {
+        shadow_ext_widen_planar_rects(&thin, width);
+        tState.strips = {image_data, surfaceFormat(), rowstride, std::move(thin)};
+        // Nothing left for RemoteFX: the frame command sends the strips alone.
+        if (tiles.empty())
+            return TRUE;
     }
     if (tiles.empty()) {
         const BOOL sent =
@@ -448,8 +495,10 @@ extern "C" BOOL rfx_compose_message(RFX_CONTEXT* context, wStream* s, const RFX_
     }
     const BOOL sent =
         library(context, s, tiles.data(), tiles.size(), image_data, width, height, rowstride);
-    if (!sent)
+    if (!sent) {
         tState.shown.forget();
+        tState.strips = {};
+    }
     return sent;
 }
 

@@ -25,6 +25,15 @@ std::vector<RECTANGLE_16> shadow_ext_clip_rects(const RECTANGLE_16* rects, size_
 constexpr UINT16 kShadowExtPlanarMinWidth = 4;
 void shadow_ext_widen_planar_rects(std::vector<RECTANGLE_16>* rects, UINT32 width);
 
+// RemoteFX encodes whole 64x64 tiles: a strip a scroll uncovered (8 rows of
+// a page) would cost a band of tiles 64 rows high. Changed rectangles no
+// thicker than this go as planar commands in the same frame instead
+// (lossless, and a tenth of the work); the rest stay RemoteFX.
+constexpr UINT16 kShadowExtThinEdge = 16;
+// Moves the rectangles no thicker than kShadowExtThinEdge out of `rects`
+// into the result.
+std::vector<RECTANGLE_16> shadow_ext_take_thin_rects(std::vector<RECTANGLE_16>* rects);
+
 extern "C" {
 #endif
 

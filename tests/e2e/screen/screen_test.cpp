@@ -189,6 +189,10 @@ TEST(ScreenToClient, AScrollGoesAsCopiesAndThePictureStaysExact) {
         // H.264 frames are whole pictures: nothing to copy.
         EXPECT_EQ(s.serverSays("scrolls go to the client as copies inside its surface", 1000ms),
                   !c.h264);
+        // RemoteFX sends whole tiles: the uncovered strips go planar.
+        EXPECT_EQ(
+            s.serverSays("thin changes of RemoteFX frames go to the client as planar", 1000ms),
+            std::string(c.codec) == "RemoteFX");
     }
 }
 

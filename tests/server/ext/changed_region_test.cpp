@@ -47,4 +47,24 @@ TEST(ChangedRegion, NarrowPlanarRectanglesAreWidenedWithinTheSurface) {
         EXPECT_TRUE(rects[i] == widened[i]) << "#" << i;
 }
 
+// A RemoteFX frame's strips uncovered by scrolls and pans go planar; what is
+// thicker than that both ways stays with RemoteFX.
+TEST(ChangedRegion, ThinRectanglesOfARemoteFxFrameAreTakenOut) {
+    std::vector<RECTANGLE_16> rects = {
+        {40, 700, 1240, 708}, // a page scrolled 8 rows
+        {40, 40, 1240, 700},  // the rest of the page
+        {600, 40, 616, 760},  // a pan's strip, as thick as allowed
+        {0, 0, 17, 17},       // just too thick either way
+    };
+    const std::vector<RECTANGLE_16> thin = shadow_ext_take_thin_rects(&rects);
+    const std::vector<RECTANGLE_16> wantThin = {{40, 700, 1240, 708}, {600, 40, 616, 760}};
+    const std::vector<RECTANGLE_16> wantRest = {{40, 40, 1240, 700}, {0, 0, 17, 17}};
+    ASSERT_EQ(thin.size(), wantThin.size());
+    ASSERT_EQ(rects.size(), wantRest.size());
+    for (size_t i = 0; i < thin.size(); ++i)
+        EXPECT_TRUE(thin[i] == wantThin[i]) << "thin #" << i;
+    for (size_t i = 0; i < rects.size(); ++i)
+        EXPECT_TRUE(rects[i] == wantRest[i]) << "rest #" << i;
+}
+
 } // namespace

@@ -22,6 +22,7 @@
 #include <freerdp/settings.h>
 
 #include "callback_slot.h"
+#include "gfx_codec.h"
 #include "hook_gate.h"
 #include "planar_check.h"
 #include "planar_room.h"
@@ -265,8 +266,10 @@ UINT sendStrips(RdpgfxServerContext* context, const RDPGFX_SURFACE_COMMAND* cmd,
     RDPGFX_SURFACE_COMMAND planar = *cmd;
     planar.codecId = RDPGFX_CODECID_PLANAR;
     const bool tilesToo = cmd->length > 0;
+    shadow_ext_gfx_aside_begin();
     const UINT status =
         sendPlanarRects(context, &planar, nullptr, tilesToo ? nullptr : endFrame, strips, next);
+    shadow_ext_gfx_aside_end();
     if (status != CHANNEL_RC_OK || !tilesToo)
         return status;
     return next(context, cmd, nullptr, endFrame);

@@ -27,6 +27,7 @@ std::atomic<psRdpgfxSurfaceFrameCommand> gLibraryFrame{nullptr};
 thread_local const RDPGFX_CAPS_ADVERTISE_PDU* tAdvertised = nullptr;
 thread_local const RdpgfxServerContext* tLoggedContext = nullptr;
 thread_local UINT16 tLoggedCodec = 0;
+thread_local int tAside = 0;
 
 bool encoderAvailable() {
     static const bool available = [] {
@@ -117,7 +118,7 @@ UINT surfaceFrameCommand(RdpgfxServerContext* context, const RDPGFX_SURFACE_COMM
     const psRdpgfxSurfaceFrameCommand library = gLibraryFrame.load();
     if (!library)
         return ERROR_INTERNAL_ERROR;
-    if (cmd && (tLoggedContext != context || tLoggedCodec != cmd->codecId)) {
+    if (cmd && tAside == 0 && (tLoggedContext != context || tLoggedCodec != cmd->codecId)) {
         tLoggedContext = context;
         tLoggedCodec = static_cast<UINT16>(cmd->codecId);
         WLog_INFO(TAG, "frames to %s are encoded with %s", peerName(clientOf(context)),
@@ -159,6 +160,14 @@ extern "C" ShadowExtGfxChoice shadow_ext_gfx_choose(UINT32 version, UINT32 confi
     choice.flags &= ~RDPGFX_CAPS_FLAG_AVC_DISABLED;
     choice.avc420 = TRUE;
     return choice;
+}
+
+extern "C" void shadow_ext_gfx_aside_begin(void) {
+    ++tAside;
+}
+
+extern "C" void shadow_ext_gfx_aside_end(void) {
+    --tAside;
 }
 
 extern "C" const char* shadow_ext_gfx_codec_name(UINT16 codecId) {

@@ -35,6 +35,12 @@ ShadowExtGfxChoice shadow_ext_gfx_choose(UINT32 version, UINT32 confirmedFlags,
 // The name of a graphics codec id for the log ("AVC420", "AVC444v2", ...).
 const char* shadow_ext_gfx_codec_name(UINT16 codecId);
 
+// Commands sent on this thread between these two calls go beside the
+// library's own (planar strips in a RemoteFX frame) and do not change the
+// codec the log names for the client.
+void shadow_ext_gfx_aside_begin(void);
+void shadow_ext_gfx_aside_end(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -36,6 +36,8 @@ namespace {
 
 // More rectangles than this in one planar frame go as their bounding box.
 constexpr size_t kMaxPlanarRects = 256;
+// At most this many planar strips in a RemoteFX frame.
+constexpr size_t kMostStrips = 32;
 
 // Set once the encoding is on. RemoteFX is handed pixels without their
 // format: the surface's, which exists by the time clients are sent frames.
@@ -474,6 +476,12 @@ extern "C" BOOL rfx_compose_message(RFX_CONTEXT* context, wStream* s, const RFX_
         std::vector<RECTANGLE_16> encoded =
             encodedRects(changed, image_data, rowstride, surfaceFormat(), width, height);
         thin = shadow_ext_take_thin_rects(&encoded);
+        // Many small changes (text here and there) are cheaper as tiles
+        // than as a planar command each.
+        if (thin.size() > kMostStrips) {
+            encoded.insert(encoded.end(), thin.begin(), thin.end());
+            thin.clear();
+        }
         for (const RECTANGLE_16& r : encoded)
             tiles.push_back({r.left, r.top, static_cast<UINT16>(r.right - r.left),
                              static_cast<UINT16>(r.bottom - r.top)});

@@ -61,10 +61,11 @@ TEST(PlanarRoom, ResetsWithRoomKeepEveryPictureExact) {
                                                    UINT32, UINT32, UINT32, BYTE*, UINT32*)>(
         dlsym(libfreerdp(), "freerdp_bitmap_compress_planar"));
     ASSERT_NE(encode, nullptr);
-    BITMAP_PLANAR_CONTEXT* encoder = freerdp_bitmap_planar_context_new(
-        PLANAR_FORMAT_HEADER_RLE | PLANAR_FORMAT_HEADER_NA, 64, 64);
-    BITMAP_PLANAR_CONTEXT* decoder = freerdp_bitmap_planar_context_new(0, 64, 64);
-    ASSERT_TRUE(encoder && decoder);
+    // Raw planes: FreeRDP 3.15's run-length encoder damages some pictures of
+    // its own accord (planar_check.h), which is not what this looks for.
+    BITMAP_PLANAR_CONTEXT* encoder =
+        freerdp_bitmap_planar_context_new(PLANAR_FORMAT_HEADER_NA, 64, 64);
+    ASSERT_NE(encoder, nullptr);
     gResets.clear();
     struct Frame {
         UINT32 width, height;
@@ -83,16 +84,19 @@ TEST(PlanarRoom, ResetsWithRoomKeepEveryPictureExact) {
                                PIXEL_FORMAT_BGRX32, f.width, f.height, f.width * 4, nullptr, &size);
         ASSERT_NE(encoded, nullptr);
         std::vector<UINT32> decoded(source.size());
-        ASSERT_TRUE(planar_decompress(decoder, encoded, size, f.width, f.height,
-                                      reinterpret_cast<BYTE*>(decoded.data()), PIXEL_FORMAT_BGRX32,
-                                      f.width * 4, 0, 0, f.width, f.height, TRUE));
+        BITMAP_PLANAR_CONTEXT* decoder = freerdp_bitmap_planar_context_new(0, f.width, f.height);
+        ASSERT_NE(decoder, nullptr);
+        const BOOL decodes = planar_decompress(
+            decoder, encoded, size, f.width, f.height, reinterpret_cast<BYTE*>(decoded.data()),
+            PIXEL_FORMAT_BGRX32, f.width * 4, 0, 0, f.width, f.height, TRUE);
+        freerdp_bitmap_planar_context_free(decoder);
         std::free(encoded);
+        ASSERT_TRUE(decodes) << f.width << "x" << f.height;
         for (size_t i = 0; i < source.size(); ++i)
             ASSERT_EQ(decoded[i] & 0xFFFFFF, source[i] & 0xFFFFFF)
                 << f.width << "x" << f.height << " at " << i;
     }
     freerdp_bitmap_planar_context_free(encoder);
-    freerdp_bitmap_planar_context_free(decoder);
 }
 
 } // namespace

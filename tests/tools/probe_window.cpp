@@ -4,7 +4,10 @@
 // what a client's keys and clicks did to a real window of the desktop.
 //
 //   corvane-probe-window [--colour RRGGBB] [--log FILE] [--screen-at X,Y]
-//                        [--cursor arrow|cross]
+//                        [--cursor arrow|cross] [--cycle RRGGBB,... --hz N]
+//
+// With --cycle the window takes the listed colours in turn, N times a second
+// (a workload for benchmarks: every change is the whole window).
 //
 // Full screen, on the screen holding X,Y with --screen-at (a Wayland client
 // cannot place itself; it can ask for a monitor); the pointer over it has the
@@ -22,6 +25,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QTimer>
 #include <QWheelEvent>
 #include <QWidget>
 #include <QWindow>
@@ -65,6 +69,11 @@ class ProbeWindow : public QWidget {
         setMouseTracking(true);
         setFocusPolicy(Qt::StrongFocus);
         setCursor(shape);
+    }
+
+    void setColour(QColor colour) {
+        colour_ = colour;
+        update();
     }
 
   protected:
@@ -135,7 +144,7 @@ int usage(const char* why) {
     std::fprintf(stderr,
                  "corvane-probe-window: %s\n"
                  "usage: corvane-probe-window [--colour RRGGBB] [--log FILE] [--screen-at X,Y]\n"
-                 "                            [--cursor arrow|cross]\n",
+                 "                            [--cursor arrow|cross] [--cycle RRGGBB,... --hz N]\n",
                  why);
     return 2;
 }
@@ -148,6 +157,8 @@ int main(int argc, char** argv) {
     QString logPath;
     std::optional<QPoint> screenAt;
     Qt::CursorShape cursor = Qt::ArrowCursor;
+    QList<QColor> cycle;
+    int hz = 0;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         const bool hasValue = i + 1 < args.size();
@@ -162,6 +173,16 @@ int main(int argc, char** argv) {
             if (xy.size() != 2)
                 return usage("--screen-at wants X,Y");
             screenAt = QPoint(xy[0].toInt(), xy[1].toInt());
+        } else if (args[i] == QLatin1String("--cycle") && hasValue) {
+            for (const QString& text : args[++i].split(QLatin1Char(','))) {
+                cycle.append(parseColour(text));
+                if (!cycle.back().isValid())
+                    return usage("--cycle wants colours of six hex digits, comma-separated");
+            }
+        } else if (args[i] == QLatin1String("--hz") && hasValue) {
+            hz = args[++i].toInt();
+            if (hz < 1 || hz > 1000)
+                return usage("--hz wants 1 to 1000");
         } else if (args[i] == QLatin1String("--cursor") && hasValue) {
             const auto shape = parseCursor(args[++i]);
             if (!shape)
@@ -171,6 +192,8 @@ int main(int argc, char** argv) {
             return usage(qPrintable(QStringLiteral("unknown argument ") + args[i]));
         }
     }
+    if (!cycle.isEmpty())
+        colour = cycle.front();
     FILE* out = stdout;
     if (!logPath.isEmpty()) {
         out = std::fopen(QFile::encodeName(logPath).constData(), "a");
@@ -194,5 +217,14 @@ int main(int argc, char** argv) {
         window.setGeometry(screen->geometry());
     }
     window.showFullScreen();
+    if (cycle.size() > 1 && hz > 0) {
+        auto* timer = new QTimer(&window);
+        timer->setTimerType(Qt::PreciseTimer);
+        QObject::connect(timer, &QTimer::timeout, [&window, &cycle, next = 0]() mutable {
+            next = (next + 1) % int(cycle.size());
+            window.setColour(cycle[next]);
+        });
+        timer->start(1000 / hz);
+    }
     return app.exec();
 }

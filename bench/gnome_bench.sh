@@ -16,6 +16,7 @@
 # (default 1920x1080), and bench_pixel_watch counts the changes the client
 # shows over the same window: the share delivered and the server's CPU per
 # delivered change.
+# BENCH_KEEP=1 keeps the logs (the server's, the client's, the desktop's).
 # Environment also: BENCH_DISPLAY (client Xvfb, default 391), BENCH_PORT
 # (24591), BENCH_AUDIO (the server's MAC_SHADOW_AUDIO, default 1: the
 # desktop's sound is captured from PipeWire's PulseAudio service as shipped).
@@ -139,7 +140,11 @@ seconds=${2:-10}
 display=${BENCH_DISPLAY:-391}
 port=${BENCH_PORT:-24591}
 work=$(mktemp -d "${TMPDIR:-/tmp}/corvane-gnome-bench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+if [ -n "${BENCH_KEEP:-}" ]; then
+  echo "gnome_bench: logs stay in $work/logs"
+else
+  trap 'rm -rf "$work"' EXIT
+fi
 mkdir -p "$work/desktop-run" "$work/desktop-home" "$work/server" "$work/logs"
 "$here/scripts/gnome-desktop" --size "$size" --runtime-dir "$work/desktop-run" \
   --home "$work/desktop-home" --log-dir "$work/logs" -- \
